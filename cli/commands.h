@@ -1,0 +1,10 @@
+#pragma once
+
+namespace tessaly::cli {
+
+// Exit status of a usage error, as in sysexits.h.
+inline constexpr int kExitUsage = 64;
+
+// Each subcommand gets argv with its own name at argv[0].
+
+}  // namespace tessaly::cli

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/bad_region.h"
+#include "engine/copy_log.h"
+#include "engine/engine_status.h"
+#include "engine/plain_file.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+
+namespace tessaly {
+
+enum class FillType : std::int32_t { Zeros = 0, Value = 1, String = 2, LastGood = 3, Nothing = 4 };
+enum class ReservedPlacement : std::int32_t { InFolder = 0, BesideSource = 1, Ask = 2 };
+enum class ExistingPolicy : std::int32_t { Replace = 0, Append = 1, Resume = 2, Skip = 3 };
+
+// A question of the engine to the user. Kinds 0 and 1 fill buffer with the path
+// of one more copy of the file; 2 asks to go on without a log, 3 to touch an
+// existing destination. A nonzero answer means go on.
+struct EngineQuery
+{
+    std::int32_t kind = 0;
+    char* buffer = nullptr;
+    std::int32_t bufferSize = 0;  // always kQueryBufferSize for kinds 0 and 1
+};
+inline constexpr std::int32_t kQueryBufferSize = 260;
+
+using QueryCallback = std::function<std::int32_t(EngineQuery& query, void* context)>;
+
+// Copies one file at a time from a possibly damaged medium, on a worker thread,
+// and salvages what the medium still gives. See startFile for the steps.
+class CopyEngine
+{
+public:
+    explicit CopyEngine(FileSystem& fs = systemFileSystem(),
+                        const TickSource& ticks = systemTicks());
+    virtual ~CopyEngine();
+    CopyEngine(const CopyEngine&) = delete;
+    CopyEngine& operator=(const CopyEngine&) = delete;
+
+    // Settings; each getter returns what its setter stored.
+    void setAutoRereads(bool on);
+    bool autoRereads() const;
+    void setRereadCount(std::uint32_t count);
+    std::uint32_t rereadCount() const;
+    void setFillType(std::int32_t type);  // FillType as a number; other values fail every fill
+    std::int32_t fillType() const;
+    void setFillValue(std::uint8_t value);
+    std::uint8_t fillValue() const;
+    void setFillString(const std::string& pattern);
+    std::string fillString() const;
+    // A value in [0, 1] sets the fill factor to 1 + value; others are ignored.
+    void setOptimizeFor(float value);
+    float optimizeFor() const;  // fill factor - 1
+    void setReservedPlacement(std::int32_t placement);
+    std::int32_t reservedPlacement() const;
+    // Kept with a trailing separator unless empty.
+    void setReservedFolder(const std::string& folder);
+    std::string reservedFolder() const;
+    void setCreateLog(bool on);
+    bool createLog() const;
+    void setDeleteLogIfNoErrors(bool on);
+    bool deleteLogIfNoErrors() const;
+    void setExistingPolicy(std::int32_t policy);
+    std::int32_t existingPolicy() const;
+    void setQueryCallback(QueryCallback callback, void* context);
+
+    // Prepares source, destination and log on the caller's thread and starts the
+    // worker. True when the worker runs; false when the file cannot be copied,
+    // with the reason in status().
+    bool startFile(const std::string& sourcePath, const std::string& outputFolder,
+                   const std::string& baseFolder);
+    // Asks the worker to stop; with wait, returns once busy is clear (10 ms polls).
+    void requestStop(bool wait);
+
+    // Accessors polled by other threads while the worker runs.
+    float progress() const;
+    bool busy() const;
+    EngineStatus status() const;
+    std::int32_t filledBytes() const;
+    std::uint32_t position() const;
+    std::uint32_t destinationPosition() const;
+    std::uint32_t destinationEnd() const;
+    std::uint32_t sectorSize() const;
+    DriveType driveType() const;
+    // A copy of the filled regions so far, taken under the engine's lock.
+    std::vector<BadRegion> badRegions() const;
+    // Bytes per second over 120 s and 5 s, or 1 while the meter gives 0.
+    std::uint32_t longRate() const;
+    std::uint32_t shortRate() const;
+    // The destination path of the last startFile that got that far (empty otherwise).
+    std::string destinationPath() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m;
+};
+
+}  // namespace tessaly

@@ -1,0 +1,107 @@
+#include "engine/copy_log.h"
+
+#include <array>
+#include <cstring>
+
+namespace tessaly {
+namespace {
+
+constexpr std::array<std::uint8_t, 4> kMagic = {0x41, 0x43, 0x4C, 0x00};
+
+void putLe32(std::uint8_t* out, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t getLe32(const std::uint8_t* in)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | in[i];
+    return value;
+}
+
+// Reads exactly n bytes or reports failure; PlainFile stops short only at the end.
+bool readExact(PlainFile& file, void* buffer, std::size_t n)
+{
+    return file.read(buffer, n) == n;
+}
+
+}  // namespace
+
+bool CopyLog::writeHeader(const std::string& name, std::int32_t fillType)
+{
+    if (!m_file) return false;
+    std::uint8_t header[kHeaderSize] = {};
+    std::memcpy(header, kMagic.data(), kMagic.size());
+    putLe32(header + 8, static_cast<std::uint32_t>(fillType));
+    if (m_file->write(header, sizeof header) == 0) return false;
+    const auto length = static_cast<std::uint16_t>(name.size());
+    const std::uint8_t lengthBytes[2] = {static_cast<std::uint8_t>(length),
+                                         static_cast<std::uint8_t>(length >> 8)};
+    if (m_file->write(lengthBytes, 2) == 0) return false;
+    return name.empty() || m_file->write(name.data(), name.size()) != 0;
+}
+
+std::size_t CopyLog::appendRecord(std::uint32_t offset, std::uint32_t length)
+{
+    if (!m_file) return 0;
+    std::uint8_t record[kRecordSize];
+    putLe32(record, offset);
+    putLe32(record + 4, length);
+    return m_file->write(record, sizeof record);
+}
+
+std::int64_t CopyLog::readHeader()
+{
+    if (!m_file || m_file->seek(0, Whence::Begin) < 0) return -1;
+    std::uint8_t header[kHeaderSize];
+    if (!readExact(*m_file, header, sizeof header)) return -1;
+    if (std::memcmp(header, kMagic.data(), kMagic.size()) != 0) return -1;
+    return static_cast<std::int32_t>(getLe32(header + 8));
+}
+
+std::int64_t CopyLog::readEndPosition()
+{
+    if (!m_file) return -1;
+    const std::int64_t size = m_file->size();
+    if (size < kHeaderSize + kRecordSize) return -1;
+    if (m_file->seek(size - kRecordSize, Whence::Begin) < 0) return -1;
+    std::uint8_t record[kRecordSize];
+    if (!readExact(*m_file, record, sizeof record)) return -1;
+    if (getLe32(record + 4) != 0) return -1;
+    return getLe32(record);
+}
+
+void CopyLog::dropEndRecord()
+{
+    if (!m_file) return;
+    const std::int64_t size = m_file->size();
+    if (size >= kRecordSize) m_file->truncateAt(static_cast<std::uint64_t>(size - kRecordSize));
+}
+
+std::int64_t CopyLog::readRegions(std::vector<BadRegion>& regions)
+{
+    if (readName().empty()) return -1;
+    std::int64_t sum = 0;
+    std::uint8_t record[kRecordSize];
+    while (readExact(*m_file, record, sizeof record)) {
+        const BadRegion region{getLe32(record), getLe32(record + 4)};
+        regions.push_back(region);
+        sum += region.length;
+    }
+    return sum;
+}
+
+std::string CopyLog::readName()
+{
+    if (!m_file || m_file->seek(kHeaderSize, Whence::Begin) < 0) return {};
+    std::uint8_t lengthBytes[2];
+    if (!readExact(*m_file, lengthBytes, 2)) return {};
+    const std::uint16_t length = static_cast<std::uint16_t>(lengthBytes[0] | (lengthBytes[1] << 8));
+    if (length == 0 || length > kNameBufferSize) return {};
+    std::string name(length, '\0');
+    if (!readExact(*m_file, name.data(), length)) return {};
+    return name;
+}
+
+}  // namespace tessaly

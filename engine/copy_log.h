@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/bad_region.h"
+#include "engine/plain_file.h"
+
+namespace tessaly {
+
+// Reader and writer of the copy log kept beside each destination:
+//   0  "ACL\0"            magic
+//   4  4 bytes            reserved (written as zeros, ignored when read)
+//   8  int32 LE           fill type in force when the log was created
+//   12 uint16 LE L        length of the source's file name, 1..259
+//   14 L bytes            the name, no terminating zero
+//   .. 8-byte records     (offset uint32 LE, length uint32 LE); length 0 is the end record
+// The log refers to a PlainFile it does not own.
+class CopyLog
+{
+public:
+    static constexpr std::uint32_t kHeaderSize = 12;
+    static constexpr std::uint32_t kRecordSize = 8;
+    static constexpr std::uint16_t kMaxNameLength = 259;
+    // The engine's name buffer; longer names make a log unreadable.
+    static constexpr std::uint16_t kNameBufferSize = 260;
+
+    void bind(PlainFile* file) { m_file = file; }
+    void unbind() { m_file = nullptr; }
+    bool isBound() const { return m_file != nullptr; }
+    PlainFile* file() const { return m_file; }
+
+    // Writes magic, reserved bytes and fill type, then the name's length and the
+    // name; false as soon as a write writes nothing.
+    bool writeHeader(const std::string& name, std::int32_t fillType);
+    // Appends one record at the file pointer; bytes written (8, or 0 on failure).
+    std::size_t appendRecord(std::uint32_t offset, std::uint32_t length);
+    // The fill type of the header, or -1 when the header is unreadable or not a log's.
+    std::int64_t readHeader();
+    // The offset of the end record that closes the file, or -1 when there is none.
+    std::int64_t readEndPosition();
+    // Cuts the end record off, so that a continued run appends after the regions.
+    void dropEndRecord();
+    // Appends every record after the name, in file order (an end record too, as a
+    // region of length 0), and returns the sum of their lengths, or -1 when the
+    // name length is 0 or above 260 or the name cannot be read whole. An
+    // incomplete last record is not taken.
+    std::int64_t readRegions(std::vector<BadRegion>& regions);
+    // The source's file name stored in the header, or an empty string when unreadable.
+    std::string readName();
+
+private:
+    PlainFile* m_file = nullptr;
+};
+
+}  // namespace tessaly

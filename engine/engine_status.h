@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+namespace tessaly {
+
+// The engine's only error report. Values 0 to 14 are those of the copier's
+// history and may be stored or compared by number; new ones go at the end.
+enum class EngineStatus : std::int32_t {
+    Ok = 0,
+    SourceOpenFailed = 1,
+    DestinationOpenFailed = 2,
+    DestinationCreateFailed = 3,
+    LogMissing = 4,
+    LogOpenFailed = 5,
+    LogCreateFailed = 6,
+    DiskFull = 7,
+    CopyAlreadyUsed = 8,
+    CopyOpenFailed = 9,
+    WriteFailed = 10,
+    NoLogRefused = 11,
+    Stopped = 12,
+    ExistingRefused = 13,
+    NotReady = 14,
+    SourceTooLarge = 15,     // 4 GiB or more: the log's 32-bit offsets cannot describe it
+    FreeSpaceUnknown = 16,   // the output volume cannot report its free space
+    WorkerStartFailed = 17,  // the copy thread could not be started
+};
+
+// The identifier used in the code and in the command line's report ("Ok", "NotReady", ...).
+const char* statusName(EngineStatus status);
+
+}  // namespace tessaly

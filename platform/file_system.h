@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tessaly {
+
+// errno value of a failed operation; 0 means no error.
+using SysError = int;
+
+enum class Whence { Begin = 0, Current = 1, End = 2 };
+
+enum class Disposition {
+    OpenExisting,  // fails when the file does not exist
+    CreateNew,     // fails when the file exists
+    CreateAlways,  // creates or empties the file
+    OpenAlways     // opens, or creates when missing; never truncates
+};
+
+enum class Access { Read, Write, ReadWrite };
+
+// Windows drive types, kept as numbers because the copy loop and the profile rely on them.
+enum class DriveType : std::int32_t {
+    Unknown = 0,
+    NoRoot = 1,
+    Removable = 2,
+    Fixed = 3,
+    Remote = 4,
+    CdRom = 5,
+    RamDisk = 6
+};
+
+struct VolumeInfo
+{
+    std::uint32_t bytesPerSector = 512;
+    DriveType driveType = DriveType::Unknown;
+};
+
+// Identifies a file independently of the path that reached it.
+struct FileIdentity
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Result of one read or write: the bytes moved, and the reason when none were.
+struct IoResult
+{
+    std::size_t bytes = 0;
+    SysError error = 0;  // nonzero only when bytes is 0 and the call failed
+};
+
+// One open file with its own file pointer. EINTR and short transfers are handled
+// inside: a read returns fewer bytes than asked only at the end of the file or when
+// the medium failed after some bytes had arrived. A failed call leaves the pointer
+// where it was, so the caller can try the same place again.
+class File
+{
+public:
+    virtual ~File() = default;
+
+    // Reads up to n bytes at the file pointer and advances it by the bytes read.
+    // {0, 0} at the end of the file; {0, errno} on failure.
+    virtual IoResult read(void* buffer, std::size_t n) = 0;
+    // Writes n bytes at the file pointer; {0, errno} when nothing could be written.
+    virtual IoResult write(const void* buffer, std::size_t n) = 0;
+    // New offset from the start, or -1 when it would be negative or the call failed.
+    virtual std::int64_t seek(std::int64_t distance, Whence whence) = 0;
+    virtual std::int64_t offset() const = 0;
+    // Size in bytes, or -1 on failure.
+    virtual std::int64_t size() = 0;
+    // Sets the end of the file at length; the pointer is left unchanged.
+    virtual bool truncate(std::uint64_t length) = 0;
+    virtual std::optional<FileIdentity> identity() = 0;
+};
+
+// Everything the engine and the companion tool need of files and volumes. The
+// system implementation talks to POSIX; tests put a scripted medium in its place.
+class FileSystem
+{
+public:
+    virtual ~FileSystem() = default;
+
+    // Opens an existing file for reading past the system's cache, so that every
+    // read reaches the medium. nullptr on failure, with the reason in *error.
+    virtual std::unique_ptr<File> openUnbuffered(const std::string& path, SysError* error) = 0;
+    // Opens or creates a file for ordinary buffered access.
+    virtual std::unique_ptr<File> open(const std::string& path, Disposition disposition,
+                                       Access access, SysError* error) = 0;
+    // True when something (file or folder) exists at path.
+    virtual bool exists(const std::string& path) = 0;
+    virtual bool isDirectory(const std::string& path) = 0;
+    // Creates one folder level; false when it exists already or cannot be created.
+    virtual bool createDirectory(const std::string& path) = 0;
+    virtual bool removeFile(const std::string& path) = 0;
+    // Bytes free to this user on the volume that holds path; nullopt when unknown.
+    virtual std::optional<std::uint64_t> freeSpace(const std::string& path) = 0;
+    // Sector size and drive type of the volume that holds path; nullopt when unknown.
+    virtual std::optional<VolumeInfo> volumeInfo(const std::string& path) = 0;
+    virtual std::optional<FileIdentity> identity(const std::string& path) = 0;
+};
+
+// True for the errors that mean the medium is gone rather than a sector unreadable.
+bool isNotReady(SysError error);
+
+// The process-wide file system of the running system.
+FileSystem& systemFileSystem();
+
+// The mount point of the volume that holds path (the folder where st_dev changes
+// walking up), with a trailing separator; the path's root when nothing can be read.
+std::string volumeRoot(const std::string& path);
+
+}  // namespace tessaly

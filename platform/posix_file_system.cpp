@@ -1,0 +1,374 @@
+#include "platform/posix_file_system.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tessaly {
+namespace {
+
+class PosixFile : public File
+{
+public:
+    PosixFile(int fd, bool direct, bool dropCache) : m_fd(fd), m_direct(direct), m_dropCache(dropCache)
+    {
+    }
+    ~PosixFile() override { ::close(m_fd); }
+    PosixFile(const PosixFile&) = delete;
+    PosixFile& operator=(const PosixFile&) = delete;
+
+    IoResult read(void* buffer, std::size_t n) override
+    {
+        auto* out = static_cast<char*>(buffer);
+        std::size_t done = 0;
+        SysError error = 0;
+        while (done < n) {
+            const ssize_t r = ::pread(m_fd, out + done, n - done, m_offset + static_cast<off_t>(done));
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) {
+                error = errno;
+                break;
+            }
+            if (r == 0) break;
+            done += static_cast<std::size_t>(r);
+        }
+        if (m_dropCache) {
+            // Without O_DIRECT the next try of the same range must reach the medium again.
+            ::posix_fadvise(m_fd, m_offset, static_cast<off_t>(n), POSIX_FADV_DONTNEED);
+        }
+        if (done == 0) return {0, error};
+        m_offset += static_cast<std::int64_t>(done);
+        return {done, 0};
+    }
+
+    IoResult write(const void* buffer, std::size_t n) override
+    {
+        const auto* in = static_cast<const char*>(buffer);
+        std::size_t done = 0;
+        SysError error = 0;
+        while (done < n) {
+            const ssize_t r = ::pwrite(m_fd, in + done, n - done, m_offset + static_cast<off_t>(done));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) {
+                error = r < 0 ? errno : EIO;
+                break;
+            }
+            done += static_cast<std::size_t>(r);
+        }
+        if (done == 0) return {0, error};
+        m_offset += static_cast<std::int64_t>(done);
+        return {done, 0};
+    }
+
+    std::int64_t seek(std::int64_t distance, Whence whence) override
+    {
+        std::int64_t base = 0;
+        if (whence == Whence::Current) base = m_offset;
+        if (whence == Whence::End) {
+            base = size();
+            if (base < 0) return -1;
+        }
+        const std::int64_t target = base + distance;
+        if (target < 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        m_offset = target;
+        return m_offset;
+    }
+
+    std::int64_t offset() const override { return m_offset; }
+
+    std::int64_t size() override
+    {
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0) return -1;
+        if (S_ISBLK(st.st_mode)) {
+            std::uint64_t bytes = 0;
+            if (::ioctl(m_fd, BLKGETSIZE64, &bytes) != 0) return -1;
+            return static_cast<std::int64_t>(bytes);
+        }
+        return st.st_size;
+    }
+
+    bool truncate(std::uint64_t length) override
+    {
+        int r;
+        do {
+            r = ::ftruncate(m_fd, static_cast<off_t>(length));
+        } while (r != 0 && errno == EINTR);
+        return r == 0;
+    }
+
+    std::optional<FileIdentity> identity() override
+    {
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0) return std::nullopt;
+        return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    }
+
+    bool direct() const { return m_direct; }
+
+private:
+    int m_fd;
+    bool m_direct;
+    bool m_dropCache;
+    std::int64_t m_offset = 0;
+};
+
+int openRetrying(const std::string& path, int flags, mode_t mode = 0666)
+{
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+struct MountEntry
+{
+    std::string mountPoint;
+    std::string fsType;
+    std::string source;
+};
+
+// The /proc/self/mountinfo line of the device that holds st_dev (the last one
+// wins, as later mounts hide earlier ones).
+std::optional<MountEntry> mountOf(dev_t device)
+{
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    std::optional<MountEntry> found;
+    const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, majMin, root, mountPoint;
+        fields >> id >> parent >> majMin >> root >> mountPoint;
+        if (majMin != wanted) continue;
+        std::string word;
+        while (fields >> word && word != "-") {
+        }
+        MountEntry entry;
+        entry.mountPoint = mountPoint;
+        fields >> entry.fsType >> entry.source;
+        found = entry;
+    }
+    return found;
+}
+
+std::optional<std::uint32_t> readSysfsNumber(const std::string& path)
+{
+    std::ifstream in(path);
+    std::uint64_t value = 0;
+    if (in >> value) return static_cast<std::uint32_t>(value);
+    return std::nullopt;
+}
+
+// A sysfs attribute of a block device, looked up on the device and, for a
+// partition, on the whole disk above it.
+std::optional<std::uint32_t> blockAttribute(dev_t device, const std::string& attribute)
+{
+    const std::string base = "/sys/dev/block/" + std::to_string(major(device)) + ":" +
+                             std::to_string(minor(device));
+    if (auto v = readSysfsNumber(base + "/" + attribute)) return v;
+    return readSysfsNumber(base + "/../" + attribute);
+}
+
+DriveType driveTypeOf(dev_t device)
+{
+    const auto mount = mountOf(device);
+    if (!mount) return DriveType::Unknown;
+    const std::string& type = mount->fsType;
+    if (type == "iso9660" || type == "udf") return DriveType::CdRom;
+    if (type.starts_with("nfs") || type == "cifs" || type == "smb3" || type == "smbfs" ||
+        type == "fuse.sshfs" || type == "9p") {
+        return DriveType::Remote;
+    }
+    if (type == "tmpfs" || type == "ramfs") return DriveType::RamDisk;
+    if (major(device) != 0 && blockAttribute(device, "removable").value_or(0) == 1) {
+        return DriveType::Removable;
+    }
+    return DriveType::Fixed;
+}
+
+std::uint32_t sectorSizeOf(const std::string& path, const struct stat& st)
+{
+    if (S_ISBLK(st.st_mode)) {
+        const int fd = openRetrying(path, O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            int size = 0;
+            const int r = ::ioctl(fd, BLKSSZGET, &size);
+            ::close(fd);
+            if (r == 0 && size > 0) return static_cast<std::uint32_t>(size);
+        }
+    }
+#ifdef STATX_DIOALIGN
+    struct statx sx {};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_DIOALIGN, &sx) == 0 &&
+        (sx.stx_mask & STATX_DIOALIGN) && sx.stx_dio_offset_align > 0) {
+        return sx.stx_dio_offset_align;
+    }
+#endif
+    if (major(st.st_dev) != 0) {
+        if (auto size = blockAttribute(st.st_dev, "queue/logical_block_size"); size && *size > 0) {
+            return *size;
+        }
+    }
+    return 512;
+}
+
+}  // namespace
+
+bool usesDirectIo(const File& file)
+{
+    const auto* posix = dynamic_cast<const PosixFile*>(&file);
+    return posix != nullptr && posix->direct();
+}
+
+std::unique_ptr<File> PosixFileSystem::openUnbuffered(const std::string& path, SysError* error)
+{
+    int fd = -1;
+    bool direct = false;
+    if (!m_options.refuseDirectIo) {
+        fd = openRetrying(path, O_RDONLY | O_CLOEXEC | O_DIRECT);
+        direct = fd >= 0;
+    }
+    if (fd < 0 && (m_options.refuseDirectIo || errno == EINVAL)) {
+        fd = openRetrying(path, O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        if (error) *error = errno;
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        const SysError why = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        if (error) *error = why;
+        return nullptr;
+    }
+    if (!direct) ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    if (error) *error = 0;
+    return std::make_unique<PosixFile>(fd, direct, !direct);
+}
+
+std::unique_ptr<File> PosixFileSystem::open(const std::string& path, Disposition disposition,
+                                            Access access, SysError* error)
+{
+    int flags = O_CLOEXEC;
+    switch (access) {
+        case Access::Read: flags |= O_RDONLY; break;
+        case Access::Write: flags |= O_WRONLY; break;
+        case Access::ReadWrite: flags |= O_RDWR; break;
+    }
+    switch (disposition) {
+        case Disposition::OpenExisting: break;
+        case Disposition::CreateNew: flags |= O_CREAT | O_EXCL; break;
+        case Disposition::CreateAlways: flags |= O_CREAT | O_TRUNC; break;
+        case Disposition::OpenAlways: flags |= O_CREAT; break;
+    }
+    const int fd = openRetrying(path, flags);
+    if (fd < 0) {
+        if (error) *error = errno;
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        if (error) *error = EISDIR;
+        return nullptr;
+    }
+    if (error) *error = 0;
+    return std::make_unique<PosixFile>(fd, false, false);
+}
+
+bool PosixFileSystem::exists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool PosixFileSystem::isDirectory(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixFileSystem::createDirectory(const std::string& path)
+{
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool PosixFileSystem::removeFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
+
+std::optional<std::uint64_t> PosixFileSystem::freeSpace(const std::string& path)
+{
+    struct statvfs vfs {};
+    if (::statvfs(path.c_str(), &vfs) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+}
+
+std::optional<VolumeInfo> PosixFileSystem::volumeInfo(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    VolumeInfo info;
+    info.bytesPerSector = sectorSizeOf(path, st);
+    info.driveType = driveTypeOf(S_ISBLK(st.st_mode) ? st.st_rdev : st.st_dev);
+    return info;
+}
+
+std::optional<FileIdentity> PosixFileSystem::identity(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+bool isNotReady(SysError error)
+{
+    return error == ENOMEDIUM || error == ENODEV || error == ENXIO || error == ENOTCONN;
+}
+
+FileSystem& systemFileSystem()
+{
+    static PosixFileSystem instance;
+    return instance;
+}
+
+std::string volumeRoot(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path current = fs::absolute(fs::path(path), ec).lexically_normal();
+    if (ec) return "/";
+    struct stat st {};
+    // Start from the nearest part of the path that exists.
+    while (::stat(current.c_str(), &st) != 0) {
+        if (!current.has_parent_path() || current.parent_path() == current) return "/";
+        current = current.parent_path();
+    }
+    const dev_t device = st.st_dev;
+    while (current.has_parent_path() && current.parent_path() != current) {
+        struct stat up {};
+        if (::stat(current.parent_path().c_str(), &up) != 0 || up.st_dev != device) break;
+        current = current.parent_path();
+    }
+    std::string root = current.string();
+    if (root.empty() || root.back() != '/') root += '/';
+    return root;
+}
+
+}  // namespace tessaly

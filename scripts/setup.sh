@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs (when run as root), then configures
+# and builds into build/ (or the folder given as $1). Extra arguments go to cmake.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$top/build}
+shift || true
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
+          libfuse3-dev fuse3 libbenchmark-dev gddrescue)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    if [ "$(id -u)" -eq 0 ]; then
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    else
+        echo "Missing packages. Run as root:" >&2
+        echo "  apt-get install -y ${missing[*]}" >&2
+        exit 1
+    fi
+fi
+
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$build" -j "$(nproc)"

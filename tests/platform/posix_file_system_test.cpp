@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "platform/locked_buffer.h"
+#include "platform/posix_file_system.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PosixFileSystemTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() /
+                ("tessaly-platform-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string writeImage(const std::string& name, std::size_t size)
+    {
+        std::string bytes(size, '\0');
+        std::mt19937 random(42);
+        for (auto& b : bytes) b = static_cast<char>(random());
+        const std::string path = (m_dir / name).string();
+        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+        m_bytes = bytes;
+        return path;
+    }
+
+    fs::path m_dir;
+    std::string m_bytes;
+};
+
+TEST_F(PosixFileSystemTest, UnbufferedReadsReturnTheFileAndStopAtItsEnd)
+{
+    for (bool refuse : {false, true}) {
+        SCOPED_TRACE(refuse ? "O_DIRECT refused" : "O_DIRECT");
+        PosixFileSystem system(PosixFileSystem::Options{refuse});
+        const std::string path = writeImage("image.bin", 10000);
+        SysError error = -1;
+        auto file = system.openUnbuffered(path, &error);
+        ASSERT_NE(file, nullptr) << std::strerror(error);
+        EXPECT_EQ(error, 0);
+        EXPECT_EQ(usesDirectIo(*file), !refuse);
+
+        LockedBuffer buffer(16384);
+        ASSERT_TRUE(buffer);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.data()) % pageSize(), 0u);
+        // The last read asks for whole sectors beyond the end and gets the rest.
+        EXPECT_EQ(file->seek(8192, Whence::Begin), 8192);
+        const IoResult r = file->read(buffer.data(), 4096);
+        EXPECT_EQ(r.bytes, 10000u - 8192u);
+        EXPECT_EQ(std::memcmp(buffer.data(), m_bytes.data() + 8192, r.bytes), 0);
+        EXPECT_EQ(file->offset(), 10000);
+        EXPECT_EQ(file->read(buffer.data(), 4096).bytes, 0u);
+        EXPECT_EQ(file->size(), 10000);
+    }
+}
+
+TEST_F(PosixFileSystemTest, UnbufferedOpenRefusesFoldersAndMissingFiles)
+{
+    PosixFileSystem system;
+    SysError error = 0;
+    EXPECT_EQ(system.openUnbuffered(m_dir.string(), &error), nullptr);
+    EXPECT_EQ(error, EISDIR);
+    EXPECT_EQ(system.openUnbuffered((m_dir / "missing").string(), &error), nullptr);
+    EXPECT_EQ(error, ENOENT);
+}
+
+TEST_F(PosixFileSystemTest, DispositionsCreateOpenAndTruncateAsNamed)
+{
+    PosixFileSystem system;
+    const std::string path = (m_dir / "out.bin").string();
+    SysError error = 0;
+    EXPECT_EQ(system.open(path, Disposition::OpenExisting, Access::Write, &error), nullptr);
+    EXPECT_EQ(error, ENOENT);
+
+    auto file = system.open(path, Disposition::CreateNew, Access::Write, &error);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->write("abcdef", 6).bytes, 6u);
+    file.reset();
+    EXPECT_EQ(system.open(path, Disposition::CreateNew, Access::Write, &error), nullptr);
+    EXPECT_EQ(error, EEXIST);
+
+    file = system.open(path, Disposition::OpenExisting, Access::ReadWrite, &error);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->seek(0, Whence::End), 6);
+    EXPECT_EQ(file->seek(-2, Whence::Current), 4);
+    EXPECT_EQ(file->seek(-5, Whence::Current), -1);
+    EXPECT_TRUE(file->truncate(3));
+    EXPECT_EQ(file->size(), 3);
+    file = system.open(path, Disposition::CreateAlways, Access::Write, &error);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->size(), 0);
+}
+
+TEST_F(PosixFileSystemTest, VolumeQueriesAnswerOnDiskAndTmpfs)
+{
+    PosixFileSystem system;
+    for (const std::string& path : {m_dir.string(), std::string("/dev/shm")}) {
+        SCOPED_TRACE(path);
+        if (!fs::exists(path)) continue;
+        const auto info = system.volumeInfo(path);
+        ASSERT_TRUE(info.has_value());
+        EXPECT_GE(info->bytesPerSector, 512u);
+        EXPECT_EQ(info->bytesPerSector & (info->bytesPerSector - 1), 0u) << "a power of two";
+        const auto free = system.freeSpace(path);
+        ASSERT_TRUE(free.has_value());
+        EXPECT_GT(*free, 0u);
+    }
+    if (fs::exists("/dev/shm")) {
+        EXPECT_EQ(system.volumeInfo("/dev/shm")->driveType, DriveType::RamDisk);
+    }
+    EXPECT_FALSE(system.volumeInfo((m_dir / "missing").string()).has_value());
+}
+
+TEST_F(PosixFileSystemTest, VolumeRootIsTheMountPointWithASeparator)
+{
+    EXPECT_EQ(volumeRoot("/"), "/");
+    const std::string root = volumeRoot(m_dir.string());
+    ASSERT_FALSE(root.empty());
+    EXPECT_EQ(root.back(), '/');
+    EXPECT_TRUE((m_dir.string() + "/").starts_with(root));
+    struct stat inside {}, top {};
+    ASSERT_EQ(::stat(m_dir.c_str(), &inside), 0);
+    ASSERT_EQ(::stat(root.c_str(), &top), 0);
+    EXPECT_EQ(inside.st_dev, top.st_dev);
+}
+
+TEST(NotReady, OnlyMediumLossErrorsCount)
+{
+    for (int e : {ENOMEDIUM, ENODEV, ENXIO, ENOTCONN}) EXPECT_TRUE(isNotReady(e)) << e;
+    for (int e : {0, EIO, EINVAL, ENOSPC}) EXPECT_FALSE(isNotReady(e)) << e;
+}
+
+}  // namespace
+}  // namespace tessaly
