@@ -7,4 +7,7 @@ inline constexpr int kExitUsage = 64;
 
 // Each subcommand gets argv with its own name at argv[0].
 
+// Copies files and folder trees with the copy engine; see copyHelpText().
+int runCopy(int argc, char** argv);
+
 }  // namespace tessaly::cli
