@@ -9,6 +9,11 @@
 // of each image comes from IMAGE.map beside it (sector_map.h); the read counters are
 // in /.counts (simulated_medium.h).
 //
+// The kernel passes a read of up to 1 MiB as one request, and a larger one as several
+// in file order (asynchronous direct reads are switched off). Each request is judged
+// whole, so a large read that meets a bad sector in a later request returns the
+// bytes of the earlier ones, and the caller's next read meets the failure.
+//
 // Exit status: 0 after a clean unmount, 2 for a usage or map error, 3 when the
 // mount itself failed (no /dev/fuse, no permission), 4 when the loop failed.
 

@@ -17,6 +17,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/medium/sector_map.h"
+
 extern char** environ;
 
 namespace tessaly {
@@ -265,11 +267,7 @@ std::string MediumMount::log() const
 std::string MediumMount::patternBytes(std::size_t size, std::uint32_t seed)
 {
     std::string bytes(size, '\0');
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (auto& b : bytes) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<char>(state >> 24);
-    }
+    fillPattern(bytes.data(), size, 0, seed);
     return bytes;
 }
 

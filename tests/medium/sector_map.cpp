@@ -106,6 +106,36 @@ std::optional<SectorMap> parseSectorMap(const std::string& text, std::string* er
     return map;
 }
 
+std::string formatSectorMap(const SectorMap& map)
+{
+    std::string text = "sector " + std::to_string(map.sectorSize) + "\n";
+    const auto range = [](const SectorRange& r) {
+        return r.first == r.last ? std::to_string(r.first)
+                                 : std::to_string(r.first) + "-" + std::to_string(r.last);
+    };
+    for (const auto& r : map.bad) text += "bad " + range(r) + "\n";
+    for (const auto& [sector, k] : map.weak) {
+        text += "weak " + std::to_string(sector) + " " + std::to_string(k) + "\n";
+    }
+    for (const auto& r : map.slow)
+        text += "slow " + range(r) + " " + std::to_string(r.delayMs) + "\n";
+    if (map.removeAfter) text += "remove-after " + std::to_string(*map.removeAfter) + "\n";
+    return text;
+}
+
+void fillPattern(char* out, std::size_t n, std::uint64_t offset, std::uint32_t seed)
+{
+    for (std::size_t i = 0; i < n; ++i) {
+        // splitmix64 of each 8-byte word's index, mixed with the seed.
+        const std::uint64_t position = offset + i;
+        std::uint64_t z = (position / 8) * 0x9e3779b97f4a7c15ull + seed * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        z ^= z >> 31;
+        out[i] = static_cast<char>(z >> (8 * (position % 8)));
+    }
+}
+
 ReadDecision SectorState::read(std::uint64_t offset, std::size_t count, std::uint64_t fileSize)
 {
     if (m_map.removeAfter && m_served >= *m_map.removeAfter) return {ENOMEDIUM, 0};

@@ -45,6 +45,9 @@ struct SectorMap
     std::uint32_t delayFor(std::uint64_t first, std::uint64_t last) const;
 };
 
+// The text of a map, one statement a line, that parseSectorMap reads back as map.
+std::string formatSectorMap(const SectorMap& map);
+
 // Parses the text of a map. On a malformed line, returns nullopt and puts
 // "line N: reason" into *error.
 std::optional<SectorMap> parseSectorMap(const std::string& text, std::string* error);
@@ -74,5 +77,10 @@ private:
     std::map<std::uint64_t, std::uint32_t> m_touches;  // weak sector -> reads so far
     std::uint64_t m_served = 0;
 };
+
+// Fills out with the test content of an image: bytes that depend on the seed and on
+// their offset in the image, so that a misplaced sector never matches and an image
+// can be made piece by piece.
+void fillPattern(char* out, std::size_t n, std::uint64_t offset, std::uint32_t seed);
 
 }  // namespace tessaly

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace tessaly {
@@ -112,6 +113,39 @@ TEST(SectorStateTest, SlowRangesGiveTheLongestWaitOfTheSectorsTouched)
     EXPECT_EQ(map->delayFor(1, 2), 50u);
     EXPECT_EQ(map->delayFor(4, 12), 20u);
     EXPECT_EQ(map->delayFor(12, 12), 5u);
+}
+
+TEST(SectorMapTest, AWrittenMapReadsBackTheSame)
+{
+    std::string error;
+    const auto map = parseSectorMap(
+        "sector 2048\nbad 7\nbad 9-11\nweak 3 4\nslow 0-1 15\nremove-after 99\n", &error);
+    ASSERT_TRUE(map.has_value()) << error;
+    const auto again = parseSectorMap(formatSectorMap(*map), &error);
+    ASSERT_TRUE(again.has_value()) << error;
+    EXPECT_EQ(formatSectorMap(*again), formatSectorMap(*map));
+    EXPECT_EQ(again->sectorSize, 2048u);
+    EXPECT_EQ(again->bad.size(), 2u);
+    EXPECT_EQ(again->weak, map->weak);
+    EXPECT_EQ(again->removeAfter, 99u);
+}
+
+TEST(ImagePatternTest, PiecesMatchTheWholeAndSeedsAndSectorsDiffer)
+{
+    std::string whole(4096, '\0');
+    fillPattern(whole.data(), whole.size(), 0, 5);
+    std::string pieces(4096, '\0');
+    for (std::size_t at = 0; at < pieces.size(); at += 333) {
+        const std::size_t n = std::min<std::size_t>(333, pieces.size() - at);
+        fillPattern(pieces.data() + at, n, at, 5);
+    }
+    EXPECT_EQ(pieces, whole);
+    std::string other(4096, '\0');
+    fillPattern(other.data(), other.size(), 0, 6);
+    EXPECT_NE(other.substr(0, 512), whole.substr(0, 512));
+    for (std::size_t sector = 1; sector < 8; ++sector) {
+        EXPECT_NE(whole.substr(sector * 512, 512), whole.substr(0, 512)) << sector;
+    }
 }
 
 }  // namespace
