@@ -100,7 +100,8 @@ int runCopy(int argc, char** argv)
     applyToEngine(engineOptions, engine);
     RunReport report;
     {
-        CopyDriver driver(engine, engineOptions, console, g_stopRequested);
+        CopyDriver driver(engine, engineOptions, console, g_stopRequested,
+                          CliTexts::fromProgramFolder());
         report = driver.run(list);
     }
     console.finish();

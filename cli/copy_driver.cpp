@@ -13,50 +13,13 @@ namespace {
 
 constexpr std::uint32_t kPollMs = 20;
 
-const char* policyWords(std::int32_t policy)
+const char* policyName(std::int32_t policy)
 {
     switch (policy) {
-        case 0: return "Replace it (its content is lost)";
-        case 1: return "Append the source after its content";
-        case 2: return "Continue it";
-        default: return "Leave it unchanged";
-    }
-}
-
-std::string failureText(EngineStatus status, const std::string& source)
-{
-    switch (status) {
-        case EngineStatus::SourceOpenFailed:
-            return "Cannot open " + source + "\nThe file cannot be read.";
-        case EngineStatus::DestinationOpenFailed:
-            return "Cannot open the copy of " + source +
-                   "\nThe existing copy cannot be opened for writing.";
-        case EngineStatus::DestinationCreateFailed:
-            return "Cannot create the copy of " + source +
-                   "\nThe output folder cannot receive the file.";
-        case EngineStatus::LogOpenFailed:
-            return "Cannot open the copy log of " + source + "\nThe log cannot be opened.";
-        case EngineStatus::LogCreateFailed:
-            return "Cannot create the copy log of " + source + "\nThe log cannot be created.";
-        case EngineStatus::DiskFull:
-            return "Not enough free space in the output folder for " + source;
-        case EngineStatus::WriteFailed:
-            return "Writing the copy of " + source + " failed; the copy is incomplete.";
-        case EngineStatus::NoLogRefused:
-            return "The copy of " + source +
-                   " exists without a usable copy log; not continued (--yes continues it after "
-                   "its last byte).";
-        case EngineStatus::NotReady:
-            return "The medium of " + source +
-                   " is not ready (removed?); run the same command again to continue.";
-        case EngineStatus::SourceTooLarge:
-            return "Cannot copy " + source + "\nFiles of 4 GiB or more cannot be copied.";
-        case EngineStatus::FreeSpaceUnknown:
-            return "Cannot copy " + source + "\nThe output volume cannot report its free space.";
-        case EngineStatus::WorkerStartFailed:
-            return "Cannot copy " + source + "\nThe copy thread could not be started.";
-        default:
-            return {};
+        case 0: return "replace";
+        case 1: return "append";
+        case 2: return "resume";
+        default: return "skip";
     }
 }
 
@@ -74,8 +37,8 @@ int exitStatusFor(const RunReport& report, bool listComplete)
 }
 
 CopyDriver::CopyDriver(CopyEngine& engine, const CopyOptions& options, Console& console,
-                       const std::atomic<bool>& stop)
-    : m_engine(engine), m_options(options), m_console(console), m_stop(stop)
+                       const std::atomic<bool>& stop, const CliTexts& texts)
+    : m_engine(engine), m_options(options), m_console(console), m_stop(stop), m_texts(texts)
 {
     m_engine.setQueryCallback(
         [this](EngineQuery& query, void*) { return answerQuery(query); }, nullptr);
@@ -171,9 +134,41 @@ void CopyDriver::pollUntilIdle(const CopyItem& item)
     }
 }
 
+std::string CopyDriver::failureText(EngineStatus status, const std::string& source) const
+{
+    const auto t = [this](std::uint32_t id) { return m_texts.text(id); };
+    const std::string file = t(kTextFile) + " " + source + "\n";
+    switch (status) {
+        case EngineStatus::SourceOpenFailed: return file + t(kTextCannotBeOpened);
+        case EngineStatus::DestinationOpenFailed:
+            return file + t(kTextCannotBeOpened) + "\n\n" + t(kTextProblemWithCopy);
+        case EngineStatus::DestinationCreateFailed:
+            return t(kTextCannotCreate) + " " + source + "\n" + t(kTextCheckFolder) + "\n\n" +
+                   t(kTextProblemWithCopy);
+        case EngineStatus::LogOpenFailed:
+            return file + t(kTextCannotBeOpened) + "\n\n" + t(kTextProblemWithLog);
+        case EngineStatus::LogCreateFailed:
+            return t(kTextCannotCreate) + " " + source + "\n" + t(kTextCheckFolder) + "\n\n" +
+                   t(kTextProblemWithLog);
+        case EngineStatus::DiskFull: return t(kTextNoFreeSpace) + " " + source;
+        case EngineStatus::WriteFailed: return t(kTextWriteFailed) + "\n" + file;
+        case EngineStatus::SourceTooLarge: return file + t(kTextSourceTooLarge);
+        case EngineStatus::FreeSpaceUnknown: return file + t(kTextFreeSpaceUnknown);
+        case EngineStatus::WorkerStartFailed: return file + t(kTextWorkerStartFailed);
+        // The window shows nothing for these; a terminal user needs the reason and the way on.
+        case EngineStatus::NoLogRefused:
+            return file + "exists in the output folder without a usable copy log and was left "
+                          "unchanged; --yes continues it after its last byte.";
+        case EngineStatus::NotReady:
+            return file + "The medium is not ready (removed?); the same command continues the copy.";
+        default: return {};
+    }
+}
+
 void CopyDriver::reportFailure(EngineStatus status, const std::string& source)
 {
-    const std::string text = failureText(status, source);
+    std::string text = failureText(status, source);
+    while (!text.empty() && text.back() == '\n') text.pop_back();
     if (!text.empty()) m_console.message(text);
 }
 
@@ -186,17 +181,18 @@ std::int32_t CopyDriver::answerQuery(EngineQuery& query)
         case 2:
             if (m_options.yes) return 1;
             if (!m_console.interactive() || m_stop.load()) return 0;
-            return m_console.confirm(m_destination +
-                                         " exists, but its copy log is missing or unusable.\n"
-                                         "Continue after its last byte without the log?",
-                                     false)
+            return m_console.confirm(
+                       m_texts.text(kTextFile) + " " + m_destination + "\n" +
+                           m_texts.text(kTextLogMissing),
+                       false)
                        ? 1
                        : 0;
         case 3:
             if (m_options.yes || !m_console.interactive()) return 1;
             if (m_stop.load()) return 0;
-            return m_console.confirm(m_destination + " exists. " +
-                                         policyWords(m_options.existingPolicy) + "?",
+            return m_console.confirm(m_texts.text(kTextFile) + " " + m_destination + "\n" +
+                                         m_texts.text(kTextDestinationExists) + " (" +
+                                         policyName(m_options.existingPolicy) + ")",
                                      true)
                        ? 1
                        : 0;
@@ -211,18 +207,21 @@ std::int32_t CopyDriver::askForCopy(EngineQuery& query)
         return 0;
     }
     std::string question;
+    const std::string file = m_texts.text(kTextFile) + " " + m_source + "\n";
     switch (m_engine.status()) {
         case EngineStatus::CopyAlreadyUsed:
-            question = "That copy is already in use.\n";
+            question = file + m_texts.text(kTextCopyInUse) + "\n" +
+                       m_texts.text(kTextChooseAnotherCopy);
             break;
         case EngineStatus::CopyOpenFailed:
-            question = "That copy cannot be opened.\n";
+            question = file + m_texts.text(kTextCannotBeOpened) + "\n" +
+                       m_texts.text(kTextChooseAnotherCopy);
             break;
         default:
-            question = "A part of " + m_source + " cannot be read.\n";
+            question = file + m_texts.text(kTextSectorsUnreadable);
             break;
     }
-    question += "Path of another copy of the file (empty: none):";
+    question += "\nPath of the other copy (an empty line: none):";
     const std::string path = m_console.askLine(question);
     if (path.empty()) return 0;
     if (path.size() >= static_cast<std::size_t>(query.bufferSize)) {

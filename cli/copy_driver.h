@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_texts.h"
 #include "cli/copy_list.h"
 #include "cli/copy_options.h"
 #include "engine/copy_engine.h"
@@ -73,7 +74,7 @@ class CopyDriver
 {
 public:
     CopyDriver(CopyEngine& engine, const CopyOptions& options, Console& console,
-               const std::atomic<bool>& stop);
+               const std::atomic<bool>& stop, const CliTexts& texts = CliTexts());
     ~CopyDriver();
     CopyDriver(const CopyDriver&) = delete;
     CopyDriver& operator=(const CopyDriver&) = delete;
@@ -86,6 +87,7 @@ public:
 private:
     FileResult copyOne(const CopyItem& item);
     void pollUntilIdle(const CopyItem& item);
+    std::string failureText(EngineStatus status, const std::string& source) const;
     void reportFailure(EngineStatus status, const std::string& source);
     std::int32_t askForCopy(EngineQuery& query);
 
@@ -93,6 +95,7 @@ private:
     const CopyOptions& m_options;
     Console& m_console;
     const std::atomic<bool>& m_stop;
+    const CliTexts m_texts;
     std::size_t m_index = 0;
     std::size_t m_count = 0;
     std::uint64_t m_totalSize = 0;
