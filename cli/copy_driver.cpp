@@ -82,6 +82,14 @@ FileResult CopyDriver::copyOne(const CopyItem& item)
         m_console.message("Not copied: " + item.source + " would be its own copy.");
         return result;
     }
+    // Two sources with one destination (files of the same name from different
+    // folders) would end as one file made of both; the later one is not copied.
+    if (!m_destinations.insert(m_destination).second) {
+        result.status = "SameDestination";
+        m_console.message("Not copied: " + item.source + " has the same copy " + m_destination +
+                          " as a file copied before it in this run.");
+        return result;
+    }
     if (!m_engine.startFile(item.source, m_options.outputFolder, item.baseFolder)) {
         const EngineStatus status = m_engine.status();
         result.status = statusName(status);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,7 @@ public:
 struct FileResult
 {
     std::string source;
-    std::string status;         // statusName() of the engine, NotStarted or SameFile
+    std::string status;  // statusName() of the engine, NotStarted, SameFile or SameDestination
     bool complete = false;      // the whole file is covered in its copy
     std::uint64_t copied = 0;   // bytes read from the source in this run
     std::uint64_t filled = 0;   // filled bytes of the copy, earlier runs included
@@ -102,6 +103,7 @@ private:
     std::uint64_t m_doneSize = 0;  // sizes of the files finished before the current one
     std::string m_destination;     // of the current file, for the questions
     std::string m_source;
+    std::set<std::string> m_destinations;  // the copies this run has made or begun
 };
 
 }  // namespace tessaly::cli

@@ -13,6 +13,11 @@ namespace fs = std::filesystem;
 
 void addFile(CopyList& list, std::string path, std::string baseFolder, std::uint64_t size)
 {
+    // A file named twice (a folder and a file in it, or the same folder twice) is
+    // copied once: a second copy would only meet the finished first one.
+    for (const CopyItem& item : list.items) {
+        if (item.source == path && item.baseFolder == baseFolder) return;
+    }
     list.totalSize += size;
     list.items.push_back({std::move(path), std::move(baseFolder), size});
 }

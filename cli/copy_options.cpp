@@ -241,8 +241,9 @@ At the end standard output gets one line per file, fields separated by tabs:
   STATUS  BYTES_COPIED  BYTES_FILLED  SOURCE
 STATUS is Ok when the whole file is covered, otherwise the reason (Stopped,
 NotReady, WriteFailed, DiskFull, SourceOpenFailed, ExistingRefused, NoLogRefused,
-...), NotStarted for files the run did not reach, and SameFile when the copy
-would overwrite its own source. BYTES_COPIED counts the bytes read in this run,
+...), NotStarted for files the run did not reach, SameFile when the copy
+would overwrite its own source, and SameDestination when an earlier file of
+the run has the same copy (files of one name from different folders). BYTES_COPIED counts the bytes read in this run,
 BYTES_FILLED the filled bytes of the copy (earlier runs included). A summary
 line follows.
 

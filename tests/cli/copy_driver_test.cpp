@@ -182,6 +182,19 @@ TEST_F(CopyDriverTest, AFailedFileIsReportedAndTheRunGoesOn)
     EXPECT_EQ(console.lastTotalPercent, 100);
 }
 
+TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
+{
+    medium.addFile("/src/x/a.bin", std::string(3000, 'x'));
+    medium.addFile("/src/y/a.bin", std::string(5000, 'y'));
+    options.yes = true;
+    const RunReport report = run({{"/src/x/a.bin", "", 3000}, {"/src/y/a.bin", "", 5000}});
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].status, "Ok");
+    EXPECT_EQ(report.files[1].status, "SameDestination");
+    EXPECT_EQ(medium.text("/out/a.bin"), std::string(3000, 'x'));
+    EXPECT_EQ(exitStatusFor(report, true), 2);
+}
+
 TEST_F(CopyDriverTest, ARemovedMediumEndsTheRun)
 {
     medium.addFile("/src/a.bin", std::string(300000, 'a'));

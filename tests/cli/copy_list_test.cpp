@@ -106,6 +106,14 @@ TEST_F(CopyListTest, PipesInATreeAreLeftOutAndMissingSourcesKept)
     EXPECT_EQ(list.items[1].size, 0u);
 }
 
+TEST_F(CopyListTest, AFileNamedTwiceIsListedOnce)
+{
+    const std::string a = write("tree/a.bin", 4);
+    const CopyList list = buildCopyList({m_top + "/tree", m_top + "/tree", a, a});
+    ASSERT_EQ(list.items.size(), 2u);  // once below the tree's base, once on its own
+    EXPECT_EQ(list.totalSize, 8u);
+}
+
 TEST(DestinationFor, OutputFolderWithOrWithoutTrailingSeparator)
 {
     const CopyItem item{"/media/disk/docs/a.txt", "/media/disk/", 1};
