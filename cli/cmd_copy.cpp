@@ -52,7 +52,7 @@ void printReport(const RunReport& report, bool quiet)
     }
     if (!quiet) {
         std::printf("%zu files: %zu complete, %zu with filled parts, %zu failed or incomplete; "
-                    "%s read, %s filled%s\n",
+                    "%s copied, %s filled%s\n",
                     report.files.size(), complete, withFills,
                     report.files.size() - complete - withFills, formatBytes(copied).c_str(),
                     formatBytes(filled).c_str(),

@@ -96,17 +96,16 @@ FileResult CopyDriver::copyOne(const CopyItem& item)
         reportFailure(status, item.source);
         return result;
     }
-    const std::uint32_t startPosition = m_engine.position();
-    const std::int32_t startFilled = m_engine.filledBytes();
     pollUntilIdle(item);
 
+    // Both counts describe the copy as it stands, earlier runs included: a poll after
+    // startFile may already see this run's progress, so where it began is not known.
     const EngineStatus status = m_engine.status();
     result.status = statusName(status);
     result.complete = status == EngineStatus::Ok;
     const std::int64_t filled = std::max<std::int32_t>(m_engine.filledBytes(), 0);
-    const std::int64_t covered = std::int64_t{m_engine.position()} - startPosition;
-    const std::int64_t filledNow = filled - std::max<std::int32_t>(startFilled, 0);
-    result.copied = static_cast<std::uint64_t>(std::max<std::int64_t>(covered - filledNow, 0));
+    const std::int64_t covered = m_engine.position();
+    result.copied = static_cast<std::uint64_t>(std::max<std::int64_t>(covered - filled, 0));
     result.filled = static_cast<std::uint64_t>(filled);
     if (!result.complete) reportFailure(status, item.source);
     return result;

@@ -243,9 +243,10 @@ STATUS is Ok when the whole file is covered, otherwise the reason (Stopped,
 NotReady, WriteFailed, DiskFull, SourceOpenFailed, ExistingRefused, NoLogRefused,
 ...), NotStarted for files the run did not reach, SameFile when the copy
 would overwrite its own source, and SameDestination when an earlier file of
-the run has the same copy (files of one name from different folders). BYTES_COPIED counts the bytes read in this run,
-BYTES_FILLED the filled bytes of the copy (earlier runs included). A summary
-line follows.
+the run has the same copy (files of one name from different folders).
+BYTES_COPIED and BYTES_FILLED count the bytes of the source, up to the place
+the copy has reached, that it holds as read data and as fills; earlier runs
+are included. A summary line follows.
 
 Interrupt (Ctrl-C) or SIGTERM stops the current file; its log keeps the place
 reached, so the same command continues it (under --existing=resume). A copy cut

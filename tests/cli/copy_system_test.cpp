@@ -47,6 +47,17 @@ std::uint64_t sizeOf(const std::string& path)
     return ec ? 0 : size;
 }
 
+// "" when the two are equal, else where they first differ (so a failure stays readable).
+std::string difference(const std::string& actual, const std::string& expected)
+{
+    if (actual == expected) return {};
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+    return "sizes " + std::to_string(actual.size()) + " and " + std::to_string(expected.size()) +
+           ", first difference at byte " + std::to_string(at) + " (sector " +
+           std::to_string(at / kSector) + ")";
+}
+
 struct LogRecord
 {
     std::uint32_t offset = 0;
@@ -262,8 +273,10 @@ TEST_F(CopySystemTest, EveryReadableByteArrivesAndEachFillCoversTheBadSectors)
         const std::string out = m_work + "/out-" + c.option.substr(0, c.option.find(':'));
         fs::create_directories(out);
         std::string report;
-        EXPECT_EQ(run({"copy", "--fill=" + c.option, source, out}, &report), 1) << m_lastErr;
-        EXPECT_EQ(readAll(out + "/a.bin"), expectedCopy(image, bad, c.fill));
+        // Two reads of each sector: the weak one gives its bytes on the second.
+        EXPECT_EQ(run({"copy", "--attempts=2", "--fill=" + c.option, source, out}, &report), 1)
+            << m_lastErr;
+        EXPECT_EQ(difference(readAll(out + "/a.bin"), expectedCopy(image, bad, c.fill)), "");
         // One record per unreadable sector at its source offset, then one end record.
         EXPECT_EQ(logRecords(out + "/a.bin.log", "a.bin"),
                   regionsOf(bad, static_cast<std::uint32_t>(image.size())));
@@ -284,7 +297,7 @@ TEST_F(CopySystemTest, AFolderKeepsItsTreeBelowTheMediumsMountPoint)
     std::string report;
     EXPECT_EQ(run({"copy", medium.path("docs"), m_work + "/out"}, &report), 0) << m_lastErr;
     EXPECT_EQ(readAll(m_work + "/out/docs/a.txt"), a);
-    EXPECT_EQ(readAll(m_work + "/out/docs/sub/b.bin"), b);
+    EXPECT_EQ(difference(readAll(m_work + "/out/docs/sub/b.bin"), b), "");
     // A clean copy keeps no log.
     EXPECT_FALSE(fs::exists(m_work + "/out/docs/a.txt.log"));
     EXPECT_NE(report.find("Ok\t70000\t0\t" + medium.path("docs/sub/b.bin")), std::string::npos)
@@ -349,11 +362,12 @@ TEST_F(InterruptedCopyTest, AStoppedAndResumedCopyEqualsAnUninterruptedOne)
 
     // The same command continues it from the log.
     EXPECT_EQ(run(command(parts)), 1) << m_lastErr;
-    EXPECT_EQ(readAll(parts + "/big.bin"), readAll(whole + "/big.bin"));
+    EXPECT_EQ(difference(readAll(parts + "/big.bin"), readAll(whole + "/big.bin")), "");
     EXPECT_EQ(readAll(parts + "/big.bin.log"), readAll(whole + "/big.bin.log"));
-    EXPECT_EQ(readAll(whole + "/big.bin"),
-              expectedCopy(image, {60, 61, 700, 1200, 1201, 1202, 1203, 1900},
-                           [](std::size_t) { return std::string(kSector, '\0'); }));
+    EXPECT_EQ(difference(readAll(whole + "/big.bin"),
+                         expectedCopy(image, {60, 61, 700, 1200, 1201, 1202, 1203, 1900},
+                                      [](std::size_t) { return std::string(kSector, '\0'); })),
+              "");
 }
 
 TEST_F(InterruptedCopyTest, AKilledCopyIsContinuedOnlyWithConsentAndKeepsItsBytes)
@@ -368,13 +382,14 @@ TEST_F(InterruptedCopyTest, AKilledCopyIsContinuedOnlyWithConsentAndKeepsItsByte
     std::string report;
     EXPECT_EQ(run(command(out), &report), 2);
     EXPECT_NE(report.find("NoLogRefused\t"), std::string::npos) << report;
-    EXPECT_EQ(readAll(out + "/big.bin"), before);
+    EXPECT_EQ(difference(readAll(out + "/big.bin"), before), "");
 
     EXPECT_EQ(run(command(out, true), &report), 1) << m_lastErr;
     const std::string after = readAll(out + "/big.bin");
-    EXPECT_EQ(after.substr(0, before.size()), before);
-    EXPECT_EQ(after, expectedCopy(image, {60, 61, 700, 1200, 1201, 1202, 1203, 1900},
-                                  [](std::size_t) { return std::string(kSector, '\0'); }));
+    EXPECT_EQ(difference(after.substr(0, before.size()), before), "");
+    EXPECT_EQ(difference(after, expectedCopy(image, {60, 61, 700, 1200, 1201, 1202, 1203, 1900},
+                                             [](std::size_t) { return std::string(kSector, '\0'); })),
+              "");
 }
 
 TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
@@ -392,7 +407,7 @@ TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
     EXPECT_NE(report.find("NotStarted\t0\t0\t" + medium.path("disk/b.bin")), std::string::npos)
         << report;
     EXPECT_FALSE(fs::exists(out + "/b.bin"));
-    EXPECT_EQ(readAll(out + "/a.bin"), image.substr(0, 307200));
+    EXPECT_EQ(difference(readAll(out + "/a.bin"), image.substr(0, 307200)), "");
     EXPECT_EQ(logRecords(out + "/a.bin.log", "a.bin"), (std::vector<LogRecord>{{307200, 0}}));
 
     // The medium comes back: the same command finishes both files.
@@ -401,8 +416,8 @@ TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
     EXPECT_EQ(run({"copy", medium.path("disk/a.bin"), medium.path("disk/b.bin"), out}, &report),
               0)
         << m_lastErr;
-    EXPECT_EQ(readAll(out + "/a.bin"), image);
-    EXPECT_EQ(readAll(out + "/b.bin"), other);
+    EXPECT_EQ(difference(readAll(out + "/a.bin"), image), "");
+    EXPECT_EQ(difference(readAll(out + "/b.bin"), other), "");
     EXPECT_FALSE(fs::exists(out + "/a.bin.log"));
 }
 
@@ -415,7 +430,7 @@ TEST_F(CopySystemTest, AReservedCopySuppliesTheSectorsTheFileLacks)
     std::string report;
     EXPECT_EQ(run({"copy", medium.path("disk/a.bin"), m_work + "/out"}, &report), 0)
         << m_lastErr << report;
-    EXPECT_EQ(readAll(m_work + "/out/a.bin"), image);
+    EXPECT_EQ(difference(readAll(m_work + "/out/a.bin"), image), "");
     EXPECT_FALSE(fs::exists(m_work + "/out/a.bin.log"));
 }
 
@@ -454,7 +469,7 @@ TEST_F(CopySystemTest, AWriteFailureMidCopyIsWriteFailedWithAnEndRecord)
     EXPECT_EQ(cli.statusOf(medium.path("disk/a.bin")), "WriteFailed") << cli.out();
     const std::string copied = readAll(small + "/a.bin");
     ASSERT_LT(copied.size(), image.size());
-    EXPECT_EQ(copied, image.substr(0, copied.size()));
+    EXPECT_EQ(difference(copied, image.substr(0, copied.size())), "");
     const std::vector<LogRecord> records = logRecords(small + "/a.bin.log", "a.bin");
     EXPECT_EQ(records,
               (std::vector<LogRecord>{{static_cast<std::uint32_t>(copied.size()), 0}}));
