@@ -51,7 +51,7 @@ void printReport(const RunReport& report, bool quiet)
         filled += f.filled;
     }
     if (!quiet) {
-        std::printf("%zu files: %zu complete, %zu with filled parts, %zu failed or incomplete; "
+        std::printf("%zu file(s): %zu complete, %zu with filled parts, %zu failed or incomplete; "
                     "%s copied, %s filled%s\n",
                     report.files.size(), complete, withFills,
                     report.files.size() - complete - withFills, formatBytes(copied).c_str(),

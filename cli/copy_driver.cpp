@@ -1,9 +1,11 @@
 #include "cli/copy_driver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "platform/clock.h"
 
@@ -12,6 +14,10 @@ namespace tessaly::cli {
 namespace {
 
 constexpr std::uint32_t kPollMs = 20;
+// The first 20 ms of a file are watched more closely, so that a run of small files
+// does not wait a whole poll for each of them.
+constexpr std::uint32_t kQuickPolls = 200;
+constexpr std::chrono::microseconds kQuickPollInterval{100};
 
 const char* policyName(std::int32_t policy)
 {
@@ -114,31 +120,39 @@ FileResult CopyDriver::copyOne(const CopyItem& item)
 void CopyDriver::pollUntilIdle(const CopyItem& item)
 {
     bool stopSent = false;
-    for (bool more = true; more;) {
+    std::uint32_t polls = 0;
+    for (bool more = true; more; ++polls) {
         // Busy is read first: once it is clear the worker's final counters are in place.
         more = m_engine.busy();
         if (more && !stopSent && m_stop.load()) {
             m_engine.requestStop(false);
             stopSent = true;
         }
-        Progress p;
-        p.index = m_index;
-        p.count = m_count;
-        p.source = &item.source;
-        p.filePercent = static_cast<int>(m_engine.progress() * 100.0f);
-        const std::uint64_t done = m_doneSize + m_engine.position();
-        p.totalPercent = m_totalSize == 0
-                             ? 100
-                             : static_cast<int>(std::min<std::uint64_t>(done, m_totalSize) * 100 /
-                                                m_totalSize);
-        const std::uint32_t shortRate = m_engine.shortRate();
-        p.bytesPerSecond = shortRate > 1 ? shortRate : 0;
-        const std::uint32_t end = m_engine.destinationEnd();
-        const std::uint32_t at = m_engine.destinationPosition();
-        p.secondsLeft = (end > at ? end - at : 0) / std::max<std::uint32_t>(m_engine.longRate(), 1);
-        m_console.progress(p);
-        if (more) sleepMs(kPollMs);
+        if (!more || polls == 0 || polls >= kQuickPolls) showProgress(item);
+        if (!more) break;
+        if (polls < kQuickPolls) {
+            std::this_thread::sleep_for(kQuickPollInterval);
+        } else {
+            sleepMs(kPollMs);
+        }
     }
+}
+
+void CopyDriver::showProgress(const CopyItem& item)
+{
+    Progress p;
+    p.index = m_index;
+    p.count = m_count;
+    p.source = &item.source;
+    p.filePercent = static_cast<int>(m_engine.progress() * 100.0f);
+    const std::uint64_t done = std::min(m_doneSize + m_engine.position(), m_totalSize);
+    p.totalPercent = m_totalSize == 0 ? 100 : static_cast<int>(done * 100 / m_totalSize);
+    const std::uint32_t shortRate = m_engine.shortRate();
+    p.bytesPerSecond = shortRate > 1 ? shortRate : 0;
+    const std::uint32_t end = m_engine.destinationEnd();
+    const std::uint32_t at = m_engine.destinationPosition();
+    p.secondsLeft = (end > at ? end - at : 0) / std::max<std::uint32_t>(m_engine.longRate(), 1);
+    m_console.progress(p);
 }
 
 std::string CopyDriver::failureText(EngineStatus status, const std::string& source) const

@@ -89,6 +89,7 @@ public:
 private:
     FileResult copyOne(const CopyItem& item);
     void pollUntilIdle(const CopyItem& item);
+    void showProgress(const CopyItem& item);
     std::string failureText(EngineStatus status, const std::string& source) const;
     void reportFailure(EngineStatus status, const std::string& source);
     std::int32_t askForCopy(EngineQuery& query);
