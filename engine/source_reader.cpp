@@ -68,11 +68,35 @@ std::uint32_t SourceReader::read(void* target, std::uint32_t n)
         return 0;
     }
     n = std::min(n, m_chunkSize);
+    const std::int64_t offset = m_file->offset();
+    const auto skew = static_cast<std::uint32_t>(offset % m_bytesPerSector);
+    if (skew != 0) return readUnaligned(target, n, offset, skew);
     const IoResult result = m_file->read(m_buffer.data(), n);
     m_lastError = result.error;
     if (result.bytes == 0) return 0;
     std::memcpy(target, m_buffer.data(), result.bytes);
     return static_cast<std::uint32_t>(result.bytes);
+}
+
+// Unbuffered reads must start on a sector. A copy resumed behind a destination of
+// odd size starts inside one, so the whole sector is read and the part from the
+// pointer on is handed out; the next read is aligned again.
+std::uint32_t SourceReader::readUnaligned(void* target, std::uint32_t n, std::int64_t offset,
+                                          std::uint32_t skew)
+{
+    n = std::min(n, m_chunkSize - skew);
+    const std::uint32_t span = (skew + n + m_bytesPerSector - 1) / m_bytesPerSector * m_bytesPerSector;
+    m_file->seek(offset - skew, Whence::Begin);
+    const IoResult result = m_file->read(m_buffer.data(), span);
+    m_lastError = result.error;
+    if (result.bytes <= skew) {
+        m_file->seek(offset, Whence::Begin);
+        return 0;
+    }
+    const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(result.bytes - skew, n));
+    std::memcpy(target, m_buffer.data() + skew, count);
+    m_file->seek(offset + count, Whence::Begin);
+    return count;
 }
 
 std::int64_t SourceReader::seek(std::int64_t distance, Whence whence)

@@ -57,6 +57,9 @@ public:
     std::optional<FileIdentity> identity() const;
 
 private:
+    std::uint32_t readUnaligned(void* target, std::uint32_t n, std::int64_t offset,
+                                std::uint32_t skew);
+
     FileSystem* m_fs;
     std::uint32_t m_pageBytes;
     std::unique_ptr<File> m_file;

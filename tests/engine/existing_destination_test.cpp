@@ -162,6 +162,17 @@ TEST_F(ExistingDestinationTest, ResumeWithoutLogMakesANewOneWhenRegionsAreFilled
     EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{10240, 512}, {20480, 0}}));
 }
 
+TEST_F(ExistingDestinationTest, ResumeBehindADestinationOfOddSizeReadsEveryByte)
+{
+    const Bytes source = pattern(20480, 8);
+    medium.addFile("/src/a", source);
+    medium.addFile("/out/a", slice(source, 0, 1000));
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_TRUE(engine->badRegions().empty());
+    EXPECT_EQ(medium.contents("/out/a"), source);
+}
+
 TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
 {
     const Bytes log = logBytes("a", 0, {{512, 512}, {4096, 0}});

@@ -71,6 +71,28 @@ TEST(SourceReader, FailedReadsKeepThePointerAndTheReason)
     EXPECT_TRUE(isNotReady(reader.lastError()));
 }
 
+TEST(SourceReader, ReadsFromInsideASectorAndIsAlignedAfterwards)
+{
+    ScriptedMedium medium;  // refuses unaligned unbuffered reads, as O_DIRECT does
+    std::vector<std::uint8_t> bytes(20480);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
+    medium.addFile("/a.bin", bytes);
+    medium.markBad("/a.bin", 4096, 512);
+    SourceReader reader(medium, 4096);
+    ASSERT_TRUE(reader.open("/a.bin"));  // chunk 2048
+    std::vector<std::uint8_t> target(4096);
+    reader.seek(1000, Whence::Begin);
+    ASSERT_EQ(reader.read(target.data(), 2048), 1560u);  // up to the chunk's last sector
+    EXPECT_TRUE(std::equal(target.begin(), target.begin() + 1560, bytes.begin() + 1000));
+    EXPECT_EQ(reader.currentOffset(), 2560);
+    reader.seek(20000, Whence::Begin);
+    ASSERT_EQ(reader.read(target.data(), 512), 480u);
+    EXPECT_EQ(target[0], bytes[20000]);
+    reader.seek(4100, Whence::Begin);
+    EXPECT_EQ(reader.read(target.data(), 512), 0u);
+    EXPECT_EQ(reader.currentOffset(), 4100);
+}
+
 TEST(SourceReader, OpenFailsWithoutFileOrVolumeAndKeepsTheLastPath)
 {
     ScriptedMedium medium;

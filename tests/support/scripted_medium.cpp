@@ -52,6 +52,19 @@ struct ScriptedMedium::State
         return sum;
     }
 
+    std::optional<VolumeInfo> volumeOf(const std::string& path) const
+    {
+        std::size_t best = 0;
+        std::optional<VolumeInfo> found = VolumeInfo{512, DriveType::Fixed};
+        for (const auto& [prefix, volume] : volumes) {
+            if (path.starts_with(prefix) && prefix.size() >= best) {
+                best = prefix.size();
+                found = volume;
+            }
+        }
+        return found;
+    }
+
     std::shared_ptr<Node> find(const std::string& path) const
     {
         const auto it = files.find(path);
@@ -97,9 +110,9 @@ class ScriptedFile : public File
 {
 public:
     ScriptedFile(std::shared_ptr<State> state, std::shared_ptr<Node> node, std::string path,
-                 bool unbuffered, Access access)
+                 bool unbuffered, Access access, std::uint32_t sector = 0)
         : m_state(std::move(state)), m_node(std::move(node)), m_path(std::move(path)),
-          m_unbuffered(unbuffered), m_access(access)
+          m_unbuffered(unbuffered), m_access(access), m_sector(sector)
     {
     }
 
@@ -109,6 +122,8 @@ public:
         if (m_access == Access::Write) return {0, EBADF};
         if (m_unbuffered) {
             m_node->readOffsets.push_back(m_offset);
+            // As with O_DIRECT: whole sectors from a sector boundary, or EINVAL.
+            if (m_sector != 0 && (m_offset % m_sector != 0 || n % m_sector != 0)) return {0, EINVAL};
             if (const SysError error = damageAt(n)) return {0, error};
         }
         const std::uint64_t size = m_node->size();
@@ -220,6 +235,7 @@ private:
     std::string m_path;
     bool m_unbuffered;
     Access m_access;
+    std::uint32_t m_sector;  // alignment of unbuffered reads; 0 when the volume has none
     std::uint64_t m_offset = 0;
 };
 
@@ -376,7 +392,9 @@ std::unique_ptr<File> ScriptedMedium::openUnbuffered(const std::string& path, Sy
     }
     if (error) *error = why;
     if (why != 0) return nullptr;
-    return std::make_unique<ScriptedFile>(m_state, node, path, true, Access::Read);
+    const std::optional<VolumeInfo> volume = m_state->volumeOf(path);
+    return std::make_unique<ScriptedFile>(m_state, node, path, true, Access::Read,
+                                          volume ? volume->bytesPerSector : 0);
 }
 
 std::unique_ptr<File> ScriptedMedium::open(const std::string& path, Disposition disposition,
@@ -444,15 +462,7 @@ std::optional<std::uint64_t> ScriptedMedium::freeSpace(const std::string& /*path
 std::optional<VolumeInfo> ScriptedMedium::volumeInfo(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    std::size_t best = 0;
-    std::optional<VolumeInfo> found = VolumeInfo{512, DriveType::Fixed};
-    for (const auto& [prefix, volume] : m_state->volumes) {
-        if (path.starts_with(prefix) && prefix.size() >= best) {
-            best = prefix.size();
-            found = volume;
-        }
-    }
-    return found;
+    return m_state->volumeOf(path);
 }
 
 std::optional<FileIdentity> ScriptedMedium::identity(const std::string& path)

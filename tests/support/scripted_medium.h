@@ -17,6 +17,9 @@ namespace tessaly::testing {
 // are exact. Paths are plain strings compared byte for byte ("/src/a.bin"); the
 // folder "/" always exists and adding a file creates its folders.
 //
+// Unbuffered reads behave as with O_DIRECT: they must start on a multiple of the
+// volume's sector size and ask for whole sectors, else they fail with EINVAL.
+//
 // Faults touch unbuffered reads only (sources), except the write faults and the
 // quota, which touch writes through open():
 //   - bad ranges: every read that overlaps one fails with EIO and returns nothing;
