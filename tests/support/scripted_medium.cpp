@@ -34,6 +34,7 @@ struct ScriptedMedium::State
     std::map<std::string, std::optional<VolumeInfo>> volumes;
     std::uint64_t nextInode = 100;
     bool removed = false;
+    std::string removable = "/";  // paths on the removable medium
     std::optional<std::uint64_t> removalBudget;
     std::uint64_t served = 0;
     std::optional<std::uint64_t> quota;
@@ -120,12 +121,12 @@ public:
     {
         std::lock_guard lock(m_state->mutex);
         if (m_access == Access::Write) return {0, EBADF};
-        if (m_unbuffered) {
-            m_node->readOffsets.push_back(m_offset);
-            // As with O_DIRECT: whole sectors from a sector boundary, or EINVAL.
-            if (m_sector != 0 && (m_offset % m_sector != 0 || n % m_sector != 0)) return {0, EINVAL};
-            if (const SysError error = damageAt(n)) return {0, error};
+        m_node->readOffsets.push_back(m_offset);
+        // As with O_DIRECT: whole sectors from a sector boundary, or EINVAL.
+        if (m_unbuffered && m_sector != 0 && (m_offset % m_sector != 0 || n % m_sector != 0)) {
+            return {0, EINVAL};
         }
+        if (const SysError error = damageAt(n)) return {0, error};
         const std::uint64_t size = m_node->size();
         if (m_offset >= size || n == 0) return {0, 0};
         const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(n, size - m_offset));
@@ -135,7 +136,7 @@ public:
             out[i] = at < m_node->bytes.size() ? m_node->bytes[at] : 0;
         }
         m_offset += count;
-        if (m_unbuffered) m_state->served += count;
+        if (onRemovable()) m_state->served += count;
         return {count, 0};
     }
 
@@ -208,12 +209,15 @@ public:
 
 private:
     // The error of an unbuffered read of n bytes at the file pointer, 0 when it works.
+    bool onRemovable() const { return m_path.starts_with(m_state->removable); }
+
     SysError damageAt(std::size_t n)
     {
-        if (m_state->removed) return ENOMEDIUM;
+        if (m_state->removed && onRemovable()) return ENOMEDIUM;
         const std::uint64_t size = m_node->size();
         const std::uint64_t available = m_offset < size ? std::min<std::uint64_t>(n, size - m_offset) : 0;
-        if (m_state->removalBudget && m_state->served + available > *m_state->removalBudget) {
+        if (onRemovable() && m_state->removalBudget &&
+            m_state->served + available > *m_state->removalBudget) {
             m_state->removed = true;
             return ENOMEDIUM;
         }
@@ -308,6 +312,12 @@ void ScriptedMedium::markWeak(const std::string& path, std::uint64_t offset, std
     }
 }
 
+void ScriptedMedium::setRemovableMedium(const std::string& prefix)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->removable = prefix;
+}
+
 void ScriptedMedium::removeMedium()
 {
     std::lock_guard lock(m_state->mutex);
@@ -381,7 +391,7 @@ std::unique_ptr<File> ScriptedMedium::openUnbuffered(const std::string& path, Sy
     std::lock_guard lock(m_state->mutex);
     SysError why = 0;
     std::shared_ptr<Node> node;
-    if (m_state->removed) {
+    if (m_state->removed && path.starts_with(m_state->removable)) {
         why = ENOMEDIUM;
     } else if (m_state->failingOpens.count(path)) {
         why = EACCES;
@@ -405,6 +415,7 @@ std::unique_ptr<File> ScriptedMedium::open(const std::string& path, Disposition 
         if (error) *error = why;
         return nullptr;
     };
+    if (m_state->removed && path.starts_with(m_state->removable)) return fail(ENOMEDIUM);
     if (m_state->failingOpens.count(path)) return fail(EACCES);
     if (m_state->folders.count(path)) return fail(EISDIR);
     std::shared_ptr<Node> node = m_state->find(path);

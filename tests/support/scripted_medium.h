@@ -20,12 +20,12 @@ namespace tessaly::testing {
 // Unbuffered reads behave as with O_DIRECT: they must start on a multiple of the
 // volume's sector size and ask for whole sectors, else they fail with EINVAL.
 //
-// Faults touch unbuffered reads only (sources), except the write faults and the
-// quota, which touch writes through open():
+// Faults:
 //   - bad ranges: every read that overlaps one fails with EIO and returns nothing;
 //   - weak ranges: the first k reads that overlap one fail with EIO, later ones work;
 //   - removal: once removed (on command, or when a read would pass the byte budget
-//     of setRemovalAfter), unbuffered opens and reads fail with ENOMEDIUM;
+//     of setRemovalAfter), opens and reads of paths on the removable medium (by
+//     default every path) fail with ENOMEDIUM; writes to open files still work;
 //   - write limits and short writes, set by path (they hold for files created later);
 //   - quota: the files together may not grow past it; writes beyond fail with
 //     ENOSPC (a write that partly fits writes what fits) and freeSpace answers
@@ -50,18 +50,20 @@ public:
     // Makes linkPath name the same file as path (same identity, same bytes).
     void addLink(const std::string& linkPath, const std::string& path);
 
-    // --- damage of sources ---
+    // --- damage ---
     void markBad(const std::string& path, std::uint64_t offset, std::uint64_t length);
     void markWeak(const std::string& path, std::uint64_t offset, std::uint64_t length,
                   int failures);
+    // Limits removal to the paths that start with prefix (default "/": all).
+    void setRemovableMedium(const std::string& prefix);
     void removeMedium();
     void insertMedium();
-    // Unbuffered reads may serve this many bytes in all; the read that would pass
-    // the budget finds the medium removed.
+    // Reads from the removable medium may serve this many more bytes; the read
+    // that would pass the budget finds the medium removed.
     void setRemovalAfter(std::uint64_t bytes);
     // Opens of this path (unbuffered or not) fail with EACCES.
     void failOpen(const std::string& path);
-    // Read calls that reached this file through unbuffered opens, failed ones too.
+    // Read calls that reached this file, failed ones too.
     int readCount(const std::string& path) const;
     // Offsets of those read calls, in order.
     std::vector<std::uint64_t> readOffsets(const std::string& path) const;
