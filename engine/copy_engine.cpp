@@ -29,6 +29,13 @@ std::string withSeparator(std::string folder)
     return folder;
 }
 
+// The output folder as the first part of a destination path: always ends in a separator.
+std::string outputPrefix(std::string folder)
+{
+    if (folder.empty() || folder.back() != kSeparator) folder += kSeparator;
+    return folder;
+}
+
 // A relative folder may only lead downwards; one with a ".." level is dropped so
 // that no destination leaves the output folder.
 bool leadsUpwards(const std::string& relative)
@@ -158,6 +165,7 @@ struct CopyEngine::Impl
     std::string fileName;
     std::string sourceFolder;
     std::string relativeFolder;
+    std::string outputFolderPath;
     std::string logPath;
     bool destinationExisted = false;
     bool skipping = false;
@@ -201,16 +209,14 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
             relativeFolder = sourceFolder.substr(baseFolder.size());
         }
         if (leadsUpwards(relativeFolder)) relativeFolder.clear();
-        const std::string target = withSeparator(outputFolder) + relativeFolder;
+        const std::string target = outputPrefix(outputFolder) + relativeFolder;
         for (std::size_t i = 1; i < target.size(); ++i) {
             if (target[i] == kSeparator) fs.createDirectory(target.substr(0, i));
         }
     }
-    std::string outPath = outputFolder;
-    if (outPath.empty() || outPath.back() != kSeparator) outPath += kSeparator;
-    outPath += relativeFolder + fileName;
+    outputFolderPath = outputFolder;
     std::lock_guard lock(pathMutex);
-    destinationPath = outPath;
+    destinationPath = outputPrefix(outputFolder) + relativeFolder + fileName;
     return true;
 }
 
@@ -345,12 +351,7 @@ bool CopyEngine::Impl::checkFreeSpace()
         fail(EngineStatus::SourceTooLarge);
         return false;
     }
-    std::string folder;
-    {
-        std::lock_guard lock(pathMutex);
-        folder = destinationPath.substr(0, destinationPath.find_last_of(kSeparator) + 1);
-    }
-    const std::optional<std::uint64_t> free = fs.freeSpace(folder.empty() ? "." : folder);
+    const std::optional<std::uint64_t> free = fs.freeSpace(outputPrefix(outputFolderPath));
     if (!free) {
         fail(EngineStatus::FreeSpaceUnknown);
         return false;
