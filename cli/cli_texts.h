@@ -9,7 +9,8 @@
 namespace tessaly::cli {
 
 // Text ids of the messages the command line shows.
-enum TextId : std::uint32_t {
+enum TextId : std::uint32_t
+{
     kTextCopyInUse = 12,
     kTextChooseAnotherCopy = 13,
     kTextFile = 14,

@@ -22,13 +22,18 @@ namespace {
 std::atomic<bool> g_stopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-extern "C" void onStopSignal(int) { g_stopRequested.store(true); }
+extern "C" void onStopSignal(int)
+{
+    g_stopRequested.store(true);
+}
 
 // SIGINT and SIGTERM raise the stop flag; the engine ends the current file as
 // Stopped with its log closed properly. No SA_RESTART: a pending question ends.
 void installStopHandlers()
 {
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
@@ -51,14 +56,14 @@ void printReport(const RunReport& report, bool quiet)
         filled += f.filled;
     }
     if (!quiet) {
-        std::printf("%zu file(s): %zu complete, %zu with filled parts, %zu failed or incomplete; "
-                    "%s copied, %s filled%s\n",
-                    report.files.size(), complete, withFills,
-                    report.files.size() - complete - withFills, formatBytes(copied).c_str(),
-                    formatBytes(filled).c_str(),
-                    report.notReady  ? "; stopped: the medium was removed"
-                    : report.stopped ? "; stopped on request"
-                                     : "");
+        std::printf(
+            "%zu file(s): %zu complete, %zu with filled parts, %zu failed or incomplete; "
+            "%s copied, %s filled%s\n",
+            report.files.size(), complete, withFills, report.files.size() - complete - withFills,
+            formatBytes(copied).c_str(), formatBytes(filled).c_str(),
+            report.notReady  ? "; stopped: the medium was removed"
+            : report.stopped ? "; stopped on request"
+                             : "");
     }
     std::fflush(stdout);
 }

@@ -22,10 +22,14 @@ constexpr std::chrono::microseconds kQuickPollInterval{100};
 const char* policyName(std::int32_t policy)
 {
     switch (policy) {
-        case 0: return "replace";
-        case 1: return "append";
-        case 2: return "resume";
-        default: return "skip";
+        case 0:
+            return "replace";
+        case 1:
+            return "append";
+        case 2:
+            return "resume";
+        default:
+            return "skip";
     }
 }
 
@@ -46,11 +50,14 @@ CopyDriver::CopyDriver(CopyEngine& engine, const CopyOptions& options, Console& 
                        const std::atomic<bool>& stop, const CliTexts& texts)
     : m_engine(engine), m_options(options), m_console(console), m_stop(stop), m_texts(texts)
 {
-    m_engine.setQueryCallback(
-        [this](EngineQuery& query, void*) { return answerQuery(query); }, nullptr);
+    m_engine.setQueryCallback([this](EngineQuery& query, void*) { return answerQuery(query); },
+                              nullptr);
 }
 
-CopyDriver::~CopyDriver() { m_engine.setQueryCallback(nullptr, nullptr); }
+CopyDriver::~CopyDriver()
+{
+    m_engine.setQueryCallback(nullptr, nullptr);
+}
 
 RunReport CopyDriver::run(const CopyList& list)
 {
@@ -160,7 +167,8 @@ std::string CopyDriver::failureText(EngineStatus status, const std::string& sour
     const auto t = [this](std::uint32_t id) { return m_texts.text(id); };
     const std::string file = t(kTextFile) + " " + source + "\n";
     switch (status) {
-        case EngineStatus::SourceOpenFailed: return file + t(kTextCannotBeOpened);
+        case EngineStatus::SourceOpenFailed:
+            return file + t(kTextCannotBeOpened);
         case EngineStatus::DestinationOpenFailed:
             return file + t(kTextCannotBeOpened) + "\n\n" + t(kTextProblemWithCopy);
         case EngineStatus::DestinationCreateFailed:
@@ -171,18 +179,26 @@ std::string CopyDriver::failureText(EngineStatus status, const std::string& sour
         case EngineStatus::LogCreateFailed:
             return t(kTextCannotCreate) + " " + source + "\n" + t(kTextCheckFolder) + "\n\n" +
                    t(kTextProblemWithLog);
-        case EngineStatus::DiskFull: return t(kTextNoFreeSpace) + " " + source;
-        case EngineStatus::WriteFailed: return t(kTextWriteFailed) + "\n" + file;
-        case EngineStatus::SourceTooLarge: return file + t(kTextSourceTooLarge);
-        case EngineStatus::FreeSpaceUnknown: return file + t(kTextFreeSpaceUnknown);
-        case EngineStatus::WorkerStartFailed: return file + t(kTextWorkerStartFailed);
+        case EngineStatus::DiskFull:
+            return t(kTextNoFreeSpace) + " " + source;
+        case EngineStatus::WriteFailed:
+            return t(kTextWriteFailed) + "\n" + file;
+        case EngineStatus::SourceTooLarge:
+            return file + t(kTextSourceTooLarge);
+        case EngineStatus::FreeSpaceUnknown:
+            return file + t(kTextFreeSpaceUnknown);
+        case EngineStatus::WorkerStartFailed:
+            return file + t(kTextWorkerStartFailed);
         // The window shows nothing for these; a terminal user needs the reason and the way on.
         case EngineStatus::NoLogRefused:
-            return file + "exists in the output folder without a usable copy log and was left "
-                          "unchanged; --yes continues it after its last byte.";
+            return file +
+                   "exists in the output folder without a usable copy log and was left "
+                   "unchanged; --yes continues it after its last byte.";
         case EngineStatus::NotReady:
-            return file + "The medium is not ready (removed?); the same command continues the copy.";
-        default: return {};
+            return file +
+                   "The medium is not ready (removed?); the same command continues the copy.";
+        default:
+            return {};
     }
 }
 
@@ -202,10 +218,9 @@ std::int32_t CopyDriver::answerQuery(EngineQuery& query)
         case 2:
             if (m_options.yes) return 1;
             if (!m_console.interactive() || m_stop.load()) return 0;
-            return m_console.confirm(
-                       m_texts.text(kTextFile) + " " + m_destination + "\n" +
-                           m_texts.text(kTextLogMissing),
-                       false)
+            return m_console.confirm(m_texts.text(kTextFile) + " " + m_destination + "\n" +
+                                         m_texts.text(kTextLogMissing),
+                                     false)
                        ? 1
                        : 0;
         case 3:
@@ -231,8 +246,8 @@ std::int32_t CopyDriver::askForCopy(EngineQuery& query)
     const std::string file = m_texts.text(kTextFile) + " " + m_source + "\n";
     switch (m_engine.status()) {
         case EngineStatus::CopyAlreadyUsed:
-            question = file + m_texts.text(kTextCopyInUse) + "\n" +
-                       m_texts.text(kTextChooseAnotherCopy);
+            question =
+                file + m_texts.text(kTextCopyInUse) + "\n" + m_texts.text(kTextChooseAnotherCopy);
             break;
         case EngineStatus::CopyOpenFailed:
             question = file + m_texts.text(kTextCannotBeOpened) + "\n" +

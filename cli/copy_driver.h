@@ -49,10 +49,10 @@ public:
 struct FileResult
 {
     std::string source;
-    std::string status;  // statusName() of the engine, NotStarted, SameFile or SameDestination
-    bool complete = false;      // the whole file is covered in its copy
-    std::uint64_t copied = 0;   // source bytes the copy holds as read data
-    std::uint64_t filled = 0;   // source bytes the copy holds as fills
+    std::string status;     // statusName() of the engine, NotStarted, SameFile or SameDestination
+    bool complete = false;  // the whole file is covered in its copy
+    std::uint64_t copied = 0;  // source bytes the copy holds as read data
+    std::uint64_t filled = 0;  // source bytes the copy holds as fills
     // Both count up to the place the copy has reached, earlier runs included.
 };
 

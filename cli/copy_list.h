@@ -27,8 +27,9 @@ struct CopyList
 // every file below it, depth first in the order the file system returns them, with
 // the mount point of its volume as base folder; a file (or a path that does not
 // exist, which the engine then reports) gives itself with an empty base folder.
-// A file that comes twice with the same base folder is listed once. Paths are made absolute; folders are resolved through symbolic links, and links
-// to folders met during the scan are not followed, so a scan always ends.
+// A file that comes twice with the same base folder is listed once. Paths are made absolute;
+// folders are resolved through symbolic links, and links to folders met during the scan are not
+// followed, so a scan always ends.
 CopyList buildCopyList(const std::vector<std::string>& sources);
 
 // The path of the copy that the engine makes of item below outputFolder.

@@ -26,7 +26,8 @@ std::string parseFill(const std::string& value, CopyOptions& o)
         o.fillType = 0;
     } else if (value.starts_with("value:")) {
         std::uint32_t byte = 0;
-        if (!parseUnsigned(value.substr(6), 255, &byte)) return "--fill=value:N needs N from 0 to 255";
+        if (!parseUnsigned(value.substr(6), 255, &byte))
+            return "--fill=value:N needs N from 0 to 255";
         o.fillType = 1;
         o.fillValue = static_cast<std::uint8_t>(byte);
     } else if (value.starts_with("string:")) {

@@ -1,12 +1,11 @@
 // tessaly-cli copy over the simulated damaged medium: real EIO and ENOMEDIUM
 // through the kernel, with O_DIRECT, and the real program.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
@@ -146,8 +145,8 @@ public:
         std::istringstream lines(out());
         for (std::string line; std::getline(lines, line);) {
             if (line.size() > source.size() &&
-                line.compare(line.size() - source.size() - 1, std::string::npos,
-                             "\t" + source) == 0) {
+                line.compare(line.size() - source.size() - 1, std::string::npos, "\t" + source) ==
+                    0) {
                 return line.substr(0, line.find('\t'));
             }
         }
@@ -280,8 +279,8 @@ TEST_F(CopySystemTest, EveryReadableByteArrivesAndEachFillCoversTheBadSectors)
         // One record per unreadable sector at its source offset, then one end record.
         EXPECT_EQ(logRecords(out + "/a.bin.log", "a.bin"),
                   regionsOf(bad, static_cast<std::uint32_t>(image.size())));
-        EXPECT_NE(report.find("Ok\t" + std::to_string(image.size() - bad.size() * kSector) +
-                              "\t" + std::to_string(bad.size() * kSector) + "\t" + source),
+        EXPECT_NE(report.find("Ok\t" + std::to_string(image.size() - bad.size() * kSector) + "\t" +
+                              std::to_string(bad.size() * kSector) + "\t" + source),
                   std::string::npos)
             << report;
     }
@@ -387,9 +386,10 @@ TEST_F(InterruptedCopyTest, AKilledCopyIsContinuedOnlyWithConsentAndKeepsItsByte
     EXPECT_EQ(run(command(out, true), &report), 1) << m_lastErr;
     const std::string after = readAll(out + "/big.bin");
     EXPECT_EQ(difference(after.substr(0, before.size()), before), "");
-    EXPECT_EQ(difference(after, expectedCopy(image, {60, 61, 700, 1200, 1201, 1202, 1203, 1900},
-                                             [](std::size_t) { return std::string(kSector, '\0'); })),
-              "");
+    EXPECT_EQ(
+        difference(after, expectedCopy(image, {60, 61, 700, 1200, 1201, 1202, 1203, 1900},
+                                       [](std::size_t) { return std::string(kSector, '\0'); })),
+        "");
 }
 
 TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
@@ -401,8 +401,7 @@ TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
     TESSALY_MOUNT_OR_SKIP(medium);
     const std::string out = m_work + "/out";
     std::string report;
-    EXPECT_EQ(run({"copy", medium.path("disk/a.bin"), medium.path("disk/b.bin"), out}, &report),
-              3);
+    EXPECT_EQ(run({"copy", medium.path("disk/a.bin"), medium.path("disk/b.bin"), out}, &report), 3);
     EXPECT_NE(report.find("NotReady\t307200\t0\t"), std::string::npos) << report;
     EXPECT_NE(report.find("NotStarted\t0\t0\t" + medium.path("disk/b.bin")), std::string::npos)
         << report;
@@ -413,8 +412,7 @@ TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
     // The medium comes back: the same command finishes both files.
     medium.unmount();
     TESSALY_MOUNT_OR_SKIP(medium);
-    EXPECT_EQ(run({"copy", medium.path("disk/a.bin"), medium.path("disk/b.bin"), out}, &report),
-              0)
+    EXPECT_EQ(run({"copy", medium.path("disk/a.bin"), medium.path("disk/b.bin"), out}, &report), 0)
         << m_lastErr;
     EXPECT_EQ(difference(readAll(out + "/a.bin"), image), "");
     EXPECT_EQ(difference(readAll(out + "/b.bin"), other), "");
@@ -439,7 +437,8 @@ TEST_F(CopySystemTest, AFullOutputVolumeGivesDiskFullBeforeTheCopy)
     medium.addImage("disk/a.bin", MediumMount::patternBytes(1024 * 1024, 4));
     TESSALY_MOUNT_OR_SKIP(medium);
     const std::string small = mountTmpfs(256 * 1024);
-    if (small.empty()) GTEST_SKIP() << "SKIPPED: cannot mount a tmpfs here: " << std::strerror(errno);
+    if (small.empty())
+        GTEST_SKIP() << "SKIPPED: cannot mount a tmpfs here: " << std::strerror(errno);
     std::string report;
     EXPECT_EQ(run({"copy", medium.path("disk/a.bin"), small}, &report), 2);
     EXPECT_NE(report.find("DiskFull\t0\t0\t"), std::string::npos) << report;
@@ -453,7 +452,8 @@ TEST_F(CopySystemTest, AWriteFailureMidCopyIsWriteFailedWithAnEndRecord)
     medium.addImage("disk/a.bin", image, "slow 0-2047 150\n");
     TESSALY_MOUNT_OR_SKIP(medium);
     const std::string small = mountTmpfs(2 * 1024 * 1024);
-    if (small.empty()) GTEST_SKIP() << "SKIPPED: cannot mount a tmpfs here: " << std::strerror(errno);
+    if (small.empty())
+        GTEST_SKIP() << "SKIPPED: cannot mount a tmpfs here: " << std::strerror(errno);
 
     CliRun cli({"copy", medium.path("disk/a.bin"), small}, m_work);
     ASSERT_TRUE(cli.started());
@@ -471,8 +471,7 @@ TEST_F(CopySystemTest, AWriteFailureMidCopyIsWriteFailedWithAnEndRecord)
     ASSERT_LT(copied.size(), image.size());
     EXPECT_EQ(difference(copied, image.substr(0, copied.size())), "");
     const std::vector<LogRecord> records = logRecords(small + "/a.bin.log", "a.bin");
-    EXPECT_EQ(records,
-              (std::vector<LogRecord>{{static_cast<std::uint32_t>(copied.size()), 0}}));
+    EXPECT_EQ(records, (std::vector<LogRecord>{{static_cast<std::uint32_t>(copied.size()), 0}}));
 }
 
 TEST_F(CopySystemTest, UsageErrors)
