@@ -55,7 +55,6 @@ std::int32_t ProfileSettings::readInt(const char* key, std::int32_t fallback, st
 void ProfileSettings::writeInt(const char* key, std::int32_t value)
 {
     m_settings.setValue(key, value);
-    m_settings.sync();
 }
 
 std::string ProfileSettings::readString(const char* key, const char* fallback) const
@@ -68,7 +67,6 @@ std::string ProfileSettings::readString(const char* key, const char* fallback) c
 void ProfileSettings::writeString(const char* key, const std::string& value)
 {
     m_settings.setValue(key, QString::fromStdString(value));
-    m_settings.sync();
 }
 
 QByteArray ProfileSettings::encodeTime(float value)
@@ -166,7 +164,6 @@ float ProfileSettings::time() const
 void ProfileSettings::setTime(float v)
 {
     m_settings.setValue(kTime, encodeTime(v));
-    m_settings.sync();
 }
 
 std::string ProfileSettings::rpFolder() const
@@ -200,9 +197,11 @@ std::string ProfileSettings::language() const
 {
     return readString(kLanguage, "english.lng");
 }
+// The other program reads these two while this one runs: they go to disk at once.
 void ProfileSettings::setLanguage(const std::string& v)
 {
     writeString(kLanguage, v);
+    flush();
 }
 
 std::string ProfileSettings::path() const
@@ -212,6 +211,13 @@ std::string ProfileSettings::path() const
 void ProfileSettings::setPath(const std::string& v)
 {
     writeString(kPath, v);
+    flush();
+}
+
+bool ProfileSettings::flush()
+{
+    m_settings.sync();
+    return m_settings.status() == QSettings::NoError;
 }
 
 std::int32_t ProfileSettings::autoStartCopying() const

@@ -13,7 +13,9 @@ namespace tessaly {
 // Windows). Every getter returns the stored value, or the key's default when the value
 // is missing, has the wrong type or lies outside the key's range, so a damaged profile
 // cannot put the engine into a state the settings pages could never produce. Every
-// setter writes at once.
+// setter stores its value at once, where every ProfileSettings of this process sees it;
+// it reaches the disk at flush(), which setLanguage, setPath and saveSettings call, and
+// at the latest when the object is destroyed.
 class ProfileSettings
 {
 public:
@@ -67,6 +69,9 @@ public:
     void setShowDetails(std::int32_t value);
     std::int32_t quickStart() const;  // "QuickStart", default 2 (Add files)
     void setQuickStart(std::int32_t value);
+
+    // Writes what the setters stored to disk; false when that failed.
+    bool flush();
 
     // The store itself, for checks of what it holds.
     QSettings& store() { return m_settings; }

@@ -86,6 +86,7 @@ void saveSettings(ProfileSettings& profile, const WindowSettings& window, const 
     profile.setDontAskConfirmForExistings(window.dontAskConfirmForExistings);
     profile.setQuickStart(window.quickStart);
     storeEngineSettings(profile, engine);
+    profile.flush();
 }
 
 void storeEngineSettings(ProfileSettings& profile, const CopyEngine& engine)

@@ -1,5 +1,3 @@
-#include "settings/window_settings.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,9 +6,11 @@
 #include <QStringList>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "engine/copy_engine.h"
+#include "settings/window_settings.h"
 
 namespace tessaly {
 namespace {
@@ -38,6 +38,15 @@ protected:
     {
         m_profile.reset();
         fs::remove_all(m_dir);
+    }
+
+    // What the profile file on disk holds now.
+    std::string fileText()
+    {
+        const fs::path file = m_profile->store().fileName().toStdString();
+        std::string text(fs::exists(file) ? fs::file_size(file) : 0, '\0');
+        std::ifstream(file, std::ios::binary).read(text.data(), text.size());
+        return text;
     }
 
     QSet<QString> storedKeys()
@@ -109,6 +118,10 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
                                     "ShowDetails",
                                     "QuickStart"};
     EXPECT_EQ(storedKeys(), expected);
+    const std::string onDisk = fileText();
+    for (const QString& key : expected) {
+        EXPECT_NE(onDisk.find(key.toStdString() + "="), std::string::npos) << key.toStdString();
+    }
 
     // The next start reads back what was saved.
     ProfileSettings again;
@@ -250,6 +263,7 @@ TEST_F(ProfileSettingsTest, LanguageIsWrittenOnlyByItsSetter)
     saveSettings(*m_profile, m_window, m_engine);
     EXPECT_FALSE(m_profile->store().contains("Language"));
     m_profile->setLanguage("deutsch.lng");
+    EXPECT_NE(fileText().find("Language=deutsch.lng"), std::string::npos);
     ProfileSettings again;
     EXPECT_EQ(again.language(), "deutsch.lng");
 }
