@@ -187,6 +187,18 @@ TEST(LanguageParsing, DisplayNameAndFileNames)
     EXPECT_EQ(languageDisplayName("Deutsch\r\nDatei"), "Deutsch");
     EXPECT_EQ(languageDisplayName("\nname"), "");
     EXPECT_EQ(languageDisplayName(std::string(31, 'x') + "\n"), std::string(30, 'x'));
+    // A UTF-8 character cut by the limit goes whole; "Русский язык, вариант" has its
+    // 30th byte inside the "р".
+    EXPECT_EQ(languageDisplayName("\xD0\xA0\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9 "
+                                  "\xD1\x8F\xD0\xB7\xD1\x8B\xD0\xBA, \xD0\xB2\xD0\xB0\xD1\x80"
+                                  "\xD0\xB8\xD0\xB0\xD0\xBD\xD1\x82"),
+              "\xD0\xA0\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9 "
+              "\xD1\x8F\xD0\xB7\xD1\x8B\xD0\xBA, \xD0\xB2\xD0\xB0");
+    // A Windows-1252 name keeps its 30 bytes.
+    EXPECT_EQ(languageDisplayName(std::string(29, 'x') + "\xE9\xE9"),
+              std::string(29, 'x') + "\xE9");
+    EXPECT_EQ(languageDisplayName("\xE9t\xE9" + std::string(27, 'x')),
+              "\xE9t\xE9" + std::string(27, 'x'));
     EXPECT_TRUE(isLanguageFileName("a.lng"));
     EXPECT_TRUE(isLanguageFileName("A.LnG"));
     EXPECT_FALSE(isLanguageFileName("a.lngx"));
