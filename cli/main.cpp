@@ -18,6 +18,7 @@ struct Command
 constexpr Command kCommands[] = {
     {"copy", tessaly::cli::runCopy, "copy files from a damaged medium, salvaging what it gives"},
     {"help", nullptr, "show this text"},
+    {"languages", tessaly::cli::runLanguages, "list the language files of the program folder"},
 };
 
 void printUsage(std::FILE* out)

@@ -1,9 +1,12 @@
 #include "ui/language_table.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <system_error>
 #include <utility>
+
+#include "ui/text_encoding.h"
 
 namespace tessaly {
 namespace {
@@ -89,6 +92,27 @@ std::optional<LanguageTexts> readLanguageFile(const std::filesystem::path& path)
     return parser.finish();
 }
 
+// name less a UTF-8 character cut short at its end, when the rest is UTF-8 that holds
+// other non-ASCII characters (a Windows-1252 name rarely passes for that).
+std::string_view withoutCutCharacter(std::string_view name)
+{
+    if (isValidUtf8(name)) return name;
+    std::size_t lead = name.size();
+    while (lead > 0 && name.size() - lead < 3 &&
+           (static_cast<unsigned char>(name[lead - 1]) & 0xC0) == 0x80) {
+        --lead;
+    }
+    if (lead == 0) return name;
+    --lead;
+    const auto first = static_cast<unsigned char>(name[lead]);
+    const std::size_t needed = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC2 ? 2 : 0;
+    const std::string_view rest = name.substr(0, lead);
+    const bool hasOtherNonAscii =
+        std::any_of(rest.begin(), rest.end(), [](char c) { return (c & 0x80) != 0; });
+    if (needed > name.size() - lead && hasOtherNonAscii && isValidUtf8(rest)) return rest;
+    return name;
+}
+
 }  // namespace
 
 std::optional<LanguageTexts> parseLanguage(std::string_view bytes)
@@ -104,7 +128,11 @@ std::string languageDisplayName(std::string_view head)
     head = head.substr(0, kLanguageDisplayNameBytes);
     std::size_t end = 0;
     while (end < head.size() && !isLineBreak(head[end])) ++end;
-    return std::string(head.substr(0, end));
+    std::string_view name = head.substr(0, end);
+    // A UTF-8 name cut at the limit may end inside a character; drop that part, or the
+    // whole name would be taken for Windows-1252 and shown garbled.
+    if (end == kLanguageDisplayNameBytes) name = withoutCutCharacter(name);
+    return std::string(name);
 }
 
 bool isLanguageFileName(std::string_view name)
@@ -132,8 +160,7 @@ bool LanguageTable::loadLanguage(const std::string& file)
     return true;
 }
 
-bool LanguageTable::loadLanguage(const std::filesystem::path& folder,
-                                 const std::string& fileName)
+bool LanguageTable::loadLanguage(const std::filesystem::path& folder, const std::string& fileName)
 {
     std::optional<LanguageTexts> loaded = readLanguageFile(folder / fileName);
     if (!loaded) return false;

@@ -29,10 +29,7 @@ struct LanguageTexts
     std::vector<std::string> texts;  // index = text id
 
     // The text of id; the name line for an id at or beyond the count.
-    const std::string& text(std::uint32_t id) const
-    {
-        return id < texts.size() ? texts[id] : name;
-    }
+    const std::string& text(std::uint32_t id) const { return id < texts.size() ? texts[id] : name; }
 };
 
 // A language file found by enumerateLanguages.
@@ -48,7 +45,7 @@ struct LanguageEntry
 std::optional<LanguageTexts> parseLanguage(std::string_view bytes);
 
 // The display name of a language from the first bytes of its file: the bytes up to the
-// first CR or LF, at most 30 of them.
+// first CR or LF, at most 30 of them, less a UTF-8 character the limit cut in two.
 std::string languageDisplayName(std::string_view head);
 
 // True when name ends in ".lng", in any case (the way the file search matches it).

@@ -103,8 +103,7 @@ TEST_F(LanguageTableTest, OverLongLineIsCutAndKeepsTheNumbering)
     const std::string longName(kMaxLanguageLine + 50, 'n');
     const std::string longText(3 * kMaxLanguageLine, 't');
     LanguageTable table;
-    ASSERT_TRUE(
-        table.loadLanguage(write("long.lng", longName + "\n" + longText + "\r\nafter\n")));
+    ASSERT_TRUE(table.loadLanguage(write("long.lng", longName + "\n" + longText + "\r\nafter\n")));
     EXPECT_EQ(table.name(), longName.substr(0, kMaxLanguageLine));
     ASSERT_EQ(table.textCount(), 2u);
     EXPECT_EQ(table.text(0), longText.substr(0, kMaxLanguageLine));
@@ -152,7 +151,8 @@ TEST_F(LanguageTableTest, EnumerationListsLanguageFilesWithDisplayNames)
     LanguageTable table;
     ASSERT_EQ(table.enumerateLanguages(m_dir), 3u);
     std::set<std::pair<std::string, std::string>> found;
-    for (std::size_t i = 0; i < 3; ++i) found.insert({*table.languageFile(i), *table.languageName(i)});
+    for (std::size_t i = 0; i < 3; ++i)
+        found.insert({*table.languageFile(i), *table.languageName(i)});
     EXPECT_EQ(found, (std::set<std::pair<std::string, std::string>>{
                          {"thirty.lng", std::string(kLanguageDisplayNameBytes, 'L')},
                          {"short.LNG", "Short"},
@@ -187,6 +187,18 @@ TEST(LanguageParsing, DisplayNameAndFileNames)
     EXPECT_EQ(languageDisplayName("Deutsch\r\nDatei"), "Deutsch");
     EXPECT_EQ(languageDisplayName("\nname"), "");
     EXPECT_EQ(languageDisplayName(std::string(31, 'x') + "\n"), std::string(30, 'x'));
+    // A UTF-8 character cut by the limit goes whole; "Русский язык, вариант" has its
+    // 30th byte inside the "р".
+    EXPECT_EQ(languageDisplayName("\xD0\xA0\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9 "
+                                  "\xD1\x8F\xD0\xB7\xD1\x8B\xD0\xBA, \xD0\xB2\xD0\xB0\xD1\x80"
+                                  "\xD0\xB8\xD0\xB0\xD0\xBD\xD1\x82"),
+              "\xD0\xA0\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9 "
+              "\xD1\x8F\xD0\xB7\xD1\x8B\xD0\xBA, \xD0\xB2\xD0\xB0");
+    // A Windows-1252 name keeps its 30 bytes.
+    EXPECT_EQ(languageDisplayName(std::string(29, 'x') + "\xE9\xE9"),
+              std::string(29, 'x') + "\xE9");
+    EXPECT_EQ(languageDisplayName("\xE9t\xE9" + std::string(27, 'x')),
+              "\xE9t\xE9" + std::string(27, 'x'));
     EXPECT_TRUE(isLanguageFileName("a.lng"));
     EXPECT_TRUE(isLanguageFileName("A.LnG"));
     EXPECT_FALSE(isLanguageFileName("a.lngx"));
