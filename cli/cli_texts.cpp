@@ -41,7 +41,7 @@ const char* CliTexts::builtIn(std::uint32_t id)
         case kTextProblemWithCopy:
             return "The problem is with its copy in the output directory.";
         case kTextCannotCreate:
-            return "Cannot create the file for";
+            return "Cannot create the file";
         case kTextCheckFolder:
             return "Check that the folder exists, that you may write to it and that the disk has "
                    "free space.";
