@@ -109,8 +109,9 @@ TEST_F(ReservedCopyTest, ACopyThatOpensClearsTheComplaintAboutTheAnswerBefore)
         }
         engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Replace));
         ASSERT_TRUE(copy("/src/docs/report.doc"));
-        const EngineStatus complaint = first == "/nowhere/report.doc" ? EngineStatus::CopyOpenFailed
-                                                                     : EngineStatus::CopyAlreadyUsed;
+        const EngineStatus complaint = first == "/nowhere/report.doc"
+                                           ? EngineStatus::CopyOpenFailed
+                                           : EngineStatus::CopyAlreadyUsed;
         // The last question comes when both files fail at 20480.
         const std::vector<EngineStatus> seen(statusesSeen.end() - 3, statusesSeen.end());
         EXPECT_EQ(seen, (std::vector<EngineStatus>{EngineStatus::Ok, complaint, EngineStatus::Ok}));
