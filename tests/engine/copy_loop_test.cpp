@@ -159,6 +159,10 @@ TEST_F(CopyLoopTest, FillSpanDoublesAtSpeedUpToOneChunk)
     EXPECT_EQ(regionLengthsInSectors(),
               (std::vector<std::uint32_t>{1, 2, 4, 8, 16, 32, 64, 80, 80}));
     EXPECT_EQ(engine->filledBytes(), 287 * 512);
+    ASSERT_EQ(engine->badRegionCount(), 9u);
+    EXPECT_EQ(engine->badRegionsFrom(7),
+              (std::vector<BadRegion>{{227 * 512, 80 * 512}, {307 * 512, 80 * 512}}));
+    EXPECT_TRUE(engine->badRegionsFrom(9).empty());
 }
 
 TEST_F(CopyLoopTest, FillSpanFallsBackToOneSectorAfter41GoodReads)
