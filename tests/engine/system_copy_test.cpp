@@ -15,7 +15,8 @@ namespace fs = std::filesystem;
 std::string readAll(const fs::path& path)
 {
     std::string bytes(fs::file_size(path), '\0');
-    std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ifstream(path, std::ios::binary)
+        .read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return bytes;
 }
 
