@@ -261,7 +261,9 @@ std::string MediumMount::log() const
     std::ifstream in(m_top + "/medium.log");
     std::ostringstream text;
     text << in.rdbuf();
-    return text.str();
+    std::string log = text.str();
+    while (!log.empty() && (log.back() == '\n' || log.back() == ' ')) log.pop_back();
+    return log;
 }
 
 std::string MediumMount::patternBytes(std::size_t size, std::uint32_t seed)

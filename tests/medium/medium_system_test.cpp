@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "platform/locked_buffer.h"
 #include "platform/posix_file_system.h"
@@ -188,6 +191,48 @@ TEST(MediumTreeTest, ServesTheTreeReadOnlyWithItsMapsHidden)
     LockedBuffer buffer(2 * kSector);
     EXPECT_EQ(late->read(buffer.data(), 2 * kSector).error, EIO);
     EXPECT_EQ(medium.counts().at("/late.bin"), (ReadCounts{1, 1}));
+}
+
+TEST(MediumTreeTest, ConcurrentReadersAreEachCountedAndAWeakSectorFailsOnlyItsFirstReads)
+{
+    MediumMount medium;
+    const std::string image = MediumMount::patternBytes(64 * kSector, 13);
+    medium.addImage("shared.bin", image, "weak 9 5\n");
+    TESSALY_MOUNT_OR_SKIP(medium);
+
+    constexpr int kReaders = 4;
+    constexpr int kPasses = 8;
+    std::atomic<int> failures{0};
+    std::atomic<int> wrongBytes{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < kReaders; ++r) {
+        readers.emplace_back([&] {
+            PosixFileSystem system;
+            SysError error = 0;
+            auto file = system.openUnbuffered(medium.path("shared.bin"), &error);
+            if (!file) {
+                failures += 1000;
+                return;
+            }
+            LockedBuffer buffer(kSector);
+            for (int pass = 0; pass < kPasses; ++pass) {
+                for (std::size_t sector = 8; sector < 11; ++sector) {
+                    file->seek(static_cast<std::int64_t>(sector * kSector), Whence::Begin);
+                    const IoResult result = file->read(buffer.data(), kSector);
+                    if (result.bytes == 0) {
+                        ++failures;
+                    } else if (std::memcmp(buffer.data(), image.data() + sector * kSector,
+                                           kSector) != 0) {
+                        ++wrongBytes;
+                    }
+                }
+            }
+        });
+    }
+    for (auto& reader : readers) reader.join();
+    EXPECT_EQ(failures.load(), 5);
+    EXPECT_EQ(wrongBytes.load(), 0);
+    EXPECT_EQ(medium.counts().at("/shared.bin"), (ReadCounts{kReaders * kPasses * 3, 5}));
 }
 
 TEST(MediumTreeTest, AWrongMapStopsTheMountAndSaysWhere)
