@@ -76,23 +76,37 @@ status=0
 cat "$work/copy.out"
 echo "(exit status $status)"
 
-# The regions of a copy log: "OFFSET+LENGTH" for each record before the end record.
-log_regions() {
+# The records of a copy log before its end record, one "OFFSET LENGTH" a line.
+log_records() {
     local log=$1 length
     length=$(od -A n -t u2 --endian=little -j 12 -N 2 "$log" | tr -d ' ')
     od -A n -t u4 --endian=little -v -j $((14 + length)) "$log" | tr -s ' ' '\n' |
-        sed '/^$/d' | paste - - | awk '$2 == 0 { exit } { printf "%s+%s ", $1, $2 }'
+        sed '/^$/d' | paste -d ' ' - - | awk '$2 == 0 { exit } { print }'
+}
+
+# The records as "OFFSET+LENGTH" items, touching records joined into one.
+joined_regions() {
+    awk 'NR > 1 && $1 == start + length_ { length_ += $2; next }
+         NR > 1 { printf "%d+%d ", start, length_ }
+         { start = $1; length_ = $2 }
+         END { if (NR > 0) printf "%d+%d", start, length_ }'
 }
 
 echo
-echo "What was salvaged:"
-printf '  %-24s %10s %10s %10s  %s\n' FILE READ FILLED WRONG "LOG REGIONS (offset+length)"
+echo "What was salvaged (READ: bytes read from the medium by this run; FILLED: bytes of"
+echo "the copy filled in for unreadable sectors; WRONG: bytes that differ from the"
+echo "original outside the filled regions, which must be 0):"
+printf '  %-24s %10s %10s %10s  %s\n' FILE READ FILLED WRONG "FILLED REGIONS OF THE LOG (offset+length)"
 while IFS=$'\t' read -r st copied filled src; do
     [ -n "${src:-}" ] || continue
     rel=${src#"$mnt"/}
     copy=$out/$rel
     regions=-
-    [ -f "$copy.log" ] && regions=$(log_regions "$copy.log")
+    records=0
+    if [ -f "$copy.log" ]; then
+        regions=$(log_records "$copy.log" | joined_regions)
+        records=$(log_records "$copy.log" | wc -l)
+    fi
     # Bytes of the copy that differ from the original image outside the filled
     # regions: a salvage must leave none.
     wrong=-
@@ -105,6 +119,8 @@ while IFS=$'\t' read -r st copied filled src; do
               if (!inside) wrong++ }
             END { print wrong + 0 }')
     fi
+    if [ "$records" -eq 1 ]; then regions="$regions (1 record)"; fi
+    if [ "$records" -gt 1 ]; then regions="$regions ($records records)"; fi
     printf '  %-24s %10s %10s %10s  %s\n' "$rel" "$copied" "$filled" "$wrong" "${regions:-none}"
     [ "$st" = Ok ] || echo "    status: $st"
 done <"$work/copy.out"
