@@ -29,6 +29,13 @@ std::string withSeparator(std::string folder)
     return folder;
 }
 
+// The output folder as the first part of a destination path: always ends in a separator.
+std::string outputPrefix(std::string folder)
+{
+    if (folder.empty() || folder.back() != kSeparator) folder += kSeparator;
+    return folder;
+}
+
 // A relative folder may only lead downwards; one with a ".." level is dropped so
 // that no destination leaves the output folder.
 bool leadsUpwards(const std::string& relative)
@@ -63,8 +70,12 @@ float fraction(std::uint64_t part, std::uint64_t whole)
 struct CopyEngine::Impl
 {
     Impl(FileSystem& fileSystem, const TickSource& ticks)
-        : fs(fileSystem), mainSource(fileSystem), destination(fileSystem), logFile(fileSystem),
-          longMeter(ticks), shortMeter(ticks)
+        : fs(fileSystem),
+          mainSource(fileSystem),
+          destination(fileSystem),
+          logFile(fileSystem),
+          longMeter(ticks),
+          shortMeter(ticks)
     {
     }
 
@@ -158,6 +169,7 @@ struct CopyEngine::Impl
     std::string fileName;
     std::string sourceFolder;
     std::string relativeFolder;
+    std::string outputFolderPath;
     std::string logPath;
     bool destinationExisted = false;
     bool skipping = false;
@@ -201,16 +213,14 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
             relativeFolder = sourceFolder.substr(baseFolder.size());
         }
         if (leadsUpwards(relativeFolder)) relativeFolder.clear();
-        const std::string target = withSeparator(outputFolder) + relativeFolder;
+        const std::string target = outputPrefix(outputFolder) + relativeFolder;
         for (std::size_t i = 1; i < target.size(); ++i) {
             if (target[i] == kSeparator) fs.createDirectory(target.substr(0, i));
         }
     }
-    std::string outPath = outputFolder;
-    if (outPath.empty() || outPath.back() != kSeparator) outPath += kSeparator;
-    outPath += relativeFolder + fileName;
+    outputFolderPath = outputFolder;
     std::lock_guard lock(pathMutex);
-    destinationPath = outPath;
+    destinationPath = outputPrefix(outputFolder) + relativeFolder + fileName;
     return true;
 }
 
@@ -303,7 +313,8 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         if (chosen == ExistingPolicy::Resume) mainSource.seek(end, Whence::Begin);
         const std::int64_t destinationEnd = destination.seek(0, Whence::End);
         if (chosen == ExistingPolicy::Append) {
-            destinationBase.store(static_cast<std::uint32_t>(std::max<std::int64_t>(destinationEnd, 0)));
+            destinationBase.store(
+                static_cast<std::uint32_t>(std::max<std::int64_t>(destinationEnd, 0)));
         }
         log.dropEndRecord();
         std::vector<BadRegion> earlier;
@@ -345,12 +356,7 @@ bool CopyEngine::Impl::checkFreeSpace()
         fail(EngineStatus::SourceTooLarge);
         return false;
     }
-    std::string folder;
-    {
-        std::lock_guard lock(pathMutex);
-        folder = destinationPath.substr(0, destinationPath.find_last_of(kSeparator) + 1);
-    }
-    const std::optional<std::uint64_t> free = fs.freeSpace(folder.empty() ? "." : folder);
+    const std::optional<std::uint64_t> free = fs.freeSpace(outputPrefix(outputFolderPath));
     if (!free) {
         fail(EngineStatus::FreeSpaceUnknown);
         return false;
@@ -451,7 +457,8 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     loop.chunkBuffer.assign(loop.fullChunk, 0);
     loop.lastGood.assign(sector, 0);
     fileSize.store(mainSource.fileSize());
-    position.store(static_cast<std::uint32_t>(std::max<std::int64_t>(mainSource.currentOffset(), 0)));
+    position.store(
+        static_cast<std::uint32_t>(std::max<std::int64_t>(mainSource.currentOffset(), 0)));
     longMeter.start();
     shortMeter.start();
     longMeter.setWindow(kLongWindowMs);
@@ -510,7 +517,8 @@ bool CopyEngine::Impl::afterGoodRead(Loop& loop, std::uint32_t n)
     shortMeter.add(n);
     ++loop.runLength;
     const std::uint32_t sector = sectorSize.load();
-    if (n >= sector) std::memcpy(loop.lastGood.data(), loop.chunkBuffer.data() + n - sector, sector);
+    if (n >= sector)
+        std::memcpy(loop.lastGood.data(), loop.chunkBuffer.data() + n - sector, sector);
     position.fetch_add(n);
     loop.bytesSinceFallback += n;
     if (loop.bytesSinceFallback > kChunkRestoreBytes) {
@@ -564,8 +572,8 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
     const std::uint32_t at = position.load();
     const std::uint32_t sector = sectorSize.load();
     loop.fillSpan = std::min(loop.fillSpan, static_cast<float>(loop.sectorsPerChunk));
-    const std::uint32_t length = std::min(static_cast<std::uint32_t>(loop.fillSpan) * sector,
-                                          fileSize.load() - at);
+    const std::uint32_t length =
+        std::min(static_cast<std::uint32_t>(loop.fillSpan) * sector, fileSize.load() - at);
     if (!writeFill(loop, length)) {
         fail(EngineStatus::WriteFailed);
         return false;
@@ -590,8 +598,7 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
     if (loop.fills > 20 && loop.attemptLimit > 1 && autoRereads.load()) {
         // Re-reads that seldom succeed only cost time: one attempt from now on.
         if (loop.recoveries == 0 ||
-            (1.0f - (factor - 1.0f)) * 20.0f <
-                static_cast<float>(loop.fills / loop.recoveries)) {
+            (1.0f - (factor - 1.0f)) * 20.0f < static_cast<float>(loop.fills / loop.recoveries)) {
             loop.attemptLimit = 1;
         }
     }
@@ -622,7 +629,8 @@ bool CopyEngine::Impl::writeFill(Loop& loop, std::uint32_t length)
             break;
         }
         case FillType::LastGood:
-            for (std::uint32_t i = 0; i < length; ++i) out[i] = loop.lastGood[i % loop.lastGood.size()];
+            for (std::uint32_t i = 0; i < length; ++i)
+                out[i] = loop.lastGood[i % loop.lastGood.size()];
             break;
         case FillType::Nothing:
             return true;  // the destination's offset stays; it ends up shorter
@@ -709,14 +717,38 @@ CopyEngine::~CopyEngine()
     if (m->worker.joinable()) m->worker.join();
 }
 
-void CopyEngine::setAutoRereads(bool on) { m->autoRereads.store(on); }
-bool CopyEngine::autoRereads() const { return m->autoRereads.load(); }
-void CopyEngine::setRereadCount(std::uint32_t count) { m->rereadCount.store(count); }
-std::uint32_t CopyEngine::rereadCount() const { return m->rereadCount.load(); }
-void CopyEngine::setFillType(std::int32_t type) { m->fillType.store(type); }
-std::int32_t CopyEngine::fillType() const { return m->fillType.load(); }
-void CopyEngine::setFillValue(std::uint8_t value) { m->fillValue.store(value); }
-std::uint8_t CopyEngine::fillValue() const { return m->fillValue.load(); }
+void CopyEngine::setAutoRereads(bool on)
+{
+    m->autoRereads.store(on);
+}
+bool CopyEngine::autoRereads() const
+{
+    return m->autoRereads.load();
+}
+void CopyEngine::setRereadCount(std::uint32_t count)
+{
+    m->rereadCount.store(count);
+}
+std::uint32_t CopyEngine::rereadCount() const
+{
+    return m->rereadCount.load();
+}
+void CopyEngine::setFillType(std::int32_t type)
+{
+    m->fillType.store(type);
+}
+std::int32_t CopyEngine::fillType() const
+{
+    return m->fillType.load();
+}
+void CopyEngine::setFillValue(std::uint8_t value)
+{
+    m->fillValue.store(value);
+}
+std::uint8_t CopyEngine::fillValue() const
+{
+    return m->fillValue.load();
+}
 
 void CopyEngine::setFillString(const std::string& pattern)
 {
@@ -735,9 +767,18 @@ void CopyEngine::setOptimizeFor(float value)
     if (value >= 0.0f && value <= 1.0f) m->fillFactor.store(1.0f + value);
 }
 
-float CopyEngine::optimizeFor() const { return m->fillFactor.load() - 1.0f; }
-void CopyEngine::setReservedPlacement(std::int32_t placement) { m->placement.store(placement); }
-std::int32_t CopyEngine::reservedPlacement() const { return m->placement.load(); }
+float CopyEngine::optimizeFor() const
+{
+    return m->fillFactor.load() - 1.0f;
+}
+void CopyEngine::setReservedPlacement(std::int32_t placement)
+{
+    m->placement.store(placement);
+}
+std::int32_t CopyEngine::reservedPlacement() const
+{
+    return m->placement.load();
+}
 
 void CopyEngine::setReservedFolder(const std::string& folder)
 {
@@ -751,12 +792,30 @@ std::string CopyEngine::reservedFolder() const
     return m->reservedFolder;
 }
 
-void CopyEngine::setCreateLog(bool on) { m->createLog.store(on); }
-bool CopyEngine::createLog() const { return m->createLog.load(); }
-void CopyEngine::setDeleteLogIfNoErrors(bool on) { m->deleteLogIfNoErrors.store(on); }
-bool CopyEngine::deleteLogIfNoErrors() const { return m->deleteLogIfNoErrors.load(); }
-void CopyEngine::setExistingPolicy(std::int32_t policy) { m->policy.store(policy); }
-std::int32_t CopyEngine::existingPolicy() const { return m->policy.load(); }
+void CopyEngine::setCreateLog(bool on)
+{
+    m->createLog.store(on);
+}
+bool CopyEngine::createLog() const
+{
+    return m->createLog.load();
+}
+void CopyEngine::setDeleteLogIfNoErrors(bool on)
+{
+    m->deleteLogIfNoErrors.store(on);
+}
+bool CopyEngine::deleteLogIfNoErrors() const
+{
+    return m->deleteLogIfNoErrors.load();
+}
+void CopyEngine::setExistingPolicy(std::int32_t policy)
+{
+    m->policy.store(policy);
+}
+std::int32_t CopyEngine::existingPolicy() const
+{
+    return m->policy.load();
+}
 
 void CopyEngine::setQueryCallback(QueryCallback callback, void* context)
 {
@@ -811,11 +870,26 @@ void CopyEngine::requestStop(bool wait)
     while (m->busy.load()) sleepMs(10);
 }
 
-float CopyEngine::progress() const { return m->progress.load(); }
-bool CopyEngine::busy() const { return m->busy.load(); }
-EngineStatus CopyEngine::status() const { return static_cast<EngineStatus>(m->status.load()); }
-std::int32_t CopyEngine::filledBytes() const { return m->filledBytes.load(); }
-std::uint32_t CopyEngine::position() const { return m->position.load(); }
+float CopyEngine::progress() const
+{
+    return m->progress.load();
+}
+bool CopyEngine::busy() const
+{
+    return m->busy.load();
+}
+EngineStatus CopyEngine::status() const
+{
+    return static_cast<EngineStatus>(m->status.load());
+}
+std::int32_t CopyEngine::filledBytes() const
+{
+    return m->filledBytes.load();
+}
+std::uint32_t CopyEngine::position() const
+{
+    return m->position.load();
+}
 
 std::uint32_t CopyEngine::destinationPosition() const
 {
@@ -827,8 +901,14 @@ std::uint32_t CopyEngine::destinationEnd() const
     return m->fileSize.load() + m->destinationBase.load();
 }
 
-std::uint32_t CopyEngine::sectorSize() const { return m->sectorSize.load(); }
-DriveType CopyEngine::driveType() const { return static_cast<DriveType>(m->driveType.load()); }
+std::uint32_t CopyEngine::sectorSize() const
+{
+    return m->sectorSize.load();
+}
+DriveType CopyEngine::driveType() const
+{
+    return static_cast<DriveType>(m->driveType.load());
+}
 
 std::vector<BadRegion> CopyEngine::badRegions() const
 {
@@ -849,8 +929,14 @@ std::vector<BadRegion> CopyEngine::badRegionsFrom(std::size_t first) const
     return {m->regions.begin() + static_cast<std::ptrdiff_t>(first), m->regions.end()};
 }
 
-std::uint32_t CopyEngine::longRate() const { return std::max<std::uint32_t>(m->longMeter.rate(), 1); }
-std::uint32_t CopyEngine::shortRate() const { return std::max<std::uint32_t>(m->shortMeter.rate(), 1); }
+std::uint32_t CopyEngine::longRate() const
+{
+    return std::max<std::uint32_t>(m->longMeter.rate(), 1);
+}
+std::uint32_t CopyEngine::shortRate() const
+{
+    return std::max<std::uint32_t>(m->shortMeter.rate(), 1);
+}
 
 std::string CopyEngine::destinationPath() const
 {

@@ -85,7 +85,8 @@ std::uint32_t SourceReader::readUnaligned(void* target, std::uint32_t n, std::in
                                           std::uint32_t skew)
 {
     n = std::min(n, m_chunkSize - skew);
-    const std::uint32_t span = (skew + n + m_bytesPerSector - 1) / m_bytesPerSector * m_bytesPerSector;
+    const std::uint32_t span =
+        (skew + n + m_bytesPerSector - 1) / m_bytesPerSector * m_bytesPerSector;
     m_file->seek(offset - skew, Whence::Begin);
     const IoResult result = m_file->read(m_buffer.data(), span);
     m_lastError = result.error;

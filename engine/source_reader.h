@@ -19,7 +19,8 @@ public:
     // Largest chunk a reader ever uses, in bytes.
     static constexpr std::uint32_t kMaxChunk = 102400;
 
-    explicit SourceReader(FileSystem& fs = systemFileSystem(), std::uint32_t pageBytes = pageSize());
+    explicit SourceReader(FileSystem& fs = systemFileSystem(),
+                          std::uint32_t pageBytes = pageSize());
     virtual ~SourceReader();
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;

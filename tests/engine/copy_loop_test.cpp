@@ -69,7 +69,8 @@ class FillTest : public CopyLoopTest, public ::testing::WithParamInterface<FillC
 {
 };
 
-Bytes replaced(const Bytes& source, std::uint64_t at, const std::function<std::uint8_t(std::size_t)>& f)
+Bytes replaced(const Bytes& source, std::uint64_t at,
+               const std::function<std::uint8_t(std::size_t)>& f)
 {
     Bytes out = source;
     for (std::size_t i = 0; i < 512; ++i) out[at + i] = f(i);
@@ -97,32 +98,44 @@ TEST_P(FillTest, ReplacesAnUnreadableSector)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryFill, FillTest,
-    ::testing::Values(
-        FillCase{"Zeros", 0, 0x11, "ab", 3072,
-                 [](const Bytes& s, std::uint64_t at) { return replaced(s, at, [](std::size_t) { return 0; }); }},
-        FillCase{"Value", 1, 0xA5, "", 3072,
-                 [](const Bytes& s, std::uint64_t at) { return replaced(s, at, [](std::size_t) { return 0xA5; }); }},
-        FillCase{"String", 2, 0, "xyz", 3072,
-                 [](const Bytes& s, std::uint64_t at) {
-                     return replaced(s, at, [](std::size_t i) { return static_cast<std::uint8_t>("xyz"[i % 3]); });
-                 }},
-        FillCase{"OneCharStringIsValue", 2, 0, "Q", 3072,
-                 [](const Bytes& s, std::uint64_t at) { return replaced(s, at, [](std::size_t) { return 'Q'; }); }},
-        FillCase{"EmptyStringIsZeros", 2, 0x11, "", 3072,
-                 [](const Bytes& s, std::uint64_t at) { return replaced(s, at, [](std::size_t) { return 0; }); }},
-        FillCase{"LastGood", 3, 0, "", 3072,
-                 [](const Bytes& s, std::uint64_t at) {
-                     return replaced(s, at, [&s, at](std::size_t i) { return s[at - 512 + i]; });
-                 }},
-        FillCase{"LastGoodBeforeAnyReadIsZeros", 3, 0, "", 0,
-                 [](const Bytes& s, std::uint64_t at) { return replaced(s, at, [](std::size_t) { return 0; }); }},
-        FillCase{"NothingShortensTheCopy", 4, 0, "", 3072,
-                 [](const Bytes& s, std::uint64_t at) {
-                     Bytes out = s;
-                     out.erase(out.begin() + static_cast<std::ptrdiff_t>(at),
-                               out.begin() + static_cast<std::ptrdiff_t>(at + 512));
-                     return out;
-                 }}),
+    ::testing::Values(FillCase{"Zeros", 0, 0x11, "ab", 3072,
+                               [](const Bytes& s, std::uint64_t at) {
+                                   return replaced(s, at, [](std::size_t) { return 0; });
+                               }},
+                      FillCase{"Value", 1, 0xA5, "", 3072,
+                               [](const Bytes& s, std::uint64_t at) {
+                                   return replaced(s, at, [](std::size_t) { return 0xA5; });
+                               }},
+                      FillCase{"String", 2, 0, "xyz", 3072,
+                               [](const Bytes& s, std::uint64_t at) {
+                                   return replaced(s, at, [](std::size_t i) {
+                                       return static_cast<std::uint8_t>("xyz"[i % 3]);
+                                   });
+                               }},
+                      FillCase{"OneCharStringIsValue", 2, 0, "Q", 3072,
+                               [](const Bytes& s, std::uint64_t at) {
+                                   return replaced(s, at, [](std::size_t) { return 'Q'; });
+                               }},
+                      FillCase{"EmptyStringIsZeros", 2, 0x11, "", 3072,
+                               [](const Bytes& s, std::uint64_t at) {
+                                   return replaced(s, at, [](std::size_t) { return 0; });
+                               }},
+                      FillCase{"LastGood", 3, 0, "", 3072,
+                               [](const Bytes& s, std::uint64_t at) {
+                                   return replaced(
+                                       s, at, [&s, at](std::size_t i) { return s[at - 512 + i]; });
+                               }},
+                      FillCase{"LastGoodBeforeAnyReadIsZeros", 3, 0, "", 0,
+                               [](const Bytes& s, std::uint64_t at) {
+                                   return replaced(s, at, [](std::size_t) { return 0; });
+                               }},
+                      FillCase{"NothingShortensTheCopy", 4, 0, "", 3072,
+                               [](const Bytes& s, std::uint64_t at) {
+                                   Bytes out = s;
+                                   out.erase(out.begin() + static_cast<std::ptrdiff_t>(at),
+                                             out.begin() + static_cast<std::ptrdiff_t>(at + 512));
+                                   return out;
+                               }}),
     [](const ::testing::TestParamInfo<FillCase>& p) { return std::string(p.param.name); });
 
 TEST_F(CopyLoopTest, UnknownFillTypeFailsAsAWriteFailure)
@@ -143,8 +156,13 @@ TEST_F(CopyLoopTest, FillSpanDoublesAtSpeedUpToOneChunk)
     engine->setOptimizeFor(1.0f);
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
-    EXPECT_EQ(regionLengthsInSectors(), (std::vector<std::uint32_t>{1, 2, 4, 8, 16, 32, 64, 80, 80}));
+    EXPECT_EQ(regionLengthsInSectors(),
+              (std::vector<std::uint32_t>{1, 2, 4, 8, 16, 32, 64, 80, 80}));
     EXPECT_EQ(engine->filledBytes(), 287 * 512);
+    ASSERT_EQ(engine->badRegionCount(), 9u);
+    EXPECT_EQ(engine->badRegionsFrom(7),
+              (std::vector<BadRegion>{{227 * 512, 80 * 512}, {307 * 512, 80 * 512}}));
+    EXPECT_TRUE(engine->badRegionsFrom(9).empty());
 }
 
 TEST_F(CopyLoopTest, FillSpanFallsBackToOneSectorAfter41GoodReads)
@@ -319,7 +337,8 @@ TEST_F(CopyLoopTest, FailedWritesEndWithWriteFailedAndTheReachedPosition)
         std::uint32_t reached;
     };
     const Case cases[] = {
-        {"data write refused", [this](const std::string& d) { medium.setWriteLimit(d, 4096); }, 4096},
+        {"data write refused", [this](const std::string& d) { medium.setWriteLimit(d, 4096); },
+         4096},
         // A short write would leave a gap that shifts all later data.
         {"short data write", [this](const std::string& d) { medium.setShortWrites(d, 1000); }, 0},
         {"fill write refused",

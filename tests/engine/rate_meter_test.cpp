@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "engine/rate_meter.h"
+
+#include <gtest/gtest.h>
 
 namespace tessaly {
 namespace {
@@ -36,7 +36,7 @@ TEST(RateMeter, EndsAWindowOnlyAfterItsLength)
     meter.start();
     meter.add(50000);
     ticks.m_now = 5000;
-    meter.add(1000000);  // exactly 5000 ms: the window goes on
+    meter.add(1000000);                // exactly 5000 ms: the window goes on
     EXPECT_EQ(meter.rate(), 210000u);  // 1050000 / 5000
     ticks.m_now = 5001;
     meter.add(7);  // closes the window with the bytes before this call

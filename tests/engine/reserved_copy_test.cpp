@@ -87,6 +87,38 @@ TEST_F(ReservedCopyTest, AskedCopiesAreRetriedUntilOneOpensOrTheUserDeclines)
     }
 }
 
+TEST_F(ReservedCopyTest, ACopyThatOpensClearsTheComplaintAboutTheAnswerBefore)
+{
+    medium.addFile("/elsewhere/report.doc", source);
+    medium.markBad("/elsewhere/report.doc", 20480, 512);
+    medium.markBad("/src/docs/report.doc", 20480, 512);
+    for (const std::string first : {"/src/docs/report.doc", "/nowhere/report.doc"}) {
+        SCOPED_TRACE(first);
+        std::vector<std::string> replies = {first, "/elsewhere/report.doc"};
+        std::size_t next = 0;
+        answer = [&](EngineQuery& q) {
+            if (q.kind == 3) return 1;
+            if (next >= replies.size()) return 0;
+            std::memcpy(q.buffer, replies[next].c_str(), replies[next].size() + 1);
+            ++next;
+            return 1;
+        };
+        {
+            std::lock_guard lock(mutex);
+            statusesSeen.clear();
+        }
+        engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Replace));
+        ASSERT_TRUE(copy("/src/docs/report.doc"));
+        const EngineStatus complaint = first == "/nowhere/report.doc"
+                                           ? EngineStatus::CopyOpenFailed
+                                           : EngineStatus::CopyAlreadyUsed;
+        // The last question comes when both files fail at 20480.
+        const std::vector<EngineStatus> seen(statusesSeen.end() - 3, statusesSeen.end());
+        EXPECT_EQ(seen, (std::vector<EngineStatus>{EngineStatus::Ok, complaint, EngineStatus::Ok}));
+        EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{20480, 512}}));
+    }
+}
+
 TEST_F(ReservedCopyTest, AnAnswerFillingTheWholeBufferIsCutAtItsEnd)
 {
     engine->setReservedPlacement(static_cast<std::int32_t>(ReservedPlacement::BesideSource));

@@ -1,9 +1,10 @@
+#include "engine/source_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <vector>
 
-#include "engine/source_reader.h"
 #include "tests/support/scripted_medium.h"
 
 namespace tessaly {

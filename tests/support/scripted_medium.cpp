@@ -112,8 +112,12 @@ class ScriptedFile : public File
 public:
     ScriptedFile(std::shared_ptr<State> state, std::shared_ptr<Node> node, std::string path,
                  bool unbuffered, Access access, std::uint32_t sector = 0)
-        : m_state(std::move(state)), m_node(std::move(node)), m_path(std::move(path)),
-          m_unbuffered(unbuffered), m_access(access), m_sector(sector)
+        : m_state(std::move(state)),
+          m_node(std::move(node)),
+          m_path(std::move(path)),
+          m_unbuffered(unbuffered),
+          m_access(access),
+          m_sector(sector)
     {
     }
 
@@ -129,7 +133,8 @@ public:
         if (const SysError error = damageAt(n)) return {0, error};
         const std::uint64_t size = m_node->size();
         if (m_offset >= size || n == 0) return {0, 0};
-        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(n, size - m_offset));
+        const std::size_t count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(n, size - m_offset));
         auto* out = static_cast<std::uint8_t*>(buffer);
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint64_t at = m_offset + i;
@@ -155,10 +160,12 @@ public:
         }
         if (m_state->quota) {
             const std::uint64_t end = m_offset + count;
-            const std::uint64_t growth = end > m_node->bytes.size() ? end - m_node->bytes.size() : 0;
+            const std::uint64_t growth =
+                end > m_node->bytes.size() ? end - m_node->bytes.size() : 0;
             const std::uint64_t used = m_state->used();
             const std::uint64_t free = *m_state->quota > used ? *m_state->quota - used : 0;
-            if (growth > free) count -= static_cast<std::size_t>(std::min<std::uint64_t>(count, growth - free));
+            if (growth > free)
+                count -= static_cast<std::size_t>(std::min<std::uint64_t>(count, growth - free));
             if (count == 0) return {0, ENOSPC};
         }
         if (m_offset + count > m_node->bytes.size()) m_node->bytes.resize(m_offset + count, 0);
@@ -215,7 +222,8 @@ private:
     {
         if (m_state->removed && onRemovable()) return ENOMEDIUM;
         const std::uint64_t size = m_node->size();
-        const std::uint64_t available = m_offset < size ? std::min<std::uint64_t>(n, size - m_offset) : 0;
+        const std::uint64_t available =
+            m_offset < size ? std::min<std::uint64_t>(n, size - m_offset) : 0;
         if (onRemovable() && m_state->removalBudget &&
             m_state->served + available > *m_state->removalBudget) {
             m_state->removed = true;

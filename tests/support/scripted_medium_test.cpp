@@ -1,8 +1,8 @@
+#include "tests/support/scripted_medium.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
-
-#include "tests/support/scripted_medium.h"
 
 namespace tessaly::testing {
 namespace {
