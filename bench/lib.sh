@@ -6,6 +6,7 @@
 #   medium_counts MOUNT_POINT                                print its /.counts
 #   bench_result NAME VALUE UNIT                             report one measurement
 #   bench_seconds COMMAND...                                 run it, print wall seconds
+#   bench_skip REASON                                        end the case, saying why
 #
 # BENCH_BUILD is the build folder (its bin/ holds the programs).
 
@@ -80,4 +81,9 @@ bench_seconds() {
     end=$(date +%s.%N)
     rm -f "$err"
     awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f\n", e - s }'
+}
+
+bench_skip() {
+    echo "SKIPPED: $*" >&2
+    exit 0
 }

@@ -1,5 +1,178 @@
 #!/usr/bin/env bash
-# The demonstration of scripts/run.sh. It grows with the programs.
+# The demonstration of scripts/run.sh: a salvage from a simulated damaged medium.
+# Mounts tessaly-medium over a few damaged files, copies them with tessaly-cli copy
+# into a temporary folder, and shows per file what was read, what was filled and
+# the regions of its copy log. Then the medium is pulled out in the middle of a
+# copy and put back, and the same command continues the copy. Everything is
+# unmounted and removed at the end.
+#
+#   scripts/demo.sh [BUILD_DIR]
+#
+# Needs /dev/fuse and root (or fusermount3).
 set -euo pipefail
 build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
-"$build/bin/tessaly-cli" help
+bin=$build/bin
+for program in tessaly-cli tessaly-medium tessaly-medium-image; do
+    if [ ! -x "$bin/$program" ]; then
+        echo "demo: $bin/$program is missing; build first (scripts/setup.sh)" >&2
+        exit 1
+    fi
+done
+if ! "$bin/tessaly-cli" copy --help >/dev/null 2>&1; then
+    echo "demo: $bin/tessaly-cli has no copy command" >&2
+    exit 1
+fi
+if [ ! -c /dev/fuse ]; then
+    echo "demo: /dev/fuse is missing, so the damaged medium cannot be mounted" >&2
+    exit 1
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessaly-demo-XXXXXX")
+source_dir=$work/medium
+mnt=$work/mnt
+out=$work/salvaged
+mkdir -p "$source_dir" "$mnt" "$out"
+medium_pid=
+
+mount_medium() {
+    "$bin/tessaly-medium" "$source_dir" "$mnt" >>"$work/medium.log" 2>&1 &
+    medium_pid=$!
+    for _ in $(seq 1 200); do
+        mountpoint -q "$mnt" && return 0
+        kill -0 "$medium_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    echo "demo: the medium did not mount:" >&2
+    cat "$work/medium.log" >&2
+    exit 1
+}
+
+unmount_medium() {
+    if mountpoint -q "$mnt"; then
+        fusermount3 -u "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null || true
+    fi
+    if [ -n "$medium_pid" ]; then
+        for _ in $(seq 1 100); do kill -0 "$medium_pid" 2>/dev/null || break; sleep 0.05; done
+        kill "$medium_pid" 2>/dev/null || true
+        wait "$medium_pid" 2>/dev/null || true
+        medium_pid=
+    fi
+}
+
+cleanup() {
+    unmount_medium
+    mountpoint -q "$mnt" || rm -rf "$work"
+}
+trap cleanup EXIT
+
+image() { "$bin/tessaly-medium-image" "$@" >/dev/null; }
+
+show_medium() {
+    echo "The damaged medium:"
+    (cd "$source_dir" && find . -type f ! -name '*.map' | sort | while read -r f; do
+        damage=$(grep -v '^sector' "$f.map" 2>/dev/null | paste -sd ',' - || true)
+        printf '  %-24s %8d bytes  %s\n' "${f#./}" "$(stat -c %s "$f")" "${damage:-no damage}"
+    done)
+}
+
+# tessaly-cli copy with the arguments given; its report goes to $work/copy.out.
+run_copy() {
+    echo
+    echo "tessaly-cli copy $*" | sed "s|$work/||g"
+    local status=0
+    "$bin/tessaly-cli" copy "$@" >"$work/copy.out" || status=$?
+    sed "s|$work/||g" "$work/copy.out"
+    echo "(exit status $status)"
+}
+
+# The records of a copy log before its end record, one "OFFSET LENGTH" a line.
+log_records() {
+    local log=$1 length
+    length=$(od -A n -t u2 --endian=little -j 12 -N 2 "$log" | tr -d ' ')
+    od -A n -t u4 --endian=little -v -j $((14 + length)) "$log" | tr -s ' ' '\n' |
+        sed '/^$/d' | paste -d ' ' - - | awk '$2 == 0 { exit } { print }'
+}
+
+# The records as "OFFSET+LENGTH" items, touching records joined into one.
+joined_regions() {
+    awk 'NR > 1 && $1 == start + length_ { length_ += $2; next }
+         NR > 1 { printf "%d+%d ", start, length_ }
+         { start = $1; length_ = $2 }
+         END { if (NR > 0) printf "%d+%d", start, length_ }'
+}
+
+# Bytes of a copy that differ from the original image outside the given regions.
+wrong_bytes() {
+    { cmp -l "$1" "$2" 2>/dev/null || true; } | awk -v r="$3" '
+        BEGIN { n = split(r, list, " ") }
+        { at = $1 - 1; inside = 0
+          for (i = 1; i <= n; i++) { split(list[i], p, "+")
+              if (at >= p[1] && at < p[1] + p[2]) { inside = 1; break } }
+          if (!inside) wrong++ }
+        END { print wrong + 0 }'
+}
+
+# One line per file of the last copy run's report.
+show_salvage() {
+    echo
+    echo "What was salvaged (READ: bytes the run reported as copied; FILLED: bytes of the"
+    echo "copy filled in for unreadable sectors; WRONG: bytes that differ from the original"
+    echo "outside the filled regions, which must be 0; SIZE: the copy's size now):"
+    printf '  %-22s %8s %7s %6s %8s  %s\n' FILE READ FILLED WRONG SIZE \
+        "FILLED REGIONS IN THE LOG (offset+length)"
+    local st copied filled src rel copy regions records wrong size
+    while IFS=$'\t' read -r st copied filled src; do
+        [ -n "${src:-}" ] || continue
+        rel=${src#"$mnt"/}
+        copy=$out/$rel
+        regions=
+        records=0
+        if [ -f "$copy.log" ]; then
+            regions=$(log_records "$copy.log" | joined_regions)
+            records=$(log_records "$copy.log" | wc -l)
+        fi
+        wrong=-
+        size=-
+        if [ -f "$copy" ]; then
+            wrong=$(wrong_bytes "$source_dir/$rel" "$copy" "$regions")
+            size=$(stat -c %s "$copy")
+        fi
+        if [ "$records" -eq 1 ]; then regions="$regions (1 record)"; fi
+        if [ "$records" -gt 1 ]; then regions="$regions ($records records)"; fi
+        [ -f "$copy.log" ] || regions="no log"
+        printf '  %-22s %8s %7s %6s %8s  %s\n' "$rel" "$copied" "$filled" "$wrong" "$size" \
+            "${regions:-none}"
+        [ "$st" = Ok ] || echo "    status: $st"
+    done <"$work/copy.out"
+    echo
+    echo "Reads the medium saw (path, reads, failed reads):"
+    sed 's/^/  /' "$mnt/.counts"
+}
+
+echo "=== 1. A worn floppy"
+image "$source_dir/floppy/letter.txt" 24K --seed 1
+image "$source_dir/floppy/photo.jpg" 300K --seed 2 --map 'bad 40; bad 41; bad 200-215'
+image "$source_dir/floppy/thesis.doc" 160K --seed 3 --map 'weak 10 1; weak 100 2'
+image "$source_dir/floppy/music/track01.wav" 1M --seed 4 --clusters 2:8 --random-bad 3 \
+    --map 'slow 1000-1031 20'
+show_medium
+mount_medium
+run_copy --yes --keep-clean-log "$mnt/floppy" "$out"
+show_salvage
+unmount_medium
+
+echo
+echo "=== 2. The medium is pulled out halfway through a file, then put back"
+rm -rf "${source_dir:?}"/*
+image "$source_dir/disk/archive.zip" 512K --seed 5 --map 'bad 100; remove-after 262144'
+show_medium
+mount_medium
+run_copy --yes "$mnt/disk" "$out"
+show_salvage
+unmount_medium
+echo
+echo "... put back (the same image, without the removal); the same command continues:"
+image "$source_dir/disk/archive.zip" 512K --seed 5 --map 'bad 100'
+mount_medium
+run_copy --yes "$mnt/disk" "$out"
+show_salvage

@@ -14,8 +14,8 @@
 // whole, so a large read that meets a bad sector in a later request returns the
 // bytes of the earlier ones, and the caller's next read meets the failure.
 //
-// Exit status: 0 after a clean unmount, 2 for a usage or map error, 3 when the
-// mount itself failed (no /dev/fuse, no permission), 4 when the loop failed.
+// Exit status: 0 after an unmount or a stop signal, 2 for a usage or map error, 3
+// when the mount itself failed (no /dev/fuse, no permission), 4 when serving failed.
 
 #define FUSE_USE_VERSION 31
 #include <dirent.h>
@@ -234,7 +234,8 @@ int run(int argc, char** argv)
             std::fprintf(stderr, "tessaly-medium: serving %s at %s\n", arguments.source.c_str(),
                          options.mountpoint);
             const int r = options.singlethread ? fuse_loop(fs) : fuse_loop_mt(fs, 0);
-            if (r != 0) status = 4;
+            // A loop ended by one of the handled signals reports the signal's number.
+            if (r != 0 && r != SIGTERM && r != SIGINT && r != SIGHUP) status = 4;
             fuse_remove_signal_handlers(session);
         }
         fuse_unmount(fs);

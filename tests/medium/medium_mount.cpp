@@ -80,11 +80,14 @@ std::string mountinfoEscaped(const std::string& path)
     return escaped;
 }
 
-void writeFile(const fs::path& path, const std::string& bytes)
+bool writeFile(const fs::path& path, const std::string& bytes)
 {
-    fs::create_directories(path.parent_path());
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return !out.fail();
 }
 
 }  // namespace
@@ -115,16 +118,16 @@ MediumMount::~MediumMount()
     fs::remove_all(m_top, ec);
 }
 
-void MediumMount::addImage(const std::string& relativePath, const std::string& bytes,
+bool MediumMount::addImage(const std::string& relativePath, const std::string& bytes,
                            const std::string& map)
 {
-    writeFile(fs::path(m_source) / relativePath, bytes);
-    if (!map.empty()) addMap(relativePath, map);
+    if (m_source.empty() || !writeFile(fs::path(m_source) / relativePath, bytes)) return false;
+    return map.empty() || addMap(relativePath, map);
 }
 
-void MediumMount::addMap(const std::string& relativeImagePath, const std::string& map)
+bool MediumMount::addMap(const std::string& relativeImagePath, const std::string& map)
 {
-    writeFile(fs::path(m_source) / (relativeImagePath + ".map"), map);
+    return !m_source.empty() && writeFile(fs::path(m_source) / (relativeImagePath + ".map"), map);
 }
 
 std::string MediumMount::programPath()
@@ -261,7 +264,9 @@ std::string MediumMount::log() const
     std::ifstream in(m_top + "/medium.log");
     std::ostringstream text;
     text << in.rdbuf();
-    return text.str();
+    std::string log = text.str();
+    while (!log.empty() && (log.back() == '\n' || log.back() == ' ')) log.pop_back();
+    return log;
 }
 
 std::string MediumMount::patternBytes(std::size_t size, std::uint32_t seed)

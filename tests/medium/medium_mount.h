@@ -51,10 +51,11 @@ public:
 
     // Writes an image (and its map, when map is not empty) below the source folder,
     // creating the folders of relativePath. Images may be added after the mount.
-    void addImage(const std::string& relativePath, const std::string& bytes,
+    // False when a file could not be written.
+    bool addImage(const std::string& relativePath, const std::string& bytes,
                   const std::string& map = {});
     // Writes a map alone, e.g. to check that a wrong one stops the mount.
-    void addMap(const std::string& relativeImagePath, const std::string& map);
+    bool addMap(const std::string& relativeImagePath, const std::string& map);
 
     // Starts tessaly-medium and waits until the mount is live (at most about 10 s).
     // singleThreaded runs the medium with -s.

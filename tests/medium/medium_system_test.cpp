@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "platform/locked_buffer.h"
 #include "platform/posix_file_system.h"
@@ -59,7 +62,7 @@ protected:
 TEST_P(MediumSystemTest, GoodSectorsReadBackAsTheImageAndEveryReadIsCounted)
 {
     const std::string image = MediumMount::patternBytes(64 * 1024 + 3 * kSector, 7);
-    m_medium.addImage("disk/good.bin", image, "# nothing wrong\n");
+    ASSERT_TRUE(m_medium.addImage("disk/good.bin", image, "# nothing wrong\n"));
     TESSALY_MOUNT_OR_SKIP(m_medium);
 
     auto file = openOnMedium("disk/good.bin");
@@ -85,7 +88,7 @@ TEST_P(MediumSystemTest, GoodSectorsReadBackAsTheImageAndEveryReadIsCounted)
 TEST_P(MediumSystemTest, ABadSectorFailsTheReadWithEioAndLeavesThePointer)
 {
     const std::string image = MediumMount::patternBytes(16 * kSector, 3);
-    m_medium.addImage("bad.bin", image, "bad 5\n");
+    ASSERT_TRUE(m_medium.addImage("bad.bin", image, "bad 5\n"));
     TESSALY_MOUNT_OR_SKIP(m_medium);
 
     auto file = openOnMedium("bad.bin");
@@ -106,7 +109,7 @@ TEST_P(MediumSystemTest, ABadSectorFailsTheReadWithEioAndLeavesThePointer)
 TEST_P(MediumSystemTest, AWeakSectorReadsOnTheTryAfterItsFailures)
 {
     const std::string image = MediumMount::patternBytes(8 * kSector, 5);
-    m_medium.addImage("weak.bin", image, "weak 2 3\n");
+    ASSERT_TRUE(m_medium.addImage("weak.bin", image, "weak 2 3\n"));
     TESSALY_MOUNT_OR_SKIP(m_medium);
 
     auto file = openOnMedium("weak.bin");
@@ -126,7 +129,7 @@ TEST_P(MediumSystemTest, AWeakSectorReadsOnTheTryAfterItsFailures)
 TEST_P(MediumSystemTest, ARemovedMediumAnswersEveryReadWithNotReady)
 {
     const std::string image = MediumMount::patternBytes(16 * kSector, 9);
-    m_medium.addImage("gone.bin", image, "remove-after 2560\n");
+    ASSERT_TRUE(m_medium.addImage("gone.bin", image, "remove-after 2560\n"));
     TESSALY_MOUNT_OR_SKIP(m_medium);
 
     auto file = openOnMedium("gone.bin");
@@ -147,7 +150,7 @@ TEST_P(MediumSystemTest, ARemovedMediumAnswersEveryReadWithNotReady)
 TEST_P(MediumSystemTest, SlowSectorsStillGiveTheirBytes)
 {
     const std::string image = MediumMount::patternBytes(8 * kSector, 11);
-    m_medium.addImage("slow.bin", image, "slow 1-2 20\n");
+    ASSERT_TRUE(m_medium.addImage("slow.bin", image, "slow 1-2 20\n"));
     TESSALY_MOUNT_OR_SKIP(m_medium, true);
 
     auto file = openOnMedium("slow.bin");
@@ -163,8 +166,8 @@ INSTANTIATE_TEST_SUITE_P(DirectAndFallback, MediumSystemTest, ::testing::Bool(),
 TEST(MediumTreeTest, ServesTheTreeReadOnlyWithItsMapsHidden)
 {
     MediumMount medium;
-    medium.addImage("a.bin", MediumMount::patternBytes(kSector), "bad 0\n");
-    medium.addImage("sub/b.bin", MediumMount::patternBytes(kSector));
+    ASSERT_TRUE(medium.addImage("a.bin", MediumMount::patternBytes(kSector), "bad 0\n"));
+    ASSERT_TRUE(medium.addImage("sub/b.bin", MediumMount::patternBytes(kSector)));
     TESSALY_MOUNT_OR_SKIP(medium);
 
     std::set<std::string> names;
@@ -180,7 +183,7 @@ TEST(MediumTreeTest, ServesTheTreeReadOnlyWithItsMapsHidden)
     EXPECT_EQ(errno, EROFS);
 
     // An image added after the mount is served with its map.
-    medium.addImage("late.bin", MediumMount::patternBytes(2 * kSector), "bad 1\n");
+    ASSERT_TRUE(medium.addImage("late.bin", MediumMount::patternBytes(2 * kSector), "bad 1\n"));
     PosixFileSystem system;
     SysError error = 0;
     auto late = system.openUnbuffered(medium.path("late.bin"), &error);
@@ -190,10 +193,52 @@ TEST(MediumTreeTest, ServesTheTreeReadOnlyWithItsMapsHidden)
     EXPECT_EQ(medium.counts().at("/late.bin"), (ReadCounts{1, 1}));
 }
 
+TEST(MediumTreeTest, ConcurrentReadersAreEachCountedAndAWeakSectorFailsOnlyItsFirstReads)
+{
+    MediumMount medium;
+    const std::string image = MediumMount::patternBytes(64 * kSector, 13);
+    ASSERT_TRUE(medium.addImage("shared.bin", image, "weak 9 5\n"));
+    TESSALY_MOUNT_OR_SKIP(medium);
+
+    constexpr int kReaders = 4;
+    constexpr int kPasses = 8;
+    std::atomic<int> failures{0};
+    std::atomic<int> wrongBytes{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < kReaders; ++r) {
+        readers.emplace_back([&] {
+            PosixFileSystem system;
+            SysError error = 0;
+            auto file = system.openUnbuffered(medium.path("shared.bin"), &error);
+            if (!file) {
+                failures += 1000;
+                return;
+            }
+            LockedBuffer buffer(kSector);
+            for (int pass = 0; pass < kPasses; ++pass) {
+                for (std::size_t sector = 8; sector < 11; ++sector) {
+                    file->seek(static_cast<std::int64_t>(sector * kSector), Whence::Begin);
+                    const IoResult result = file->read(buffer.data(), kSector);
+                    if (result.bytes == 0) {
+                        ++failures;
+                    } else if (std::memcmp(buffer.data(), image.data() + sector * kSector,
+                                           kSector) != 0) {
+                        ++wrongBytes;
+                    }
+                }
+            }
+        });
+    }
+    for (auto& reader : readers) reader.join();
+    EXPECT_EQ(failures.load(), 5);
+    EXPECT_EQ(wrongBytes.load(), 0);
+    EXPECT_EQ(medium.counts().at("/shared.bin"), (ReadCounts{kReaders * kPasses * 3, 5}));
+}
+
 TEST(MediumTreeTest, AWrongMapStopsTheMountAndSaysWhere)
 {
     MediumMount medium;
-    medium.addImage("a.bin", MediumMount::patternBytes(kSector), "bad 1\nweak 3\n");
+    ASSERT_TRUE(medium.addImage("a.bin", MediumMount::patternBytes(kSector), "bad 1\nweak 3\n"));
     const auto result = medium.mount();
     if (result.outcome == MediumMount::Outcome::Unavailable) {
         GTEST_SKIP() << "SKIPPED: " << result.reason;
@@ -208,7 +253,7 @@ TEST(MediumTreeTest, UnmountingEndsTheMedium)
     std::string mountPoint;
     {
         MediumMount medium;
-        medium.addImage("a.bin", MediumMount::patternBytes(kSector));
+        ASSERT_TRUE(medium.addImage("a.bin", MediumMount::patternBytes(kSector)));
         TESSALY_MOUNT_OR_SKIP(medium);
         mountPoint = medium.mountPoint();
         // A file left open does not keep the mount alive past the fixture.
