@@ -6,5 +6,8 @@ namespace tessaly::cli {
 inline constexpr int kExitUsage = 64;
 
 // Each subcommand gets argv with its own name at argv[0].
+int runGetCommand(int argc, char** argv);
+int runPutCommand(int argc, char** argv);
+int runMapCommand(int argc, char** argv);
 
 }  // namespace tessaly::cli

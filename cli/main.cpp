@@ -17,6 +17,9 @@ struct Command
 // One line per subcommand; each lives in its own cmd_*.cpp.
 constexpr Command kCommands[] = {
     {"help", nullptr, "show this text"},
+    {"get", tessaly::cli::runGetCommand, "read a copy log's regions into its transfer file"},
+    {"put", tessaly::cli::runPutCommand, "write a transfer file into the damaged copy"},
+    {"map", tessaly::cli::runMapCommand, "write a copy log as a GNU ddrescue mapfile"},
 };
 
 void printUsage(std::FILE* out)
