@@ -8,6 +8,20 @@
 #include "tool/tool_texts.h"
 
 namespace tessaly::cli {
+namespace {
+
+// A file name from a log may hold any byte; control bytes would drive the terminal.
+std::string printable(const std::string& name)
+{
+    std::string out = name;
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) c = '?';
+    }
+    return out;
+}
+
+}  // namespace
 
 TerminalJobUi::TerminalJobUi(TextLookup text, std::optional<std::string> dataPath,
                              bool interactive, std::FILE* in, std::FILE* out)
@@ -30,13 +44,15 @@ void TerminalJobUi::endProgressLine()
 void TerminalJobUi::setDataFrom(const std::string& name)
 {
     endProgressLine();
-    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataFromLabel).c_str(), name.c_str());
+    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataFromLabel).c_str(),
+                 printable(name).c_str());
 }
 
 void TerminalJobUi::setDataTo(const std::string& name)
 {
     endProgressLine();
-    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataToLabel).c_str(), name.c_str());
+    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataToLabel).c_str(),
+                 printable(name).c_str());
 }
 
 void TerminalJobUi::setState(int textId)
@@ -57,7 +73,9 @@ void TerminalJobUi::setProgress(int percent)
 void TerminalJobUi::showError(const JobMessage& message)
 {
     endProgressLine();
-    std::fprintf(m_out, "%s\n", composeMessage(message, m_text).c_str());
+    JobMessage shown = message;
+    shown.name = printable(message.name);
+    std::fprintf(m_out, "%s\n", composeMessage(shown, m_text).c_str());
 }
 
 void TerminalJobUi::showNotice(const JobMessage& message)

@@ -64,8 +64,8 @@ TEST(TerminalJobUi, ShowsFieldsAndMessagesAsLines)
     ui.setDataTo("a.bin.mrd");
     ui.setProgress(50);  // not a terminal: no bar
     ui.setState(text::kDone);
-    ui.showError({text::kFileWord, "a.bin", text::kCannotOpen});
-    EXPECT_EQ(terminal.shown(), "t79: a.bin\nt80: a.bin.mrd\nt81: t91\nt14 a.bin\nt24\n");
+    ui.showError({text::kFileWord, "a\x1b[2Jb", text::kCannotOpen});
+    EXPECT_EQ(terminal.shown(), "t79: a.bin\nt80: a.bin.mrd\nt81: t91\nt14 a?[2Jb\nt24\n");
 }
 
 }  // namespace
