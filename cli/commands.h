@@ -10,4 +10,7 @@ int runGetCommand(int argc, char** argv);
 int runPutCommand(int argc, char** argv);
 int runMapCommand(int argc, char** argv);
 
+// Copies files and folder trees with the copy engine; see copyHelpText().
+int runCopy(int argc, char** argv);
+
 }  // namespace tessaly::cli

@@ -1,24 +1,17 @@
 #include "cli/terminal_texts.h"
 
-#include <cstdio>
-#include <memory>
 #include <string>
 
-#include "platform/program_folder.h"
-#include "ui/language_table.h"
+#include "cli/cli_texts.h"
 
 namespace tessaly::cli {
 
 TextLookup terminalTexts()
 {
-    auto table = std::make_shared<LanguageTable>();
-    const std::filesystem::path folder = programFolder();
-    if (folder.empty() || !table->loadLanguage(folder, "english.lng")) {
-        std::fprintf(stderr, "tessaly-cli: cannot load english.lng from '%s'\n",
-                     folder.string().c_str());
-        return [](int id) { return "[text " + std::to_string(id) + "]"; };
-    }
-    return [table](int id) { return table->text(static_cast<std::uint32_t>(id)); };
+    return [texts = CliTexts::fromProgramFolder()](int id) {
+        std::string text = texts.text(static_cast<std::uint32_t>(id));
+        return text.empty() ? "[text " + std::to_string(id) + "]" : text;
+    };
 }
 
 }  // namespace tessaly::cli

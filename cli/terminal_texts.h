@@ -4,9 +4,9 @@
 
 namespace tessaly::cli {
 
-// The texts of english.lng in the program folder, looked up by id. When the file
-// cannot be loaded a warning goes to standard error once, and every text shows as
-// its id ("[text 24]"), so that a message still says which text it was.
+// The command line's texts (english.lng from the program folder, or the built-in
+// English ones) as a lookup for the transfer jobs. An id without any text shows as
+// "[text N]", so that a message still says which text it was.
 TextLookup terminalTexts();
 
 }  // namespace tessaly::cli
