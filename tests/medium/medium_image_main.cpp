@@ -137,6 +137,9 @@ bool placeDamage(const Request& request, SectorMap* map)
 
 bool writeImage(const Request& request)
 {
+    const auto folder = std::filesystem::path(request.image).parent_path();
+    std::error_code ec;
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     std::ofstream out(request.image, std::ios::binary | std::ios::trunc);
     std::vector<char> chunk(1 << 20);
     for (std::uint64_t offset = 0; out && offset < request.size; offset += chunk.size()) {
