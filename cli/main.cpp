@@ -21,6 +21,7 @@ constexpr Command kCommands[] = {
     {"get", tessaly::cli::runGetCommand, "read a copy log's regions into its transfer file"},
     {"put", tessaly::cli::runPutCommand, "write a transfer file into the damaged copy"},
     {"map", tessaly::cli::runMapCommand, "write a copy log as a GNU ddrescue mapfile"},
+    {"languages", tessaly::cli::runLanguages, "list the language files of the program folder"},
 };
 
 void printUsage(std::FILE* out)
