@@ -89,8 +89,8 @@ int runMapCommand(int argc, char** argv)
         std::fprintf(stderr, "tessaly-cli map: the log covers more than --size bytes\n");
         return kExitUsage;
     }
-    const std::string map = formatRescueMap(
-        *blocks, "Mapfile. Created by tessaly-cli map\nCopy log: " + *logPath);
+    const std::string map =
+        formatRescueMap(*blocks, "Mapfile. Created by tessaly-cli map\nCopy log: " + *logPath);
     if (std::fwrite(map.data(), 1, map.size(), stdout) != map.size() || std::fflush(stdout) != 0) {
         std::perror("tessaly-cli map");
         return 2;

@@ -41,9 +41,12 @@ void printTransferUsage(std::FILE* out, const char* name)
 int exitStatus(TransferOutcome outcome)
 {
     switch (outcome) {
-        case TransferOutcome::Done: return kExitDone;
-        case TransferOutcome::ReadFailed: return kExitReadFailed;
-        default: return kExitFailed;
+        case TransferOutcome::Done:
+            return kExitDone;
+        case TransferOutcome::ReadFailed:
+            return kExitReadFailed;
+        default:
+            return kExitFailed;
     }
 }
 

@@ -23,8 +23,8 @@ std::string printable(const std::string& name)
 
 }  // namespace
 
-TerminalJobUi::TerminalJobUi(TextLookup text, std::optional<std::string> dataPath,
-                             bool interactive, std::FILE* in, std::FILE* out)
+TerminalJobUi::TerminalJobUi(TextLookup text, std::optional<std::string> dataPath, bool interactive,
+                             std::FILE* in, std::FILE* out)
     : m_text(std::move(text)),
       m_dataPath(std::move(dataPath)),
       m_interactive(interactive),
@@ -44,15 +44,13 @@ void TerminalJobUi::endProgressLine()
 void TerminalJobUi::setDataFrom(const std::string& name)
 {
     endProgressLine();
-    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataFromLabel).c_str(),
-                 printable(name).c_str());
+    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataFromLabel).c_str(), printable(name).c_str());
 }
 
 void TerminalJobUi::setDataTo(const std::string& name)
 {
     endProgressLine();
-    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataToLabel).c_str(),
-                 printable(name).c_str());
+    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataToLabel).c_str(), printable(name).c_str());
 }
 
 void TerminalJobUi::setState(int textId)

@@ -75,7 +75,7 @@ private:
     JobQueue& m_queue;
     RunJob m_runJob;
     Timing m_timing;
-    std::atomic<bool> m_stop{false};   // set once by requestStop, never cleared
+    std::atomic<bool> m_stop{false};      // set once by requestStop, never cleared
     std::atomic<std::int32_t> m_busy{0};  // 1 from startWorker until the worker leaves
     std::atomic<bool> m_started{false};
     std::thread m_worker;

@@ -27,9 +27,8 @@ std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& rec
     }
     if (fileSize && *fileSize < covered) return std::nullopt;
 
-    std::sort(bad.begin(), bad.end(), [](const Range& a, const Range& b) {
-        return a.begin < b.begin;
-    });
+    std::sort(bad.begin(), bad.end(),
+              [](const Range& a, const Range& b) { return a.begin < b.begin; });
     std::vector<MapBlock> blocks;
     std::uint64_t pos = 0;
     auto add = [&](std::uint64_t end, MapBlock::Status status) {

@@ -13,7 +13,12 @@ namespace tessaly {
 // the GNU ddrescue mapfile (which never change).
 struct MapBlock
 {
-    enum class Status : char { NonTried = '?', BadSector = '-', Finished = '+' };
+    enum class Status : char
+    {
+        NonTried = '?',
+        BadSector = '-',
+        Finished = '+'
+    };
 
     std::uint64_t position = 0;
     std::uint64_t size = 0;

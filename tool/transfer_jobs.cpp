@@ -16,8 +16,8 @@ namespace {
 struct KindTraits
 {
     bool isGet;
-    Access dataAccess;   // Get reads the data file, Put writes into it
-    int missingNotice;   // after the data file's name: not found, locate it
+    Access dataAccess;  // Get reads the data file, Put writes into it
+    int missingNotice;  // after the data file's name: not found, locate it
     int locateTitle;
     int runningState;
 };
@@ -181,9 +181,12 @@ TransferOutcome openTransferFile(const KindTraits& kind, TransferFiles& files, J
 int stateText(TransferOutcome outcome)
 {
     switch (outcome) {
-        case TransferOutcome::ReadFailed: return text::kReadFailed;
-        case TransferOutcome::WriteFailed: return text::kWriteFailed;
-        default: return text::kDone;
+        case TransferOutcome::ReadFailed:
+            return text::kReadFailed;
+        case TransferOutcome::WriteFailed:
+            return text::kWriteFailed;
+        default:
+            return text::kDone;
     }
 }
 

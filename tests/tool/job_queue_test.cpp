@@ -35,7 +35,8 @@ public:
     {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] {
-            for (const auto& e : m_events) if (e == event) return true;
+            for (const auto& e : m_events)
+                if (e == event) return true;
             return false;
         });
     }
@@ -107,7 +108,8 @@ TEST(JobWorker, RunsJobsOneAfterAnotherInQueueOrder)
 {
     JobQueue queue;
     JobRecorder recorder;
-    JobWorker worker(queue, [&](const TransferJob& j) { recorder.run(j); }, kFast);
+    JobWorker worker(
+        queue, [&](const TransferJob& j) { recorder.run(j); }, kFast);
     ASSERT_TRUE(worker.startWorker());
     EXPECT_FALSE(worker.startWorker());
     EXPECT_EQ(worker.busyCount(), 1);
@@ -123,7 +125,8 @@ TEST(JobWorker, StopWaitsForTheRunningJobAndEveryQueuedOne)
     JobQueue queue;
     JobRecorder recorder;
     StopSignal stopped;
-    JobWorker worker(queue, [&](const TransferJob& j) { recorder.run(j); }, kFast);
+    JobWorker worker(
+        queue, [&](const TransferJob& j) { recorder.run(j); }, kFast);
     ASSERT_TRUE(worker.startWorker());
     queue.append(job("hold"));
     queue.append(job("queued"));
@@ -169,7 +172,8 @@ TEST(JobWorker, AppendsFromAnotherThreadAllRunInOrder)
     JobQueue queue;
     std::vector<std::string> ran;  // touched by the worker only until it has left
     StopSignal stopped;
-    JobWorker worker(queue, [&](const TransferJob& j) { ran.push_back(j.logFileName); }, kFast);
+    JobWorker worker(
+        queue, [&](const TransferJob& j) { ran.push_back(j.logFileName); }, kFast);
     ASSERT_TRUE(worker.startWorker());
     std::vector<std::string> expected;
     for (int i = 0; i < 500; ++i) {

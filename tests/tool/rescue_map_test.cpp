@@ -10,9 +10,8 @@ using S = MapBlock::Status;
 TEST(RescueMap, MergesOverlappingTouchingAndUnsortedRegions)
 {
     // Two runs' regions, out of order; one inside another, two that touch.
-    const auto blocks = mapBlocks({{5000, 100}, {100, 50}, {120, 10}, {150, 50}, {4000, 1050},
-                                   {6000, 0}},
-                                  std::nullopt);
+    const auto blocks = mapBlocks(
+        {{5000, 100}, {100, 50}, {120, 10}, {150, 50}, {4000, 1050}, {6000, 0}}, std::nullopt);
     ASSERT_TRUE(blocks);
     EXPECT_EQ(*blocks, (std::vector<MapBlock>{{0, 100, S::Finished},
                                               {100, 100, S::BadSector},
@@ -26,8 +25,8 @@ TEST(RescueMap, EndRecordAndSizeBoundTheMap)
     // The rest of the file beyond the end record was never tried.
     auto blocks = mapBlocks({{0, 10}, {100, 0}}, 300);
     ASSERT_TRUE(blocks);
-    EXPECT_EQ(*blocks, (std::vector<MapBlock>{{0, 10, S::BadSector}, {10, 90, S::Finished},
-                                              {100, 200, S::NonTried}}));
+    EXPECT_EQ(*blocks, (std::vector<MapBlock>{
+                           {0, 10, S::BadSector}, {10, 90, S::Finished}, {100, 200, S::NonTried}}));
 
     // Without an end record the last region counts, and bounds what is finished.
     blocks = mapBlocks({{10, 10}, {50, 10}}, std::nullopt);

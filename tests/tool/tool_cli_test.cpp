@@ -1,10 +1,10 @@
 // tessaly-cli get, put and map, run as a user would run them.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
 
 #include "tests/tool/tool_test_support.h"
 
@@ -68,9 +68,9 @@ TEST_F(ToolCliTest, GetWithDataThenPutRepairsTheCopy)
     // stands in for locating it.
     std::filesystem::copy_file(dir / "copy/data.bin.log", dir / "good/data.bin.log");
     std::filesystem::rename(dir / "good/data.bin", dir / "good/instance.bin");
-    ASSERT_EQ(run(cli("get " + (dir / "good/data.bin.log") + " --data=" +
-                      (dir / "good/instance.bin"))),
-              0)
+    ASSERT_EQ(
+        run(cli("get " + (dir / "good/data.bin.log") + " --data=" + (dir / "good/instance.bin"))),
+        0)
         << errors();
     EXPECT_NE(errors().find("Done"), std::string::npos) << errors();
     EXPECT_EQ(readFile(dir / "good/instance.bin.mrd").size(), 4096u + 70000u + 100u);

@@ -2,11 +2,11 @@
 // log; Get takes the missing regions from a good instance, Put writes them into
 // the copy, which then equals the good instance byte for byte.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
 
 #include "engine/copy_log.h"
 #include "tests/medium/medium_mount.h"

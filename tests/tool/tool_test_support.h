@@ -43,7 +43,8 @@ private:
 inline void writeFile(const std::string& path, const Bytes& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 inline Bytes readFile(const std::string& path)

@@ -215,8 +215,9 @@ TEST_F(TransferJobTest, NamesThatAreNoPlainFileNameAreRefused)
     std::filesystem::create_directory(dir / "sub");
     writeFile(dir / "sub/victim", good);
     writeFile(dir / "victim.mrd", pattern(100, 9));
-    const std::string crafted[] = {"../victim", "sub/victim", "sub\\victim", ".", "..",
-                                   std::string("victim.mrd\0x", 12), "/etc/passwd"};
+    const std::string crafted[] = {"../victim",  "sub/victim", "sub\\victim",
+                                   ".",          "..",         std::string("victim.mrd\0x", 12),
+                                   "/etc/passwd"};
     for (const std::string& name : crafted) {
         SCOPED_TRACE(name);
         ui.errors.clear();
@@ -242,8 +243,8 @@ TEST_F(TransferJobTest, MissingDataFileIsLocatedInAnotherFolder)
     ui.locateAnswer = dir / "elsewhere/renamed.bin";
 
     ASSERT_EQ(get(), TransferOutcome::Done);
-    EXPECT_EQ(ui.notices, (std::vector<JobMessage>{{text::kFileWord, "data.bin",
-                                                    text::kMissingForGet}}));
+    EXPECT_EQ(ui.notices,
+              (std::vector<JobMessage>{{text::kFileWord, "data.bin", text::kMissingForGet}}));
     EXPECT_EQ(ui.locateTitles, std::vector<int>{text::kLocateForGet});
     EXPECT_EQ(ui.locateFolders, std::vector<std::string>{dir.path()});
     EXPECT_EQ(ui.dataFrom, "renamed.bin");
@@ -271,8 +272,8 @@ TEST_F(TransferJobTest, CancelledOrUnopenableLocateEndsTheJob)
 
     ui.locateAnswer = dir / "gone.bin";
     EXPECT_EQ(put(), TransferOutcome::Failed);
-    EXPECT_EQ(ui.errors, (std::vector<JobMessage>{{text::kFileWord, "gone.bin",
-                                                   text::kCannotOpen}}));
+    EXPECT_EQ(ui.errors,
+              (std::vector<JobMessage>{{text::kFileWord, "gone.bin", text::kCannotOpen}}));
 }
 
 TEST_F(TransferJobTest, PutWithoutTransferFileLeavesDataUnchanged)
@@ -280,8 +281,8 @@ TEST_F(TransferJobTest, PutWithoutTransferFileLeavesDataUnchanged)
     writeLog({{10, 20}, {100, 0}});
     writeFile(dir / "data.bin", good);
     EXPECT_EQ(put(), TransferOutcome::Failed);
-    EXPECT_EQ(ui.errors, (std::vector<JobMessage>{{text::kFileWord, "data.bin.mrd",
-                                                   text::kCannotOpen}}));
+    EXPECT_EQ(ui.errors,
+              (std::vector<JobMessage>{{text::kFileWord, "data.bin.mrd", text::kCannotOpen}}));
     EXPECT_EQ(ui.dataTo, "data.bin");
     EXPECT_EQ(readFile(dir / "data.bin"), good);
     expectAllClosed();
@@ -295,8 +296,8 @@ TEST_F(TransferJobTest, GetRefusesToEmptyTheLogOrTheDataFile)
     const Bytes log = readFile(dir / "data.bin.log");
     std::filesystem::create_symlink(dir / "data.bin.log", dir / "data.bin.mrd");
     EXPECT_EQ(get(), TransferOutcome::Failed);
-    EXPECT_EQ(ui.errors, (std::vector<JobMessage>{{text::kCannotCreateHead, "data.bin.mrd",
-                                                   text::kCannotCreateTail}}));
+    EXPECT_EQ(ui.errors, (std::vector<JobMessage>{
+                             {text::kCannotCreateHead, "data.bin.mrd", text::kCannotCreateTail}}));
     EXPECT_EQ(readFile(dir / "data.bin.log"), log);
 
     std::filesystem::remove(dir / "data.bin.mrd");
@@ -351,7 +352,8 @@ TEST_F(TransferJobTest, FailedAndShortWritesAreNotReportedAsDone)
     fs.maxBytesPerWrite = 7;
     EXPECT_EQ(runGet({"data.bin.log", dir.path(), TransferKind::Get}, limited, ui),
               TransferOutcome::Done);
-    EXPECT_EQ(readFile(dir / "data.bin.mrd"), concat({slice(good, 0, 3000), slice(good, 5000, 3000)}));
+    EXPECT_EQ(readFile(dir / "data.bin.mrd"),
+              concat({slice(good, 0, 3000), slice(good, 5000, 3000)}));
 
     // A disk that fills up in the second region.
     fs.maxBytesPerWrite = SIZE_MAX;
