@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tessaly {
+
+// Language files are bytes. A text that is valid UTF-8 is returned as it is; any other
+// text is taken as Windows-1252 (the code page older language files were written in)
+// and converted to UTF-8. Bytes that code page leaves undefined become the C1 control
+// of the same value, so nothing is lost.
+std::string textToUtf8(std::string_view bytes);
+
+// True when bytes are well-formed UTF-8 (no overlong forms, no surrogates, at most
+// U+10FFFF).
+bool isValidUtf8(std::string_view bytes);
+
+}  // namespace tessaly
