@@ -63,7 +63,7 @@ public:
     // What a menu adds to the measured width of an owner-drawn item: a popup the
     // column of its check mark, a menu bar a margin on either side of the text.
     static constexpr int kPopupItemPadding = 12;
-    static constexpr int kBarItemPadding = 12;
+    static constexpr int kBarItemPadding = 16;
 
     struct ItemState
     {
