@@ -80,6 +80,8 @@ public:
     void stopSequence();
     void openHelp();
     void showAbout();
+    // The dialog's cancel command (Escape): the stop sequence.
+    void reject() override;
     // The menu commands and accelerators by command id.
     void runCommand(quint32 id);
 
@@ -108,7 +110,6 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void reject() override;
 
 private:
     void buildControls();
