@@ -25,6 +25,13 @@
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
 
+// The icons are compiled into the static library; a program that links it has to
+// register them itself.
+static void initToolResources()
+{
+    Q_INIT_RESOURCE(velmora);
+}
+
 namespace tessaly {
 
 namespace {
@@ -99,6 +106,7 @@ ToolWindow::ToolWindow(LanguageTable& language, ModalPrompts& prompts, Setup set
       m_worker(m_queue, [this](const TransferJob& job) { runTransferJob(job, m_files, m_jobUi); },
                m_setup.timing)
 {
+    initToolResources();
     m_lastLogFolder = pathText(m_setup.startFolder);
     buildControls();
 

@@ -159,6 +159,7 @@ private slots:
         QCOMPARE(tool.window->languageMenu()->actions().size(), 3);
         QCOMPARE(checkedLanguage(tool.window->languageMenu()), 0);
         QCOMPARE(tool.window->worker().busyCount(), 1);
+        QVERIFY(!tool.window->windowIcon().pixmap(32, 32).isNull());
 
         tool.window->runCommand(tool_command::kHelp);
         QCOMPARE(tool.prompts.helpPages.size(), 1);
