@@ -7,4 +7,7 @@ inline constexpr int kExitUsage = 64;
 
 // Each subcommand gets argv with its own name at argv[0].
 
+// Lists the language files of the program folder; 1 when there is none.
+int runLanguages(int argc, char** argv);
+
 }  // namespace tessaly::cli

@@ -17,6 +17,7 @@ struct Command
 // One line per subcommand; each lives in its own cmd_*.cpp.
 constexpr Command kCommands[] = {
     {"help", nullptr, "show this text"},
+    {"languages", tessaly::cli::runLanguages, "list the language files of the program folder"},
 };
 
 void printUsage(std::FILE* out)

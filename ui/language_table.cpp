@@ -132,8 +132,7 @@ bool LanguageTable::loadLanguage(const std::string& file)
     return true;
 }
 
-bool LanguageTable::loadLanguage(const std::filesystem::path& folder,
-                                 const std::string& fileName)
+bool LanguageTable::loadLanguage(const std::filesystem::path& folder, const std::string& fileName)
 {
     std::optional<LanguageTexts> loaded = readLanguageFile(folder / fileName);
     if (!loaded) return false;

@@ -29,10 +29,7 @@ struct LanguageTexts
     std::vector<std::string> texts;  // index = text id
 
     // The text of id; the name line for an id at or beyond the count.
-    const std::string& text(std::uint32_t id) const
-    {
-        return id < texts.size() ? texts[id] : name;
-    }
+    const std::string& text(std::uint32_t id) const { return id < texts.size() ? texts[id] : name; }
 };
 
 // A language file found by enumerateLanguages.

@@ -103,8 +103,7 @@ TEST_F(LanguageTableTest, OverLongLineIsCutAndKeepsTheNumbering)
     const std::string longName(kMaxLanguageLine + 50, 'n');
     const std::string longText(3 * kMaxLanguageLine, 't');
     LanguageTable table;
-    ASSERT_TRUE(
-        table.loadLanguage(write("long.lng", longName + "\n" + longText + "\r\nafter\n")));
+    ASSERT_TRUE(table.loadLanguage(write("long.lng", longName + "\n" + longText + "\r\nafter\n")));
     EXPECT_EQ(table.name(), longName.substr(0, kMaxLanguageLine));
     ASSERT_EQ(table.textCount(), 2u);
     EXPECT_EQ(table.text(0), longText.substr(0, kMaxLanguageLine));
@@ -152,7 +151,8 @@ TEST_F(LanguageTableTest, EnumerationListsLanguageFilesWithDisplayNames)
     LanguageTable table;
     ASSERT_EQ(table.enumerateLanguages(m_dir), 3u);
     std::set<std::pair<std::string, std::string>> found;
-    for (std::size_t i = 0; i < 3; ++i) found.insert({*table.languageFile(i), *table.languageName(i)});
+    for (std::size_t i = 0; i < 3; ++i)
+        found.insert({*table.languageFile(i), *table.languageName(i)});
     EXPECT_EQ(found, (std::set<std::pair<std::string, std::string>>{
                          {"thirty.lng", std::string(kLanguageDisplayNameBytes, 'L')},
                          {"short.LNG", "Short"},

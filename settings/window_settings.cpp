@@ -1,0 +1,107 @@
+#include "settings/window_settings.h"
+
+#include <system_error>
+
+#include "engine/copy_engine.h"
+#include "platform/program_folder.h"
+
+namespace tessaly {
+namespace {
+
+constexpr char kSeparator = std::filesystem::path::preferred_separator;
+
+std::string withSeparator(std::string folder)
+{
+    if (folder.empty() || folder.back() != kSeparator) folder.push_back(kSeparator);
+    return folder;
+}
+
+std::string withoutSeparator(std::string folder)
+{
+    while (folder.size() > 1 && folder.back() == kSeparator) folder.pop_back();
+    return folder;
+}
+
+// The program folder the window keeps: the stored "Path" as it stands, or, when there
+// is none, the folder of the language files, which the profile then remembers.
+std::string resolveProgramFolder(ProfileSettings& profile,
+                                 const std::filesystem::path& defaultProgramFolder)
+{
+    const std::string stored = profile.path();
+    if (!stored.empty()) return stored;
+    std::filesystem::path folder =
+        defaultProgramFolder.empty() ? programFolder() : defaultProgramFolder;
+    if (folder.empty()) {
+        std::error_code ec;
+        folder = std::filesystem::current_path(ec);
+    }
+    const std::string bare = withoutSeparator(folder.string());
+    profile.setPath(bare);
+    return withSeparator(bare);
+}
+
+}  // namespace
+
+void loadSettings(ProfileSettings& profile, WindowSettings& window, CopyEngine& engine,
+                  const std::filesystem::path& defaultProgramFolder)
+{
+    window.language = profile.language();
+    window.programFolder = resolveProgramFolder(profile, defaultProgramFolder);
+    window.autoStartCopying = profile.autoStartCopying();
+    window.dontAskForAddReserveds = profile.dontAskForAddReserveds();
+    window.dontAskForLog = profile.dontAskForLog();
+    window.reuseOutFolder = profile.reuseOutFolder();
+    window.outputFolder = profile.outFolder();
+    window.showDetails = profile.showDetails();
+    window.dontAskConfirmForExistings = profile.dontAskConfirmForExistings();
+    window.quickStart = profile.quickStart();
+    window.helpFolder = withSeparator(window.programFolder) + "Help" + kSeparator;
+    applyEngineSettings(profile, engine);
+}
+
+void applyEngineSettings(const ProfileSettings& profile, CopyEngine& engine)
+{
+    engine.setAutoRereads(profile.autoSectorRereads() != 0);
+    engine.setCreateLog(profile.createLog() != 0);
+    engine.setDeleteLogIfNoErrors(profile.deleteLogIfNoErrs() != 0);
+    engine.setFillString(profile.nrrString());
+    engine.setFillType(profile.nrrType());
+    // The engine keeps one byte; the profile keeps what was stored.
+    engine.setFillValue(static_cast<std::uint8_t>(profile.nrrValue() & 0xFF));
+    engine.setOptimizeFor(profile.time());
+    engine.setReservedFolder(profile.rpFolder());
+    engine.setReservedPlacement(profile.rpType());
+    engine.setRereadCount(static_cast<std::uint32_t>(profile.sectorRereadsCount()));
+    engine.setExistingPolicy(profile.efpType());
+}
+
+void saveSettings(ProfileSettings& profile, const WindowSettings& window, const CopyEngine& engine)
+{
+    profile.setAutoStartCopying(window.autoStartCopying);
+    profile.setDontAskForAddReserveds(window.dontAskForAddReserveds);
+    profile.setDontAskForLog(window.dontAskForLog);
+    profile.setReuseOutFolder(window.reuseOutFolder);
+    profile.setOutFolder(window.reuseOutFolder != 0 ? window.outputFolder : std::string());
+    profile.setShowDetails(window.showDetails);
+    profile.setDontAskConfirmForExistings(window.dontAskConfirmForExistings);
+    profile.setQuickStart(window.quickStart);
+    storeEngineSettings(profile, engine);
+    profile.flush();
+}
+
+void storeEngineSettings(ProfileSettings& profile, const CopyEngine& engine)
+{
+    profile.setAutoSectorRereads(engine.autoRereads() ? 1 : 0);
+    profile.setCreateLog(engine.createLog() ? 1 : 0);
+    profile.setDeleteLogIfNoErrs(engine.deleteLogIfNoErrors() ? 1 : 0);
+    profile.setNrrString(engine.fillString());
+    profile.setNrrType(engine.fillType());
+    profile.setNrrValue(engine.fillValue() & 0xFF);
+    profile.setTime(engine.optimizeFor());
+    profile.setRpFolder(engine.reservedFolder());
+    profile.setRpType(engine.reservedPlacement());
+    profile.setSectorRereadsCount(static_cast<std::int32_t>(engine.rereadCount()));
+    profile.setEfpType(engine.existingPolicy());
+}
+
+}  // namespace tessaly

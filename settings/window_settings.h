@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "settings/profile_settings.h"
+
+namespace tessaly {
+
+class CopyEngine;
+
+// The settings the copier's window holds in its own fields.
+struct WindowSettings
+{
+    std::string language = "english.lng";
+    std::string programFolder;  // as stored in "Path"; with a trailing separator when derived
+    std::int32_t autoStartCopying = 1;
+    std::int32_t dontAskForAddReserveds = 0;
+    std::int32_t dontAskForLog = 0;
+    std::int32_t reuseOutFolder = 1;
+    std::string outputFolder;
+    std::int32_t showDetails = 0;
+    std::int32_t dontAskConfirmForExistings = 1;
+    std::int32_t quickStart = 2;
+    std::string helpFolder;  // the help pages: programFolder, a separator if missing, "Help/"
+};
+
+// Reads the window settings, then hands the engine its settings. An empty or missing
+// "Path" becomes defaultProgramFolder (the program folder when empty), kept by the
+// window with a trailing separator and written to the profile without it.
+// Never changes the process's current directory.
+void loadSettings(ProfileSettings& profile, WindowSettings& window, CopyEngine& engine,
+                  const std::filesystem::path& defaultProgramFolder = {});
+
+// Reads each engine setting from the profile and hands it to the engine.
+void applyEngineSettings(const ProfileSettings& profile, CopyEngine& engine);
+
+// Writes the window settings (not Language or Path), then the engine's.
+void saveSettings(ProfileSettings& profile, const WindowSettings& window, const CopyEngine& engine);
+
+// Reads each engine setting from the engine and writes it.
+void storeEngineSettings(ProfileSettings& profile, const CopyEngine& engine);
+
+}  // namespace tessaly

@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "engine/copy_engine.h"
+#include "settings/window_settings.h"
+
+namespace tessaly {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every test gets a profile of its own in a temporary folder; the user's is never read.
+class ProfileSettingsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() /
+                ("tessaly-profile-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(m_dir.string()));
+        m_profile = std::make_unique<ProfileSettings>();
+        ASSERT_TRUE(m_profile->store().fileName().startsWith(QString::fromStdString(m_dir)));
+        ASSERT_TRUE(m_profile->store().allKeys().isEmpty());
+    }
+    void TearDown() override
+    {
+        m_profile.reset();
+        fs::remove_all(m_dir);
+    }
+
+    // What the profile file on disk holds now.
+    std::string fileText()
+    {
+        const fs::path file = m_profile->store().fileName().toStdString();
+        std::string text(fs::exists(file) ? fs::file_size(file) : 0, '\0');
+        std::ifstream(file, std::ios::binary).read(text.data(), text.size());
+        return text;
+    }
+
+    QSet<QString> storedKeys()
+    {
+        const QStringList keys = m_profile->store().allKeys();
+        return QSet<QString>(keys.begin(), keys.end());
+    }
+
+    fs::path m_dir;
+    std::unique_ptr<ProfileSettings> m_profile;
+    CopyEngine m_engine;
+    WindowSettings m_window;
+};
+
+TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
+{
+    // Settings the engine would otherwise keep from before; the load must replace them.
+    m_engine.setAutoRereads(false);
+    m_engine.setRereadCount(3);
+    m_engine.setFillType(2);
+    m_engine.setExistingPolicy(0);
+
+    loadSettings(*m_profile, m_window, m_engine, "/opt/tessaly/share/tessaly/");
+    EXPECT_EQ(m_window.programFolder, "/opt/tessaly/share/tessaly/");
+    EXPECT_EQ(m_profile->path(), "/opt/tessaly/share/tessaly");  // stored at once, bare
+    EXPECT_EQ(m_window.helpFolder, "/opt/tessaly/share/tessaly/Help/");
+    EXPECT_EQ(m_window.language, "english.lng");
+    EXPECT_EQ(m_window.autoStartCopying, 1);
+    EXPECT_EQ(m_window.dontAskForAddReserveds, 0);
+    EXPECT_EQ(m_window.dontAskForLog, 0);
+    EXPECT_EQ(m_window.reuseOutFolder, 1);
+    EXPECT_EQ(m_window.outputFolder, "");
+    EXPECT_EQ(m_window.showDetails, 0);
+    EXPECT_EQ(m_window.dontAskConfirmForExistings, 1);
+    EXPECT_EQ(m_window.quickStart, 2);
+
+    EXPECT_TRUE(m_engine.autoRereads());
+    EXPECT_EQ(m_engine.rereadCount(), 1u);
+    EXPECT_TRUE(m_engine.createLog());
+    EXPECT_TRUE(m_engine.deleteLogIfNoErrors());
+    EXPECT_EQ(m_engine.fillType(), 0);
+    EXPECT_EQ(m_engine.fillValue(), 255);
+    EXPECT_EQ(m_engine.fillString(), "?");
+    EXPECT_EQ(m_engine.optimizeFor(), 0.0f);
+    EXPECT_EQ(m_engine.reservedPlacement(), 1);
+    EXPECT_EQ(m_engine.existingPolicy(), 2);
+    EXPECT_EQ(m_profile->rpFolder(), "A:\\Copy\\");
+
+    EXPECT_EQ(storedKeys(), QSet<QString>{"Path"});
+    saveSettings(*m_profile, m_window, m_engine);
+    const QSet<QString> expected = {"GetAutoSectorRereads",
+                                    "SectorRereadsCount",
+                                    "CreateLog",
+                                    "DeleteLogIfNoErrs",
+                                    "NRRType",
+                                    "NRRValue",
+                                    "NRRString",
+                                    "Time",
+                                    "RPFolder",
+                                    "RPType",
+                                    "EFPType",
+                                    "Path",
+                                    "AutoStartCopying",
+                                    "DontAskForAddReserveds",
+                                    "DontAskForLog",
+                                    "DontAskConfirmForExistings",
+                                    "ReuseOutFolder",
+                                    "OutFolder",
+                                    "ShowDetails",
+                                    "QuickStart"};
+    EXPECT_EQ(storedKeys(), expected);
+    const std::string onDisk = fileText();
+    for (const QString& key : expected) {
+        EXPECT_NE(onDisk.find(key.toStdString() + "="), std::string::npos) << key.toStdString();
+    }
+
+    // The next start reads back what was saved.
+    ProfileSettings again;
+    EXPECT_EQ(again.sectorRereadsCount(), 1);
+    EXPECT_EQ(again.efpType(), 2);
+    EXPECT_EQ(again.nrrString(), "?");
+    EXPECT_EQ(again.time(), 0.0f);
+    EXPECT_EQ(again.path(), "/opt/tessaly/share/tessaly");
+}
+
+TEST_F(ProfileSettingsTest, StoredPathIsKeptAsItStands)
+{
+    m_profile->setPath("/srv/tessaly");
+    loadSettings(*m_profile, m_window, m_engine, "/elsewhere");
+    EXPECT_EQ(m_window.programFolder, "/srv/tessaly");
+    EXPECT_EQ(m_window.helpFolder, "/srv/tessaly/Help/");
+    EXPECT_EQ(m_profile->path(), "/srv/tessaly");
+}
+
+TEST_F(ProfileSettingsTest, EmptyPathFallsBackToTheProgramFolder)
+{
+    m_profile->setPath("");
+    loadSettings(*m_profile, m_window, m_engine);
+    // The tests run from build/bin, whose language files lie in the data folder.
+    const char* data = std::getenv("TESSALY_DATA_DIR");
+    ASSERT_NE(data, nullptr);
+    EXPECT_TRUE(fs::equivalent(m_profile->path(), data));
+    EXPECT_EQ(m_window.programFolder, m_profile->path() + "/");
+}
+
+TEST_F(ProfileSettingsTest, SaveWritesWhatTheWindowAndEngineHold)
+{
+    loadSettings(*m_profile, m_window, m_engine, "/p");
+    m_window.outputFolder = "/media/out";
+    m_window.reuseOutFolder = 0;
+    m_window.quickStart = 0;
+    m_engine.setOptimizeFor(0.5f);
+    m_engine.setFillValue(7);
+    m_engine.setFillType(1);
+    m_engine.setReservedFolder("/mnt/copies");
+    m_engine.setRereadCount(3);
+    m_engine.setAutoRereads(false);
+    saveSettings(*m_profile, m_window, m_engine);
+
+    EXPECT_EQ(m_profile->outFolder(), "");  // not kept for the next start
+    EXPECT_EQ(m_profile->reuseOutFolder(), 0);
+    EXPECT_EQ(m_profile->quickStart(), 0);
+    EXPECT_EQ(m_profile->time(), 0.5f);
+    EXPECT_EQ(m_profile->store().value("Time").toByteArray(), QByteArray("\x00\x00\x00\x3f", 4));
+    EXPECT_EQ(m_profile->nrrValue(), 7);
+    EXPECT_EQ(m_profile->nrrType(), 1);
+    EXPECT_EQ(m_profile->rpFolder(), "/mnt/copies/");
+    EXPECT_EQ(m_profile->sectorRereadsCount(), 3);
+    EXPECT_EQ(m_profile->autoSectorRereads(), 0);
+    EXPECT_FALSE(m_profile->store().contains("Language"));
+
+    m_window.reuseOutFolder = 1;
+    saveSettings(*m_profile, m_window, m_engine);
+    EXPECT_EQ(m_profile->outFolder(), "/media/out");
+}
+
+TEST_F(ProfileSettingsTest, FillValueGoesToTheEngineAsOneByteAndIsSavedAsOne)
+{
+    m_profile->setNrrValue(0x1234);
+    EXPECT_EQ(m_profile->nrrValue(), 0x1234);  // the getter gives what is stored
+    applyEngineSettings(*m_profile, m_engine);
+    EXPECT_EQ(m_engine.fillValue(), 0x34);
+    storeEngineSettings(*m_profile, m_engine);
+    EXPECT_EQ(m_profile->nrrValue(), 0x34);
+}
+
+TEST_F(ProfileSettingsTest, TimeRoundTripsThroughTheEngine)
+{
+    for (const float value : {0.0f, 0.37f, 0.5f, 1.0f}) {
+        m_profile->setTime(value);
+        applyEngineSettings(*m_profile, m_engine);
+        storeEngineSettings(*m_profile, m_engine);
+        EXPECT_NEAR(m_profile->time(), value, 1e-6f) << value;
+    }
+    m_profile->setTime(0.5f);
+    applyEngineSettings(*m_profile, m_engine);
+    storeEngineSettings(*m_profile, m_engine);
+    EXPECT_EQ(m_profile->time(), 0.5f);
+}
+
+TEST_F(ProfileSettingsTest, DamagedValuesLoadAsDefaults)
+{
+    QSettings& store = m_profile->store();
+    store.setValue("NRRType", 7);
+    store.setValue("EFPType", -1);
+    store.setValue("RPType", 9);
+    store.setValue("SectorRereadsCount", -5);
+    store.setValue("CreateLog", "yes please");
+    store.setValue("Time", QByteArray("\x00\x00\x00", 3));
+    EXPECT_EQ(m_profile->nrrType(), 0);
+    EXPECT_EQ(m_profile->efpType(), 2);
+    EXPECT_EQ(m_profile->rpType(), 1);
+    EXPECT_EQ(m_profile->sectorRereadsCount(), 1);
+    EXPECT_EQ(m_profile->createLog(), 1);
+    EXPECT_EQ(m_profile->time(), 0.0f);
+
+    store.setValue("SectorRereadsCount", 0);
+    EXPECT_EQ(m_profile->sectorRereadsCount(), 1);
+    store.setValue("NRRType", -1);
+    EXPECT_EQ(m_profile->nrrType(), 0);
+    store.setValue("EFPType", 4);
+    EXPECT_EQ(m_profile->efpType(), 2);
+
+    for (const float bad : {-0.25f, 1.5f, std::numeric_limits<float>::quiet_NaN()}) {
+        store.setValue("Time", ProfileSettings::encodeTime(bad));
+        EXPECT_EQ(m_profile->time(), 0.0f) << bad;
+    }
+
+    // The engine gets the defaults, not the damage.
+    m_engine.setFillType(3);
+    m_engine.setRereadCount(3);
+    applyEngineSettings(*m_profile, m_engine);
+    EXPECT_EQ(m_engine.fillType(), 0);
+    EXPECT_EQ(m_engine.existingPolicy(), 2);
+    EXPECT_EQ(m_engine.reservedPlacement(), 1);
+    EXPECT_EQ(m_engine.rereadCount(), 1u);
+    EXPECT_TRUE(m_engine.createLog());
+    EXPECT_EQ(m_engine.optimizeFor(), 0.0f);
+
+    // Values inside their ranges are kept.
+    store.setValue("NRRType", 4);
+    store.setValue("EFPType", 3);
+    store.setValue("RPType", 0);
+    store.setValue("SectorRereadsCount", 3);
+    EXPECT_EQ(m_profile->nrrType(), 4);
+    EXPECT_EQ(m_profile->efpType(), 3);
+    EXPECT_EQ(m_profile->rpType(), 0);
+    EXPECT_EQ(m_profile->sectorRereadsCount(), 3);
+}
+
+TEST_F(ProfileSettingsTest, LanguageIsWrittenOnlyByItsSetter)
+{
+    loadSettings(*m_profile, m_window, m_engine, "/p");
+    saveSettings(*m_profile, m_window, m_engine);
+    EXPECT_FALSE(m_profile->store().contains("Language"));
+    m_profile->setLanguage("deutsch.lng");
+    EXPECT_NE(fileText().find("Language=deutsch.lng"), std::string::npos);
+    ProfileSettings again;
+    EXPECT_EQ(again.language(), "deutsch.lng");
+}
+
+}  // namespace
+}  // namespace tessaly

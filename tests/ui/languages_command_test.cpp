@@ -1,0 +1,106 @@
+// tessaly-cli languages, run from the layouts the programs are found in.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CommandResult
+{
+    int status = -1;
+    std::string out;
+};
+
+CommandResult runCommand(const std::string& command)
+{
+    CommandResult result;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+    const int raw = ::pclose(pipe);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return result;
+}
+
+class LanguagesCommandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const char* bin = std::getenv("TESSALY_BIN_DIR");
+        const char* data = std::getenv("TESSALY_DATA_DIR");
+        ASSERT_TRUE(bin && data) << "TESSALY_BIN_DIR and TESSALY_DATA_DIR must be set";
+        m_bin = bin;
+        m_data = data;
+        m_root = fs::temp_directory_path() /
+                 ("tessaly-layout-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_root);
+        fs::create_directories(m_root / "bin");
+        fs::copy_file(m_bin / "tessaly-cli", m_root / "bin" / "tessaly-cli");
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    fs::path m_bin, m_data, m_root;
+};
+
+TEST_F(LanguagesCommandTest, FindsTheDataFolderBesideTheProgram)
+{
+    fs::create_directories(m_root / "share" / "tessaly");
+    for (const char* name : {"english.lng", "deutsch.lng", "russian.lng"}) {
+        fs::copy_file(m_data / name, m_root / "share" / "tessaly" / name);
+    }
+    const CommandResult r = runCommand((m_root / "bin" / "tessaly-cli").string() + " languages");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Program folder: " + (m_root / "share" / "tessaly").string()),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("english.lng"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Deutsch"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\xD0\xA0\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(LanguagesCommandTest, PrefersLanguageFilesBesideTheProgram)
+{
+    fs::create_directories(m_root / "share" / "tessaly");
+    fs::copy_file(m_data / "english.lng", m_root / "share" / "tessaly" / "english.lng");
+    std::ofstream(m_root / "bin" / "mine.lng") << "Mine\ntext\n";
+    const CommandResult r = runCommand((m_root / "bin" / "tessaly-cli").string() + " languages");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Mine"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("english.lng"), std::string::npos) << r.out;
+}
+
+TEST_F(LanguagesCommandTest, SaysSoWhenThereIsNone)
+{
+    const CommandResult r = runCommand((m_root / "bin" / "tessaly-cli").string() + " languages");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("no language files"), std::string::npos) << r.out;
+}
+
+TEST_F(LanguagesCommandTest, InstalledProgramFindsItsLanguageFiles)
+{
+    const fs::path prefix = m_root / "prefix";
+    const CommandResult install =
+        runCommand(std::string(TESSALY_CMAKE_COMMAND) + " --install \"" + TESSALY_BUILD_DIR +
+                   "\" --prefix \"" + prefix.string() + "\"");
+    ASSERT_EQ(install.status, 0) << install.out;
+    const CommandResult r = runCommand((prefix / "bin" / "tessaly-cli").string() + " languages");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find((prefix / "share" / "tessaly").string()), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("english.lng"), std::string::npos) << r.out;
+}
+
+}  // namespace
