@@ -6,6 +6,9 @@ namespace tessaly::cli {
 inline constexpr int kExitUsage = 64;
 
 // Each subcommand gets argv with its own name at argv[0].
+int runGetCommand(int argc, char** argv);
+int runPutCommand(int argc, char** argv);
+int runMapCommand(int argc, char** argv);
 
 // Lists the language files of the program folder; 1 when there is none.
 int runLanguages(int argc, char** argv);

@@ -18,6 +18,9 @@ struct Command
 constexpr Command kCommands[] = {
     {"help", nullptr, "show this text"},
     {"languages", tessaly::cli::runLanguages, "list the language files of the program folder"},
+    {"get", tessaly::cli::runGetCommand, "read a copy log's regions into its transfer file"},
+    {"put", tessaly::cli::runPutCommand, "write a transfer file into the damaged copy"},
+    {"map", tessaly::cli::runMapCommand, "write a copy log as a GNU ddrescue mapfile"},
 };
 
 void printUsage(std::FILE* out)

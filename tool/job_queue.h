@@ -60,7 +60,9 @@ public:
     bool startWorker();
     // The stop sequence: the first call sets the stop flag and starts a waiter that
     // calls onStopped once the worker has left (at once when it never started);
-    // later calls do nothing and return false. Never blocks the caller.
+    // later calls do nothing and return false. Never blocks the caller. onStopped
+    // runs on the waiter thread: a window forwards it to its own thread, and it must
+    // not destroy this worker itself.
     bool requestStop(Stopped onStopped);
 
     bool stopRequested() const { return m_stop.load(); }
