@@ -16,6 +16,7 @@ struct Command
 
 // One line per subcommand; each lives in its own cmd_*.cpp.
 constexpr Command kCommands[] = {
+    {"copy", tessaly::cli::runCopy, "copy files from a damaged medium, salvaging what it gives"},
     {"help", nullptr, "show this text"},
     {"languages", tessaly::cli::runLanguages, "list the language files of the program folder"},
     {"get", tessaly::cli::runGetCommand, "read a copy log's regions into its transfer file"},

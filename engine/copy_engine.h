@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/bad_region.h"
@@ -31,6 +32,9 @@ struct EngineQuery
 inline constexpr std::int32_t kQueryBufferSize = 260;
 
 using QueryCallback = std::function<std::int32_t(EngineQuery& query, void* context)>;
+
+// Starts body on a new thread stored in thread; false when no thread could be started.
+using ThreadStarter = std::function<bool(std::thread& thread, std::function<void()> body)>;
 
 // Copies one file at a time from a possibly damaged medium, on a worker thread,
 // and salvages what the medium still gives. See startFile for the steps.
@@ -90,11 +94,18 @@ public:
     DriveType driveType() const;
     // A copy of the filled regions so far, taken under the engine's lock.
     std::vector<BadRegion> badRegions() const;
+    // The number of filled regions, and a copy of those from index first on, so
+    // that a reader can follow the list incrementally.
+    std::size_t badRegionCount() const;
+    std::vector<BadRegion> badRegionsFrom(std::size_t first) const;
     // Bytes per second over 120 s and 5 s, or 1 while the meter gives 0.
     std::uint32_t longRate() const;
     std::uint32_t shortRate() const;
     // The destination path of the last startFile that got that far (empty otherwise).
     std::string destinationPath() const;
+
+    // Replaces the way the worker thread is started (tests simulate a refusal).
+    void setThreadStarter(ThreadStarter starter);
 
 private:
     struct Impl;

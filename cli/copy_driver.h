@@ -1,0 +1,111 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/cli_texts.h"
+#include "cli/copy_list.h"
+#include "cli/copy_options.h"
+#include "engine/copy_engine.h"
+
+namespace tessaly::cli {
+
+// What the user sees of a run while it goes on.
+struct Progress
+{
+    std::size_t index = 0;  // of the current file in the list
+    std::size_t count = 0;
+    const std::string* source = nullptr;
+    int filePercent = 0;
+    int totalPercent = 0;
+    std::uint32_t bytesPerSecond = 0;  // 0 while nothing has been measured
+    std::uint32_t secondsLeft = 0;     // for the current file
+};
+
+// The user's side of a run: questions, messages and progress. The terminal in the
+// program, a script in the tests. Questions may come from the engine's worker
+// thread while the driver thread shows progress.
+class Console
+{
+public:
+    virtual ~Console() = default;
+    // True when questions can be put to a person.
+    virtual bool interactive() const = 0;
+    // A yes/no question; defaultYes is the answer to an empty line. False at the
+    // end of the input or when the run is being stopped.
+    virtual bool confirm(const std::string& question, bool defaultYes) = 0;
+    // One line of input; empty when none was given.
+    virtual std::string askLine(const std::string& question) = 0;
+    // A failure or notice about one file.
+    virtual void message(const std::string& text) = 0;
+    // Called on every poll while a file is copied, and once more at its end.
+    virtual void progress(const Progress& p) = 0;
+};
+
+// The outcome of one file of the run.
+struct FileResult
+{
+    std::string source;
+    std::string status;  // statusName() of the engine, NotStarted, SameFile or SameDestination
+    bool complete = false;      // the whole file is covered in its copy
+    std::uint64_t copied = 0;   // source bytes the copy holds as read data
+    std::uint64_t filled = 0;   // source bytes the copy holds as fills
+    // Both count up to the place the copy has reached, earlier runs included.
+};
+
+struct RunReport
+{
+    std::vector<FileResult> files;
+    bool stopped = false;   // the stop flag ended the run
+    bool notReady = false;  // the medium was removed
+};
+
+// Exit status of `tessaly-cli copy`: 0 complete without fills, 1 complete with
+// fills, 2 a file failed or stayed incomplete (also after a stop, or when folders
+// could not be read), 3 the medium was removed.
+int exitStatusFor(const RunReport& report, bool listComplete);
+
+// Copies the files of a list one after another with one engine, polling it every
+// 20 ms, answers the engine's questions through the console and stops the run
+// when the stop flag is raised (the current file ends as Stopped with its log's
+// end record) or when the medium is removed.
+class CopyDriver
+{
+public:
+    CopyDriver(CopyEngine& engine, const CopyOptions& options, Console& console,
+               const std::atomic<bool>& stop, const CliTexts& texts = CliTexts());
+    ~CopyDriver();
+    CopyDriver(const CopyDriver&) = delete;
+    CopyDriver& operator=(const CopyDriver&) = delete;
+
+    RunReport run(const CopyList& list);
+
+    // The engine's query callback: nonzero lets the engine go on.
+    std::int32_t answerQuery(EngineQuery& query);
+
+private:
+    FileResult copyOne(const CopyItem& item);
+    void pollUntilIdle(const CopyItem& item);
+    void showProgress(const CopyItem& item);
+    std::string failureText(EngineStatus status, const std::string& source) const;
+    void reportFailure(EngineStatus status, const std::string& source);
+    std::int32_t askForCopy(EngineQuery& query);
+
+    CopyEngine& m_engine;
+    const CopyOptions& m_options;
+    Console& m_console;
+    const std::atomic<bool>& m_stop;
+    const CliTexts m_texts;
+    std::size_t m_index = 0;
+    std::size_t m_count = 0;
+    std::uint64_t m_totalSize = 0;
+    std::uint64_t m_doneSize = 0;  // sizes of the files finished before the current one
+    std::string m_destination;     // of the current file, for the questions
+    std::string m_source;
+    std::set<std::string> m_destinations;  // the copies this run has made or begun
+};
+
+}  // namespace tessaly::cli

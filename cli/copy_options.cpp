@@ -1,0 +1,265 @@
+#include "cli/copy_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+#include "engine/copy_engine.h"
+
+namespace tessaly::cli {
+
+namespace {
+
+bool parseUnsigned(std::string_view text, std::uint32_t max, std::uint32_t* out)
+{
+    if (text.empty()) return false;
+    std::uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value > max) return false;
+    *out = value;
+    return true;
+}
+
+std::string parseFill(const std::string& value, CopyOptions& o)
+{
+    if (value == "zeros") {
+        o.fillType = 0;
+    } else if (value.starts_with("value:")) {
+        std::uint32_t byte = 0;
+        if (!parseUnsigned(value.substr(6), 255, &byte)) return "--fill=value:N needs N from 0 to 255";
+        o.fillType = 1;
+        o.fillValue = static_cast<std::uint8_t>(byte);
+    } else if (value.starts_with("string:")) {
+        if (value.size() == 7) return "--fill=string:TEXT needs a text of at least one character";
+        o.fillType = 2;
+        o.fillString = std::string(value.substr(7));
+    } else if (value == "last-good") {
+        o.fillType = 3;
+    } else if (value == "nothing") {
+        o.fillType = 4;
+    } else {
+        return "--fill takes zeros, value:N, string:TEXT, last-good or nothing";
+    }
+    return {};
+}
+
+std::string parseAttempts(const std::string& value, CopyOptions& o)
+{
+    if (value == "auto") {
+        o.autoRereads = true;
+        return {};
+    }
+    std::uint32_t count = 0;
+    if (!parseUnsigned(value, 100, &count) || count == 0) {
+        return "--attempts takes auto or a number from 1 to 100";
+    }
+    o.autoRereads = false;
+    o.rereadCount = count;
+    return {};
+}
+
+std::string parseOptimize(const std::string& value, CopyOptions& o)
+{
+    float x = 0.0f;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), x);
+    if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
+        !std::isfinite(x) || x < 0.0f || x > 1.0f) {
+        return "--optimize takes a number from 0 (data) to 1 (speed)";
+    }
+    o.optimizeFor = x;
+    return {};
+}
+
+std::string parseExisting(const std::string& value, CopyOptions& o)
+{
+    constexpr std::string_view kNames[] = {"replace", "append", "resume", "skip"};
+    for (std::int32_t i = 0; i < 4; ++i) {
+        if (value == kNames[i]) {
+            o.existingPolicy = i;
+            return {};
+        }
+    }
+    return "--existing takes replace, append, resume or skip";
+}
+
+std::string parseReserved(const std::string& value, CopyOptions& o)
+{
+    if (value == "beside") {
+        o.reservedPlacement = 1;
+    } else if (value == "ask") {
+        o.reservedPlacement = 2;
+    } else if (value.starts_with("folder:") && value.size() > 7) {
+        o.reservedPlacement = 0;
+        o.reservedFolder = std::string(value.substr(7));
+    } else {
+        return "--reserved takes beside, folder:PATH or ask";
+    }
+    return {};
+}
+
+// Options that take a value; the value follows '=' or comes as the next argument.
+using ValueParser = std::string (*)(const std::string& value, CopyOptions& o);
+
+ValueParser valueParser(std::string_view name)
+{
+    if (name == "--fill") return parseFill;
+    if (name == "--attempts") return parseAttempts;
+    if (name == "--optimize") return parseOptimize;
+    if (name == "--existing") return parseExisting;
+    if (name == "--reserved") return parseReserved;
+    return nullptr;
+}
+
+bool parseFlag(std::string_view arg, CopyOptions& o)
+{
+    if (arg == "--no-log") {
+        o.createLog = false;
+    } else if (arg == "--keep-clean-log") {
+        o.deleteLogIfNoErrors = false;
+    } else if (arg == "--yes" || arg == "-y") {
+        o.yes = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+        o.quiet = true;
+    } else if (arg == "--help" || arg == "-h") {
+        o.help = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ParsedCopyOptions parseCopyOptions(const std::vector<std::string>& args)
+{
+    ParsedCopyOptions result;
+    CopyOptions& o = result.options;
+    std::vector<std::string> operands;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (parseFlag(arg, o)) continue;
+        const std::size_t eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        const ValueParser parser = valueParser(name);
+        if (!parser) {
+            result.error = "unknown option '" + arg + "'";
+            return result;
+        }
+        std::string value;
+        if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            result.error = name + " needs a value";
+            return result;
+        }
+        result.error = parser(value, o);
+        if (!result.ok()) return result;
+    }
+    if (o.help) return result;
+    if (operands.size() < 2) {
+        result.error = "give at least one SOURCE and the OUTPUT_FOLDER";
+        return result;
+    }
+    o.outputFolder = operands.back();
+    operands.pop_back();
+    o.sources = std::move(operands);
+    return result;
+}
+
+void applyToEngine(const CopyOptions& o, CopyEngine& engine)
+{
+    engine.setAutoRereads(o.autoRereads);
+    engine.setRereadCount(o.rereadCount);
+    engine.setCreateLog(o.createLog);
+    engine.setDeleteLogIfNoErrors(o.deleteLogIfNoErrors);
+    engine.setFillString(o.fillString);
+    engine.setFillType(o.fillType);
+    engine.setFillValue(o.fillValue);
+    engine.setOptimizeFor(o.optimizeFor);
+    engine.setReservedFolder(o.reservedFolder);
+    engine.setReservedPlacement(o.reservedPlacement);
+    engine.setExistingPolicy(o.existingPolicy);
+}
+
+const char* copyHelpText()
+{
+    return R"(Usage: tessaly-cli copy [options] SOURCE... OUTPUT_FOLDER
+
+Copies files from a possibly damaged medium into OUTPUT_FOLDER (which must exist)
+and salvages what the medium still gives. Unreadable sectors are replaced by a fill
+and listed in a copy log beside each copy (the copy's name with ".log" appended),
+so that an interrupted copy can be continued and missing parts supplied later.
+
+A SOURCE that is a file is copied straight into OUTPUT_FOLDER. A SOURCE that is a
+folder is copied with everything below it, and each copy keeps its folder path
+below the mount point of the source's volume: /media/disk/docs/a.txt becomes
+OUTPUT_FOLDER/docs/a.txt when /media/disk is the mount point.
+
+Options:
+  --fill=KIND          what replaces an unreadable sector (default zeros):
+                         zeros, value:N (a byte 0-255), string:TEXT (repeated),
+                         last-good (the last sector read), nothing (left out:
+                         the copy is shorter by every unreadable sector)
+  --attempts=auto|N    reads of a bad sector before it is filled (default auto:
+                         the engine chooses and stops re-reading when it seldom helps)
+  --optimize=X         0 = data (every sector tried, default) .. 1 = speed (fills
+                         grow over damaged stretches)
+  --existing=POLICY    when a copy exists already (default resume):
+                         replace  start again from an empty copy
+                         append   copy the source again after the existing bytes
+                         resume   continue where the copy log says the copy ended
+                         skip     leave the copy and its log as they are
+  --no-log             keep no copy log for new copies
+  --keep-clean-log     keep the copy log even when nothing had to be filled
+  --reserved=WHERE     where other copies of a file are read from when a sector
+                         fails (default beside): beside (FILE.cp1, FILE.cp2, ...
+                         beside the source), folder:PATH (the same path below
+                         PATH), ask (asked on the terminal)
+  -y, --yes            go on without asking where a copy exists or its log is
+                         missing (or unusable)
+  -q, --quiet          no progress line and no summary
+  -h, --help           this text
+
+Questions are asked on the terminal when standard input is one. Otherwise an
+existing copy is continued by the policy, a missing log refuses the file unless
+--yes is given, and no other copy of a file is asked for.
+
+While copying, a progress line on standard error (when it is a terminal) shows the
+percent of the file and of all files, the speed and the time left for the file.
+At the end standard output gets one line per file, fields separated by tabs:
+  STATUS  BYTES_COPIED  BYTES_FILLED  SOURCE
+STATUS is Ok when the whole file is covered, otherwise the reason (Stopped,
+NotReady, WriteFailed, DiskFull, SourceOpenFailed, ExistingRefused, NoLogRefused,
+...), NotStarted for files the run did not reach, SameFile when the copy
+would overwrite its own source, and SameDestination when an earlier file of
+the run has the same copy (files of one name from different folders).
+BYTES_COPIED and BYTES_FILLED count the bytes of the source, up to the place
+the copy has reached, that it holds as read data and as fills; earlier runs
+are included. A summary line follows.
+
+Interrupt (Ctrl-C) or SIGTERM stops the current file; its log keeps the place
+reached, so the same command continues it (under --existing=resume). A copy cut
+off without its log's end record (the program was killed) is continued only
+with --yes or after a confirmation.
+
+Exit status:
+  0   every file complete, nothing filled
+  1   every file covered, but some bytes are fills
+  2   a file failed or is incomplete, or the run was interrupted
+  3   the medium was removed; the run stopped and can be continued
+  64  usage error
+)";
+}
+
+}  // namespace tessaly::cli

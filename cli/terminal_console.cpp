@@ -1,0 +1,162 @@
+#include "cli/terminal_console.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/clock.h"
+
+namespace tessaly::cli {
+
+namespace {
+
+constexpr std::uint32_t kProgressIntervalMs = 250;
+
+std::size_t terminalWidth()
+{
+    winsize ws{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
+    return 80;
+}
+
+}  // namespace
+
+std::string formatBytes(std::uint64_t bytes)
+{
+    static constexpr const char* kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes);
+    std::size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    if (unit == 0) {
+        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+    } else {
+        std::snprintf(text, sizeof text, "%.*g %s", value >= 1000.0 ? 4 : 3, value, kUnits[unit]);
+    }
+    return text;
+}
+
+std::string formatDuration(std::uint32_t seconds)
+{
+    if (seconds >= 86400) return "--:--:--";
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    return text;
+}
+
+TerminalConsole::TerminalConsole(bool quiet, const std::atomic<bool>& stop)
+    : m_stop(stop),
+      m_interactive(::isatty(STDIN_FILENO) == 1),
+      m_showProgress(!quiet && ::isatty(STDERR_FILENO) == 1)
+{
+}
+
+bool TerminalConsole::readLine(std::string* line)
+{
+    line->clear();
+    for (;;) {
+        if (m_stop.load()) return false;
+        pollfd pfd{STDIN_FILENO, POLLIN, 0};
+        // Short waits, so that a stop raised on another thread ends the question.
+        const int ready = ::poll(&pfd, 1, 100);
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready <= 0) continue;
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return !line->empty();
+        if (c == '\n') return true;
+        *line += c;
+    }
+}
+
+bool TerminalConsole::confirm(const std::string& question, bool defaultYes)
+{
+    std::lock_guard lock(m_mutex);
+    clearLineLocked();
+    std::fprintf(stderr, "%s %s ", question.c_str(), defaultYes ? "[Y/n]" : "[y/N]");
+    std::fflush(stderr);
+    std::string answer;
+    if (!readLine(&answer)) {
+        std::fputc('\n', stderr);
+        return false;
+    }
+    if (answer.empty()) return defaultYes;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
+}
+
+std::string TerminalConsole::askLine(const std::string& question)
+{
+    std::lock_guard lock(m_mutex);
+    clearLineLocked();
+    std::fprintf(stderr, "%s ", question.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!readLine(&answer)) {
+        std::fputc('\n', stderr);
+        return {};
+    }
+    return answer;
+}
+
+void TerminalConsole::message(const std::string& text)
+{
+    std::lock_guard lock(m_mutex);
+    clearLineLocked();
+    std::fprintf(stderr, "tessaly-cli: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+void TerminalConsole::progress(const Progress& p)
+{
+    if (!m_showProgress) return;
+    // A question on another thread owns the terminal; progress waits for the next poll.
+    std::unique_lock lock(m_mutex, std::try_to_lock);
+    if (!lock.owns_lock()) return;
+    const std::uint32_t now = tickCount();
+    if (p.index == m_lastIndex && p.filePercent == m_lastFilePercent &&
+        now - m_lastTick < kProgressIntervalMs) {
+        return;
+    }
+    m_lastIndex = p.index;
+    m_lastFilePercent = p.filePercent;
+    m_lastTick = now;
+    const std::string speed = p.bytesPerSecond ? formatBytes(p.bytesPerSecond) + "/s" : "--";
+    char head[160];
+    std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  %s  %s left  ", p.index + 1,
+                  p.count, p.filePercent, p.totalPercent, speed.c_str(),
+                  formatDuration(p.secondsLeft).c_str());
+    std::string line = head;
+    const std::string name = p.source ? *p.source : std::string();
+    const std::size_t width = terminalWidth() - 1;
+    if (line.size() + name.size() <= width) {
+        line += name;
+    } else if (line.size() + 4 < width) {
+        line += "..." + name.substr(name.size() - (width - line.size() - 3));
+    }
+    std::fprintf(stderr, "\r%s\033[K", line.c_str());
+    std::fflush(stderr);
+    m_lineShown = true;
+}
+
+void TerminalConsole::finish()
+{
+    std::lock_guard lock(m_mutex);
+    clearLineLocked();
+}
+
+void TerminalConsole::clearLineLocked()
+{
+    if (!m_lineShown) return;
+    std::fputs("\r\033[K", stderr);
+    m_lineShown = false;
+}
+
+}  // namespace tessaly::cli

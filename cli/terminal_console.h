@@ -1,0 +1,50 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "cli/copy_driver.h"
+
+namespace tessaly::cli {
+
+// The console of a run in a terminal: questions on standard error answered from
+// standard input, messages on standard error, and a progress line that rewrites
+// itself when standard error is a terminal. A raised stop flag ends a pending
+// question with "no".
+class TerminalConsole : public Console
+{
+public:
+    TerminalConsole(bool quiet, const std::atomic<bool>& stop);
+
+    bool interactive() const override { return m_interactive; }
+    bool confirm(const std::string& question, bool defaultYes) override;
+    std::string askLine(const std::string& question) override;
+    void message(const std::string& text) override;
+    void progress(const Progress& p) override;
+    // Clears the progress line, so that what follows starts on a clean line.
+    void finish();
+
+private:
+    // One line of standard input without its line break; false at the end of the
+    // input or when the stop flag is raised.
+    bool readLine(std::string* line);
+    void clearLineLocked();
+
+    const std::atomic<bool>& m_stop;
+    bool m_interactive = false;
+    bool m_showProgress = false;
+    std::mutex m_mutex;  // one writer on the terminal at a time
+    bool m_lineShown = false;
+    std::uint32_t m_lastTick = 0;
+    int m_lastFilePercent = -1;
+    std::size_t m_lastIndex = 0;
+};
+
+// Text of a byte count with three or four significant digits: "512 B", "1.5 KiB".
+std::string formatBytes(std::uint64_t bytes);
+// "hh:mm:ss", or "--:--:--" for a day or more.
+std::string formatDuration(std::uint32_t seconds);
+
+}  // namespace tessaly::cli

@@ -1,0 +1,261 @@
+#include "cli/copy_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/copy_engine.h"
+#include "tests/support/scripted_medium.h"
+
+namespace tessaly::cli {
+namespace {
+
+// Answers from a script and records what the driver said.
+class ScriptedConsole : public Console
+{
+public:
+    bool interactive() const override { return isInteractive; }
+    bool confirm(const std::string& question, bool) override
+    {
+        std::lock_guard lock(m_mutex);
+        questions.push_back(question);
+        const bool answer = !confirmAnswers.empty() && confirmAnswers.front();
+        if (!confirmAnswers.empty()) confirmAnswers.pop_front();
+        return answer;
+    }
+    std::string askLine(const std::string& question) override
+    {
+        std::lock_guard lock(m_mutex);
+        questions.push_back(question);
+        if (onAskLine) return onAskLine();
+        return lineAnswer;
+    }
+    void message(const std::string& text) override
+    {
+        std::lock_guard lock(m_mutex);
+        messages.push_back(text);
+    }
+    void progress(const Progress& p) override
+    {
+        ++progressCalls;
+        lastFilePercent = p.filePercent;
+        lastTotalPercent = p.totalPercent;
+        if (onProgress) onProgress();
+    }
+
+    bool isInteractive = false;
+    std::deque<bool> confirmAnswers;
+    std::string lineAnswer;
+    std::function<std::string()> onAskLine;
+    std::function<void()> onProgress;
+    std::vector<std::string> questions;
+    std::vector<std::string> messages;
+    std::atomic<int> progressCalls{0};
+    std::atomic<int> lastFilePercent{-1};
+    std::atomic<int> lastTotalPercent{-1};
+
+private:
+    std::mutex m_mutex;
+};
+
+class CopyDriverTest : public ::testing::Test
+{
+protected:
+    CopyDriverTest() : engine(medium) { medium.addFolder("/out"); }
+
+    RunReport run(const std::vector<CopyItem>& items)
+    {
+        CopyList list;
+        for (const CopyItem& item : items) {
+            list.items.push_back(item);
+            list.totalSize += item.size;
+        }
+        options.outputFolder = "/out";
+        applyToEngine(options, engine);
+        CopyDriver driver(engine, options, console, stop);
+        return driver.run(list);
+    }
+
+    std::int32_t ask(std::int32_t kind, char* buffer = nullptr)
+    {
+        CopyDriver driver(engine, options, console, stop);
+        EngineQuery query{kind, buffer, buffer ? kQueryBufferSize : 0};
+        return driver.answerQuery(query);
+    }
+
+    testing::ScriptedMedium medium;
+    CopyEngine engine;
+    CopyOptions options;
+    ScriptedConsole console;
+    std::atomic<bool> stop{false};
+};
+
+TEST(ExitStatus, OrderOfTheOutcomes)
+{
+    const FileResult clean{"a", "Ok", true, 10, 0};
+    const FileResult filled{"b", "Ok", true, 10, 512};
+    const FileResult failed{"c", "WriteFailed", false, 3, 0};
+    EXPECT_EQ(exitStatusFor({{clean}, false, false}, true), 0);
+    EXPECT_EQ(exitStatusFor({{}, false, false}, true), 0);
+    EXPECT_EQ(exitStatusFor({{clean, filled}, false, false}, true), 1);
+    EXPECT_EQ(exitStatusFor({{filled, failed}, false, false}, true), 2);
+    // Complete files do not hide a stop, nor folders whose files were never listed.
+    EXPECT_EQ(exitStatusFor({{clean}, true, false}, true), 2);
+    EXPECT_EQ(exitStatusFor({{clean}, false, false}, false), 2);
+    EXPECT_EQ(exitStatusFor({{clean, failed}, false, true}, true), 3);
+}
+
+TEST_F(CopyDriverTest, QuestionsWithoutATerminalTakeTheProfileDefaults)
+{
+    char buffer[kQueryBufferSize] = {};
+    EXPECT_EQ(ask(3), 1);  // an existing copy is continued by the policy
+    EXPECT_EQ(ask(2), 0);  // a missing log refuses the file
+    EXPECT_EQ(ask(0, buffer), 0);
+    EXPECT_EQ(ask(1, buffer), 0);
+    options.yes = true;
+    EXPECT_EQ(ask(2), 1);
+    EXPECT_EQ(ask(3), 1);
+    EXPECT_EQ(ask(0, buffer), 0);
+    EXPECT_TRUE(console.questions.empty());
+}
+
+TEST_F(CopyDriverTest, QuestionsOnATerminal)
+{
+    console.isInteractive = true;
+    console.confirmAnswers = {false, true, true};
+    EXPECT_EQ(ask(3), 0);
+    EXPECT_EQ(ask(3), 1);
+    EXPECT_EQ(ask(2), 1);
+    EXPECT_EQ(console.questions.size(), 3u);
+
+    char buffer[kQueryBufferSize] = {};
+    console.lineAnswer = "/copies/a.bin";
+    EXPECT_EQ(ask(1, buffer), 1);
+    EXPECT_STREQ(buffer, "/copies/a.bin");
+    console.lineAnswer = "";
+    EXPECT_EQ(ask(0, buffer), 0);
+    // A path that does not fit the engine's buffer is refused, not cut short.
+    console.lineAnswer = std::string(kQueryBufferSize, 'x');
+    std::memset(buffer, 0, sizeof buffer);
+    EXPECT_EQ(ask(0, buffer), 0);
+    EXPECT_STREQ(buffer, "");
+
+    // --yes answers without asking; a stop ends every question with no.
+    options.yes = true;
+    EXPECT_EQ(ask(3), 1);
+    options.yes = false;
+    stop = true;
+    const std::size_t asked = console.questions.size();
+    EXPECT_EQ(ask(3), 0);
+    EXPECT_EQ(ask(2), 0);
+    EXPECT_EQ(ask(1, buffer), 0);
+    EXPECT_EQ(console.questions.size(), asked);
+}
+
+TEST_F(CopyDriverTest, AFailedFileIsReportedAndTheRunGoesOn)
+{
+    const std::string data = std::string(8192, 'a');
+    medium.addFile("/src/a.bin", data);
+    medium.addFile("/src/b.bin", data);
+    medium.addFile("/src/c.bin", data);
+    medium.markBad("/src/c.bin", 1024, 512);
+    medium.setWriteLimit("/out/b.bin", 4096);
+    const RunReport report =
+        run({{"/src/a.bin", "", 8192}, {"/src/b.bin", "", 8192}, {"/src/c.bin", "", 8192}});
+
+    ASSERT_EQ(report.files.size(), 3u);
+    EXPECT_EQ(report.files[0].status, "Ok");
+    EXPECT_EQ(report.files[0].copied, 8192u);
+    EXPECT_EQ(report.files[1].status, "WriteFailed");
+    EXPECT_FALSE(report.files[1].complete);
+    EXPECT_EQ(report.files[2].status, "Ok");
+    EXPECT_EQ(report.files[2].copied, 8192u - 512u);
+    EXPECT_EQ(report.files[2].filled, 512u);
+    EXPECT_EQ(exitStatusFor(report, true), 2);
+    ASSERT_EQ(console.messages.size(), 1u);
+    EXPECT_NE(console.messages[0].find("/src/b.bin"), std::string::npos);
+    EXPECT_EQ(console.lastTotalPercent, 100);
+}
+
+TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
+{
+    medium.addFile("/src/x/a.bin", std::string(3000, 'x'));
+    medium.addFile("/src/y/a.bin", std::string(5000, 'y'));
+    options.yes = true;
+    const RunReport report = run({{"/src/x/a.bin", "", 3000}, {"/src/y/a.bin", "", 5000}});
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].status, "Ok");
+    EXPECT_EQ(report.files[1].status, "SameDestination");
+    EXPECT_EQ(medium.text("/out/a.bin"), std::string(3000, 'x'));
+    EXPECT_EQ(exitStatusFor(report, true), 2);
+}
+
+TEST_F(CopyDriverTest, ARemovedMediumEndsTheRun)
+{
+    medium.addFile("/src/a.bin", std::string(300000, 'a'));
+    medium.addFile("/src/b.bin", std::string(1000, 'b'));
+    medium.setRemovalAfter(102400);
+    const RunReport report = run({{"/src/a.bin", "", 300000}, {"/src/b.bin", "", 1000}});
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].status, "NotReady");
+    EXPECT_GT(report.files[0].copied, 0u);
+    EXPECT_LE(report.files[0].copied, 102400u);
+    EXPECT_EQ(medium.text("/out/a.bin"), std::string(report.files[0].copied, 'a'));
+    EXPECT_EQ(report.files[1].status, "NotStarted");
+    EXPECT_TRUE(report.notReady);
+    EXPECT_EQ(exitStatusFor(report, true), 3);
+    // Nothing was filled for the removal, and the log can continue the copy.
+    EXPECT_EQ(report.files[0].filled, 0u);
+    EXPECT_TRUE(medium.hasFile("/out/a.bin.log"));
+}
+
+TEST_F(CopyDriverTest, AStopEndsTheCurrentFileAsStoppedAndStartsNoOther)
+{
+    // The question for another copy holds the worker until the driver has seen
+    // the stop and passed it on, so the stop always lands in the middle.
+    medium.addFile("/src/a.bin", std::string(200000, 'a'));
+    medium.addFile("/src/b.bin", std::string(1000, 'b'));
+    medium.markBad("/src/a.bin", 51200, 512);
+    console.isInteractive = true;
+    std::atomic<int> progressAfterStop{0};
+    console.onProgress = [&] {
+        if (stop) ++progressAfterStop;
+    };
+    console.onAskLine = [&] {
+        stop = true;
+        while (progressAfterStop < 2) sleepMs(1);
+        return std::string();
+    };
+    const RunReport report = run({{"/src/a.bin", "", 200000}, {"/src/b.bin", "", 1000}});
+
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].status, "Stopped");
+    EXPECT_EQ(report.files[1].status, "NotStarted");
+    EXPECT_TRUE(report.stopped);
+    EXPECT_EQ(exitStatusFor(report, true), 2);
+    EXPECT_FALSE(medium.hasFile("/out/b.bin"));
+    // The log closes with the end record at the place the copy reached.
+    const std::string log = medium.text("/out/a.bin.log");
+    ASSERT_GE(log.size(), 8u);
+    EXPECT_EQ(log.substr(log.size() - 4), std::string(4, '\0'));
+}
+
+TEST_F(CopyDriverTest, TooLittleSpaceIsDiskFullBeforeAnythingIsCopied)
+{
+    medium.addFile("/src/a.bin", std::string(100000, 'a'));
+    medium.setQuota(50000);
+    const RunReport report = run({{"/src/a.bin", "", 100000}});
+    ASSERT_EQ(report.files.size(), 1u);
+    EXPECT_EQ(report.files[0].status, "DiskFull");
+    EXPECT_EQ(report.files[0].copied, 0u);
+    EXPECT_EQ(exitStatusFor(report, true), 2);
+    EXPECT_EQ(console.progressCalls, 0);
+}
+
+}  // namespace
+}  // namespace tessaly::cli

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/copy_engine.h"
+#include "tests/support/scripted_medium.h"
+
+namespace tessaly::testing {
+
+// A clock that stands still and can run a hook on every reading (the worker reads
+// it when it counts bytes), so that tests can act at an exact point of a copy.
+class HookedTicks : public TickSource
+{
+public:
+    std::uint32_t now() const override
+    {
+        if (hook) hook();
+        return 1000;
+    }
+    std::function<void()> hook;
+};
+
+// A CopyEngine over a ScriptedMedium whose questions are recorded and answered by
+// `answer` (default: decline more copies, allow everything else).
+class EngineTest : public ::testing::Test
+{
+protected:
+    EngineTest()
+    {
+        medium.addFolder("/out");
+        engine = std::make_unique<CopyEngine>(medium, ticks);
+        engine->setRereadCount(1);
+        engine->setQueryCallback(
+            [this](EngineQuery& query, void*) {
+                {
+                    std::lock_guard lock(mutex);
+                    kinds.push_back(query.kind);
+                    statusesSeen.push_back(engine->status());
+                }
+                if (answer) return answer(query);
+                return query.kind >= 2 ? 1 : 0;
+            },
+            nullptr);
+    }
+
+    // Bytes that differ from sector to sector, so misplaced data shows.
+    static std::vector<std::uint8_t> pattern(std::size_t size, unsigned seed = 1)
+    {
+        std::vector<std::uint8_t> bytes(size);
+        std::uint32_t x = seed * 2654435761u + 1;
+        for (auto& b : bytes) {
+            x = x * 1103515245u + 12345u;
+            b = static_cast<std::uint8_t>(x >> 16);
+        }
+        return bytes;
+    }
+
+    bool copy(const std::string& source, const std::string& output = "/out",
+              const std::string& base = "")
+    {
+        if (!engine->startFile(source, output, base)) return false;
+        waitIdle();
+        return true;
+    }
+
+    void waitIdle()
+    {
+        while (engine->busy()) sleepMs(1);
+    }
+
+    // The expected log: header, then the records (the end record included).
+    static std::vector<std::uint8_t> logBytes(const std::string& name, std::int32_t fill,
+                                              const std::vector<BadRegion>& records)
+    {
+        std::vector<std::uint8_t> out = {'A', 'C', 'L', 0, 0, 0, 0, 0};
+        auto put32 = [&out](std::uint32_t v) {
+            for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        };
+        put32(static_cast<std::uint32_t>(fill));
+        out.push_back(static_cast<std::uint8_t>(name.size()));
+        out.push_back(static_cast<std::uint8_t>(name.size() >> 8));
+        out.insert(out.end(), name.begin(), name.end());
+        for (const BadRegion& r : records) {
+            put32(r.offset);
+            put32(r.length);
+        }
+        return out;
+    }
+
+    std::vector<int> askedKinds()
+    {
+        std::lock_guard lock(mutex);
+        return kinds;
+    }
+
+    ScriptedMedium medium;
+    HookedTicks ticks;
+    std::function<std::int32_t(EngineQuery&)> answer;
+    std::mutex mutex;
+    std::vector<int> kinds;
+    std::vector<EngineStatus> statusesSeen;
+    std::unique_ptr<CopyEngine> engine;  // last: it goes first, while the above still live
+};
+
+inline std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t begin,
+                                       std::size_t end)
+{
+    return {bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+            bytes.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
+}  // namespace tessaly::testing

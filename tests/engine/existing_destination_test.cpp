@@ -1,0 +1,220 @@
+#include "tests/engine/engine_fixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class ExistingDestinationTest : public EngineTest
+{
+protected:
+    void usePolicy(ExistingPolicy policy)
+    {
+        engine->setExistingPolicy(static_cast<std::int32_t>(policy));
+    }
+    static Bytes concat(Bytes a, const Bytes& b)
+    {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
+};
+
+// A damaged source that is stopped part way and resumed gives the same copy and
+// the same log as one uninterrupted run.
+TEST_F(ExistingDestinationTest, ResumeAfterAStopEqualsAnUninterruptedCopy)
+{
+    auto damage = [](ScriptedMedium& m) {
+        m.addFile("/src/r.bin", pattern(102400, 7));  // chunk 10240
+        m.markBad("/src/r.bin", 5120, 1024);
+        m.markBad("/src/r.bin", 61440, 512);
+        m.markBad("/src/r.bin", 99840, 2560);
+    };
+    damage(medium);
+    engine->setFillType(3);
+    ticks.hook = [this] {
+        if (engine->position() >= 40960) engine->requestStop(false);
+    };
+    ASSERT_TRUE(copy("/src/r.bin"));
+    ticks.hook = nullptr;
+    ASSERT_EQ(engine->status(), EngineStatus::Stopped);
+    const std::uint32_t stoppedAt = engine->position();
+    EXPECT_LT(stoppedAt, 61440u);
+    ASSERT_TRUE(copy("/src/r.bin"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(askedKinds(), (std::vector<int>{0, 3, 0}));
+
+    ScriptedMedium fresh;
+    fresh.addFolder("/out");
+    damage(fresh);
+    HookedTicks freshTicks;
+    CopyEngine reference(fresh, freshTicks);
+    reference.setFillType(3);
+    ASSERT_TRUE(reference.startFile("/src/r.bin", "/out", ""));
+    while (reference.busy()) sleepMs(1);
+    EXPECT_EQ(reference.status(), EngineStatus::Ok);
+    EXPECT_EQ(medium.contents("/out/r.bin"), fresh.contents("/out/r.bin"));
+    EXPECT_EQ(medium.contents("/out/r.bin.log"), fresh.contents("/out/r.bin.log"));
+    EXPECT_EQ(engine->badRegions(), reference.badRegions());
+    EXPECT_EQ(engine->filledBytes(), 4096);
+}
+
+TEST_F(ExistingDestinationTest, ResumeLoadsTheEarlierRegionsAndStartsAtTheEndRecord)
+{
+    const Bytes source = pattern(20480, 3);
+    medium.addFile("/src/a", source);
+    medium.addFile("/out/a", slice(source, 0, 8192));
+    medium.addFile("/out/a.log", logBytes("a", 0, {{1024, 512}, {4096, 1024}, {8192, 0}}));
+    engine->setDeleteLogIfNoErrors(true);
+    ASSERT_TRUE(engine->startFile("/src/a", "/out", ""));
+    EXPECT_EQ(engine->filledBytes(), 1536);
+    waitIdle();
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(medium.contents("/out/a"), source);
+    EXPECT_EQ(medium.readOffsets("/src/a").front(), 8192u);
+    // Earlier regions count: the log stays.
+    EXPECT_EQ(medium.contents("/out/a.log"),
+              logBytes("a", 0, {{1024, 512}, {4096, 1024}, {20480, 0}}));
+    EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{1024, 512}, {4096, 1024}}));
+}
+
+TEST_F(ExistingDestinationTest, AppendCopiesBehindTheDestinationWithItsBase)
+{
+    const Bytes source = pattern(20480, 4);
+    const Bytes old = pattern(1000, 5);
+    medium.addFile("/src/a", source);
+    medium.markBad("/src/a", 2048, 512);
+    medium.addFile("/out/a", old);
+    medium.addFile("/out/a.log", logBytes("a", 0, {{100, 512}, {1000, 0}}));
+    usePolicy(ExistingPolicy::Append);
+    ASSERT_TRUE(engine->startFile("/src/a", "/out", ""));
+    EXPECT_EQ(engine->destinationEnd(), 21480u);
+    waitIdle();
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    Bytes expected = concat(old, source);
+    std::fill(expected.begin() + 1000 + 2048, expected.begin() + 1000 + 2560, 0);
+    EXPECT_EQ(medium.contents("/out/a"), expected);
+    EXPECT_EQ(engine->destinationPosition(), 21480u);
+    EXPECT_EQ(medium.contents("/out/a.log"),
+              logBytes("a", 0, {{100, 512}, {3048, 512}, {21480, 0}}));
+    EXPECT_EQ(engine->filledBytes(), 1024);
+}
+
+TEST_F(ExistingDestinationTest, WithoutAUsableLogTheUserIsAskedFirst)
+{
+    const Bytes source = pattern(20480, 6);
+    struct Case
+    {
+        const char* name;
+        Bytes log;  // empty: no log file
+        bool unopenable = false;
+    };
+    Bytes wrongMagic = logBytes("a", 0, {{4096, 0}});
+    wrongMagic[2] = 'X';
+    const Case cases[] = {
+        {"no log", {}},
+        {"log cannot be opened", logBytes("a", 0, {{4096, 0}}), true},
+        {"wrong magic", wrongMagic},
+        {"run never ended", logBytes("a", 0, {{512, 512}})},
+        {"empty name", logBytes("", 0, {{4096, 0}})},
+        {"header only", logBytes("a", 0, {})},
+    };
+    int index = 0;
+    for (const bool allow : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (allow ? ", allowed" : ", refused"));
+            const std::string name = "a" + std::to_string(index++);
+            medium.addFile("/src/" + name, source);
+            medium.addFile("/out/" + name, slice(source, 0, 4096));
+            if (!c.log.empty()) medium.addFile("/out/" + name + ".log", c.log);
+            if (c.unopenable) medium.failOpen("/out/" + name + ".log");
+            {
+                std::lock_guard lock(mutex);
+                kinds.clear();
+            }
+            answer = [allow](EngineQuery& q) { return q.kind == 2 ? (allow ? 1 : 0) : 1; };
+            const bool started = copy("/src/" + name);
+            EXPECT_EQ(askedKinds(), (std::vector<int>{3, 2}));
+            if (!allow || c.unopenable) {
+                // A log path that cannot be opened cannot be replaced by a new log either.
+                EXPECT_FALSE(started);
+                EXPECT_EQ(engine->status(),
+                          allow ? EngineStatus::LogOpenFailed : EngineStatus::NoLogRefused);
+                EXPECT_EQ(medium.contents("/out/" + name), slice(source, 0, 4096));
+                continue;
+            }
+            ASSERT_TRUE(started);
+            EXPECT_EQ(engine->status(), EngineStatus::Ok);
+            EXPECT_EQ(medium.contents("/out/" + name), source);
+            EXPECT_EQ(medium.readOffsets("/src/" + name).front(), 4096u);
+            EXPECT_EQ(engine->filledBytes(), 0);
+        }
+    }
+}
+
+TEST_F(ExistingDestinationTest, ResumeWithoutLogMakesANewOneWhenRegionsAreFilled)
+{
+    const Bytes source = pattern(20480, 6);
+    medium.addFile("/src/a", source);
+    medium.markBad("/src/a", 10240, 512);
+    medium.addFile("/out/a", slice(source, 0, 4096));
+    medium.addFile("/out/a.log", logBytes("a", 0, {{512, 512}}));  // run never ended
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{10240, 512}, {20480, 0}}));
+}
+
+TEST_F(ExistingDestinationTest, ResumeBehindADestinationOfOddSizeReadsEveryByte)
+{
+    const Bytes source = pattern(20480, 8);
+    medium.addFile("/src/a", source);
+    medium.addFile("/out/a", slice(source, 0, 1000));
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_TRUE(engine->badRegions().empty());
+    EXPECT_EQ(medium.contents("/out/a"), source);
+}
+
+TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
+{
+    const Bytes log = logBytes("a", 0, {{512, 512}, {4096, 0}});
+    medium.addFile("/src/a", pattern(20480));
+    medium.addFile("/out/a", pattern(4096, 9));
+    medium.addFile("/out/a.log", log);
+    medium.addFile("/src/b", pattern(20480));
+    medium.addFile("/out/b", pattern(100, 9));
+    usePolicy(ExistingPolicy::Skip);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    ASSERT_TRUE(copy("/src/b"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_TRUE(askedKinds().empty());
+    EXPECT_EQ(medium.readCount("/src/a") + medium.readCount("/src/b"), 0);
+    EXPECT_EQ(medium.contents("/out/a"), pattern(4096, 9));
+    EXPECT_EQ(medium.contents("/out/a.log"), log);
+    EXPECT_EQ(medium.contents("/out/b"), pattern(100, 9));
+    EXPECT_FALSE(medium.hasFile("/out/b.log"));
+}
+
+TEST_F(ExistingDestinationTest, ReplaceAsksAndStartsOverOrKeepsEverythingWhenRefused)
+{
+    const Bytes log = logBytes("a", 0, {{512, 512}, {4096, 0}});
+    medium.addFile("/src/a", pattern(20480));
+    medium.addFile("/out/a", pattern(30000, 9));
+    medium.addFile("/out/a.log", log);
+    usePolicy(ExistingPolicy::Replace);
+    answer = [](EngineQuery&) { return 0; };
+    EXPECT_FALSE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::ExistingRefused);
+    EXPECT_EQ(medium.contents("/out/a"), pattern(30000, 9));
+    EXPECT_EQ(medium.contents("/out/a.log"), log);
+
+    answer = nullptr;
+    engine->setDeleteLogIfNoErrors(false);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(askedKinds(), (std::vector<int>{3, 3}));
+    EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
+    EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{20480, 0}}));
+    EXPECT_EQ(engine->filledBytes(), 0);
+}
+
+}  // namespace
+}  // namespace tessaly::testing

@@ -1,0 +1,166 @@
+#include <condition_variable>
+
+#include "tests/engine/engine_fixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class StartFileTest : public EngineTest
+{
+};
+
+TEST_F(StartFileTest, RefusedStartsSayWhy)
+{
+    medium.addFile("/src/a", pattern(20480));
+    medium.addFile("/lost/b", pattern(20480));
+    medium.setVolume("/lost/", std::nullopt);
+    medium.addSparseFile("/src/huge", std::uint64_t{1} << 32);
+    medium.addFolder("/out");
+    medium.addFile("/out/locked", pattern(10));
+    medium.addFile("/src/locked", pattern(20480));
+    medium.failOpen("/out/locked");
+    medium.addFile("/src/nolog", pattern(20480));
+    medium.failOpen("/out/nolog.log");
+
+    EXPECT_FALSE(engine->startFile("/src/missing", "/out", ""));
+    EXPECT_EQ(engine->status(), EngineStatus::SourceOpenFailed);
+    EXPECT_FALSE(engine->startFile("/lost/b", "/out", ""));
+    EXPECT_EQ(engine->status(), EngineStatus::SourceOpenFailed);
+    // 4 GiB and more cannot be described by the log's 32-bit offsets.
+    EXPECT_FALSE(engine->startFile("/src/huge", "/out", ""));
+    EXPECT_EQ(engine->status(), EngineStatus::SourceTooLarge);
+    EXPECT_FALSE(medium.hasFile("/out/huge"));
+    EXPECT_FALSE(engine->startFile("/src/a", "/absent", ""));
+    EXPECT_EQ(engine->status(), EngineStatus::DestinationCreateFailed);
+    EXPECT_FALSE(engine->startFile("/src/locked", "/out", ""));
+    EXPECT_EQ(engine->status(), EngineStatus::DestinationOpenFailed);
+    EXPECT_FALSE(engine->startFile("/src/nolog", "/out", ""));
+    EXPECT_EQ(engine->status(), EngineStatus::LogCreateFailed);
+    EXPECT_FALSE(engine->busy());
+}
+
+TEST_F(StartFileTest, FreeSpaceMustCoverTheRestOfTheSource)
+{
+    medium.addFile("/src/a", pattern(20480));
+    medium.addFolder("/out");
+    medium.setQuota(20480 + 20480 + 1023);
+    EXPECT_FALSE(engine->startFile("/src/a", "/out", ""));
+    EXPECT_EQ(engine->status(), EngineStatus::DiskFull);
+    EXPECT_TRUE(medium.hasFile("/out/a"));  // a refused new destination stays, empty
+
+    medium.setQuota(20480 + 20480 + 1024);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
+
+    medium.setFreeSpaceUnknown(true);
+    medium.addFile("/src/b", pattern(100));
+    EXPECT_FALSE(engine->startFile("/src/b", "/out", ""));
+    EXPECT_EQ(engine->status(), EngineStatus::FreeSpaceUnknown);
+}
+
+TEST_F(StartFileTest, AThreadThatCannotStartEndsTheStart)
+{
+    medium.addFile("/src/a", pattern(20480));
+    engine->setThreadStarter([](std::thread&, std::function<void()>) { return false; });
+    EXPECT_FALSE(engine->startFile("/src/a", "/", ""));
+    EXPECT_EQ(engine->status(), EngineStatus::WorkerStartFailed);
+    EXPECT_FALSE(engine->busy());
+}
+
+TEST_F(StartFileTest, TheSourceItselfIsNeverTheDestination)
+{
+    const Bytes source = pattern(20480);
+    medium.addFile("/src/a", source);
+    medium.addLink("/mirror/a", "/src/a");
+    for (std::int32_t policy = 0; policy < 4; ++policy) {
+        SCOPED_TRACE(policy);
+        engine->setExistingPolicy(policy);
+        EXPECT_FALSE(engine->startFile("/src/a", "/src", ""));
+        EXPECT_EQ(engine->status(), EngineStatus::DestinationOpenFailed);
+        EXPECT_FALSE(engine->startFile("/src/a", "/mirror/", ""));
+        EXPECT_EQ(engine->status(), EngineStatus::DestinationOpenFailed);
+    }
+    EXPECT_EQ(medium.contents("/src/a"), source);
+    EXPECT_FALSE(medium.hasFile("/src/a.log"));
+    EXPECT_FALSE(medium.hasFile("/mirror/a.log"));
+    EXPECT_TRUE(askedKinds().empty());
+}
+
+TEST_F(StartFileTest, DestinationsStayBelowTheOutputFolder)
+{
+    medium.addFile("/src/a/b/f", pattern(100));
+    medium.addFile("/other/g", pattern(100));
+    medium.addFile("/src/x/../h", pattern(100));
+    ASSERT_TRUE(copy("/src/a/b/f", "/out/new", "/src"));
+    EXPECT_EQ(engine->destinationPath(), "/out/new/a/b/f");
+    EXPECT_EQ(medium.contents("/out/new/a/b/f"), pattern(100));
+    // The base folder does not hold the source: no relative folder.
+    ASSERT_TRUE(copy("/other/g", "/out/", "/src/"));
+    EXPECT_EQ(engine->destinationPath(), "/out/g");
+    // A relative folder that climbs out is dropped.
+    ASSERT_TRUE(copy("/src/x/../h", "/out", "/src/x"));
+    EXPECT_EQ(engine->destinationPath(), "/out/h");
+    EXPECT_EQ(medium.contents("/out/h"), pattern(100));
+}
+
+TEST_F(StartFileTest, ABusyEngineRefusesAnotherFileAndKeepsItsCopy)
+{
+    medium.addFile("/src/a", pattern(20480));
+    medium.markBad("/src/a", 4096, 512);
+    medium.addFile("/src/b", pattern(100));
+    std::mutex gate;
+    std::condition_variable cv;
+    bool asked = false;
+    bool release = false;
+    answer = [&](EngineQuery&) {
+        std::unique_lock lock(gate);
+        asked = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return release; });
+        return 0;
+    };
+    ASSERT_TRUE(engine->startFile("/src/a", "/out", ""));
+    {
+        std::unique_lock lock(gate);
+        cv.wait(lock, [&] { return asked; });
+    }
+    EXPECT_TRUE(engine->busy());
+    EXPECT_FALSE(engine->startFile("/src/b", "/out", ""));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->destinationPath(), "/out/a");
+    {
+        std::lock_guard lock(gate);
+        release = true;
+    }
+    cv.notify_all();
+    waitIdle();
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{4096, 512}}));
+    EXPECT_FALSE(medium.hasFile("/out/b"));
+}
+
+TEST_F(StartFileTest, SettingsKeepWhatWasSet)
+{
+    engine->setOptimizeFor(0.25f);
+    engine->setOptimizeFor(1.5f);  // out of range: ignored
+    engine->setOptimizeFor(-0.1f);
+    EXPECT_FLOAT_EQ(engine->optimizeFor(), 0.25f);
+    engine->setReservedFolder("");
+    EXPECT_EQ(engine->reservedFolder(), "");
+    engine->setReservedFolder("/save/");
+    EXPECT_EQ(engine->reservedFolder(), "/save/");
+    engine->setFillString("ab");
+    EXPECT_EQ(engine->fillString(), "ab");
+    EXPECT_EQ(engine->existingPolicy(), 2);
+    EXPECT_EQ(engine->reservedPlacement(), 1);
+    EXPECT_TRUE(engine->createLog());
+    EXPECT_TRUE(engine->autoRereads());
+    EXPECT_EQ(engine->longRate(), 1u);
+    EXPECT_EQ(engine->shortRate(), 1u);
+}
+
+}  // namespace
+}  // namespace tessaly::testing

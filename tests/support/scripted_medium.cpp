@@ -1,0 +1,486 @@
+#include "tests/support/scripted_medium.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace tessaly::testing {
+
+struct ScriptedMedium::Node
+{
+    std::uint64_t inode = 0;
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t sparseSize = 0;  // reported size beyond bytes, read as zeros
+    struct Range
+    {
+        std::uint64_t offset;
+        std::uint64_t length;
+        int failuresLeft;  // < 0: always fails
+    };
+    std::vector<Range> damage;
+    std::uint64_t written = 0;
+    std::vector<std::uint64_t> readOffsets;
+
+    std::uint64_t size() const { return bytes.size() + sparseSize; }
+};
+
+struct ScriptedMedium::State
+{
+    mutable std::mutex mutex;
+    std::map<std::string, std::shared_ptr<Node>> files;
+    std::set<std::string> folders{"/"};
+    std::set<std::string> failingOpens;
+    std::map<std::string, std::optional<VolumeInfo>> volumes;
+    std::uint64_t nextInode = 100;
+    bool removed = false;
+    std::string removable = "/";  // paths on the removable medium
+    std::optional<std::uint64_t> removalBudget;
+    std::uint64_t served = 0;
+    std::optional<std::uint64_t> quota;
+    // Write faults by path, so that they hold for files the code under test creates.
+    std::map<std::string, std::uint64_t> writeLimits;  // in bytes written to the node
+    std::map<std::string, std::size_t> shortWrites;
+    bool freeSpaceUnknown = false;
+
+    std::uint64_t used() const
+    {
+        std::uint64_t sum = 0;
+        std::set<const Node*> seen;
+        for (const auto& [path, node] : files) {
+            if (seen.insert(node.get()).second) sum += node->bytes.size();
+        }
+        return sum;
+    }
+
+    std::optional<VolumeInfo> volumeOf(const std::string& path) const
+    {
+        std::size_t best = 0;
+        std::optional<VolumeInfo> found = VolumeInfo{512, DriveType::Fixed};
+        for (const auto& [prefix, volume] : volumes) {
+            if (path.starts_with(prefix) && prefix.size() >= best) {
+                best = prefix.size();
+                found = volume;
+            }
+        }
+        return found;
+    }
+
+    std::shared_ptr<Node> find(const std::string& path) const
+    {
+        const auto it = files.find(path);
+        return it == files.end() ? nullptr : it->second;
+    }
+
+    static std::string parentOf(const std::string& path)
+    {
+        const auto slash = path.find_last_of('/');
+        if (slash == std::string::npos) return {};
+        return slash == 0 ? "/" : path.substr(0, slash);
+    }
+
+    void addFolders(const std::string& path)
+    {
+        for (std::size_t i = 1; i < path.size(); ++i) {
+            if (path[i] == '/') folders.insert(path.substr(0, i));
+        }
+        if (!path.empty() && path.back() != '/') folders.insert(path);
+    }
+
+    std::shared_ptr<Node> add(const std::string& path)
+    {
+        addFolders(parentOf(path) + "/");
+        auto node = std::make_shared<Node>();
+        node->inode = nextInode++;
+        files[path] = node;
+        return node;
+    }
+};
+
+namespace {
+
+using Node = ScriptedMedium::Node;
+using State = ScriptedMedium::State;
+
+bool overlaps(std::uint64_t a, std::uint64_t aLength, std::uint64_t b, std::uint64_t bLength)
+{
+    return a < b + bLength && b < a + aLength;
+}
+
+class ScriptedFile : public File
+{
+public:
+    ScriptedFile(std::shared_ptr<State> state, std::shared_ptr<Node> node, std::string path,
+                 bool unbuffered, Access access, std::uint32_t sector = 0)
+        : m_state(std::move(state)), m_node(std::move(node)), m_path(std::move(path)),
+          m_unbuffered(unbuffered), m_access(access), m_sector(sector)
+    {
+    }
+
+    IoResult read(void* buffer, std::size_t n) override
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_access == Access::Write) return {0, EBADF};
+        m_node->readOffsets.push_back(m_offset);
+        // As with O_DIRECT: whole sectors from a sector boundary, or EINVAL.
+        if (m_unbuffered && m_sector != 0 && (m_offset % m_sector != 0 || n % m_sector != 0)) {
+            return {0, EINVAL};
+        }
+        if (const SysError error = damageAt(n)) return {0, error};
+        const std::uint64_t size = m_node->size();
+        if (m_offset >= size || n == 0) return {0, 0};
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(n, size - m_offset));
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint64_t at = m_offset + i;
+            out[i] = at < m_node->bytes.size() ? m_node->bytes[at] : 0;
+        }
+        m_offset += count;
+        if (onRemovable()) m_state->served += count;
+        return {count, 0};
+    }
+
+    IoResult write(const void* buffer, std::size_t n) override
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_access == Access::Read || m_unbuffered) return {0, EBADF};
+        std::size_t count = n;
+        if (const auto it = m_state->shortWrites.find(m_path); it != m_state->shortWrites.end()) {
+            count = std::min(count, it->second);
+        }
+        if (const auto it = m_state->writeLimits.find(m_path); it != m_state->writeLimits.end()) {
+            const std::uint64_t left = it->second - std::min(it->second, m_node->written);
+            count = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
+            if (count == 0) return {0, EIO};
+        }
+        if (m_state->quota) {
+            const std::uint64_t end = m_offset + count;
+            const std::uint64_t growth = end > m_node->bytes.size() ? end - m_node->bytes.size() : 0;
+            const std::uint64_t used = m_state->used();
+            const std::uint64_t free = *m_state->quota > used ? *m_state->quota - used : 0;
+            if (growth > free) count -= static_cast<std::size_t>(std::min<std::uint64_t>(count, growth - free));
+            if (count == 0) return {0, ENOSPC};
+        }
+        if (m_offset + count > m_node->bytes.size()) m_node->bytes.resize(m_offset + count, 0);
+        std::memcpy(m_node->bytes.data() + m_offset, buffer, count);
+        m_offset += count;
+        m_node->written += count;
+        return {count, 0};
+    }
+
+    std::int64_t seek(std::int64_t distance, Whence whence) override
+    {
+        std::lock_guard lock(m_state->mutex);
+        std::int64_t base = 0;
+        if (whence == Whence::Current) base = static_cast<std::int64_t>(m_offset);
+        if (whence == Whence::End) base = static_cast<std::int64_t>(m_node->size());
+        const std::int64_t target = base + distance;
+        if (target < 0) return -1;
+        m_offset = static_cast<std::uint64_t>(target);
+        return target;
+    }
+
+    std::int64_t offset() const override
+    {
+        std::lock_guard lock(m_state->mutex);
+        return static_cast<std::int64_t>(m_offset);
+    }
+
+    std::int64_t size() override
+    {
+        std::lock_guard lock(m_state->mutex);
+        return static_cast<std::int64_t>(m_node->size());
+    }
+
+    bool truncate(std::uint64_t length) override
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_access == Access::Read) return false;
+        m_node->bytes.resize(length, 0);
+        m_node->sparseSize = 0;
+        return true;
+    }
+
+    std::optional<FileIdentity> identity() override
+    {
+        std::lock_guard lock(m_state->mutex);
+        return FileIdentity{1, m_node->inode};
+    }
+
+private:
+    // The error of an unbuffered read of n bytes at the file pointer, 0 when it works.
+    bool onRemovable() const { return m_path.starts_with(m_state->removable); }
+
+    SysError damageAt(std::size_t n)
+    {
+        if (m_state->removed && onRemovable()) return ENOMEDIUM;
+        const std::uint64_t size = m_node->size();
+        const std::uint64_t available = m_offset < size ? std::min<std::uint64_t>(n, size - m_offset) : 0;
+        if (onRemovable() && m_state->removalBudget &&
+            m_state->served + available > *m_state->removalBudget) {
+            m_state->removed = true;
+            return ENOMEDIUM;
+        }
+        SysError error = 0;
+        for (auto& range : m_node->damage) {
+            if (!overlaps(m_offset, n, range.offset, range.length)) continue;
+            if (range.failuresLeft < 0) {
+                error = EIO;
+            } else if (range.failuresLeft > 0) {
+                --range.failuresLeft;
+                error = EIO;
+            }
+        }
+        return error;
+    }
+
+    std::shared_ptr<State> m_state;
+    std::shared_ptr<Node> m_node;
+    std::string m_path;
+    bool m_unbuffered;
+    Access m_access;
+    std::uint32_t m_sector;  // alignment of unbuffered reads; 0 when the volume has none
+    std::uint64_t m_offset = 0;
+};
+
+}  // namespace
+
+ScriptedMedium::ScriptedMedium() : m_state(std::make_shared<State>()) {}
+
+ScriptedMedium::~ScriptedMedium() = default;
+
+void ScriptedMedium::addFile(const std::string& path, std::vector<std::uint8_t> bytes)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->add(path)->bytes = std::move(bytes);
+}
+
+void ScriptedMedium::addFile(const std::string& path, const std::string& bytes)
+{
+    addFile(path, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+void ScriptedMedium::addSparseFile(const std::string& path, std::uint64_t size)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->add(path)->sparseSize = size;
+}
+
+void ScriptedMedium::addFolder(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->addFolders(path);
+}
+
+bool ScriptedMedium::hasFile(const std::string& path) const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->find(path) != nullptr;
+}
+
+std::vector<std::uint8_t> ScriptedMedium::contents(const std::string& path) const
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto node = m_state->find(path);
+    return node ? node->bytes : std::vector<std::uint8_t>{};
+}
+
+std::string ScriptedMedium::text(const std::string& path) const
+{
+    const auto bytes = contents(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void ScriptedMedium::addLink(const std::string& linkPath, const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (const auto node = m_state->find(path)) m_state->files[linkPath] = node;
+}
+
+void ScriptedMedium::markBad(const std::string& path, std::uint64_t offset, std::uint64_t length)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (const auto node = m_state->find(path)) node->damage.push_back({offset, length, -1});
+}
+
+void ScriptedMedium::markWeak(const std::string& path, std::uint64_t offset, std::uint64_t length,
+                              int failures)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (const auto node = m_state->find(path)) {
+        node->damage.push_back({offset, length, std::max(failures, 0)});
+    }
+}
+
+void ScriptedMedium::setRemovableMedium(const std::string& prefix)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->removable = prefix;
+}
+
+void ScriptedMedium::removeMedium()
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->removed = true;
+}
+
+void ScriptedMedium::insertMedium()
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->removed = false;
+    m_state->removalBudget.reset();
+}
+
+void ScriptedMedium::setRemovalAfter(std::uint64_t bytes)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->removalBudget = m_state->served + bytes;
+}
+
+void ScriptedMedium::failOpen(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->failingOpens.insert(path);
+}
+
+int ScriptedMedium::readCount(const std::string& path) const
+{
+    return static_cast<int>(readOffsets(path).size());
+}
+
+std::vector<std::uint64_t> ScriptedMedium::readOffsets(const std::string& path) const
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto node = m_state->find(path);
+    return node ? node->readOffsets : std::vector<std::uint64_t>{};
+}
+
+void ScriptedMedium::setWriteLimit(const std::string& path, std::uint64_t bytes)
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto node = m_state->find(path);
+    m_state->writeLimits[path] = (node ? node->written : 0) + bytes;
+}
+
+void ScriptedMedium::setShortWrites(const std::string& path, std::size_t maxPerCall)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->shortWrites[path] = maxPerCall;
+}
+
+void ScriptedMedium::setQuota(std::uint64_t bytes)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->quota = bytes;
+}
+
+void ScriptedMedium::setFreeSpaceUnknown(bool unknown)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->freeSpaceUnknown = unknown;
+}
+
+void ScriptedMedium::setVolume(const std::string& prefix, std::optional<VolumeInfo> volume)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->volumes[prefix] = volume;
+}
+
+std::unique_ptr<File> ScriptedMedium::openUnbuffered(const std::string& path, SysError* error)
+{
+    std::lock_guard lock(m_state->mutex);
+    SysError why = 0;
+    std::shared_ptr<Node> node;
+    if (m_state->removed && path.starts_with(m_state->removable)) {
+        why = ENOMEDIUM;
+    } else if (m_state->failingOpens.count(path)) {
+        why = EACCES;
+    } else if (m_state->folders.count(path)) {
+        why = EISDIR;
+    } else if (!(node = m_state->find(path))) {
+        why = ENOENT;
+    }
+    if (error) *error = why;
+    if (why != 0) return nullptr;
+    const std::optional<VolumeInfo> volume = m_state->volumeOf(path);
+    return std::make_unique<ScriptedFile>(m_state, node, path, true, Access::Read,
+                                          volume ? volume->bytesPerSector : 0);
+}
+
+std::unique_ptr<File> ScriptedMedium::open(const std::string& path, Disposition disposition,
+                                           Access access, SysError* error)
+{
+    std::lock_guard lock(m_state->mutex);
+    auto fail = [error](SysError why) {
+        if (error) *error = why;
+        return nullptr;
+    };
+    if (m_state->removed && path.starts_with(m_state->removable)) return fail(ENOMEDIUM);
+    if (m_state->failingOpens.count(path)) return fail(EACCES);
+    if (m_state->folders.count(path)) return fail(EISDIR);
+    std::shared_ptr<Node> node = m_state->find(path);
+    if (node && disposition == Disposition::CreateNew) return fail(EEXIST);
+    if (!node && disposition == Disposition::OpenExisting) return fail(ENOENT);
+    if (!node) {
+        if (!m_state->folders.count(State::parentOf(path))) return fail(ENOENT);
+        node = std::make_shared<Node>();
+        node->inode = m_state->nextInode++;
+        m_state->files[path] = node;
+    } else if (disposition == Disposition::CreateAlways) {
+        node->bytes.clear();
+        node->sparseSize = 0;
+    }
+    if (error) *error = 0;
+    return std::make_unique<ScriptedFile>(m_state, node, path, false, access);
+}
+
+bool ScriptedMedium::exists(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->find(path) != nullptr || m_state->folders.count(path) > 0;
+}
+
+bool ScriptedMedium::isDirectory(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->folders.count(path) > 0;
+}
+
+bool ScriptedMedium::createDirectory(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (m_state->folders.count(path) || m_state->find(path)) return false;
+    if (!m_state->folders.count(State::parentOf(path))) return false;
+    m_state->folders.insert(path);
+    return true;
+}
+
+bool ScriptedMedium::removeFile(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->files.erase(path) > 0;
+}
+
+std::optional<std::uint64_t> ScriptedMedium::freeSpace(const std::string& /*path*/)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (m_state->freeSpaceUnknown) return std::nullopt;
+    if (!m_state->quota) return std::uint64_t{1} << 40;
+    const std::uint64_t used = m_state->used();
+    return *m_state->quota > used ? *m_state->quota - used : 0;
+}
+
+std::optional<VolumeInfo> ScriptedMedium::volumeInfo(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->volumeOf(path);
+}
+
+std::optional<FileIdentity> ScriptedMedium::identity(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (const auto node = m_state->find(path)) return FileIdentity{1, node->inode};
+    return std::nullopt;
+}
+
+}  // namespace tessaly::testing

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace tessaly::testing {
+
+// An in-memory FileSystem whose faults are scripted, so that engine and job tests
+// are exact. Paths are plain strings compared byte for byte ("/src/a.bin"); the
+// folder "/" always exists and adding a file creates its folders.
+//
+// Unbuffered reads behave as with O_DIRECT: they must start on a multiple of the
+// volume's sector size and ask for whole sectors, else they fail with EINVAL.
+//
+// Faults:
+//   - bad ranges: every read that overlaps one fails with EIO and returns nothing;
+//   - weak ranges: the first k reads that overlap one fail with EIO, later ones work;
+//   - removal: once removed (on command, or when a read would pass the byte budget
+//     of setRemovalAfter), opens and reads of paths on the removable medium (by
+//     default every path) fail with ENOMEDIUM; writes to open files still work;
+//   - write limits and short writes, set by path (they hold for files created later);
+//   - quota: the files together may not grow past it; writes beyond fail with
+//     ENOSPC (a write that partly fits writes what fits) and freeSpace answers
+//     what is left.
+// Thread-safe: a test may remove the medium while an engine's worker reads.
+class ScriptedMedium : public FileSystem
+{
+public:
+    ScriptedMedium();
+    ~ScriptedMedium() override;
+
+    // --- content ---
+    void addFile(const std::string& path, std::vector<std::uint8_t> bytes);
+    void addFile(const std::string& path, const std::string& bytes);
+    // A file that reports size bytes and reads as zeros without holding them.
+    void addSparseFile(const std::string& path, std::uint64_t size);
+    void addFolder(const std::string& path);
+    bool hasFile(const std::string& path) const;
+    // The bytes of a file; empty when there is none.
+    std::vector<std::uint8_t> contents(const std::string& path) const;
+    std::string text(const std::string& path) const;
+    // Makes linkPath name the same file as path (same identity, same bytes).
+    void addLink(const std::string& linkPath, const std::string& path);
+
+    // --- damage ---
+    void markBad(const std::string& path, std::uint64_t offset, std::uint64_t length);
+    void markWeak(const std::string& path, std::uint64_t offset, std::uint64_t length,
+                  int failures);
+    // Limits removal to the paths that start with prefix (default "/": all).
+    void setRemovableMedium(const std::string& prefix);
+    void removeMedium();
+    void insertMedium();
+    // Reads from the removable medium may serve this many more bytes; the read
+    // that would pass the budget finds the medium removed.
+    void setRemovalAfter(std::uint64_t bytes);
+    // Opens of this path (unbuffered or not) fail with EACCES.
+    void failOpen(const std::string& path);
+    // Read calls that reached this file, failed ones too.
+    int readCount(const std::string& path) const;
+    // Offsets of those read calls, in order.
+    std::vector<std::uint64_t> readOffsets(const std::string& path) const;
+
+    // --- writes and volumes ---
+    // The file at path (now or once created) accepts bytes more written bytes,
+    // then its writes fail with EIO.
+    void setWriteLimit(const std::string& path, std::uint64_t bytes);
+    // Each write call to the file at path moves at most maxPerCall bytes.
+    void setShortWrites(const std::string& path, std::size_t maxPerCall);
+    void setQuota(std::uint64_t bytes);
+    void setFreeSpaceUnknown(bool unknown);
+    // Volume of every path that starts with prefix (the longest prefix wins);
+    // nullopt makes the query fail. Default: 512-byte sectors, fixed drive.
+    void setVolume(const std::string& prefix, std::optional<VolumeInfo> volume);
+
+    // --- FileSystem ---
+    std::unique_ptr<File> openUnbuffered(const std::string& path, SysError* error) override;
+    std::unique_ptr<File> open(const std::string& path, Disposition disposition, Access access,
+                               SysError* error) override;
+    bool exists(const std::string& path) override;
+    bool isDirectory(const std::string& path) override;
+    bool createDirectory(const std::string& path) override;
+    bool removeFile(const std::string& path) override;
+    std::optional<std::uint64_t> freeSpace(const std::string& path) override;
+    std::optional<VolumeInfo> volumeInfo(const std::string& path) override;
+    std::optional<FileIdentity> identity(const std::string& path) override;
+
+    struct Node;
+    struct State;
+
+private:
+    std::shared_ptr<State> m_state;
+};
+
+}  // namespace tessaly::testing
