@@ -13,12 +13,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
-#include <QSettings>
 #include <QShortcut>
 #include <QThread>
 #include <QVBoxLayout>
 
 #include "platform/clock.h"
+#include "settings/profile_settings.h"
 #include "tool/about_box.h"
 #include "tool/tool_texts.h"
 #include "ui/gui_thread.h"
@@ -43,13 +43,6 @@ constexpr int kExitText = 36;
 constexpr int kLanguageText = 40;
 constexpr int kAboutText = 41;
 
-const char* const kDefaultLanguage = "english.lng";
-
-QSettings profile()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brindlework"),
-                     QStringLiteral("Tessaly"));
-}
 
 QFrame* etchedLine(QWidget* parent)
 {
@@ -87,11 +80,6 @@ QAction* addCommand(QMenu* menu, const char* text, quint32 id)
 QString pathText(const std::filesystem::path& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path.string()));
-}
-
-std::filesystem::path fsPath(const QString& path)
-{
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
 }
 
 }  // namespace
@@ -183,13 +171,10 @@ void ToolWindow::buildControls()
 
 bool ToolWindow::initialize()
 {
-    QSettings settings = profile();
-    const QString path = settings.value(QStringLiteral("Path")).toString();
-    m_languageFolder = path.isEmpty() ? m_setup.programFolder : fsPath(path);
-    m_languageFile = QFile::encodeName(
-                         settings.value(QStringLiteral("Language"), QLatin1String(kDefaultLanguage))
-                             .toString())
-                         .toStdString();
+    const ProfileSettings profile;
+    const std::string path = profile.path();
+    m_languageFolder = path.empty() ? m_setup.programFolder : std::filesystem::path(path);
+    m_languageFile = profile.language();
     if (!applyTexts()) {
         m_finished = true;
         done(0);
@@ -456,9 +441,7 @@ void ToolWindow::storeLanguage() const
     if (m_languageFile.empty()) {
         return;
     }
-    QSettings settings = profile();
-    settings.setValue(QStringLiteral("Language"),
-                      QFile::decodeName(QByteArray::fromStdString(m_languageFile)));
+    ProfileSettings().setLanguage(m_languageFile);
 }
 
 void ToolWindow::closeEvent(QCloseEvent* event)
