@@ -339,6 +339,28 @@ private slots:
         QCOMPARE(tool.progress(), 100);
     }
 
+    void destroyingTheWindowLetsAWaitingJobFinish()
+    {
+        // The job needs two answers from the window's thread while the window is being
+        // destroyed; it must get them, and finish, instead of waiting forever.
+        testing::TempDir root;
+        const testing::Bytes good = testing::pattern(9000, 3);
+        testing::writeFile(root / "file.bin.log", testing::logBytes("file.bin", {{10, 20}, {9000, 0}}));
+        fs::create_directory(fs::path(root.path()) / "elsewhere");
+        testing::writeFile(root / "elsewhere/file.bin", good);
+
+        auto tool = std::make_unique<Tool>(m_shipped);
+        QVERIFY(tool->window->initialize());
+        tool->prompts.fileAnswers = {q(root / "elsewhere/file.bin")};
+        tool->window->queueJob({"file.bin.log", root.path(), TransferKind::Get});
+        tool->window.reset();
+
+        QCOMPARE(tool->prompts.messages.size(), 1);
+        QCOMPARE(tool->prompts.fileQuestions.size(), 1);
+        const testing::Bytes transfer = testing::readFile(root / "elsewhere/file.bin.mrd");
+        QVERIFY(transfer == testing::Bytes(good.begin() + 10, good.begin() + 30));
+    }
+
 private:
     QTemporaryDir m_profileDir;
     fs::path m_shipped;
