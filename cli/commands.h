@@ -6,6 +6,9 @@ namespace tessaly::cli {
 inline constexpr int kExitUsage = 64;
 
 // Each subcommand gets argv with its own name at argv[0].
+int runGetCommand(int argc, char** argv);
+int runPutCommand(int argc, char** argv);
+int runMapCommand(int argc, char** argv);
 
 // Copies files and folder trees with the copy engine; see copyHelpText().
 int runCopy(int argc, char** argv);

@@ -18,6 +18,9 @@ struct Command
 constexpr Command kCommands[] = {
     {"copy", tessaly::cli::runCopy, "copy files from a damaged medium, salvaging what it gives"},
     {"help", nullptr, "show this text"},
+    {"get", tessaly::cli::runGetCommand, "read a copy log's regions into its transfer file"},
+    {"put", tessaly::cli::runPutCommand, "write a transfer file into the damaged copy"},
+    {"map", tessaly::cli::runMapCommand, "write a copy log as a GNU ddrescue mapfile"},
     {"languages", tessaly::cli::runLanguages, "list the language files of the program folder"},
 };
 

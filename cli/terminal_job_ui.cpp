@@ -1,0 +1,101 @@
+#include "cli/terminal_job_ui.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <utility>
+
+#include "tool/tool_texts.h"
+
+namespace tessaly::cli {
+namespace {
+
+// A file name from a log may hold any byte; control bytes would drive the terminal.
+std::string printable(const std::string& name)
+{
+    std::string out = name;
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) c = '?';
+    }
+    return out;
+}
+
+}  // namespace
+
+TerminalJobUi::TerminalJobUi(TextLookup text, std::optional<std::string> dataPath, bool interactive,
+                             std::FILE* in, std::FILE* out)
+    : m_text(std::move(text)),
+      m_dataPath(std::move(dataPath)),
+      m_interactive(interactive),
+      m_showProgress(::isatty(::fileno(out)) == 1),
+      m_in(in),
+      m_out(out)
+{
+}
+
+void TerminalJobUi::endProgressLine()
+{
+    if (!m_progressShown) return;
+    std::fputc('\n', m_out);
+    m_progressShown = false;
+}
+
+void TerminalJobUi::setDataFrom(const std::string& name)
+{
+    endProgressLine();
+    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataFromLabel).c_str(), printable(name).c_str());
+}
+
+void TerminalJobUi::setDataTo(const std::string& name)
+{
+    endProgressLine();
+    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataToLabel).c_str(), printable(name).c_str());
+}
+
+void TerminalJobUi::setState(int textId)
+{
+    endProgressLine();
+    std::fprintf(m_out, "%s: %s\n", m_text(text::kStateLabel).c_str(), m_text(textId).c_str());
+}
+
+void TerminalJobUi::setProgress(int percent)
+{
+    // A log of thousands of regions would flood a pipe; only a terminal gets the bar.
+    if (!m_showProgress) return;
+    std::fprintf(m_out, "\r%3d%%", percent);
+    std::fflush(m_out);
+    m_progressShown = true;
+}
+
+void TerminalJobUi::showError(const JobMessage& message)
+{
+    endProgressLine();
+    JobMessage shown = message;
+    shown.name = printable(message.name);
+    std::fprintf(m_out, "%s\n", composeMessage(shown, m_text).c_str());
+}
+
+void TerminalJobUi::showNotice(const JobMessage& message)
+{
+    showError(message);
+}
+
+std::optional<std::string> TerminalJobUi::locateFile(int titleText, const std::string& folder)
+{
+    endProgressLine();
+    if (m_dataPath) return std::exchange(m_dataPath, std::nullopt);
+    if (!m_interactive) return std::nullopt;
+    std::fprintf(m_out, "%s [%s]: ", m_text(titleText).c_str(), folder.c_str());
+    std::fflush(m_out);
+    std::string line;
+    for (int c = std::fgetc(m_in); c != EOF && c != '\n'; c = std::fgetc(m_in)) {
+        line += static_cast<char>(c);
+    }
+    if (line.empty()) return std::nullopt;
+    // As in a file dialog that starts in folder, a bare name is looked for there.
+    const std::filesystem::path chosen(line);
+    return chosen.is_absolute() ? line : (std::filesystem::path(folder) / chosen).string();
+}
+
+}  // namespace tessaly::cli

@@ -1,0 +1,17 @@
+#include "cli/terminal_texts.h"
+
+#include <string>
+
+#include "cli/cli_texts.h"
+
+namespace tessaly::cli {
+
+TextLookup terminalTexts()
+{
+    return [texts = CliTexts::fromProgramFolder()](int id) {
+        std::string text = texts.text(static_cast<std::uint32_t>(id));
+        return text.empty() ? "[text " + std::to_string(id) + "]" : text;
+    };
+}
+
+}  // namespace tessaly::cli

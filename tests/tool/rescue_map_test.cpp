@@ -1,0 +1,59 @@
+#include "tool/rescue_map.h"
+
+#include <gtest/gtest.h>
+
+namespace tessaly {
+namespace {
+
+using S = MapBlock::Status;
+
+TEST(RescueMap, MergesOverlappingTouchingAndUnsortedRegions)
+{
+    // Two runs' regions, out of order; one inside another, two that touch.
+    const auto blocks = mapBlocks(
+        {{5000, 100}, {100, 50}, {120, 10}, {150, 50}, {4000, 1050}, {6000, 0}}, std::nullopt);
+    ASSERT_TRUE(blocks);
+    EXPECT_EQ(*blocks, (std::vector<MapBlock>{{0, 100, S::Finished},
+                                              {100, 100, S::BadSector},
+                                              {200, 3800, S::Finished},
+                                              {4000, 1100, S::BadSector},
+                                              {5100, 900, S::Finished}}));
+}
+
+TEST(RescueMap, EndRecordAndSizeBoundTheMap)
+{
+    // The rest of the file beyond the end record was never tried.
+    auto blocks = mapBlocks({{0, 10}, {100, 0}}, 300);
+    ASSERT_TRUE(blocks);
+    EXPECT_EQ(*blocks, (std::vector<MapBlock>{
+                           {0, 10, S::BadSector}, {10, 90, S::Finished}, {100, 200, S::NonTried}}));
+
+    // Without an end record the last region counts, and bounds what is finished.
+    blocks = mapBlocks({{10, 10}, {50, 10}}, std::nullopt);
+    ASSERT_TRUE(blocks);
+    EXPECT_EQ(blocks->back(), (MapBlock{50, 10, S::BadSector}));
+
+    // A region past 4 GiB - 1 stays 64-bit.
+    blocks = mapBlocks({{0xFFFFFF00u, 0x200}, {0xFFFFFF00u, 0}}, std::nullopt);
+    ASSERT_TRUE(blocks);
+    EXPECT_EQ(blocks->back(), (MapBlock{0xFFFFFF00u, 0x200, S::BadSector}));
+
+    EXPECT_FALSE(mapBlocks({{0, 10}, {100, 0}}, 99));
+    EXPECT_TRUE(mapBlocks({{0, 0}}, std::nullopt)->empty());
+}
+
+TEST(RescueMap, FormatHasStatusLineAndOneLinePerBlock)
+{
+    const std::string map =
+        formatRescueMap({{0, 0x10, S::Finished}, {0x10, 0x2000, S::BadSector}}, "a\nb");
+    EXPECT_EQ(map,
+              "# a\n# b\n"
+              "# current_pos  current_status  current_pass\n"
+              "0x00000000     +               1\n"
+              "#      pos        size  status\n"
+              "0x00000000  0x00000010  +\n"
+              "0x00000010  0x00002000  -\n");
+}
+
+}  // namespace
+}  // namespace tessaly

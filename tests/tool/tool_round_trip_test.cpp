@@ -1,0 +1,95 @@
+// The whole salvage of one file: a copy from a damaged medium leaves fills and a
+// log; Get takes the missing regions from a good instance, Put writes them into
+// the copy, which then equals the good instance byte for byte.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "engine/copy_log.h"
+#include "tests/medium/medium_mount.h"
+#include "tests/tool/tool_test_support.h"
+
+namespace tessaly {
+namespace {
+
+using testing::Bytes;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+std::string cli()
+{
+    const char* bin = std::getenv("TESSALY_BIN_DIR");
+    return std::string(bin ? bin : ".") + "/tessaly-cli";
+}
+
+int run(const std::string& command)
+{
+    const int status = std::system((command + " </dev/null").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string stderrText(const std::string& path)
+{
+    const Bytes bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<BadRegion> logRegions(const std::string& path)
+{
+    PlainFile file;
+    CopyLog log;
+    std::vector<BadRegion> regions;
+    if (!file.openExisting(path, Access::Read)) return regions;
+    log.bind(&file);
+    log.readRegions(regions);
+    return regions;
+}
+
+TEST(ToolRoundTrip, CopyGetPutRestoresTheDamagedCopy)
+{
+    const std::string image = MediumMount::patternBytes(256 * 1024, 21);
+    MediumMount medium;
+    medium.addImage("disk/data.bin", image, "sector 512\nbad 100-103\nbad 300\nbad 511\n");
+    TESSALY_MOUNT_OR_SKIP(medium);
+
+    TempDir dir;
+    const std::string out = dir / "out";
+    const std::string good = dir / "good";
+    std::filesystem::create_directory(out);
+    std::filesystem::create_directory(good);
+    const std::string errors = " 2>>" + (dir / "stderr.txt");
+
+    ASSERT_EQ(run(cli() + " copy -q --attempts=1 " + medium.path("disk/data.bin") + " " + out +
+                  " >/dev/null" + errors),
+              1)
+        << stderrText(dir / "stderr.txt");
+    const Bytes goodBytes(image.begin(), image.end());
+    Bytes copy = readFile(out + "/data.bin");
+    ASSERT_EQ(copy.size(), goodBytes.size());
+    EXPECT_NE(copy, goodBytes);
+    const std::vector<BadRegion> regions = logRegions(out + "/data.bin.log");
+    ASSERT_GE(regions.size(), 2u);  // filled regions and the end record
+    EXPECT_EQ(regions.back(), (BadRegion{static_cast<std::uint32_t>(image.size()), 0}));
+    std::uint64_t filled = 0;
+    for (std::size_t i = 0; i + 1 < regions.size(); ++i) filled += regions[i].length;
+    EXPECT_GE(filled, 6u * 512);
+
+    // The log travels to the good instance, Get writes the transfer file beside it.
+    writeFile(good + "/data.bin", goodBytes);
+    std::filesystem::copy_file(out + "/data.bin.log", good + "/data.bin.log");
+    ASSERT_EQ(run(cli() + " get " + good + "/data.bin.log" + errors), 0)
+        << stderrText(dir / "stderr.txt");
+    EXPECT_EQ(readFile(good + "/data.bin.mrd").size(), filled);
+
+    std::filesystem::copy_file(good + "/data.bin.mrd", out + "/data.bin.mrd");
+    ASSERT_EQ(run(cli() + " put " + out + "/data.bin.log" + errors), 0)
+        << stderrText(dir / "stderr.txt");
+    EXPECT_EQ(readFile(out + "/data.bin"), goodBytes);
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/bad_region.h"
+
+namespace tessaly {
+
+// One block of a rescue map: a byte range and its state, with the state letters of
+// the GNU ddrescue mapfile (which never change).
+struct MapBlock
+{
+    enum class Status : char
+    {
+        NonTried = '?',
+        BadSector = '-',
+        Finished = '+'
+    };
+
+    std::uint64_t position = 0;
+    std::uint64_t size = 0;
+    Status status = Status::Finished;
+    bool operator==(const MapBlock&) const = default;
+};
+
+// The blocks of a copy as its log's records describe them: the filled regions,
+// merged where they overlap or touch and in ascending order, as bad sectors; the
+// rest up to the end record's offset (or the furthest region's end, whichever is
+// further) as finished; from there up to fileSize as not tried. A last record that
+// is not an end record is a region of a run that never ended. Contiguous from 0,
+// no block empty. nullopt when fileSize lies before the end of what the log covers.
+std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& records,
+                                               std::optional<std::uint64_t> fileSize);
+
+// The blocks as a mapfile that GNU ddrescue and its viewers read: heading comments
+// (each line of heading gets a leading "# "), the status line, one line per block.
+std::string formatRescueMap(const std::vector<MapBlock>& blocks, const std::string& heading);
+
+}  // namespace tessaly

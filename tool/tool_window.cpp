@@ -1,0 +1,466 @@
+#include "tool/tool_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QShortcut>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include "platform/clock.h"
+#include "settings/profile_settings.h"
+#include "tool/about_box.h"
+#include "tool/tool_texts.h"
+#include "ui/gui_thread.h"
+#include "ui/language_table.h"
+#include "ui/ui_text.h"
+
+// The icons are compiled into the static library; a program that links it has to
+// register them itself.
+static void initToolResources()
+{
+    Q_INIT_RESOURCE(velmora);
+}
+
+namespace tessaly {
+
+namespace {
+
+constexpr int kMenuFileText = 1;
+constexpr int kMenuSettingsText = 2;
+constexpr int kMenuHelpText = 3;
+constexpr int kExitText = 36;
+constexpr int kLanguageText = 40;
+constexpr int kAboutText = 41;
+
+
+QFrame* etchedLine(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+QLabel* valueField(QWidget* parent, const char* name)
+{
+    auto* field = new QLabel(parent);
+    field->setObjectName(QLatin1String(name));
+    field->setWordWrap(false);
+    field->setTextFormat(Qt::PlainText);
+    // A long file name is cut at the window's edge instead of widening the window.
+    field->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    return field;
+}
+
+QLabel* label(QWidget* parent, const char* name, const char* templateText)
+{
+    auto* text = new QLabel(QLatin1String(templateText), parent);
+    text->setObjectName(QLatin1String(name));
+    return text;
+}
+
+QAction* addCommand(QMenu* menu, const char* text, quint32 id)
+{
+    QAction* action = menu->addAction(QString::fromLatin1(text));
+    action->setData(id);
+    return action;
+}
+
+QString pathText(const std::filesystem::path& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
+
+}  // namespace
+
+ToolWindow::ToolWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
+                       QWidget* parent)
+    : QDialog(parent),
+      m_language(language),
+      m_prompts(prompts),
+      m_setup(std::move(setup)),
+      m_jobUi(*this),
+      m_worker(m_queue, [this](const TransferJob& job) { runTransferJob(job, m_files, m_jobUi); },
+               m_setup.timing)
+{
+    initToolResources();
+    m_lastLogFolder = pathText(m_setup.startFolder);
+    buildControls();
+
+    const std::pair<QKeySequence, quint32> accelerators[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_G), tool_command::kGet},
+        {QKeySequence(Qt::CTRL | Qt::Key_P), tool_command::kPut},
+        {QKeySequence(Qt::ALT | Qt::Key_X), tool_command::kExit},
+        {QKeySequence(Qt::Key_F1), tool_command::kHelp},
+    };
+    for (const auto& [keys, id] : accelerators) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this, command = id] { runCommand(command); });
+    }
+}
+
+ToolWindow::~ToolWindow()
+{
+    storeLanguage();
+    // A job may be waiting for an answer from this thread: keep answering until the
+    // worker has left, so that it never waits for a window that is gone.
+    if (m_worker.busyCount() != 0) {
+        m_worker.requestStop({});
+        while (m_worker.busyCount() != 0) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            sleepMs(10);
+        }
+    }
+    m_menu.detach();
+}
+
+void ToolWindow::buildControls()
+{
+    setWindowIcon(QIcon(QStringLiteral(":/icons/velmora.png")));
+    setWindowTitle(QStringLiteral("Velmora"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+
+    m_dataFromLabel = label(this, "dataFromLabel", "Data from");
+    m_dataToLabel = label(this, "dataToLabel", "Data to");
+    m_stateLabel = label(this, "stateLabel", "State");
+    m_dataFrom = valueField(this, "dataFrom");
+    m_dataTo = valueField(this, "dataTo");
+    m_state = valueField(this, "state");
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+
+    auto* fields = new QGridLayout;
+    fields->setColumnMinimumWidth(0, 70);
+    fields->setColumnStretch(1, 1);
+    fields->addWidget(m_dataFromLabel, 0, 0);
+    fields->addWidget(m_dataFrom, 0, 1);
+    fields->addWidget(m_dataToLabel, 1, 0);
+    fields->addWidget(m_dataTo, 1, 1);
+
+    auto* stateRow = new QHBoxLayout;
+    stateRow->addWidget(m_stateLabel);
+    stateRow->addSpacing(12);
+    stateRow->addWidget(m_state, 1);
+
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(10, 6, 10, 8);
+    m_layout->addWidget(etchedLine(this));
+    m_layout->addLayout(fields);
+    m_layout->addWidget(etchedLine(this));
+    m_layout->addWidget(m_progress);
+    m_layout->addWidget(etchedLine(this));
+    m_layout->addLayout(stateRow);
+    m_layout->addWidget(etchedLine(this));
+}
+
+bool ToolWindow::initialize()
+{
+    const ProfileSettings profile;
+    const std::string path = profile.path();
+    m_languageFolder = path.empty() ? m_setup.programFolder : std::filesystem::path(path);
+    m_languageFile = profile.language();
+    if (!applyTexts()) {
+        m_finished = true;
+        done(0);
+        return false;
+    }
+    // A fixed-size window, as large as its contents with the menu bar.
+    setMinimumWidth(330);
+    adjustSize();
+    setFixedSize(size());
+    m_worker.startWorker();
+    return true;
+}
+
+void ToolWindow::buildMenuBar()
+{
+    m_menu.detach();
+    if (m_menuBar) {
+        // The bar may be the one whose item is being handled right now.
+        m_menuBar->hide();
+        m_menuBar->deleteLater();
+    }
+    auto* bar = new QMenuBar(this);
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    addCommand(file, "&Get\tCtrl+G", tool_command::kGet);
+    addCommand(file, "&Put\tCtrl+P", tool_command::kPut);
+    file->addSeparator();
+    addCommand(file, "E&xit\tAlt+X", tool_command::kExit);
+    QMenu* settingsMenu = bar->addMenu(QStringLiteral("&Settings"));
+    QMenu* language = settingsMenu->addMenu(QStringLiteral("Language"));
+    addCommand(language, "English", tool_command::kLanguageFirst);
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    addCommand(help, "&Help", tool_command::kHelp);
+    help->addSeparator();
+    addCommand(help, "&About...", tool_command::kAbout);
+
+    connect(bar, &QMenuBar::triggered, this, [this](QAction* action) {
+        if (action->data().isValid()) {
+            runCommand(action->data().toUInt());
+        }
+    });
+    m_menuBar = bar;
+    m_layout->setMenuBar(bar);
+    m_menu.attach(bar);
+}
+
+bool ToolWindow::buildLanguagePopup()
+{
+    m_languageMenu = nullptr;
+    const auto location = m_menu.findByText(QStringLiteral("Language"));
+    if (!location) {
+        return false;
+    }
+    QMenu* popup = location->menu->actions().at(location->position)->menu();
+    if (popup == nullptr) {
+        return false;
+    }
+    if (!popup->actions().isEmpty()) {
+        QAction* placeholder = popup->actions().constFirst();
+        popup->removeAction(placeholder);
+        delete placeholder;
+    }
+
+    const QString errorCaption = QStringLiteral("Error");
+    if (m_language.enumerateLanguages(m_languageFolder) == 0) {
+        m_prompts.message(this, ModalPrompts::Icon::Error, errorCaption,
+                          QStringLiteral("Sorry, I can't find language file"));
+        return false;
+    }
+    if (!m_language.loadLanguage(m_languageFolder, m_languageFile)) {
+        const std::string first = m_language.languageFile(0).value_or(std::string());
+        if (!m_language.loadLanguage(m_languageFolder, first)) {
+            m_prompts.message(this, ModalPrompts::Icon::Error, errorCaption,
+                              QStringLiteral("Sorry, I can't find language file."));
+            return false;
+        }
+        m_languageFile = first;
+    }
+
+    auto* group = new QActionGroup(popup);
+    group->setExclusive(true);
+    bool marked = false;
+    const QString current = QFile::decodeName(QByteArray::fromStdString(m_languageFile));
+    for (std::size_t i = 0; i < m_language.languageCount(); ++i) {
+        const QString name =
+            QString::fromStdString(textToUtf8(m_language.languageName(i).value_or(std::string())));
+        const QString file =
+            QFile::decodeName(QByteArray::fromStdString(m_language.languageFile(i).value_or("")));
+        QAction* item = popup->addAction(name);
+        item->setData(tool_command::kLanguageFirst + static_cast<quint32>(i));
+        item->setCheckable(true);
+        group->addAction(item);
+        // The first of several names that differ only in case takes the mark.
+        if (!marked && file.compare(current, Qt::CaseInsensitive) == 0) {
+            item->setChecked(true);
+            marked = true;
+        }
+    }
+    m_languageMenu = popup;
+    m_menu.refresh();
+    return true;
+}
+
+void ToolWindow::setMenuTexts()
+{
+    m_menu.setItemText(0, text(kMenuFileText), true);
+    m_menu.setItemText(1, text(kMenuSettingsText), true);
+    m_menu.setItemText(2, text(kMenuHelpText), true);
+    const QString tab = QStringLiteral("\t");
+    m_menu.setItemText(tool_command::kGet, text(text::kGetCommand) + tab + "Ctrl+G", false);
+    m_menu.setItemText(tool_command::kPut, text(text::kPutCommand) + tab + "Ctrl+P", false);
+    m_menu.setItemText(tool_command::kExit, text(kExitText) + tab + "Alt+X", false);
+    if (auto settingsMenu = m_menu.subMenu(1)) {
+        settingsMenu->setItemText(0, text(kLanguageText) + tab, true);
+    }
+    m_menu.setItemText(tool_command::kHelp, text(kMenuHelpText) + tab, false);
+    m_menu.setItemText(tool_command::kAbout, text(kAboutText) + tab, false);
+}
+
+bool ToolWindow::applyTexts()
+{
+    buildMenuBar();
+    if (!buildLanguagePopup()) {
+        return false;
+    }
+    setMenuTexts();
+    m_menuBar->update();
+    m_dataFromLabel->setText(text(text::kDataFromLabel));
+    m_dataToLabel->setText(text(text::kDataToLabel));
+    m_stateLabel->setText(text(text::kStateLabel));
+    setWindowTitle(QStringLiteral("Velmora"));
+    return true;
+}
+
+void ToolWindow::switchLanguage(int index)
+{
+    const std::optional<std::string> file = m_language.languageFile(static_cast<std::size_t>(index));
+    if (!file) {
+        return;
+    }
+    if (m_languageMenu && index < m_languageMenu->actions().size()) {
+        m_languageMenu->actions().at(index)->setChecked(true);
+    }
+    m_languageFile = *file;
+    m_language.loadLanguage(m_languageFolder, m_languageFile);
+    storeLanguage();
+    if (!applyTexts()) {
+        stopSequence();
+    }
+}
+
+bool ToolWindow::chooseLog(TransferKind kind)
+{
+    // Once the tool is closing, no new job is taken: the worker may be gone already.
+    if (m_worker.stopRequested()) {
+        return false;
+    }
+    const QString chosen = m_prompts.openFile(this, text(text::kChooseLogTitle), m_lastLogFolder,
+                                              QStringLiteral("Tessaly log files (*.log)"),
+                                              QStringLiteral("log"));
+    if (chosen.isEmpty()) {
+        return false;
+    }
+    const QFileInfo log(chosen);
+    m_lastLogFolder = log.absolutePath();
+    queueJob({QFile::encodeName(log.fileName()).toStdString(),
+              QFile::encodeName(log.absolutePath()).toStdString(), kind});
+    return true;
+}
+
+void ToolWindow::queueJob(TransferJob job)
+{
+    m_queue.append(std::move(job));
+}
+
+void ToolWindow::stopSequence()
+{
+    const bool started = m_worker.requestStop([this] {
+        // On the waiter thread: the window ends its run on its own thread.
+        postToGui(this, [this] { finish(); });
+    });
+    if (started) {
+        ++m_waitersStarted;
+    }
+}
+
+void ToolWindow::finish()
+{
+    m_finished = true;
+    done(1);
+    emit stopped();
+}
+
+void ToolWindow::openHelp()
+{
+    m_prompts.openHelp(helpPage(pathText(m_languageFolder), kToolHelpContext));
+}
+
+void ToolWindow::showAbout()
+{
+    AboutBox about(text(kAboutText), this);
+    about.exec();
+}
+
+void ToolWindow::runCommand(quint32 id)
+{
+    switch (id) {
+        case tool_command::kGet: chooseLog(TransferKind::Get); return;
+        case tool_command::kPut: chooseLog(TransferKind::Put); return;
+        case tool_command::kExit: stopSequence(); return;
+        case tool_command::kHelp: openHelp(); return;
+        case tool_command::kAbout: showAbout(); return;
+        default: break;
+    }
+    if (id >= tool_command::kLanguageFirst && id <= tool_command::kLanguageLast) {
+        switchLanguage(static_cast<int>(id - tool_command::kLanguageFirst));
+    }
+}
+
+void ToolWindow::showDataFrom(const QString& name)
+{
+    m_dataFrom->setText(name);
+}
+
+void ToolWindow::showDataTo(const QString& name)
+{
+    m_dataTo->setText(name);
+}
+
+void ToolWindow::showState(int textId)
+{
+    m_state->setText(text(textId));
+}
+
+void ToolWindow::showProgress(int percent)
+{
+    m_progress->setValue(percent);
+}
+
+void ToolWindow::showJobMessage(ModalPrompts::Icon icon, const JobMessage& message)
+{
+    const std::string composed = composeMessage(
+        message, [this](int id) { return m_language.text(static_cast<std::uint32_t>(id)); });
+    m_prompts.message(this, icon, text(text::kCaption), QString::fromStdString(textToUtf8(composed)));
+}
+
+std::optional<std::string> ToolWindow::locateDataFile(int titleText, const std::string& folder)
+{
+    const QString chosen =
+        m_prompts.openFile(this, text(titleText), QFile::decodeName(QByteArray::fromStdString(folder)),
+                           QStringLiteral("All Files (*)"), QString());
+    if (chosen.isEmpty()) {
+        return std::nullopt;
+    }
+    return QFile::encodeName(chosen).toStdString();
+}
+
+QString ToolWindow::text(int id) const
+{
+    return uiText(m_language, static_cast<std::uint32_t>(id));
+}
+
+void ToolWindow::storeLanguage() const
+{
+    if (m_languageFile.empty()) {
+        return;
+    }
+    ProfileSettings().setLanguage(m_languageFile);
+}
+
+void ToolWindow::closeEvent(QCloseEvent* event)
+{
+    if (m_finished) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    stopSequence();
+}
+
+void ToolWindow::reject()
+{
+    if (m_finished) {
+        QDialog::reject();
+        return;
+    }
+    stopSequence();
+}
+
+}  // namespace tessaly

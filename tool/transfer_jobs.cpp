@@ -1,0 +1,273 @@
+#include "tool/transfer_jobs.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "tool/tool_texts.h"
+
+namespace tessaly {
+namespace {
+
+// What differs between Get and Put.
+struct KindTraits
+{
+    bool isGet;
+    Access dataAccess;  // Get reads the data file, Put writes into it
+    int missingNotice;  // after the data file's name: not found, locate it
+    int locateTitle;
+    int runningState;
+};
+
+constexpr KindTraits kGet{true, Access::Read, text::kMissingForGet, text::kLocateForGet,
+                          text::kGetRunning};
+constexpr KindTraits kPut{false, Access::Write, text::kMissingForPut, text::kLocateForPut,
+                          text::kPutRunning};
+
+std::string joinPath(const std::string& folder, const std::string& name)
+{
+    if (folder.empty()) return name;
+    if (folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+// A full path as its folder and its file name.
+struct SplitPath
+{
+    std::string folder;
+    std::string name;
+};
+
+SplitPath splitPath(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {std::string(1, '.'), path};
+    return {slash == 0 ? std::string(1, '/') : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::optional<std::string> readNameBytes(CopyLog& log, std::size_t capacity)
+{
+    PlainFile* file = log.file();
+    if (!file || file->seek(CopyLog::kHeaderSize, Whence::Begin) < 0) return std::nullopt;
+    std::uint8_t lengthBytes[2];
+    if (file->read(lengthBytes, 2) != 2) return std::nullopt;
+    const std::size_t length = lengthBytes[0] | (lengthBytes[1] << 8);
+    if (length == 0 || length >= capacity) return std::nullopt;
+    std::string name(length, '\0');
+    if (file->read(name.data(), length) != length) return std::nullopt;
+    return name;
+}
+
+bool writeAll(PlainFile& out, const std::uint8_t* data, std::size_t n)
+{
+    while (n > 0) {
+        const std::size_t written = out.write(data, n);
+        if (written == 0) return false;
+        data += written;
+        n -= written;
+    }
+    return true;
+}
+
+// Closes what a job opened, in the order input, output, log, however it ends.
+class JobFilesCloser
+{
+public:
+    explicit JobFilesCloser(TransferFiles& files) : m_files(files) {}
+    ~JobFilesCloser()
+    {
+        m_files.inputFile.close();
+        m_files.outputFile.close();
+        m_files.logFile.close();
+        m_files.log.unbind();
+    }
+    JobFilesCloser(const JobFilesCloser&) = delete;
+    JobFilesCloser& operator=(const JobFilesCloser&) = delete;
+
+private:
+    TransferFiles& m_files;
+};
+
+// Moves one region through buffer. The data file is positioned at the region's
+// offset; the transfer file is read or written where the previous region ended.
+// Get pads with zeros where the data file ends inside a region, so that the
+// transfer file keeps every later region in place; Put writes only what the
+// transfer file held and reports the rest as unread.
+TransferOutcome moveRegion(const KindTraits& kind, TransferFiles& files, const BadRegion& region,
+                           std::vector<std::uint8_t>& buffer)
+{
+    PlainFile& in = files.inputFile;
+    PlainFile& out = files.outputFile;
+    PlainFile& data = kind.isGet ? in : out;
+    if (data.seek(region.offset, Whence::Begin) < 0) {
+        return kind.isGet ? TransferOutcome::ReadFailed : TransferOutcome::WriteFailed;
+    }
+    std::uint64_t remaining = region.length;
+    bool readAny = false;
+    while (remaining > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(remaining, buffer.size()));
+        const std::size_t got = in.read(buffer.data(), want);
+        if (got == 0) {
+            if (!kind.isGet || !readAny || in.lastError() != 0) return TransferOutcome::ReadFailed;
+            std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+            while (remaining > 0) {
+                const std::size_t n =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(remaining, buffer.size()));
+                if (!writeAll(out, buffer.data(), n)) return TransferOutcome::WriteFailed;
+                remaining -= n;
+            }
+            return TransferOutcome::Done;
+        }
+        readAny = true;
+        if (!writeAll(out, buffer.data(), got)) return TransferOutcome::WriteFailed;
+        remaining -= got;
+    }
+    return TransferOutcome::Done;
+}
+
+// Opens the data file the log names, letting the user locate it when that fails.
+// On success dataName and folder name the file that was opened.
+TransferOutcome openDataFile(const KindTraits& kind, PlainFile& data, JobUi& ui,
+                             std::string& dataName, std::string& folder)
+{
+    if (data.openExisting(joinPath(folder, dataName), kind.dataAccess)) {
+        return TransferOutcome::Done;
+    }
+    ui.showNotice({text::kFileWord, dataName, kind.missingNotice});
+    const std::optional<std::string> chosen = ui.locateFile(kind.locateTitle, folder);
+    if (!chosen) return TransferOutcome::Cancelled;
+    SplitPath located = splitPath(*chosen);
+    folder = std::move(located.folder);
+    dataName = std::move(located.name);
+    if (!data.openExisting(joinPath(folder, dataName), kind.dataAccess)) {
+        ui.showError({text::kFileWord, dataName, text::kCannotOpen});
+        return TransferOutcome::Failed;
+    }
+    return TransferOutcome::Done;
+}
+
+// Get empties the transfer file; that must never hit the log being read or the
+// data file (through a link, or a log whose name makes them one file).
+bool isJobFile(FileSystem& fs, const std::string& path, const TransferFiles& files)
+{
+    const std::optional<FileIdentity> target = fs.identity(path);
+    if (!target) return false;
+    for (const PlainFile* open : {&files.logFile, &files.inputFile}) {
+        if (open->file() && open->file()->identity() == target) return true;
+    }
+    return false;
+}
+
+TransferOutcome openTransferFile(const KindTraits& kind, TransferFiles& files, JobUi& ui,
+                                 const std::string& path, const std::string& name)
+{
+    if (kind.isGet) {
+        if (isJobFile(files.outputFile.fileSystem(), path, files) ||
+            !files.outputFile.create(path, Disposition::CreateAlways, Access::Write)) {
+            ui.showError({text::kCannotCreateHead, name, text::kCannotCreateTail});
+            return TransferOutcome::Failed;
+        }
+    } else if (!files.inputFile.openExisting(path, Access::Read)) {
+        ui.showError({text::kFileWord, name, text::kCannotOpen});
+        return TransferOutcome::Failed;
+    }
+    return TransferOutcome::Done;
+}
+
+int stateText(TransferOutcome outcome)
+{
+    switch (outcome) {
+        case TransferOutcome::ReadFailed:
+            return text::kReadFailed;
+        case TransferOutcome::WriteFailed:
+            return text::kWriteFailed;
+        default:
+            return text::kDone;
+    }
+}
+
+TransferOutcome runJob(const KindTraits& kind, const TransferJob& job, TransferFiles& files,
+                       JobUi& ui)
+{
+    std::string folder = job.logFolder;
+    if (job.logFileName.size() < 5) return TransferOutcome::Ignored;
+    JobFilesCloser closer(files);
+    if (!files.logFile.openExisting(joinPath(folder, job.logFileName), Access::Read)) {
+        ui.showError({text::kFileWord, job.logFileName, text::kCannotOpen});
+        return TransferOutcome::Failed;
+    }
+    files.log.bind(&files.logFile);
+    // Only a plain name may come from a log: one that climbs out of the folder,
+    // or that a NUL would cut short, is no file of this copy.
+    std::optional<std::string> name = readNameBytes(files.log, kDataFileNameCapacity);
+    if (!name || !isPlainFileName(*name)) {
+        ui.showError(JobMessage{text::kNoFileName, {}, -1});
+        return TransferOutcome::Failed;
+    }
+    std::string dataName = *name;
+    PlainFile& data = kind.isGet ? files.inputFile : files.outputFile;
+    const TransferOutcome opened = openDataFile(kind, data, ui, dataName, folder);
+    if (opened != TransferOutcome::Done) return opened;
+    kind.isGet ? ui.setDataFrom(dataName) : ui.setDataTo(dataName);
+
+    const std::string transferName = dataName + ".mrd";
+    const TransferOutcome transfer =
+        openTransferFile(kind, files, ui, joinPath(folder, transferName), transferName);
+    if (transfer != TransferOutcome::Done) return transfer;
+    kind.isGet ? ui.setDataTo(transferName) : ui.setDataFrom(transferName);
+
+    std::vector<BadRegion> regions;
+    files.log.readRegions(regions);
+    std::vector<std::uint8_t> buffer(kTransferBufferSize);
+    ui.setState(kind.runningState);
+    // The last record is the end record and is never moved, whatever it holds.
+    const std::int64_t count = static_cast<std::int64_t>(regions.size()) - 1;
+    TransferOutcome outcome = TransferOutcome::Done;
+    for (std::int64_t i = 0; i < count; ++i) {
+        outcome = moveRegion(kind, files, regions[static_cast<std::size_t>(i)], buffer);
+        if (outcome != TransferOutcome::Done) break;
+        ui.setProgress(static_cast<int>((i + 1) * 100 / count));
+    }
+    buffer = {};
+    ui.setState(stateText(outcome));
+    return outcome;
+}
+
+}  // namespace
+
+bool readDataFileName(CopyLog& log, char* buffer, std::size_t capacity)
+{
+    if (!buffer || capacity == 0) return false;
+    const std::optional<std::string> name = readNameBytes(log, capacity);
+    if (!name) return false;
+    std::memcpy(buffer, name->data(), name->size());
+    buffer[name->size()] = '\0';
+    return true;
+}
+
+bool isPlainFileName(const std::string& name)
+{
+    if (name.empty() || name == "." || name == "..") return false;
+    return name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+TransferOutcome runGet(const TransferJob& job, TransferFiles& files, JobUi& ui)
+{
+    return runJob(kGet, job, files, ui);
+}
+
+TransferOutcome runPut(const TransferJob& job, TransferFiles& files, JobUi& ui)
+{
+    return runJob(kPut, job, files, ui);
+}
+
+TransferOutcome runTransferJob(const TransferJob& job, TransferFiles& files, JobUi& ui)
+{
+    return job.kind == TransferKind::Put ? runPut(job, files, ui) : runGet(job, files, ui);
+}
+
+}  // namespace tessaly

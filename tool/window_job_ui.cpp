@@ -1,0 +1,58 @@
+#include "tool/window_job_ui.h"
+
+#include <QFile>
+
+#include "tool/tool_window.h"
+#include "ui/gui_thread.h"
+
+namespace tessaly {
+
+namespace {
+
+QString fileNameText(const std::string& name)
+{
+    return QFile::decodeName(QByteArray::fromStdString(name));
+}
+
+}  // namespace
+
+void WindowJobUi::setDataFrom(const std::string& name)
+{
+    postToGui(&m_window, [window = &m_window, text = fileNameText(name)] {
+        window->showDataFrom(text);
+    });
+}
+
+void WindowJobUi::setDataTo(const std::string& name)
+{
+    postToGui(&m_window, [window = &m_window, text = fileNameText(name)] {
+        window->showDataTo(text);
+    });
+}
+
+void WindowJobUi::setState(int textId)
+{
+    postToGui(&m_window, [window = &m_window, textId] { window->showState(textId); });
+}
+
+void WindowJobUi::setProgress(int percent)
+{
+    postToGui(&m_window, [window = &m_window, percent] { window->showProgress(percent); });
+}
+
+void WindowJobUi::showError(const JobMessage& message)
+{
+    callOnGui(&m_window, [&] { m_window.showJobMessage(ModalPrompts::Icon::Error, message); });
+}
+
+void WindowJobUi::showNotice(const JobMessage& message)
+{
+    callOnGui(&m_window, [&] { m_window.showJobMessage(ModalPrompts::Icon::Notice, message); });
+}
+
+std::optional<std::string> WindowJobUi::locateFile(int titleText, const std::string& folder)
+{
+    return callOnGui(&m_window, [&] { return m_window.locateDataFile(titleText, folder); });
+}
+
+}  // namespace tessaly
