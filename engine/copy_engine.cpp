@@ -173,6 +173,10 @@ struct CopyEngine::Impl
     std::string logPath;
     bool destinationExisted = false;
     bool skipping = false;
+    // Regions of a log whose run never ended (no end record). The log cannot be
+    // continued, but its regions still describe fills in the destination, so a
+    // copy that goes on without it writes them into its new log.
+    std::vector<BadRegion> unfinishedRegions;
     SourceReader mainSource;
     std::vector<std::unique_ptr<SourceReader>> reserved;
     std::vector<SourceReader*> sources;  // the main source first
@@ -330,6 +334,14 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
             return true;
         }
     }
+    unfinishedRegions.clear();
+    if (end < 0 && log.readHeader() >= 0) {
+        std::vector<BadRegion> found;
+        if (log.readRegions(found) >= 0) {
+            std::erase_if(found, [](const BadRegion& r) { return r.length == 0; });
+            unfinishedRegions = std::move(found);
+        }
+    }
     log.unbind();
     destinationBase.store(0);
     return false;
@@ -342,6 +354,13 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
         return false;
     }
     const std::int64_t end = std::max<std::int64_t>(destination.seek(0, Whence::End), 0);
+    if (!unfinishedRegions.empty()) {
+        std::int64_t sum = 0;
+        for (const BadRegion& r : unfinishedRegions) sum += r.length;
+        std::lock_guard lock(regionsMutex);
+        regions = unfinishedRegions;
+        filledBytes.store(static_cast<std::int32_t>(sum));
+    }
     if (chosen == ExistingPolicy::Resume) mainSource.seek(end, Whence::Begin);
     if (chosen == ExistingPolicy::Append) destinationBase.store(static_cast<std::uint32_t>(end));
     progress.store(fraction(static_cast<std::uint64_t>(end),
@@ -381,7 +400,9 @@ bool CopyEngine::Impl::createNewLog()
     log.bind(&logFile);
     // A header that cannot be written makes the log unusable for the next run,
     // which then asks before going on without it.
-    log.writeHeader(fileName, fillType.load());
+    if (log.writeHeader(fileName, fillType.load())) {
+        for (const BadRegion& r : unfinishedRegions) log.appendRecord(r.offset, r.length);
+    }
     return true;
 }
 
@@ -844,6 +865,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
         std::lock_guard lock(m->regionsMutex);
         m->regions.clear();
     }
+    m->unfinishedRegions.clear();
     {
         std::lock_guard lock(m->pathMutex);
         m->destinationPath.clear();

@@ -390,6 +390,14 @@ TEST_F(InterruptedCopyTest, AKilledCopyIsContinuedOnlyWithConsentAndKeepsItsByte
         difference(after, expectedCopy(image, {60, 61, 700, 1200, 1201, 1202, 1203, 1900},
                                        [](std::size_t) { return std::string(kSector, '\0'); })),
         "");
+    // The fills of the killed run stay listed beside those of the second run, so the
+    // companion tool can still complete every one of them.
+    std::vector<LogRecord> expected;
+    for (std::uint32_t sector : {60, 61, 700, 1200, 1201, 1202, 1203, 1900}) {
+        expected.push_back({static_cast<std::uint32_t>(sector * kSector), kSector});
+    }
+    expected.push_back({static_cast<std::uint32_t>(image.size()), 0});
+    EXPECT_EQ(logRecords(out + "/big.bin.log", "big.bin"), expected);
 }
 
 TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
