@@ -252,7 +252,8 @@ are included. A summary line follows.
 Interrupt (Ctrl-C) or SIGTERM stops the current file; its log keeps the place
 reached, so the same command continues it (under --existing=resume). A copy cut
 off without its log's end record (the program was killed) is continued only
-with --yes or after a confirmation.
+with --yes or after a confirmation, from the end of the copy; the fills that
+its log lists stay listed in the new log.
 
 Exit status:
   0   every file complete, nothing filled
