@@ -3,8 +3,9 @@
 # Mounts tessaly-medium over a few damaged files, copies them with tessaly-cli copy
 # into a temporary folder, and shows per file what was read, what was filled and
 # the regions of its copy log. Then the medium is pulled out in the middle of a
-# copy and put back, and the same command continues the copy. Everything is
-# unmounted and removed at the end.
+# copy and put back, and the same command continues the copy. Last, a backup of
+# one damaged file turns up: get and put move the missing regions out of it into
+# the damaged copy. Everything is unmounted and removed at the end.
 #
 #   scripts/demo.sh [BUILD_DIR]
 #
@@ -176,3 +177,27 @@ image "$source_dir/disk/archive.zip" 512K --seed 5 --map 'bad 100'
 mount_medium
 run_copy --yes "$mnt/disk" "$out"
 show_salvage
+
+echo
+echo "=== 3. A backup of photo.jpg turns up: get and put complete the damaged copy"
+backup=$work/backup
+image "$backup/photo.jpg" 300K --seed 2
+damaged=$out/floppy/photo.jpg
+printf '  the copy differs from the backup in %s bytes\n' "$(cmp -l "$backup/photo.jpg" "$damaged" | wc -l)"
+transfer() {
+    echo "tessaly-cli $*" | sed "s|$work/||g"
+    local status=0
+    "$bin/tessaly-cli" "$@" || status=$?
+    echo "(exit status $status)"
+}
+cp "$damaged.log" "$backup/"
+transfer get "$backup/photo.jpg.log"
+printf '  the transfer file holds %s bytes\n' "$(stat -c %s "$backup/photo.jpg.mrd")"
+cp "$backup/photo.jpg.mrd" "$out/floppy/"
+transfer put "$damaged.log"
+if cmp -s "$backup/photo.jpg" "$damaged"; then
+    echo "  the copy is now identical to the backup"
+else
+    echo "  the copy still differs from the backup in $(cmp -l "$backup/photo.jpg" "$damaged" | wc -l) bytes"
+    exit 1
+fi
