@@ -9,6 +9,7 @@
 
 #include "platform/locked_buffer.h"
 #include "platform/posix_file_system.h"
+#include "tests/support/test_folder.h"
 
 namespace tessaly {
 namespace {
@@ -20,11 +21,7 @@ class PosixFileSystemTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() /
-                ("tessaly-platform-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
+        m_dir = testing::freshTestFolder("tessaly-platform");
     }
     void TearDown() override { fs::remove_all(m_dir); }
 

@@ -11,6 +11,7 @@
 
 #include "engine/copy_engine.h"
 #include "settings/window_settings.h"
+#include "tests/support/test_folder.h"
 
 namespace tessaly {
 namespace {
@@ -23,11 +24,7 @@ class ProfileSettingsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() /
-                ("tessaly-profile-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
+        m_dir = testing::freshTestFolder("tessaly-profile");
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString(m_dir.string()));
         m_profile = std::make_unique<ProfileSettings>();

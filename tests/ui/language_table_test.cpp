@@ -1,4 +1,5 @@
 #include "ui/language_table.h"
+#include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -22,11 +23,7 @@ class LanguageTableTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() /
-                ("tessaly-lang-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
+        m_dir = testing::freshTestFolder("tessaly-lang");
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
