@@ -283,9 +283,11 @@ void ProfileSettings::setShowDetails(std::int32_t v)
     writeInt(kShowDetails, v);
 }
 
+// 0 none, 1 Add folder, 2 Add files; any other value would leave the start without the
+// action the Miscellaneous dialog shows for it.
 std::int32_t ProfileSettings::quickStart() const
 {
-    return readInt(kQuickStart, 2, kIntMin, kIntMax);
+    return readInt(kQuickStart, 2, 0, 2);
 }
 void ProfileSettings::setQuickStart(std::int32_t v)
 {

@@ -67,7 +67,7 @@ public:
     void setOutFolder(const std::string& value);
     std::int32_t showDetails() const;  // "ShowDetails", default 0
     void setShowDetails(std::int32_t value);
-    std::int32_t quickStart() const;  // "QuickStart", default 2 (Add files)
+    std::int32_t quickStart() const;  // "QuickStart", default 2 (Add files), 0 to 2
     void setQuickStart(std::int32_t value);
 
     // Writes what the setters stored to disk; false when that failed.

@@ -213,6 +213,8 @@ TEST_F(ProfileSettingsTest, DamagedValuesLoadAsDefaults)
     store.setValue("SectorRereadsCount", -5);
     store.setValue("CreateLog", "yes please");
     store.setValue("Time", QByteArray("\x00\x00\x00", 3));
+    store.setValue("QuickStart", 3);
+    EXPECT_EQ(m_profile->quickStart(), 2);
     EXPECT_EQ(m_profile->nrrType(), 0);
     EXPECT_EQ(m_profile->efpType(), 2);
     EXPECT_EQ(m_profile->rpType(), 1);
@@ -248,6 +250,8 @@ TEST_F(ProfileSettingsTest, DamagedValuesLoadAsDefaults)
     store.setValue("EFPType", 3);
     store.setValue("RPType", 0);
     store.setValue("SectorRereadsCount", 3);
+    store.setValue("QuickStart", 0);
+    EXPECT_EQ(m_profile->quickStart(), 0);
     EXPECT_EQ(m_profile->nrrType(), 4);
     EXPECT_EQ(m_profile->efpType(), 3);
     EXPECT_EQ(m_profile->rpType(), 0);
