@@ -52,8 +52,8 @@ const char* CliTexts::builtIn(std::uint32_t id)
         case kTextWriteFailed:
             return "Writing failed.";
         case kTextDestinationExists:
-            return "The destination file already exists. Continue with it as the settings say "
-                   "(replace, append or resume)?";
+            return "The destination file already exists. Continue with it as the settings for "
+                   "existing files say?";
         case kTextSourceTooLarge:
             return "The file is 4 GB or larger and cannot be copied.";
         case kTextFreeSpaceUnknown:
