@@ -46,3 +46,15 @@ std::filesystem::path programFolder()
 }
 
 }  // namespace tessaly
+
+namespace tessaly {
+
+std::filesystem::path chooseProgramFolder(const std::string& storedPath,
+                                          const std::filesystem::path& programFolder)
+{
+    if (storedPath.empty()) return programFolder;
+    if (holdsLanguageFiles(storedPath) || !holdsLanguageFiles(programFolder)) return storedPath;
+    return programFolder;
+}
+
+}  // namespace tessaly

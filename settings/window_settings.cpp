@@ -22,19 +22,21 @@ std::string withoutSeparator(std::string folder)
     return folder;
 }
 
-// The program folder the window keeps: the stored "Path" as it stands, or, when there
-// is none, the folder of the language files, which the profile then remembers.
+// The program folder the window keeps: the stored "Path" as it stands while it holds
+// language files; otherwise the folder of this program's language files, which the
+// profile then remembers.
 std::string resolveProgramFolder(ProfileSettings& profile,
                                  const std::filesystem::path& defaultProgramFolder)
 {
     const std::string stored = profile.path();
-    if (!stored.empty()) return stored;
     std::filesystem::path folder =
         defaultProgramFolder.empty() ? programFolder() : defaultProgramFolder;
     if (folder.empty()) {
         std::error_code ec;
         folder = std::filesystem::current_path(ec);
     }
+    folder = chooseProgramFolder(stored, folder);
+    if (!stored.empty() && folder == stored) return stored;
     const std::string bare = withoutSeparator(folder.string());
     profile.setPath(bare);
     return withSeparator(bare);

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "platform/clock.h"
+#include "platform/program_folder.h"
 #include "settings/profile_settings.h"
 #include "tool/about_box.h"
 #include "tool/tool_texts.h"
@@ -173,7 +174,7 @@ bool ToolWindow::initialize()
 {
     const ProfileSettings profile;
     const std::string path = profile.path();
-    m_languageFolder = path.empty() ? m_setup.programFolder : std::filesystem::path(path);
+    m_languageFolder = chooseProgramFolder(path, m_setup.programFolder);
     m_languageFile = profile.language();
     if (!applyTexts()) {
         m_finished = true;

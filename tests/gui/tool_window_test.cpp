@@ -172,6 +172,19 @@ private slots:
         QCOMPARE(profile().value(QStringLiteral("Path")).toString(), q(languages.path()));
     }
 
+    void aStalePathGivesWayToTheProgramFolder()
+    {
+        profile().setValue(QStringLiteral("Path"), QStringLiteral("/nonexistent/old-build"));
+        Tool tool(m_shipped);
+        QVERIFY(tool.window->initialize());
+        QCOMPARE(tool.window->currentLanguageFile(), std::string("english.lng"));
+        QVERIFY(tool.stopAndWait());
+        tool.window.reset();
+        // The tool only reads "Path"; the copier is the one that stores it.
+        QCOMPARE(profile().value(QStringLiteral("Path")).toString(),
+                 QStringLiteral("/nonexistent/old-build"));
+    }
+
     void languageSwitchRetextsMenusAndLabelsOnly()
     {
         Tool tool(m_shipped);

@@ -32,6 +32,26 @@ TEST(ProgramFolder, ExecutableFolderOnlyWhenItHoldsLanguageFiles)
     fs::remove_all(root);
 }
 
+TEST(ProgramFolder, AStoredPathWithoutLanguageFilesGivesWayToTheProgramFolder)
+{
+    const fs::path root = fs::temp_directory_path() / ("tessaly-pf2-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "old");
+    fs::create_directories(root / "program");
+    std::ofstream(root / "program" / "english.lng") << "English\n";
+
+    // The folder of an earlier build, since emptied: the program's own files win.
+    EXPECT_EQ(chooseProgramFolder((root / "old").string(), root / "program"), root / "program");
+    EXPECT_EQ(chooseProgramFolder((root / "gone").string(), root / "program"), root / "program");
+    EXPECT_EQ(chooseProgramFolder("", root / "program"), root / "program");
+    // A stored folder that holds language files is kept, even beside a program folder.
+    std::ofstream(root / "old" / "deutsch.lng") << "Deutsch\n";
+    EXPECT_EQ(chooseProgramFolder((root / "old").string(), root / "program"), root / "old");
+    // With nothing better to offer, the stored folder stands, so its failure is reported.
+    EXPECT_EQ(chooseProgramFolder((root / "gone").string(), root / "none"), root / "gone");
+    fs::remove_all(root);
+}
+
 TEST(ProgramFolder, BuildTreeFindsTheDataFolder)
 {
     const char* data = std::getenv("TESSALY_DATA_DIR");

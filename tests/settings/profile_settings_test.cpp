@@ -138,6 +138,16 @@ TEST_F(ProfileSettingsTest, StoredPathIsKeptAsItStands)
     EXPECT_EQ(m_profile->path(), "/srv/tessaly");
 }
 
+TEST_F(ProfileSettingsTest, StalePathGivesWayToTheProgramFolderAndIsReplaced)
+{
+    m_profile->setPath((m_dir / "removed-build").string());
+    loadSettings(*m_profile, m_window, m_engine);
+    const char* data = std::getenv("TESSALY_DATA_DIR");
+    ASSERT_NE(data, nullptr);
+    EXPECT_TRUE(fs::equivalent(m_profile->path(), data));
+    EXPECT_EQ(m_window.programFolder, m_profile->path() + "/");
+}
+
 TEST_F(ProfileSettingsTest, EmptyPathFallsBackToTheProgramFolder)
 {
     m_profile->setPath("");
