@@ -507,7 +507,10 @@ void CopyEngine::Impl::runWorker()
         progress.store(fraction(at, size));
         if (size - at < loop.chunk) loop.chunk = (size - at + sector - 1) / sector * sector;
         SourceReader& source = *sources[loop.current];
-        const std::uint32_t n = source.read(loop.chunkBuffer.data(), loop.chunk);
+        std::uint32_t n = source.read(loop.chunkBuffer.data(), loop.chunk);
+        // The last read asks for whole sectors; a source that grew since it was
+        // opened gives more than its size then, and only the size taken is copied.
+        n = std::min(n, size - at);
         if (n > 0) {
             if (!afterGoodRead(loop, n)) break;
             continue;

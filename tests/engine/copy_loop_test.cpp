@@ -43,6 +43,33 @@ TEST_F(CopyLoopTest, CleanCopyIsExactReadsAlignedAndLeavesNoLog)
     EXPECT_EQ(medium.contents("/out/a.bin.log"), logBytes("a.bin", 0, {{100000, 0}}));
 }
 
+// The size is taken when the source is opened; what is added to the file during
+// the copy is not copied, and the position never passes the size.
+TEST_F(CopyLoopTest, SourceThatGrowsDuringTheCopyGivesItsSizeAtTheStart)
+{
+    const Bytes source = pattern(20000);  // chunk 1536, the last read asks for 512
+    medium.addFile("/src/g", source);
+    std::unique_ptr<File> writer = medium.open("/src/g", Disposition::OpenExisting,
+                                               Access::Write, nullptr);
+    ASSERT_TRUE(writer);
+    writer->seek(0, Whence::End);
+    ticks.hook = [this, &writer] {
+        if (engine->busy() && engine->position() > 0 && writer) {
+            const Bytes more(4096, 0xEE);
+            writer->write(more.data(), more.size());
+            writer.reset();
+        }
+    };
+    engine->setDeleteLogIfNoErrors(false);
+    ASSERT_TRUE(copy("/src/g"));
+    ticks.hook = nullptr;
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->position(), 20000u);
+    EXPECT_FLOAT_EQ(engine->progress(), 1.0f);
+    EXPECT_EQ(medium.contents("/out/g"), source);
+    EXPECT_EQ(medium.contents("/out/g.log"), logBytes("g", 0, {{20000, 0}}));
+}
+
 TEST_F(CopyLoopTest, EmptySourceEndsAtOnceWithAnEndRecord)
 {
     medium.addFile("/src/empty", Bytes{});
