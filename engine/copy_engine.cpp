@@ -527,8 +527,14 @@ void CopyEngine::Impl::runWorker()
 
 bool CopyEngine::Impl::writeAll(const void* data, std::uint32_t n)
 {
-    // A short write would shift every later byte of the copy, so it fails too.
-    return destination.write(data, n) == n;
+    // A short write would shift every later byte of the copy, so it fails too. What
+    // it wrote is cut off again: the destination then ends where the end record
+    // says, and a later Resume puts the next byte at the right offset.
+    const std::int64_t before = destination.seek(0, Whence::Current);
+    const std::size_t written = destination.write(data, n);
+    if (written == n) return true;
+    if (written > 0 && before >= 0) destination.truncateAt(static_cast<std::uint64_t>(before));
+    return false;
 }
 
 bool CopyEngine::Impl::afterGoodRead(Loop& loop, std::uint32_t n)

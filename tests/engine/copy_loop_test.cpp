@@ -384,7 +384,33 @@ TEST_F(CopyLoopTest, FailedWritesEndWithWriteFailedAndTheReachedPosition)
         EXPECT_EQ(engine->status(), EngineStatus::WriteFailed);
         EXPECT_EQ(engine->position(), c.reached);
         EXPECT_EQ(medium.contents("/out/" + name + ".log"), logBytes(name, 0, {{c.reached, 0}}));
+        // The destination ends at the end record, so that Resume continues in step.
+        EXPECT_EQ(medium.contents("/out/" + name), slice(source, 0, c.reached));
     }
+}
+
+TEST_F(CopyLoopTest, FullDiskLeavesACopyThatResumesExactly)
+{
+    const Bytes source = pattern(20480);  // chunk 2048
+    medium.addFile("/src/f", source);
+    // Once the copy runs, the disk has room for 5000 bytes of data beside the log's
+    // header: the third chunk only partly fits.
+    const std::uint64_t header = logBytes("f", 0, {}).size();
+    bool filled = false;
+    ticks.hook = [&] {
+        if (!filled) medium.setQuota(20480 + header + 5000);
+        filled = true;
+    };
+    engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Resume));
+    ASSERT_TRUE(copy("/src/f"));
+    ticks.hook = nullptr;
+    EXPECT_EQ(engine->status(), EngineStatus::WriteFailed);
+    EXPECT_EQ(medium.contents("/out/f"), slice(source, 0, 4096));
+
+    medium.setQuota(std::uint64_t{1} << 30);
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(medium.contents("/out/f"), source);
 }
 
 TEST_F(CopyLoopTest, LogHoldsEveryRegionByteForByte)
