@@ -115,6 +115,13 @@ struct CopyEngine::Impl
     // The callback's answer, or nullopt when no callback is set.
     std::optional<std::int32_t> ask(std::int32_t kind, char* buffer);
     void fail(EngineStatus code) { status.store(static_cast<std::int32_t>(code)); }
+    // The destination base, kept whole as well: a destination of 4 GiB or more
+    // must be refused, not appended to at an offset cut to 32 bits.
+    void setBase(std::int64_t base)
+    {
+        wideBase = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
+        destinationBase.store(static_cast<std::uint32_t>(wideBase));
+    }
 
     // worker parts
     void runWorker();
@@ -172,6 +179,7 @@ struct CopyEngine::Impl
     std::string outputFolderPath;
     std::string logPath;
     bool destinationExisted = false;
+    std::uint64_t wideBase = 0;
     bool skipping = false;
     // Regions of a log whose run never ended (no end record). The log cannot be
     // continued, but its regions still describe fills in the destination, so a
@@ -316,10 +324,7 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     if (end >= 0) {
         if (chosen == ExistingPolicy::Resume) mainSource.seek(end, Whence::Begin);
         const std::int64_t destinationEnd = destination.seek(0, Whence::End);
-        if (chosen == ExistingPolicy::Append) {
-            destinationBase.store(
-                static_cast<std::uint32_t>(std::max<std::int64_t>(destinationEnd, 0)));
-        }
+        if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
         log.dropEndRecord();
         std::vector<BadRegion> earlier;
         const std::int64_t sum = log.readRegions(earlier);
@@ -343,7 +348,7 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         }
     }
     log.unbind();
-    destinationBase.store(0);
+    setBase(0);
     return false;
 }
 
@@ -362,7 +367,7 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
         filledBytes.store(static_cast<std::int32_t>(sum));
     }
     if (chosen == ExistingPolicy::Resume) mainSource.seek(end, Whence::Begin);
-    if (chosen == ExistingPolicy::Append) destinationBase.store(static_cast<std::uint32_t>(end));
+    if (chosen == ExistingPolicy::Append) setBase(end);
     progress.store(fraction(static_cast<std::uint64_t>(end),
                             std::uint64_t{mainSource.fileSize()} + destinationBase.load()));
     return true;
@@ -371,7 +376,7 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
 bool CopyEngine::Impl::checkFreeSpace()
 {
     // Appending behind a destination must not carry offsets past 32 bits either.
-    if (std::uint64_t{destinationBase.load()} + mainSource.fileSize() >= kMaxSourceSize) {
+    if (wideBase + mainSource.fileSize() >= kMaxSourceSize) {
         fail(EngineStatus::SourceTooLarge);
         return false;
     }
@@ -478,8 +483,12 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     loop.chunkBuffer.assign(loop.fullChunk, 0);
     loop.lastGood.assign(sector, 0);
     fileSize.store(mainSource.fileSize());
-    position.store(
-        static_cast<std::uint32_t>(std::max<std::int64_t>(mainSource.currentOffset(), 0)));
+    // Resume behind a destination of 4 GiB or more leaves nothing to copy; its offset
+    // cut to 32 bits would restart the copy in the middle of the source.
+    const std::int64_t start = std::max<std::int64_t>(mainSource.currentOffset(), 0);
+    position.store(start >= static_cast<std::int64_t>(kMaxSourceSize)
+                       ? mainSource.fileSize()
+                       : static_cast<std::uint32_t>(start));
     longMeter.start();
     shortMeter.start();
     longMeter.setWindow(kLongWindowMs);
@@ -869,7 +878,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->fail(EngineStatus::Ok);
     m->filledBytes.store(0);
     m->progress.store(0.0f);
-    m->destinationBase.store(0);
+    m->setBase(0);
     {
         std::lock_guard lock(m->regionsMutex);
         m->regions.clear();

@@ -179,6 +179,29 @@ TEST_F(ExistingDestinationTest, ResumeBehindADestinationOfOddSizeReadsEveryByte)
     EXPECT_EQ(medium.contents("/out/a"), source);
 }
 
+// Offsets in the log and in the loop are 32-bit: a destination of 4 GiB or more is
+// never appended to at its size cut to 32 bits, and Resume behind it has nothing left.
+TEST_F(ExistingDestinationTest, DestinationsOf4GiBOrMoreAreNeverContinuedAtACutOffset)
+{
+    const std::uint64_t huge = (std::uint64_t{1} << 32) + 1024;
+    medium.addFile("/src/a", pattern(20480));
+    medium.addSparseFile("/out/a", huge);
+    usePolicy(ExistingPolicy::Append);
+    EXPECT_FALSE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::SourceTooLarge);
+
+    usePolicy(ExistingPolicy::Resume);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->position(), 20480u);
+    EXPECT_EQ(engine->filledBytes(), 0);
+    EXPECT_EQ(medium.readCount("/src/a"), 0);
+    const std::unique_ptr<File> file =
+        medium.open("/out/a", Disposition::OpenExisting, Access::Read, nullptr);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->size(), static_cast<std::int64_t>(huge));
+}
+
 TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
 {
     const Bytes log = logBytes("a", 0, {{512, 512}, {4096, 0}});
