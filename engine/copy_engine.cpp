@@ -112,6 +112,7 @@ struct CopyEngine::Impl
     void openReservedCopies();
     void releaseReservedCopies();
     bool startWorker();
+    bool refuseAfterPreparing();
     // The callback's answer, or nullopt when no callback is set.
     std::optional<std::int32_t> ask(std::int32_t kind, char* buffer);
     void fail(EngineStatus code) { status.store(static_cast<std::int32_t>(code)); }
@@ -179,6 +180,8 @@ struct CopyEngine::Impl
     std::string outputFolderPath;
     std::string logPath;
     bool destinationExisted = false;
+    // The end record taken from a continued log, until the worker runs.
+    std::optional<std::uint32_t> droppedEnd;
     std::uint64_t wideBase = 0;
     bool skipping = false;
     // Regions of a log whose run never ended (no end record). The log cannot be
@@ -326,6 +329,7 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         const std::int64_t destinationEnd = destination.seek(0, Whence::End);
         if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
         log.dropEndRecord();
+        droppedEnd = static_cast<std::uint32_t>(end);
         std::vector<BadRegion> earlier;
         const std::int64_t sum = log.readRegions(earlier);
         if (sum >= 0) {
@@ -339,6 +343,7 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
             return true;
         }
     }
+    droppedEnd.reset();
     unfinishedRegions.clear();
     if (end < 0 && log.readHeader() >= 0) {
         std::vector<BadRegion> found;
@@ -467,6 +472,15 @@ bool CopyEngine::Impl::startWorker()
     // without setting it would have cleared busy.
     while (!started.load() && busy.load()) sleepMs(1);
     return true;
+}
+
+// A start refused after a log was taken up for continuing gives that log its end
+// record back, so that the same copy can be continued once the reason is gone.
+bool CopyEngine::Impl::refuseAfterPreparing()
+{
+    if (droppedEnd && log.isBound()) log.appendRecord(*droppedEnd, 0);
+    droppedEnd.reset();
+    return false;
 }
 
 // ---------------------------------------------------------------- worker
@@ -894,13 +908,15 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->destination.close();
     m->releaseReservedCopies();
     m->skipping = false;
+    m->droppedEnd.reset();
 
     if (!m->prepareSource(sourcePath, withSeparator(baseFolder), outputFolder)) return false;
     if (!m->openDestination()) return false;
     if (m->destinationExisted && !m->prepareExisting()) return false;
-    if (!m->checkFreeSpace() || !m->createNewLog()) return false;
+    if (!m->checkFreeSpace() || !m->createNewLog()) return m->refuseAfterPreparing();
     m->openReservedCopies();
-    return m->startWorker();
+    if (!m->startWorker()) return m->refuseAfterPreparing();
+    return true;
 }
 
 void CopyEngine::requestStop(bool wait)

@@ -202,6 +202,42 @@ TEST_F(ExistingDestinationTest, DestinationsOf4GiBOrMoreAreNeverContinuedAtACutO
     EXPECT_EQ(file->size(), static_cast<std::int64_t>(huge));
 }
 
+// A continued log loses its end record while the start is prepared; a start that is
+// refused after that must give it back, or the copy could no longer be continued.
+TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
+{
+    const Bytes source = pattern(20480, 3);
+    const Bytes log = logBytes("a", 0, {{512, 512}, {4096, 0}});
+    medium.addFile("/src/a", source);
+    medium.addFile("/out/a", slice(source, 0, 4096));
+    medium.addFile("/out/a.log", log);
+    const std::function<void()> refusals[] = {
+        [this, &log] { medium.setQuota(20480 + 4096 + log.size() + 1000); },
+        [this] { medium.setFreeSpaceUnknown(true); },
+        [this] {
+            engine->setThreadStarter([](std::thread&, std::function<void()>) { return false; });
+        },
+    };
+    for (const auto& refuse : refusals) {
+        refuse();
+        EXPECT_FALSE(copy("/src/a"));
+        EXPECT_EQ(medium.contents("/out/a.log"), log);
+        EXPECT_EQ(medium.contents("/out/a"), slice(source, 0, 4096));
+    }
+    medium.setQuota(std::uint64_t{1} << 30);
+    medium.setFreeSpaceUnknown(false);
+    engine->setThreadStarter([](std::thread& thread, std::function<void()> body) {
+        thread = std::thread(std::move(body));
+        return true;
+    });
+    engine->setDeleteLogIfNoErrors(false);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->filledBytes(), 512);
+    EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{512, 512}, {20480, 0}}));
+    for (int kind : askedKinds()) EXPECT_EQ(kind, 3);  // never asked to go on without it
+}
+
 TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
 {
     const Bytes log = logBytes("a", 0, {{512, 512}, {4096, 0}});
