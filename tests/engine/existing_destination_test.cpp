@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "tests/engine/engine_fixture.h"
 
 namespace tessaly::testing {
@@ -166,6 +168,27 @@ TEST_F(ExistingDestinationTest, ResumeAfterAnUnfinishedRunKeepsItsRegionsInTheNe
               logBytes("a", 0, {{512, 512}, {10240, 512}, {20480, 0}}));
     EXPECT_EQ(engine->filledBytes(), 1024);
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{512, 512}, {10240, 512}}));
+
+    // Append keeps them where they are in the destination and puts the new ones
+    // behind the base; without a new log the old one stays as it was.
+    const Bytes unfinished = logBytes("a", 0, {{512, 512}});
+    for (const bool createLog : {true, false}) {
+        SCOPED_TRACE(createLog ? "append" : "append without a new log");
+        medium.addFile("/out/a", slice(source, 0, 4096));
+        medium.addFile("/out/a.log", unfinished);
+        usePolicy(ExistingPolicy::Append);
+        engine->setCreateLog(createLog);
+        ASSERT_TRUE(copy("/src/a"));
+        EXPECT_EQ(engine->status(), EngineStatus::Ok);
+        Bytes expected = concat(slice(source, 0, 4096), source);
+        std::fill(expected.begin() + 14336, expected.begin() + 14848, 0);
+        EXPECT_EQ(medium.contents("/out/a"), expected);
+        EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{512, 512}, {14336, 512}}));
+        EXPECT_EQ(engine->filledBytes(), 1024);
+        EXPECT_EQ(medium.contents("/out/a.log"),
+                  createLog ? logBytes("a", 0, {{512, 512}, {14336, 512}, {24576, 0}})
+                            : unfinished);
+    }
 }
 
 TEST_F(ExistingDestinationTest, ResumeBehindADestinationOfOddSizeReadsEveryByte)
