@@ -184,6 +184,7 @@ struct CopyEngine::Impl
     std::optional<std::uint32_t> droppedEnd;
     std::uint64_t wideBase = 0;
     bool skipping = false;
+    bool replacing = false;
     // Regions of a log whose run never ended (no end record). The log cannot be
     // continued, but its regions still describe fills in the destination, so a
     // copy that goes on without it writes them into its new log.
@@ -299,6 +300,7 @@ bool CopyEngine::Impl::prepareExisting()
     switch (chosen) {
         case ExistingPolicy::Replace:
             destination.truncateAt(0);
+            replacing = true;
             return true;
         case ExistingPolicy::Skip:
             skipping = true;
@@ -402,6 +404,12 @@ bool CopyEngine::Impl::checkFreeSpace()
 
 bool CopyEngine::Impl::createNewLog()
 {
+    if (!log.isBound() && !createLog.load() && replacing) {
+        // The old log describes the copy that Replace has just emptied; left beside
+        // the new copy it would send a later Resume to its old end record.
+        logFile.close();
+        fs.removeFile(logPath);
+    }
     if (log.isBound() || !createLog.load() || skipping) return true;
     if (!logFile.create(logPath, Disposition::CreateAlways, Access::Write)) {
         fail(fs.exists(logPath) ? EngineStatus::LogOpenFailed : EngineStatus::LogCreateFailed);
@@ -908,6 +916,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->destination.close();
     m->releaseReservedCopies();
     m->skipping = false;
+    m->replacing = false;
     m->droppedEnd.reset();
 
     if (!m->prepareSource(sourcePath, withSeparator(baseFolder), outputFolder)) return false;

@@ -302,6 +302,14 @@ TEST_F(ExistingDestinationTest, ReplaceAsksAndStartsOverOrKeepsEverythingWhenRef
     EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
     EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{20480, 0}}));
     EXPECT_EQ(engine->filledBytes(), 0);
+
+    // Without a new log the old one would pass for the new copy's: it goes.
+    medium.addFile("/out/a", pattern(30000, 9));
+    medium.addFile("/out/a.log", log);
+    engine->setCreateLog(false);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
+    EXPECT_FALSE(medium.hasFile("/out/a.log"));
 }
 
 }  // namespace
