@@ -193,6 +193,25 @@ TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
     EXPECT_EQ(report.files[1].status, "SameDestination");
     EXPECT_EQ(medium.text("/out/a.bin"), std::string(3000, 'x'));
     EXPECT_EQ(exitStatusFor(report, true), 2);
+
+    // A file named like the copy log of another one: the log would overwrite its
+    // copy, or its copy would be taken for a log. Either order keeps the first.
+    medium.addFile("/src/z/b.bin.log", std::string(700, 'z'));
+    medium.addFile("/src/z/b.bin", std::string(900, 'b'));
+    medium.addFile("/src/z/c.bin", std::string(600, 'c'));
+    medium.addFile("/src/z/c.bin.log", std::string(800, 'l'));
+    const RunReport logs = run({{"/src/z/b.bin.log", "", 700},
+                                {"/src/z/b.bin", "", 900},
+                                {"/src/z/c.bin", "", 600},
+                                {"/src/z/c.bin.log", "", 800}});
+    ASSERT_EQ(logs.files.size(), 4u);
+    EXPECT_EQ(logs.files[0].status, "Ok");
+    EXPECT_EQ(logs.files[1].status, "SameDestination");
+    EXPECT_EQ(logs.files[2].status, "Ok");
+    EXPECT_EQ(logs.files[3].status, "SameDestination");
+    EXPECT_EQ(medium.text("/out/b.bin.log"), std::string(700, 'z'));
+    EXPECT_FALSE(medium.hasFile("/out/b.bin"));
+    EXPECT_EQ(medium.text("/out/c.bin"), std::string(600, 'c'));
 }
 
 TEST_F(CopyDriverTest, ARemovedMediumEndsTheRun)
