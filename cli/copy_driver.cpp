@@ -129,7 +129,9 @@ FileResult CopyDriver::copyOne(const CopyItem& item)
     const EngineStatus status = m_engine.status();
     result.status = statusName(status);
     result.complete = status == EngineStatus::Ok;
-    const std::int64_t filled = std::max<std::int32_t>(m_engine.filledBytes(), 0);
+    // The engine keeps the filled bytes in a signed 32-bit count; fills of 2 GiB or
+    // more of a file below 4 GiB show there as negative, so the count is read unsigned.
+    const std::int64_t filled = static_cast<std::uint32_t>(m_engine.filledBytes());
     const std::int64_t covered = m_engine.position();
     result.copied = static_cast<std::uint64_t>(std::max<std::int64_t>(covered - filled, 0));
     result.filled = static_cast<std::uint64_t>(filled);

@@ -214,6 +214,23 @@ TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
     EXPECT_EQ(medium.text("/out/c.bin"), std::string(600, 'c'));
 }
 
+// Fills of 2 GiB or more are still counted as fills: the file is not reported
+// complete without them.
+TEST_F(CopyDriverTest, FillsBeyond2GiBAreCountedInFull)
+{
+    const std::uint64_t size = (std::uint64_t{1} << 31) + 4096;
+    medium.addSparseFile("/src/dead.img", size);
+    medium.markBad("/src/dead.img", 0, size);
+    options.fillType = 4;  // nothing is written, so the copy costs no memory
+    options.optimizeFor = 1.0f;
+    const RunReport report = run({{"/src/dead.img", "", size}});
+    ASSERT_EQ(report.files.size(), 1u);
+    EXPECT_EQ(report.files[0].status, "Ok");
+    EXPECT_EQ(report.files[0].filled, size);
+    EXPECT_EQ(report.files[0].copied, 0u);
+    EXPECT_EQ(exitStatusFor(report, true), 1);
+}
+
 TEST_F(CopyDriverTest, ARemovedMediumEndsTheRun)
 {
     medium.addFile("/src/a.bin", std::string(300000, 'a'));
