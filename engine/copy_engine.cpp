@@ -134,6 +134,15 @@ struct CopyEngine::Impl
     void finishWorker(Loop& loop);
     SourceReader* askForOneMoreCopy();
     void clearMarks() { std::fill(failedMarks.begin(), failedMarks.end(), false); }
+    // The destination read as a copy of its own source would hand back what it
+    // holds (earlier fills too, under Append) as data read from the source.
+    bool isDestination(const SourceReader& reader) const
+    {
+        File* file = destination.file();
+        if (file == nullptr) return false;
+        const std::optional<FileIdentity> target = file->identity();
+        return target && target == reader.identity();
+    }
     bool writeAll(const void* data, std::uint32_t n);
 
     FileSystem& fs;
@@ -443,7 +452,7 @@ void CopyEngine::Impl::openReservedCopies()
     const auto where = static_cast<ReservedPlacement>(placement.load());
     if (where == ReservedPlacement::InFolder) {
         auto reader = std::make_unique<SourceReader>(fs);
-        if (reader->open(folder + relativeFolder + fileName)) {
+        if (reader->open(folder + relativeFolder + fileName) && !isDestination(*reader)) {
             sources.push_back(reader.get());
             reserved.push_back(std::move(reader));
         }
@@ -452,6 +461,7 @@ void CopyEngine::Impl::openReservedCopies()
         for (int k = 1;; ++k) {
             auto reader = std::make_unique<SourceReader>(fs);
             if (!reader->open(sourcePath + ".cp" + std::to_string(k))) break;
+            if (isDestination(*reader)) continue;
             sources.push_back(reader.get());
             reserved.push_back(std::move(reader));
         }
@@ -751,6 +761,10 @@ SourceReader* CopyEngine::Impl::askForOneMoreCopy()
         auto reader = std::make_unique<SourceReader>(fs);
         if (!reader->open(path)) {
             fail(EngineStatus::CopyOpenFailed);
+            continue;
+        }
+        if (isDestination(*reader)) {
+            fail(EngineStatus::CopyAlreadyUsed);  // open as the copy being written
             continue;
         }
         if (status.load() == static_cast<std::int32_t>(EngineStatus::CopyOpenFailed)) {
