@@ -70,6 +70,37 @@ TEST_F(CopyLoopTest, SourceThatGrowsDuringTheCopyGivesItsSizeAtTheStart)
     EXPECT_EQ(medium.contents("/out/g.log"), logBytes("g", 0, {{20000, 0}}));
 }
 
+// A source cut short during the copy gives nothing past its new end: the rest of
+// the size taken at the start is filled and listed, as any unreadable part.
+TEST_F(CopyLoopTest, SourceThatShrinksDuringTheCopyIsFilledToItsSizeAtTheStart)
+{
+    const Bytes source = pattern(20480);  // chunk 2048
+    medium.addFile("/src/s", source);
+    std::unique_ptr<File> writer =
+        medium.open("/src/s", Disposition::OpenExisting, Access::Write, nullptr);
+    ASSERT_TRUE(writer);
+    ticks.hook = [this, &writer] {
+        if (engine->busy() && engine->position() >= 4096 && writer) {
+            writer->truncate(6144);  // the chunk at 4096 has just been read
+            writer.reset();
+        }
+    };
+    engine->setOptimizeFor(1.0f);
+    ASSERT_TRUE(copy("/src/s"));
+    ticks.hook = nullptr;
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->filledBytes(), 20480 - 6144);
+    Bytes expected = source;
+    std::fill(expected.begin() + 6144, expected.end(), 0);
+    EXPECT_EQ(medium.contents("/out/s"), expected);
+    std::uint32_t end = 6144;
+    for (const BadRegion& r : engine->badRegions()) {
+        EXPECT_EQ(r.offset, end);
+        end += r.length;
+    }
+    EXPECT_EQ(end, 20480u);
+}
+
 TEST_F(CopyLoopTest, EmptySourceEndsAtOnceWithAnEndRecord)
 {
     medium.addFile("/src/empty", Bytes{});
