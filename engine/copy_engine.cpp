@@ -413,11 +413,15 @@ bool CopyEngine::Impl::checkFreeSpace()
 
 bool CopyEngine::Impl::createNewLog()
 {
-    if (!log.isBound() && !createLog.load() && replacing) {
+    if (!log.isBound() && !createLog.load() && replacing && logFile.file() != nullptr) {
         // The old log describes the copy that Replace has just emptied; left beside
-        // the new copy it would send a later Resume to its old end record.
+        // the new copy it would send a later Resume to its old end record. A file
+        // there that is no log is left alone.
+        CopyLog old;
+        old.bind(&logFile);
+        const bool isLog = old.readHeader() >= 0;
         logFile.close();
-        fs.removeFile(logPath);
+        if (isLog) fs.removeFile(logPath);
     }
     if (log.isBound() || !createLog.load() || skipping) return true;
     if (!logFile.create(logPath, Disposition::CreateAlways, Access::Write)) {

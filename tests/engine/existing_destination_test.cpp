@@ -310,6 +310,10 @@ TEST_F(ExistingDestinationTest, ReplaceAsksAndStartsOverOrKeepsEverythingWhenRef
     ASSERT_TRUE(copy("/src/a"));
     EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
     EXPECT_FALSE(medium.hasFile("/out/a.log"));
+    // A file of that name that is no log stays.
+    medium.addFile("/out/a.log", "notes");
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(medium.text("/out/a.log"), "notes");
 }
 
 }  // namespace
