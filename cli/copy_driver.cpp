@@ -107,13 +107,14 @@ FileResult CopyDriver::copyOne(const CopyItem& item)
          m_destinations.contains(m_destination.substr(0, m_destination.size() - 4)));
     if (clashesWithALog || !m_destinations.insert(m_destination).second) {
         result.status = "SameDestination";
-        m_console.message(
-            clashesWithALog
-                ? "Not copied: " + item.source + " and a file copied before it in this run " +
-                      "would share " + m_destination + " or " + logOfThis +
-                      " as a copy and a copy log."
-                : "Not copied: " + item.source + " has the same copy " + m_destination +
-                      " as a file copied before it in this run.");
+        if (clashesWithALog) {
+            m_console.message("Not copied: " + item.source + " and a file copied before it in " +
+                              "this run would share " + m_destination + " or " + logOfThis +
+                              " as a copy and a copy log.");
+        } else {
+            m_console.message("Not copied: " + item.source + " has the same copy " + m_destination +
+                              " as a file copied before it in this run.");
+        }
         return result;
     }
     if (!m_engine.startFile(item.source, m_options.outputFolder, item.baseFolder)) {

@@ -49,8 +49,8 @@ TEST_F(CopyLoopTest, SourceThatGrowsDuringTheCopyGivesItsSizeAtTheStart)
 {
     const Bytes source = pattern(20000);  // chunk 1536, the last read asks for 512
     medium.addFile("/src/g", source);
-    std::unique_ptr<File> writer = medium.open("/src/g", Disposition::OpenExisting,
-                                               Access::Write, nullptr);
+    std::unique_ptr<File> writer =
+        medium.open("/src/g", Disposition::OpenExisting, Access::Write, nullptr);
     ASSERT_TRUE(writer);
     writer->seek(0, Whence::End);
     ticks.hook = [this, &writer] {

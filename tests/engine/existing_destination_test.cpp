@@ -185,9 +185,9 @@ TEST_F(ExistingDestinationTest, ResumeAfterAnUnfinishedRunKeepsItsRegionsInTheNe
         EXPECT_EQ(medium.contents("/out/a"), expected);
         EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{512, 512}, {14336, 512}}));
         EXPECT_EQ(engine->filledBytes(), 1024);
-        EXPECT_EQ(medium.contents("/out/a.log"),
-                  createLog ? logBytes("a", 0, {{512, 512}, {14336, 512}, {24576, 0}})
-                            : unfinished);
+        EXPECT_EQ(
+            medium.contents("/out/a.log"),
+            createLog ? logBytes("a", 0, {{512, 512}, {14336, 512}, {24576, 0}}) : unfinished);
     }
 }
 
