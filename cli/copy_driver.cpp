@@ -97,10 +97,24 @@ FileResult CopyDriver::copyOne(const CopyItem& item)
     }
     // Two sources with one destination (files of the same name from different
     // folders) would end as one file made of both; the later one is not copied.
-    if (!m_destinations.insert(m_destination).second) {
+    // A copy log lies beside its copy under the copy's name with ".log" appended: a
+    // file of that name copied in the same run would be overwritten by the log, or
+    // taken for the copy to continue.
+    const std::string logOfThis = m_destination + ".log";
+    const bool clashesWithALog =
+        m_destinations.contains(logOfThis) ||
+        (m_destination.ends_with(".log") &&
+         m_destinations.contains(m_destination.substr(0, m_destination.size() - 4)));
+    if (clashesWithALog || !m_destinations.insert(m_destination).second) {
         result.status = "SameDestination";
-        m_console.message("Not copied: " + item.source + " has the same copy " + m_destination +
-                          " as a file copied before it in this run.");
+        if (clashesWithALog) {
+            m_console.message("Not copied: " + item.source + " and a file copied before it in " +
+                              "this run would share " + m_destination + " or " + logOfThis +
+                              " as a copy and a copy log.");
+        } else {
+            m_console.message("Not copied: " + item.source + " has the same copy " + m_destination +
+                              " as a file copied before it in this run.");
+        }
         return result;
     }
     if (!m_engine.startFile(item.source, m_options.outputFolder, item.baseFolder)) {
@@ -116,7 +130,9 @@ FileResult CopyDriver::copyOne(const CopyItem& item)
     const EngineStatus status = m_engine.status();
     result.status = statusName(status);
     result.complete = status == EngineStatus::Ok;
-    const std::int64_t filled = std::max<std::int32_t>(m_engine.filledBytes(), 0);
+    // The engine keeps the filled bytes in a signed 32-bit count; fills of 2 GiB or
+    // more of a file below 4 GiB show there as negative, so the count is read unsigned.
+    const std::int64_t filled = static_cast<std::uint32_t>(m_engine.filledBytes());
     const std::int64_t covered = m_engine.position();
     result.copied = static_cast<std::uint64_t>(std::max<std::int64_t>(covered - filled, 0));
     result.filled = static_cast<std::uint64_t>(filled);

@@ -244,7 +244,8 @@ STATUS is Ok when the whole file is covered, otherwise the reason (Stopped,
 NotReady, WriteFailed, DiskFull, SourceOpenFailed, ExistingRefused, NoLogRefused,
 ...), NotStarted for files the run did not reach, SameFile when the copy
 would overwrite its own source, and SameDestination when an earlier file of
-the run has the same copy (files of one name from different folders).
+the run has the same copy (files of one name from different folders) or when
+one copy would lie where the other's copy log belongs (a.bin and a.bin.log).
 BYTES_COPIED and BYTES_FILLED count the bytes of the source, up to the place
 the copy has reached, that it holds as read data and as fills; earlier runs
 are included. A summary line follows.

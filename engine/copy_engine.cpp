@@ -112,9 +112,17 @@ struct CopyEngine::Impl
     void openReservedCopies();
     void releaseReservedCopies();
     bool startWorker();
+    bool refuseAfterPreparing();
     // The callback's answer, or nullopt when no callback is set.
     std::optional<std::int32_t> ask(std::int32_t kind, char* buffer);
     void fail(EngineStatus code) { status.store(static_cast<std::int32_t>(code)); }
+    // The destination base, kept whole as well: a destination of 4 GiB or more
+    // must be refused, not appended to at an offset cut to 32 bits.
+    void setBase(std::int64_t base)
+    {
+        wideBase = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
+        destinationBase.store(static_cast<std::uint32_t>(wideBase));
+    }
 
     // worker parts
     void runWorker();
@@ -126,6 +134,15 @@ struct CopyEngine::Impl
     void finishWorker(Loop& loop);
     SourceReader* askForOneMoreCopy();
     void clearMarks() { std::fill(failedMarks.begin(), failedMarks.end(), false); }
+    // The destination read as a copy of its own source would hand back what it
+    // holds (earlier fills too, under Append) as data read from the source.
+    bool isDestination(const SourceReader& reader) const
+    {
+        File* file = destination.file();
+        if (file == nullptr) return false;
+        const std::optional<FileIdentity> target = file->identity();
+        return target && target == reader.identity();
+    }
     bool writeAll(const void* data, std::uint32_t n);
 
     FileSystem& fs;
@@ -172,7 +189,11 @@ struct CopyEngine::Impl
     std::string outputFolderPath;
     std::string logPath;
     bool destinationExisted = false;
+    // The end record taken from a continued log, until the worker runs.
+    std::optional<std::uint32_t> droppedEnd;
+    std::uint64_t wideBase = 0;
     bool skipping = false;
+    bool replacing = false;
     // Regions of a log whose run never ended (no end record). The log cannot be
     // continued, but its regions still describe fills in the destination, so a
     // copy that goes on without it writes them into its new log.
@@ -288,6 +309,7 @@ bool CopyEngine::Impl::prepareExisting()
     switch (chosen) {
         case ExistingPolicy::Replace:
             destination.truncateAt(0);
+            replacing = true;
             return true;
         case ExistingPolicy::Skip:
             skipping = true;
@@ -316,11 +338,9 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     if (end >= 0) {
         if (chosen == ExistingPolicy::Resume) mainSource.seek(end, Whence::Begin);
         const std::int64_t destinationEnd = destination.seek(0, Whence::End);
-        if (chosen == ExistingPolicy::Append) {
-            destinationBase.store(
-                static_cast<std::uint32_t>(std::max<std::int64_t>(destinationEnd, 0)));
-        }
+        if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
         log.dropEndRecord();
+        droppedEnd = static_cast<std::uint32_t>(end);
         std::vector<BadRegion> earlier;
         const std::int64_t sum = log.readRegions(earlier);
         if (sum >= 0) {
@@ -334,6 +354,7 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
             return true;
         }
     }
+    droppedEnd.reset();
     unfinishedRegions.clear();
     if (end < 0 && log.readHeader() >= 0) {
         std::vector<BadRegion> found;
@@ -343,7 +364,7 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         }
     }
     log.unbind();
-    destinationBase.store(0);
+    setBase(0);
     return false;
 }
 
@@ -362,7 +383,7 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
         filledBytes.store(static_cast<std::int32_t>(sum));
     }
     if (chosen == ExistingPolicy::Resume) mainSource.seek(end, Whence::Begin);
-    if (chosen == ExistingPolicy::Append) destinationBase.store(static_cast<std::uint32_t>(end));
+    if (chosen == ExistingPolicy::Append) setBase(end);
     progress.store(fraction(static_cast<std::uint64_t>(end),
                             std::uint64_t{mainSource.fileSize()} + destinationBase.load()));
     return true;
@@ -371,7 +392,7 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
 bool CopyEngine::Impl::checkFreeSpace()
 {
     // Appending behind a destination must not carry offsets past 32 bits either.
-    if (std::uint64_t{destinationBase.load()} + mainSource.fileSize() >= kMaxSourceSize) {
+    if (wideBase + mainSource.fileSize() >= kMaxSourceSize) {
         fail(EngineStatus::SourceTooLarge);
         return false;
     }
@@ -392,6 +413,16 @@ bool CopyEngine::Impl::checkFreeSpace()
 
 bool CopyEngine::Impl::createNewLog()
 {
+    if (!log.isBound() && !createLog.load() && replacing && logFile.file() != nullptr) {
+        // The old log describes the copy that Replace has just emptied; left beside
+        // the new copy it would send a later Resume to its old end record. A file
+        // there that is no log is left alone.
+        CopyLog old;
+        old.bind(&logFile);
+        const bool isLog = old.readHeader() >= 0;
+        logFile.close();
+        if (isLog) fs.removeFile(logPath);
+    }
     if (log.isBound() || !createLog.load() || skipping) return true;
     if (!logFile.create(logPath, Disposition::CreateAlways, Access::Write)) {
         fail(fs.exists(logPath) ? EngineStatus::LogOpenFailed : EngineStatus::LogCreateFailed);
@@ -425,7 +456,7 @@ void CopyEngine::Impl::openReservedCopies()
     const auto where = static_cast<ReservedPlacement>(placement.load());
     if (where == ReservedPlacement::InFolder) {
         auto reader = std::make_unique<SourceReader>(fs);
-        if (reader->open(folder + relativeFolder + fileName)) {
+        if (reader->open(folder + relativeFolder + fileName) && !isDestination(*reader)) {
             sources.push_back(reader.get());
             reserved.push_back(std::move(reader));
         }
@@ -434,6 +465,7 @@ void CopyEngine::Impl::openReservedCopies()
         for (int k = 1;; ++k) {
             auto reader = std::make_unique<SourceReader>(fs);
             if (!reader->open(sourcePath + ".cp" + std::to_string(k))) break;
+            if (isDestination(*reader)) continue;
             sources.push_back(reader.get());
             reserved.push_back(std::move(reader));
         }
@@ -464,6 +496,15 @@ bool CopyEngine::Impl::startWorker()
     return true;
 }
 
+// A start refused after a log was taken up for continuing gives that log its end
+// record back, so that the same copy can be continued once the reason is gone.
+bool CopyEngine::Impl::refuseAfterPreparing()
+{
+    if (droppedEnd && log.isBound()) log.appendRecord(*droppedEnd, 0);
+    droppedEnd.reset();
+    return false;
+}
+
 // ---------------------------------------------------------------- worker
 
 void CopyEngine::Impl::setUpWorker(Loop& loop)
@@ -478,8 +519,12 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     loop.chunkBuffer.assign(loop.fullChunk, 0);
     loop.lastGood.assign(sector, 0);
     fileSize.store(mainSource.fileSize());
-    position.store(
-        static_cast<std::uint32_t>(std::max<std::int64_t>(mainSource.currentOffset(), 0)));
+    // Resume behind a destination of 4 GiB or more leaves nothing to copy; its offset
+    // cut to 32 bits would restart the copy in the middle of the source.
+    const std::int64_t start = std::max<std::int64_t>(mainSource.currentOffset(), 0);
+    position.store(start >= static_cast<std::int64_t>(kMaxSourceSize)
+                       ? mainSource.fileSize()
+                       : static_cast<std::uint32_t>(start));
     longMeter.start();
     shortMeter.start();
     longMeter.setWindow(kLongWindowMs);
@@ -507,7 +552,10 @@ void CopyEngine::Impl::runWorker()
         progress.store(fraction(at, size));
         if (size - at < loop.chunk) loop.chunk = (size - at + sector - 1) / sector * sector;
         SourceReader& source = *sources[loop.current];
-        const std::uint32_t n = source.read(loop.chunkBuffer.data(), loop.chunk);
+        std::uint32_t n = source.read(loop.chunkBuffer.data(), loop.chunk);
+        // The last read asks for whole sectors; a source that grew since it was
+        // opened gives more than its size then, and only the size taken is copied.
+        n = std::min(n, size - at);
         if (n > 0) {
             if (!afterGoodRead(loop, n)) break;
             continue;
@@ -524,8 +572,14 @@ void CopyEngine::Impl::runWorker()
 
 bool CopyEngine::Impl::writeAll(const void* data, std::uint32_t n)
 {
-    // A short write would shift every later byte of the copy, so it fails too.
-    return destination.write(data, n) == n;
+    // A short write would shift every later byte of the copy, so it fails too. What
+    // it wrote is cut off again: the destination then ends where the end record
+    // says, and a later Resume puts the next byte at the right offset.
+    const std::int64_t before = destination.seek(0, Whence::Current);
+    const std::size_t written = destination.write(data, n);
+    if (written == n) return true;
+    if (written > 0 && before >= 0) destination.truncateAt(static_cast<std::uint64_t>(before));
+    return false;
 }
 
 bool CopyEngine::Impl::afterGoodRead(Loop& loop, std::uint32_t n)
@@ -713,6 +767,10 @@ SourceReader* CopyEngine::Impl::askForOneMoreCopy()
             fail(EngineStatus::CopyOpenFailed);
             continue;
         }
+        if (isDestination(*reader)) {
+            fail(EngineStatus::CopyAlreadyUsed);  // open as the copy being written
+            continue;
+        }
         if (status.load() == static_cast<std::int32_t>(EngineStatus::CopyOpenFailed)) {
             status.store(static_cast<std::int32_t>(EngineStatus::Ok));
         }
@@ -860,7 +918,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->fail(EngineStatus::Ok);
     m->filledBytes.store(0);
     m->progress.store(0.0f);
-    m->destinationBase.store(0);
+    m->setBase(0);
     {
         std::lock_guard lock(m->regionsMutex);
         m->regions.clear();
@@ -876,13 +934,16 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->destination.close();
     m->releaseReservedCopies();
     m->skipping = false;
+    m->replacing = false;
+    m->droppedEnd.reset();
 
     if (!m->prepareSource(sourcePath, withSeparator(baseFolder), outputFolder)) return false;
     if (!m->openDestination()) return false;
     if (m->destinationExisted && !m->prepareExisting()) return false;
-    if (!m->checkFreeSpace() || !m->createNewLog()) return false;
+    if (!m->checkFreeSpace() || !m->createNewLog()) return m->refuseAfterPreparing();
     m->openReservedCopies();
-    return m->startWorker();
+    if (!m->startWorker()) return m->refuseAfterPreparing();
+    return true;
 }
 
 void CopyEngine::requestStop(bool wait)

@@ -193,6 +193,42 @@ TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
     EXPECT_EQ(report.files[1].status, "SameDestination");
     EXPECT_EQ(medium.text("/out/a.bin"), std::string(3000, 'x'));
     EXPECT_EQ(exitStatusFor(report, true), 2);
+
+    // A file named like the copy log of another one: the log would overwrite its
+    // copy, or its copy would be taken for a log. Either order keeps the first.
+    medium.addFile("/src/z/b.bin.log", std::string(700, 'z'));
+    medium.addFile("/src/z/b.bin", std::string(900, 'b'));
+    medium.addFile("/src/z/c.bin", std::string(600, 'c'));
+    medium.addFile("/src/z/c.bin.log", std::string(800, 'l'));
+    const RunReport logs = run({{"/src/z/b.bin.log", "", 700},
+                                {"/src/z/b.bin", "", 900},
+                                {"/src/z/c.bin", "", 600},
+                                {"/src/z/c.bin.log", "", 800}});
+    ASSERT_EQ(logs.files.size(), 4u);
+    EXPECT_EQ(logs.files[0].status, "Ok");
+    EXPECT_EQ(logs.files[1].status, "SameDestination");
+    EXPECT_EQ(logs.files[2].status, "Ok");
+    EXPECT_EQ(logs.files[3].status, "SameDestination");
+    EXPECT_EQ(medium.text("/out/b.bin.log"), std::string(700, 'z'));
+    EXPECT_FALSE(medium.hasFile("/out/b.bin"));
+    EXPECT_EQ(medium.text("/out/c.bin"), std::string(600, 'c'));
+}
+
+// Fills of 2 GiB or more are still counted as fills: the file is not reported
+// complete without them.
+TEST_F(CopyDriverTest, FillsBeyond2GiBAreCountedInFull)
+{
+    const std::uint64_t size = (std::uint64_t{1} << 31) + 4096;
+    medium.addSparseFile("/src/dead.img", size);
+    medium.markBad("/src/dead.img", 0, size);
+    options.fillType = 4;  // nothing is written, so the copy costs no memory
+    options.optimizeFor = 1.0f;
+    const RunReport report = run({{"/src/dead.img", "", size}});
+    ASSERT_EQ(report.files.size(), 1u);
+    EXPECT_EQ(report.files[0].status, "Ok");
+    EXPECT_EQ(report.files[0].filled, size);
+    EXPECT_EQ(report.files[0].copied, 0u);
+    EXPECT_EQ(exitStatusFor(report, true), 1);
 }
 
 TEST_F(CopyDriverTest, ARemovedMediumEndsTheRun)

@@ -43,6 +43,64 @@ TEST_F(CopyLoopTest, CleanCopyIsExactReadsAlignedAndLeavesNoLog)
     EXPECT_EQ(medium.contents("/out/a.bin.log"), logBytes("a.bin", 0, {{100000, 0}}));
 }
 
+// The size is taken when the source is opened; what is added to the file during
+// the copy is not copied, and the position never passes the size.
+TEST_F(CopyLoopTest, SourceThatGrowsDuringTheCopyGivesItsSizeAtTheStart)
+{
+    const Bytes source = pattern(20000);  // chunk 1536, the last read asks for 512
+    medium.addFile("/src/g", source);
+    std::unique_ptr<File> writer =
+        medium.open("/src/g", Disposition::OpenExisting, Access::Write, nullptr);
+    ASSERT_TRUE(writer);
+    writer->seek(0, Whence::End);
+    ticks.hook = [this, &writer] {
+        if (engine->busy() && engine->position() > 0 && writer) {
+            const Bytes more(4096, 0xEE);
+            writer->write(more.data(), more.size());
+            writer.reset();
+        }
+    };
+    engine->setDeleteLogIfNoErrors(false);
+    ASSERT_TRUE(copy("/src/g"));
+    ticks.hook = nullptr;
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->position(), 20000u);
+    EXPECT_FLOAT_EQ(engine->progress(), 1.0f);
+    EXPECT_EQ(medium.contents("/out/g"), source);
+    EXPECT_EQ(medium.contents("/out/g.log"), logBytes("g", 0, {{20000, 0}}));
+}
+
+// A source cut short during the copy gives nothing past its new end: the rest of
+// the size taken at the start is filled and listed, as any unreadable part.
+TEST_F(CopyLoopTest, SourceThatShrinksDuringTheCopyIsFilledToItsSizeAtTheStart)
+{
+    const Bytes source = pattern(20480);  // chunk 2048
+    medium.addFile("/src/s", source);
+    std::unique_ptr<File> writer =
+        medium.open("/src/s", Disposition::OpenExisting, Access::Write, nullptr);
+    ASSERT_TRUE(writer);
+    ticks.hook = [this, &writer] {
+        if (engine->busy() && engine->position() >= 4096 && writer) {
+            writer->truncate(6144);  // the chunk at 4096 has just been read
+            writer.reset();
+        }
+    };
+    engine->setOptimizeFor(1.0f);
+    ASSERT_TRUE(copy("/src/s"));
+    ticks.hook = nullptr;
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->filledBytes(), 20480 - 6144);
+    Bytes expected = source;
+    std::fill(expected.begin() + 6144, expected.end(), 0);
+    EXPECT_EQ(medium.contents("/out/s"), expected);
+    std::uint32_t end = 6144;
+    for (const BadRegion& r : engine->badRegions()) {
+        EXPECT_EQ(r.offset, end);
+        end += r.length;
+    }
+    EXPECT_EQ(end, 20480u);
+}
+
 TEST_F(CopyLoopTest, EmptySourceEndsAtOnceWithAnEndRecord)
 {
     medium.addFile("/src/empty", Bytes{});
@@ -357,7 +415,57 @@ TEST_F(CopyLoopTest, FailedWritesEndWithWriteFailedAndTheReachedPosition)
         EXPECT_EQ(engine->status(), EngineStatus::WriteFailed);
         EXPECT_EQ(engine->position(), c.reached);
         EXPECT_EQ(medium.contents("/out/" + name + ".log"), logBytes(name, 0, {{c.reached, 0}}));
+        // The destination ends at the end record, so that Resume continues in step.
+        EXPECT_EQ(medium.contents("/out/" + name), slice(source, 0, c.reached));
     }
+}
+
+TEST_F(CopyLoopTest, FullDiskLeavesACopyThatResumesExactly)
+{
+    const Bytes source = pattern(20480);  // chunk 2048
+    medium.addFile("/src/f", source);
+    // Once the copy runs, the disk has room for 5000 bytes of data beside the log's
+    // header: the third chunk only partly fits.
+    const std::uint64_t header = logBytes("f", 0, {}).size();
+    bool filled = false;
+    ticks.hook = [&] {
+        if (!filled) medium.setQuota(20480 + header + 5000);
+        filled = true;
+    };
+    engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Resume));
+    ASSERT_TRUE(copy("/src/f"));
+    ticks.hook = nullptr;
+    EXPECT_EQ(engine->status(), EngineStatus::WriteFailed);
+    EXPECT_EQ(medium.contents("/out/f"), slice(source, 0, 4096));
+
+    medium.setQuota(std::uint64_t{1} << 30);
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(medium.contents("/out/f"), source);
+}
+
+// A record that only partly fits (a full disk) is lost, but the log stays a
+// sequence of whole records that a later run can read and continue.
+TEST_F(CopyLoopTest, ARecordWrittenInPartIsCutOffTheLog)
+{
+    medium.addFile("/src/f", pattern(20480));  // chunk 2048
+    medium.markBad("/src/f", 2048, 512);
+    medium.markBad("/src/f", 8192, 512);
+    bool limited = false;
+    bool freed = false;
+    ticks.hook = [&] {
+        if (engine->filledBytes() == 512 && !limited) {
+            medium.setWriteLimit("/out/f.log", 4);  // the second record gets 4 bytes
+            limited = true;
+        } else if (engine->filledBytes() == 1024 && !freed) {
+            medium.setWriteLimit("/out/f.log", 1000);
+            freed = true;
+        }
+    };
+    ASSERT_TRUE(copy("/src/f"));
+    ticks.hook = nullptr;
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {{2048, 512}, {20480, 0}}));
 }
 
 TEST_F(CopyLoopTest, LogHoldsEveryRegionByteForByte)

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "tests/engine/engine_fixture.h"
 
 namespace tessaly::testing {
@@ -166,6 +168,27 @@ TEST_F(ExistingDestinationTest, ResumeAfterAnUnfinishedRunKeepsItsRegionsInTheNe
               logBytes("a", 0, {{512, 512}, {10240, 512}, {20480, 0}}));
     EXPECT_EQ(engine->filledBytes(), 1024);
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{512, 512}, {10240, 512}}));
+
+    // Append keeps them where they are in the destination and puts the new ones
+    // behind the base; without a new log the old one stays as it was.
+    const Bytes unfinished = logBytes("a", 0, {{512, 512}});
+    for (const bool createLog : {true, false}) {
+        SCOPED_TRACE(createLog ? "append" : "append without a new log");
+        medium.addFile("/out/a", slice(source, 0, 4096));
+        medium.addFile("/out/a.log", unfinished);
+        usePolicy(ExistingPolicy::Append);
+        engine->setCreateLog(createLog);
+        ASSERT_TRUE(copy("/src/a"));
+        EXPECT_EQ(engine->status(), EngineStatus::Ok);
+        Bytes expected = concat(slice(source, 0, 4096), source);
+        std::fill(expected.begin() + 14336, expected.begin() + 14848, 0);
+        EXPECT_EQ(medium.contents("/out/a"), expected);
+        EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{512, 512}, {14336, 512}}));
+        EXPECT_EQ(engine->filledBytes(), 1024);
+        EXPECT_EQ(
+            medium.contents("/out/a.log"),
+            createLog ? logBytes("a", 0, {{512, 512}, {14336, 512}, {24576, 0}}) : unfinished);
+    }
 }
 
 TEST_F(ExistingDestinationTest, ResumeBehindADestinationOfOddSizeReadsEveryByte)
@@ -177,6 +200,65 @@ TEST_F(ExistingDestinationTest, ResumeBehindADestinationOfOddSizeReadsEveryByte)
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_TRUE(engine->badRegions().empty());
     EXPECT_EQ(medium.contents("/out/a"), source);
+}
+
+// Offsets in the log and in the loop are 32-bit: a destination of 4 GiB or more is
+// never appended to at its size cut to 32 bits, and Resume behind it has nothing left.
+TEST_F(ExistingDestinationTest, DestinationsOf4GiBOrMoreAreNeverContinuedAtACutOffset)
+{
+    const std::uint64_t huge = (std::uint64_t{1} << 32) + 1024;
+    medium.addFile("/src/a", pattern(20480));
+    medium.addSparseFile("/out/a", huge);
+    usePolicy(ExistingPolicy::Append);
+    EXPECT_FALSE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::SourceTooLarge);
+
+    usePolicy(ExistingPolicy::Resume);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->position(), 20480u);
+    EXPECT_EQ(engine->filledBytes(), 0);
+    EXPECT_EQ(medium.readCount("/src/a"), 0);
+    const std::unique_ptr<File> file =
+        medium.open("/out/a", Disposition::OpenExisting, Access::Read, nullptr);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->size(), static_cast<std::int64_t>(huge));
+}
+
+// A continued log loses its end record while the start is prepared; a start that is
+// refused after that must give it back, or the copy could no longer be continued.
+TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
+{
+    const Bytes source = pattern(20480, 3);
+    const Bytes log = logBytes("a", 0, {{512, 512}, {4096, 0}});
+    medium.addFile("/src/a", source);
+    medium.addFile("/out/a", slice(source, 0, 4096));
+    medium.addFile("/out/a.log", log);
+    const std::function<void()> refusals[] = {
+        [this, &log] { medium.setQuota(20480 + 4096 + log.size() + 1000); },
+        [this] { medium.setFreeSpaceUnknown(true); },
+        [this] {
+            engine->setThreadStarter([](std::thread&, std::function<void()>) { return false; });
+        },
+    };
+    for (const auto& refuse : refusals) {
+        refuse();
+        EXPECT_FALSE(copy("/src/a"));
+        EXPECT_EQ(medium.contents("/out/a.log"), log);
+        EXPECT_EQ(medium.contents("/out/a"), slice(source, 0, 4096));
+    }
+    medium.setQuota(std::uint64_t{1} << 30);
+    medium.setFreeSpaceUnknown(false);
+    engine->setThreadStarter([](std::thread& thread, std::function<void()> body) {
+        thread = std::thread(std::move(body));
+        return true;
+    });
+    engine->setDeleteLogIfNoErrors(false);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->filledBytes(), 512);
+    EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{512, 512}, {20480, 0}}));
+    for (int kind : askedKinds()) EXPECT_EQ(kind, 3);  // never asked to go on without it
 }
 
 TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
@@ -220,6 +302,18 @@ TEST_F(ExistingDestinationTest, ReplaceAsksAndStartsOverOrKeepsEverythingWhenRef
     EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
     EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{20480, 0}}));
     EXPECT_EQ(engine->filledBytes(), 0);
+
+    // Without a new log the old one would pass for the new copy's: it goes.
+    medium.addFile("/out/a", pattern(30000, 9));
+    medium.addFile("/out/a.log", log);
+    engine->setCreateLog(false);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
+    EXPECT_FALSE(medium.hasFile("/out/a.log"));
+    // A file of that name that is no log stays.
+    medium.addFile("/out/a.log", "notes");
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(medium.text("/out/a.log"), "notes");
 }
 
 }  // namespace

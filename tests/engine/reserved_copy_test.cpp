@@ -50,6 +50,38 @@ TEST_F(ReservedCopyTest, TheReservedFolderHoldsTheCopyUnderTheRelativeFolder)
     EXPECT_EQ(medium.contents("/out/docs/report.doc"), source);
 }
 
+// Under Append the copy being written holds an earlier copy, fills included, at the
+// offsets the loop reads: it is never taken as a copy of its own source.
+TEST_F(ReservedCopyTest, TheDestinationIsNeverReadAsACopy)
+{
+    Bytes earlier = source;
+    std::fill(earlier.begin() + 6144, earlier.begin() + 7168, 0xAA);  // an earlier fill
+    for (const auto placement : {ReservedPlacement::InFolder, ReservedPlacement::Ask}) {
+        SCOPED_TRACE(static_cast<int>(placement));
+        medium.addFile("/out/report.doc", earlier);
+        medium.removeFile("/out/report.doc.log");
+        engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Append));
+        engine->setReservedPlacement(static_cast<std::int32_t>(placement));
+        engine->setReservedFolder("/out");
+        int asked = 0;
+        answer = [&asked](EngineQuery& q) {
+            if (q.kind >= 2) return 1;
+            if (asked++ > 0) return 0;  // declines once its answer was refused
+            std::strcpy(q.buffer, "/out/report.doc");
+            return 1;
+        };
+        statusesSeen.clear();
+        ASSERT_TRUE(copy("/src/docs/report.doc", "/out", ""));
+        EXPECT_EQ(engine->status(), EngineStatus::Ok);
+        EXPECT_EQ(asked, 2);
+        EXPECT_EQ(statusesSeen.back(), EngineStatus::CopyAlreadyUsed);
+        EXPECT_EQ(engine->badRegions(),
+                  (std::vector<BadRegion>{{40960 + 6144, 512}, {40960 + 6656, 512}}));
+        EXPECT_EQ(slice(medium.contents("/out/report.doc"), 40960 + 6144, 40960 + 7168),
+                  Bytes(1024, 0));
+    }
+}
+
 TEST_F(ReservedCopyTest, AskedCopiesAreRetriedUntilOneOpensOrTheUserDeclines)
 {
     medium.addFile("/elsewhere/report.doc", source);
