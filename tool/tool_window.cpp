@@ -415,9 +415,14 @@ void ToolWindow::showProgress(int percent)
 
 void ToolWindow::showJobMessage(ModalPrompts::Icon icon, const JobMessage& message)
 {
-    const std::string composed = composeMessage(
-        message, [this](int id) { return m_language.text(static_cast<std::uint32_t>(id)); });
-    m_prompts.message(this, icon, text(text::kCaption), QString::fromStdString(textToUtf8(composed)));
+    // The texts and the name are decoded each by itself: a name that is no UTF-8 must
+    // not turn the language's texts around it into the wrong characters.
+    JobMessage shown = message;
+    shown.name = QFile::decodeName(QByteArray::fromStdString(message.name)).toStdString();
+    const std::string composed = composeMessage(shown, [this](int id) {
+        return textToUtf8(m_language.text(static_cast<std::uint32_t>(id)));
+    });
+    m_prompts.message(this, icon, text(text::kCaption), QString::fromStdString(composed));
 }
 
 std::optional<std::string> ToolWindow::locateDataFile(int titleText, const std::string& folder)
