@@ -184,6 +184,16 @@ private slots:
         tool.window->showState(text::kDone);
         tool.window->showProgress(40);
         const QString stateBefore = tool.labelText("state");
+        // Fixed size: 213 x 95 dialog units of the window's font below the menu bar.
+        const QSize size = tool.window->size();
+        QCOMPARE(tool.window->minimumSize(), size);
+        QCOMPARE(tool.window->maximumSize(), size);
+        const QFontMetrics metrics(tool.window->font());
+        const QString letters =
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        const int averageWidth = metrics.horizontalAdvance(letters) / 52;
+        QVERIFY(size.width() >= 213 * averageWidth / 4);
+        QVERIFY(size.height() - tool.window->menuBar()->height() >= 95 * metrics.height() / 8);
 
         int german = -1;
         for (std::size_t i = 0; i < tool.language.languageCount(); ++i) {
@@ -220,6 +230,7 @@ private slots:
         QCOMPARE(tool.labelText("dataTo"), QStringLiteral("photo.jpg.mrd"));
         QCOMPARE(tool.labelText("state"), stateBefore);
         QCOMPARE(tool.progress(), 40);
+        QCOMPARE(tool.window->size(), size);
         QVERIFY(tool.stopAndWait());
     }
 
