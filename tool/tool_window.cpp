@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGridLayout>
 #include <QIcon>
@@ -170,6 +171,19 @@ void ToolWindow::buildControls()
     m_layout->addWidget(etchedLine(this));
 }
 
+QSize ToolWindow::fixedWindowSize() const
+{
+    // The window measures 213 x 95 dialog units of its font below its menu bar: a
+    // unit is a quarter of the font's average character width across and an eighth
+    // of its height down. Never smaller than what its contents need.
+    const QFontMetrics metrics(font());
+    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int averageWidth = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
+    const int menuHeight = m_menuBar ? m_menuBar->sizeHint().height() : 0;
+    const QSize units(213 * averageWidth / 4, 95 * metrics.height() / 8 + menuHeight);
+    return units.expandedTo(sizeHint());
+}
+
 bool ToolWindow::initialize()
 {
     const ProfileSettings profile;
@@ -181,10 +195,7 @@ bool ToolWindow::initialize()
         done(0);
         return false;
     }
-    // A fixed-size window, as large as its contents with the menu bar.
-    setMinimumWidth(330);
-    adjustSize();
-    setFixedSize(size());
+    setFixedSize(fixedWindowSize());
     m_worker.startWorker();
     return true;
 }
@@ -416,9 +427,14 @@ void ToolWindow::showProgress(int percent)
 
 void ToolWindow::showJobMessage(ModalPrompts::Icon icon, const JobMessage& message)
 {
-    const std::string composed = composeMessage(
-        message, [this](int id) { return m_language.text(static_cast<std::uint32_t>(id)); });
-    m_prompts.message(this, icon, text(text::kCaption), QString::fromStdString(textToUtf8(composed)));
+    // The texts and the name are decoded each by itself: a name that is no UTF-8 must
+    // not turn the language's texts around it into the wrong characters.
+    JobMessage shown = message;
+    shown.name = QFile::decodeName(QByteArray::fromStdString(message.name)).toStdString();
+    const std::string composed = composeMessage(shown, [this](int id) {
+        return textToUtf8(m_language.text(static_cast<std::uint32_t>(id)));
+    });
+    m_prompts.message(this, icon, text(text::kCaption), QString::fromStdString(composed));
 }
 
 std::optional<std::string> ToolWindow::locateDataFile(int titleText, const std::string& folder)

@@ -113,6 +113,7 @@ protected:
 
 private:
     void buildControls();
+    QSize fixedWindowSize() const;
     void buildMenuBar();
     bool buildLanguagePopup();
     void setMenuTexts();

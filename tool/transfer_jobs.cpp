@@ -129,12 +129,33 @@ TransferOutcome moveRegion(const KindTraits& kind, TransferFiles& files, const B
     return TransferOutcome::Done;
 }
 
+bool sameFile(const PlainFile& a, const PlainFile& b)
+{
+    if (!a.file() || !b.file()) return false;
+    const std::optional<FileIdentity> identity = a.file()->identity();
+    return identity && identity == b.file()->identity();
+}
+
+// Opens the data file in the job's data mode. Put writes into it, so it must not be
+// the log the job is reading (a log that names itself, or the log located as the
+// data file): that counts as a file that cannot be opened.
+bool openData(const KindTraits& kind, TransferFiles& files, const std::string& path)
+{
+    PlainFile& data = kind.isGet ? files.inputFile : files.outputFile;
+    if (!data.openExisting(path, kind.dataAccess)) return false;
+    if (!kind.isGet && sameFile(data, files.logFile)) {
+        data.close();
+        return false;
+    }
+    return true;
+}
+
 // Opens the data file the log names, letting the user locate it when that fails.
 // On success dataName and folder name the file that was opened.
-TransferOutcome openDataFile(const KindTraits& kind, PlainFile& data, JobUi& ui,
+TransferOutcome openDataFile(const KindTraits& kind, TransferFiles& files, JobUi& ui,
                              std::string& dataName, std::string& folder)
 {
-    if (data.openExisting(joinPath(folder, dataName), kind.dataAccess)) {
+    if (openData(kind, files, joinPath(folder, dataName))) {
         return TransferOutcome::Done;
     }
     ui.showNotice({text::kFileWord, dataName, kind.missingNotice});
@@ -143,7 +164,7 @@ TransferOutcome openDataFile(const KindTraits& kind, PlainFile& data, JobUi& ui,
     SplitPath located = splitPath(*chosen);
     folder = std::move(located.folder);
     dataName = std::move(located.name);
-    if (!data.openExisting(joinPath(folder, dataName), kind.dataAccess)) {
+    if (!openData(kind, files, joinPath(folder, dataName))) {
         ui.showError({text::kFileWord, dataName, text::kCannotOpen});
         return TransferOutcome::Failed;
     }
@@ -171,7 +192,10 @@ TransferOutcome openTransferFile(const KindTraits& kind, TransferFiles& files, J
             ui.showError({text::kCannotCreateHead, name, text::kCannotCreateTail});
             return TransferOutcome::Failed;
         }
-    } else if (!files.inputFile.openExisting(path, Access::Read)) {
+    } else if (!files.inputFile.openExisting(path, Access::Read) ||
+               sameFile(files.inputFile, files.outputFile)) {
+        // A transfer file that is the data file itself (through a link) would copy
+        // the copy's own bytes over its regions.
         ui.showError({text::kFileWord, name, text::kCannotOpen});
         return TransferOutcome::Failed;
     }
@@ -209,8 +233,7 @@ TransferOutcome runJob(const KindTraits& kind, const TransferJob& job, TransferF
         return TransferOutcome::Failed;
     }
     std::string dataName = *name;
-    PlainFile& data = kind.isGet ? files.inputFile : files.outputFile;
-    const TransferOutcome opened = openDataFile(kind, data, ui, dataName, folder);
+    const TransferOutcome opened = openDataFile(kind, files, ui, dataName, folder);
     if (opened != TransferOutcome::Done) return opened;
     kind.isGet ? ui.setDataFrom(dataName) : ui.setDataTo(dataName);
 

@@ -272,6 +272,23 @@ private slots:
         QVERIFY(plain.pixelColor(119, 21) != highlight);
         // Inside the frame the selection gradient runs from light at the top to darker.
         QVERIFY(selected.pixelColor(100, 1).lightness() > selected.pixelColor(100, 20).lightness());
+
+        // A menu-bar item: no band; the frame and a solid selection fill the item
+        // lowered by 2 pixels and narrowed by 2 at the right.
+        OwnerDrawStyle::ItemState barState = selectedState();
+        barState.menuBarItem = true;
+        const QImage bar = render(style, QSize(60, 22), QString(), barState);
+        const QPalette palette = fixedPalette();
+        const QColor menu = palette.color(QPalette::Window);
+        const QColor selection = blend70(palette.color(QPalette::Base), highlight);
+        QCOMPARE(bar.pixelColor(30, 1), menu);
+        QCOMPARE(bar.pixelColor(30, 2), highlight);
+        QCOMPARE(bar.pixelColor(0, 10), highlight);
+        QCOMPARE(bar.pixelColor(57, 10), highlight);
+        QCOMPARE(bar.pixelColor(58, 10), menu);
+        QCOMPARE(bar.pixelColor(57, 21), highlight);
+        QCOMPARE(bar.pixelColor(2, 3), selection);
+        QCOMPARE(bar.pixelColor(56, 20), selection);
     }
 
     void checkedItemDrawsItsBox()

@@ -197,6 +197,16 @@ private slots:
         tool.window->showState(text::kDone);
         tool.window->showProgress(40);
         const QString stateBefore = tool.labelText("state");
+        // Fixed size: 213 x 95 dialog units of the window's font below the menu bar.
+        const QSize size = tool.window->size();
+        QCOMPARE(tool.window->minimumSize(), size);
+        QCOMPARE(tool.window->maximumSize(), size);
+        const QFontMetrics metrics(tool.window->font());
+        const QString letters =
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        const int averageWidth = metrics.horizontalAdvance(letters) / 52;
+        QVERIFY(size.width() >= 213 * averageWidth / 4);
+        QVERIFY(size.height() - tool.window->menuBar()->height() >= 95 * metrics.height() / 8);
 
         int german = -1;
         for (std::size_t i = 0; i < tool.language.languageCount(); ++i) {
@@ -233,6 +243,44 @@ private slots:
         QCOMPARE(tool.labelText("dataTo"), QStringLiteral("photo.jpg.mrd"));
         QCOMPARE(tool.labelText("state"), stateBefore);
         QCOMPARE(tool.progress(), 40);
+        QCOMPARE(tool.window->size(), size);
+        QVERIFY(tool.stopAndWait());
+    }
+
+    void acceleratorsReachTheirCommands()
+    {
+        Tool tool(m_shipped);
+        QVERIFY(tool.window->initialize());
+        tool.window->show();
+        QApplication::setActiveWindow(tool.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(tool.window.get()));
+
+        QTest::keyClick(tool.window.get(), Qt::Key_G, Qt::ControlModifier);
+        QTest::keyClick(tool.window.get(), Qt::Key_P, Qt::ControlModifier);
+        QCOMPARE(tool.prompts.fileQuestions.size(), 2);
+        QCOMPARE(tool.prompts.fileQuestions[0].title, tool.window->text(text::kChooseLogTitle));
+        QTest::keyClick(tool.window.get(), Qt::Key_F1);
+        QCOMPARE(tool.prompts.helpPages.size(), 1);
+        QTest::keyClick(tool.window.get(), Qt::Key_X, Qt::AltModifier);
+        QCOMPARE(tool.window->waitersStarted(), 1);
+        QVERIFY(tool.stopAndWait());
+    }
+
+    void messagesKeepTheirTextsWhateverBytesTheNameHolds()
+    {
+        // A name from an old medium need not be UTF-8; the language's texts around it
+        // must still read as they stand, and the name as the value fields show it.
+        profile().setValue(QStringLiteral("Language"), QStringLiteral("russian.lng"));
+        Tool tool(m_shipped);
+        QVERIFY(tool.window->initialize());
+        const std::string name = "caf\xE9.bin";
+        tool.window->showJobMessage(ModalPrompts::Icon::Notice,
+                                    {text::kFileWord, name, text::kMissingForGet});
+        QCOMPARE(tool.prompts.messages.size(), 1);
+        QCOMPARE(tool.prompts.messages[0].text,
+                 tool.window->text(text::kFileWord) + " " +
+                     QFile::decodeName(QByteArray::fromStdString(name)) + "\n" +
+                     tool.window->text(text::kMissingForGet));
         QVERIFY(tool.stopAndWait());
     }
 

@@ -306,6 +306,36 @@ TEST_F(TransferJobTest, GetRefusesToEmptyTheLogOrTheDataFile)
     EXPECT_EQ(readFile(dir / "data.bin"), good);
 }
 
+// Put writes into the data file only: never into the log it reads, nor into the
+// transfer file it reads from, whatever names or links make them one file.
+TEST_F(TransferJobTest, PutNeverWritesIntoTheLogOrItsOwnTransferFile)
+{
+    // A log that names itself: the data file would be the log.
+    writeFile(dir / "self.log", logBytes("self.log", {{0, 10}, {100, 0}}));
+    const Bytes self = readFile(dir / "self.log");
+    writeFile(dir / "self.log.mrd", Bytes(10, 0x55));
+    EXPECT_EQ(put("self.log"), TransferOutcome::Cancelled);
+    EXPECT_EQ(ui.notices, (std::vector<JobMessage>{
+                              {text::kFileWord, "self.log", text::kMissingForPut}}));
+    // Located by the user, the log is refused as well.
+    ui.locateAnswer = dir / "self.log";
+    EXPECT_EQ(put("self.log"), TransferOutcome::Failed);
+    EXPECT_EQ(ui.errors.back(), (JobMessage{text::kFileWord, "self.log", text::kCannotOpen}));
+    EXPECT_EQ(readFile(dir / "self.log"), self);
+    expectAllClosed();
+
+    // A transfer file that is the data file itself.
+    ui = {};
+    writeLog({{0, 10}, {5000, 10}, {10000, 0}});
+    writeFile(dir / "data.bin", good);
+    std::filesystem::create_symlink(dir / "data.bin", dir / "data.bin.mrd");
+    EXPECT_EQ(put(), TransferOutcome::Failed);
+    EXPECT_EQ(ui.errors, (std::vector<JobMessage>{
+                             {text::kFileWord, "data.bin.mrd", text::kCannotOpen}}));
+    EXPECT_EQ(readFile(dir / "data.bin"), good);
+    expectAllClosed();
+}
+
 TEST_F(TransferJobTest, PutWithShortTransferFileWritesOnlyWhatItHolds)
 {
     writeLog({{0, 100}, {1000, 100}, {2000, 100}, {10000, 0}});
