@@ -130,6 +130,11 @@ FileResult CopyDriver::copyOne(const CopyItem& item)
     const EngineStatus status = m_engine.status();
     result.status = statusName(status);
     result.complete = status == EngineStatus::Ok;
+    if (result.complete && m_engine.skippedExisting()) {
+        // The copy was left as it is: nothing was copied, and its state is its own.
+        result.status = "Skipped";
+        return result;
+    }
     // The engine keeps the filled bytes in a signed 32-bit count; fills of 2 GiB or
     // more of a file below 4 GiB show there as negative, so the count is read unsigned.
     const std::int64_t filled = static_cast<std::uint32_t>(m_engine.filledBytes());

@@ -49,7 +49,7 @@ public:
 struct FileResult
 {
     std::string source;
-    std::string status;     // statusName() of the engine, NotStarted, SameFile or SameDestination
+    std::string status;  // statusName() of the engine, Skipped, NotStarted, SameFile or SameDestination
     bool complete = false;  // the whole file is covered in its copy
     std::uint64_t copied = 0;  // source bytes the copy holds as read data
     std::uint64_t filled = 0;  // source bytes the copy holds as fills

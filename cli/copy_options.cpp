@@ -242,7 +242,9 @@ At the end standard output gets one line per file, fields separated by tabs:
   STATUS  BYTES_COPIED  BYTES_FILLED  SOURCE
 STATUS is Ok when the whole file is covered, otherwise the reason (Stopped,
 NotReady, WriteFailed, DiskFull, SourceOpenFailed, ExistingRefused, NoLogRefused,
-...), NotStarted for files the run did not reach, SameFile when the copy
+...), Skipped when an existing copy was left as it is (--existing=skip;
+it counts as complete, with 0 bytes copied and filled in this run),
+NotStarted for files the run did not reach, SameFile when the copy
 would overwrite its own source, and SameDestination when an earlier file of
 the run has the same copy (files of one name from different folders) or when
 one copy would lie where the other's copy log belongs (a.bin and a.bin.log).

@@ -192,7 +192,7 @@ struct CopyEngine::Impl
     // The end record taken from a continued log, until the worker runs.
     std::optional<std::uint32_t> droppedEnd;
     std::uint64_t wideBase = 0;
-    bool skipping = false;
+    std::atomic<bool> skipping{false};  // an existing destination is left under Skip
     bool replacing = false;
     // Regions of a log whose run never ended (no end record). The log cannot be
     // continued, but its regions still describe fills in the destination, so a
@@ -1019,6 +1019,11 @@ std::uint32_t CopyEngine::longRate() const
 std::uint32_t CopyEngine::shortRate() const
 {
     return std::max<std::uint32_t>(m->shortMeter.rate(), 1);
+}
+
+bool CopyEngine::skippedExisting() const
+{
+    return m->skipping.load();
 }
 
 std::string CopyEngine::destinationPath() const

@@ -103,6 +103,8 @@ public:
     std::uint32_t shortRate() const;
     // The destination path of the last startFile that got that far (empty otherwise).
     std::string destinationPath() const;
+    // True when the last startFile found its destination and left it as it is (Skip).
+    bool skippedExisting() const;
 
     // Replaces the way the worker thread is started (tests simulate a refusal).
     void setThreadStarter(ThreadStarter starter);

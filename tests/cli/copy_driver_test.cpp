@@ -182,6 +182,23 @@ TEST_F(CopyDriverTest, AFailedFileIsReportedAndTheRunGoesOn)
     EXPECT_EQ(console.lastTotalPercent, 100);
 }
 
+// A copy left alone under skip may be partial: it must not pass for a complete copy.
+TEST_F(CopyDriverTest, AnExistingCopyLeftUnderSkipIsReportedAsSkipped)
+{
+    medium.addFile("/src/a.bin", std::string(8192, 'a'));
+    medium.addFile("/src/b.bin", std::string(8192, 'b'));
+    medium.addFile("/out/a.bin", std::string(1000, 'a'));
+    options.existingPolicy = 3;
+    const RunReport report = run({{"/src/a.bin", "", 8192}, {"/src/b.bin", "", 8192}});
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].status, "Skipped");
+    EXPECT_EQ(report.files[0].copied, 0u);
+    EXPECT_EQ(report.files[0].filled, 0u);
+    EXPECT_EQ(medium.contents("/out/a.bin").size(), 1000u);
+    EXPECT_EQ(report.files[1].status, "Ok");
+    EXPECT_EQ(report.files[1].copied, 8192u);
+}
+
 TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
 {
     medium.addFile("/src/x/a.bin", std::string(3000, 'x'));
