@@ -143,7 +143,6 @@ struct CopyEngine::Impl
         const std::optional<FileIdentity> target = file->identity();
         return target && target == reader.identity();
     }
-    bool writeAll(const void* data, std::uint32_t n);
 
     FileSystem& fs;
 
@@ -570,21 +569,11 @@ void CopyEngine::Impl::runWorker()
     finishWorker(loop);
 }
 
-bool CopyEngine::Impl::writeAll(const void* data, std::uint32_t n)
-{
-    // A short write would shift every later byte of the copy, so it fails too. What
-    // it wrote is cut off again: the destination then ends where the end record
-    // says, and a later Resume puts the next byte at the right offset.
-    const std::int64_t before = destination.seek(0, Whence::Current);
-    const std::size_t written = destination.write(data, n);
-    if (written == n) return true;
-    if (written > 0 && before >= 0) destination.truncateAt(static_cast<std::uint64_t>(before));
-    return false;
-}
-
 bool CopyEngine::Impl::afterGoodRead(Loop& loop, std::uint32_t n)
 {
-    if (!writeAll(loop.chunkBuffer.data(), n)) {
+    // A short write fails whole: the destination then ends where the end record says,
+    // and a later Resume puts the next byte at the right offset.
+    if (!destination.writeWhole(loop.chunkBuffer.data(), n)) {
         fail(EngineStatus::WriteFailed);
         return false;
     }
@@ -712,7 +701,7 @@ bool CopyEngine::Impl::writeFill(Loop& loop, std::uint32_t length)
         default:
             return false;
     }
-    return writeAll(out, length);
+    return destination.writeWhole(out, length);
 }
 
 void CopyEngine::Impl::finishWorker(Loop& loop)

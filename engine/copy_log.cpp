@@ -48,13 +48,9 @@ std::size_t CopyLog::appendRecord(std::uint32_t offset, std::uint32_t length)
     std::uint8_t record[kRecordSize];
     putLe32(record, offset);
     putLe32(record + 4, length);
-    // A record written in part (a full disk) is cut off again; left in place it would
-    // shift every record after it, and a later end record would make the log look sound.
-    const std::int64_t before = m_file->seek(0, Whence::Current);
-    const std::size_t written = m_file->write(record, sizeof record);
-    if (written == sizeof record) return written;
-    if (written > 0 && before >= 0) m_file->truncateAt(static_cast<std::uint64_t>(before));
-    return 0;
+    // A record written in part would shift every record after it, and a later end
+    // record would make the log look sound.
+    return m_file->writeWhole(record, sizeof record) ? sizeof record : 0;
 }
 
 std::int64_t CopyLog::readHeader()

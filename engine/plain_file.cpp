@@ -46,6 +46,15 @@ std::size_t PlainFile::write(const void* buffer, std::size_t n)
     return r.bytes;
 }
 
+bool PlainFile::writeWhole(const void* buffer, std::size_t n)
+{
+    const std::int64_t before = seek(0, Whence::Current);
+    const std::size_t written = write(buffer, n);
+    if (written == n) return true;
+    if (written > 0 && before >= 0) truncateAt(static_cast<std::uint64_t>(before));
+    return false;
+}
+
 std::int64_t PlainFile::size()
 {
     return m_file ? m_file->size() : -1;

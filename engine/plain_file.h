@@ -30,6 +30,9 @@ public:
     std::size_t read(void* buffer, std::size_t n);
     // Bytes written at the file pointer, 0 on failure; a short write counts as success.
     std::size_t write(const void* buffer, std::size_t n);
+    // Writes all n bytes or nothing: a write that stops short (a full disk) is cut off
+    // again, so that the file still ends where it did and no later byte lands shifted.
+    bool writeWhole(const void* buffer, std::size_t n);
     // Size in bytes, -1 when unknown or closed.
     std::int64_t size();
     // Moves the file pointer to offset and sets the end of the file there.
