@@ -94,13 +94,13 @@ std::int64_t CopyLog::readRegions(std::vector<BadRegion>& regions)
     return sum;
 }
 
-std::string CopyLog::readName()
+std::string CopyLog::readName(std::size_t maxLength)
 {
     if (!m_file || m_file->seek(kHeaderSize, Whence::Begin) < 0) return {};
     std::uint8_t lengthBytes[2];
     if (!readExact(*m_file, lengthBytes, 2)) return {};
     const std::uint16_t length = static_cast<std::uint16_t>(lengthBytes[0] | (lengthBytes[1] << 8));
-    if (length == 0 || length > kNameBufferSize) return {};
+    if (length == 0 || length > maxLength) return {};
     std::string name(length, '\0');
     if (!readExact(*m_file, name.data(), length)) return {};
     return name;

@@ -47,8 +47,9 @@ public:
     // name length is 0 or above 260 or the name cannot be read whole. An
     // incomplete last record is not taken.
     std::int64_t readRegions(std::vector<BadRegion>& regions);
-    // The source's file name stored in the header, or an empty string when unreadable.
-    std::string readName();
+    // The source's file name stored in the header, or an empty string when unreadable
+    // or longer than maxLength.
+    std::string readName(std::size_t maxLength = kNameBufferSize);
 
 private:
     PlainFile* m_file = nullptr;

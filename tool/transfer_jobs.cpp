@@ -48,16 +48,11 @@ SplitPath splitPath(const std::string& path)
     return {slash == 0 ? std::string(1, '/') : path.substr(0, slash), path.substr(slash + 1)};
 }
 
+// The name the log holds, when it is shorter than capacity.
 std::optional<std::string> readNameBytes(CopyLog& log, std::size_t capacity)
 {
-    PlainFile* file = log.file();
-    if (!file || file->seek(CopyLog::kHeaderSize, Whence::Begin) < 0) return std::nullopt;
-    std::uint8_t lengthBytes[2];
-    if (file->read(lengthBytes, 2) != 2) return std::nullopt;
-    const std::size_t length = lengthBytes[0] | (lengthBytes[1] << 8);
-    if (length == 0 || length >= capacity) return std::nullopt;
-    std::string name(length, '\0');
-    if (file->read(name.data(), length) != length) return std::nullopt;
+    std::string name = log.readName(capacity - 1);
+    if (name.empty()) return std::nullopt;
     return name;
 }
 
