@@ -30,10 +30,9 @@ std::string withSeparator(std::string folder)
 }
 
 // The output folder as the first part of a destination path: always ends in a separator.
-std::string outputPrefix(std::string folder)
+std::string outputPrefix(const std::string& folder)
 {
-    if (folder.empty() || folder.back() != kSeparator) folder += kSeparator;
-    return folder;
+    return folder.empty() ? std::string(1, kSeparator) : withSeparator(folder);
 }
 
 // A relative folder may only lead downwards; one with a ".." level is dropped so
