@@ -1,8 +1,6 @@
 // tessaly-cli get, put and map, run as a user would run them.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -12,24 +10,14 @@ namespace tessaly {
 namespace {
 
 using testing::Bytes;
+using testing::cliPath;
 using testing::logBytes;
 using testing::pattern;
 using testing::readFile;
+using testing::readText;
+using testing::run;
 using testing::TempDir;
 using testing::writeFile;
-
-std::string cliPath()
-{
-    const char* bin = std::getenv("TESSALY_BIN_DIR");
-    return std::string(bin ? bin : ".") + "/tessaly-cli";
-}
-
-// Runs a command line in a shell without a terminal on standard input; its exit status.
-int run(const std::string& command)
-{
-    const int status = std::system((command + " </dev/null").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 class ToolCliTest : public ::testing::Test
 {
@@ -50,11 +38,7 @@ protected:
     {
         return cliPath() + " " + args + " 2>" + (dir / "stderr.txt");
     }
-    std::string errors() const
-    {
-        const Bytes b = readFile(dir / "stderr.txt");
-        return std::string(b.begin(), b.end());
-    }
+    std::string errors() const { return readText(dir / "stderr.txt"); }
 
     TempDir dir;
     const Bytes good = pattern(300000, 4);

@@ -2,9 +2,7 @@
 // log; Get takes the missing regions from a good instance, Put writes them into
 // the copy, which then equals the good instance byte for byte.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -16,27 +14,12 @@ namespace tessaly {
 namespace {
 
 using testing::Bytes;
+using testing::cliPath;
 using testing::readFile;
+using testing::readText;
+using testing::run;
 using testing::TempDir;
 using testing::writeFile;
-
-std::string cli()
-{
-    const char* bin = std::getenv("TESSALY_BIN_DIR");
-    return std::string(bin ? bin : ".") + "/tessaly-cli";
-}
-
-int run(const std::string& command)
-{
-    const int status = std::system((command + " </dev/null").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string stderrText(const std::string& path)
-{
-    const Bytes bytes = readFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
 
 std::vector<BadRegion> logRegions(const std::string& path)
 {
@@ -63,10 +46,10 @@ TEST(ToolRoundTrip, CopyGetPutRestoresTheDamagedCopy)
     std::filesystem::create_directory(good);
     const std::string errors = " 2>>" + (dir / "stderr.txt");
 
-    ASSERT_EQ(run(cli() + " copy -q --attempts=1 " + medium.path("disk/data.bin") + " " + out +
+    ASSERT_EQ(run(cliPath() + " copy -q --attempts=1 " + medium.path("disk/data.bin") + " " + out +
                   " >/dev/null" + errors),
               1)
-        << stderrText(dir / "stderr.txt");
+        << readText(dir / "stderr.txt");
     const Bytes goodBytes(image.begin(), image.end());
     Bytes copy = readFile(out + "/data.bin");
     ASSERT_EQ(copy.size(), goodBytes.size());
@@ -81,13 +64,13 @@ TEST(ToolRoundTrip, CopyGetPutRestoresTheDamagedCopy)
     // The log travels to the good instance, Get writes the transfer file beside it.
     writeFile(good + "/data.bin", goodBytes);
     std::filesystem::copy_file(out + "/data.bin.log", good + "/data.bin.log");
-    ASSERT_EQ(run(cli() + " get " + good + "/data.bin.log" + errors), 0)
-        << stderrText(dir / "stderr.txt");
+    ASSERT_EQ(run(cliPath() + " get " + good + "/data.bin.log" + errors), 0)
+        << readText(dir / "stderr.txt");
     EXPECT_EQ(readFile(good + "/data.bin.mrd").size(), filled);
 
     std::filesystem::copy_file(good + "/data.bin.mrd", out + "/data.bin.mrd");
-    ASSERT_EQ(run(cli() + " put " + out + "/data.bin.log" + errors), 0)
-        << stderrText(dir / "stderr.txt");
+    ASSERT_EQ(run(cliPath() + " put " + out + "/data.bin.log" + errors), 0)
+        << readText(dir / "stderr.txt");
     EXPECT_EQ(readFile(out + "/data.bin"), goodBytes);
 }
 

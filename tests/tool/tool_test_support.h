@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -51,6 +52,25 @@ inline Bytes readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string readText(const std::string& path)
+{
+    const Bytes bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+inline std::string cliPath()
+{
+    const char* bin = std::getenv("TESSALY_BIN_DIR");
+    return std::string(bin ? bin : ".") + "/tessaly-cli";
+}
+
+// Runs a command line in a shell without a terminal on standard input; its exit status.
+inline int run(const std::string& command)
+{
+    const int status = std::system((command + " </dev/null").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Bytes that differ from one offset to the next, and from one seed to another.
