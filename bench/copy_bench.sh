@@ -17,14 +17,15 @@ set -euo pipefail
 BUILD=${1:-build}
 CLI=$BUILD/bin/tessaly-cli
 MEDIUM=$BUILD/bin/tessaly-medium
+BENCH_BUILD=$BUILD
+source "$(dirname "$0")/lib.sh"
 SIZE_MIB=${BENCH_SIZE_MIB:-1024}
 [[ -x $CLI ]] || { echo "no $CLI: build first" >&2; exit 2; }
 [[ -x /usr/bin/time ]] || { echo "needs /usr/bin/time (package time)" >&2; exit 2; }
 
 WORK=${BENCH_DIR:-$(mktemp -d /var/tmp/tessaly-bench.XXXXXX)}
-MEDIUM_PID=
 cleanup() {
-    if [[ -n $MEDIUM_PID ]]; then kill "$MEDIUM_PID" 2>/dev/null || true; wait "$MEDIUM_PID" 2>/dev/null || true; fi
+    medium_unmount_all
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -118,10 +119,7 @@ slow 20007 5
 slow 30000-30999 5
 slow 50000-50003 5
 MAP
-"$MEDIUM" "$IMAGES" "$MNT" 2>"$WORK/medium.log" &
-MEDIUM_PID=$!
-for _ in $(seq 1 200); do mountpoint -q "$MNT" && break; sleep 0.05; done
-if ! mountpoint -q "$MNT"; then
+if ! medium_mount "$IMAGES" "$MNT" 2>"$WORK/medium.log"; then
     echo "  SKIPPED: the medium could not be mounted: $(cat "$WORK/medium.log")"
     exit 0
 fi
