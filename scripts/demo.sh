@@ -33,40 +33,16 @@ source_dir=$work/medium
 mnt=$work/mnt
 out=$work/salvaged
 mkdir -p "$source_dir" "$mnt" "$out"
-medium_pid=
-
-mount_medium() {
-    "$bin/tessaly-medium" "$source_dir" "$mnt" >>"$work/medium.log" 2>&1 &
-    medium_pid=$!
-    for _ in $(seq 1 200); do
-        mountpoint -q "$mnt" && return 0
-        kill -0 "$medium_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    echo "demo: the medium did not mount:" >&2
-    cat "$work/medium.log" >&2
-    exit 1
-}
-
-unmount_medium() {
-    if mountpoint -q "$mnt"; then
-        fusermount3 -u "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null || true
-    fi
-    if [ -n "$medium_pid" ]; then
-        for _ in $(seq 1 100); do kill -0 "$medium_pid" 2>/dev/null || break; sleep 0.05; done
-        kill "$medium_pid" 2>/dev/null || true
-        wait "$medium_pid" 2>/dev/null || true
-        medium_pid=
-    fi
-}
+BENCH_BUILD=$build BENCH_BIN=$bin
+source "$(dirname "$0")/../bench/lib.sh"
+mount_medium() { medium_mount "$source_dir" "$mnt" || exit 1; }
+unmount_medium() { medium_unmount "$mnt"; }
 
 cleanup() {
     unmount_medium
     mountpoint -q "$mnt" || rm -rf "$work"
 }
 trap cleanup EXIT
-
-image() { "$bin/tessaly-medium-image" "$@" >/dev/null; }
 
 show_medium() {
     echo "The damaged medium:"
@@ -151,10 +127,10 @@ show_salvage() {
 }
 
 echo "=== 1. A worn floppy"
-image "$source_dir/floppy/letter.txt" 24K --seed 1
-image "$source_dir/floppy/photo.jpg" 300K --seed 2 --map 'bad 40; bad 41; bad 200-215'
-image "$source_dir/floppy/thesis.doc" 160K --seed 3 --map 'weak 10 1; weak 100 2'
-image "$source_dir/floppy/music/track01.wav" 1M --seed 4 --clusters 2:8 --random-bad 3 \
+medium_image "$source_dir/floppy/letter.txt" 24K --seed 1
+medium_image "$source_dir/floppy/photo.jpg" 300K --seed 2 --map 'bad 40; bad 41; bad 200-215'
+medium_image "$source_dir/floppy/thesis.doc" 160K --seed 3 --map 'weak 10 1; weak 100 2'
+medium_image "$source_dir/floppy/music/track01.wav" 1M --seed 4 --clusters 2:8 --random-bad 3 \
     --map 'slow 1000-1031 20'
 show_medium
 mount_medium
@@ -165,7 +141,7 @@ unmount_medium
 echo
 echo "=== 2. The medium is pulled out halfway through a file, then put back"
 rm -rf "${source_dir:?}"/*
-image "$source_dir/disk/archive.zip" 512K --seed 5 --map 'bad 100; remove-after 262144'
+medium_image "$source_dir/disk/archive.zip" 512K --seed 5 --map 'bad 100; remove-after 262144'
 show_medium
 mount_medium
 run_copy --yes "$mnt/disk" "$out"
@@ -173,7 +149,7 @@ show_salvage
 unmount_medium
 echo
 echo "... put back (the same image, without the removal); the same command continues:"
-image "$source_dir/disk/archive.zip" 512K --seed 5 --map 'bad 100'
+medium_image "$source_dir/disk/archive.zip" 512K --seed 5 --map 'bad 100'
 mount_medium
 run_copy --yes "$mnt/disk" "$out"
 show_salvage
@@ -181,7 +157,7 @@ show_salvage
 echo
 echo "=== 3. A backup of photo.jpg turns up: get and put complete the damaged copy"
 backup=$work/backup
-image "$backup/photo.jpg" 300K --seed 2
+medium_image "$backup/photo.jpg" 300K --seed 2
 damaged=$out/floppy/photo.jpg
 printf '  the copy differs from the backup in %s bytes\n' "$(cmp -l "$backup/photo.jpg" "$damaged" | wc -l)"
 transfer() {
