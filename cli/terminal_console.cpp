@@ -77,33 +77,29 @@ bool TerminalConsole::readLine(std::string* line)
     }
 }
 
-bool TerminalConsole::confirm(const std::string& question, bool defaultYes)
+bool TerminalConsole::prompt(const std::string& question, std::string* answer)
 {
     std::lock_guard lock(m_mutex);
     clearLineLocked();
-    std::fprintf(stderr, "%s %s ", question.c_str(), defaultYes ? "[Y/n]" : "[y/N]");
+    std::fprintf(stderr, "%s ", question.c_str());
     std::fflush(stderr);
+    if (readLine(answer)) return true;
+    std::fputc('\n', stderr);
+    return false;
+}
+
+bool TerminalConsole::confirm(const std::string& question, bool defaultYes)
+{
     std::string answer;
-    if (!readLine(&answer)) {
-        std::fputc('\n', stderr);
-        return false;
-    }
+    if (!prompt(question + (defaultYes ? " [Y/n]" : " [y/N]"), &answer)) return false;
     if (answer.empty()) return defaultYes;
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
 }
 
 std::string TerminalConsole::askLine(const std::string& question)
 {
-    std::lock_guard lock(m_mutex);
-    clearLineLocked();
-    std::fprintf(stderr, "%s ", question.c_str());
-    std::fflush(stderr);
     std::string answer;
-    if (!readLine(&answer)) {
-        std::fputc('\n', stderr);
-        return {};
-    }
-    return answer;
+    return prompt(question, &answer) ? answer : std::string();
 }
 
 void TerminalConsole::message(const std::string& text)

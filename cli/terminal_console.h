@@ -30,6 +30,9 @@ private:
     // One line of standard input without its line break; false at the end of the
     // input or when the stop flag is raised.
     bool readLine(std::string* line);
+    // Shows the question and reads the answer; false (after ending the line) when
+    // none came.
+    bool prompt(const std::string& question, std::string* answer);
     void clearLineLocked();
 
     const std::atomic<bool>& m_stop;
