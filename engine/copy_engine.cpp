@@ -59,6 +59,15 @@ bool defaultThreadStarter(std::thread& thread, std::function<void()> body)
     }
 }
 
+// The regions the log lists, end records left out, and the sum of their lengths;
+// -1 when the log's name cannot be read.
+std::int64_t readFilledRegions(CopyLog& log, std::vector<BadRegion>& regions)
+{
+    const std::int64_t sum = log.readRegions(regions);
+    std::erase_if(regions, [](const BadRegion& r) { return r.length == 0; });
+    return sum;
+}
+
 float fraction(std::uint64_t part, std::uint64_t whole)
 {
     return whole == 0 ? 1.0f : static_cast<float>(part) / static_cast<float>(whole);
@@ -340,9 +349,8 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         log.dropEndRecord();
         droppedEnd = static_cast<std::uint32_t>(end);
         std::vector<BadRegion> earlier;
-        const std::int64_t sum = log.readRegions(earlier);
+        const std::int64_t sum = readFilledRegions(log, earlier);
         if (sum >= 0) {
-            std::erase_if(earlier, [](const BadRegion& r) { return r.length == 0; });
             {
                 std::lock_guard lock(regionsMutex);
                 regions = std::move(earlier);
@@ -356,10 +364,7 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     unfinishedRegions.clear();
     if (end < 0 && log.readHeader() >= 0) {
         std::vector<BadRegion> found;
-        if (log.readRegions(found) >= 0) {
-            std::erase_if(found, [](const BadRegion& r) { return r.length == 0; });
-            unfinishedRegions = std::move(found);
-        }
+        if (readFilledRegions(log, found) >= 0) unfinishedRegions = std::move(found);
     }
     log.unbind();
     setBase(0);
