@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/copy_engine.h"
+#include "tests/support/log_bytes.h"
 #include "tests/support/scripted_medium.h"
 
 namespace tessaly::testing {
@@ -79,19 +80,7 @@ protected:
     static std::vector<std::uint8_t> logBytes(const std::string& name, std::int32_t fill,
                                               const std::vector<BadRegion>& records)
     {
-        std::vector<std::uint8_t> out = {'A', 'C', 'L', 0, 0, 0, 0, 0};
-        auto put32 = [&out](std::uint32_t v) {
-            for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-        };
-        put32(static_cast<std::uint32_t>(fill));
-        out.push_back(static_cast<std::uint8_t>(name.size()));
-        out.push_back(static_cast<std::uint8_t>(name.size() >> 8));
-        out.insert(out.end(), name.begin(), name.end());
-        for (const BadRegion& r : records) {
-            put32(r.offset);
-            put32(r.length);
-        }
-        return out;
+        return copyLogBytes(name, fill, records);
     }
 
     std::vector<int> askedKinds()

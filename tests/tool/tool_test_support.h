@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/bad_region.h"
+#include "tests/support/log_bytes.h"
 #include "tool/job_ui.h"
 
 namespace tessaly::testing {
@@ -85,25 +86,11 @@ inline Bytes pattern(std::size_t size, std::uint32_t seed = 1)
     return bytes;
 }
 
-inline void putLe(Bytes& out, std::uint64_t value, int size)
-{
-    for (int i = 0; i < size; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-// A copy log as the copier writes it: header, the name, then the records as given
-// (the caller adds the end record {position, 0} where it wants one).
+// A copy log as the copier writes it, with fill type 0.
 inline Bytes logBytes(const std::string& name, const std::vector<BadRegion>& records,
                       std::optional<std::uint16_t> nameLength = std::nullopt)
 {
-    Bytes out = {'A', 'C', 'L', 0, 0, 0, 0, 0};
-    putLe(out, 0, 4);
-    putLe(out, nameLength.value_or(static_cast<std::uint16_t>(name.size())), 2);
-    out.insert(out.end(), name.begin(), name.end());
-    for (const BadRegion& r : records) {
-        putLe(out, r.offset, 4);
-        putLe(out, r.length, 4);
-    }
-    return out;
+    return copyLogBytes(name, 0, records, nameLength);
 }
 
 // Plays the window for a job: records what the job shows, answers the locate
