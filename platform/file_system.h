@@ -86,9 +86,12 @@ public:
     virtual ~FileSystem() = default;
 
     // Opens an existing file for reading past the system's cache, so that every
-    // read reaches the medium. nullptr on failure, with the reason in *error.
+    // read reaches the medium. Only a regular file or a block device (a whole
+    // medium) opens; nullptr on failure, with the reason in *error. Never waits
+    // for another process (a named pipe fails at once).
     virtual std::unique_ptr<File> openUnbuffered(const std::string& path, SysError* error) = 0;
-    // Opens or creates a file for ordinary buffered access.
+    // Opens or creates a regular file for ordinary buffered access; anything else
+    // at path (a folder, a named pipe, a device) fails at once with nullptr.
     virtual std::unique_ptr<File> open(const std::string& path, Disposition disposition,
                                        Access access, SysError* error) = 0;
     // True when something (file or folder) exists at path.

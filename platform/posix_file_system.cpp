@@ -134,6 +134,28 @@ int openRetrying(const std::string& path, int flags, mode_t mode = 0666)
     return fd;
 }
 
+// Every open is made without blocking, so that a named pipe (which waits for a
+// writer) or a device cannot hold the caller for ever; then only what is a file is
+// kept, and reads and writes block as usual again. Closes fd and returns the reason
+// when it is not a regular file (or, with blockDevices, a block device).
+SysError keepOnlyFiles(int fd, bool blockDevices)
+{
+    struct stat st {};
+    SysError why = 0;
+    if (::fstat(fd, &st) != 0) {
+        why = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        why = EISDIR;
+    } else if (!S_ISREG(st.st_mode) && !(blockDevices && S_ISBLK(st.st_mode))) {
+        why = EINVAL;
+    } else {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) why = errno;
+    }
+    if (why != 0) ::close(fd);
+    return why;
+}
+
 struct MountEntry
 {
     std::string mountPoint;
@@ -239,32 +261,24 @@ std::unique_ptr<File> PosixFileSystem::openUnbuffered(const std::string& path, S
     int fd = -1;
     bool direct = false;
     if (!m_options.refuseDirectIo) {
-        fd = openRetrying(path, O_RDONLY | O_CLOEXEC | O_DIRECT);
+        fd = openRetrying(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_DIRECT);
         direct = fd >= 0;
     }
     if (fd < 0 && (m_options.refuseDirectIo || errno == EINVAL)) {
-        fd = openRetrying(path, O_RDONLY | O_CLOEXEC);
+        fd = openRetrying(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     }
-    if (fd < 0) {
-        if (error) *error = errno;
-        return nullptr;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
-        const SysError why = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        if (error) *error = why;
-        return nullptr;
-    }
+    // A source may be a whole medium, so a block device is one too.
+    const SysError why = fd < 0 ? errno : keepOnlyFiles(fd, true);
+    if (error) *error = why;
+    if (why != 0) return nullptr;
     if (!direct) ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    if (error) *error = 0;
     return std::make_unique<PosixFile>(fd, direct, !direct);
 }
 
 std::unique_ptr<File> PosixFileSystem::open(const std::string& path, Disposition disposition,
                                             Access access, SysError* error)
 {
-    int flags = O_CLOEXEC;
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     switch (access) {
         case Access::Read: flags |= O_RDONLY; break;
         case Access::Write: flags |= O_WRONLY; break;
@@ -277,17 +291,9 @@ std::unique_ptr<File> PosixFileSystem::open(const std::string& path, Disposition
         case Disposition::OpenAlways: flags |= O_CREAT; break;
     }
     const int fd = openRetrying(path, flags);
-    if (fd < 0) {
-        if (error) *error = errno;
-        return nullptr;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        if (error) *error = EISDIR;
-        return nullptr;
-    }
-    if (error) *error = 0;
+    const SysError why = fd < 0 ? errno : keepOnlyFiles(fd, false);
+    if (error) *error = why;
+    if (why != 0) return nullptr;
     return std::make_unique<PosixFile>(fd, false, false);
 }
 

@@ -1,11 +1,18 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "platform/locked_buffer.h"
 #include "platform/posix_file_system.h"
@@ -74,6 +81,51 @@ TEST_F(PosixFileSystemTest, UnbufferedOpenRefusesFoldersAndMissingFiles)
     EXPECT_EQ(error, EISDIR);
     EXPECT_EQ(system.openUnbuffered((m_dir / "missing").string(), &error), nullptr);
     EXPECT_EQ(error, ENOENT);
+}
+
+// Every way the programs open a file, against a named pipe without a writer or a
+// reader and against character devices: each must fail at once. Should an open
+// block, the test opens the pipe's other end to free it and fails instead of hanging.
+TEST_F(PosixFileSystemTest, PipesAndDevicesAreRefusedWithoutWaiting)
+{
+    PosixFileSystem system;
+    const std::string pipe = (m_dir / "pipe").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0666), 0) << std::strerror(errno);
+    using Opener = std::function<bool(const std::string&, SysError*)>;
+    const std::vector<std::pair<const char*, Opener>> openers = {
+        {"unbuffered", [&](const std::string& p, SysError* e) {
+             return system.openUnbuffered(p, e) != nullptr;
+         }},
+        {"read", [&](const std::string& p, SysError* e) {
+             return system.open(p, Disposition::OpenExisting, Access::Read, e) != nullptr;
+         }},
+        {"write", [&](const std::string& p, SysError* e) {
+             return system.open(p, Disposition::OpenExisting, Access::Write, e) != nullptr;
+         }},
+        {"read-write", [&](const std::string& p, SysError* e) {
+             return system.open(p, Disposition::OpenExisting, Access::ReadWrite, e) != nullptr;
+         }},
+        {"create-always", [&](const std::string& p, SysError* e) {
+             return system.open(p, Disposition::CreateAlways, Access::Write, e) != nullptr;
+         }},
+    };
+    for (const std::string& path : {pipe, std::string("/dev/null"), std::string("/dev/zero")}) {
+        for (const auto& [name, opener] : openers) {
+            SCOPED_TRACE(path + ", " + name);
+            SysError error = 0;
+            auto opened = std::async(std::launch::async, opener, path, &error);
+            if (opened.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+                const int other = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+                opened.wait();
+                if (other >= 0) ::close(other);
+                ADD_FAILURE() << "the open waited for another process";
+                continue;
+            }
+            EXPECT_FALSE(opened.get());
+            EXPECT_NE(error, 0);
+        }
+    }
+    EXPECT_TRUE(fs::is_fifo(pipe));
 }
 
 TEST_F(PosixFileSystemTest, DispositionsCreateOpenAndTruncateAsNamed)
