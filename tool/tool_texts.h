@@ -24,5 +24,7 @@ inline constexpr int kGetRunning = 90;
 inline constexpr int kDone = 91;
 inline constexpr int kReadFailed = 92;
 inline constexpr int kPutRunning = 93;
+// After a log's name: it lists regions beyond the end of its file; nothing moved.
+inline constexpr int kRegionsBeyondEnd = 122;
 
 }  // namespace tessaly::text

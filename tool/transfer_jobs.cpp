@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/copy_engine.h"
 #include "tool/tool_texts.h"
 
 namespace tessaly {
@@ -56,17 +57,6 @@ std::optional<std::string> readNameBytes(CopyLog& log, std::size_t capacity)
     return name;
 }
 
-bool writeAll(PlainFile& out, const std::uint8_t* data, std::size_t n)
-{
-    while (n > 0) {
-        const std::size_t written = out.write(data, n);
-        if (written == 0) return false;
-        data += written;
-        n -= written;
-    }
-    return true;
-}
-
 // Closes what a job opened, in the order input, output, log, however it ends.
 class JobFilesCloser
 {
@@ -88,9 +78,11 @@ private:
 
 // Moves one region through buffer. The data file is positioned at the region's
 // offset; the transfer file is read or written where the previous region ended.
-// Get pads with zeros where the data file ends inside a region, so that the
-// transfer file keeps every later region in place; Put writes only what the
-// transfer file held and reports the rest as unread.
+// Get pads with zeros where the data file ends inside a region (never past the
+// end the log allows, see regionsEnd), so that the transfer file keeps every later
+// region in place; Put writes only what the transfer file held and reports the
+// rest as unread. A write that stops short is cut off again: the output ends
+// where the last whole piece ended.
 TransferOutcome moveRegion(const KindTraits& kind, TransferFiles& files, const BadRegion& region,
                            std::vector<std::uint8_t>& buffer)
 {
@@ -112,13 +104,13 @@ TransferOutcome moveRegion(const KindTraits& kind, TransferFiles& files, const B
             while (remaining > 0) {
                 const std::size_t n =
                     static_cast<std::size_t>(std::min<std::uint64_t>(remaining, buffer.size()));
-                if (!writeAll(out, buffer.data(), n)) return TransferOutcome::WriteFailed;
+                if (!out.writeWhole(buffer.data(), n)) return TransferOutcome::WriteFailed;
                 remaining -= n;
             }
             return TransferOutcome::Done;
         }
         readAny = true;
-        if (!writeAll(out, buffer.data(), got)) return TransferOutcome::WriteFailed;
+        if (!out.writeWhole(buffer.data(), got)) return TransferOutcome::WriteFailed;
         remaining -= got;
     }
     return TransferOutcome::Done;
@@ -209,15 +201,13 @@ int stateText(TransferOutcome outcome)
     }
 }
 
-TransferOutcome runJob(const KindTraits& kind, const TransferJob& job, TransferFiles& files,
-                       JobUi& ui)
+// Opens the job's log and reads the data file's name from it into dataName; false
+// after an error message.
+bool openLog(const TransferJob& job, TransferFiles& files, JobUi& ui, std::string& dataName)
 {
-    std::string folder = job.logFolder;
-    if (job.logFileName.size() < 5) return TransferOutcome::Ignored;
-    JobFilesCloser closer(files);
-    if (!files.logFile.openExisting(joinPath(folder, job.logFileName), Access::Read)) {
+    if (!files.logFile.openExisting(joinPath(job.logFolder, job.logFileName), Access::Read)) {
         ui.showError({text::kFileWord, job.logFileName, text::kCannotOpen});
-        return TransferOutcome::Failed;
+        return false;
     }
     files.log.bind(&files.logFile);
     // Only a plain name may come from a log: one that climbs out of the folder,
@@ -225,32 +215,86 @@ TransferOutcome runJob(const KindTraits& kind, const TransferJob& job, TransferF
     std::optional<std::string> name = readNameBytes(files.log, kDataFileNameCapacity);
     if (!name || !isPlainFileName(*name)) {
         ui.showError(JobMessage{text::kNoFileName, {}, -1});
-        return TransferOutcome::Failed;
+        return false;
     }
-    std::string dataName = *name;
+    dataName = std::move(*name);
+    return true;
+}
+
+// How far into the data file the regions of a log may reach. The log's end record
+// says how far the copy got, else the data file's size stands for it. Put writes
+// into the copy, and a fill lies inside the copy it was written into; only with
+// fill type Nothing was no fill written, so the regions (at the source's offsets)
+// may reach past the copy's end, by no more than the bytes they leave out.
+std::uint64_t regionsEnd(const KindTraits& kind, TransferFiles& files,
+                         const std::vector<BadRegion>& records)
+{
+    PlainFile& data = kind.isGet ? files.inputFile : files.outputFile;
+    const std::uint64_t size = static_cast<std::uint64_t>(std::max<std::int64_t>(data.size(), 0));
+    const BadRegion& last = records.back();
+    const std::uint64_t end = last.length == 0 ? last.offset : size;
+    if (kind.isGet) return end;
+    std::uint64_t leftOut = 0;
+    if (files.log.readHeader() == static_cast<std::int32_t>(FillType::Nothing)) {
+        for (std::size_t i = 0; i + 1 < records.size(); ++i) leftOut += records[i].length;
+    }
+    return std::min(end, size + leftOut);
+}
+
+// True when every region to move (all records but the last) ends by end.
+bool regionsWithin(const std::vector<BadRegion>& records, std::uint64_t end)
+{
+    for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+        if (std::uint64_t{records[i].offset} + records[i].length > end) return false;
+    }
+    return true;
+}
+
+// Moves every region but the last record, in log order; the outcome of the first
+// region that fails, else Done.
+TransferOutcome moveRegions(const KindTraits& kind, TransferFiles& files, JobUi& ui,
+                            const std::vector<BadRegion>& records)
+{
+    std::vector<std::uint8_t> buffer(kTransferBufferSize);
+    ui.setState(kind.runningState);
+    // The last record is the end record and is never moved, whatever it holds.
+    const std::int64_t count = static_cast<std::int64_t>(records.size()) - 1;
+    for (std::int64_t i = 0; i < count; ++i) {
+        const TransferOutcome outcome =
+            moveRegion(kind, files, records[static_cast<std::size_t>(i)], buffer);
+        if (outcome != TransferOutcome::Done) return outcome;
+        ui.setProgress(static_cast<int>((i + 1) * 100 / count));
+    }
+    return TransferOutcome::Done;
+}
+
+TransferOutcome runJob(const KindTraits& kind, const TransferJob& job, TransferFiles& files,
+                       JobUi& ui)
+{
+    std::string folder = job.logFolder;
+    if (job.logFileName.size() < 5) return TransferOutcome::Ignored;
+    JobFilesCloser closer(files);
+    std::string dataName;
+    if (!openLog(job, files, ui, dataName)) return TransferOutcome::Failed;
     const TransferOutcome opened = openDataFile(kind, files, ui, dataName, folder);
     if (opened != TransferOutcome::Done) return opened;
     kind.isGet ? ui.setDataFrom(dataName) : ui.setDataTo(dataName);
 
+    // Checked before the transfer file is touched, so that a refused log changes
+    // nothing: a crafted region must not make Get pad or Put grow a file without end.
+    std::vector<BadRegion> records;
+    files.log.readRegions(records);
+    if (!records.empty() && !regionsWithin(records, regionsEnd(kind, files, records))) {
+        ui.showError({text::kFileWord, job.logFileName, text::kRegionsBeyondEnd});
+        return TransferOutcome::Failed;
+    }
     const std::string transferName = dataName + ".mrd";
     const TransferOutcome transfer =
         openTransferFile(kind, files, ui, joinPath(folder, transferName), transferName);
     if (transfer != TransferOutcome::Done) return transfer;
     kind.isGet ? ui.setDataTo(transferName) : ui.setDataFrom(transferName);
 
-    std::vector<BadRegion> regions;
-    files.log.readRegions(regions);
-    std::vector<std::uint8_t> buffer(kTransferBufferSize);
-    ui.setState(kind.runningState);
-    // The last record is the end record and is never moved, whatever it holds.
-    const std::int64_t count = static_cast<std::int64_t>(regions.size()) - 1;
-    TransferOutcome outcome = TransferOutcome::Done;
-    for (std::int64_t i = 0; i < count; ++i) {
-        outcome = moveRegion(kind, files, regions[static_cast<std::size_t>(i)], buffer);
-        if (outcome != TransferOutcome::Done) break;
-        ui.setProgress(static_cast<int>((i + 1) * 100 / count));
-    }
-    buffer = {};
+    const TransferOutcome outcome = moveRegions(kind, files, ui, records);
     ui.setState(stateText(outcome));
     return outcome;
 }

@@ -1,5 +1,6 @@
 // tessaly-cli get, put and map, run as a user would run them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -97,6 +98,49 @@ TEST_F(ToolCliTest, CraftedLogCannotWriteOutsideItsFolder)
     EXPECT_EQ(readFile(dir / "copy/data.bin"), damaged);
     EXPECT_EQ(run(cli("get " + (dir / "copy/inner/evil.log"))), 2);
     EXPECT_EQ(readFile(dir / "copy/data.bin.mrd"), Bytes(100, 0x55));
+}
+
+// A named pipe where a log, a data file, a transfer file or a source belongs must
+// be refused at once: an open that waits for a writer would hang the command (and
+// the tool's worker) for ever. Each run is killed after 5 s, so that such a wait
+// fails the test instead of hanging it.
+TEST_F(ToolCliTest, NamedPipesAreRefusedAtOnce)
+{
+    const auto pipeAt = [&](const std::string& name) {
+        std::filesystem::remove(dir / name);
+        EXPECT_EQ(::mkfifo((dir / name).c_str(), 0666), 0) << name;
+    };
+    const auto limited = [&](const std::string& args) {
+        return run("timeout -s KILL 5 " + cli(args));
+    };
+    pipeAt("copy/pipe.log");
+    for (const char* command : {"get ", "put ", "map "}) {
+        SCOPED_TRACE(command);
+        EXPECT_EQ(limited(command + (dir / "copy/pipe.log")), 2);
+        EXPECT_NE(errors().find("pipe.log\ncannot be opened."), std::string::npos) << errors();
+    }
+    // The data file the log names.
+    writeFile(dir / "copy/pipe.bin.log", logBytes("pipe.bin", {{0, 10}, {100, 0}}));
+    pipeAt("copy/pipe.bin");
+    EXPECT_EQ(limited("get " + (dir / "copy/pipe.bin.log")), 2);
+    EXPECT_NE(errors().find("File pipe.bin\n"), std::string::npos) << errors();
+    EXPECT_EQ(limited("put " + (dir / "copy/pipe.bin.log")), 2);
+    EXPECT_NE(errors().find("File pipe.bin\n"), std::string::npos) << errors();
+    // The transfer file.
+    pipeAt("copy/data.bin.mrd");
+    EXPECT_EQ(limited("get " + (dir / "copy/data.bin.log")), 2);
+    EXPECT_NE(errors().find("data.bin.mrd"), std::string::npos) << errors();
+    EXPECT_EQ(limited("put " + (dir / "copy/data.bin.log")), 2);
+    EXPECT_NE(errors().find("data.bin.mrd\ncannot be opened."), std::string::npos) << errors();
+    EXPECT_EQ(readFile(dir / "copy/data.bin"), damaged);
+    // A pipe named as a source to copy.
+    std::filesystem::create_directory(dir / "out");
+    EXPECT_EQ(limited("copy -q " + (dir / "copy/pipe.log") + " " + (dir / "out") + " >" +
+                      (dir / "report.txt")),
+              2);
+    EXPECT_EQ(readText(dir / "report.txt").rfind("SourceOpenFailed\t", 0), 0u)
+        << readText(dir / "report.txt");
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 }
 
 // The map must be one that ddrescue itself reads: a retry pass with it over the

@@ -356,7 +356,8 @@ TEST_F(TransferJobTest, PutWithShortTransferFileWritesOnlyWhatItHolds)
 
 TEST_F(TransferJobTest, GetPadsWhereTheDataFileEndsInsideARegion)
 {
-    writeLog({{9900, 300}, {0, 10}, {10000, 0}});
+    // The copy reached 30000 bytes, but this instance of the file holds 10000.
+    writeLog({{9900, 300}, {0, 10}, {30000, 0}});
     writeFile(dir / "data.bin", good);
     // The first region runs past the end: its tail is zeros and the next region
     // stays at its place in the transfer file.
@@ -365,7 +366,7 @@ TEST_F(TransferJobTest, GetPadsWhereTheDataFileEndsInsideARegion)
               concat({slice(good, 9900, 100), Bytes(200, 0), slice(good, 0, 10)}));
 
     // A region that starts beyond the end cannot be read at all.
-    writeLog({{0, 10}, {20000, 10}, {30, 10}, {10000, 0}});
+    writeLog({{0, 10}, {20000, 10}, {30, 10}, {30000, 0}});
     EXPECT_EQ(get(), TransferOutcome::ReadFailed);
     EXPECT_EQ(readFile(dir / "data.bin.mrd"), slice(good, 0, 10));
     EXPECT_EQ(ui.states.back(), text::kReadFailed);
@@ -378,20 +379,20 @@ TEST_F(TransferJobTest, FailedAndShortWritesAreNotReportedAsDone)
     writeLog({{0, 3000}, {5000, 3000}, {10000, 0}});
     writeFile(dir / "data.bin", good);
 
-    // Writes that take a few bytes at a time still move every byte.
+    // A write that stops short (the system retries short writes itself, so the
+    // disk is full) is cut off again: no piece of a region stays half written.
     fs.maxBytesPerWrite = 7;
     EXPECT_EQ(runGet({"data.bin.log", dir.path(), TransferKind::Get}, limited, ui),
-              TransferOutcome::Done);
-    EXPECT_EQ(readFile(dir / "data.bin.mrd"),
-              concat({slice(good, 0, 3000), slice(good, 5000, 3000)}));
+              TransferOutcome::WriteFailed);
+    EXPECT_TRUE(readFile(dir / "data.bin.mrd").empty());
 
-    // A disk that fills up in the second region.
+    // A disk that fills up in the second region keeps the first one whole.
     fs.maxBytesPerWrite = SIZE_MAX;
     fs.writeBudget = 4000;
     EXPECT_EQ(runGet({"data.bin.log", dir.path(), TransferKind::Get}, limited, ui),
               TransferOutcome::WriteFailed);
     EXPECT_EQ(ui.states.back(), text::kWriteFailed);
-    EXPECT_EQ(readFile(dir / "data.bin.mrd").size(), 4000u);
+    EXPECT_EQ(readFile(dir / "data.bin.mrd"), slice(good, 0, 3000));
 
     fs.writeBudget = 0;
     writeFile(dir / "data.bin.mrd", pattern(6000, 2));
