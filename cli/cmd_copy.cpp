@@ -41,6 +41,28 @@ void installStopHandlers()
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// A file name as one field of one report line: a backslash is doubled and every
+// control byte (a tab, a line break, an escape sequence's start) becomes \xHH, which
+// printf '%b' turns back into the name.
+std::string reportField(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\\') {
+            out += "\\\\";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void printReport(const RunReport& report, bool quiet)
 {
     std::size_t complete = 0;
@@ -50,7 +72,7 @@ void printReport(const RunReport& report, bool quiet)
     for (const FileResult& f : report.files) {
         std::printf("%s\t%llu\t%llu\t%s\n", f.status.c_str(),
                     static_cast<unsigned long long>(f.copied),
-                    static_cast<unsigned long long>(f.filled), f.source.c_str());
+                    static_cast<unsigned long long>(f.filled), reportField(f.source).c_str());
         if (f.complete) ++(f.filled > 0 ? withFills : complete);
         copied += f.copied;
         filled += f.filled;

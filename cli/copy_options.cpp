@@ -240,6 +240,8 @@ While copying, a progress line on standard error (when it is a terminal) shows t
 percent of the file and of all files, the speed and the time left for the file.
 At the end standard output gets one line per file, fields separated by tabs:
   STATUS  BYTES_COPIED  BYTES_FILLED  SOURCE
+In SOURCE a backslash is written as \\ and each control byte (a tab, a line break,
+an escape) as \xHH, so that every file is one line; printf '%b' undoes it.
 STATUS is Ok when the whole file is covered, otherwise the reason (Stopped,
 NotReady, WriteFailed, DiskFull, SourceOpenFailed, ExistingRefused, NoLogRefused,
 ...), Skipped when an existing copy was left as it is (--existing=skip;

@@ -50,8 +50,9 @@ protected:
     void expectRefused(TransferOutcome outcome)
     {
         EXPECT_EQ(outcome, TransferOutcome::Failed);
-        EXPECT_EQ(ui.errors, (std::vector<JobMessage>{
-                                 {text::kFileWord, "a.bin.log", text::kRegionsBeyondEnd}}));
+        EXPECT_EQ(
+            ui.errors,
+            (std::vector<JobMessage>{{text::kFileWord, "a.bin.log", text::kRegionsBeyondEnd}}));
         EXPECT_TRUE(ui.states.empty());
         EXPECT_EQ(medium.contents("/copy/a.bin"), data);
     }
@@ -97,7 +98,8 @@ TEST_F(CraftedLogTest, PutWritesOnlyWhereAFillOfTheCopyCanLie)
         {"past the end record", kZeros, {{0xFFFFFF00, 0xF0}, {kSize, 0}}},
         {"past the copy's end", kZeros, {{0xFFFFFF00, 0xF0}, {0xFFFFFFFF, 0}}},
         {"no end record", kZeros, {{0xFFFFFF00, 0xF0}, {0, 10}}},
-        {"Nothing, further than the fills left out", kNothing,
+        {"Nothing, further than the fills left out",
+         kNothing,
          {{0xFFFFFF00, 0xF0}, {0xFFFFFFFF, 0}}},
         {"Zeros, just past the copy's end", kZeros, {{kSize - 16, 32}, {kSize + 16, 0}}},
     };

@@ -1,0 +1,62 @@
+// tessaly-cli copy over ordinary files, run as a user would run it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/tool/tool_test_support.h"
+
+namespace tessaly {
+namespace {
+
+using testing::cliPath;
+using testing::pattern;
+using testing::readText;
+using testing::run;
+using testing::TempDir;
+using testing::writeFile;
+
+class CopyCommandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { std::filesystem::create_directory(dir / "out"); }
+    // Runs copy with standard output in report.txt; killed after 5 s, so that a
+    // copy that waits for ever fails the test instead of hanging it.
+    int copy(const std::string& args)
+    {
+        return run("timeout -s KILL 5 " + cliPath() + " copy -q " + args + " " + (dir / "out") +
+                   " >" + (dir / "report.txt") + " 2>" + (dir / "stderr.txt"));
+    }
+    std::string report() const { return readText(dir / "report.txt"); }
+
+    TempDir dir;
+};
+
+TEST_F(CopyCommandTest, ANamedPipeAsSourceIsRefusedAtOnce)
+{
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
+    EXPECT_EQ(copy(dir / "pipe"), 2);
+    EXPECT_EQ(report(), "SourceOpenFailed\t0\t0\t" + (dir / "pipe") + "\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+}
+
+// A name with a line break, a tab, an escape sequence and a backslash stays one line
+// of four fields, and printf '%b' gives the name back.
+TEST_F(CopyCommandTest, EachFileIsOneReportLineWhateverItsName)
+{
+    const std::string name = std::string("a\nb\tc\x1b[31md\\x41\x7f");
+    std::filesystem::create_directory(dir / "src");
+    writeFile(dir / "src" + "/" + name, pattern(1000));
+    ASSERT_EQ(copy("--no-log " + (dir / "src")), 0) << readText(dir / "stderr.txt");
+    const std::string line = report();
+    const std::string escaped = "a\\x0Ab\\x09c\\x1B[31md\\\\x41\\x7F";
+    EXPECT_EQ(line, "Ok\t1000\t0\t" + (dir / "src") + "/" + escaped + "\n");
+    ASSERT_EQ(run("(cut -f4 " + (dir / "report.txt") + " | xargs -0 printf '%b' | head -c -1) >" +
+                  (dir / "field.txt")),
+              0);
+    EXPECT_EQ(readText(dir / "field.txt"), dir / "src" + "/" + name);
+}
+
+}  // namespace
+}  // namespace tessaly
