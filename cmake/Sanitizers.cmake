@@ -1,3 +1,9 @@
+if(TESSALY_FUZZ)
+    # Every library is instrumented for the fuzzer's coverage; the fuzz targets
+    # link libFuzzer's main (fuzz/CMakeLists.txt).
+    set(TESSALY_SANITIZE ON)
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 if(TESSALY_SANITIZE AND TESSALY_TSAN)
     message(FATAL_ERROR "TESSALY_SANITIZE and TESSALY_TSAN cannot be combined")
 endif()

@@ -1,0 +1,8 @@
+// The Get job with the input as the copy log.
+#include "fuzz/transfer_harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    tessaly::fuzz::runTransfer(tessaly::TransferKind::Get, data, size);
+    return 0;
+}
