@@ -76,6 +76,10 @@ public:
     // Sets the end of the file at length; the pointer is left unchanged.
     virtual bool truncate(std::uint64_t length) = 0;
     virtual std::optional<FileIdentity> identity() = 0;
+    // Takes an exclusive advisory lock on the file, held until this handle is closed
+    // (or its process ends). False only when another handle holds one; a file
+    // system without locks counts as locked, so that it can still be written.
+    virtual bool tryLock() { return true; }
 };
 
 // Everything the engine and the companion tool need of files and volumes. The

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -114,6 +115,15 @@ public:
         struct stat st {};
         if (::fstat(m_fd, &st) != 0) return std::nullopt;
         return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    }
+
+    bool tryLock() override
+    {
+        int r;
+        do {
+            r = ::flock(m_fd, LOCK_EX | LOCK_NB);
+        } while (r != 0 && errno == EINTR);
+        return r == 0 || errno != EWOULDBLOCK;
     }
 
     bool direct() const { return m_direct; }

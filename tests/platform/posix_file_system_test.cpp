@@ -128,6 +128,20 @@ TEST_F(PosixFileSystemTest, PipesAndDevicesAreRefusedWithoutWaiting)
     EXPECT_TRUE(fs::is_fifo(pipe));
 }
 
+// A lock is held by one open file until it closes, also against the same process.
+TEST_F(PosixFileSystemTest, ALockIsHeldByOneOpenFileUntilItCloses)
+{
+    PosixFileSystem system;
+    const std::string path = writeImage("copy.bin", 100);
+    auto first = system.open(path, Disposition::OpenExisting, Access::Write, nullptr);
+    auto second = system.open(path, Disposition::OpenExisting, Access::ReadWrite, nullptr);
+    ASSERT_TRUE(first && second);
+    EXPECT_TRUE(first->tryLock());
+    EXPECT_FALSE(second->tryLock());
+    first.reset();
+    EXPECT_TRUE(second->tryLock());
+}
+
 TEST_F(PosixFileSystemTest, DispositionsCreateOpenAndTruncateAsNamed)
 {
     PosixFileSystem system;

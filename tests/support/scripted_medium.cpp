@@ -21,6 +21,7 @@ struct ScriptedMedium::Node
     std::vector<Range> damage;
     std::uint64_t written = 0;
     std::vector<std::uint64_t> readOffsets;
+    const void* lockedBy = nullptr;  // the open file that holds the lock, if one does
 
     std::uint64_t size() const { return bytes.size() + sparseSize; }
 };
@@ -41,6 +42,7 @@ struct ScriptedMedium::State
     // Write faults by path, so that they hold for files the code under test creates.
     std::map<std::string, std::uint64_t> writeLimits;  // in bytes written to the node
     std::map<std::string, std::size_t> shortWrites;
+    std::map<std::string, ScriptedMedium::WriteHook> writeHooks;
     bool freeSpaceUnknown = false;
 
     std::uint64_t used() const
@@ -120,6 +122,21 @@ public:
           m_sector(sector)
     {
     }
+    ~ScriptedFile() override
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_node->lockedBy == this) m_node->lockedBy = nullptr;
+    }
+    ScriptedFile(const ScriptedFile&) = delete;
+    ScriptedFile& operator=(const ScriptedFile&) = delete;
+
+    bool tryLock() override
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_node->lockedBy != nullptr && m_node->lockedBy != this) return false;
+        m_node->lockedBy = this;
+        return true;
+    }
 
     IoResult read(void* buffer, std::size_t n) override
     {
@@ -147,6 +164,7 @@ public:
 
     IoResult write(const void* buffer, std::size_t n) override
     {
+        callWriteHook(n);
         std::lock_guard lock(m_state->mutex);
         if (m_access == Access::Read || m_unbuffered) return {0, EBADF};
         std::size_t count = n;
@@ -215,6 +233,21 @@ public:
     }
 
 private:
+    // Outside the medium's lock, so that the hook may look at any file.
+    void callWriteHook(std::size_t n)
+    {
+        ScriptedMedium::WriteHook hook;
+        std::uint64_t at = 0;
+        {
+            std::lock_guard lock(m_state->mutex);
+            const auto it = m_state->writeHooks.find(m_path);
+            if (it == m_state->writeHooks.end()) return;
+            hook = it->second;
+            at = m_offset;
+        }
+        hook(at, n);
+    }
+
     // The error of an unbuffered read of n bytes at the file pointer, 0 when it works.
     bool onRemovable() const { return m_path.starts_with(m_state->removable); }
 
@@ -374,6 +407,12 @@ void ScriptedMedium::setShortWrites(const std::string& path, std::size_t maxPerC
 {
     std::lock_guard lock(m_state->mutex);
     m_state->shortWrites[path] = maxPerCall;
+}
+
+void ScriptedMedium::setWriteHook(const std::string& path, WriteHook hook)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->writeHooks[path] = std::move(hook);
 }
 
 void ScriptedMedium::setQuota(std::uint64_t bytes)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,6 +31,8 @@ namespace tessaly::testing {
 //   - quota: the files together may not grow past it; writes beyond fail with
 //     ENOSPC (a write that partly fits writes what fits) and freeSpace answers
 //     what is left.
+// Open files take exclusive locks as the system's do: one holder per file, until
+// it is closed.
 // Thread-safe: a test may remove the medium while an engine's worker reads.
 class ScriptedMedium : public FileSystem
 {
@@ -74,6 +77,11 @@ public:
     void setWriteLimit(const std::string& path, std::uint64_t bytes);
     // Each write call to the file at path moves at most maxPerCall bytes.
     void setShortWrites(const std::string& path, std::size_t maxPerCall);
+    // Called before each write call to the file at path (now or once created), with
+    // the offset and the byte count of the write, so that a test can look at every
+    // file as it was at that moment (as a process killed there would leave them).
+    using WriteHook = std::function<void(std::uint64_t offset, std::size_t n)>;
+    void setWriteHook(const std::string& path, WriteHook hook);
     void setQuota(std::uint64_t bytes);
     void setFreeSpaceUnknown(bool unknown);
     // Volume of every path that starts with prefix (the longest prefix wins);

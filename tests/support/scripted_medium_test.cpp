@@ -54,5 +54,20 @@ TEST(ScriptedMedium, WeakSectorsRecoverAndRemovalKeepsToItsMedium)
     EXPECT_EQ(other->read(buffer, 512).bytes, 512u);
 }
 
+// As the system's: one holder at a time, until it closes its file.
+TEST(ScriptedMedium, ALockIsHeldByOneOpenFileUntilItCloses)
+{
+    ScriptedMedium medium;
+    medium.addFile("/out/a", std::string(10, 'a'));
+    auto first = medium.open("/out/a", Disposition::OpenExisting, Access::Write, nullptr);
+    auto second = medium.open("/out/a", Disposition::OpenExisting, Access::Write, nullptr);
+    ASSERT_TRUE(first && second);
+    EXPECT_TRUE(first->tryLock());
+    EXPECT_TRUE(first->tryLock());
+    EXPECT_FALSE(second->tryLock());
+    first.reset();
+    EXPECT_TRUE(second->tryLock());
+}
+
 }  // namespace
 }  // namespace tessaly::testing
