@@ -125,12 +125,13 @@ bool sameFile(const PlainFile& a, const PlainFile& b)
 
 // Opens the data file in the job's data mode. Put writes into it, so it must not be
 // the log the job is reading (a log that names itself, or the log located as the
-// data file): that counts as a file that cannot be opened.
+// data file), nor a copy that a copy run holds locked while it writes it: each
+// counts as a file that cannot be opened.
 bool openData(const KindTraits& kind, TransferFiles& files, const std::string& path)
 {
     PlainFile& data = kind.isGet ? files.inputFile : files.outputFile;
     if (!data.openExisting(path, kind.dataAccess)) return false;
-    if (!kind.isGet && sameFile(data, files.logFile)) {
+    if (!kind.isGet && (sameFile(data, files.logFile) || !data.file()->tryLock())) {
         data.close();
         return false;
     }

@@ -336,6 +336,24 @@ TEST_F(TransferJobTest, PutNeverWritesIntoTheLogOrItsOwnTransferFile)
     expectAllClosed();
 }
 
+// A copy that a copy run holds locked while it writes it is in use: Put leaves it
+// alone and asks where the copy is, as for one it cannot open.
+TEST_F(TransferJobTest, PutLeavesACopyThatACopyRunHoldsAlone)
+{
+    writeLog({{0, 100}, {10000, 0}});
+    writeFile(dir / "data.bin", good);
+    writeFile(dir / "data.bin.mrd", pattern(100, 5));
+    PlainFile copyRun;
+    ASSERT_TRUE(copyRun.openExisting(dir / "data.bin", Access::Write));
+    ASSERT_TRUE(copyRun.file()->tryLock());
+
+    EXPECT_EQ(put(), TransferOutcome::Cancelled);
+    EXPECT_EQ(ui.notices, (std::vector<JobMessage>{
+                              {text::kFileWord, "data.bin", text::kMissingForPut}}));
+    EXPECT_EQ(readFile(dir / "data.bin"), good);
+    expectAllClosed();
+}
+
 TEST_F(TransferJobTest, PutWithShortTransferFileWritesOnlyWhatItHolds)
 {
     writeLog({{0, 100}, {1000, 100}, {2000, 100}, {10000, 0}});
