@@ -100,8 +100,9 @@ struct CopyEngine::Impl
     void releaseReservedCopies();
     bool startWorker();
     bool refuseAfterPreparing();
-    // The callback's answer, or nullopt when no callback is set.
-    std::optional<std::int32_t> ask(std::int32_t kind, char* buffer);
+    // The callback's answer, or nullopt when no callback is set; path receives the
+    // answer's path.
+    std::optional<bool> ask(QueryKind kind, std::string* path = nullptr);
     void fail(EngineStatus code) { status.store(static_cast<std::int32_t>(code)); }
     // The destination base, kept whole as well: a destination of 4 GiB or more
     // must be refused, not appended to at an offset cut to 32 bits.
@@ -136,18 +137,17 @@ struct CopyEngine::Impl
     // Settings: the worker reads them while the settings pages may change them.
     std::atomic<bool> autoRereads{true};
     std::atomic<std::uint32_t> rereadCount{1};
-    std::atomic<std::int32_t> fillType{0};
+    std::atomic<FillType> fillType{FillType::Zeros};
     std::atomic<std::uint8_t> fillValue{0};
     std::atomic<float> fillFactor{1.0f};
-    std::atomic<std::int32_t> placement{1};
+    std::atomic<ReservedPlacement> placement{ReservedPlacement::BesideSource};
     std::atomic<bool> createLog{true};
     std::atomic<bool> deleteLogIfNoErrors{true};
-    std::atomic<std::int32_t> policy{2};
+    std::atomic<ExistingPolicy> policy{ExistingPolicy::Resume};
     mutable std::mutex settingsMutex;  // guards the strings, the callback and the starter
     std::string fillString;
     std::string reservedFolder;
     QueryCallback callback;
-    void* context = nullptr;
     ThreadStarter starter = defaultThreadStarter;
 
     // State of the current file, polled by other threads.
@@ -255,21 +255,19 @@ bool CopyEngine::Impl::openDestination()
     return true;
 }
 
-std::optional<std::int32_t> CopyEngine::Impl::ask(std::int32_t kind, char* buffer)
+std::optional<bool> CopyEngine::Impl::ask(QueryKind kind, std::string* path)
 {
     QueryCallback function;
-    void* userContext = nullptr;
     {
         std::lock_guard lock(settingsMutex);
         function = callback;
-        userContext = context;
     }
     if (!function) return std::nullopt;
     EngineQuery query;
     query.kind = kind;
-    query.buffer = buffer;
-    query.bufferSize = buffer ? kQueryBufferSize : 0;
-    return function(query, userContext);
+    const bool answer = function(query);
+    if (path != nullptr) *path = std::move(query.path);
+    return answer;
 }
 
 bool CopyEngine::Impl::prepareExisting()
@@ -279,8 +277,8 @@ bool CopyEngine::Impl::prepareExisting()
     } else if (!logFile.openExisting(logPath, Access::ReadWrite)) {
         fail(EngineStatus::LogOpenFailed);
     }
-    const auto chosen = static_cast<ExistingPolicy>(policy.load());
-    if (chosen != ExistingPolicy::Skip && ask(3, nullptr) == std::optional<std::int32_t>(0)) {
+    const ExistingPolicy chosen = policy.load();
+    if (chosen != ExistingPolicy::Skip && ask(QueryKind::Existing) == std::optional(false)) {
         fail(EngineStatus::ExistingRefused);
         return false;
     }
@@ -344,7 +342,7 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
 
 bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
 {
-    if (ask(2, nullptr) == std::optional<std::int32_t>(0)) {
+    if (ask(QueryKind::NoLog) == std::optional(false)) {
         fail(EngineStatus::NoLogRefused);
         return false;
     }
@@ -405,7 +403,7 @@ bool CopyEngine::Impl::createNewLog()
     log.bind(&logFile);
     // A header that cannot be written makes the log unusable for the next run,
     // which then asks before going on without it.
-    if (log.writeHeader(fileName, fillType.load())) {
+    if (log.writeHeader(fileName, static_cast<std::int32_t>(fillType.load()))) {
         for (const BadRegion& r : unfinishedRegions) log.appendRecord(r.offset, r.length);
     }
     return true;
@@ -427,7 +425,7 @@ void CopyEngine::Impl::openReservedCopies()
         std::lock_guard lock(settingsMutex);
         folder = reservedFolder;
     }
-    const auto where = static_cast<ReservedPlacement>(placement.load());
+    const ReservedPlacement where = placement.load();
     if (where == ReservedPlacement::InFolder) {
         auto reader = std::make_unique<SourceReader>(fs);
         if (reader->open(folder + relativeFolder + fileName) && !isDestination(*reader)) {
@@ -647,7 +645,7 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
 bool CopyEngine::Impl::writeFill(Loop& loop, std::uint32_t length)
 {
     std::uint8_t* out = loop.chunkBuffer.data();
-    switch (static_cast<FillType>(fillType.load())) {
+    switch (fillType.load()) {
         case FillType::Zeros:
             std::memset(out, 0, length);
             break;
@@ -707,16 +705,14 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
 
 SourceReader* CopyEngine::Impl::askForOneMoreCopy()
 {
-    const std::int32_t kind =
-        placement.load() == static_cast<std::int32_t>(ReservedPlacement::Ask) ? 1 : 0;
+    const QueryKind kind = placement.load() == ReservedPlacement::Ask ? QueryKind::AskReserved
+                                                                      : QueryKind::AddReserved;
     // A stop request ends the questions, so answers that never lead to a copy
     // cannot hold the worker for ever.
     while (!stopRequest.load()) {
-        char buffer[kQueryBufferSize] = {};
-        const std::optional<std::int32_t> answer = ask(kind, buffer);
-        if (!answer || *answer == 0) return nullptr;
-        // The buffer need not hold a terminating zero.
-        const std::string path(buffer, strnlen(buffer, sizeof buffer));
+        std::string path;
+        const std::optional<bool> answer = ask(kind, &path);
+        if (!answer || !*answer) return nullptr;
         const bool inUse = std::any_of(sources.begin(), sources.end(),
                                        [&](const SourceReader* s) { return s->path() == path; });
         if (inUse) {
@@ -776,11 +772,11 @@ std::uint32_t CopyEngine::rereadCount() const
 {
     return m->rereadCount.load();
 }
-void CopyEngine::setFillType(std::int32_t type)
+void CopyEngine::setFillType(FillType type)
 {
     m->fillType.store(type);
 }
-std::int32_t CopyEngine::fillType() const
+FillType CopyEngine::fillType() const
 {
     return m->fillType.load();
 }
@@ -814,11 +810,11 @@ float CopyEngine::optimizeFor() const
 {
     return m->fillFactor.load() - 1.0f;
 }
-void CopyEngine::setReservedPlacement(std::int32_t placement)
+void CopyEngine::setReservedPlacement(ReservedPlacement placement)
 {
     m->placement.store(placement);
 }
-std::int32_t CopyEngine::reservedPlacement() const
+ReservedPlacement CopyEngine::reservedPlacement() const
 {
     return m->placement.load();
 }
@@ -851,20 +847,19 @@ bool CopyEngine::deleteLogIfNoErrors() const
 {
     return m->deleteLogIfNoErrors.load();
 }
-void CopyEngine::setExistingPolicy(std::int32_t policy)
+void CopyEngine::setExistingPolicy(ExistingPolicy policy)
 {
     m->policy.store(policy);
 }
-std::int32_t CopyEngine::existingPolicy() const
+ExistingPolicy CopyEngine::existingPolicy() const
 {
     return m->policy.load();
 }
 
-void CopyEngine::setQueryCallback(QueryCallback callback, void* context)
+void CopyEngine::setQueryCallback(QueryCallback callback)
 {
     std::lock_guard lock(m->settingsMutex);
     m->callback = std::move(callback);
-    m->context = context;
 }
 
 void CopyEngine::setThreadStarter(ThreadStarter starter)
