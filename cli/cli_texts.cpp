@@ -60,6 +60,8 @@ const char* CliTexts::builtIn(std::uint32_t id)
             return "The free space of the output disk cannot be determined.";
         case kTextWorkerStartFailed:
             return "The copy thread could not be started.";
+        case kTextDestinationInUse:
+            return "The copy or its log is in use by another copy run; this file is skipped.";
         default:
             return "";
     }

@@ -27,6 +27,7 @@ enum TextId : std::uint32_t
     kTextSourceTooLarge = 118,
     kTextFreeSpaceUnknown = 119,
     kTextWorkerStartFailed = 120,
+    kTextDestinationInUse = 121,
 };
 
 // The texts of the loaded language file, with the English texts built in for a

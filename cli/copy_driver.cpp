@@ -212,6 +212,8 @@ std::string CopyDriver::failureText(EngineStatus status, const std::string& sour
             return file + t(kTextFreeSpaceUnknown);
         case EngineStatus::WorkerStartFailed:
             return file + t(kTextWorkerStartFailed);
+        case EngineStatus::DestinationInUse:
+            return file + t(kTextDestinationInUse);
         // The window shows nothing for these; a terminal user needs the reason and the way on.
         case EngineStatus::NoLogRefused:
             return file +

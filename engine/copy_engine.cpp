@@ -62,6 +62,33 @@ std::int64_t readFilledRegions(CopyLog& log, std::vector<BadRegion>& regions)
     return sum;
 }
 
+// True when every region ends by end: a log whose regions pass its own end record
+// does not describe the copy it lies beside.
+bool allEndBy(const std::vector<BadRegion>& regions, std::uint64_t end)
+{
+    return std::all_of(regions.begin(), regions.end(), [end](const BadRegion& r) {
+        return std::uint64_t{r.offset} + r.length <= end;
+    });
+}
+
+// The bytes of [0, limit) that the regions cover, each byte once: regions that
+// overlap, or reach past the file, count no byte twice and none outside it.
+std::int64_t filledInside(std::vector<BadRegion> regions, std::uint64_t limit)
+{
+    std::sort(regions.begin(), regions.end(),
+              [](const BadRegion& a, const BadRegion& b) { return a.offset < b.offset; });
+    std::uint64_t covered = 0;
+    std::uint64_t reached = 0;
+    for (const BadRegion& r : regions) {
+        const std::uint64_t begin = std::max<std::uint64_t>(r.offset, reached);
+        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{r.offset} + r.length, limit);
+        if (end <= begin) continue;
+        covered += end - begin;
+        reached = end;
+    }
+    return static_cast<std::int64_t>(covered);
+}
+
 float fraction(std::uint64_t part, std::uint64_t whole)
 {
     return whole == 0 ? 1.0f : static_cast<float>(part) / static_cast<float>(whole);
@@ -110,7 +137,7 @@ struct CopyEngine::Impl
         std::atomic<std::uint32_t> fileSize{0};
         std::atomic<std::uint32_t> position{0};
         std::atomic<std::uint32_t> destinationBase{0};
-        std::atomic<std::int32_t> filledBytes{0};
+        std::atomic<std::int64_t> filledBytes{0};
         std::atomic<std::uint32_t> sectorSize{0};
         std::atomic<DriveType> driveType{DriveType::Unknown};
         std::atomic<bool> skipping{false};  // an existing destination is left under Skip
@@ -141,6 +168,7 @@ struct CopyEngine::Impl
         // must be refused, not appended to at an offset cut to 32 bits.
         std::uint64_t wideBase = 0;
         bool replacing = false;
+        bool logCreated = false;  // this start wrote the log afresh
         // Regions of a log whose run never ended (no end record). The log cannot be
         // continued, but its regions still describe fills in the destination, so a
         // copy that goes on without it writes them into its new log.
@@ -201,6 +229,8 @@ struct CopyEngine::Impl
         }
         shared.stateChanged.notify_all();
     }
+    // The destination offset where the copy of the whole source ends.
+    std::uint64_t fileEnd() const { return file.wideBase + file.mainSource.fileSize(); }
     void setBase(std::int64_t base)
     {
         file.wideBase = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
@@ -213,6 +243,7 @@ struct CopyEngine::Impl
     bool afterGoodRead(Loop& loop, std::uint32_t n);
     bool afterFailedRead(Loop& loop);
     bool fillHere(Loop& loop);
+    bool recordAndWriteFill(Loop& loop, const BadRegion& region);
     bool writeFill(Loop& loop, std::uint32_t length);
     void finishWorker(Loop& loop);
     SourceReader* askForOneMoreCopy();
@@ -293,6 +324,13 @@ bool CopyEngine::Impl::openDestination()
             return false;
         }
     }
+    // Another run (a second terminal, the window beside the command line) that
+    // writes this copy holds it locked: two writers would mix their bytes.
+    if (!file.destination.file()->tryLock()) {
+        file.destination.close();
+        fail(EngineStatus::DestinationInUse);
+        return false;
+    }
     file.logPath = path + ".log";
     file.log.unbind();
     file.logFile.close();
@@ -322,6 +360,10 @@ bool CopyEngine::Impl::prepareExisting()
         fail(EngineStatus::LogMissing);
     } else if (!file.logFile.openExisting(file.logPath, Access::ReadWrite)) {
         fail(EngineStatus::LogOpenFailed);
+    } else if (!file.logFile.file()->tryLock()) {
+        file.logFile.close();
+        fail(EngineStatus::DestinationInUse);
+        return false;
     } else {
         hasLog = true;
     }
@@ -350,28 +392,27 @@ bool CopyEngine::Impl::prepareExisting()
     return true;
 }
 
-// Continues from the log's end record; false when the log is unusable.
+// Continues from the log's end record; false when the log is unusable. An unusable
+// log is left as it is, so that a refusal to go on without it changes nothing.
 bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
 {
     file.log.bind(&file.logFile);
     const std::int64_t end = file.log.readHeader() < 0 ? -1 : file.log.readEndPosition();
-    if (end >= 0) {
+    std::vector<BadRegion> earlier;
+    if (end >= 0 && readFilledRegions(file.log, earlier) >= 0 &&
+        allEndBy(earlier, static_cast<std::uint64_t>(end))) {
         if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
         const std::int64_t destinationEnd = file.destination.seek(0, Whence::End);
         if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
         file.log.dropEndRecord();
         file.droppedEnd = static_cast<std::uint32_t>(end);
-        std::vector<BadRegion> earlier;
-        const std::int64_t sum = readFilledRegions(file.log, earlier);
-        if (sum >= 0) {
-            {
-                std::lock_guard lock(shared.regionsMutex);
-                shared.regions = std::move(earlier);
-            }
-            shared.filledBytes.store(static_cast<std::int32_t>(sum));
-            shared.progress.store(fraction(static_cast<std::uint64_t>(end), file.mainSource.fileSize()));
-            return true;
+        shared.filledBytes.store(filledInside(earlier, fileEnd()));
+        {
+            std::lock_guard lock(shared.regionsMutex);
+            shared.regions = std::move(earlier);
         }
+        shared.progress.store(fraction(static_cast<std::uint64_t>(end), file.mainSource.fileSize()));
+        return true;
     }
     file.droppedEnd.reset();
     file.unfinishedRegions.clear();
@@ -391,15 +432,13 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
         return false;
     }
     const std::int64_t end = std::max<std::int64_t>(file.destination.seek(0, Whence::End), 0);
-    if (!file.unfinishedRegions.empty()) {
-        std::int64_t sum = 0;
-        for (const BadRegion& r : file.unfinishedRegions) sum += r.length;
-        std::lock_guard lock(shared.regionsMutex);
-        shared.regions = file.unfinishedRegions;
-        shared.filledBytes.store(static_cast<std::int32_t>(sum));
-    }
     if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
     if (chosen == ExistingPolicy::Append) setBase(end);
+    if (!file.unfinishedRegions.empty()) {
+        shared.filledBytes.store(filledInside(file.unfinishedRegions, fileEnd()));
+        std::lock_guard lock(shared.regionsMutex);
+        shared.regions = file.unfinishedRegions;
+    }
     shared.progress.store(fraction(static_cast<std::uint64_t>(end),
                             std::uint64_t{file.mainSource.fileSize()} + shared.destinationBase.load()));
     return true;
@@ -440,10 +479,18 @@ bool CopyEngine::Impl::createNewLog()
         if (isLog) fs.removeFile(file.logPath);
     }
     if (file.log.isBound() || !settings.createLog.load() || shared.skipping) return true;
-    if (!file.logFile.create(file.logPath, Disposition::CreateAlways, Access::Write)) {
+    // Locked before it is emptied, so that a log another run holds keeps its records.
+    if (!file.logFile.create(file.logPath, Disposition::OpenAlways, Access::Write)) {
         fail(fs.exists(file.logPath) ? EngineStatus::LogOpenFailed : EngineStatus::LogCreateFailed);
         return false;
     }
+    if (!file.logFile.file()->tryLock()) {
+        file.logFile.close();
+        fail(EngineStatus::DestinationInUse);
+        return false;
+    }
+    file.logFile.truncateAt(0);
+    file.logCreated = true;
     file.log.bind(&file.logFile);
     // A header that cannot be written makes the log unusable for the next run,
     // which then asks before going on without it.
@@ -520,6 +567,17 @@ bool CopyEngine::Impl::refuseAfterPreparing()
 {
     if (file.droppedEnd && file.log.isBound()) file.log.appendRecord(*file.droppedEnd, 0);
     file.droppedEnd.reset();
+    // A destination this start created holds nothing yet; left behind, it would be
+    // taken by the next run for a copy without a usable log.
+    if (!file.destinationExisted && file.destination.isOpen()) {
+        file.destination.close();
+        fs.removeFile(file.destination.path());
+        if (file.logCreated) {
+            file.log.unbind();
+            file.logFile.close();
+            fs.removeFile(file.logPath);
+        }
+    }
     return false;
 }
 
@@ -658,20 +716,19 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
     loop.fillSpan = std::min(loop.fillSpan, static_cast<float>(loop.sectorsPerChunk));
     const std::uint32_t length =
         std::min(static_cast<std::uint32_t>(loop.fillSpan) * sector, shared.fileSize.load() - at);
-    if (!writeFill(loop, length)) {
+    const BadRegion region{at + shared.destinationBase.load(), length};
+    if (!recordAndWriteFill(loop, region)) {
         fail(EngineStatus::WriteFailed);
         return false;
     }
     longMeter.add(length);
     shortMeter.add(length);
-    const BadRegion region{at + shared.destinationBase.load(), length};
-    if (loop.logActive) file.log.appendRecord(region.offset, region.length);
     {
         std::lock_guard lock(shared.regionsMutex);
         shared.regions.push_back(region);
     }
     shared.position.fetch_add(length);
-    shared.filledBytes.fetch_add(static_cast<std::int32_t>(length));
+    shared.filledBytes.fetch_add(length);
     file.sources[loop.current]->seek(length, Whence::Current);
 
     const float factor = settings.fillFactor.load();
@@ -688,6 +745,19 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
         }
     }
     return true;
+}
+
+// The record goes to the log before the fill goes to the copy: a run killed between
+// the two leaves a log that lists a region the copy lacks (Get and Put move it all
+// the same), never a fill that its log does not list. A fill that cannot be
+// written takes its record back, as the end record follows at this very place.
+bool CopyEngine::Impl::recordAndWriteFill(Loop& loop, const BadRegion& region)
+{
+    const bool recorded =
+        loop.logActive && file.log.appendRecord(region.offset, region.length) != 0;
+    if (writeFill(loop, region.length)) return true;
+    if (recorded) file.log.dropEndRecord();  // the last record: the one just appended
+    return false;
 }
 
 bool CopyEngine::Impl::writeFill(Loop& loop, std::uint32_t length)
@@ -945,6 +1015,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->releaseReservedCopies();
     m->shared.skipping = false;
     m->file.replacing = false;
+    m->file.logCreated = false;
     m->file.droppedEnd.reset();
 
     if (!m->prepareSource(sourcePath, baseFolder, outputFolder)) return false;
@@ -983,7 +1054,7 @@ EngineStatus CopyEngine::status() const
 {
     return m->shared.status.load();
 }
-std::int32_t CopyEngine::filledBytes() const
+std::int64_t CopyEngine::filledBytes() const
 {
     return m->shared.filledBytes.load();
 }

@@ -98,7 +98,8 @@ public:
     float progress() const;
     bool busy() const;
     EngineStatus status() const;
-    std::int32_t filledBytes() const;
+    // Bytes of the copy that hold fills, earlier runs' included, each byte once.
+    std::int64_t filledBytes() const;
     std::uint32_t position() const;
     std::uint32_t destinationPosition() const;
     std::uint32_t destinationEnd() const;

@@ -23,6 +23,7 @@ const char* statusName(EngineStatus status)
         case EngineStatus::SourceTooLarge: return "SourceTooLarge";
         case EngineStatus::FreeSpaceUnknown: return "FreeSpaceUnknown";
         case EngineStatus::WorkerStartFailed: return "WorkerStartFailed";
+        case EngineStatus::DestinationInUse: return "DestinationInUse";
     }
     return "Unknown";
 }

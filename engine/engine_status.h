@@ -25,6 +25,7 @@ enum class EngineStatus : std::int32_t {
     SourceTooLarge = 15,     // 4 GiB or more: the log's 32-bit offsets cannot describe it
     FreeSpaceUnknown = 16,   // the output volume cannot report its free space
     WorkerStartFailed = 17,  // the copy thread could not be started
+    DestinationInUse = 18,   // another copy run holds the copy or its log locked
 };
 
 // The identifier used in the code and in the command line's report ("Ok", "NotReady", ...).

@@ -469,6 +469,27 @@ TEST_F(CopyLoopTest, ARecordWrittenInPartIsCutOffTheLog)
     EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {{2048, 512}, {20480, 0}}));
 }
 
+// A run killed at any moment leaves a log that lists every fill its copy holds: when
+// a fill reaches the copy, its record is in the log already.
+TEST_F(CopyLoopTest, EveryFillIsInTheLogBeforeItIsInTheCopy)
+{
+    medium.addFile("/src/f", pattern(20480));  // chunk 2048
+    medium.markBad("/src/f", 2048, 512);
+    medium.markBad("/src/f", 8192, 1024);
+    std::vector<std::pair<std::uint64_t, Bytes>> logAtFill;
+    medium.setWriteHook("/out/f", [&](std::uint64_t offset, std::size_t n) {
+        if (n == 512 && (offset == 2048 || offset == 8192 || offset == 8704)) {
+            logAtFill.emplace_back(offset, medium.contents("/out/f.log"));
+        }
+    });
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    ASSERT_EQ(logAtFill.size(), 3u);
+    EXPECT_EQ(logAtFill[0].second, logBytes("f", 0, {{2048, 512}}));
+    EXPECT_EQ(logAtFill[1].second, logBytes("f", 0, {{2048, 512}, {8192, 512}}));
+    EXPECT_EQ(logAtFill[2].second, logBytes("f", 0, {{2048, 512}, {8192, 512}, {8704, 512}}));
+}
+
 TEST_F(CopyLoopTest, LogHoldsEveryRegionByteForByte)
 {
     medium.addFile("/src/data.img", pattern(20480));

@@ -261,6 +261,49 @@ TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
     for (QueryKind kind : askedKinds()) EXPECT_EQ(kind, QueryKind::Existing);
 }
 
+// Regions that overlap count each byte once, in 64 bits: 2^18 regions of the whole
+// 16 KiB file add up to exactly 2^32, which a 32-bit count shows as nothing filled
+// (and the log, taken for clean, was deleted).
+TEST_F(ExistingDestinationTest, FilledBytesCountEachByteOfTheFileOnce)
+{
+    const Bytes source = pattern(16384, 3);
+    medium.addFile("/src/a", source);
+    medium.addFile("/out/a", source);
+    const std::vector<BadRegion> records(std::size_t{1} << 18, BadRegion{0, 16384});
+    std::vector<BadRegion> withEnd = records;
+    withEnd.push_back({16384, 0});
+    medium.addFile("/out/a.log", logBytes("a", 0, withEnd));
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->filledBytes(), 16384);
+    EXPECT_TRUE(medium.hasFile("/out/a.log"));
+}
+
+// A log that lists regions past its own end record does not describe this copy: it
+// counts as no usable log, and a refusal to go on without it leaves it as it was.
+TEST_F(ExistingDestinationTest, ALogWithRegionsPastItsEndRecordIsNotUsable)
+{
+    const Bytes source = pattern(16384, 3);
+    medium.addFile("/src/a", source);
+    medium.addFile("/out/a", slice(source, 0, 4096));
+    const Bytes log = logBytes("a", 0, {{0, 0x80000000}, {0, 0x80000000}, {4096, 0}});
+    medium.addFile("/out/a.log", log);
+    answer = [](EngineQuery& query) { return query.kind == QueryKind::Existing; };
+    EXPECT_FALSE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::NoLogRefused);
+    EXPECT_EQ(askedKinds(), (std::vector<QueryKind>{QueryKind::Existing, QueryKind::NoLog}));
+    EXPECT_EQ(medium.contents("/out/a.log"), log);
+    EXPECT_EQ(medium.contents("/out/a"), slice(source, 0, 4096));
+
+    answer = nullptr;
+    engine->setDeleteLogIfNoErrors(false);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->filledBytes(), 0);
+    EXPECT_EQ(medium.contents("/out/a"), source);
+    EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{16384, 0}}));
+}
+
 TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
 {
     const Bytes log = logBytes("a", 0, {{512, 512}, {4096, 0}});

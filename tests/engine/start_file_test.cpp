@@ -50,17 +50,21 @@ TEST_F(StartFileTest, FreeSpaceMustCoverTheRestOfTheSource)
     medium.setQuota(20480 + 20480 + 1023);
     EXPECT_FALSE(engine->startFile("/src/a", "/out", ""));
     EXPECT_EQ(engine->status(), EngineStatus::DiskFull);
-    EXPECT_TRUE(medium.hasFile("/out/a"));  // a refused new destination stays, empty
+    // The destination this start created is gone again: once there is room, the
+    // same copy starts as a new one, without a question about an existing copy.
+    EXPECT_FALSE(medium.hasFile("/out/a"));
 
     medium.setQuota(20480 + 20480 + 1024);
     ASSERT_TRUE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
+    EXPECT_TRUE(askedKinds().empty());
 
     medium.setFreeSpaceUnknown(true);
     medium.addFile("/src/b", pattern(100));
     EXPECT_FALSE(engine->startFile("/src/b", "/out", ""));
     EXPECT_EQ(engine->status(), EngineStatus::FreeSpaceUnknown);
+    EXPECT_FALSE(medium.hasFile("/out/b"));
 }
 
 TEST_F(StartFileTest, AThreadThatCannotStartEndsTheStart)
@@ -70,6 +74,55 @@ TEST_F(StartFileTest, AThreadThatCannotStartEndsTheStart)
     EXPECT_FALSE(engine->startFile("/src/a", "/", ""));
     EXPECT_EQ(engine->status(), EngineStatus::WorkerStartFailed);
     EXPECT_FALSE(engine->busy());
+    // Neither the copy nor the log it had just created is left behind.
+    EXPECT_FALSE(medium.hasFile("/a"));
+    EXPECT_FALSE(medium.hasFile("/a.log"));
+}
+
+// A copy (or its log) that another run writes is locked by it: a second engine
+// leaves it alone, and may take it once the first has ended.
+TEST_F(StartFileTest, ACopyThatAnotherRunWritesIsLeftAlone)
+{
+    const Bytes source = pattern(20480);
+    medium.addFile("/src/a", source);
+    CopyEngine second(medium);
+    second.setQueryCallback([](EngineQuery&) { return true; });
+    std::optional<bool> secondStarted;
+    ticks.hook = [&] {
+        if (secondStarted) return;
+        secondStarted = second.startFile("/src/a", "/out", "");
+    };
+    ASSERT_TRUE(copy("/src/a"));
+    ticks.hook = nullptr;
+    ASSERT_TRUE(secondStarted.has_value());
+    EXPECT_FALSE(*secondStarted);
+    EXPECT_EQ(second.status(), EngineStatus::DestinationInUse);
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(medium.contents("/out/a"), source);
+
+    second.setExistingPolicy(ExistingPolicy::Replace);
+    ASSERT_TRUE(second.startFile("/src/a", "/out", ""));
+    while (!second.waitUntilIdle(1000)) {
+    }
+    EXPECT_EQ(second.status(), EngineStatus::Ok);
+
+    // A log held by another run: neither an existing copy nor a new one is started,
+    // and the held log keeps its bytes.
+    const Bytes held = logBytes("b", 0, {{0, 512}, {2048, 0}});
+    for (const std::string& name : {std::string("b"), std::string("c")}) {
+        SCOPED_TRACE(name);
+        medium.addFile("/src/" + name, source);
+        if (name == "b") medium.addFile("/out/b", slice(source, 0, 2048));
+        medium.addFile("/out/" + name + ".log", held);
+        auto other = medium.open("/out/" + name + ".log", Disposition::OpenExisting,
+                                 Access::ReadWrite, nullptr);
+        ASSERT_TRUE(other && other->tryLock());
+        EXPECT_FALSE(engine->startFile("/src/" + name, "/out", ""));
+        EXPECT_EQ(engine->status(), EngineStatus::DestinationInUse);
+        EXPECT_EQ(medium.contents("/out/" + name + ".log"), held);
+    }
+    EXPECT_EQ(medium.contents("/out/b"), slice(source, 0, 2048));
+    EXPECT_FALSE(medium.hasFile("/out/c"));
 }
 
 TEST_F(StartFileTest, TheSourceItselfIsNeverTheDestination)
