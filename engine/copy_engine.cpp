@@ -231,6 +231,15 @@ struct CopyEngine::Impl
     }
     // The destination offset where the copy of the whole source ends.
     std::uint64_t fileEnd() const { return file.wideBase + file.mainSource.fileSize(); }
+    // How much of the earlier runs' regions counts as filled: what lies before the
+    // place where this run starts to write (it writes the rest anew), and inside the file.
+    std::int64_t earlierFills(const std::vector<BadRegion>& regions) const
+    {
+        const std::int64_t start = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
+        const std::uint64_t limit =
+            std::min(file.wideBase + static_cast<std::uint64_t>(start), fileEnd());
+        return filledInside(regions, limit);
+    }
     void setBase(std::int64_t base)
     {
         file.wideBase = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
@@ -406,7 +415,7 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
         file.log.dropEndRecord();
         file.droppedEnd = static_cast<std::uint32_t>(end);
-        shared.filledBytes.store(filledInside(earlier, fileEnd()));
+        shared.filledBytes.store(earlierFills(earlier));
         {
             std::lock_guard lock(shared.regionsMutex);
             shared.regions = std::move(earlier);
@@ -435,7 +444,7 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
     if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
     if (chosen == ExistingPolicy::Append) setBase(end);
     if (!file.unfinishedRegions.empty()) {
-        shared.filledBytes.store(filledInside(file.unfinishedRegions, fileEnd()));
+        shared.filledBytes.store(earlierFills(file.unfinishedRegions));
         std::lock_guard lock(shared.regionsMutex);
         shared.regions = file.unfinishedRegions;
     }

@@ -277,6 +277,16 @@ TEST_F(ExistingDestinationTest, FilledBytesCountEachByteOfTheFileOnce)
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->filledBytes(), 16384);
     EXPECT_TRUE(medium.hasFile("/out/a.log"));
+
+    // A run that never ended left regions reaching past what its copy holds; this
+    // run writes that part anew, and counts only its own fill there.
+    medium.addFile("/src/b", source);
+    medium.markBad("/src/b", 12288, 512);
+    medium.addFile("/out/b", slice(source, 0, 8192));
+    medium.addFile("/out/b.log", logBytes("b", 0, {{4096, 512}, {6144, 0x40000000}, {0, 8}}));
+    ASSERT_TRUE(copy("/src/b"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(engine->filledBytes(), 8 + 512 + 2048 + 512);
 }
 
 // A log that lists regions past its own end record does not describe this copy: it

@@ -1,0 +1,74 @@
+// A continued copy with the input as its log: the copy exists, and the engine
+// resumes it (or, for an input of odd length, appends to it) from what the log says.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engine/copy_engine.h"
+#include "engine/copy_log.h"
+#include "engine/plain_file.h"
+#include "fuzz/fuzz_check.h"
+#include "tests/support/scripted_medium.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kSourceSize = 65536;
+constexpr std::uint32_t kCopied = 40960;
+
+Bytes patternBytes(std::size_t size)
+{
+    Bytes bytes(size);
+    std::uint32_t x = 7;
+    for (auto& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace tessaly;
+    static const Bytes source = patternBytes(kSourceSize);
+    testing::ScriptedMedium medium;
+    medium.addFile("/src/a.bin", source);
+    medium.markBad("/src/a.bin", 45056, 1024);
+    medium.addFile("/out/a.bin", Bytes(source.begin(), source.begin() + kCopied));
+    medium.addFile("/out/a.bin.log", Bytes(data, data + size));
+    medium.setQuota(1024 * 1024);
+
+    const bool append = size % 2 == 1;
+    {
+        CopyEngine engine(medium);
+        engine.setExistingPolicy(append ? ExistingPolicy::Append : ExistingPolicy::Resume);
+        engine.setRereadCount(1);
+        engine.setAutoRereads(false);
+        engine.setDeleteLogIfNoErrors(false);
+        engine.setQueryCallback([](EngineQuery& query) {
+            return query.kind == QueryKind::NoLog || query.kind == QueryKind::Existing;
+        });
+        if (engine.startFile("/src/a.bin", "/out", "")) {
+            FUZZ_CHECK(engine.waitUntilIdle(60000));
+            const std::uint64_t end = engine.destinationEnd();
+            FUZZ_CHECK(end == kSourceSize + (append ? kCopied : 0));
+            // Filled bytes are counted inside the file only, whatever the log claims.
+            FUZZ_CHECK(engine.filledBytes() >= 0 &&
+                       static_cast<std::uint64_t>(engine.filledBytes()) <= end);
+            FUZZ_CHECK(engine.status() == EngineStatus::Ok);
+            // A copy grows by at most the source, wherever the log sends the source.
+            FUZZ_CHECK(medium.contents("/out/a.bin").size() <= kCopied + kSourceSize);
+            // The run ended its log properly, so that the next run can continue it.
+            PlainFile file(medium);
+            FUZZ_CHECK(file.openExisting("/out/a.bin.log", Access::Read));
+            CopyLog log;
+            log.bind(&file);
+            FUZZ_CHECK(log.readHeader() >= 0 && log.readEndPosition() >= 0);
+        }
+    }
+    FUZZ_CHECK(medium.contents("/src/a.bin") == source);
+    return 0;
+}
