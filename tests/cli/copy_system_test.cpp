@@ -400,6 +400,43 @@ TEST_F(InterruptedCopyTest, AKilledCopyIsContinuedOnlyWithConsentAndKeepsItsByte
     EXPECT_EQ(logRecords(out + "/big.bin.log", "big.bin"), expected);
 }
 
+// Two runs onto one copy at once (a script started twice): the second finds the copy
+// in use, says so and goes on with its next file; the first copies undisturbed. The
+// lock goes with the process: once the first run is killed, a third run continues.
+TEST_F(InterruptedCopyTest, ASecondRunLeavesACopyInUseAloneAndGoesOn)
+{
+    TESSALY_MOUNT_OR_SKIP(medium);
+    const std::string out = m_work + "/out";
+    const std::string small = m_work + "/small.bin";
+    std::ofstream(small, std::ios::binary) << std::string(5000, 's');
+    CliRun first(command(out), m_work);
+    ASSERT_TRUE(first.started());
+    ASSERT_TRUE(waitFor([&] { return sizeOf(out + "/big.bin") >= 100000; }));
+
+    std::vector<std::string> args = command(out);
+    args.insert(args.end() - 1, small);
+    std::string report;
+    EXPECT_EQ(run(args, &report), 2);
+    EXPECT_NE(report.find("DestinationInUse\t0\t0\t" + medium.path("disk/big.bin")),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("Ok\t5000\t0\t" + small), std::string::npos) << report;
+    EXPECT_NE(m_lastErr.find("in use by another copy run"), std::string::npos) << m_lastErr;
+    EXPECT_EQ(readAll(out + "/small.bin"), std::string(5000, 's'));
+
+    EXPECT_EQ(first.wait(), 1) << first.err();
+    EXPECT_EQ(difference(readAll(out + "/big.bin"),
+                         expectedCopy(image, {60, 61, 700, 1200, 1201, 1202, 1203, 1900},
+                                      [](std::size_t) { return std::string(kSector, '\0'); })),
+              "");
+
+    fs::create_directories(m_work + "/again");
+    EXPECT_EQ(interruptedRun(m_work + "/again", SIGKILL), 128 + SIGKILL);
+    args = command(m_work + "/again", true);
+    EXPECT_EQ(run(args, &report), 1) << m_lastErr;
+    EXPECT_EQ(readAll(m_work + "/again/big.bin"), readAll(out + "/big.bin"));
+}
+
 TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
 {
     const std::string image = MediumMount::patternBytes(1200 * kSector, 5);
