@@ -83,8 +83,8 @@ public:
 
     RunReport run(const CopyList& list);
 
-    // The engine's query callback: nonzero lets the engine go on.
-    std::int32_t answerQuery(EngineQuery& query);
+    // The engine's query callback: true lets the engine go on.
+    bool answerQuery(EngineQuery& query);
 
 private:
     FileResult copyOne(const CopyItem& item);
@@ -92,7 +92,7 @@ private:
     void showProgress(const CopyItem& item);
     std::string failureText(EngineStatus status, const std::string& source) const;
     void reportFailure(EngineStatus status, const std::string& source);
-    std::int32_t askForCopy(EngineQuery& query);
+    bool askForCopy(EngineQuery& query);
 
     CopyEngine& m_engine;
     const CopyOptions& m_options;

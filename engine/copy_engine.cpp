@@ -7,6 +7,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "engine/destination.h"
 #include "engine/rate_meter.h"
 #include "engine/source_reader.h"
 
@@ -21,32 +22,10 @@ constexpr std::uint32_t kChunkRestoreBytes = 1048576;
 constexpr std::uint64_t kFreeSpaceMargin = 1024;
 constexpr std::uint64_t kMaxSourceSize = std::uint64_t{1} << 32;
 
-constexpr char kSeparator = '/';
-
-std::string withSeparator(std::string folder)
-{
-    if (!folder.empty() && folder.back() != kSeparator) folder += kSeparator;
-    return folder;
-}
-
 // The output folder as the first part of a destination path: always ends in a separator.
 std::string outputPrefix(const std::string& folder)
 {
-    return folder.empty() ? std::string(1, kSeparator) : withSeparator(folder);
-}
-
-// A relative folder may only lead downwards; one with a ".." level is dropped so
-// that no destination leaves the output folder.
-bool leadsUpwards(const std::string& relative)
-{
-    std::size_t begin = 0;
-    while (begin <= relative.size()) {
-        std::size_t end = relative.find(kSeparator, begin);
-        if (end == std::string::npos) end = relative.size();
-        if (relative.compare(begin, end - begin, "..") == 0 && end - begin == 2) return true;
-        begin = end + 1;
-    }
-    return false;
+    return folder.empty() ? std::string(1, kPathSeparator) : withSeparator(folder);
 }
 
 bool defaultThreadStarter(std::thread& thread, std::function<void()> body)
@@ -121,8 +100,9 @@ struct CopyEngine::Impl
     void releaseReservedCopies();
     bool startWorker();
     bool refuseAfterPreparing();
-    // The callback's answer, or nullopt when no callback is set.
-    std::optional<std::int32_t> ask(std::int32_t kind, char* buffer);
+    // The callback's answer, or nullopt when no callback is set; path receives the
+    // answer's path.
+    std::optional<bool> ask(QueryKind kind, std::string* path = nullptr);
     void fail(EngineStatus code) { status.store(static_cast<std::int32_t>(code)); }
     // The destination base, kept whole as well: a destination of 4 GiB or more
     // must be refused, not appended to at an offset cut to 32 bits.
@@ -157,18 +137,17 @@ struct CopyEngine::Impl
     // Settings: the worker reads them while the settings pages may change them.
     std::atomic<bool> autoRereads{true};
     std::atomic<std::uint32_t> rereadCount{1};
-    std::atomic<std::int32_t> fillType{0};
+    std::atomic<FillType> fillType{FillType::Zeros};
     std::atomic<std::uint8_t> fillValue{0};
     std::atomic<float> fillFactor{1.0f};
-    std::atomic<std::int32_t> placement{1};
+    std::atomic<ReservedPlacement> placement{ReservedPlacement::BesideSource};
     std::atomic<bool> createLog{true};
     std::atomic<bool> deleteLogIfNoErrors{true};
-    std::atomic<std::int32_t> policy{2};
+    std::atomic<ExistingPolicy> policy{ExistingPolicy::Resume};
     mutable std::mutex settingsMutex;  // guards the strings, the callback and the starter
     std::string fillString;
     std::string reservedFolder;
     QueryCallback callback;
-    void* context = nullptr;
     ThreadStarter starter = defaultThreadStarter;
 
     // State of the current file, polled by other threads.
@@ -191,7 +170,6 @@ struct CopyEngine::Impl
     // Owned by startFile until the worker starts, then by the worker until it ends.
     std::string sourcePath;
     std::string fileName;
-    std::string sourceFolder;
     std::string relativeFolder;
     std::string outputFolderPath;
     std::string logPath;
@@ -234,25 +212,18 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
         return false;
     }
     sourcePath = path;
-    const std::size_t slash = path.find_last_of(kSeparator);
-    sourceFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-
-    relativeFolder.clear();
+    const std::string target = tessaly::destinationPath(path, outputFolder, baseFolder);
+    const std::size_t slash = target.find_last_of(kPathSeparator);
+    fileName = target.substr(slash + 1);
+    relativeFolder = tessaly::relativeFolder(path, baseFolder);
     if (!baseFolder.empty()) {
-        // A base folder that does not contain the source gives no relative folder.
-        if (sourceFolder.starts_with(baseFolder)) {
-            relativeFolder = sourceFolder.substr(baseFolder.size());
-        }
-        if (leadsUpwards(relativeFolder)) relativeFolder.clear();
-        const std::string target = outputPrefix(outputFolder) + relativeFolder;
-        for (std::size_t i = 1; i < target.size(); ++i) {
-            if (target[i] == kSeparator) fs.createDirectory(target.substr(0, i));
+        for (std::size_t i = 1; i <= slash; ++i) {
+            if (target[i] == kPathSeparator) fs.createDirectory(target.substr(0, i));
         }
     }
     outputFolderPath = outputFolder;
     std::lock_guard lock(pathMutex);
-    destinationPath = outputPrefix(outputFolder) + relativeFolder + fileName;
+    destinationPath = target;
     return true;
 }
 
@@ -284,21 +255,19 @@ bool CopyEngine::Impl::openDestination()
     return true;
 }
 
-std::optional<std::int32_t> CopyEngine::Impl::ask(std::int32_t kind, char* buffer)
+std::optional<bool> CopyEngine::Impl::ask(QueryKind kind, std::string* path)
 {
     QueryCallback function;
-    void* userContext = nullptr;
     {
         std::lock_guard lock(settingsMutex);
         function = callback;
-        userContext = context;
     }
     if (!function) return std::nullopt;
     EngineQuery query;
     query.kind = kind;
-    query.buffer = buffer;
-    query.bufferSize = buffer ? kQueryBufferSize : 0;
-    return function(query, userContext);
+    const bool answer = function(query);
+    if (path != nullptr) *path = std::move(query.path);
+    return answer;
 }
 
 bool CopyEngine::Impl::prepareExisting()
@@ -308,8 +277,8 @@ bool CopyEngine::Impl::prepareExisting()
     } else if (!logFile.openExisting(logPath, Access::ReadWrite)) {
         fail(EngineStatus::LogOpenFailed);
     }
-    const auto chosen = static_cast<ExistingPolicy>(policy.load());
-    if (chosen != ExistingPolicy::Skip && ask(3, nullptr) == std::optional<std::int32_t>(0)) {
+    const ExistingPolicy chosen = policy.load();
+    if (chosen != ExistingPolicy::Skip && ask(QueryKind::Existing) == std::optional(false)) {
         fail(EngineStatus::ExistingRefused);
         return false;
     }
@@ -373,7 +342,7 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
 
 bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
 {
-    if (ask(2, nullptr) == std::optional<std::int32_t>(0)) {
+    if (ask(QueryKind::NoLog) == std::optional(false)) {
         fail(EngineStatus::NoLogRefused);
         return false;
     }
@@ -434,7 +403,7 @@ bool CopyEngine::Impl::createNewLog()
     log.bind(&logFile);
     // A header that cannot be written makes the log unusable for the next run,
     // which then asks before going on without it.
-    if (log.writeHeader(fileName, fillType.load())) {
+    if (log.writeHeader(fileName, static_cast<std::int32_t>(fillType.load()))) {
         for (const BadRegion& r : unfinishedRegions) log.appendRecord(r.offset, r.length);
     }
     return true;
@@ -456,7 +425,7 @@ void CopyEngine::Impl::openReservedCopies()
         std::lock_guard lock(settingsMutex);
         folder = reservedFolder;
     }
-    const auto where = static_cast<ReservedPlacement>(placement.load());
+    const ReservedPlacement where = placement.load();
     if (where == ReservedPlacement::InFolder) {
         auto reader = std::make_unique<SourceReader>(fs);
         if (reader->open(folder + relativeFolder + fileName) && !isDestination(*reader)) {
@@ -676,7 +645,7 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
 bool CopyEngine::Impl::writeFill(Loop& loop, std::uint32_t length)
 {
     std::uint8_t* out = loop.chunkBuffer.data();
-    switch (static_cast<FillType>(fillType.load())) {
+    switch (fillType.load()) {
         case FillType::Zeros:
             std::memset(out, 0, length);
             break;
@@ -736,16 +705,14 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
 
 SourceReader* CopyEngine::Impl::askForOneMoreCopy()
 {
-    const std::int32_t kind =
-        placement.load() == static_cast<std::int32_t>(ReservedPlacement::Ask) ? 1 : 0;
+    const QueryKind kind = placement.load() == ReservedPlacement::Ask ? QueryKind::AskReserved
+                                                                      : QueryKind::AddReserved;
     // A stop request ends the questions, so answers that never lead to a copy
     // cannot hold the worker for ever.
     while (!stopRequest.load()) {
-        char buffer[kQueryBufferSize] = {};
-        const std::optional<std::int32_t> answer = ask(kind, buffer);
-        if (!answer || *answer == 0) return nullptr;
-        // The buffer need not hold a terminating zero.
-        const std::string path(buffer, strnlen(buffer, sizeof buffer));
+        std::string path;
+        const std::optional<bool> answer = ask(kind, &path);
+        if (!answer || !*answer) return nullptr;
         const bool inUse = std::any_of(sources.begin(), sources.end(),
                                        [&](const SourceReader* s) { return s->path() == path; });
         if (inUse) {
@@ -805,11 +772,11 @@ std::uint32_t CopyEngine::rereadCount() const
 {
     return m->rereadCount.load();
 }
-void CopyEngine::setFillType(std::int32_t type)
+void CopyEngine::setFillType(FillType type)
 {
     m->fillType.store(type);
 }
-std::int32_t CopyEngine::fillType() const
+FillType CopyEngine::fillType() const
 {
     return m->fillType.load();
 }
@@ -843,11 +810,11 @@ float CopyEngine::optimizeFor() const
 {
     return m->fillFactor.load() - 1.0f;
 }
-void CopyEngine::setReservedPlacement(std::int32_t placement)
+void CopyEngine::setReservedPlacement(ReservedPlacement placement)
 {
     m->placement.store(placement);
 }
-std::int32_t CopyEngine::reservedPlacement() const
+ReservedPlacement CopyEngine::reservedPlacement() const
 {
     return m->placement.load();
 }
@@ -880,20 +847,19 @@ bool CopyEngine::deleteLogIfNoErrors() const
 {
     return m->deleteLogIfNoErrors.load();
 }
-void CopyEngine::setExistingPolicy(std::int32_t policy)
+void CopyEngine::setExistingPolicy(ExistingPolicy policy)
 {
     m->policy.store(policy);
 }
-std::int32_t CopyEngine::existingPolicy() const
+ExistingPolicy CopyEngine::existingPolicy() const
 {
     return m->policy.load();
 }
 
-void CopyEngine::setQueryCallback(QueryCallback callback, void* context)
+void CopyEngine::setQueryCallback(QueryCallback callback)
 {
     std::lock_guard lock(m->settingsMutex);
     m->callback = std::move(callback);
-    m->context = context;
 }
 
 void CopyEngine::setThreadStarter(ThreadStarter starter)
@@ -930,7 +896,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->replacing = false;
     m->droppedEnd.reset();
 
-    if (!m->prepareSource(sourcePath, withSeparator(baseFolder), outputFolder)) return false;
+    if (!m->prepareSource(sourcePath, baseFolder, outputFolder)) return false;
     if (!m->openDestination()) return false;
     if (m->destinationExisted && !m->prepareExisting()) return false;
     if (!m->checkFreeSpace() || !m->createNewLog()) return m->refuseAfterPreparing();
