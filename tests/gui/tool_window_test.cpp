@@ -54,6 +54,7 @@ public:
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
     }
     void openHelp(const QUrl& page) override { helpPages.append(page); }
+    QString chooseFolder(QWidget*, const QString&) override { return {}; }
 
     QList<Message> messages;
     QList<FileQuestion> fileQuestions;
