@@ -48,6 +48,7 @@ CopyingSettingsSheet::CopyingSettingsSheet(const SettingsDialogContext& context,
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
     layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     const int index = static_cast<int>(page);
     m_tabs->setCurrentIndex(index >= 0 && index < kPageCount ? index : 0);

@@ -73,6 +73,7 @@ void MiscDialog::build()
     m_help = buttons->addButton(text(t::kHelp), QDialogButtonBox::HelpRole);
     m_ok->setDefault(true);
     layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void MiscDialog::applyQuickStartRule()
