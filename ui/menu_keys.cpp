@@ -63,6 +63,18 @@ QAction* nextAfter(const std::vector<QAction*>& items, const QAction* current)
     return items.front();
 }
 
+// Takes the bar's menu keys out of use. They are deleted later, because the one being
+// handled may have led to this call (a menu that re-texts its bar when it opens).
+void retireShortcuts(QWidget* menu)
+{
+    for (QShortcut* shortcut : menu->findChildren<QShortcut*>(QString::fromLatin1(kShortcutName),
+                                                              Qt::FindDirectChildrenOnly)) {
+        shortcut->setEnabled(false);
+        shortcut->setObjectName(QString());
+        shortcut->deleteLater();
+    }
+}
+
 MenuKeys* keysOf(const QWidget* menu)
 {
     return menu->findChild<MenuKeys*>(QString(), Qt::FindDirectChildrenOnly);
@@ -134,10 +146,7 @@ void MenuKeys::uninstall(QWidget* menu)
     for (QAction* action : menu->actions()) {
         uninstall(action->menu());
     }
-    for (QShortcut* shortcut : menu->findChildren<QShortcut*>(QString::fromLatin1(kShortcutName),
-                                                              Qt::FindDirectChildrenOnly)) {
-        delete shortcut;
-    }
+    retireShortcuts(menu);
     delete keysOf(menu);
 }
 
@@ -145,10 +154,7 @@ void MenuKeys::uninstall(QWidget* menu)
 void MenuKeys::rebuildBarShortcuts()
 {
     if (m_bar == nullptr) return;
-    for (QShortcut* shortcut : m_bar->findChildren<QShortcut*>(QString::fromLatin1(kShortcutName),
-                                                               Qt::FindDirectChildrenOnly)) {
-        delete shortcut;
-    }
+    retireShortcuts(m_bar);
     auto add = [this](const QKeySequence& keys, QChar letter) {
         auto* shortcut = new QShortcut(keys, m_bar);
         shortcut->setObjectName(QString::fromLatin1(kShortcutName));

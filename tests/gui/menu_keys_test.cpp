@@ -171,7 +171,7 @@ private slots:
         SampleWindow sample;
         QVERIFY(!sample.window.menuBar()->findChildren<QShortcut*>().isEmpty());
         sample.owner.detach();
-        QVERIFY(sample.window.menuBar()->findChildren<QShortcut*>().isEmpty());
+        QTRY_VERIFY(sample.window.menuBar()->findChildren<QShortcut*>().isEmpty());
         QVERIFY(sample.file->findChildren<MenuKeys*>().isEmpty());
     }
 };
