@@ -100,8 +100,8 @@ private slots:
         QTRY_VERIFY(!sample.settings->isVisible());
 
         // A language switch re-texts the bar; the keys follow the new texts.
-        QVERIFY(sample.owner.setItemText(1, QStringLiteral("Einstellungen"), true));
-        QVERIFY(sample.owner.setItemText(0, QStringLiteral("Datei"), true));
+        QVERIFY(sample.owner.setItemTextAt(1, QStringLiteral("Einstellungen")));
+        QVERIFY(sample.owner.setItemTextAt(0, QStringLiteral("Datei")));
         QTest::keyClick(&sample.window, Qt::Key_D, Qt::AltModifier);
         QTRY_VERIFY(sample.file->isVisible());
         QCOMPARE(sample.window.menuBar()->activeAction(), sample.file->menuAction());
