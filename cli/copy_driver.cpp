@@ -185,31 +185,31 @@ void CopyDriver::showProgress(const CopyItem& item)
 
 std::string CopyDriver::failureText(EngineStatus status, const std::string& source) const
 {
-    const auto t = [this](std::uint32_t id) { return m_texts.text(id); };
-    const std::string file = t(kTextFile) + " " + source + "\n";
+    const auto t = [this](int id) { return m_texts.text(id); };
+    const std::string file = t(text::kFileWord) + " " + source + "\n";
     switch (status) {
         case EngineStatus::SourceOpenFailed:
-            return file + t(kTextCannotBeOpened);
+            return file + t(text::kCannotOpen);
         case EngineStatus::DestinationOpenFailed:
-            return file + t(kTextCannotBeOpened) + "\n\n" + t(kTextProblemWithCopy);
+            return file + t(text::kCannotOpen) + "\n\n" + t(text::kProblemWithCopy);
         case EngineStatus::DestinationCreateFailed:
-            return t(kTextCannotCreate) + " " + source + "\n" + t(kTextCheckFolder) + "\n\n" +
-                   t(kTextProblemWithCopy);
+            return t(text::kCannotCreate) + " " + source + "\n" + t(text::kCheckFolder) + "\n\n" +
+                   t(text::kProblemWithCopy);
         case EngineStatus::LogOpenFailed:
-            return file + t(kTextCannotBeOpened) + "\n\n" + t(kTextProblemWithLog);
+            return file + t(text::kCannotOpen) + "\n\n" + t(text::kProblemWithLog);
         case EngineStatus::LogCreateFailed:
-            return t(kTextCannotCreate) + " " + source + "\n" + t(kTextCheckFolder) + "\n\n" +
-                   t(kTextProblemWithLog);
+            return t(text::kCannotCreate) + " " + source + "\n" + t(text::kCheckFolder) + "\n\n" +
+                   t(text::kProblemWithLog);
         case EngineStatus::DiskFull:
-            return t(kTextNoFreeSpace) + " " + source;
+            return t(text::kNoFreeSpace) + " " + source;
         case EngineStatus::WriteFailed:
-            return t(kTextWriteFailed) + "\n" + file;
+            return t(text::kWriteFailed) + "\n" + file;
         case EngineStatus::SourceTooLarge:
-            return file + t(kTextSourceTooLarge);
+            return file + t(text::kSourceTooLarge);
         case EngineStatus::FreeSpaceUnknown:
-            return file + t(kTextFreeSpaceUnknown);
+            return file + t(text::kFreeSpaceUnknown);
         case EngineStatus::WorkerStartFailed:
-            return file + t(kTextWorkerStartFailed);
+            return file + t(text::kWorkerStartFailed);
         // The window shows nothing for these; a terminal user needs the reason and the way on.
         case EngineStatus::NoLogRefused:
             return file +
@@ -239,16 +239,16 @@ std::int32_t CopyDriver::answerQuery(EngineQuery& query)
         case 2:
             if (m_options.yes) return 1;
             if (!m_console.interactive() || m_stop.load()) return 0;
-            return m_console.confirm(m_texts.text(kTextFile) + " " + m_destination + "\n" +
-                                         m_texts.text(kTextLogMissing),
+            return m_console.confirm(m_texts.text(text::kFileWord) + " " + m_destination + "\n" +
+                                         m_texts.text(text::kLogMissing),
                                      false)
                        ? 1
                        : 0;
         case 3:
             if (m_options.yes || !m_console.interactive()) return 1;
             if (m_stop.load()) return 0;
-            return m_console.confirm(m_texts.text(kTextFile) + " " + m_destination + "\n" +
-                                         m_texts.text(kTextDestinationExists) + " (" +
+            return m_console.confirm(m_texts.text(text::kFileWord) + " " + m_destination + "\n" +
+                                         m_texts.text(text::kDestinationExists) + " (" +
                                          policyName(m_options.existingPolicy) + ")",
                                      true)
                        ? 1
@@ -264,18 +264,18 @@ std::int32_t CopyDriver::askForCopy(EngineQuery& query)
         return 0;
     }
     std::string question;
-    const std::string file = m_texts.text(kTextFile) + " " + m_source + "\n";
+    const std::string file = m_texts.text(text::kFileWord) + " " + m_source + "\n";
     switch (m_engine.status()) {
         case EngineStatus::CopyAlreadyUsed:
             question =
-                file + m_texts.text(kTextCopyInUse) + "\n" + m_texts.text(kTextChooseAnotherCopy);
+                file + m_texts.text(text::kCopyInUse) + "\n" + m_texts.text(text::kChooseAnotherCopy);
             break;
         case EngineStatus::CopyOpenFailed:
-            question = file + m_texts.text(kTextCannotBeOpened) + "\n" +
-                       m_texts.text(kTextChooseAnotherCopy);
+            question = file + m_texts.text(text::kCannotOpen) + "\n" +
+                       m_texts.text(text::kChooseAnotherCopy);
             break;
         default:
-            question = file + m_texts.text(kTextSectorsUnreadable);
+            question = file + m_texts.text(text::kSectorsUnreadable);
             break;
     }
     question += "\nPath of the other copy (an empty line: none):";
