@@ -7,6 +7,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "engine/destination.h"
 #include "engine/rate_meter.h"
 #include "engine/source_reader.h"
 
@@ -21,32 +22,10 @@ constexpr std::uint32_t kChunkRestoreBytes = 1048576;
 constexpr std::uint64_t kFreeSpaceMargin = 1024;
 constexpr std::uint64_t kMaxSourceSize = std::uint64_t{1} << 32;
 
-constexpr char kSeparator = '/';
-
-std::string withSeparator(std::string folder)
-{
-    if (!folder.empty() && folder.back() != kSeparator) folder += kSeparator;
-    return folder;
-}
-
 // The output folder as the first part of a destination path: always ends in a separator.
 std::string outputPrefix(const std::string& folder)
 {
-    return folder.empty() ? std::string(1, kSeparator) : withSeparator(folder);
-}
-
-// A relative folder may only lead downwards; one with a ".." level is dropped so
-// that no destination leaves the output folder.
-bool leadsUpwards(const std::string& relative)
-{
-    std::size_t begin = 0;
-    while (begin <= relative.size()) {
-        std::size_t end = relative.find(kSeparator, begin);
-        if (end == std::string::npos) end = relative.size();
-        if (relative.compare(begin, end - begin, "..") == 0 && end - begin == 2) return true;
-        begin = end + 1;
-    }
-    return false;
+    return folder.empty() ? std::string(1, kPathSeparator) : withSeparator(folder);
 }
 
 bool defaultThreadStarter(std::thread& thread, std::function<void()> body)
@@ -191,7 +170,6 @@ struct CopyEngine::Impl
     // Owned by startFile until the worker starts, then by the worker until it ends.
     std::string sourcePath;
     std::string fileName;
-    std::string sourceFolder;
     std::string relativeFolder;
     std::string outputFolderPath;
     std::string logPath;
@@ -234,25 +212,18 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
         return false;
     }
     sourcePath = path;
-    const std::size_t slash = path.find_last_of(kSeparator);
-    sourceFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-
-    relativeFolder.clear();
+    const std::string target = tessaly::destinationPath(path, outputFolder, baseFolder);
+    const std::size_t slash = target.find_last_of(kPathSeparator);
+    fileName = target.substr(slash + 1);
+    relativeFolder = tessaly::relativeFolder(path, baseFolder);
     if (!baseFolder.empty()) {
-        // A base folder that does not contain the source gives no relative folder.
-        if (sourceFolder.starts_with(baseFolder)) {
-            relativeFolder = sourceFolder.substr(baseFolder.size());
-        }
-        if (leadsUpwards(relativeFolder)) relativeFolder.clear();
-        const std::string target = outputPrefix(outputFolder) + relativeFolder;
-        for (std::size_t i = 1; i < target.size(); ++i) {
-            if (target[i] == kSeparator) fs.createDirectory(target.substr(0, i));
+        for (std::size_t i = 1; i <= slash; ++i) {
+            if (target[i] == kPathSeparator) fs.createDirectory(target.substr(0, i));
         }
     }
     outputFolderPath = outputFolder;
     std::lock_guard lock(pathMutex);
-    destinationPath = outputPrefix(outputFolder) + relativeFolder + fileName;
+    destinationPath = target;
     return true;
 }
 
@@ -930,7 +901,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->replacing = false;
     m->droppedEnd.reset();
 
-    if (!m->prepareSource(sourcePath, withSeparator(baseFolder), outputFolder)) return false;
+    if (!m->prepareSource(sourcePath, baseFolder, outputFolder)) return false;
     if (!m->openDestination()) return false;
     if (m->destinationExisted && !m->prepareExisting()) return false;
     if (!m->checkFreeSpace() || !m->createNewLog()) return m->refuseAfterPreparing();
