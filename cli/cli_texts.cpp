@@ -15,7 +15,8 @@ CliTexts CliTexts::fromProgramFolder()
 
 std::string CliTexts::text(int id) const
 {
-    if (m_texts && id >= 0 && static_cast<std::size_t>(id) < m_texts->texts.size() && !m_texts->texts[id].empty()) {
+    if (m_texts && id >= 0 && static_cast<std::size_t>(id) < m_texts->texts.size() &&
+        !m_texts->texts[id].empty()) {
         return m_texts->texts[id];
     }
     return builtIn(id);

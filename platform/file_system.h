@@ -12,19 +12,31 @@ namespace tessaly {
 // errno value of a failed operation; 0 means no error.
 using SysError = int;
 
-enum class Whence { Begin = 0, Current = 1, End = 2 };
+enum class Whence
+{
+    Begin = 0,
+    Current = 1,
+    End = 2
+};
 
-enum class Disposition {
+enum class Disposition
+{
     OpenExisting,  // fails when the file does not exist
     CreateNew,     // fails when the file exists
     CreateAlways,  // creates or empties the file
     OpenAlways     // opens, or creates when missing; never truncates
 };
 
-enum class Access { Read, Write, ReadWrite };
+enum class Access
+{
+    Read,
+    Write,
+    ReadWrite
+};
 
 // Windows drive types, kept as numbers because the copy loop and the profile rely on them.
-enum class DriveType : std::int32_t {
+enum class DriveType : std::int32_t
+{
     Unknown = 0,
     NoRoot = 1,
     Removable = 2,
@@ -50,15 +62,20 @@ struct FileIdentity
 
 // What a folder listing names, links followed: a regular file, a folder, or
 // anything else (pipes, sockets, devices, links that lead nowhere).
-enum class EntryKind : std::int32_t { File = 0, Folder = 1, Other = 2 };
+enum class EntryKind : std::int32_t
+{
+    File = 0,
+    Folder = 1,
+    Other = 2
+};
 
 // One entry of a folder listing.
 struct FolderEntry
 {
     std::string name;  // without the folder
     EntryKind kind = EntryKind::Other;
-    bool link = false;        // the entry itself is a symbolic link
-    std::uint64_t size = 0;   // of a file, in bytes; 0 for the rest
+    bool link = false;       // the entry itself is a symbolic link
+    std::uint64_t size = 0;  // of a file, in bytes; 0 for the rest
 };
 
 // Result of one read or write: the bytes moved, and the reason when none were.

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <atomic>
 
 namespace tessaly {
 
@@ -13,7 +13,12 @@ bool isTerminal(std::FILE* stream);
 // Columns of the terminal that stream writes to; 0 when it is none or says nothing.
 std::size_t terminalColumns(std::FILE* stream);
 
-enum class InputWait : std::int32_t { Ready = 0, TimedOut = 1, Failed = 2 };
+enum class InputWait : std::int32_t
+{
+    Ready = 0,
+    TimedOut = 1,
+    Failed = 2
+};
 
 // Waits up to timeoutMs for standard input to become readable. A signal that ends
 // the wait counts as TimedOut, so that the caller looks at its stop flag again.

@@ -29,13 +29,13 @@ inline constexpr int kCancel = 19;
 inline constexpr int kLogMissing = 20;  // the log needed to continue does not exist
 inline constexpr int kConfirmationCaption = 21;
 inline constexpr int kDontShowAgain = 22;
-inline constexpr int kCaption = 23;             // "Error": caption of every error box
-inline constexpr int kCannotOpen = 24;          // after a file name: cannot be opened
-inline constexpr int kProblemWithCopy = 25;     // the problem is with the copy
-inline constexpr int kCannotCreate = 26;        // before a file name: cannot create the file
-inline constexpr int kCheckFolder = 27;         // check that the folder exists, ... free space
-inline constexpr int kProblemWithLog = 28;      // the problem is with the copy's log
-inline constexpr int kNoFreeSpace = 29;         // before a file name: not enough free space
+inline constexpr int kCaption = 23;          // "Error": caption of every error box
+inline constexpr int kCannotOpen = 24;       // after a file name: cannot be opened
+inline constexpr int kProblemWithCopy = 25;  // the problem is with the copy
+inline constexpr int kCannotCreate = 26;     // before a file name: cannot create the file
+inline constexpr int kCheckFolder = 27;      // check that the folder exists, ... free space
+inline constexpr int kProblemWithLog = 28;   // the problem is with the copy's log
+inline constexpr int kNoFreeSpace = 29;      // before a file name: not enough free space
 inline constexpr int kWriteFailed = 30;
 
 // Commands
@@ -120,7 +120,7 @@ inline constexpr int kSpeedLabel = 116;
 inline constexpr int kSecondsUnit = 117;
 
 // Refusals before a copy starts
-inline constexpr int kSourceTooLarge = 118;     // 4 GB or larger
+inline constexpr int kSourceTooLarge = 118;  // 4 GB or larger
 inline constexpr int kFreeSpaceUnknown = 119;
 inline constexpr int kWorkerStartFailed = 120;  // the copy thread could not be started
 
