@@ -9,14 +9,17 @@ namespace tessaly::cli {
 
 namespace {
 
-const char* policyName(std::int32_t policy)
+// The longest path of another copy the run takes.
+constexpr std::size_t kLongestCopyPath = 259;
+
+const char* policyName(ExistingPolicy policy)
 {
     switch (policy) {
-        case 0:
+        case ExistingPolicy::Replace:
             return "replace";
-        case 1:
+        case ExistingPolicy::Append:
             return "append";
-        case 2:
+        case ExistingPolicy::Resume:
             return "resume";
         default:
             return "skip";
@@ -55,13 +58,12 @@ CopyDriver::CopyDriver(CopyEngine& engine, FileSystem& fs, const CopyOptions& op
       m_texts(texts),
       m_step(engine, fs)
 {
-    m_engine.setQueryCallback([this](EngineQuery& query, void*) { return answerQuery(query); },
-                              nullptr);
+    m_engine.setQueryCallback([this](EngineQuery& query) { return answerQuery(query); });
 }
 
 CopyDriver::~CopyDriver()
 {
-    m_engine.setQueryCallback(nullptr, nullptr);
+    m_engine.setQueryCallback(nullptr);
 }
 
 RunReport CopyDriver::run(const CopyList& list)
@@ -157,41 +159,34 @@ void CopyDriver::reportFailure(EngineStatus status, const std::string& source)
     if (!text.empty()) m_console.message(text);
 }
 
-std::int32_t CopyDriver::answerQuery(EngineQuery& query)
+bool CopyDriver::answerQuery(EngineQuery& query)
 {
     switch (query.kind) {
-        case 0:
-        case 1:
+        case QueryKind::AddReserved:
+        case QueryKind::AskReserved:
             return askForCopy(query);
-        case 2:
-            if (m_options.yes) return 1;
-            if (!m_console.interactive() || m_stop.load()) return 0;
+        case QueryKind::NoLog:
+            if (m_options.yes) return true;
+            if (!m_console.interactive() || m_stop.load()) return false;
             return m_console.confirm(m_texts.text(text::kFileWord) + " " +
                                          m_engine.destinationPath() + "\n" +
                                          m_texts.text(text::kLogMissing),
-                                     false)
-                       ? 1
-                       : 0;
-        case 3:
-            if (m_options.yes || !m_console.interactive()) return 1;
-            if (m_stop.load()) return 0;
+                                     false);
+        case QueryKind::Existing:
+            if (m_options.yes || !m_console.interactive()) return true;
+            if (m_stop.load()) return false;
             return m_console.confirm(m_texts.text(text::kFileWord) + " " +
                                          m_engine.destinationPath() + "\n" +
                                          m_texts.text(text::kDestinationExists) + " (" +
-                                         policyName(m_options.existingPolicy) + ")",
-                                     true)
-                       ? 1
-                       : 0;
-        default:
-            return 1;
+                                         policyName(m_options.engine.existingPolicy) + ")",
+                                     true);
     }
+    return true;
 }
 
-std::int32_t CopyDriver::askForCopy(EngineQuery& query)
+bool CopyDriver::askForCopy(EngineQuery& query)
 {
-    if (!m_console.interactive() || m_stop.load() || !query.buffer || query.bufferSize <= 0) {
-        return 0;
-    }
+    if (!m_console.interactive() || m_stop.load()) return false;
     std::string question;
     const std::string file = m_texts.text(text::kFileWord) + " " + m_source + "\n";
     switch (m_engine.status()) {
@@ -209,13 +204,13 @@ std::int32_t CopyDriver::askForCopy(EngineQuery& query)
     }
     question += "\nPath of the other copy (an empty line: none):";
     const std::string path = m_console.askLine(question);
-    if (path.empty()) return 0;
-    if (path.size() >= static_cast<std::size_t>(query.bufferSize)) {
+    if (path.empty()) return false;
+    if (path.size() > kLongestCopyPath) {
         m_console.message("The path is too long; no other copy is used.");
-        return 0;
+        return false;
     }
-    std::memcpy(query.buffer, path.c_str(), path.size() + 1);
-    return 1;
+    query.path = path;
+    return true;
 }
 
 }  // namespace tessaly::cli

@@ -87,15 +87,15 @@ public:
 
     RunReport run(const CopyList& list);
 
-    // The engine's query callback: nonzero lets the engine go on.
-    std::int32_t answerQuery(EngineQuery& query);
+    // The engine's query callback: true lets the engine go on.
+    bool answerQuery(EngineQuery& query);
 
 private:
     FileResult copyOne(const FileEntry& entry);
     void showProgress(const FileEntry& entry, int filePercent);
     void reportRefusal(const StepResult& step, const std::string& source);
     void reportFailure(EngineStatus status, const std::string& source);
-    std::int32_t askForCopy(EngineQuery& query);
+    bool askForCopy(EngineQuery& query);
 
     CopyEngine& m_engine;
     const CopyOptions& m_options;

@@ -83,11 +83,14 @@ protected:
         return driver.run(list);
     }
 
-    std::int32_t ask(std::int32_t kind, char* buffer = nullptr)
+    // The driver's answer; path receives the path it gives.
+    bool ask(QueryKind kind, std::string* path = nullptr)
     {
         CopyDriver driver(engine, medium, options, console, stop);
-        EngineQuery query{kind, buffer, buffer ? kQueryBufferSize : 0};
-        return driver.answerQuery(query);
+        EngineQuery query{kind, {}};
+        const bool answer = driver.answerQuery(query);
+        if (path != nullptr) *path = query.path;
+        return answer;
     }
 
     testing::ScriptedMedium medium;
@@ -119,15 +122,15 @@ TEST(ExitStatus, OrderOfTheOutcomes)
 
 TEST_F(CopyDriverTest, QuestionsWithoutATerminalTakeTheProfileDefaults)
 {
-    char buffer[kQueryBufferSize] = {};
-    EXPECT_EQ(ask(3), 1);  // an existing copy is continued by the policy
-    EXPECT_EQ(ask(2), 0);  // a missing log refuses the file
-    EXPECT_EQ(ask(0, buffer), 0);
-    EXPECT_EQ(ask(1, buffer), 0);
+    std::string path;
+    EXPECT_TRUE(ask(QueryKind::Existing));  // an existing copy is continued by the policy
+    EXPECT_FALSE(ask(QueryKind::NoLog));    // a missing log refuses the file
+    EXPECT_FALSE(ask(QueryKind::AddReserved, &path));
+    EXPECT_FALSE(ask(QueryKind::AskReserved, &path));
     options.yes = true;
-    EXPECT_EQ(ask(2), 1);
-    EXPECT_EQ(ask(3), 1);
-    EXPECT_EQ(ask(0, buffer), 0);
+    EXPECT_TRUE(ask(QueryKind::NoLog));
+    EXPECT_TRUE(ask(QueryKind::Existing));
+    EXPECT_FALSE(ask(QueryKind::AddReserved, &path));
     EXPECT_TRUE(console.questions.empty());
 }
 
@@ -135,32 +138,34 @@ TEST_F(CopyDriverTest, QuestionsOnATerminal)
 {
     console.isInteractive = true;
     console.confirmAnswers = {false, true, true};
-    EXPECT_EQ(ask(3), 0);
-    EXPECT_EQ(ask(3), 1);
-    EXPECT_EQ(ask(2), 1);
+    EXPECT_FALSE(ask(QueryKind::Existing));
+    EXPECT_TRUE(ask(QueryKind::Existing));
+    EXPECT_TRUE(ask(QueryKind::NoLog));
     EXPECT_EQ(console.questions.size(), 3u);
 
-    char buffer[kQueryBufferSize] = {};
+    std::string path;
     console.lineAnswer = "/copies/a.bin";
-    EXPECT_EQ(ask(1, buffer), 1);
-    EXPECT_STREQ(buffer, "/copies/a.bin");
+    EXPECT_TRUE(ask(QueryKind::AskReserved, &path));
+    EXPECT_EQ(path, "/copies/a.bin");
     console.lineAnswer = "";
-    EXPECT_EQ(ask(0, buffer), 0);
-    // A path that does not fit the engine's buffer is refused, not cut short.
-    console.lineAnswer = std::string(kQueryBufferSize, 'x');
-    std::memset(buffer, 0, sizeof buffer);
-    EXPECT_EQ(ask(0, buffer), 0);
-    EXPECT_STREQ(buffer, "");
+    EXPECT_FALSE(ask(QueryKind::AddReserved, &path));
+    // A path longer than 259 characters is refused, not cut short.
+    console.lineAnswer = std::string(259, 'x');
+    EXPECT_TRUE(ask(QueryKind::AddReserved, &path));
+    console.lineAnswer = std::string(260, 'x');
+    path.clear();
+    EXPECT_FALSE(ask(QueryKind::AddReserved, &path));
+    EXPECT_EQ(path, "");
 
     // --yes answers without asking; a stop ends every question with no.
     options.yes = true;
-    EXPECT_EQ(ask(3), 1);
+    EXPECT_TRUE(ask(QueryKind::Existing));
     options.yes = false;
     stop = true;
     const std::size_t asked = console.questions.size();
-    EXPECT_EQ(ask(3), 0);
-    EXPECT_EQ(ask(2), 0);
-    EXPECT_EQ(ask(1, buffer), 0);
+    EXPECT_FALSE(ask(QueryKind::Existing));
+    EXPECT_FALSE(ask(QueryKind::NoLog));
+    EXPECT_FALSE(ask(QueryKind::AskReserved, &path));
     EXPECT_EQ(console.questions.size(), asked);
 }
 
@@ -195,7 +200,7 @@ TEST_F(CopyDriverTest, AnExistingCopyLeftUnderSkipIsReportedAsSkipped)
     medium.addFile("/src/a.bin", std::string(8192, 'a'));
     medium.addFile("/src/b.bin", std::string(8192, 'b'));
     medium.addFile("/out/a.bin", std::string(1000, 'a'));
-    options.existingPolicy = 3;
+    options.engine.existingPolicy = ExistingPolicy::Skip;
     const RunReport report = run({{"/src/a.bin", 8192}, {"/src/b.bin", 8192}});
     ASSERT_EQ(report.files.size(), 2u);
     EXPECT_EQ(report.files[0].status(), "Skipped");
@@ -245,8 +250,8 @@ TEST_F(CopyDriverTest, FillsBeyond2GiBAreCountedInFull)
     const std::uint64_t size = (std::uint64_t{1} << 31) + 4096;
     medium.addSparseFile("/src/dead.img", size);
     medium.markBad("/src/dead.img", 0, size);
-    options.fillType = 4;  // nothing is written, so the copy costs no memory
-    options.optimizeFor = 1.0f;
+    options.engine.fillType = FillType::Nothing;  // nothing is written, so the copy costs no memory
+    options.engine.optimizeFor = 1.0f;
     const RunReport report = run({{"/src/dead.img", size}});
     ASSERT_EQ(report.files.size(), 1u);
     EXPECT_EQ(report.files[0].status(), "Ok");

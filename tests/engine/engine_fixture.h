@@ -38,17 +38,15 @@ protected:
         medium.addFolder("/out");
         engine = std::make_unique<CopyEngine>(medium, ticks);
         engine->setRereadCount(1);
-        engine->setQueryCallback(
-            [this](EngineQuery& query, void*) {
-                {
-                    std::lock_guard lock(mutex);
-                    kinds.push_back(query.kind);
-                    statusesSeen.push_back(engine->status());
-                }
-                if (answer) return answer(query);
-                return query.kind >= 2 ? 1 : 0;
-            },
-            nullptr);
+        engine->setQueryCallback([this](EngineQuery& query) {
+            {
+                std::lock_guard lock(mutex);
+                kinds.push_back(query.kind);
+                statusesSeen.push_back(engine->status());
+            }
+            if (answer) return answer(query);
+            return query.kind == QueryKind::NoLog || query.kind == QueryKind::Existing;
+        });
     }
 
     // Bytes that differ from sector to sector, so misplaced data shows.
@@ -83,7 +81,7 @@ protected:
         return copyLogBytes(name, fill, records);
     }
 
-    std::vector<int> askedKinds()
+    std::vector<QueryKind> askedKinds()
     {
         std::lock_guard lock(mutex);
         return kinds;
@@ -91,9 +89,9 @@ protected:
 
     ScriptedMedium medium;
     HookedTicks ticks;
-    std::function<std::int32_t(EngineQuery&)> answer;
+    std::function<bool(EngineQuery&)> answer;
     std::mutex mutex;
-    std::vector<int> kinds;
+    std::vector<QueryKind> kinds;
     std::vector<EngineStatus> statusesSeen;
     std::unique_ptr<CopyEngine> engine;  // last: it goes first, while the above still live
 };

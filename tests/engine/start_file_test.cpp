@@ -1,5 +1,6 @@
 #include <condition_variable>
 
+#include "engine/engine_settings.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace tessaly::testing {
@@ -75,8 +76,9 @@ TEST_F(StartFileTest, TheSourceItselfIsNeverTheDestination)
     const Bytes source = pattern(20480);
     medium.addFile("/src/a", source);
     medium.addLink("/mirror/a", "/src/a");
-    for (std::int32_t policy = 0; policy < 4; ++policy) {
-        SCOPED_TRACE(policy);
+    for (const ExistingPolicy policy : {ExistingPolicy::Replace, ExistingPolicy::Append,
+                                        ExistingPolicy::Resume, ExistingPolicy::Skip}) {
+        SCOPED_TRACE(static_cast<int>(policy));
         engine->setExistingPolicy(policy);
         EXPECT_FALSE(engine->startFile("/src/a", "/src", ""));
         EXPECT_EQ(engine->status(), EngineStatus::DestinationOpenFailed);
@@ -142,6 +144,26 @@ TEST_F(StartFileTest, ABusyEngineRefusesAnotherFileAndKeepsItsCopy)
     EXPECT_FALSE(medium.hasFile("/out/b"));
 }
 
+TEST_F(StartFileTest, EverySettingReachesTheEngineAndComesBack)
+{
+    EngineSettings changed;
+    changed.autoRereads = false;
+    changed.createLog = false;
+    changed.deleteLogIfNoErrors = false;
+    changed.fillString = "BAD";
+    changed.fillType = FillType::String;
+    changed.fillValue = 7;
+    changed.optimizeFor = 0.5f;
+    changed.reservedFolder = "/save/";
+    changed.reservedPlacement = ReservedPlacement::Ask;
+    changed.rereadCount = 4;
+    changed.existingPolicy = ExistingPolicy::Skip;
+    applySettings(*engine, changed);
+    EXPECT_EQ(settingsOf(*engine), changed);
+    applySettings(*engine, EngineSettings{.reservedFolder = "/other/"});
+    EXPECT_EQ(settingsOf(*engine), EngineSettings{.reservedFolder = "/other/"});
+}
+
 TEST_F(StartFileTest, SettingsKeepWhatWasSet)
 {
     engine->setOptimizeFor(0.25f);
@@ -154,8 +176,8 @@ TEST_F(StartFileTest, SettingsKeepWhatWasSet)
     EXPECT_EQ(engine->reservedFolder(), "/save/");
     engine->setFillString("ab");
     EXPECT_EQ(engine->fillString(), "ab");
-    EXPECT_EQ(engine->existingPolicy(), 2);
-    EXPECT_EQ(engine->reservedPlacement(), 1);
+    EXPECT_EQ(engine->existingPolicy(), ExistingPolicy::Resume);
+    EXPECT_EQ(engine->reservedPlacement(), ReservedPlacement::BesideSource);
     EXPECT_TRUE(engine->createLog());
     EXPECT_TRUE(engine->autoRereads());
     EXPECT_EQ(engine->longRate(), 1u);

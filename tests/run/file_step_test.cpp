@@ -125,13 +125,11 @@ TEST_F(FileStepTest, ARaisedStopEndsTheFileAsStopped)
     medium.markBad("/src/a.bin", 51200, 512);
     std::atomic<bool> stop{false};
     std::atomic<int> refreshesAfterStop{0};
-    engine.setQueryCallback(
-        [&](EngineQuery&, void*) {
-            stop = true;
-            while (refreshesAfterStop < 2) sleepMs(1);
-            return 0;
-        },
-        nullptr);
+    engine.setQueryCallback([&](EngineQuery&) {
+        stop = true;
+        while (refreshesAfterStop < 2) sleepMs(1);
+        return false;
+    });
     const StepResult result = step.copy(
         entryOf("/src/a.bin", 200000), "/out",
         [&](int) {
