@@ -11,6 +11,7 @@
 #include "engine/destination.h"
 #include "platform/file_system.h"
 #include "tests/support/scripted_medium.h"
+#include "tests/support/test_folder.h"
 
 namespace tessaly {
 namespace {
@@ -20,12 +21,7 @@ namespace fs = std::filesystem;
 class CopyListTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/tessaly-list-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_top = pattern;
-    }
+    void SetUp() override { m_top = testing::freshTestFolder("tessaly-list").string(); }
     void TearDown() override { fs::remove_all(m_top); }
 
     std::string write(const std::string& relative, std::size_t size)
