@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -97,6 +99,10 @@ struct CopyEngine::Impl
     struct Shared
     {
         std::atomic<bool> busy{false};
+        // Signalled when the worker has set started or cleared busy; both change
+        // under stateMutex so that no waiter misses the change.
+        std::mutex stateMutex;
+        std::condition_variable stateChanged;
         std::atomic<bool> stopRequest{false};
         std::atomic<bool> started{false};
         std::atomic<EngineStatus> status{EngineStatus::Ok};
@@ -186,6 +192,15 @@ struct CopyEngine::Impl
     // answer's path.
     std::optional<bool> ask(QueryKind kind, std::string* path = nullptr);
     void fail(EngineStatus code) { shared.status.store(code); }
+    // Stores a flag that waiters on stateChanged look at, and wakes them.
+    void setState(std::atomic<bool>& flag, bool value)
+    {
+        {
+            std::lock_guard lock(shared.stateMutex);
+            flag.store(value);
+        }
+        shared.stateChanged.notify_all();
+    }
     void setBase(std::int64_t base)
     {
         file.wideBase = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
@@ -243,7 +258,9 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
     const std::size_t slash = target.find_last_of(kPathSeparator);
     file.fileName = target.substr(slash + 1);
     file.relativeFolder = tessaly::relativeFolder(path, baseFolder);
-    if (!baseFolder.empty()) {
+    // Most files go to a folder made for an earlier one: only a missing one is made,
+    // level by level.
+    if (!baseFolder.empty() && !fs.isDirectory(target.substr(0, slash))) {
         for (std::size_t i = 1; i <= slash; ++i) {
             if (target[i] == kPathSeparator) fs.createDirectory(target.substr(0, i));
         }
@@ -480,18 +497,20 @@ bool CopyEngine::Impl::startWorker()
         std::lock_guard lock(settings.settingsMutex);
         start = settings.starter;
     }
-    shared.busy.store(true);
+    setState(shared.busy, true);
     shared.driveType.store(file.mainSource.driveType());
     shared.started.store(false);
     if (!start || !start(worker, [this] { runWorker(); })) {
-        shared.busy.store(false);
+        setState(shared.busy, false);
         releaseReservedCopies();
         fail(EngineStatus::WorkerStartFailed);
         return false;
     }
     // The worker sets started once its state is in place; a worker that ended
     // without setting it would have cleared busy.
-    while (!shared.started.load() && shared.busy.load()) sleepMs(1);
+    std::unique_lock lock(shared.stateMutex);
+    shared.stateChanged.wait(lock,
+                             [this] { return shared.started.load() || !shared.busy.load(); });
     return true;
 }
 
@@ -536,7 +555,7 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     } else {
         loop.attemptLimit = settings.rereadCount.load();
     }
-    shared.started.store(true);
+    setState(shared.started, true);
 }
 
 void CopyEngine::Impl::runWorker()
@@ -728,7 +747,7 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     loop.chunkBuffer = {};
     loop.lastGood = {};
     releaseReservedCopies();
-    shared.busy.store(false);
+    setState(shared.busy, false);
     shared.stopRequest.store(false);
 }
 
@@ -941,7 +960,15 @@ void CopyEngine::requestStop(bool wait)
 {
     m->shared.stopRequest.store(true);
     if (!wait) return;
-    while (m->shared.busy.load()) sleepMs(10);
+    std::unique_lock lock(m->shared.stateMutex);
+    m->shared.stateChanged.wait(lock, [this] { return !m->shared.busy.load(); });
+}
+
+bool CopyEngine::waitUntilIdle(std::uint32_t timeoutMs) const
+{
+    std::unique_lock lock(m->shared.stateMutex);
+    return m->shared.stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                           [this] { return !m->shared.busy.load(); });
 }
 
 float CopyEngine::progress() const

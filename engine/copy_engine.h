@@ -86,8 +86,11 @@ public:
     // with the reason in status().
     bool startFile(const std::string& sourcePath, const std::string& outputFolder,
                    const std::string& baseFolder);
-    // Asks the worker to stop; with wait, returns once busy is clear (10 ms polls).
+    // Asks the worker to stop; with wait, returns once busy is clear.
     void requestStop(bool wait);
+    // Waits up to timeoutMs for the worker to end; true as soon as busy is clear.
+    // The worker wakes the waiter when it ends.
+    bool waitUntilIdle(std::uint32_t timeoutMs) const;
 
     // Accessors polled by other threads while the worker runs.
     float progress() const;

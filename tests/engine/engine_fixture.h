@@ -71,7 +71,8 @@ protected:
 
     void waitIdle()
     {
-        while (engine->busy()) sleepMs(1);
+        while (!engine->waitUntilIdle(1000)) {
+        }
     }
 
     // The expected log: header, then the records (the end record included).

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <condition_variable>
 
 #include "engine/engine_settings.h"
@@ -133,12 +134,19 @@ TEST_F(StartFileTest, ABusyEngineRefusesAnotherFileAndKeepsItsCopy)
     EXPECT_FALSE(engine->startFile("/src/b", "/out", ""));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->destinationPath(), "/out/a");
+    // The worker is held in the question: the wait runs out.
+    EXPECT_FALSE(engine->waitUntilIdle(20));
     {
         std::lock_guard lock(gate);
         release = true;
     }
     cv.notify_all();
-    waitIdle();
+    // The worker's end wakes the wait long before its limit.
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(engine->waitUntilIdle(120000));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
+    EXPECT_FALSE(engine->busy());
+    EXPECT_TRUE(engine->waitUntilIdle(0));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{4096, 512}}));
     EXPECT_FALSE(medium.hasFile("/out/b"));
