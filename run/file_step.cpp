@@ -1,30 +1,8 @@
 #include "run/file_step.h"
 
-#include <algorithm>
-#include <chrono>
-#include <thread>
-
 #include "engine/destination.h"
-#include "platform/clock.h"
 
 namespace tessaly {
-
-namespace {
-
-// TEMPORARY until the engine's waitUntilIdle lands: short sleeps instead.
-template <typename Engine>
-void waitForWorker(Engine& engine, std::uint32_t ms)
-{
-    if constexpr (requires { engine.waitUntilIdle(ms); }) {
-        engine.waitUntilIdle(ms);
-    } else {
-        for (std::uint32_t i = 0; i < ms * 10 && engine.busy(); ++i) {
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
-    }
-}
-
-}  // namespace
 
 FileOutcome outcomeOf(int lastFilePercent, EngineStatus status)
 {
@@ -76,7 +54,7 @@ int FileStep::pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* sto
         const int percent = static_cast<int>(m_engine.progress() * 100.0f);
         if (refresh) refresh(percent);
         if (!more) return percent;
-        waitForWorker(m_engine, kPollMs);
+        m_engine.waitUntilIdle(kPollMs);
     }
 }
 
