@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -48,6 +49,8 @@ private:
     std::unordered_set<std::string> m_listed;  // base folder, a NUL, the source path
 };
 
+// The list of sources as a CopyListBuilder makes it; ends early, with what it has
+// found so far, when stop is raised.
 CopyList buildCopyList(FileSystem& fs, const std::vector<std::string>& sources,
                        const std::string& outputFolder, const std::atomic<bool>& stop);
 
