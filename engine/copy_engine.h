@@ -43,6 +43,8 @@ using QueryCallback = std::function<bool(EngineQuery& query)>;
 // Starts body on a new thread stored in thread; false when no thread could be started.
 using ThreadStarter = std::function<bool(std::thread& thread, std::function<void()> body)>;
 
+class CopyEngineTestAccess;
+
 // Copies one file at a time from a possibly damaged medium, on a worker thread,
 // and salvages what the medium still gives. See startFile for the steps.
 class CopyEngine
@@ -116,10 +118,12 @@ public:
     // True when the last startFile found its destination and left it as it is (Skip).
     bool skippedExisting() const;
 
-    // Replaces the way the worker thread is started (tests simulate a refusal).
+private:
+    // The tests' way in: they replace how the worker thread is started.
+    friend class CopyEngineTestAccess;
+    // Replaces the way the worker thread is started.
     void setThreadStarter(ThreadStarter starter);
 
-private:
     struct Impl;
     std::unique_ptr<Impl> m;
 };

@@ -559,9 +559,18 @@ QAction* OwnerDrawMenu::actionByKey(quint32 key, bool byPosition) const
     return findCommand(m_menu, key);
 }
 
-bool OwnerDrawMenu::setItemText(quint32 key, const QString& text, bool byPosition)
+bool OwnerDrawMenu::setItemTextAt(quint32 position, const QString& text)
 {
-    QAction* action = actionByKey(key, byPosition);
+    return setActionText(actionByKey(position, true), text);
+}
+
+bool OwnerDrawMenu::setCommandText(quint32 command, const QString& text)
+{
+    return setActionText(actionByKey(command, false), text);
+}
+
+bool OwnerDrawMenu::setActionText(QAction* action, const QString& text)
+{
     if (action == nullptr) {
         return false;
     }

@@ -150,9 +150,11 @@ public:
     QWidget* menu() const { return m_menu; }
     QWidget* parentMenu() const { return m_parent; }
 
-    // byPosition: key is a position in the attached menu; otherwise the command id,
-    // searched depth-first through every submenu. False if no such item.
-    bool setItemText(quint32 key, const QString& text, bool byPosition);
+    // Sets the text of the item at position in the attached menu; false if there is none.
+    bool setItemTextAt(quint32 position, const QString& text);
+    // Sets the text of the item with the command id, searched depth-first through
+    // every submenu; false if there is none.
+    bool setCommandText(quint32 command, const QString& text);
 
     struct Location
     {
@@ -176,6 +178,7 @@ public:
 private:
     bool convert(QWidget* menu, bool hasParent);
     QAction* actionByKey(quint32 key, bool byPosition) const;
+    static bool setActionText(QAction* action, const QString& text);
 
     QPointer<QWidget> m_menu;
     QPointer<QWidget> m_parent;

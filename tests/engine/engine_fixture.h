@@ -28,6 +28,24 @@ public:
     std::function<void()> hook;
 };
 
+}  // namespace tessaly::testing
+
+namespace tessaly {
+
+// What only tests change in a CopyEngine.
+class CopyEngineTestAccess
+{
+public:
+    static void setThreadStarter(CopyEngine& engine, ThreadStarter starter)
+    {
+        engine.setThreadStarter(std::move(starter));
+    }
+};
+
+}  // namespace tessaly
+
+namespace tessaly::testing {
+
 // A CopyEngine over a ScriptedMedium whose questions are recorded and answered by
 // `answer` (default: decline more copies, allow everything else).
 class EngineTest : public ::testing::Test

@@ -237,7 +237,7 @@ TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
         [this, &log] { medium.setQuota(20480 + 4096 + log.size() + 1000); },
         [this] { medium.setFreeSpaceUnknown(true); },
         [this] {
-            engine->setThreadStarter([](std::thread&, std::function<void()>) { return false; });
+            CopyEngineTestAccess::setThreadStarter(*engine, [](std::thread&, std::function<void()>) { return false; });
         },
     };
     for (const auto& refuse : refusals) {
@@ -248,7 +248,7 @@ TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
     }
     medium.setQuota(std::uint64_t{1} << 30);
     medium.setFreeSpaceUnknown(false);
-    engine->setThreadStarter([](std::thread& thread, std::function<void()> body) {
+    CopyEngineTestAccess::setThreadStarter(*engine, [](std::thread& thread, std::function<void()> body) {
         thread = std::thread(std::move(body));
         return true;
     });

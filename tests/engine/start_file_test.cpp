@@ -66,7 +66,7 @@ TEST_F(StartFileTest, FreeSpaceMustCoverTheRestOfTheSource)
 TEST_F(StartFileTest, AThreadThatCannotStartEndsTheStart)
 {
     medium.addFile("/src/a", pattern(20480));
-    engine->setThreadStarter([](std::thread&, std::function<void()>) { return false; });
+    CopyEngineTestAccess::setThreadStarter(*engine, [](std::thread&, std::function<void()>) { return false; });
     EXPECT_FALSE(engine->startFile("/src/a", "/", ""));
     EXPECT_EQ(engine->status(), EngineStatus::WorkerStartFailed);
     EXPECT_FALSE(engine->busy());
