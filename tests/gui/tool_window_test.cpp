@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "tests/tool/tool_test_support.h"
-#include "tool/tool_texts.h"
+#include "ui/text_ids.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
 
