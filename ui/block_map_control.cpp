@@ -45,7 +45,6 @@ BlockMapControl::BlockMapControl(QWidget* parent) : QFrame(parent)
 {
     setFrameStyle(QFrame::Box | QFrame::Sunken);  // the etched frame of the detail view
     setFocusPolicy(Qt::ClickFocus);               // so that F1 reaches the map
-    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void BlockMapControl::resetForNewFile()
@@ -56,6 +55,8 @@ void BlockMapControl::resetForNewFile()
 
 void BlockMapControl::refresh()
 {
+    // A hidden widget gets its resize event only when it is shown.
+    if (m_picture.size() != contentsRect().size().expandedTo(QSize(0, 0))) repaintInFull();
     if (m_source == nullptr) return;
     const BlockMapProgress progress = m_source->progress();
     m_layout.update(progress, m_source->regionsFrom(m_layout.regionCount()));
