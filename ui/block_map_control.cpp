@@ -76,6 +76,7 @@ void BlockMapControl::repaintInFull()
 
 void BlockMapControl::draw(const BlockMapLayout::Walk& walk)
 {
+    m_lastDrawnCells = walk.cells.size();
     if (m_picture.isNull()) return;
     if (walk.full) {
         m_picture.fill(palette().color(backgroundRole()));

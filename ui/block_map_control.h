@@ -51,6 +51,8 @@ public:
     // The picture of the client area as it is on the screen.
     const QImage& picture() const { return m_picture; }
     const BlockMapLayout& layout() const { return m_layout; }
+    // How many cells the last drawing into the picture drew.
+    std::size_t lastDrawnCells() const { return m_lastDrawnCells; }
     // The cell under pos (widget coordinates) in the picture, or -1.
     int cellAt(const QPoint& pos) const;
     // The top-left pixel of cell index in the picture.
@@ -82,6 +84,7 @@ private:
     const LanguageTable* m_language = nullptr;
     BlockMapLayout m_layout;
     QImage m_picture;  // the size of the client area (contentsRect)
+    std::size_t m_lastDrawnCells = 0;
 };
 
 }  // namespace tessaly

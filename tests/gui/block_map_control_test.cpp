@@ -149,6 +149,7 @@ private slots:
         source.regions.push_back({1024, 512});
         source.regions.push_back({5632, 512});  // at the position, reaching past it
         incremental.refresh();
+        QCOMPARE(incremental.lastDrawnCells(), std::size_t{11});  // green cell 1 to green 11
 
         ScriptedSource same = source;
         BlockMapControl full;
@@ -156,6 +157,12 @@ private slots:
         full.setSource(&same);
         full.refresh();
         QCOMPARE(incremental.picture(), full.picture());
+
+        incremental.refresh();  // nothing new: nothing drawn
+        QCOMPARE(incremental.lastDrawnCells(), std::size_t{0});
+        source.state.done = 6100;  // still in the green cell
+        incremental.refresh();
+        QCOMPARE(incremental.lastDrawnCells(), std::size_t{1});
     }
 
     void resize_repaintsTheFinishedFileInFull()
