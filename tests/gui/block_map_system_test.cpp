@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 constexpr std::uint32_t kSector = 512;
 constexpr int kColumns = 16;
 constexpr int kRows = 16;
+constexpr char kImageVariable[] = "BLOCK_MAP_TEST_IMAGE";
 
 // The filled regions of the log at path (without the end record).
 std::vector<BadRegion> logRegions(const std::string& path)
@@ -77,6 +78,7 @@ TEST(BlockMapSystemTest, RedCellsAreTheCellsOfTheLogsRegions)
     ASSERT_TRUE(engine.startFile(medium.path("disk/a.bin"), out.string(), ""));
     map.resetForNewFile();
     int pollsWithGreen = 0;
+    bool saved = false;
     bool more = true;
     while (more) {  // the copy driver's loop: one more pass after busy clears
         more = engine.busy();
@@ -84,6 +86,10 @@ TEST(BlockMapSystemTest, RedCellsAreTheCellsOfTheLogsRegions)
         QApplication::processEvents();
         const BlockMapProgress shown = map.layout().progress();
         if (shown.done > 0 && shown.done < shown.total) ++pollsWithGreen;
+        // BLOCK_MAP_TEST_IMAGE=file.png keeps a picture of the copy half done.
+        if (shown.done >= shown.total / 2 && !saved && qEnvironmentVariableIsSet(kImageVariable)) {
+            saved = map.grab().save(qEnvironmentVariable(kImageVariable));
+        }
         sleepMs(20);
     }
     ASSERT_EQ(engine.status(), EngineStatus::Ok);
