@@ -76,14 +76,20 @@ void setClientSize(BlockMapControl& map, QSize client)
     map.resize(client + map.size() - map.contentsRect().size());
 }
 
+// Shows map with a client area of client, fed from source.
+void showFed(BlockMapControl& map, const ReplaySource& source, QSize client)
+{
+    setClientSize(map, client);
+    map.setSource(&source);
+    map.show();
+}
+
 // One copy from start to end, one refresh (and the repaint it asks for) per poll.
 void replayCopy(const std::string& name, QSize client, int polls)
 {
     ReplaySource source;
     BlockMapControl map;
-    setClientSize(map, client);
-    map.setSource(&source);
-    map.show();
+    showFed(map, source, client);
     map.resetForNewFile();
     QApplication::processEvents();
 
@@ -126,9 +132,7 @@ void fullRepaints(QSize client, int rounds)
     ReplaySource source;
     source.moveTo(kTotal);
     BlockMapControl map;
-    setClientSize(map, client);
-    map.setSource(&source);
-    map.show();
+    showFed(map, source, client);
     map.refresh();
     QApplication::processEvents();
 

@@ -37,6 +37,20 @@ QSize cellsArea(int columns, int rows)
     return QSize(2 * kMapMargin + columns * kCellPitch, 2 * kMapMargin + rows * kCellPitch);
 }
 
+// A control with a client area of area, fed from a source of its own, and refreshed once.
+struct FedMap
+{
+    ScriptedSource source;
+    BlockMapControl control;
+
+    FedMap(const ScriptedSource& state, QSize area) : source(state)
+    {
+        setClientSize(control, area);
+        control.setSource(&source);
+        control.refresh();
+    }
+};
+
 const QColor kWhite(255, 255, 255);
 const QColor kBlue(0, 0, 255);
 const QColor kRed(255, 0, 0);
@@ -74,12 +88,8 @@ private:
 private slots:
     void picture_showsTheFourColoursAtTheirCells()
     {
-        ScriptedSource source = sixteenCells();
-        BlockMapControl control;
-        setClientSize(control, cellsArea(8, 2));
-        control.setSource(&source);
-        control.refresh();
-
+        FedMap map(sixteenCells(), cellsArea(8, 2));
+        BlockMapControl& control = map.control;
         const QImage screen = control.grab().toImage();
         const QColor expected[16] = {kBlue, kBlue,  kRed,   kBlue,  kBlue,  kRed,   kBlue,  kBlue,
                                      kBlue, kGreen, kWhite, kWhite, kWhite, kWhite, kWhite, kWhite};
@@ -104,13 +114,11 @@ private slots:
 
     void refresh_afterMoreProgressEqualsAFullRepaint()
     {
-        ScriptedSource source;
-        source.state = {200 * 512, 0, 512};
-        BlockMapControl incremental;
-        setClientSize(incremental, cellsArea(20, 10));
-        incremental.setSource(&source);
-        incremental.resetForNewFile();
-        incremental.refresh();
+        ScriptedSource start;
+        start.state = {200 * 512, 0, 512};
+        FedMap map(start, cellsArea(20, 10));
+        ScriptedSource& source = map.source;
+        BlockMapControl& incremental = map.control;
         // A copy that fills a region now and then, and a poll after each step.
         for (std::uint32_t done = 0; done < source.state.total;) {
             for (int n = 0; n < 37 && done < source.state.total; ++n, done += 512) {
@@ -125,12 +133,8 @@ private slots:
         QCOMPARE(source.asked.front(), std::size_t{0});
         QCOMPARE(source.asked.back(), source.regions.size());  // each poll reads the new ones
 
-        ScriptedSource last = source;
-        BlockMapControl full;
-        setClientSize(full, cellsArea(20, 10));
-        full.setSource(&last);
-        full.refresh();
-        QCOMPARE(incremental.picture(), full.picture());
+        const FedMap full(source, cellsArea(20, 10));
+        QCOMPARE(incremental.picture(), full.control.picture());
         QVERIFY(incremental.picture().pixelColor(incremental.cellOrigin(3) -
                                                  incremental.contentsRect().topLeft() +
                                                  QPoint(4, 4)) == kRed);
@@ -138,25 +142,20 @@ private slots:
 
     void refresh_midwayEqualsAFullRepaint()
     {
-        ScriptedSource source = sixteenCells();
-        source.state.done = 1000;
-        source.regions = {{0, 512}};
-        BlockMapControl incremental;
-        setClientSize(incremental, cellsArea(8, 2));
-        incremental.setSource(&source);
-        incremental.refresh();
+        ScriptedSource start = sixteenCells();
+        start.state.done = 1000;
+        start.regions = {{0, 512}};
+        FedMap map(start, cellsArea(8, 2));
+        ScriptedSource& source = map.source;
+        BlockMapControl& incremental = map.control;
         source.state.done = 6000;
         source.regions.push_back({1024, 512});
         source.regions.push_back({5632, 512});  // at the position, reaching past it
         incremental.refresh();
         QCOMPARE(incremental.lastDrawnCells(), std::size_t{11});  // green cell 1 to green 11
 
-        ScriptedSource same = source;
-        BlockMapControl full;
-        setClientSize(full, cellsArea(8, 2));
-        full.setSource(&same);
-        full.refresh();
-        QCOMPARE(incremental.picture(), full.picture());
+        const FedMap full(source, cellsArea(8, 2));
+        QCOMPARE(incremental.picture(), full.control.picture());
 
         incremental.refresh();  // nothing new: nothing drawn
         QCOMPARE(incremental.lastDrawnCells(), std::size_t{0});
@@ -167,25 +166,18 @@ private slots:
 
     void resize_repaintsTheFinishedFileInFull()
     {
-        ScriptedSource source = sixteenCells();
-        source.state.done = source.state.total;
-        BlockMapControl control;
-        setClientSize(control, cellsArea(8, 2));
-        control.setSource(&source);
-        control.refresh();
+        ScriptedSource finished = sixteenCells();
+        finished.state.done = finished.state.total;
+        FedMap map(finished, cellsArea(8, 2));
+        BlockMapControl& control = map.control;
         control.show();
         // The copy has ended and the engine moved on: the map keeps its file.
         control.setSource(nullptr);
         setClientSize(control, cellsArea(4, 5));
         QCOMPARE(control.picture().size(), cellsArea(4, 5));
 
-        ScriptedSource same = sixteenCells();
-        same.state.done = same.state.total;
-        BlockMapControl fresh;
-        setClientSize(fresh, cellsArea(4, 5));
-        fresh.setSource(&same);
-        fresh.refresh();
-        QCOMPARE(control.picture(), fresh.picture());
+        const FedMap fresh(finished, cellsArea(4, 5));
+        QCOMPARE(control.picture(), fresh.control.picture());
         const QImage screen = control.grab().toImage();
         QCOMPARE(pixelOfCell(screen, control, 2), kRed);
         QCOMPARE(pixelOfCell(screen, control, 9), kBlue);   // no green once finished
@@ -194,11 +186,8 @@ private slots:
 
     void resetForNewFile_clearsThePicture()
     {
-        ScriptedSource source = sixteenCells();
-        BlockMapControl control;
-        setClientSize(control, cellsArea(8, 2));
-        control.setSource(&source);
-        control.refresh();
+        FedMap map(sixteenCells(), cellsArea(8, 2));
+        BlockMapControl& control = map.control;
         control.resetForNewFile();
         QImage blank(control.picture().size(), QImage::Format_RGB32);
         blank.fill(control.palette().color(control.backgroundRole()));
@@ -220,11 +209,9 @@ private slots:
         LanguageTable english;
         QVERIFY(english.loadLanguage(qEnvironmentVariable("TESSALY_DATA_DIR").toStdString(),
                                      "english.lng"));
-        ScriptedSource source = sixteenCells();
-        BlockMapControl control;
-        setClientSize(control, cellsArea(8, 2));
-        control.setSource(&source);
-        control.refresh();
+        FedMap map(sixteenCells(), cellsArea(8, 2));
+        ScriptedSource& source = map.source;
+        BlockMapControl& control = map.control;
         const auto tipOf = [&](int index) {
             return control.toolTipAt(control.cellOrigin(index) + QPoint(3, 3));
         };
