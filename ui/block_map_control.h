@@ -26,6 +26,13 @@ inline constexpr std::uint32_t kTextMapCurrent = 130;     // state: current posi
 //
 // The map keeps its own copy of the file's state, so after the copy has ended, and
 // across resizes, it shows that file until resetForNewFile().
+//
+//   EngineMapSource source(engine);  // lives as long as the map reads it
+//   map->setSource(&source);
+//   map->setLanguage(&language);
+//   ... once startFile has started a file:  map->resetForNewFile();
+//   ... on each poll of that file, and once more after it ended:
+//   postToGui(map, [map] { map->refresh(); });
 class BlockMapControl : public QFrame
 {
     Q_OBJECT

@@ -51,6 +51,45 @@ std::set<int> cellsOf(const std::vector<BadRegion>& regions, const BlockMapGrid&
     return cells;
 }
 
+// Polls like the copy driver until the copy has ended, with one more pass after busy
+// clears; returns how many polls showed the copy under way.
+int refreshWhileCopying(const CopyEngine& engine, BlockMapControl& map)
+{
+    int underWay = 0;
+    bool saved = false;
+    bool more = true;
+    while (more) {
+        more = engine.busy();
+        map.refresh();
+        QApplication::processEvents();
+        const BlockMapProgress shown = map.layout().progress();
+        if (shown.done > 0 && shown.done < shown.total) ++underWay;
+        // BLOCK_MAP_TEST_IMAGE=file.png keeps a picture of the copy half done.
+        if (shown.done >= shown.total / 2 && !saved && qEnvironmentVariableIsSet(kImageVariable)) {
+            saved = map.grab().save(qEnvironmentVariable(kImageVariable));
+        }
+        sleepMs(20);
+    }
+    return underWay;
+}
+
+// The red cells on the screen; fails the test on a cell that is neither red nor blue.
+std::set<int> redCells(BlockMapControl& map)
+{
+    const QImage screen = map.grab().toImage();
+    std::set<int> red;
+    for (int i = 0; i < map.layout().grid().cellCount(); ++i) {
+        const QPoint middle = map.cellOrigin(i) + QPoint(kCellSize / 2, kCellSize / 2);
+        const QColor colour = screen.pixelColor(middle);
+        if (colour == QColor(255, 0, 0)) {
+            red.insert(i);
+        } else {
+            EXPECT_EQ(colour, QColor(0, 0, 255)) << "cell " << i;
+        }
+    }
+    return red;
+}
+
 TEST(BlockMapSystemTest, RedCellsAreTheCellsOfTheLogsRegions)
 {
     // 1,024 sectors on 256 cells of 4 sectors. Sector 63 is the last of cell 15 and
@@ -77,21 +116,7 @@ TEST(BlockMapSystemTest, RedCellsAreTheCellsOfTheLogsRegions)
 
     ASSERT_TRUE(engine.startFile(medium.path("disk/a.bin"), out.string(), ""));
     map.resetForNewFile();
-    int pollsWithGreen = 0;
-    bool saved = false;
-    bool more = true;
-    while (more) {  // the copy driver's loop: one more pass after busy clears
-        more = engine.busy();
-        map.refresh();
-        QApplication::processEvents();
-        const BlockMapProgress shown = map.layout().progress();
-        if (shown.done > 0 && shown.done < shown.total) ++pollsWithGreen;
-        // BLOCK_MAP_TEST_IMAGE=file.png keeps a picture of the copy half done.
-        if (shown.done >= shown.total / 2 && !saved && qEnvironmentVariableIsSet(kImageVariable)) {
-            saved = map.grab().save(qEnvironmentVariable(kImageVariable));
-        }
-        sleepMs(20);
-    }
+    const int pollsWithGreen = refreshWhileCopying(engine, map);
     ASSERT_EQ(engine.status(), EngineStatus::Ok);
     EXPECT_GE(pollsWithGreen, 3);  // the map grew while the copy ran
 
@@ -103,18 +128,7 @@ TEST(BlockMapSystemTest, RedCellsAreTheCellsOfTheLogsRegions)
     const std::set<int> expectedRed = cellsOf(regions, grid);
     EXPECT_EQ(expectedRed, (std::set<int>{2, 15, 25, 100, 101, 102, 255}));
 
-    const QImage screen = map.grab().toImage();
-    std::set<int> red;
-    for (int i = 0; i < grid.cellCount(); ++i) {
-        const QPoint middle = map.cellOrigin(i) + QPoint(kCellSize / 2, kCellSize / 2);
-        const QColor colour = screen.pixelColor(middle);
-        if (colour == QColor(255, 0, 0)) {
-            red.insert(i);
-        } else {
-            EXPECT_EQ(colour, QColor(0, 0, 255)) << "cell " << i;
-        }
-    }
-    EXPECT_EQ(red, expectedRed);
+    EXPECT_EQ(redCells(map), expectedRed);
     fs::remove_all(out);
 }
 
