@@ -176,26 +176,26 @@ QString BlockMapControl::toolTipAt(const QPoint& pos) const
     QStringList lines;
     if (info.end > info.first) {
         lines << QStringLiteral("%1 %2 \u2013 %3")
-                     .arg(text(kTextMapBytes))
+                     .arg(text(text::kMapBytes))
                      .arg(info.first)
                      .arg(info.end - 1);
     }
     switch (info.state) {
         case CellState::NotReached:
-            lines << text(kTextMapNotReached);
+            lines << text(text::kMapNotReached);
             break;
         case CellState::Read:
-            lines << text(kTextMapRead);
+            lines << text(text::kMapRead);
             break;
         case CellState::Current:
-            lines << text(kTextMapCurrent);
+            lines << text(text::kMapCurrent);
             break;
         case CellState::Unread:
             break;
     }
     // A cell past the position is white whatever it overlaps, and so is its tooltip.
     if (info.unreadBytes > 0 && info.state != CellState::NotReached) {
-        lines << QStringLiteral("%1 %2").arg(text(kTextMapUnread)).arg(info.unreadBytes);
+        lines << QStringLiteral("%1 %2").arg(text(text::kMapUnread)).arg(info.unreadBytes);
     }
     return lines.join(QLatin1Char('\n'));
 }

@@ -8,15 +8,9 @@
 #include "ui/block_map_layout.h"
 #include "ui/block_map_source.h"
 #include "ui/language_table.h"
+#include "ui/text_ids.h"
 
 namespace tessaly {
-
-// Text ids of the cell tooltips.
-inline constexpr std::uint32_t kTextMapBytes = 126;       // before a cell's byte range
-inline constexpr std::uint32_t kTextMapNotReached = 127;  // state: not yet reached
-inline constexpr std::uint32_t kTextMapRead = 128;        // state: read
-inline constexpr std::uint32_t kTextMapUnread = 129;      // before the count of unread bytes
-inline constexpr std::uint32_t kTextMapCurrent = 130;     // state: current position
 
 // The detail view: the file being copied as a grid of cells (white not yet reached,
 // blue read, red holding unread bytes, green the position). The picture lives in an

@@ -124,4 +124,11 @@ inline constexpr int kSourceTooLarge = 118;  // 4 GB or larger
 inline constexpr int kFreeSpaceUnknown = 119;
 inline constexpr int kWorkerStartFailed = 120;  // the copy thread could not be started
 
+// Block map cell tooltips
+inline constexpr int kMapBytes = 126;       // before a cell's byte range
+inline constexpr int kMapNotReached = 127;  // state: not yet reached
+inline constexpr int kMapRead = 128;        // state: read
+inline constexpr int kMapUnread = 129;      // before the count of unread bytes
+inline constexpr int kMapCurrent = 130;     // state: current position
+
 }  // namespace tessaly::text

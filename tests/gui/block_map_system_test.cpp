@@ -106,7 +106,7 @@ TEST(BlockMapSystemTest, RedCellsAreTheCellsOfTheLogsRegions)
     engine.setOptimizeFor(0.0f);  // every unreadable sector a region of its own
     engine.setAutoRereads(false);
     engine.setRereadCount(1);
-    engine.setQueryCallback([](EngineQuery&, void*) { return 0; }, nullptr);
+    engine.setQueryCallback([](EngineQuery&) { return false; });
     EngineMapSource source(engine);
     BlockMapControl map;
     map.resize(QSize(4 + kColumns * kCellPitch, 4 + kRows * kCellPitch) + map.size() -
