@@ -7,7 +7,7 @@ build=${1:-$top/build}
 shift || true
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
-          libfuse3-dev fuse3 gddrescue fonts-dejavu-core time
+          libfuse3-dev fuse3 gddrescue fonts-dejavu-core time strace
           clang libclang-rt-dev)  # clang and libFuzzer: scripts/fuzz.sh
 missing=()
 for p in "${packages[@]}"; do

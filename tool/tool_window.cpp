@@ -22,7 +22,7 @@
 #include "platform/program_folder.h"
 #include "settings/profile_settings.h"
 #include "tool/about_box.h"
-#include "tool/tool_texts.h"
+#include "ui/text_ids.h"
 #include "ui/gui_thread.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"

@@ -37,6 +37,11 @@ void DesktopPrompts::openHelp(const QUrl& page)
     QDesktopServices::openUrl(page);
 }
 
+QString DesktopPrompts::chooseFolder(QWidget* owner, const QString& title)
+{
+    return QFileDialog::getExistingDirectory(owner, title);
+}
+
 QUrl helpPage(const QString& programFolder, int context)
 {
     QString page;

@@ -30,6 +30,8 @@ public:
                              const QString& filter, const QString& defaultSuffix) = 0;
     // Opens a page of the help in the desktop's viewer.
     virtual void openHelp(const QUrl& page) = 0;
+    // The folder picker; the chosen folder, or an empty string when the user cancelled.
+    virtual QString chooseFolder(QWidget* owner, const QString& title) = 0;
 };
 
 // The prompts a person answers: QMessageBox, QFileDialog and the desktop's browser.
@@ -40,6 +42,7 @@ public:
     QString openFile(QWidget* owner, const QString& title, const QString& folder,
                      const QString& filter, const QString& defaultSuffix) override;
     void openHelp(const QUrl& page) override;
+    QString chooseFolder(QWidget* owner, const QString& title) override;
 };
 
 // The page of the help pages below programFolder that explains help context

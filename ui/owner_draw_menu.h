@@ -108,6 +108,9 @@ public:
                        const QWidget* widget) const override;
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
                     const QWidget* widget) const override;
+    // Alt takes the focus to the menu bar; letters pick items by their mnemonic.
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override;
 
 private:
     void fillGradient(QPainter* painter, const QRect& rect, const QColor& from, const QColor& to,
@@ -177,6 +180,8 @@ public:
 
 private:
     bool convert(QWidget* menu, bool hasParent);
+    // Converts the attached menu and gives it keyboard access.
+    bool convertWithKeys();
     QAction* actionByKey(quint32 key, bool byPosition) const;
     static bool setActionText(QAction* action, const QString& text);
 

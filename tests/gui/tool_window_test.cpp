@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "tests/tool/tool_test_support.h"
-#include "tool/tool_texts.h"
+#include "ui/text_ids.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
 
@@ -54,6 +54,7 @@ public:
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
     }
     void openHelp(const QUrl& page) override { helpPages.append(page); }
+    QString chooseFolder(QWidget*, const QString&) override { return {}; }
 
     QList<Message> messages;
     QList<FileQuestion> fileQuestions;
