@@ -775,13 +775,14 @@ void CopyEngine::Impl::trimFilled(const Loop& loop)
     // A destination of another length holds its data where the regions do not say
     // (an earlier run filled with Nothing): its fills are left alone.
     if (before.empty() || file.destination.size() != std::int64_t{base} + size) return;
-    TrimPass pass({file.sources, &file.destination, shared.sectorSize.load(), size, base},
+    TrimPass pass({file.sources, &file.destination, shared.sectorSize.load(), base},
                   shared.stopRequest);
     const TrimResult result =
         pass.run(before, [this](std::size_t left) { shared.trimming.store(left); });
     if (result.end == TrimEnd::NotReady) fail(EngineStatus::NotReady);
     if (result.end == TrimEnd::WriteFailed) fail(EngineStatus::WriteFailed);
-    if (result.recoveredBytes == 0) return;  // the log and the list stay as they are
+    // Merging alone changes the list too: the file then keeps one region per stretch.
+    if (result.regions == before) return;
     if (loop.logActive) replaceLog(fs, file.logPath, result.regions, size + base);
     std::int64_t filled = 0;
     for (const BadRegion& r : result.regions) filled += r.length;

@@ -48,14 +48,13 @@ TrimResult TrimPass::run(const std::vector<BadRegion>& regions,
             continue;
         }
         if (progress) progress(left);
-        result.end = trimRegion(*it, result.regions, result.recoveredBytes);
+        result.end = trimRegion(*it, result.regions);
     }
     if (progress) progress(0);
     return result;
 }
 
-TrimEnd TrimPass::trimRegion(const BadRegion& region, std::vector<BadRegion>& out,
-                             std::uint64_t& recovered)
+TrimEnd TrimPass::trimRegion(const BadRegion& region, std::vector<BadRegion>& out)
 {
     const std::uint32_t sector = m_copy.sectorSize;
     const std::uint64_t end = std::uint64_t{region.offset} + region.length;
@@ -72,7 +71,6 @@ TrimEnd TrimPass::trimRegion(const BadRegion& region, std::vector<BadRegion>& ou
             return false;
         }
         const Unit got = recoverUnit(static_cast<std::uint32_t>(unitStart(k)), unitLength(k));
-        if (got == Unit::Read) recovered += unitLength(k);
         if (got == Unit::NotReady) why = TrimEnd::NotReady;
         if (got == Unit::WriteFailed) why = TrimEnd::WriteFailed;
         return got == Unit::Read;

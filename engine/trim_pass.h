@@ -26,7 +26,6 @@ struct TrimResult
 {
     std::vector<BadRegion> regions;  // the filled regions that remain, in offset order
     TrimEnd end = TrimEnd::Done;
-    std::uint64_t recoveredBytes = 0;
 };
 
 // The regions in offset order, with overlapping and touching ones merged; regions
@@ -46,7 +45,6 @@ public:
         std::vector<SourceReader*> sources;  // every open source, the main file first
         PlainFile* destination = nullptr;
         std::uint32_t sectorSize = 512;
-        std::uint32_t fileSize = 0;         // source bytes
         std::uint32_t destinationBase = 0;  // destination offset of source offset 0
     };
 
@@ -68,8 +66,7 @@ private:
     Unit recoverUnit(std::uint32_t offset, std::uint32_t length);
     bool readWhole(SourceReader& source, std::uint32_t sourceOffset, std::uint32_t length);
     // Trims one merged region; the part still filled goes to out.
-    TrimEnd trimRegion(const BadRegion& region, std::vector<BadRegion>& out,
-                       std::uint64_t& recovered);
+    TrimEnd trimRegion(const BadRegion& region, std::vector<BadRegion>& out);
 
     Copy m_copy;
     const std::atomic<bool>& m_stop;

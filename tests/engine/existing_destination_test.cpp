@@ -52,6 +52,7 @@ TEST_F(ExistingDestinationTest, ResumeAfterAStopEqualsAnUninterruptedCopy)
     HookedTicks freshTicks;
     CopyEngine reference(fresh, freshTicks);
     reference.setFillType(FillType::LastGood);
+    reference.setTrimPass(false);
     ASSERT_TRUE(reference.startFile("/src/r.bin", "/out", ""));
     while (reference.busy()) sleepMs(1);
     EXPECT_EQ(reference.status(), EngineStatus::Ok);
