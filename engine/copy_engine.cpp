@@ -118,8 +118,10 @@ struct CopyEngine::Impl
         std::atomic<bool> skipping{false};  // an existing destination is left under Skip
         mutable std::mutex regionsMutex;  // held for each append and each read-out
         std::vector<BadRegion> regions;
-        std::atomic<std::uint32_t> regionsGeneration{0};  // changes under regionsMutex
-        std::atomic<std::size_t> trimming{0};  // regions the trim pass has still to do
+        // Changes, under regionsMutex, when the regions are replaced rather than appended to.
+        std::atomic<std::uint32_t> regionsGeneration{0};
+        // Merged regions the trim pass has still to retry; 0 while it does not run.
+        std::atomic<std::size_t> trimming{0};
         mutable std::mutex pathMutex;
         std::string destinationPath;
     };

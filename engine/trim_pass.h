@@ -59,7 +59,13 @@ public:
                    const std::function<void(std::size_t left)>& progress = {});
 
 private:
-    enum class Unit { Read, Failed, NotReady, WriteFailed };
+    enum class Unit
+    {
+        Read,
+        Failed,
+        NotReady,
+        WriteFailed
+    };
 
     // Reads the destination bytes [offset, offset + length) from the first source
     // that gives them whole and writes them over their fill.

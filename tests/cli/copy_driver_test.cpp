@@ -4,11 +4,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/terminal_console.h"
@@ -201,7 +201,8 @@ TEST_F(CopyDriverTest, TheTrimShowsInTheProgressAndTheReportCountsWhatItLeft)
     medium.markWeak("/src/t.bin", 4096, 512, 1);  // filled in the main pass, read in the trim
     medium.setWriteHook("/out/t.bin", [this](std::uint64_t) {
         // Holds the trim until the driver has shown it (at most 2 s).
-        for (int i = 0; i < 200 && engine.trimmingRegions() > 0 && console.trimRegionsSeen == 0; ++i)
+        for (int i = 0; i < 200 && engine.trimmingRegions() > 0 && console.trimRegionsSeen == 0;
+             ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
     const RunReport report = run({{"/src/t.bin", "", 8192}});

@@ -403,8 +403,8 @@ TEST_F(InterruptedCopyTest, AKilledCopyIsContinuedOnlyWithConsentAndKeepsItsByte
         "");
     // The fills of the killed run stay listed beside those of the second run, so the
     // companion tool can still complete every one of them.
-    const std::vector<LogRecord> expected =
-        regionsOf({60, 61, 700, 1200, 1201, 1202, 1203, 1900}, static_cast<std::uint32_t>(image.size()));
+    const std::vector<LogRecord> expected = regionsOf({60, 61, 700, 1200, 1201, 1202, 1203, 1900},
+                                                      static_cast<std::uint32_t>(image.size()));
     EXPECT_EQ(logRecords(out + "/big.bin.log", "big.bin"), expected);
 }
 

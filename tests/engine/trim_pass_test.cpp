@@ -1,6 +1,7 @@
+#include "engine/trim_pass.h"
+
 #include <algorithm>
 
-#include "engine/trim_pass.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace tessaly::testing {
@@ -201,7 +202,8 @@ TEST_F(TrimPassTest, AKillDuringTheTrimLeavesTheWholeLogAndResumes)
         medium.setRenameHook(nullptr);
         medium.setWriteHook("/out/f", nullptr);
         ASSERT_FALSE(left.empty());
-        EXPECT_EQ(left["/out/f.log"], logBytes("f", 0, {filled[0], filled[1], filled[2], {size, 0}}));
+        EXPECT_EQ(left["/out/f.log"],
+                  logBytes("f", 0, {filled[0], filled[1], filled[2], {size, 0}}));
         for (const auto& [path, bytes] : left) medium.addFile(path, bytes);
 
         ASSERT_TRUE(copy("/src/f"));  // Resume, the default policy

@@ -495,7 +495,8 @@ bool ScriptedMedium::rename(const std::string& from, const std::string& to)
     }
     if (hook) hook(from, to);
     std::lock_guard lock(m_state->mutex);
-    if (m_state->removed && (from.starts_with(m_state->removable) || to.starts_with(m_state->removable)))
+    if (m_state->removed &&
+        (from.starts_with(m_state->removable) || to.starts_with(m_state->removable)))
         return false;
     const auto node = m_state->find(from);
     if (!node || m_state->folders.count(to) || !m_state->folders.count(State::parentOf(to)))
