@@ -767,7 +767,11 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
 // what is still filled.
 void CopyEngine::Impl::trimFilled(const Loop& loop)
 {
-    if (!settings.trimPass.load() || settings.fillType.load() == FillType::Nothing) return;
+    // A copy left alone under Skip is not this run's to change.
+    if (!settings.trimPass.load() || settings.fillType.load() == FillType::Nothing ||
+        shared.skipping.load()) {
+        return;
+    }
     const std::vector<BadRegion> before = [this] {
         std::lock_guard lock(shared.regionsMutex);
         return shared.regions;

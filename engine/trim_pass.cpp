@@ -129,7 +129,7 @@ bool replaceLog(FileSystem& fs, const std::string& logPath, const std::vector<Ba
     CopyLog oldLog;
     oldLog.bind(&old);
     const std::int64_t fillType = oldLog.readHeader();
-    const std::string name = oldLog.readName(CopyLog::kMaxNameLength);
+    const std::string name = oldLog.readName();
     old.close();
     if (fillType < 0 || name.empty()) return false;
 
