@@ -45,6 +45,8 @@ struct ScriptedMedium::State
     std::map<std::string, std::vector<std::string>> listingOrders;
     std::set<std::string> failingListings;
     std::map<std::string, FolderEntry> listedOnly;  // by full path
+    std::function<void(const std::string&, const std::string&)> renameHook;
+    std::map<std::string, std::function<void(std::uint64_t)>> writeHooks;
 
     std::uint64_t used() const
     {
@@ -150,6 +152,7 @@ public:
 
     IoResult write(const void* buffer, std::size_t n) override
     {
+        runWriteHook();
         std::lock_guard lock(m_state->mutex);
         if (m_access == Access::Read || m_unbuffered) return {0, EBADF};
         std::size_t count = n;
@@ -218,6 +221,20 @@ public:
     }
 
 private:
+    void runWriteHook()
+    {
+        std::function<void(std::uint64_t)> hook;
+        std::uint64_t at = 0;
+        {
+            std::lock_guard lock(m_state->mutex);
+            const auto it = m_state->writeHooks.find(m_path);
+            if (it == m_state->writeHooks.end()) return;
+            hook = it->second;
+            at = m_offset;
+        }
+        hook(at);
+    }
+
     // The error of an unbuffered read of n bytes at the file pointer, 0 when it works.
     bool onRemovable() const { return m_path.starts_with(m_state->removable); }
 
@@ -470,6 +487,44 @@ bool ScriptedMedium::removeFile(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
     return m_state->files.erase(path) > 0;
+}
+
+bool ScriptedMedium::rename(const std::string& from, const std::string& to)
+{
+    std::function<void(const std::string&, const std::string&)> hook;
+    {
+        std::lock_guard lock(m_state->mutex);
+        hook = m_state->renameHook;
+    }
+    if (hook) hook(from, to);
+    std::lock_guard lock(m_state->mutex);
+    if (m_state->removed &&
+        (from.starts_with(m_state->removable) || to.starts_with(m_state->removable)))
+        return false;
+    const auto node = m_state->find(from);
+    if (!node || m_state->folders.count(to) || !m_state->folders.count(State::parentOf(to)))
+        return false;
+    m_state->files.erase(from);
+    m_state->files[to] = node;
+    return true;
+}
+
+void ScriptedMedium::setRenameHook(
+    std::function<void(const std::string& from, const std::string& to)> hook)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->renameHook = std::move(hook);
+}
+
+void ScriptedMedium::setWriteHook(const std::string& path,
+                                  std::function<void(std::uint64_t offset)> hook)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (hook) {
+        m_state->writeHooks[path] = std::move(hook);
+    } else {
+        m_state->writeHooks.erase(path);
+    }
 }
 
 std::optional<std::uint64_t> ScriptedMedium::freeSpace(const std::string& /*path*/)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -77,6 +78,12 @@ public:
     int readCount(const std::string& path) const;
     // Offsets of those read calls, in order.
     std::vector<std::uint64_t> readOffsets(const std::string& path) const;
+    // Runs hook before each rename, with both paths, outside the medium's lock, so
+    // that a test can take the files as a crash at that moment would leave them.
+    void setRenameHook(std::function<void(const std::string& from, const std::string& to)> hook);
+    // Runs hook before each write to the file at path, with the write's offset,
+    // outside the medium's lock.
+    void setWriteHook(const std::string& path, std::function<void(std::uint64_t offset)> hook);
 
     // --- writes and volumes ---
     // The file at path (now or once created) accepts bytes more written bytes,
@@ -98,6 +105,7 @@ public:
     bool isDirectory(const std::string& path) override;
     bool createDirectory(const std::string& path) override;
     bool removeFile(const std::string& path) override;
+    bool rename(const std::string& from, const std::string& to) override;
     std::optional<std::uint64_t> freeSpace(const std::string& path) override;
     std::optional<VolumeInfo> volumeInfo(const std::string& path) override;
     std::optional<FileIdentity> identity(const std::string& path) override;
