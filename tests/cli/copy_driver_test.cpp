@@ -212,11 +212,11 @@ TEST_F(CopyDriverTest, TheTrimShowsInTheProgressAndTheReportCountsWhatItLeft)
              ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
-    const RunReport report = run({{"/src/t.bin", "", 8192}});
+    const RunReport report = run({{"/src/t.bin", 8192}});
     ASSERT_EQ(report.files.size(), 1u);
-    EXPECT_EQ(report.files[0].status, "Ok");
-    EXPECT_EQ(report.files[0].filled, 512u);
-    EXPECT_EQ(report.files[0].copied, 8192u - 512u);
+    EXPECT_EQ(report.files[0].status(), "Ok");
+    EXPECT_EQ(report.files[0].filled(), 512u);
+    EXPECT_EQ(report.files[0].copied(), 8192u - 512u);
     EXPECT_GT(console.trimRegionsSeen, 0u);
     EXPECT_EQ(console.lastFilePercent, 100);
 }
