@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QGridLayout>
 #include <QIcon>
@@ -21,8 +20,9 @@
 #include "platform/clock.h"
 #include "platform/program_folder.h"
 #include "settings/profile_settings.h"
-#include "tool/about_box.h"
 #include "tool/tool_texts.h"
+#include "ui/about_dialog.h"
+#include "ui/dialog_units.h"
 #include "ui/gui_thread.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
@@ -176,12 +176,8 @@ QSize ToolWindow::fixedWindowSize() const
     // The window measures 213 x 95 dialog units of its font below its menu bar: a
     // unit is a quarter of the font's average character width across and an eighth
     // of its height down. Never smaller than what its contents need.
-    const QFontMetrics metrics(font());
-    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    const int averageWidth = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
     const int menuHeight = m_menuBar ? m_menuBar->sizeHint().height() : 0;
-    const QSize units(213 * averageWidth / 4, 95 * metrics.height() / 8 + menuHeight);
-    return units.expandedTo(sizeHint());
+    return (dialogUnits(font(), 213, 95) + QSize(0, menuHeight)).expandedTo(sizeHint());
 }
 
 bool ToolWindow::initialize()
@@ -249,20 +245,14 @@ bool ToolWindow::buildLanguagePopup()
         delete placeholder;
     }
 
-    const QString errorCaption = QStringLiteral("Error");
-    if (m_language.enumerateLanguages(m_languageFolder) == 0) {
-        m_prompts.message(this, ModalPrompts::Icon::Error, errorCaption,
-                          QStringLiteral("Sorry, I can't find language file"));
+    const LanguageLoad load =
+        loadProgramLanguage(m_language, m_languageFolder, m_languageFile, m_languageFile);
+    if (load != LanguageLoad::Loaded) {
+        m_prompts.message(this, ModalPrompts::Icon::Error, QStringLiteral("Error"),
+                          load == LanguageLoad::NoFiles
+                              ? QStringLiteral("Sorry, I can't find language file")
+                              : QStringLiteral("Sorry, I can't find language file."));
         return false;
-    }
-    if (!m_language.loadLanguage(m_languageFolder, m_languageFile)) {
-        const std::string first = m_language.languageFile(0).value_or(std::string());
-        if (!m_language.loadLanguage(m_languageFolder, first)) {
-            m_prompts.message(this, ModalPrompts::Icon::Error, errorCaption,
-                              QStringLiteral("Sorry, I can't find language file."));
-            return false;
-        }
-        m_languageFile = first;
     }
 
     auto* group = new QActionGroup(popup);
@@ -386,7 +376,9 @@ void ToolWindow::openHelp()
 
 void ToolWindow::showAbout()
 {
-    AboutBox about(text(kAboutText), this);
+    AboutDialog about({text(kAboutText), QStringLiteral("Velmora 2.1"),
+                       QStringLiteral(":/icons/velmora-about.png"), QUrl()},
+                      this);
     about.exec();
 }
 

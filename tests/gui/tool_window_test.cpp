@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "tests/gui/scripted_prompts.h"
 #include "tests/tool/tool_test_support.h"
 #include "tool/tool_texts.h"
 #include "ui/language_table.h"
@@ -22,45 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Answers the window's questions in place of a person and remembers what was asked.
-class ScriptedPrompts : public ModalPrompts
-{
-public:
-    struct Message
-    {
-        Icon icon;
-        QString caption;
-        QString text;
-    };
-    struct FileQuestion
-    {
-        QString title;
-        QString folder;
-        QString filter;
-        QString suffix;
-    };
-
-    void message(QWidget*, Icon icon, const QString& caption, const QString& text) override
-    {
-        messages.append({icon, caption, text});
-        if (onMessage) {
-            onMessage(messages.last());
-        }
-    }
-    QString openFile(QWidget*, const QString& title, const QString& folder, const QString& filter,
-                     const QString& suffix) override
-    {
-        fileQuestions.append({title, folder, filter, suffix});
-        return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
-    }
-    void openHelp(const QUrl& page) override { helpPages.append(page); }
-
-    QList<Message> messages;
-    QList<FileQuestion> fileQuestions;
-    QStringList fileAnswers;
-    QList<QUrl> helpPages;
-    std::function<void(const Message&)> onMessage;
-};
+using testing::ScriptedPrompts;
 
 QSettings profile()
 {
