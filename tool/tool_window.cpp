@@ -26,6 +26,7 @@
 #include "ui/gui_thread.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
+#include "ui/window_parts.h"
 
 // The icons are compiled into the static library; a program that links it has to
 // register them itself.
@@ -45,39 +46,6 @@ constexpr int kExitText = 36;
 constexpr int kLanguageText = 40;
 constexpr int kAboutText = 41;
 
-
-QFrame* etchedLine(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-QLabel* valueField(QWidget* parent, const char* name)
-{
-    auto* field = new QLabel(parent);
-    field->setObjectName(QLatin1String(name));
-    field->setWordWrap(false);
-    field->setTextFormat(Qt::PlainText);
-    // A long file name is cut at the window's edge instead of widening the window.
-    field->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    return field;
-}
-
-QLabel* label(QWidget* parent, const char* name, const char* templateText)
-{
-    auto* text = new QLabel(QLatin1String(templateText), parent);
-    text->setObjectName(QLatin1String(name));
-    return text;
-}
-
-QAction* addCommand(QMenu* menu, const char* text, quint32 id)
-{
-    QAction* action = menu->addAction(QString::fromLatin1(text));
-    action->setData(id);
-    return action;
-}
 
 QString pathText(const std::filesystem::path& path)
 {
@@ -135,9 +103,9 @@ void ToolWindow::buildControls()
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
 
-    m_dataFromLabel = label(this, "dataFromLabel", "Data from");
-    m_dataToLabel = label(this, "dataToLabel", "Data to");
-    m_stateLabel = label(this, "stateLabel", "State");
+    m_dataFromLabel = fieldLabel(this, "dataFromLabel", "Data from");
+    m_dataToLabel = fieldLabel(this, "dataToLabel", "Data to");
+    m_stateLabel = fieldLabel(this, "stateLabel", "State");
     m_dataFrom = valueField(this, "dataFrom");
     m_dataTo = valueField(this, "dataTo");
     m_state = valueField(this, "state");
