@@ -183,12 +183,19 @@ void FileListControl::dragMoveEvent(QDragMoveEvent* event)
 
 void FileListControl::dropEvent(QDropEvent* event)
 {
-    const QStringList paths = localPaths(event->mimeData());
-    if (paths.isEmpty()) {
-        return;
+    if (takeDrop(event->mimeData())) {
+        event->acceptProposedAction();
     }
-    event->acceptProposedAction();
+}
+
+bool FileListControl::takeDrop(const QMimeData* mime)
+{
+    const QStringList paths = localPaths(mime);
+    if (paths.isEmpty()) {
+        return false;
+    }
     emit pathsDropped(paths);
+    return true;
 }
 
 }  // namespace tessaly

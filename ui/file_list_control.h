@@ -8,6 +8,7 @@
 #include "ui/file_list_model.h"
 
 class QMenu;
+class QMimeData;
 
 namespace tessaly {
 
@@ -49,6 +50,8 @@ public:
     bool deleteSelected();
     // Makes the first selected line the next to copy and asks for a run.
     void continueFromSelection();
+    // Hands the local files and folders of a drop on; false when it holds none.
+    bool takeDrop(const QMimeData* mime);
     // Sorts by column unless a run goes on; false when refused.
     bool sortBy(int column);
 
