@@ -140,7 +140,7 @@ void CopierWindow::buildControls()
         updateCommandStates();
     });
     connect(m_list, &FileListControl::pathsDropped, this,
-            [this](const QStringList& paths) { addPaths(paths, m_settings.autoStartCopying != 0); });
+            [this](const QStringList& paths) { addPaths(paths, AfterAdd::AutoStart); });
 
     m_fileBar = progressBar(this, "fileBar");
     m_totalBar = progressBar(this, "totalBar");
@@ -321,7 +321,7 @@ void CopierWindow::addFiles()
     if (chosen.isEmpty() || m_exiting.load()) {
         return;
     }
-    addPaths(chosen, m_settings.autoStartCopying != 0);
+    addPaths(chosen, AfterAdd::AutoStart);
 }
 
 void CopierWindow::addFolder()
@@ -330,20 +330,20 @@ void CopierWindow::addFolder()
     if (chosen.isEmpty() || m_exiting.load()) {
         return;
     }
-    startScan(pathBytes(chosen), m_settings.autoStartCopying != 0);
+    startScan(pathBytes(chosen), AfterAdd::AutoStart);
 }
 
-void CopierWindow::startScan(const std::string& folder, bool autoStart)
+void CopierWindow::startScan(const std::string& folder, AfterAdd after)
 {
     m_workerCount.fetch_add(1);
-    m_scans.emplace_back([this, folder, autoStart] {
+    m_scans.emplace_back([this, folder, after] {
         // The copies keep the folder's path from the mount point of its volume.
         const auto base = std::make_shared<const std::string>(volumeRoot(folder));
         std::vector<FileEntry> batch;
         std::uint32_t lastPost = tickCount();
         const auto post = [&] {
             postToGui(this, [this, lines = std::move(batch)]() mutable {
-                appendEntries(std::move(lines), false);
+                appendEntries(std::move(lines));
             });
             batch.clear();
             lastPost = tickCount();
@@ -355,23 +355,23 @@ void CopierWindow::startScan(const std::string& folder, bool autoStart)
             }
         });
         post();
-        if (autoStart) {
-            postToGui(this, [this] { appendEntries({}, true); });
-        }
+        postToGui(this, [this, after] { afterAdd(after); });
         m_workerCount.fetch_sub(1);
     });
 }
 
-void CopierWindow::addPaths(const QStringList& paths, bool autoStart)
+void CopierWindow::addPaths(const QStringList& paths, AfterAdd after)
 {
     // The files of one call share one base folder: none, so they land straight in the
     // output folder.
     const auto noBase = std::make_shared<const std::string>();
     std::vector<FileEntry> entries;
+    bool scanning = false;
     for (const QString& path : paths) {
         const std::string name = pathBytes(path);
         if (m_fs.isDirectory(name)) {
-            startScan(name, autoStart);
+            startScan(name, after);
+            scanning = true;
             continue;
         }
         SysError error = 0;
@@ -385,19 +385,28 @@ void CopierWindow::addPaths(const QStringList& paths, bool autoStart)
         }
         entries.push_back({noBase, name, static_cast<std::uint64_t>(size), EntryState::Fresh});
     }
-    appendEntries(std::move(entries), autoStart);
+    appendEntries(std::move(entries));
+    if (!scanning) {
+        afterAdd(after);  // a scan does this when it has listed its files
+    }
 }
 
-void CopierWindow::appendEntries(std::vector<FileEntry> entries, bool autoStart)
+void CopierWindow::appendEntries(std::vector<FileEntry> entries)
 {
     if (!entries.empty()) {
         m_list->lines().append(std::move(entries));
         showTotalSize();
     }
-    if (autoStart && !m_settings.outputFolder.empty()) {
+    updateCommandStates();
+}
+
+void CopierWindow::afterAdd(AfterAdd after)
+{
+    if (after == AfterAdd::Start ||
+        (after == AfterAdd::AutoStart && m_settings.autoStartCopying != 0 &&
+         !m_settings.outputFolder.empty())) {
         startCopying();
     }
-    updateCommandStates();
 }
 
 void CopierWindow::useOutputFolderForThisRun(const std::string& folder)

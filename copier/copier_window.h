@@ -84,9 +84,16 @@ public:
     void showAbout();
     void runCommand(quint32 id);
 
+    // What follows an Add operation once its files are listed.
+    enum class AfterAdd
+    {
+        Nothing,
+        AutoStart,  // start copying when AutoStartCopying is set and there is an output folder
+        Start,      // start copying (asking for an output folder when there is none)
+    };
     // Lists files as Add files does (one base folder for all of them) and folders as
-    // Add folder does; autoStart follows the AutoStartCopying setting.
-    void addPaths(const QStringList& paths, bool autoStart);
+    // Add folder does, each folder on a scan thread of its own.
+    void addPaths(const QStringList& paths, AfterAdd after);
     // Sets the output folder for this run only: the profile keeps the stored one.
     void useOutputFolderForThisRun(const std::string& folder);
 
@@ -123,9 +130,10 @@ private:
     QSize fixedWindowSize() const;
     void setTexts();
     void runQuickStart();
-    void appendEntries(std::vector<FileEntry> entries, bool autoStart);
+    void appendEntries(std::vector<FileEntry> entries);
+    void afterAdd(AfterAdd after);
     // Lists the files below folder on a thread of its own, counted in workerCount.
-    void startScan(const std::string& folder, bool autoStart);
+    void startScan(const std::string& folder, AfterAdd after);
     void finishWhenWorkersLeft();
 
     LanguageTable& m_language;

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QEventLoop>
 #include <QImage>
+#include <QTimer>
 
 #include <cstdio>
 #include <string>
@@ -37,11 +39,27 @@ QStringList pathList(const std::vector<std::string>& paths)
     return list;
 }
 
-// Renders the window as it opens into file, then ends its run.
-int renderWindow(tessaly::CopierWindow& window, const std::string& file)
+// Renders the window into file, then ends its run: as it opens, or with afterRun once
+// the run has copied the list (a minute at most).
+int renderWindow(tessaly::CopierWindow& window, const std::string& file, bool afterRun)
 {
     window.show();
     QCoreApplication::processEvents();
+    if (afterRun) {
+        const auto& run = window.counters();
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (window.workerCount() <= 1 && !run.copying.load() && run.entryCount.load() > 0 &&
+                run.currentIndex.load() == run.entryCount.load()) {
+                loop.quit();
+            }
+        });
+        poll.start(20);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QCoreApplication::processEvents();
+    }
     const bool saved =
         window.grab().toImage().save(QFile::decodeName(QByteArray::fromStdString(file)));
     if (!saved) {
@@ -91,12 +109,10 @@ int main(int argc, char* argv[])
     if (!line.outputFolder.empty()) {
         window.useOutputFolderForThisRun(line.outputFolder);
     }
-    window.addPaths(pathList(line.paths), false);
-    if (line.start) {
-        window.startCopying();
-    }
+    window.addPaths(pathList(line.paths), line.start ? tessaly::CopierWindow::AfterAdd::Start
+                                                     : tessaly::CopierWindow::AfterAdd::Nothing);
     if (!line.screenshot.empty()) {
-        return renderWindow(window, line.screenshot);
+        return renderWindow(window, line.screenshot, line.start);
     }
     window.show();
     return window.exec() == 1 ? 0 : 1;
