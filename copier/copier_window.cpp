@@ -79,7 +79,7 @@ QLabel* percentLabel(QWidget* parent, const char* name)
 
 CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
                            QWidget* parent)
-    : QDialog(parent),
+    : EndingDialog(parent),
       m_language(language),
       m_prompts(prompts),
       m_setup(std::move(setup)),
@@ -239,8 +239,7 @@ bool CopierWindow::initialize()
 {
     loadSettings(m_profile, m_settings, m_engine, m_setup.programFolder);
     if (!applyTexts()) {
-        m_finished = true;
-        done(0);
+        endRun(0);
         return false;
     }
     setFixedSize(fixedWindowSize());
@@ -477,11 +476,10 @@ void CopierWindow::finishWhenWorkersLeft()
         return;
     }
     m_exitTimer->stop();
-    if (m_finished) {
+    if (finished()) {
         return;
     }
-    m_finished = true;
-    done(1);
+    endRun(1);
     emit exited();
 }
 
@@ -566,25 +564,6 @@ void CopierWindow::updateCommandStates()
 QString CopierWindow::text(int id) const
 {
     return uiText(m_language, static_cast<std::uint32_t>(id));
-}
-
-void CopierWindow::closeEvent(QCloseEvent* event)
-{
-    if (m_finished) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    requestExit();
-}
-
-void CopierWindow::reject()
-{
-    if (m_finished) {
-        QDialog::reject();
-        return;
-    }
-    requestExit();
 }
 
 void CopierWindow::showEvent(QShowEvent* event)

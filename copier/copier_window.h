@@ -17,6 +17,7 @@
 #include "engine/copy_engine.h"
 #include "settings/profile_settings.h"
 #include "settings/window_settings.h"
+#include "ui/ending_dialog.h"
 #include "ui/file_list_control.h"
 #include "ui/modal_prompts.h"
 #include "ui/owner_draw_menu.h"
@@ -47,7 +48,7 @@ inline constexpr quint32 kStopCopying = 32788;
 // bar. Every way of closing goes through requestExit(), which asks the workers to stop
 // and ends the window only once they have left; the event loop keeps running meanwhile,
 // so that a worker waiting for an answer gets it.
-class CopierWindow : public QDialog
+class CopierWindow : public EndingDialog
 {
     Q_OBJECT
 public:
@@ -112,15 +113,13 @@ public:
     QMenuBar* menuBar() const { return m_menuBar; }
     int workerCount() const { return m_workerCount.load(); }
     bool exiting() const { return m_exiting.load(); }
-    bool finished() const { return m_finished; }
 
 signals:
     // The workers have left after requestExit() and the window has ended its run.
     void exited();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
-    void reject() override;
+    void requestEnd() override { requestExit(); }
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -146,7 +145,6 @@ private:
     RunCounters m_counters;
     std::atomic<bool> m_exiting{false};
     std::atomic<int> m_workerCount{0};  // driver and folder scans
-    bool m_finished = false;
     bool m_painted = false;
     bool m_quickStartPending = false;
     bool m_columnsSized = false;

@@ -56,7 +56,7 @@ QString pathText(const std::filesystem::path& path)
 
 ToolWindow::ToolWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
                        QWidget* parent)
-    : QDialog(parent),
+    : EndingDialog(parent),
       m_language(language),
       m_prompts(prompts),
       m_setup(std::move(setup)),
@@ -155,8 +155,7 @@ bool ToolWindow::initialize()
     m_languageFolder = chooseProgramFolder(path, m_setup.programFolder);
     m_languageFile = profile.language();
     if (!applyTexts()) {
-        m_finished = true;
-        done(0);
+        endRun(0);
         return false;
     }
     setFixedSize(fixedWindowSize());
@@ -332,8 +331,7 @@ void ToolWindow::stopSequence()
 
 void ToolWindow::finish()
 {
-    m_finished = true;
-    done(1);
+    endRun(1);
     emit stopped();
 }
 
@@ -419,25 +417,6 @@ void ToolWindow::storeLanguage() const
         return;
     }
     ProfileSettings().setLanguage(m_languageFile);
-}
-
-void ToolWindow::closeEvent(QCloseEvent* event)
-{
-    if (m_finished) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    stopSequence();
-}
-
-void ToolWindow::reject()
-{
-    if (m_finished) {
-        QDialog::reject();
-        return;
-    }
-    stopSequence();
 }
 
 }  // namespace tessaly

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "tests/gui/scripted_prompts.h"
+#include "tests/gui/gui_test_support.h"
 #include "tests/tool/tool_test_support.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
@@ -18,19 +18,11 @@
 using namespace tessaly;
 namespace fs = std::filesystem;
 using testing::ScriptedPrompts;
+using testing::profile;
+using testing::q;
 
 namespace {
 
-QSettings profile()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brindlework"),
-                     QStringLiteral("Tessaly"));
-}
-
-QString q(const std::string& path)
-{
-    return QString::fromStdString(path);
-}
 
 // A copier window over a language folder, without quick start unless asked.
 struct Copier

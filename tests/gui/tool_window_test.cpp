@@ -12,7 +12,7 @@
 #include <functional>
 #include <memory>
 
-#include "tests/gui/scripted_prompts.h"
+#include "tests/gui/gui_test_support.h"
 #include "tests/tool/tool_test_support.h"
 #include "tool/tool_texts.h"
 #include "ui/language_table.h"
@@ -24,17 +24,9 @@ namespace fs = std::filesystem;
 namespace {
 
 using testing::ScriptedPrompts;
+using testing::profile;
+using testing::q;
 
-QSettings profile()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brindlework"),
-                     QStringLiteral("Tessaly"));
-}
-
-QString q(const std::string& path)
-{
-    return QString::fromStdString(path);
-}
 
 // A window over a language folder of its own, with fast polling.
 struct Tool

@@ -1,15 +1,19 @@
 #pragma once
 
 #include <QList>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 
 #include <functional>
+#include <string>
 
 #include "ui/modal_prompts.h"
 
 namespace tessaly::testing {
+
+// What the widget tests share.
 
 // Answers a window's questions in place of a person and remembers what was asked.
 class ScriptedPrompts : public ModalPrompts
@@ -74,5 +78,17 @@ public:
     std::function<void(const Message&)> onMessage;
     std::function<void(const Prompt&)> onPrompt;
 };
+
+// The profile both programs share, in the folder the test pointed QSettings at.
+inline QSettings profile()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brindlework"),
+                     QStringLiteral("Tessaly"));
+}
+
+inline QString q(const std::string& path)
+{
+    return QString::fromStdString(path);
+}
 
 }  // namespace tessaly::testing
