@@ -13,52 +13,53 @@ CliTexts CliTexts::fromProgramFolder()
     return CliTexts(table.snapshot());
 }
 
-std::string CliTexts::text(std::uint32_t id) const
+std::string CliTexts::text(int id) const
 {
-    if (m_texts && id < m_texts->texts.size() && !m_texts->texts[id].empty()) {
+    if (m_texts && id >= 0 && static_cast<std::size_t>(id) < m_texts->texts.size() &&
+        !m_texts->texts[id].empty()) {
         return m_texts->texts[id];
     }
     return builtIn(id);
 }
 
-const char* CliTexts::builtIn(std::uint32_t id)
+const char* CliTexts::builtIn(int id)
 {
     switch (id) {
-        case kTextCopyInUse:
+        case text::kCopyInUse:
             return "The chosen file is already in use as a copy of this file.";
-        case kTextChooseAnotherCopy:
+        case text::kChooseAnotherCopy:
             return "Do you want to choose another copy of the file?";
-        case kTextFile:
+        case text::kFileWord:
             return "File";
-        case kTextSectorsUnreadable:
+        case text::kSectorsUnreadable:
             return "Some sectors of this file cannot be read. Do you want to choose another copy "
                    "of the file to read them from?";
-        case kTextLogMissing:
+        case text::kLogMissing:
             return "The log file that is needed to continue this copy does not exist. Continue "
                    "without it?";
-        case kTextCannotBeOpened:
+        case text::kCannotOpen:
             return "cannot be opened.";
-        case kTextProblemWithCopy:
+        case text::kProblemWithCopy:
             return "The problem is with its copy in the output directory.";
-        case kTextCannotCreate:
+        case text::kCannotCreate:
             return "Cannot create the file";
-        case kTextCheckFolder:
+        case text::kCheckFolder:
             return "Check that the folder exists, that you may write to it and that the disk has "
                    "free space.";
-        case kTextProblemWithLog:
+        case text::kProblemWithLog:
             return "The problem is with the log file of its copy.";
-        case kTextNoFreeSpace:
+        case text::kNoFreeSpace:
             return "Not enough free space in the output directory to copy";
-        case kTextWriteFailed:
+        case text::kWriteFailed:
             return "Writing failed.";
-        case kTextDestinationExists:
+        case text::kDestinationExists:
             return "The destination file already exists. Continue with it as the settings for "
                    "existing files say?";
-        case kTextSourceTooLarge:
+        case text::kSourceTooLarge:
             return "The file is 4 GB or larger and cannot be copied.";
-        case kTextFreeSpaceUnknown:
+        case text::kFreeSpaceUnknown:
             return "The free space of the output disk cannot be determined.";
-        case kTextWorkerStartFailed:
+        case text::kWorkerStartFailed:
             return "The copy thread could not be started.";
         default:
             return "";

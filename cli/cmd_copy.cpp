@@ -1,45 +1,24 @@
 // tessaly-cli copy: the copy engine over a list of files and folders.
-#include <signal.h>
-
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/copy_driver.h"
-#include "cli/copy_list.h"
 #include "cli/copy_options.h"
 #include "cli/terminal_console.h"
 #include "engine/copy_engine.h"
+#include "platform/terminal.h"
+#include "run/copy_list.h"
 
 namespace tessaly::cli {
 
 namespace {
 
+// SIGINT and SIGTERM raise it; the engine ends the current file as Stopped with
+// its log closed properly, and a pending question ends.
 std::atomic<bool> g_stopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
-
-extern "C" void onStopSignal(int)
-{
-    g_stopRequested.store(true);
-}
-
-// SIGINT and SIGTERM raise the stop flag; the engine ends the current file as
-// Stopped with its log closed properly. No SA_RESTART: a pending question ends.
-void installStopHandlers()
-{
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 void printReport(const RunReport& report, bool quiet)
 {
@@ -48,12 +27,12 @@ void printReport(const RunReport& report, bool quiet)
     std::uint64_t copied = 0;
     std::uint64_t filled = 0;
     for (const FileResult& f : report.files) {
-        std::printf("%s\t%llu\t%llu\t%s\n", f.status.c_str(),
-                    static_cast<unsigned long long>(f.copied),
-                    static_cast<unsigned long long>(f.filled), f.source.c_str());
-        if (f.complete) ++(f.filled > 0 ? withFills : complete);
-        copied += f.copied;
-        filled += f.filled;
+        std::printf("%s\t%llu\t%llu\t%s\n", f.status().c_str(),
+                    static_cast<unsigned long long>(f.copied()),
+                    static_cast<unsigned long long>(f.filled()), f.source.c_str());
+        if (f.complete()) ++(f.filled() > 0 ? withFills : complete);
+        copied += f.copied();
+        filled += f.filled();
     }
     if (!quiet) {
         std::printf(
@@ -84,28 +63,28 @@ int runCopy(int argc, char** argv)
         std::fputs(copyHelpText(), stdout);
         return 0;
     }
-    std::error_code ec;
-    if (!std::filesystem::is_directory(options.outputFolder, ec)) {
+    FileSystem& fs = systemFileSystem();
+    if (!fs.isDirectory(options.outputFolder)) {
         std::fprintf(stderr, "tessaly-cli copy: the output folder %s is not a folder\n",
                      options.outputFolder.c_str());
         return kExitUsage;
     }
 
-    installStopHandlers();
+    raiseOnStopSignals(g_stopRequested);
     TerminalConsole console(options.quiet, g_stopRequested);
-    const CopyList list = buildCopyList(options.sources);
+    CopyOptions engineOptions = options;
+    engineOptions.outputFolder = absolutePath(options.outputFolder);
+    const CopyList list =
+        buildCopyList(fs, options.sources, engineOptions.outputFolder, g_stopRequested);
     for (const std::string& folder : list.unreadableFolders) {
         console.message("Cannot read the folder " + folder + "; its files are not copied.");
     }
 
-    CopyOptions engineOptions = options;
-    engineOptions.outputFolder =
-        std::filesystem::absolute(options.outputFolder, ec).lexically_normal().string();
-    CopyEngine engine;
+    CopyEngine engine(fs);
     applyToEngine(engineOptions, engine);
     RunReport report;
     {
-        CopyDriver driver(engine, engineOptions, console, g_stopRequested,
+        CopyDriver driver(engine, fs, engineOptions, console, g_stopRequested,
                           CliTexts::fromProgramFolder());
         report = driver.run(list);
     }

@@ -13,7 +13,7 @@
 #include "engine/plain_file.h"
 #include "tool/job_ui.h"
 #include "tool/rescue_map.h"
-#include "tool/tool_texts.h"
+#include "ui/text_ids.h"
 
 namespace tessaly::cli {
 namespace {

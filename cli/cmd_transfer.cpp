@@ -1,5 +1,4 @@
 // tessaly-cli get|put LOG [--data=PATH]: the companion tool's transfer jobs.
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/terminal_job_ui.h"
 #include "cli/terminal_texts.h"
+#include "platform/terminal.h"
 #include "tool/transfer_jobs.h"
 
 namespace tessaly::cli {
@@ -79,7 +79,7 @@ int runTransfer(int argc, char** argv, TransferKind kind)
     const std::string folder = parent.empty() ? std::string(1, '.') : parent.string();
     const TransferJob job{logPath.filename().string(), folder, kind};
 
-    TerminalJobUi ui(terminalTexts(), data, ::isatty(STDIN_FILENO) == 1);
+    TerminalJobUi ui(terminalTexts(), data, isTerminal(stdin));
     TransferFiles files;
     const TransferOutcome outcome = runTransferJob(job, files, ui);
     if (outcome == TransferOutcome::Ignored) {

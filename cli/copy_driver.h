@@ -2,14 +2,14 @@
 
 #include <atomic>
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "cli/cli_texts.h"
-#include "cli/copy_list.h"
 #include "cli/copy_options.h"
 #include "engine/copy_engine.h"
+#include "run/copy_list.h"
+#include "run/file_step.h"
 
 namespace tessaly::cli {
 
@@ -49,11 +49,15 @@ public:
 struct FileResult
 {
     std::string source;
-    std::string status;  // statusName() of the engine, Skipped, NotStarted, SameFile or SameDestination
-    bool complete = false;  // the whole file is covered in its copy
-    std::uint64_t copied = 0;  // source bytes the copy holds as read data
-    std::uint64_t filled = 0;  // source bytes the copy holds as fills
-    // Both count up to the place the copy has reached, earlier runs included.
+    bool reached = false;  // the run came to the file (false after a stop or a removal)
+    StepResult step;
+
+    // The report's name of the outcome: statusName() of the engine, Skipped,
+    // NotStarted, SameFile or SameDestination.
+    std::string status() const;
+    bool complete() const { return step.figures.complete; }
+    std::uint64_t copied() const { return step.figures.copied; }
+    std::uint64_t filled() const { return step.figures.filled; }
 };
 
 struct RunReport
@@ -75,7 +79,7 @@ int exitStatusFor(const RunReport& report, bool listComplete);
 class CopyDriver
 {
 public:
-    CopyDriver(CopyEngine& engine, const CopyOptions& options, Console& console,
+    CopyDriver(CopyEngine& engine, FileSystem& fs, const CopyOptions& options, Console& console,
                const std::atomic<bool>& stop, const CliTexts& texts = CliTexts());
     ~CopyDriver();
     CopyDriver(const CopyDriver&) = delete;
@@ -83,29 +87,27 @@ public:
 
     RunReport run(const CopyList& list);
 
-    // The engine's query callback: nonzero lets the engine go on.
-    std::int32_t answerQuery(EngineQuery& query);
+    // The engine's query callback: true lets the engine go on.
+    bool answerQuery(EngineQuery& query);
 
 private:
-    FileResult copyOne(const CopyItem& item);
-    void pollUntilIdle(const CopyItem& item);
-    void showProgress(const CopyItem& item);
-    std::string failureText(EngineStatus status, const std::string& source) const;
+    FileResult copyOne(const FileEntry& entry);
+    void showProgress(const FileEntry& entry, int filePercent);
+    void reportRefusal(const StepResult& step, const std::string& source);
     void reportFailure(EngineStatus status, const std::string& source);
-    std::int32_t askForCopy(EngineQuery& query);
+    bool askForCopy(EngineQuery& query);
 
     CopyEngine& m_engine;
     const CopyOptions& m_options;
     Console& m_console;
     const std::atomic<bool>& m_stop;
     const CliTexts m_texts;
+    FileStep m_step;
     std::size_t m_index = 0;
     std::size_t m_count = 0;
     std::uint64_t m_totalSize = 0;
     std::uint64_t m_doneSize = 0;  // sizes of the files finished before the current one
-    std::string m_destination;     // of the current file, for the questions
-    std::string m_source;
-    std::set<std::string> m_destinations;  // the copies this run has made or begun
+    std::string m_source;          // of the current file, for the questions
 };
 
 }  // namespace tessaly::cli

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <string_view>
+#include <utility>
 
 #include "engine/copy_engine.h"
 
@@ -23,21 +24,21 @@ bool parseUnsigned(std::string_view text, std::uint32_t max, std::uint32_t* out)
 std::string parseFill(const std::string& value, CopyOptions& o)
 {
     if (value == "zeros") {
-        o.fillType = 0;
+        o.engine.fillType = FillType::Zeros;
     } else if (value.starts_with("value:")) {
         std::uint32_t byte = 0;
         if (!parseUnsigned(value.substr(6), 255, &byte))
             return "--fill=value:N needs N from 0 to 255";
-        o.fillType = 1;
-        o.fillValue = static_cast<std::uint8_t>(byte);
+        o.engine.fillType = FillType::Value;
+        o.engine.fillValue = static_cast<std::uint8_t>(byte);
     } else if (value.starts_with("string:")) {
         if (value.size() == 7) return "--fill=string:TEXT needs a text of at least one character";
-        o.fillType = 2;
-        o.fillString = std::string(value.substr(7));
+        o.engine.fillType = FillType::String;
+        o.engine.fillString = std::string(value.substr(7));
     } else if (value == "last-good") {
-        o.fillType = 3;
+        o.engine.fillType = FillType::LastGood;
     } else if (value == "nothing") {
-        o.fillType = 4;
+        o.engine.fillType = FillType::Nothing;
     } else {
         return "--fill takes zeros, value:N, string:TEXT, last-good or nothing";
     }
@@ -47,15 +48,15 @@ std::string parseFill(const std::string& value, CopyOptions& o)
 std::string parseAttempts(const std::string& value, CopyOptions& o)
 {
     if (value == "auto") {
-        o.autoRereads = true;
+        o.engine.autoRereads = true;
         return {};
     }
     std::uint32_t count = 0;
     if (!parseUnsigned(value, 100, &count) || count == 0) {
         return "--attempts takes auto or a number from 1 to 100";
     }
-    o.autoRereads = false;
-    o.rereadCount = count;
+    o.engine.autoRereads = false;
+    o.engine.rereadCount = count;
     return {};
 }
 
@@ -67,16 +68,21 @@ std::string parseOptimize(const std::string& value, CopyOptions& o)
         !std::isfinite(x) || x < 0.0f || x > 1.0f) {
         return "--optimize takes a number from 0 (data) to 1 (speed)";
     }
-    o.optimizeFor = x;
+    o.engine.optimizeFor = x;
     return {};
 }
 
 std::string parseExisting(const std::string& value, CopyOptions& o)
 {
-    constexpr std::string_view kNames[] = {"replace", "append", "resume", "skip"};
-    for (std::int32_t i = 0; i < 4; ++i) {
-        if (value == kNames[i]) {
-            o.existingPolicy = i;
+    constexpr std::pair<std::string_view, ExistingPolicy> kNames[] = {
+        {"replace", ExistingPolicy::Replace},
+        {"append", ExistingPolicy::Append},
+        {"resume", ExistingPolicy::Resume},
+        {"skip", ExistingPolicy::Skip},
+    };
+    for (const auto& [name, policy] : kNames) {
+        if (value == name) {
+            o.engine.existingPolicy = policy;
             return {};
         }
     }
@@ -86,12 +92,12 @@ std::string parseExisting(const std::string& value, CopyOptions& o)
 std::string parseReserved(const std::string& value, CopyOptions& o)
 {
     if (value == "beside") {
-        o.reservedPlacement = 1;
+        o.engine.reservedPlacement = ReservedPlacement::BesideSource;
     } else if (value == "ask") {
-        o.reservedPlacement = 2;
+        o.engine.reservedPlacement = ReservedPlacement::Ask;
     } else if (value.starts_with("folder:") && value.size() > 7) {
-        o.reservedPlacement = 0;
-        o.reservedFolder = std::string(value.substr(7));
+        o.engine.reservedPlacement = ReservedPlacement::InFolder;
+        o.engine.reservedFolder = std::string(value.substr(7));
     } else {
         return "--reserved takes beside, folder:PATH or ask";
     }
@@ -114,9 +120,9 @@ ValueParser valueParser(std::string_view name)
 bool parseFlag(std::string_view arg, CopyOptions& o)
 {
     if (arg == "--no-log") {
-        o.createLog = false;
+        o.engine.createLog = false;
     } else if (arg == "--keep-clean-log") {
-        o.deleteLogIfNoErrors = false;
+        o.engine.deleteLogIfNoErrors = false;
     } else if (arg == "--yes" || arg == "-y") {
         o.yes = true;
     } else if (arg == "--quiet" || arg == "-q") {
@@ -180,17 +186,7 @@ ParsedCopyOptions parseCopyOptions(const std::vector<std::string>& args)
 
 void applyToEngine(const CopyOptions& o, CopyEngine& engine)
 {
-    engine.setAutoRereads(o.autoRereads);
-    engine.setRereadCount(o.rereadCount);
-    engine.setCreateLog(o.createLog);
-    engine.setDeleteLogIfNoErrors(o.deleteLogIfNoErrors);
-    engine.setFillString(o.fillString);
-    engine.setFillType(o.fillType);
-    engine.setFillValue(o.fillValue);
-    engine.setOptimizeFor(o.optimizeFor);
-    engine.setReservedFolder(o.reservedFolder);
-    engine.setReservedPlacement(o.reservedPlacement);
-    engine.setExistingPolicy(o.existingPolicy);
+    applySettings(engine, o.engine);
 }
 
 const char* copyHelpText()

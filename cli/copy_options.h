@@ -4,27 +4,16 @@
 #include <string>
 #include <vector>
 
-namespace tessaly {
-class CopyEngine;
-}
+#include "engine/engine_settings.h"
 
 namespace tessaly::cli {
 
 // Everything `tessaly-cli copy` was asked to do, with the copier's defaults for
-// whatever the command line leaves out. Numbers are those the engine takes.
+// whatever the command line leaves out.
 struct CopyOptions
 {
-    std::int32_t fillType = 0;           // 0 zeros, 1 value, 2 string, 3 last good, 4 nothing
-    std::uint8_t fillValue = 255;        // fill 1
-    std::string fillString = "?";        // fill 2
-    bool autoRereads = true;             // --attempts=auto
-    std::uint32_t rereadCount = 1;       // --attempts=N
-    float optimizeFor = 0.0f;            // 0 = data .. 1 = speed
-    std::int32_t existingPolicy = 2;     // 0 replace, 1 append, 2 resume, 3 skip
-    bool createLog = true;               // --no-log clears it
-    bool deleteLogIfNoErrors = true;     // --keep-clean-log clears it
-    std::int32_t reservedPlacement = 1;  // 0 folder, 1 beside the source, 2 ask
-    std::string reservedFolder;          // placement 0 only
+    // The copier's profile defaults; the reserved folder is set with placement InFolder only.
+    EngineSettings engine{.reservedFolder = {}};
     bool yes = false;                    // go on where a destination exists or a log is missing
     bool quiet = false;
     bool help = false;

@@ -1,13 +1,9 @@
 #include "cli/terminal_console.h"
 
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 
 #include "platform/clock.h"
+#include "platform/terminal.h"
 
 namespace tessaly::cli {
 
@@ -17,9 +13,8 @@ constexpr std::uint32_t kProgressIntervalMs = 250;
 
 std::size_t terminalWidth()
 {
-    winsize ws{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
-    return 80;
+    const std::size_t columns = terminalColumns(stderr);
+    return columns > 20 ? columns : 80;
 }
 
 }  // namespace
@@ -52,9 +47,7 @@ std::string formatDuration(std::uint32_t seconds)
 }
 
 TerminalConsole::TerminalConsole(bool quiet, const std::atomic<bool>& stop)
-    : m_stop(stop),
-      m_interactive(::isatty(STDIN_FILENO) == 1),
-      m_showProgress(!quiet && ::isatty(STDERR_FILENO) == 1)
+    : m_stop(stop), m_interactive(isTerminal(stdin)), m_showProgress(!quiet && isTerminal(stderr))
 {
 }
 
@@ -63,17 +56,14 @@ bool TerminalConsole::readLine(std::string* line)
     line->clear();
     for (;;) {
         if (m_stop.load()) return false;
-        pollfd pfd{STDIN_FILENO, POLLIN, 0};
         // Short waits, so that a stop raised on another thread ends the question.
-        const int ready = ::poll(&pfd, 1, 100);
-        if (ready < 0 && errno != EINTR) return false;
-        if (ready <= 0) continue;
-        char c = 0;
-        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return !line->empty();
+        const InputWait wait = waitForInput(100);
+        if (wait == InputWait::Failed) return false;
+        if (wait == InputWait::TimedOut) continue;
+        const int c = readInputByte();
+        if (c < 0) return !line->empty();
         if (c == '\n') return true;
-        *line += c;
+        *line += static_cast<char>(c);
     }
 }
 

@@ -1,11 +1,11 @@
 #include "cli/terminal_job_ui.h"
 
-#include <unistd.h>
 
 #include <filesystem>
 #include <utility>
 
-#include "tool/tool_texts.h"
+#include "platform/terminal.h"
+#include "ui/text_ids.h"
 
 namespace tessaly::cli {
 namespace {
@@ -28,7 +28,7 @@ TerminalJobUi::TerminalJobUi(TextLookup text, std::optional<std::string> dataPat
     : m_text(std::move(text)),
       m_dataPath(std::move(dataPath)),
       m_interactive(interactive),
-      m_showProgress(::isatty(::fileno(out)) == 1),
+      m_showProgress(isTerminal(out)),
       m_in(in),
       m_out(out)
 {

@@ -9,7 +9,7 @@ namespace tessaly::cli {
 TextLookup terminalTexts()
 {
     return [texts = CliTexts::fromProgramFolder()](int id) {
-        std::string text = texts.text(static_cast<std::uint32_t>(id));
+        std::string text = texts.text(id);
         return text.empty() ? "[text " + std::to_string(id) + "]" : text;
     };
 }

@@ -14,15 +14,18 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "copier/copier_texts.h"
-#include "copier/folder_scan.h"
+#include "copier/query_prompts.h"
 #include "copier/run_times.h"
 #include "platform/clock.h"
+#include "run/copy_list.h"
+#include "run/folder_scan.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
+#include "ui/entry_icons.h"
 #include "ui/gui_thread.h"
 #include "ui/language_table.h"
 #include "ui/size_format.h"
+#include "ui/text_ids.h"
 #include "ui/ui_text.h"
 #include "ui/window_parts.h"
 
@@ -37,7 +40,6 @@ namespace tessaly {
 
 namespace {
 
-namespace t = copier_text;
 
 constexpr int kPercentWidth = 36;
 // A scan hands its lines to the window in batches: at most this many, at least this often.
@@ -84,9 +86,11 @@ CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup
       m_prompts(prompts),
       m_setup(std::move(setup)),
       m_fs(m_setup.fileSystem ? *m_setup.fileSystem : systemFileSystem()),
-      m_engine(m_fs)
+      m_engine(m_fs),
+      m_driver(m_engine, m_fs, m_counters, m_exiting, m_host, m_setup.driverTiming)
 {
     initCopierResources();
+    m_engine.setQueryCallback([this](EngineQuery& query) { return answerQuery(query); });
     loadSettings(m_profile, m_settings, m_engine, m_setup.programFolder);
     buildControls();
 
@@ -244,6 +248,7 @@ bool CopierWindow::initialize()
     }
     setFixedSize(fixedWindowSize());
     updateCommandStates();
+    m_driver.start(m_workerCount);
     m_quickStartPending = m_setup.quickStart;
     return true;
 }
@@ -268,28 +273,28 @@ bool CopierWindow::applyTexts()
 
 void CopierWindow::setTexts()
 {
-    m_menu.setItemText(0, text(t::kMenuFile), true);
-    m_menu.setItemText(1, text(t::kMenuHelp), true);
+    m_menu.setItemTextAt(0, text(text::kFileMenu));
+    m_menu.setItemTextAt(1, text(text::kHelpMenu));
     const std::pair<quint32, std::pair<int, const char*>> items[] = {
-        {copier_command::kAddFiles, {t::kAddFiles, "Ctrl+O"}},
-        {copier_command::kAddFolder, {t::kAddFolder, "Ctrl+F"}},
-        {copier_command::kSetOutputFolder, {t::kSetOutputFolder, "Ctrl+D"}},
-        {copier_command::kStartCopying, {t::kStartCopying, "Ctrl+S"}},
-        {copier_command::kStopCopying, {t::kStopCopying, "Ctrl+A"}},
-        {copier_command::kExit, {t::kExit, "Alt+X"}},
-        {copier_command::kAbout, {t::kAbout, ""}},
+        {copier_command::kAddFiles, {text::kAddFilesCommand, "Ctrl+O"}},
+        {copier_command::kAddFolder, {text::kAddFolderCommand, "Ctrl+F"}},
+        {copier_command::kSetOutputFolder, {text::kSetOutputFolderCommand, "Ctrl+D"}},
+        {copier_command::kStartCopying, {text::kStartCommand, "Ctrl+S"}},
+        {copier_command::kStopCopying, {text::kStopCommand, "Ctrl+A"}},
+        {copier_command::kExit, {text::kExitCommand, "Alt+X"}},
+        {copier_command::kAbout, {text::kAboutCommand, ""}},
     };
     for (const auto& [id, entry] : items) {
-        m_menu.setItemText(id, text(entry.first) + u'\t' + QLatin1String(entry.second), false);
+        m_menu.setCommandText(id, text(entry.first) + u'\t' + QLatin1String(entry.second));
     }
     m_menuBar->update();
-    m_list->setTexts({text(t::kSourceColumn), text(t::kSizeColumn), text(t::kNotReadColumn)},
-                     text(t::kDeleteFromList), text(t::kContinueCopying));
-    m_totalSizeLabel->setText(text(t::kTotalSizeLabel));
-    m_outputFolderLabel->setText(text(t::kOutputFolderLabel));
-    m_timeThisFileLabel->setText(text(t::kTimeThisFileLabel));
-    m_timeAllFilesLabel->setText(text(t::kTimeAllFilesLabel));
-    m_speedLabel->setText(text(t::kSpeedLabel));
+    m_list->setTexts({text(text::kSourceFileColumn), text(text::kSizeColumn), text(text::kNotReadColumn)},
+                     text(text::kDeleteFromList), text(text::kContinueCopying));
+    m_totalSizeLabel->setText(text(text::kTotalSizeLabel));
+    m_outputFolderLabel->setText(text(text::kOutputFolderLabel));
+    m_timeThisFileLabel->setText(text(text::kTimeThisFile));
+    m_timeAllFilesLabel->setText(text(text::kTimeAllFiles));
+    m_speedLabel->setText(text(text::kSpeedLabel));
     showOutputFolder();
     setWindowTitle(QStringLiteral("Tessaly"));
 }
@@ -316,7 +321,7 @@ void CopierWindow::runQuickStart()
 void CopierWindow::addFiles()
 {
     const QStringList chosen =
-        m_prompts.openFiles(this, text(t::kAddFiles), QLatin1String(kAllFiles));
+        m_prompts.openFiles(this, text(text::kAddFilesCommand), QLatin1String(kAllFiles));
     if (chosen.isEmpty() || m_exiting.load()) {
         return;
     }
@@ -325,7 +330,7 @@ void CopierWindow::addFiles()
 
 void CopierWindow::addFolder()
 {
-    const QString chosen = m_prompts.chooseFolder(this, text(t::kAddFolderTitle));
+    const QString chosen = m_prompts.chooseFolder(this, text(text::kChooseFolderToAdd));
     if (chosen.isEmpty() || m_exiting.load()) {
         return;
     }
@@ -335,9 +340,7 @@ void CopierWindow::addFolder()
 void CopierWindow::startScan(const std::string& folder, AfterAdd after)
 {
     m_workerCount.fetch_add(1);
-    m_scans.emplace_back([this, folder, after] {
-        // The copies keep the folder's path from the mount point of its volume.
-        const auto base = std::make_shared<const std::string>(volumeRoot(folder));
+    m_scans.emplace_back([this, folder, after, outputFolder = m_settings.outputFolder] {
         std::vector<FileEntry> batch;
         std::uint32_t lastPost = tickCount();
         const auto post = [&] {
@@ -347,12 +350,20 @@ void CopierWindow::startScan(const std::string& folder, AfterAdd after)
             batch.clear();
             lastPost = tickCount();
         };
-        scanFolderTree(m_fs, folder, m_exiting, [&](const std::string& path, std::uint64_t size) {
-            batch.push_back({base, path, size, EntryState::Fresh});
-            if (batch.size() >= kScanBatch || tickCount() - lastPost >= kScanPostInterval) {
-                post();
-            }
-        });
+        // A folder that cannot be read adds nothing; the scan ends early when the
+        // window closes.
+        if (const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder)) {
+            const ScanSink sink{[&](const std::string& path, std::uint64_t size) {
+                                    batch.push_back({source->base, path, size, 0, EntryState::Fresh});
+                                    if (batch.size() >= kScanBatch ||
+                                        tickCount() - lastPost >= kScanPostInterval) {
+                                        post();
+                                    }
+                                },
+                                [](const std::string&) {}};
+            scanFolder(m_fs, source->resolved, excludedOutputFolder(m_fs, outputFolder), m_exiting,
+                       sink);
+        }
         post();
         postToGui(this, [this, after] { afterAdd(after); });
         m_workerCount.fetch_sub(1);
@@ -378,11 +389,11 @@ void CopierWindow::addPaths(const QStringList& paths, AfterAdd after)
             m_fs.open(name, Disposition::OpenExisting, Access::Read, &error);
         const std::int64_t size = file ? file->size() : -1;
         if (size < 0) {
-            m_prompts.message(this, ModalPrompts::Icon::Error, text(t::kErrorCaption),
-                              text(t::kFileWord) + u' ' + path + u'\n' + text(t::kCannotOpen));
+            m_prompts.message(this, ModalPrompts::Icon::Error, text(text::kCaption),
+                              text(text::kFileWord) + u' ' + path + u'\n' + text(text::kCannotOpen));
             continue;
         }
-        entries.push_back({noBase, name, static_cast<std::uint64_t>(size), EntryState::Fresh});
+        entries.push_back({noBase, name, static_cast<std::uint64_t>(size), 0, EntryState::Fresh});
     }
     appendEntries(std::move(entries));
     if (!scanning) {
@@ -419,7 +430,7 @@ void CopierWindow::useOutputFolderForThisRun(const std::string& folder)
 
 void CopierWindow::chooseOutputFolder()
 {
-    const QString chosen = m_prompts.chooseFolder(this, text(t::kOutputFolderTitle));
+    const QString chosen = m_prompts.chooseFolder(this, text(text::kChooseOutputFolder));
     if (chosen.isEmpty() || m_exiting.load()) {
         return;
     }
@@ -442,6 +453,7 @@ void CopierWindow::startCopying()
     if (m_settings.outputFolder.empty() || m_exiting.load()) {
         return;
     }
+    m_driver.clearStop();
     m_counters.copying.store(true);
     updateCommandStates();
 }
@@ -451,6 +463,7 @@ void CopierWindow::stopCopying()
     m_counters.copying.store(false);
     // No wait here: the worker may need this thread to answer a question before it
     // can end. The driver keeps the line current and marks it when the worker has left.
+    m_driver.requestStop();
     m_engine.requestStop(false);
     updateCommandStates();
 }
@@ -461,6 +474,7 @@ void CopierWindow::requestExit()
         return;
     }
     m_counters.copying.store(false);
+    m_driver.requestStop();
     m_engine.requestStop(false);
     m_exitTimer = new QTimer(this);
     m_exitTimer->setInterval(10);
@@ -485,7 +499,7 @@ void CopierWindow::finishWhenWorkersLeft()
 
 void CopierWindow::showAbout()
 {
-    AboutDialog about({text(t::kAbout), QStringLiteral("Tessaly 2.1"),
+    AboutDialog about({text(text::kAboutCommand), QStringLiteral("Tessaly 2.1"),
                        QStringLiteral(":/icons/tessaly.png"),
                        helpPage(pathText(m_settings.programFolder), 0)},
                       this);
@@ -508,10 +522,107 @@ void CopierWindow::runCommand(quint32 id)
     }
 }
 
+bool CopierWindow::answerQuery(EngineQuery& query)
+{
+    if (m_exiting.load()) {
+        return false;
+    }
+    const EngineStatus status = m_engine.status();
+    return callOnGui(this, [&] {
+        if (m_exiting.load()) {
+            return false;
+        }
+        PromptFlags flags{m_settings.dontAskForAddReserveds, m_settings.dontAskForLog,
+                          m_settings.dontAskConfirmForExistings};
+        const bool answer = askEngineQuery(query, status, flags, m_prompts, this,
+                                           [this](int id) { return text(id); }, m_exiting);
+        m_settings.dontAskForAddReserveds = flags.dontAskForAddReserveds;
+        m_settings.dontAskForLog = flags.dontAskForLog;
+        m_settings.dontAskConfirmForExistings = flags.dontAskConfirmForExistings;
+        return answer;
+    });
+}
+
+std::optional<NextEntry> CopierWindow::takeNextEntry(bool& skip)
+{
+    const std::uint32_t index = m_counters.currentIndex.load();
+    if (index >= m_counters.entryCount.load()) {
+        return std::nullopt;
+    }
+    const int row = static_cast<int>(index);
+    FileListModel& lines = m_list->lines();
+    if (lines.entry(row).state == EntryState::Done) {
+        m_counters.currentIndex.store(index + 1);  // copied already
+        skip = true;
+        return std::nullopt;
+    }
+    // From here on the line cannot be deleted: the run holds it.
+    lines.setState(row, EntryState::InProgress);
+    m_list->scrollTo(lines.index(row, 0));
+    return NextEntry{lines.entry(row), m_settings.outputFolder};
+}
+
+void CopierWindow::showEntryStarted()
+{
+    const int row = static_cast<int>(m_counters.currentIndex.load());
+    if (row < m_list->lines().rowCount()) {
+        m_list->lines().setIcon(row, static_cast<int>(EntryIcon::Copying));
+    }
+}
+
+void CopierWindow::showProgress(int filePercent, int totalPercent)
+{
+    m_fileBar->setValue(filePercent);
+    m_totalBar->setValue(totalPercent);
+    m_filePercent->setText(QString::number(filePercent) + u'%');
+    m_totalPercent->setText(QString::number(totalPercent) + u'%');
+}
+
+void CopierWindow::showFilled(std::uint64_t bytes)
+{
+    const int row = static_cast<int>(m_counters.currentIndex.load());
+    if (row < m_list->lines().rowCount()) {
+        m_list->lines().setFilled(row, bytes);
+    }
+}
+
+void CopierWindow::endEntry(const EntryEnd& end)
+{
+    // The line the run holds is still the current one: lines before it move the index
+    // along with it when they are deleted, and nothing else moves it meanwhile.
+    const std::uint32_t index = m_counters.currentIndex.load();
+    const int row = static_cast<int>(index);
+    if (row < m_list->lines().rowCount()) {
+        m_list->lines().setIcon(row, end.icon);
+        m_list->lines().setState(row, end.state);
+    }
+    m_counters.doneSize += end.doneBytes;
+    if (end.advance) {
+        m_counters.currentIndex.store(index + 1);
+    }
+    updateCommandStates();
+}
+
+void CopierWindow::showRunMessage(const RunMessage& message)
+{
+    RunMessage shown = message;
+    shown.name = pathText(message.name).toStdString();
+    const std::string composed = composeRunMessage(
+        shown, [this](int id) { return textToUtf8(m_language.text(static_cast<std::uint32_t>(id))); });
+    m_prompts.message(this, ModalPrompts::Icon::Error, text(text::kCaption),
+                      QString::fromStdString(composed));
+}
+
+void CopierWindow::showRunEnded()
+{
+    updateCommandStates();
+    updateTimes();
+}
+
 void CopierWindow::showOutputFolder()
 {
     m_outputFolder->setText(m_settings.outputFolder.empty()
-                                ? text(t::kNoOutputFolder)
+                                ? text(text::kNotChosen)
                                 : pathText(m_settings.outputFolder));
 }
 
@@ -536,13 +647,13 @@ void CopierWindow::updateTimes()
          m_counters.doneSize.load()});
     switch (times.speed) {
         case RunTimes::Speed::Idle: m_speed->setText(QStringLiteral("0")); break;
-        case RunTimes::Speed::Unknown: m_speed->setText(text(t::kUnknown)); break;
+        case RunTimes::Speed::Unknown: m_speed->setText(text(text::kUnknown)); break;
         case RunTimes::Speed::Measured:
             m_speed->setText(QString::fromStdString(formatSize(times.rate)) + u'/' +
-                             text(t::kSecond));
+                             text(text::kSecondsUnit));
             break;
     }
-    const std::string unknown = m_language.text(t::kUnknown);
+    const std::string unknown = m_language.text(text::kUnknown);
     const auto shown = [&](std::uint32_t seconds) {
         return times.running ? QString::fromStdString(textToUtf8(formatDuration(seconds, unknown)))
                              : QStringLiteral("00:00:00");

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "copier/copy_driver.h"
+#include "copier/window_driver_host.h"
 #include "engine/copy_engine.h"
 #include "settings/profile_settings.h"
 #include "settings/window_settings.h"
@@ -59,6 +61,7 @@ public:
         std::filesystem::path programFolder;
         FileSystem* fileSystem = nullptr;  // the system's when null
         bool quickStart = true;            // run the quick start of the settings
+        CopyDriver::Timing driverTiming;
     };
 
     CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
@@ -97,6 +100,20 @@ public:
     void addPaths(const QStringList& paths, AfterAdd after);
     // Sets the output folder for this run only: the profile keeps the stored one.
     void useOutputFolderForThisRun(const std::string& folder);
+
+    // The engine's questions, from the driver's or the engine's thread: asked on the
+    // window's thread while the asking thread waits. Once the window is closing, nothing
+    // is asked and the answer is no.
+    bool answerQuery(EngineQuery& query);
+
+    // What the copy driver has the window do, on the window's thread.
+    std::optional<NextEntry> takeNextEntry(bool& skip);
+    void showEntryStarted();
+    void showProgress(int filePercent, int totalPercent);
+    void showFilled(std::uint64_t bytes);
+    void endEntry(const EntryEnd& end);
+    void showRunMessage(const RunMessage& message);
+    void showRunEnded();
 
     // The fields, set on the window's thread.
     void showOutputFolder();
@@ -172,7 +189,9 @@ private:
     QLabel* m_speed = nullptr;
     QTimer* m_exitTimer = nullptr;
 
-    CopyEngine m_engine;  // last: its worker ends before the members above go
+    CopyEngine m_engine;  // its worker ends before the members above go
+    WindowDriverHost m_host{*this};
+    CopyDriver m_driver;  // last: its thread has ended before the members above go
 };
 
 }  // namespace tessaly

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <mutex>
 #include <system_error>
 
+#include "engine/destination.h"
 #include "engine/rate_meter.h"
 #include "engine/source_reader.h"
 
@@ -21,32 +24,23 @@ constexpr std::uint32_t kChunkRestoreBytes = 1048576;
 constexpr std::uint64_t kFreeSpaceMargin = 1024;
 constexpr std::uint64_t kMaxSourceSize = std::uint64_t{1} << 32;
 
-constexpr char kSeparator = '/';
-
-std::string withSeparator(std::string folder)
-{
-    if (!folder.empty() && folder.back() != kSeparator) folder += kSeparator;
-    return folder;
-}
+// Retry heuristics. In automatic mode a CD is read twice at a bad sector unless
+// the fill factor leans further than this towards speed.
+constexpr float kCdRereadMaxFactor = 1.5f;
+constexpr std::uint32_t kCdAttempts = 2;
+// Good reads in a row, per unit of the fill factor above 1, after which the next
+// fill starts again at one sector.
+constexpr float kGoodReadsPerSpeedToRestoreFill = 40.0f;
+// Fills after which automatic mode judges whether re-reads pay off.
+constexpr std::uint32_t kFillsBeforeJudgingRereads = 20;
+// Fills per successful re-read beyond which re-reads stop, at fill factor 1; the
+// limit shrinks as the factor leans towards speed.
+constexpr float kFillsPerRecoveryLimit = 20.0f;
 
 // The output folder as the first part of a destination path: always ends in a separator.
 std::string outputPrefix(const std::string& folder)
 {
-    return folder.empty() ? std::string(1, kSeparator) : withSeparator(folder);
-}
-
-// A relative folder may only lead downwards; one with a ".." level is dropped so
-// that no destination leaves the output folder.
-bool leadsUpwards(const std::string& relative)
-{
-    std::size_t begin = 0;
-    while (begin <= relative.size()) {
-        std::size_t end = relative.find(kSeparator, begin);
-        if (end == std::string::npos) end = relative.size();
-        if (relative.compare(begin, end - begin, "..") == 0 && end - begin == 2) return true;
-        begin = end + 1;
-    }
-    return false;
+    return folder.empty() ? std::string(1, kPathSeparator) : withSeparator(folder);
 }
 
 bool defaultThreadStarter(std::thread& thread, std::function<void()> body)
@@ -78,14 +72,87 @@ float fraction(std::uint64_t part, std::uint64_t whole)
 struct CopyEngine::Impl
 {
     Impl(FileSystem& fileSystem, const TickSource& ticks)
-        : fs(fileSystem),
-          mainSource(fileSystem),
-          destination(fileSystem),
-          logFile(fileSystem),
-          longMeter(ticks),
-          shortMeter(ticks)
+        : fs(fileSystem), file(fileSystem), longMeter(ticks), shortMeter(ticks)
     {
     }
+
+    // Set by the caller's thread at any time; the worker reads them as it goes.
+    struct Settings
+    {
+        std::atomic<bool> autoRereads{true};
+        std::atomic<std::uint32_t> rereadCount{1};
+        std::atomic<FillType> fillType{FillType::Zeros};
+        std::atomic<std::uint8_t> fillValue{0};
+        std::atomic<float> fillFactor{1.0f};
+        std::atomic<ReservedPlacement> placement{ReservedPlacement::BesideSource};
+        std::atomic<bool> createLog{true};
+        std::atomic<bool> deleteLogIfNoErrors{true};
+        std::atomic<ExistingPolicy> policy{ExistingPolicy::Resume};
+        mutable std::mutex settingsMutex;  // guards the strings, the callback and the starter
+        std::string fillString;
+        std::string reservedFolder;
+        QueryCallback callback;
+        ThreadStarter starter = defaultThreadStarter;
+    };
+
+    // The state of the current file that other threads poll while the worker runs.
+    struct Shared
+    {
+        std::atomic<bool> busy{false};
+        // Signalled when the worker has set started or cleared busy; both change
+        // under stateMutex so that no waiter misses the change.
+        std::mutex stateMutex;
+        std::condition_variable stateChanged;
+        std::atomic<bool> stopRequest{false};
+        std::atomic<bool> started{false};
+        std::atomic<EngineStatus> status{EngineStatus::Ok};
+        std::atomic<float> progress{0.0f};
+        std::atomic<std::uint32_t> fileSize{0};
+        std::atomic<std::uint32_t> position{0};
+        std::atomic<std::uint32_t> destinationBase{0};
+        std::atomic<std::int32_t> filledBytes{0};
+        std::atomic<std::uint32_t> sectorSize{0};
+        std::atomic<DriveType> driveType{DriveType::Unknown};
+        std::atomic<bool> skipping{false};  // an existing destination is left under Skip
+        mutable std::mutex regionsMutex;  // held for each append and each read-out
+        std::vector<BadRegion> regions;
+        mutable std::mutex pathMutex;
+        std::string destinationPath;
+    };
+
+    // The current file: owned by startFile until the worker starts, then by the
+    // worker until it ends.
+    struct FileState
+    {
+        explicit FileState(FileSystem& fileSystem)
+            : mainSource(fileSystem), destination(fileSystem), logFile(fileSystem)
+        {
+        }
+
+        std::string sourcePath;
+        std::string fileName;
+        std::string relativeFolder;
+        std::string outputFolderPath;
+        std::string logPath;
+        bool destinationExisted = false;
+        // The end record taken from a continued log, until the worker runs.
+        std::optional<std::uint32_t> droppedEnd;
+        // The destination base, kept whole as well: a destination of 4 GiB or more
+        // must be refused, not appended to at an offset cut to 32 bits.
+        std::uint64_t wideBase = 0;
+        bool replacing = false;
+        // Regions of a log whose run never ended (no end record). The log cannot be
+        // continued, but its regions still describe fills in the destination, so a
+        // copy that goes on without it writes them into its new log.
+        std::vector<BadRegion> unfinishedRegions;
+        SourceReader mainSource;
+        std::vector<std::unique_ptr<SourceReader>> reserved;
+        std::vector<SourceReader*> sources;  // the main source first
+        std::vector<bool> failedMarks;       // one per source
+        PlainFile destination;
+        PlainFile logFile;
+        CopyLog log;
+    };
 
     // Locals of one worker run.
     struct Loop
@@ -121,15 +188,23 @@ struct CopyEngine::Impl
     void releaseReservedCopies();
     bool startWorker();
     bool refuseAfterPreparing();
-    // The callback's answer, or nullopt when no callback is set.
-    std::optional<std::int32_t> ask(std::int32_t kind, char* buffer);
-    void fail(EngineStatus code) { status.store(static_cast<std::int32_t>(code)); }
-    // The destination base, kept whole as well: a destination of 4 GiB or more
-    // must be refused, not appended to at an offset cut to 32 bits.
+    // The callback's answer, or nullopt when no callback is set; path receives the
+    // answer's path.
+    std::optional<bool> ask(QueryKind kind, std::string* path = nullptr);
+    void fail(EngineStatus code) { shared.status.store(code); }
+    // Stores a flag that waiters on stateChanged look at, and wakes them.
+    void setState(std::atomic<bool>& flag, bool value)
+    {
+        {
+            std::lock_guard lock(shared.stateMutex);
+            flag.store(value);
+        }
+        shared.stateChanged.notify_all();
+    }
     void setBase(std::int64_t base)
     {
-        wideBase = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
-        destinationBase.store(static_cast<std::uint32_t>(wideBase));
+        file.wideBase = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
+        shared.destinationBase.store(static_cast<std::uint32_t>(file.wideBase));
     }
 
     // worker parts
@@ -141,77 +216,22 @@ struct CopyEngine::Impl
     bool writeFill(Loop& loop, std::uint32_t length);
     void finishWorker(Loop& loop);
     SourceReader* askForOneMoreCopy();
-    void clearMarks() { std::fill(failedMarks.begin(), failedMarks.end(), false); }
+    void clearMarks() { std::fill(file.failedMarks.begin(), file.failedMarks.end(), false); }
     // The destination read as a copy of its own source would hand back what it
     // holds (earlier fills too, under Append) as data read from the source.
     bool isDestination(const SourceReader& reader) const
     {
-        File* file = destination.file();
-        if (file == nullptr) return false;
-        const std::optional<FileIdentity> target = file->identity();
+        File* out = file.destination.file();
+        if (out == nullptr) return false;
+        const std::optional<FileIdentity> target = out->identity();
         return target && target == reader.identity();
     }
 
     FileSystem& fs;
-
-    // Settings: the worker reads them while the settings pages may change them.
-    std::atomic<bool> autoRereads{true};
-    std::atomic<std::uint32_t> rereadCount{1};
-    std::atomic<std::int32_t> fillType{0};
-    std::atomic<std::uint8_t> fillValue{0};
-    std::atomic<float> fillFactor{1.0f};
-    std::atomic<std::int32_t> placement{1};
-    std::atomic<bool> createLog{true};
-    std::atomic<bool> deleteLogIfNoErrors{true};
-    std::atomic<std::int32_t> policy{2};
-    mutable std::mutex settingsMutex;  // guards the strings, the callback and the starter
-    std::string fillString;
-    std::string reservedFolder;
-    QueryCallback callback;
-    void* context = nullptr;
-    ThreadStarter starter = defaultThreadStarter;
-
-    // State of the current file, polled by other threads.
-    std::atomic<bool> busy{false};
-    std::atomic<bool> stopRequest{false};
-    std::atomic<bool> started{false};
-    std::atomic<std::int32_t> status{0};
-    std::atomic<float> progress{0.0f};
-    std::atomic<std::uint32_t> fileSize{0};
-    std::atomic<std::uint32_t> position{0};
-    std::atomic<std::uint32_t> destinationBase{0};
-    std::atomic<std::int32_t> filledBytes{0};
-    std::atomic<std::uint32_t> sectorSize{0};
-    std::atomic<std::int32_t> driveType{0};
-    mutable std::mutex regionsMutex;  // held for each append and each read-out
-    std::vector<BadRegion> regions;
-    mutable std::mutex pathMutex;
-    std::string destinationPath;
-
-    // Owned by startFile until the worker starts, then by the worker until it ends.
-    std::string sourcePath;
-    std::string fileName;
-    std::string sourceFolder;
-    std::string relativeFolder;
-    std::string outputFolderPath;
-    std::string logPath;
-    bool destinationExisted = false;
-    // The end record taken from a continued log, until the worker runs.
-    std::optional<std::uint32_t> droppedEnd;
-    std::uint64_t wideBase = 0;
-    std::atomic<bool> skipping{false};  // an existing destination is left under Skip
-    bool replacing = false;
-    // Regions of a log whose run never ended (no end record). The log cannot be
-    // continued, but its regions still describe fills in the destination, so a
-    // copy that goes on without it writes them into its new log.
-    std::vector<BadRegion> unfinishedRegions;
-    SourceReader mainSource;
-    std::vector<std::unique_ptr<SourceReader>> reserved;
-    std::vector<SourceReader*> sources;  // the main source first
-    std::vector<bool> failedMarks;       // one per source
-    PlainFile destination;
-    PlainFile logFile;
-    CopyLog log;
+    Settings settings;
+    Shared shared;
+    FileState file;
+    // Fed by the worker only; other threads read their rates.
     RateMeter longMeter;
     RateMeter shortMeter;
     std::thread worker;
@@ -222,37 +242,32 @@ struct CopyEngine::Impl
 bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string& baseFolder,
                                      const std::string& outputFolder)
 {
-    if (!mainSource.open(path)) {
+    if (!file.mainSource.open(path)) {
         fail(EngineStatus::SourceOpenFailed);
         return false;
     }
     // Offsets in the log and in the loop are 32-bit; a larger file would be copied
     // truncated, so it is refused.
-    if (mainSource.fileSize64() >= kMaxSourceSize) {
-        mainSource.close();
+    if (file.mainSource.fileSize64() >= kMaxSourceSize) {
+        file.mainSource.close();
         fail(EngineStatus::SourceTooLarge);
         return false;
     }
-    sourcePath = path;
-    const std::size_t slash = path.find_last_of(kSeparator);
-    sourceFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    fileName = slash == std::string::npos ? path : path.substr(slash + 1);
-
-    relativeFolder.clear();
-    if (!baseFolder.empty()) {
-        // A base folder that does not contain the source gives no relative folder.
-        if (sourceFolder.starts_with(baseFolder)) {
-            relativeFolder = sourceFolder.substr(baseFolder.size());
-        }
-        if (leadsUpwards(relativeFolder)) relativeFolder.clear();
-        const std::string target = outputPrefix(outputFolder) + relativeFolder;
-        for (std::size_t i = 1; i < target.size(); ++i) {
-            if (target[i] == kSeparator) fs.createDirectory(target.substr(0, i));
+    file.sourcePath = path;
+    const std::string target = tessaly::destinationPath(path, outputFolder, baseFolder);
+    const std::size_t slash = target.find_last_of(kPathSeparator);
+    file.fileName = target.substr(slash + 1);
+    file.relativeFolder = tessaly::relativeFolder(path, baseFolder);
+    // Most files go to a folder made for an earlier one: only a missing one is made,
+    // level by level.
+    if (!baseFolder.empty() && !fs.isDirectory(target.substr(0, slash))) {
+        for (std::size_t i = 1; i <= slash; ++i) {
+            if (target[i] == kPathSeparator) fs.createDirectory(target.substr(0, i));
         }
     }
-    outputFolderPath = outputFolder;
-    std::lock_guard lock(pathMutex);
-    destinationPath = outputPrefix(outputFolder) + relativeFolder + fileName;
+    file.outputFolderPath = outputFolder;
+    std::lock_guard lock(shared.pathMutex);
+    shared.destinationPath = target;
     return true;
 }
 
@@ -260,153 +275,151 @@ bool CopyEngine::Impl::openDestination()
 {
     std::string path;
     {
-        std::lock_guard lock(pathMutex);
-        path = destinationPath;
+        std::lock_guard lock(shared.pathMutex);
+        path = shared.destinationPath;
     }
     // A destination that is the source itself would be overwritten by its own copy.
     const std::optional<FileIdentity> target = fs.identity(path);
-    if (target && target == mainSource.identity()) {
+    if (target && target == file.mainSource.identity()) {
         fail(EngineStatus::DestinationOpenFailed);
         return false;
     }
-    destinationExisted = false;
-    if (!destination.create(path, Disposition::CreateNew, Access::Write)) {
-        destinationExisted = true;
-        if (!destination.openExisting(path, Access::Write)) {
+    file.destinationExisted = false;
+    if (!file.destination.create(path, Disposition::CreateNew, Access::Write)) {
+        file.destinationExisted = true;
+        if (!file.destination.openExisting(path, Access::Write)) {
             fail(fs.exists(path) ? EngineStatus::DestinationOpenFailed
                                  : EngineStatus::DestinationCreateFailed);
             return false;
         }
     }
-    logPath = path + ".log";
-    log.unbind();
-    logFile.close();
+    file.logPath = path + ".log";
+    file.log.unbind();
+    file.logFile.close();
     return true;
 }
 
-std::optional<std::int32_t> CopyEngine::Impl::ask(std::int32_t kind, char* buffer)
+std::optional<bool> CopyEngine::Impl::ask(QueryKind kind, std::string* path)
 {
     QueryCallback function;
-    void* userContext = nullptr;
     {
-        std::lock_guard lock(settingsMutex);
-        function = callback;
-        userContext = context;
+        std::lock_guard lock(settings.settingsMutex);
+        function = settings.callback;
     }
     if (!function) return std::nullopt;
     EngineQuery query;
     query.kind = kind;
-    query.buffer = buffer;
-    query.bufferSize = buffer ? kQueryBufferSize : 0;
-    return function(query, userContext);
+    const bool answer = function(query);
+    if (path != nullptr) *path = std::move(query.path);
+    return answer;
 }
 
 bool CopyEngine::Impl::prepareExisting()
 {
-    if (!fs.exists(logPath)) {
+    // A log that is missing or cannot be opened shows in the status while the user is asked.
+    bool hasLog = false;
+    if (!fs.exists(file.logPath)) {
         fail(EngineStatus::LogMissing);
-    } else if (!logFile.openExisting(logPath, Access::ReadWrite)) {
+    } else if (!file.logFile.openExisting(file.logPath, Access::ReadWrite)) {
         fail(EngineStatus::LogOpenFailed);
+    } else {
+        hasLog = true;
     }
-    const auto chosen = static_cast<ExistingPolicy>(policy.load());
-    if (chosen != ExistingPolicy::Skip && ask(3, nullptr) == std::optional<std::int32_t>(0)) {
+    const ExistingPolicy chosen = settings.policy.load();
+    if (chosen != ExistingPolicy::Skip && ask(QueryKind::Existing) == std::optional(false)) {
         fail(EngineStatus::ExistingRefused);
         return false;
     }
     switch (chosen) {
         case ExistingPolicy::Replace:
-            destination.truncateAt(0);
-            replacing = true;
+            file.destination.truncateAt(0);
+            file.replacing = true;
             return true;
         case ExistingPolicy::Skip:
-            skipping = true;
-            mainSource.seek(0, Whence::End);
+            shared.skipping = true;
+            file.mainSource.seek(0, Whence::End);
             return true;
         case ExistingPolicy::Append:
-        case ExistingPolicy::Resume: {
-            const auto code = static_cast<EngineStatus>(status.load());
-            const bool hasLog =
-                code != EngineStatus::LogMissing && code != EngineStatus::LogOpenFailed;
+        case ExistingPolicy::Resume:
             if (hasLog && prepareWithLog(chosen)) return true;
             return prepareWithoutLog(chosen);
-        }
     }
     // An unknown policy touches nothing: the destination is left as it is.
-    skipping = true;
-    mainSource.seek(0, Whence::End);
+    shared.skipping = true;
+    file.mainSource.seek(0, Whence::End);
     return true;
 }
 
 // Continues from the log's end record; false when the log is unusable.
 bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
 {
-    log.bind(&logFile);
-    const std::int64_t end = log.readHeader() < 0 ? -1 : log.readEndPosition();
+    file.log.bind(&file.logFile);
+    const std::int64_t end = file.log.readHeader() < 0 ? -1 : file.log.readEndPosition();
     if (end >= 0) {
-        if (chosen == ExistingPolicy::Resume) mainSource.seek(end, Whence::Begin);
-        const std::int64_t destinationEnd = destination.seek(0, Whence::End);
+        if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
+        const std::int64_t destinationEnd = file.destination.seek(0, Whence::End);
         if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
-        log.dropEndRecord();
-        droppedEnd = static_cast<std::uint32_t>(end);
+        file.log.dropEndRecord();
+        file.droppedEnd = static_cast<std::uint32_t>(end);
         std::vector<BadRegion> earlier;
-        const std::int64_t sum = readFilledRegions(log, earlier);
+        const std::int64_t sum = readFilledRegions(file.log, earlier);
         if (sum >= 0) {
             {
-                std::lock_guard lock(regionsMutex);
-                regions = std::move(earlier);
+                std::lock_guard lock(shared.regionsMutex);
+                shared.regions = std::move(earlier);
             }
-            filledBytes.store(static_cast<std::int32_t>(sum));
-            progress.store(fraction(static_cast<std::uint64_t>(end), mainSource.fileSize()));
+            shared.filledBytes.store(static_cast<std::int32_t>(sum));
+            shared.progress.store(fraction(static_cast<std::uint64_t>(end), file.mainSource.fileSize()));
             return true;
         }
     }
-    droppedEnd.reset();
-    unfinishedRegions.clear();
-    if (end < 0 && log.readHeader() >= 0) {
+    file.droppedEnd.reset();
+    file.unfinishedRegions.clear();
+    if (end < 0 && file.log.readHeader() >= 0) {
         std::vector<BadRegion> found;
-        if (readFilledRegions(log, found) >= 0) unfinishedRegions = std::move(found);
+        if (readFilledRegions(file.log, found) >= 0) file.unfinishedRegions = std::move(found);
     }
-    log.unbind();
+    file.log.unbind();
     setBase(0);
     return false;
 }
 
 bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
 {
-    if (ask(2, nullptr) == std::optional<std::int32_t>(0)) {
+    if (ask(QueryKind::NoLog) == std::optional(false)) {
         fail(EngineStatus::NoLogRefused);
         return false;
     }
-    const std::int64_t end = std::max<std::int64_t>(destination.seek(0, Whence::End), 0);
-    if (!unfinishedRegions.empty()) {
+    const std::int64_t end = std::max<std::int64_t>(file.destination.seek(0, Whence::End), 0);
+    if (!file.unfinishedRegions.empty()) {
         std::int64_t sum = 0;
-        for (const BadRegion& r : unfinishedRegions) sum += r.length;
-        std::lock_guard lock(regionsMutex);
-        regions = unfinishedRegions;
-        filledBytes.store(static_cast<std::int32_t>(sum));
+        for (const BadRegion& r : file.unfinishedRegions) sum += r.length;
+        std::lock_guard lock(shared.regionsMutex);
+        shared.regions = file.unfinishedRegions;
+        shared.filledBytes.store(static_cast<std::int32_t>(sum));
     }
-    if (chosen == ExistingPolicy::Resume) mainSource.seek(end, Whence::Begin);
+    if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
     if (chosen == ExistingPolicy::Append) setBase(end);
-    progress.store(fraction(static_cast<std::uint64_t>(end),
-                            std::uint64_t{mainSource.fileSize()} + destinationBase.load()));
+    shared.progress.store(fraction(static_cast<std::uint64_t>(end),
+                            std::uint64_t{file.mainSource.fileSize()} + shared.destinationBase.load()));
     return true;
 }
 
 bool CopyEngine::Impl::checkFreeSpace()
 {
     // Appending behind a destination must not carry offsets past 32 bits either.
-    if (wideBase + mainSource.fileSize() >= kMaxSourceSize) {
+    if (file.wideBase + file.mainSource.fileSize() >= kMaxSourceSize) {
         fail(EngineStatus::SourceTooLarge);
         return false;
     }
-    const std::optional<std::uint64_t> free = fs.freeSpace(outputPrefix(outputFolderPath));
+    const std::optional<std::uint64_t> free = fs.freeSpace(outputPrefix(file.outputFolderPath));
     if (!free) {
         fail(EngineStatus::FreeSpaceUnknown);
         return false;
     }
-    const std::int64_t offset = std::max<std::int64_t>(mainSource.currentOffset(), 0);
+    const std::int64_t offset = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
     const std::int64_t remaining =
-        std::max<std::int64_t>(std::int64_t{mainSource.fileSize()} - offset, 0);
+        std::max<std::int64_t>(std::int64_t{file.mainSource.fileSize()} - offset, 0);
     if (*free < static_cast<std::uint64_t>(remaining) + kFreeSpaceMargin) {
         fail(EngineStatus::DiskFull);
         return false;
@@ -416,64 +429,64 @@ bool CopyEngine::Impl::checkFreeSpace()
 
 bool CopyEngine::Impl::createNewLog()
 {
-    if (!log.isBound() && !createLog.load() && replacing && logFile.file() != nullptr) {
+    if (!file.log.isBound() && !settings.createLog.load() && file.replacing && file.logFile.file() != nullptr) {
         // The old log describes the copy that Replace has just emptied; left beside
         // the new copy it would send a later Resume to its old end record. A file
         // there that is no log is left alone.
         CopyLog old;
-        old.bind(&logFile);
+        old.bind(&file.logFile);
         const bool isLog = old.readHeader() >= 0;
-        logFile.close();
-        if (isLog) fs.removeFile(logPath);
+        file.logFile.close();
+        if (isLog) fs.removeFile(file.logPath);
     }
-    if (log.isBound() || !createLog.load() || skipping) return true;
-    if (!logFile.create(logPath, Disposition::CreateAlways, Access::Write)) {
-        fail(fs.exists(logPath) ? EngineStatus::LogOpenFailed : EngineStatus::LogCreateFailed);
+    if (file.log.isBound() || !settings.createLog.load() || shared.skipping) return true;
+    if (!file.logFile.create(file.logPath, Disposition::CreateAlways, Access::Write)) {
+        fail(fs.exists(file.logPath) ? EngineStatus::LogOpenFailed : EngineStatus::LogCreateFailed);
         return false;
     }
-    log.bind(&logFile);
+    file.log.bind(&file.logFile);
     // A header that cannot be written makes the log unusable for the next run,
     // which then asks before going on without it.
-    if (log.writeHeader(fileName, fillType.load())) {
-        for (const BadRegion& r : unfinishedRegions) log.appendRecord(r.offset, r.length);
+    if (file.log.writeHeader(file.fileName, static_cast<std::int32_t>(settings.fillType.load()))) {
+        for (const BadRegion& r : file.unfinishedRegions) file.log.appendRecord(r.offset, r.length);
     }
     return true;
 }
 
 void CopyEngine::Impl::releaseReservedCopies()
 {
-    reserved.clear();
-    sources.clear();
-    failedMarks.clear();
+    file.reserved.clear();
+    file.sources.clear();
+    file.failedMarks.clear();
 }
 
 void CopyEngine::Impl::openReservedCopies()
 {
     releaseReservedCopies();
-    sources.push_back(&mainSource);
+    file.sources.push_back(&file.mainSource);
     std::string folder;
     {
-        std::lock_guard lock(settingsMutex);
-        folder = reservedFolder;
+        std::lock_guard lock(settings.settingsMutex);
+        folder = settings.reservedFolder;
     }
-    const auto where = static_cast<ReservedPlacement>(placement.load());
+    const ReservedPlacement where = settings.placement.load();
     if (where == ReservedPlacement::InFolder) {
         auto reader = std::make_unique<SourceReader>(fs);
-        if (reader->open(folder + relativeFolder + fileName) && !isDestination(*reader)) {
-            sources.push_back(reader.get());
-            reserved.push_back(std::move(reader));
+        if (reader->open(folder + file.relativeFolder + file.fileName) && !isDestination(*reader)) {
+            file.sources.push_back(reader.get());
+            file.reserved.push_back(std::move(reader));
         }
     } else if (where == ReservedPlacement::BesideSource) {
         // Numbered from 1; the first missing number ends the search.
         for (int k = 1;; ++k) {
             auto reader = std::make_unique<SourceReader>(fs);
-            if (!reader->open(sourcePath + ".cp" + std::to_string(k))) break;
+            if (!reader->open(file.sourcePath + ".cp" + std::to_string(k))) break;
             if (isDestination(*reader)) continue;
-            sources.push_back(reader.get());
-            reserved.push_back(std::move(reader));
+            file.sources.push_back(reader.get());
+            file.reserved.push_back(std::move(reader));
         }
     }
-    failedMarks.assign(sources.size(), false);
+    file.failedMarks.assign(file.sources.size(), false);
 }
 
 bool CopyEngine::Impl::startWorker()
@@ -481,21 +494,23 @@ bool CopyEngine::Impl::startWorker()
     if (worker.joinable()) worker.join();
     ThreadStarter start;
     {
-        std::lock_guard lock(settingsMutex);
-        start = starter;
+        std::lock_guard lock(settings.settingsMutex);
+        start = settings.starter;
     }
-    busy.store(true);
-    driveType.store(static_cast<std::int32_t>(mainSource.driveType()));
-    started.store(false);
+    setState(shared.busy, true);
+    shared.driveType.store(file.mainSource.driveType());
+    shared.started.store(false);
     if (!start || !start(worker, [this] { runWorker(); })) {
-        busy.store(false);
+        setState(shared.busy, false);
         releaseReservedCopies();
         fail(EngineStatus::WorkerStartFailed);
         return false;
     }
     // The worker sets started once its state is in place; a worker that ended
     // without setting it would have cleared busy.
-    while (!started.load() && busy.load()) sleepMs(1);
+    std::unique_lock lock(shared.stateMutex);
+    shared.stateChanged.wait(lock,
+                             [this] { return shared.started.load() || !shared.busy.load(); });
     return true;
 }
 
@@ -503,8 +518,8 @@ bool CopyEngine::Impl::startWorker()
 // record back, so that the same copy can be continued once the reason is gone.
 bool CopyEngine::Impl::refuseAfterPreparing()
 {
-    if (droppedEnd && log.isBound()) log.appendRecord(*droppedEnd, 0);
-    droppedEnd.reset();
+    if (file.droppedEnd && file.log.isBound()) file.log.appendRecord(*file.droppedEnd, 0);
+    file.droppedEnd.reset();
     return false;
 }
 
@@ -512,49 +527,49 @@ bool CopyEngine::Impl::refuseAfterPreparing()
 
 void CopyEngine::Impl::setUpWorker(Loop& loop)
 {
-    loop.logActive = log.isBound();
-    const std::uint32_t sector = mainSource.bytesPerSector();
-    sectorSize.store(sector);
-    status.store(static_cast<std::int32_t>(EngineStatus::Ok));
-    loop.sectorsPerChunk = std::max<std::uint32_t>(mainSource.sectorsPerChunk(), 1);
+    loop.logActive = file.log.isBound();
+    const std::uint32_t sector = file.mainSource.bytesPerSector();
+    shared.sectorSize.store(sector);
+    shared.status.store(EngineStatus::Ok);
+    loop.sectorsPerChunk = std::max<std::uint32_t>(file.mainSource.sectorsPerChunk(), 1);
     loop.fullChunk = loop.sectorsPerChunk * sector;
     loop.chunk = loop.fullChunk;
     loop.chunkBuffer.assign(loop.fullChunk, 0);
     loop.lastGood.assign(sector, 0);
-    fileSize.store(mainSource.fileSize());
+    shared.fileSize.store(file.mainSource.fileSize());
     // Resume behind a destination of 4 GiB or more leaves nothing to copy; its offset
     // cut to 32 bits would restart the copy in the middle of the source.
-    const std::int64_t start = std::max<std::int64_t>(mainSource.currentOffset(), 0);
-    position.store(start >= static_cast<std::int64_t>(kMaxSourceSize)
-                       ? mainSource.fileSize()
+    const std::int64_t start = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
+    shared.position.store(start >= static_cast<std::int64_t>(kMaxSourceSize)
+                       ? file.mainSource.fileSize()
                        : static_cast<std::uint32_t>(start));
     longMeter.start();
     shortMeter.start();
     longMeter.setWindow(kLongWindowMs);
     shortMeter.setWindow(kShortWindowMs);
 
-    const float factor = fillFactor.load();
-    if (autoRereads.load()) {
-        const bool cd = mainSource.driveType() == DriveType::CdRom;
-        loop.attemptLimit = cd && factor <= 1.5f ? 2 : 1;
+    const float factor = settings.fillFactor.load();
+    if (settings.autoRereads.load()) {
+        const bool cd = file.mainSource.driveType() == DriveType::CdRom;
+        loop.attemptLimit = cd && factor <= kCdRereadMaxFactor ? kCdAttempts : 1;
     } else {
-        loop.attemptLimit = rereadCount.load();
+        loop.attemptLimit = settings.rereadCount.load();
     }
-    started.store(true);
+    setState(shared.started, true);
 }
 
 void CopyEngine::Impl::runWorker()
 {
     Loop loop;
     setUpWorker(loop);
-    const std::uint32_t size = fileSize.load();
-    const std::uint32_t sector = sectorSize.load();
+    const std::uint32_t size = shared.fileSize.load();
+    const std::uint32_t sector = shared.sectorSize.load();
     for (;;) {
-        const std::uint32_t at = position.load();
-        if (at >= size || stopRequest.load()) break;
-        progress.store(fraction(at, size));
+        const std::uint32_t at = shared.position.load();
+        if (at >= size || shared.stopRequest.load()) break;
+        shared.progress.store(fraction(at, size));
         if (size - at < loop.chunk) loop.chunk = (size - at + sector - 1) / sector * sector;
-        SourceReader& source = *sources[loop.current];
+        SourceReader& source = *file.sources[loop.current];
         std::uint32_t n = source.read(loop.chunkBuffer.data(), loop.chunk);
         // The last read asks for whole sectors; a source that grew since it was
         // opened gives more than its size then, and only the size taken is copied.
@@ -577,23 +592,24 @@ bool CopyEngine::Impl::afterGoodRead(Loop& loop, std::uint32_t n)
 {
     // A short write fails whole: the destination then ends where the end record says,
     // and a later Resume puts the next byte at the right offset.
-    if (!destination.writeWhole(loop.chunkBuffer.data(), n)) {
+    if (!file.destination.writeWhole(loop.chunkBuffer.data(), n)) {
         fail(EngineStatus::WriteFailed);
         return false;
     }
     longMeter.add(n);
     shortMeter.add(n);
     ++loop.runLength;
-    const std::uint32_t sector = sectorSize.load();
+    const std::uint32_t sector = shared.sectorSize.load();
     if (n >= sector)
         std::memcpy(loop.lastGood.data(), loop.chunkBuffer.data() + n - sector, sector);
-    position.fetch_add(n);
+    shared.position.fetch_add(n);
     loop.bytesSinceFallback += n;
     if (loop.bytesSinceFallback > kChunkRestoreBytes) {
         loop.chunk = loop.fullChunk;
         loop.bytesSinceFallback = 0;
     }
-    if (static_cast<float>(loop.runLength) > 40.0f * (fillFactor.load() - 1.0f)) {
+    if (static_cast<float>(loop.runLength) >
+        kGoodReadsPerSpeedToRestoreFill * (settings.fillFactor.load() - 1.0f)) {
         loop.fillSpan = 1.0f;
     }
     if (loop.attempts > 0) ++loop.recoveries;
@@ -604,18 +620,18 @@ bool CopyEngine::Impl::afterGoodRead(Loop& loop, std::uint32_t n)
 
 bool CopyEngine::Impl::afterFailedRead(Loop& loop)
 {
-    const std::uint32_t at = position.load();
+    const std::uint32_t at = shared.position.load();
     const std::size_t failed = loop.current;
-    failedMarks[failed] = true;
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        if (failedMarks[i]) continue;
+    file.failedMarks[failed] = true;
+    for (std::size_t i = 0; i < file.sources.size(); ++i) {
+        if (file.failedMarks[i]) continue;
         loop.current = i;
-        sources[i]->seek(at, Whence::Begin);
+        file.sources[i]->seek(at, Whence::Begin);
         return true;
     }
     if (loop.mayAsk) {
         if (SourceReader* copy = askForOneMoreCopy()) {
-            loop.current = sources.size() - 1;
+            loop.current = file.sources.size() - 1;
             copy->seek(at, Whence::Begin);
             return true;
         }
@@ -624,12 +640,12 @@ bool CopyEngine::Impl::afterFailedRead(Loop& loop)
     loop.current = failed;
     loop.runLength = 0;
     loop.bytesSinceFallback = 0;
-    const std::uint32_t sector = sectorSize.load();
+    const std::uint32_t sector = shared.sectorSize.load();
     if (loop.chunk != sector) {
         loop.chunk = sector;  // read the same place again, one sector at a time
         return true;
     }
-    if (!autoRereads.load()) loop.attemptLimit = rereadCount.load();
+    if (!settings.autoRereads.load()) loop.attemptLimit = settings.rereadCount.load();
     ++loop.attempts;
     if (loop.attempts < loop.attemptLimit) return true;
     return fillHere(loop);
@@ -637,36 +653,37 @@ bool CopyEngine::Impl::afterFailedRead(Loop& loop)
 
 bool CopyEngine::Impl::fillHere(Loop& loop)
 {
-    const std::uint32_t at = position.load();
-    const std::uint32_t sector = sectorSize.load();
+    const std::uint32_t at = shared.position.load();
+    const std::uint32_t sector = shared.sectorSize.load();
     loop.fillSpan = std::min(loop.fillSpan, static_cast<float>(loop.sectorsPerChunk));
     const std::uint32_t length =
-        std::min(static_cast<std::uint32_t>(loop.fillSpan) * sector, fileSize.load() - at);
+        std::min(static_cast<std::uint32_t>(loop.fillSpan) * sector, shared.fileSize.load() - at);
     if (!writeFill(loop, length)) {
         fail(EngineStatus::WriteFailed);
         return false;
     }
     longMeter.add(length);
     shortMeter.add(length);
-    const BadRegion region{at + destinationBase.load(), length};
-    if (loop.logActive) log.appendRecord(region.offset, region.length);
+    const BadRegion region{at + shared.destinationBase.load(), length};
+    if (loop.logActive) file.log.appendRecord(region.offset, region.length);
     {
-        std::lock_guard lock(regionsMutex);
-        regions.push_back(region);
+        std::lock_guard lock(shared.regionsMutex);
+        shared.regions.push_back(region);
     }
-    position.fetch_add(length);
-    filledBytes.fetch_add(static_cast<std::int32_t>(length));
-    sources[loop.current]->seek(length, Whence::Current);
+    shared.position.fetch_add(length);
+    shared.filledBytes.fetch_add(static_cast<std::int32_t>(length));
+    file.sources[loop.current]->seek(length, Whence::Current);
 
-    const float factor = fillFactor.load();
+    const float factor = settings.fillFactor.load();
     loop.fillSpan *= factor;
     loop.attempts = 0;
     ++loop.fills;
     clearMarks();
-    if (loop.fills > 20 && loop.attemptLimit > 1 && autoRereads.load()) {
+    if (loop.fills > kFillsBeforeJudgingRereads && loop.attemptLimit > 1 && settings.autoRereads.load()) {
         // Re-reads that seldom succeed only cost time: one attempt from now on.
         if (loop.recoveries == 0 ||
-            (1.0f - (factor - 1.0f)) * 20.0f < static_cast<float>(loop.fills / loop.recoveries)) {
+            (1.0f - (factor - 1.0f)) * kFillsPerRecoveryLimit <
+                static_cast<float>(loop.fills / loop.recoveries)) {
             loop.attemptLimit = 1;
         }
     }
@@ -676,18 +693,18 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
 bool CopyEngine::Impl::writeFill(Loop& loop, std::uint32_t length)
 {
     std::uint8_t* out = loop.chunkBuffer.data();
-    switch (static_cast<FillType>(fillType.load())) {
+    switch (settings.fillType.load()) {
         case FillType::Zeros:
             std::memset(out, 0, length);
             break;
         case FillType::Value:
-            std::memset(out, fillValue.load(), length);
+            std::memset(out, settings.fillValue.load(), length);
             break;
         case FillType::String: {
             std::string pattern;
             {
-                std::lock_guard lock(settingsMutex);
-                pattern = fillString;
+                std::lock_guard lock(settings.settingsMutex);
+                pattern = settings.fillString;
             }
             // An empty pattern has nothing to repeat; it fills with zeros.
             if (pattern.empty()) pattern.assign(1, '\0');
@@ -705,72 +722,73 @@ bool CopyEngine::Impl::writeFill(Loop& loop, std::uint32_t length)
         default:
             return false;
     }
-    return destination.writeWhole(out, length);
+    return file.destination.writeWhole(out, length);
 }
 
 void CopyEngine::Impl::finishWorker(Loop& loop)
 {
-    const std::uint32_t at = position.load();
-    const std::uint32_t size = fileSize.load();
-    if (loop.logActive) log.appendRecord(at + destinationBase.load(), 0);
-    progress.store(fraction(at, size));
+    const std::uint32_t at = shared.position.load();
+    const std::uint32_t size = shared.fileSize.load();
+    if (loop.logActive) file.log.appendRecord(at + shared.destinationBase.load(), 0);
+    shared.progress.store(fraction(at, size));
     if (at >= size) {
-        status.store(static_cast<std::int32_t>(EngineStatus::Ok));
-    } else if (stopRequest.load() &&
-               status.load() != static_cast<std::int32_t>(EngineStatus::WriteFailed)) {
-        status.store(static_cast<std::int32_t>(EngineStatus::Stopped));
+        shared.status.store(EngineStatus::Ok);
+    } else if (shared.stopRequest.load() &&
+               shared.status.load() != EngineStatus::WriteFailed) {
+        shared.status.store(EngineStatus::Stopped);
     }
-    mainSource.close();
-    destination.close();
-    logFile.close();
-    if (loop.logActive && deleteLogIfNoErrors.load() && filledBytes.load() == 0 &&
-        status.load() == static_cast<std::int32_t>(EngineStatus::Ok)) {
-        fs.removeFile(logPath);
+    file.mainSource.close();
+    file.destination.close();
+    file.logFile.close();
+    if (loop.logActive && settings.deleteLogIfNoErrors.load() && shared.filledBytes.load() == 0 &&
+        shared.status.load() == EngineStatus::Ok) {
+        fs.removeFile(file.logPath);
     }
     loop.chunkBuffer = {};
     loop.lastGood = {};
     releaseReservedCopies();
-    busy.store(false);
-    stopRequest.store(false);
+    setState(shared.busy, false);
+    shared.stopRequest.store(false);
 }
 
 SourceReader* CopyEngine::Impl::askForOneMoreCopy()
 {
-    const std::int32_t kind =
-        placement.load() == static_cast<std::int32_t>(ReservedPlacement::Ask) ? 1 : 0;
+    const QueryKind kind = settings.placement.load() == ReservedPlacement::Ask ? QueryKind::AskReserved
+                                                                      : QueryKind::AddReserved;
+    // What was wrong with the last answer; the status shows it while the next
+    // question is asked.
+    EngineStatus complaint = EngineStatus::Ok;
+    const auto complain = [&](EngineStatus code) {
+        complaint = code;
+        fail(code);
+    };
     // A stop request ends the questions, so answers that never lead to a copy
     // cannot hold the worker for ever.
-    while (!stopRequest.load()) {
-        char buffer[kQueryBufferSize] = {};
-        const std::optional<std::int32_t> answer = ask(kind, buffer);
-        if (!answer || *answer == 0) return nullptr;
-        // The buffer need not hold a terminating zero.
-        const std::string path(buffer, strnlen(buffer, sizeof buffer));
-        const bool inUse = std::any_of(sources.begin(), sources.end(),
+    while (!shared.stopRequest.load()) {
+        std::string path;
+        const std::optional<bool> answer = ask(kind, &path);
+        if (!answer || !*answer) return nullptr;
+        const bool inUse = std::any_of(file.sources.begin(), file.sources.end(),
                                        [&](const SourceReader* s) { return s->path() == path; });
         if (inUse) {
-            fail(EngineStatus::CopyAlreadyUsed);
+            complain(EngineStatus::CopyAlreadyUsed);
             continue;
         }
-        if (status.load() == static_cast<std::int32_t>(EngineStatus::CopyAlreadyUsed)) {
-            status.store(static_cast<std::int32_t>(EngineStatus::Ok));
-        }
+        if (complaint == EngineStatus::CopyAlreadyUsed) complain(EngineStatus::Ok);
         auto reader = std::make_unique<SourceReader>(fs);
         if (!reader->open(path)) {
-            fail(EngineStatus::CopyOpenFailed);
+            complain(EngineStatus::CopyOpenFailed);
             continue;
         }
         if (isDestination(*reader)) {
-            fail(EngineStatus::CopyAlreadyUsed);  // open as the copy being written
+            complain(EngineStatus::CopyAlreadyUsed);  // open as the copy being written
             continue;
         }
-        if (status.load() == static_cast<std::int32_t>(EngineStatus::CopyOpenFailed)) {
-            status.store(static_cast<std::int32_t>(EngineStatus::Ok));
-        }
+        if (complaint == EngineStatus::CopyOpenFailed) complain(EngineStatus::Ok);
         SourceReader* copy = reader.get();
-        sources.push_back(copy);
-        failedMarks.push_back(false);
-        reserved.push_back(std::move(reader));
+        file.sources.push_back(copy);
+        file.failedMarks.push_back(false);
+        file.reserved.push_back(std::move(reader));
         return copy;
     }
     return nullptr;
@@ -791,148 +809,147 @@ CopyEngine::~CopyEngine()
 
 void CopyEngine::setAutoRereads(bool on)
 {
-    m->autoRereads.store(on);
+    m->settings.autoRereads.store(on);
 }
 bool CopyEngine::autoRereads() const
 {
-    return m->autoRereads.load();
+    return m->settings.autoRereads.load();
 }
 void CopyEngine::setRereadCount(std::uint32_t count)
 {
-    m->rereadCount.store(count);
+    m->settings.rereadCount.store(count);
 }
 std::uint32_t CopyEngine::rereadCount() const
 {
-    return m->rereadCount.load();
+    return m->settings.rereadCount.load();
 }
-void CopyEngine::setFillType(std::int32_t type)
+void CopyEngine::setFillType(FillType type)
 {
-    m->fillType.store(type);
+    m->settings.fillType.store(type);
 }
-std::int32_t CopyEngine::fillType() const
+FillType CopyEngine::fillType() const
 {
-    return m->fillType.load();
+    return m->settings.fillType.load();
 }
 void CopyEngine::setFillValue(std::uint8_t value)
 {
-    m->fillValue.store(value);
+    m->settings.fillValue.store(value);
 }
 std::uint8_t CopyEngine::fillValue() const
 {
-    return m->fillValue.load();
+    return m->settings.fillValue.load();
 }
 
 void CopyEngine::setFillString(const std::string& pattern)
 {
-    std::lock_guard lock(m->settingsMutex);
-    m->fillString = pattern;
+    std::lock_guard lock(m->settings.settingsMutex);
+    m->settings.fillString = pattern;
 }
 
 std::string CopyEngine::fillString() const
 {
-    std::lock_guard lock(m->settingsMutex);
-    return m->fillString;
+    std::lock_guard lock(m->settings.settingsMutex);
+    return m->settings.fillString;
 }
 
 void CopyEngine::setOptimizeFor(float value)
 {
-    if (value >= 0.0f && value <= 1.0f) m->fillFactor.store(1.0f + value);
+    if (value >= 0.0f && value <= 1.0f) m->settings.fillFactor.store(1.0f + value);
 }
 
 float CopyEngine::optimizeFor() const
 {
-    return m->fillFactor.load() - 1.0f;
+    return m->settings.fillFactor.load() - 1.0f;
 }
-void CopyEngine::setReservedPlacement(std::int32_t placement)
+void CopyEngine::setReservedPlacement(ReservedPlacement placement)
 {
-    m->placement.store(placement);
+    m->settings.placement.store(placement);
 }
-std::int32_t CopyEngine::reservedPlacement() const
+ReservedPlacement CopyEngine::reservedPlacement() const
 {
-    return m->placement.load();
+    return m->settings.placement.load();
 }
 
 void CopyEngine::setReservedFolder(const std::string& folder)
 {
-    std::lock_guard lock(m->settingsMutex);
-    m->reservedFolder = withSeparator(folder);
+    std::lock_guard lock(m->settings.settingsMutex);
+    m->settings.reservedFolder = withSeparator(folder);
 }
 
 std::string CopyEngine::reservedFolder() const
 {
-    std::lock_guard lock(m->settingsMutex);
-    return m->reservedFolder;
+    std::lock_guard lock(m->settings.settingsMutex);
+    return m->settings.reservedFolder;
 }
 
 void CopyEngine::setCreateLog(bool on)
 {
-    m->createLog.store(on);
+    m->settings.createLog.store(on);
 }
 bool CopyEngine::createLog() const
 {
-    return m->createLog.load();
+    return m->settings.createLog.load();
 }
 void CopyEngine::setDeleteLogIfNoErrors(bool on)
 {
-    m->deleteLogIfNoErrors.store(on);
+    m->settings.deleteLogIfNoErrors.store(on);
 }
 bool CopyEngine::deleteLogIfNoErrors() const
 {
-    return m->deleteLogIfNoErrors.load();
+    return m->settings.deleteLogIfNoErrors.load();
 }
-void CopyEngine::setExistingPolicy(std::int32_t policy)
+void CopyEngine::setExistingPolicy(ExistingPolicy policy)
 {
-    m->policy.store(policy);
+    m->settings.policy.store(policy);
 }
-std::int32_t CopyEngine::existingPolicy() const
+ExistingPolicy CopyEngine::existingPolicy() const
 {
-    return m->policy.load();
+    return m->settings.policy.load();
 }
 
-void CopyEngine::setQueryCallback(QueryCallback callback, void* context)
+void CopyEngine::setQueryCallback(QueryCallback callback)
 {
-    std::lock_guard lock(m->settingsMutex);
-    m->callback = std::move(callback);
-    m->context = context;
+    std::lock_guard lock(m->settings.settingsMutex);
+    m->settings.callback = std::move(callback);
 }
 
 void CopyEngine::setThreadStarter(ThreadStarter starter)
 {
-    std::lock_guard lock(m->settingsMutex);
-    m->starter = std::move(starter);
+    std::lock_guard lock(m->settings.settingsMutex);
+    m->settings.starter = std::move(starter);
 }
 
 bool CopyEngine::startFile(const std::string& sourcePath, const std::string& outputFolder,
                            const std::string& baseFolder)
 {
-    if (m->busy.load()) return false;
+    if (m->shared.busy.load()) return false;
     // The previous worker has cleared busy; let it finish its last instructions.
     if (m->worker.joinable()) m->worker.join();
     m->fail(EngineStatus::Ok);
-    m->filledBytes.store(0);
-    m->progress.store(0.0f);
+    m->shared.filledBytes.store(0);
+    m->shared.progress.store(0.0f);
     m->setBase(0);
     {
-        std::lock_guard lock(m->regionsMutex);
-        m->regions.clear();
+        std::lock_guard lock(m->shared.regionsMutex);
+        m->shared.regions.clear();
     }
-    m->unfinishedRegions.clear();
+    m->file.unfinishedRegions.clear();
     {
-        std::lock_guard lock(m->pathMutex);
-        m->destinationPath.clear();
+        std::lock_guard lock(m->shared.pathMutex);
+        m->shared.destinationPath.clear();
     }
     // Whatever a refused start left open is closed now.
-    m->log.unbind();
-    m->logFile.close();
-    m->destination.close();
+    m->file.log.unbind();
+    m->file.logFile.close();
+    m->file.destination.close();
     m->releaseReservedCopies();
-    m->skipping = false;
-    m->replacing = false;
-    m->droppedEnd.reset();
+    m->shared.skipping = false;
+    m->file.replacing = false;
+    m->file.droppedEnd.reset();
 
-    if (!m->prepareSource(sourcePath, withSeparator(baseFolder), outputFolder)) return false;
+    if (!m->prepareSource(sourcePath, baseFolder, outputFolder)) return false;
     if (!m->openDestination()) return false;
-    if (m->destinationExisted && !m->prepareExisting()) return false;
+    if (m->file.destinationExisted && !m->prepareExisting()) return false;
     if (!m->checkFreeSpace() || !m->createNewLog()) return m->refuseAfterPreparing();
     m->openReservedCopies();
     if (!m->startWorker()) return m->refuseAfterPreparing();
@@ -941,68 +958,76 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
 
 void CopyEngine::requestStop(bool wait)
 {
-    m->stopRequest.store(true);
+    m->shared.stopRequest.store(true);
     if (!wait) return;
-    while (m->busy.load()) sleepMs(10);
+    std::unique_lock lock(m->shared.stateMutex);
+    m->shared.stateChanged.wait(lock, [this] { return !m->shared.busy.load(); });
+}
+
+bool CopyEngine::waitUntilIdle(std::uint32_t timeoutMs) const
+{
+    std::unique_lock lock(m->shared.stateMutex);
+    return m->shared.stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                           [this] { return !m->shared.busy.load(); });
 }
 
 float CopyEngine::progress() const
 {
-    return m->progress.load();
+    return m->shared.progress.load();
 }
 bool CopyEngine::busy() const
 {
-    return m->busy.load();
+    return m->shared.busy.load();
 }
 EngineStatus CopyEngine::status() const
 {
-    return static_cast<EngineStatus>(m->status.load());
+    return m->shared.status.load();
 }
 std::int32_t CopyEngine::filledBytes() const
 {
-    return m->filledBytes.load();
+    return m->shared.filledBytes.load();
 }
 std::uint32_t CopyEngine::position() const
 {
-    return m->position.load();
+    return m->shared.position.load();
 }
 
 std::uint32_t CopyEngine::destinationPosition() const
 {
-    return m->position.load() + m->destinationBase.load();
+    return m->shared.position.load() + m->shared.destinationBase.load();
 }
 
 std::uint32_t CopyEngine::destinationEnd() const
 {
-    return m->fileSize.load() + m->destinationBase.load();
+    return m->shared.fileSize.load() + m->shared.destinationBase.load();
 }
 
 std::uint32_t CopyEngine::sectorSize() const
 {
-    return m->sectorSize.load();
+    return m->shared.sectorSize.load();
 }
 DriveType CopyEngine::driveType() const
 {
-    return static_cast<DriveType>(m->driveType.load());
+    return m->shared.driveType.load();
 }
 
 std::vector<BadRegion> CopyEngine::badRegions() const
 {
-    std::lock_guard lock(m->regionsMutex);
-    return m->regions;
+    std::lock_guard lock(m->shared.regionsMutex);
+    return m->shared.regions;
 }
 
 std::size_t CopyEngine::badRegionCount() const
 {
-    std::lock_guard lock(m->regionsMutex);
-    return m->regions.size();
+    std::lock_guard lock(m->shared.regionsMutex);
+    return m->shared.regions.size();
 }
 
 std::vector<BadRegion> CopyEngine::badRegionsFrom(std::size_t first) const
 {
-    std::lock_guard lock(m->regionsMutex);
-    if (first >= m->regions.size()) return {};
-    return {m->regions.begin() + static_cast<std::ptrdiff_t>(first), m->regions.end()};
+    std::lock_guard lock(m->shared.regionsMutex);
+    if (first >= m->shared.regions.size()) return {};
+    return {m->shared.regions.begin() + static_cast<std::ptrdiff_t>(first), m->shared.regions.end()};
 }
 
 std::uint32_t CopyEngine::longRate() const
@@ -1016,13 +1041,13 @@ std::uint32_t CopyEngine::shortRate() const
 
 bool CopyEngine::skippedExisting() const
 {
-    return m->skipping.load();
+    return m->shared.skipping.load();
 }
 
 std::string CopyEngine::destinationPath() const
 {
-    std::lock_guard lock(m->pathMutex);
-    return m->destinationPath;
+    std::lock_guard lock(m->shared.pathMutex);
+    return m->shared.destinationPath;
 }
 
 }  // namespace tessaly

@@ -20,21 +20,30 @@ enum class FillType : std::int32_t { Zeros = 0, Value = 1, String = 2, LastGood 
 enum class ReservedPlacement : std::int32_t { InFolder = 0, BesideSource = 1, Ask = 2 };
 enum class ExistingPolicy : std::int32_t { Replace = 0, Append = 1, Resume = 2, Skip = 3 };
 
-// A question of the engine to the user. Kinds 0 and 1 fill buffer with the path
-// of one more copy of the file; 2 asks to go on without a log, 3 to touch an
-// existing destination. A nonzero answer means go on.
+// What the engine asks the user.
+enum class QueryKind : std::int32_t
+{
+    AddReserved = 0,  // a sector cannot be read: the path of one more copy of the file
+    AskReserved = 1,  // as AddReserved, when the placement of reserved copies is Ask
+    NoLog = 2,        // the log of an existing destination is missing: go on without it?
+    Existing = 3,     // the destination exists: go on under the existing-file policy?
+};
+
+// A question of the engine to the user. For AddReserved and AskReserved the
+// answer puts the path of one more copy of the file into path.
 struct EngineQuery
 {
-    std::int32_t kind = 0;
-    char* buffer = nullptr;
-    std::int32_t bufferSize = 0;  // always kQueryBufferSize for kinds 0 and 1
+    QueryKind kind = QueryKind::AddReserved;
+    std::string path;
 };
-inline constexpr std::int32_t kQueryBufferSize = 260;
 
-using QueryCallback = std::function<std::int32_t(EngineQuery& query, void* context)>;
+// Answers a query; true lets the engine go on.
+using QueryCallback = std::function<bool(EngineQuery& query)>;
 
 // Starts body on a new thread stored in thread; false when no thread could be started.
 using ThreadStarter = std::function<bool(std::thread& thread, std::function<void()> body)>;
+
+class CopyEngineTestAccess;
 
 // Copies one file at a time from a possibly damaged medium, on a worker thread,
 // and salvages what the medium still gives. See startFile for the steps.
@@ -52,8 +61,8 @@ public:
     bool autoRereads() const;
     void setRereadCount(std::uint32_t count);
     std::uint32_t rereadCount() const;
-    void setFillType(std::int32_t type);  // FillType as a number; other values fail every fill
-    std::int32_t fillType() const;
+    void setFillType(FillType type);  // a value outside FillType fails every fill
+    FillType fillType() const;
     void setFillValue(std::uint8_t value);
     std::uint8_t fillValue() const;
     void setFillString(const std::string& pattern);
@@ -61,8 +70,8 @@ public:
     // A value in [0, 1] sets the fill factor to 1 + value; others are ignored.
     void setOptimizeFor(float value);
     float optimizeFor() const;  // fill factor - 1
-    void setReservedPlacement(std::int32_t placement);
-    std::int32_t reservedPlacement() const;
+    void setReservedPlacement(ReservedPlacement placement);
+    ReservedPlacement reservedPlacement() const;
     // Kept with a trailing separator unless empty.
     void setReservedFolder(const std::string& folder);
     std::string reservedFolder() const;
@@ -70,17 +79,20 @@ public:
     bool createLog() const;
     void setDeleteLogIfNoErrors(bool on);
     bool deleteLogIfNoErrors() const;
-    void setExistingPolicy(std::int32_t policy);
-    std::int32_t existingPolicy() const;
-    void setQueryCallback(QueryCallback callback, void* context);
+    void setExistingPolicy(ExistingPolicy policy);
+    ExistingPolicy existingPolicy() const;
+    void setQueryCallback(QueryCallback callback);
 
     // Prepares source, destination and log on the caller's thread and starts the
     // worker. True when the worker runs; false when the file cannot be copied,
     // with the reason in status().
     bool startFile(const std::string& sourcePath, const std::string& outputFolder,
                    const std::string& baseFolder);
-    // Asks the worker to stop; with wait, returns once busy is clear (10 ms polls).
+    // Asks the worker to stop; with wait, returns once busy is clear.
     void requestStop(bool wait);
+    // Waits up to timeoutMs for the worker to end; true as soon as busy is clear.
+    // The worker wakes the waiter when it ends.
+    bool waitUntilIdle(std::uint32_t timeoutMs) const;
 
     // Accessors polled by other threads while the worker runs.
     float progress() const;
@@ -106,10 +118,12 @@ public:
     // True when the last startFile found its destination and left it as it is (Skip).
     bool skippedExisting() const;
 
-    // Replaces the way the worker thread is started (tests simulate a refusal).
+private:
+    // The tests' way in: they replace how the worker thread is started.
+    friend class CopyEngineTestAccess;
+    // Replaces the way the worker thread is started.
     void setThreadStarter(ThreadStarter starter);
 
-private:
     struct Impl;
     std::unique_ptr<Impl> m;
 };

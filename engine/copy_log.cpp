@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <vector>
 
 namespace tessaly {
 namespace {
@@ -31,15 +32,15 @@ bool readExact(PlainFile& file, void* buffer, std::size_t n)
 bool CopyLog::writeHeader(const std::string& name, std::int32_t fillType)
 {
     if (!m_file) return false;
-    std::uint8_t header[kHeaderSize] = {};
-    std::memcpy(header, kMagic.data(), kMagic.size());
-    putLe32(header + 8, static_cast<std::uint32_t>(fillType));
-    if (m_file->write(header, sizeof header) == 0) return false;
+    // Header, name length and name in one write.
+    std::vector<std::uint8_t> bytes(kHeaderSize + 2 + name.size(), 0);
+    std::memcpy(bytes.data(), kMagic.data(), kMagic.size());
+    putLe32(bytes.data() + 8, static_cast<std::uint32_t>(fillType));
     const auto length = static_cast<std::uint16_t>(name.size());
-    const std::uint8_t lengthBytes[2] = {static_cast<std::uint8_t>(length),
-                                         static_cast<std::uint8_t>(length >> 8)};
-    if (m_file->write(lengthBytes, 2) == 0) return false;
-    return name.empty() || m_file->write(name.data(), name.size()) != 0;
+    bytes[kHeaderSize] = static_cast<std::uint8_t>(length);
+    bytes[kHeaderSize + 1] = static_cast<std::uint8_t>(length >> 8);
+    std::memcpy(bytes.data() + kHeaderSize + 2, name.data(), name.size());
+    return m_file->write(bytes.data(), bytes.size()) == bytes.size();
 }
 
 std::size_t CopyLog::appendRecord(std::uint32_t offset, std::uint32_t length)

@@ -5,25 +5,38 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tessaly {
 
 // errno value of a failed operation; 0 means no error.
 using SysError = int;
 
-enum class Whence { Begin = 0, Current = 1, End = 2 };
+enum class Whence
+{
+    Begin = 0,
+    Current = 1,
+    End = 2
+};
 
-enum class Disposition {
+enum class Disposition
+{
     OpenExisting,  // fails when the file does not exist
     CreateNew,     // fails when the file exists
     CreateAlways,  // creates or empties the file
     OpenAlways     // opens, or creates when missing; never truncates
 };
 
-enum class Access { Read, Write, ReadWrite };
+enum class Access
+{
+    Read,
+    Write,
+    ReadWrite
+};
 
 // Windows drive types, kept as numbers because the copy loop and the profile rely on them.
-enum class DriveType : std::int32_t {
+enum class DriveType : std::int32_t
+{
     Unknown = 0,
     NoRoot = 1,
     Removable = 2,
@@ -45,6 +58,24 @@ struct FileIdentity
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     bool operator==(const FileIdentity&) const = default;
+};
+
+// What a folder listing names, links followed: a regular file, a folder, or
+// anything else (pipes, sockets, devices, links that lead nowhere).
+enum class EntryKind : std::int32_t
+{
+    File = 0,
+    Folder = 1,
+    Other = 2
+};
+
+// One entry of a folder listing.
+struct FolderEntry
+{
+    std::string name;  // without the folder
+    EntryKind kind = EntryKind::Other;
+    bool link = false;       // the entry itself is a symbolic link
+    std::uint64_t size = 0;  // of a file, in bytes; 0 for the rest
 };
 
 // Result of one read or write: the bytes moved, and the reason when none were.
@@ -102,6 +133,14 @@ public:
     // Sector size and drive type of the volume that holds path; nullopt when unknown.
     virtual std::optional<VolumeInfo> volumeInfo(const std::string& path) = 0;
     virtual std::optional<FileIdentity> identity(const std::string& path) = 0;
+    // The entries of folder in the order the file system returns them, without "."
+    // and "..". False when the folder, or a part of it, could not be read; entries
+    // then holds what was read.
+    virtual bool listFolder(const std::string& path, std::vector<FolderEntry>* entries) = 0;
+    // Size of the regular file at path (links followed); nullopt for anything else.
+    virtual std::optional<std::uint64_t> fileSize(const std::string& path) = 0;
+    // The path with its links, "." and ".." resolved; nullopt when it does not exist.
+    virtual std::optional<std::string> canonicalPath(const std::string& path) = 0;
 };
 
 // True for the errors that mean the medium is gone rather than a sector unreadable.
@@ -109,6 +148,10 @@ bool isNotReady(SysError error);
 
 // The process-wide file system of the running system.
 FileSystem& systemFileSystem();
+
+// path made absolute against the current folder, with "." and ".." levels
+// resolved by name; path itself when the current folder is unknown.
+std::string absolutePath(const std::string& path);
 
 // The mount point of the volume that holds path (the folder where st_dev changes
 // walking up), with a trailing separator; the path's root when nothing can be read.

@@ -1,5 +1,6 @@
 #include "platform/posix_file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -335,6 +336,83 @@ std::optional<FileIdentity> PosixFileSystem::identity(const std::string& path)
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+namespace {
+
+// Closes a folder stream when the listing ends, however it ends.
+struct FolderStream
+{
+    DIR* dir = nullptr;
+    ~FolderStream()
+    {
+        if (dir) ::closedir(dir);
+    }
+};
+
+FolderEntry entryOf(int folderFd, const dirent& found)
+{
+    FolderEntry entry;
+    entry.name = found.d_name;
+    entry.link = found.d_type == DT_LNK;
+    struct stat st {};
+    if (found.d_type == DT_DIR) {
+        entry.kind = EntryKind::Folder;
+    } else if (::fstatat(folderFd, found.d_name, &st, 0) == 0) {
+        // DT_UNKNOWN (some file systems give no type) is settled here as well.
+        if (found.d_type == DT_UNKNOWN) {
+            struct stat own {};
+            entry.link = ::fstatat(folderFd, found.d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         S_ISLNK(own.st_mode);
+        }
+        if (S_ISREG(st.st_mode)) {
+            entry.kind = EntryKind::File;
+            entry.size = static_cast<std::uint64_t>(st.st_size);
+        } else if (S_ISDIR(st.st_mode)) {
+            entry.kind = EntryKind::Folder;
+        }
+    }
+    return entry;
+}
+
+}  // namespace
+
+bool PosixFileSystem::listFolder(const std::string& path, std::vector<FolderEntry>* entries)
+{
+    entries->clear();
+    FolderStream stream{::opendir(path.c_str())};
+    if (!stream.dir) return false;
+    const int fd = ::dirfd(stream.dir);
+    for (;;) {
+        errno = 0;
+        const dirent* found = ::readdir(stream.dir);
+        if (!found) return errno == 0;
+        const std::string_view name = found->d_name;
+        if (name == "." || name == "..") continue;
+        entries->push_back(entryOf(fd, *found));
+    }
+}
+
+std::optional<std::uint64_t> PosixFileSystem::fileSize(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<std::string> PosixFileSystem::canonicalPath(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+    if (ec) return std::nullopt;
+    return resolved.string();
+}
+
+std::string absolutePath(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
 }
 
 bool isNotReady(SysError error)

@@ -28,6 +28,9 @@ public:
     std::optional<std::uint64_t> freeSpace(const std::string& path) override;
     std::optional<VolumeInfo> volumeInfo(const std::string& path) override;
     std::optional<FileIdentity> identity(const std::string& path) override;
+    bool listFolder(const std::string& path, std::vector<FolderEntry>* entries) override;
+    std::optional<std::uint64_t> fileSize(const std::string& path) override;
+    std::optional<std::string> canonicalPath(const std::string& path) override;
 
 private:
     Options m_options;

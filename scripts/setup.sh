@@ -7,7 +7,7 @@ build=${1:-$top/build}
 shift || true
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
-          libfuse3-dev fuse3 gddrescue fonts-dejavu-core time)
+          libfuse3-dev fuse3 gddrescue fonts-dejavu-core time strace)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "engine/copy_engine.h"
+#include "engine/engine_settings.h"
 #include "platform/program_folder.h"
 
 namespace tessaly {
@@ -61,20 +62,28 @@ void loadSettings(ProfileSettings& profile, WindowSettings& window, CopyEngine& 
     applyEngineSettings(profile, engine);
 }
 
+EngineSettings loadEngineSettings(const ProfileSettings& profile)
+{
+    EngineSettings settings;
+    settings.autoRereads = profile.autoSectorRereads() != 0;
+    settings.createLog = profile.createLog() != 0;
+    settings.deleteLogIfNoErrors = profile.deleteLogIfNoErrs() != 0;
+    settings.fillString = profile.nrrString();
+    // The getters give values in range, damaged ones as their defaults.
+    settings.fillType = static_cast<FillType>(profile.nrrType());
+    // The engine keeps one byte; the profile keeps what was stored.
+    settings.fillValue = static_cast<std::uint8_t>(profile.nrrValue() & 0xFF);
+    settings.optimizeFor = profile.time();
+    settings.reservedFolder = profile.rpFolder();
+    settings.reservedPlacement = static_cast<ReservedPlacement>(profile.rpType());
+    settings.rereadCount = static_cast<std::uint32_t>(profile.sectorRereadsCount());
+    settings.existingPolicy = static_cast<ExistingPolicy>(profile.efpType());
+    return settings;
+}
+
 void applyEngineSettings(const ProfileSettings& profile, CopyEngine& engine)
 {
-    engine.setAutoRereads(profile.autoSectorRereads() != 0);
-    engine.setCreateLog(profile.createLog() != 0);
-    engine.setDeleteLogIfNoErrors(profile.deleteLogIfNoErrs() != 0);
-    engine.setFillString(profile.nrrString());
-    engine.setFillType(profile.nrrType());
-    // The engine keeps one byte; the profile keeps what was stored.
-    engine.setFillValue(static_cast<std::uint8_t>(profile.nrrValue() & 0xFF));
-    engine.setOptimizeFor(profile.time());
-    engine.setReservedFolder(profile.rpFolder());
-    engine.setReservedPlacement(profile.rpType());
-    engine.setRereadCount(static_cast<std::uint32_t>(profile.sectorRereadsCount()));
-    engine.setExistingPolicy(profile.efpType());
+    applySettings(engine, loadEngineSettings(profile));
 }
 
 void saveSettings(ProfileSettings& profile, const WindowSettings& window, const CopyEngine& engine)
@@ -91,19 +100,24 @@ void saveSettings(ProfileSettings& profile, const WindowSettings& window, const 
     profile.flush();
 }
 
+void storeEngineSettings(ProfileSettings& profile, const EngineSettings& settings)
+{
+    profile.setAutoSectorRereads(settings.autoRereads ? 1 : 0);
+    profile.setCreateLog(settings.createLog ? 1 : 0);
+    profile.setDeleteLogIfNoErrs(settings.deleteLogIfNoErrors ? 1 : 0);
+    profile.setNrrString(settings.fillString);
+    profile.setNrrType(static_cast<std::int32_t>(settings.fillType));
+    profile.setNrrValue(settings.fillValue & 0xFF);
+    profile.setTime(settings.optimizeFor);
+    profile.setRpFolder(settings.reservedFolder);
+    profile.setRpType(static_cast<std::int32_t>(settings.reservedPlacement));
+    profile.setSectorRereadsCount(static_cast<std::int32_t>(settings.rereadCount));
+    profile.setEfpType(static_cast<std::int32_t>(settings.existingPolicy));
+}
+
 void storeEngineSettings(ProfileSettings& profile, const CopyEngine& engine)
 {
-    profile.setAutoSectorRereads(engine.autoRereads() ? 1 : 0);
-    profile.setCreateLog(engine.createLog() ? 1 : 0);
-    profile.setDeleteLogIfNoErrs(engine.deleteLogIfNoErrors() ? 1 : 0);
-    profile.setNrrString(engine.fillString());
-    profile.setNrrType(engine.fillType());
-    profile.setNrrValue(engine.fillValue() & 0xFF);
-    profile.setTime(engine.optimizeFor());
-    profile.setRpFolder(engine.reservedFolder());
-    profile.setRpType(engine.reservedPlacement());
-    profile.setSectorRereadsCount(static_cast<std::int32_t>(engine.rereadCount()));
-    profile.setEfpType(engine.existingPolicy());
+    storeEngineSettings(profile, settingsOf(engine));
 }
 
 }  // namespace tessaly

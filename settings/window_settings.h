@@ -4,11 +4,10 @@
 #include <filesystem>
 #include <string>
 
+#include "engine/engine_settings.h"
 #include "settings/profile_settings.h"
 
 namespace tessaly {
-
-class CopyEngine;
 
 // The settings the copier's window holds in its own fields.
 struct WindowSettings
@@ -33,11 +32,17 @@ struct WindowSettings
 void loadSettings(ProfileSettings& profile, WindowSettings& window, CopyEngine& engine,
                   const std::filesystem::path& defaultProgramFolder = {});
 
+// Each engine setting as the profile holds it (its default when missing).
+EngineSettings loadEngineSettings(const ProfileSettings& profile);
+
 // Reads each engine setting from the profile and hands it to the engine.
 void applyEngineSettings(const ProfileSettings& profile, CopyEngine& engine);
 
 // Writes the window settings (not Language or Path), then the engine's.
 void saveSettings(ProfileSettings& profile, const WindowSettings& window, const CopyEngine& engine);
+
+// Writes each engine setting in its stored form.
+void storeEngineSettings(ProfileSettings& profile, const EngineSettings& settings);
 
 // Reads each engine setting from the engine and writes it.
 void storeEngineSettings(ProfileSettings& profile, const CopyEngine& engine);

@@ -20,9 +20,9 @@
 #include "platform/clock.h"
 #include "platform/program_folder.h"
 #include "settings/profile_settings.h"
-#include "tool/tool_texts.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
+#include "ui/text_ids.h"
 #include "ui/gui_thread.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
@@ -248,18 +248,18 @@ bool ToolWindow::buildLanguagePopup()
 
 void ToolWindow::setMenuTexts()
 {
-    m_menu.setItemText(0, text(kMenuFileText), true);
-    m_menu.setItemText(1, text(kMenuSettingsText), true);
-    m_menu.setItemText(2, text(kMenuHelpText), true);
+    m_menu.setItemTextAt(0, text(kMenuFileText));
+    m_menu.setItemTextAt(1, text(kMenuSettingsText));
+    m_menu.setItemTextAt(2, text(kMenuHelpText));
     const QString tab = QStringLiteral("\t");
-    m_menu.setItemText(tool_command::kGet, text(text::kGetCommand) + tab + "Ctrl+G", false);
-    m_menu.setItemText(tool_command::kPut, text(text::kPutCommand) + tab + "Ctrl+P", false);
-    m_menu.setItemText(tool_command::kExit, text(kExitText) + tab + "Alt+X", false);
+    m_menu.setCommandText(tool_command::kGet, text(text::kGetCommand) + tab + "Ctrl+G");
+    m_menu.setCommandText(tool_command::kPut, text(text::kPutCommand) + tab + "Ctrl+P");
+    m_menu.setCommandText(tool_command::kExit, text(kExitText) + tab + "Alt+X");
     if (auto settingsMenu = m_menu.subMenu(1)) {
-        settingsMenu->setItemText(0, text(kLanguageText) + tab, true);
+        settingsMenu->setItemTextAt(0, text(kLanguageText) + tab);
     }
-    m_menu.setItemText(tool_command::kHelp, text(kMenuHelpText) + tab, false);
-    m_menu.setItemText(tool_command::kAbout, text(kAboutText) + tab, false);
+    m_menu.setCommandText(tool_command::kHelp, text(kMenuHelpText) + tab);
+    m_menu.setCommandText(tool_command::kAbout, text(kAboutText) + tab);
 }
 
 bool ToolWindow::applyTexts()

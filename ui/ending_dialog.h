@@ -16,6 +16,16 @@ public:
     // The run has ended: the window has closed with its result.
     bool finished() const { return m_finished; }
 
+    // Escape.
+    void reject() override
+    {
+        if (m_finished) {
+            QDialog::reject();
+            return;
+        }
+        requestEnd();
+    }
+
 protected:
     // Starts ending the run; called for every close request, so it must let later
     // calls pass.
@@ -34,15 +44,6 @@ protected:
             return;
         }
         event->ignore();
-        requestEnd();
-    }
-    // Escape.
-    void reject() override
-    {
-        if (m_finished) {
-            QDialog::reject();
-            return;
-        }
         requestEnd();
     }
 

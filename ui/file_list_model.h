@@ -3,25 +3,14 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-#include "ui/file_entry.h"
+#include "run/file_entry.h"
+#include "ui/run_counters.h"
 
 namespace tessaly {
-
-// What the copier's window and its copy driver share about the list: written on the
-// window's thread, polled by the driver.
-struct RunCounters
-{
-    std::atomic<std::uint32_t> entryCount{0};
-    std::atomic<std::uint32_t> currentIndex{0};  // the line the run handles next
-    std::atomic<std::uint64_t> totalSize{0};     // sizes of all lines
-    std::atomic<std::uint64_t> doneSize{0};      // copied bytes of the Done lines
-    std::atomic<bool> copying{false};            // a copy run is wanted
-};
 
 // The lines of the copier's list: the entry, its icon and the bytes filled in its copy.
 // Columns: 0 the source path with the icon, 1 the size, 2 the filled bytes. Used on the

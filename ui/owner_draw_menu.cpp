@@ -11,6 +11,8 @@
 #include <QStyleFactory>
 #include <QStyleOptionMenuItem>
 
+#include "ui/menu_keys.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -246,9 +248,10 @@ void OwnerDrawStyle::drawItem(QPainter* painter, const QRect& rect, const QStrin
         painter->setPen(ink);
         const int flags = Qt::TextSingleLine | Qt::TextShowMnemonic;
         if (state.menuBarItem) {
-            painter->drawText(textRect, flags | Qt::AlignCenter, labelOf(text));
+            painter->drawText(textRect, flags | Qt::AlignCenter, markedLabel(labelOf(text)));
         } else {
-            painter->drawText(textRect, flags | Qt::AlignLeft | Qt::AlignVCenter, labelOf(text));
+            painter->drawText(textRect, flags | Qt::AlignLeft | Qt::AlignVCenter,
+                              markedLabel(labelOf(text)));
             const QString accelerator = acceleratorOf(text);
             if (!accelerator.isEmpty()) {
                 painter->drawText(textRect, flags | Qt::AlignRight | Qt::AlignVCenter, accelerator);
@@ -403,6 +406,19 @@ int OwnerDrawStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
     }
 }
 
+int OwnerDrawStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                              QStyleHintReturn* returnData) const
+{
+    switch (hint) {
+        case SH_MenuBar_AltKeyNavigation:
+            return 1;
+        case SH_Menu_KeyboardSearch:
+            return 0;
+        default:
+            return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // OwnerDrawMenu
 
@@ -500,16 +516,29 @@ bool OwnerDrawMenu::attach(QWidget* menu)
         detach();
     }
     m_menu = menu;
-    return convert(menu, !m_parent.isNull());
+    return convertWithKeys();
 }
 
 bool OwnerDrawMenu::refresh()
 {
-    return isAttached() && convert(m_menu, !m_parent.isNull());
+    return isAttached() && convertWithKeys();
+}
+
+bool OwnerDrawMenu::convertWithKeys()
+{
+    const bool converted = convert(m_menu, !m_parent.isNull());
+    // A popup view shares the keys of the menu it belongs to.
+    if (m_parent.isNull()) {
+        MenuKeys::install(m_menu);
+    }
+    return converted;
 }
 
 void OwnerDrawMenu::detach()
 {
+    if (m_parent.isNull()) {
+        MenuKeys::uninstall(m_menu);
+    }
     restoreStyle(m_menu);
     m_menu = nullptr;
 }
@@ -559,9 +588,18 @@ QAction* OwnerDrawMenu::actionByKey(quint32 key, bool byPosition) const
     return findCommand(m_menu, key);
 }
 
-bool OwnerDrawMenu::setItemText(quint32 key, const QString& text, bool byPosition)
+bool OwnerDrawMenu::setItemTextAt(quint32 position, const QString& text)
 {
-    QAction* action = actionByKey(key, byPosition);
+    return setActionText(actionByKey(position, true), text);
+}
+
+bool OwnerDrawMenu::setCommandText(quint32 command, const QString& text)
+{
+    return setActionText(actionByKey(command, false), text);
+}
+
+bool OwnerDrawMenu::setActionText(QAction* action, const QString& text)
+{
     if (action == nullptr) {
         return false;
     }

@@ -108,6 +108,9 @@ public:
                        const QWidget* widget) const override;
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
                     const QWidget* widget) const override;
+    // Alt takes the focus to the menu bar; letters pick items by their mnemonic.
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override;
 
 private:
     void fillGradient(QPainter* painter, const QRect& rect, const QColor& from, const QColor& to,
@@ -150,9 +153,11 @@ public:
     QWidget* menu() const { return m_menu; }
     QWidget* parentMenu() const { return m_parent; }
 
-    // byPosition: key is a position in the attached menu; otherwise the command id,
-    // searched depth-first through every submenu. False if no such item.
-    bool setItemText(quint32 key, const QString& text, bool byPosition);
+    // Sets the text of the item at position in the attached menu; false if there is none.
+    bool setItemTextAt(quint32 position, const QString& text);
+    // Sets the text of the item with the command id, searched depth-first through
+    // every submenu; false if there is none.
+    bool setCommandText(quint32 command, const QString& text);
 
     struct Location
     {
@@ -175,7 +180,10 @@ public:
 
 private:
     bool convert(QWidget* menu, bool hasParent);
+    // Converts the attached menu and gives it keyboard access.
+    bool convertWithKeys();
     QAction* actionByKey(quint32 key, bool byPosition) const;
+    static bool setActionText(QAction* action, const QString& text);
 
     QPointer<QWidget> m_menu;
     QPointer<QWidget> m_parent;

@@ -18,7 +18,7 @@ TEST(CliTexts, BuiltInTextsAreThoseOfTheEnglishLanguageFile)
     ASSERT_NE(dataDir, nullptr);
     LanguageTable table;
     ASSERT_TRUE(table.loadLanguage(std::string(dataDir) + "/english.lng"));
-    for (std::uint32_t id = 0; id < 130; ++id) {
+    for (int id = 0; id < 130; ++id) {
         const std::string builtIn = CliTexts::builtIn(id);
         if (!builtIn.empty()) {
             EXPECT_EQ(builtIn, table.text(id)) << "text id " << id;
@@ -31,9 +31,9 @@ TEST(CliTexts, TheLoadedFileWinsAndGapsFallBack)
     const auto texts = parseLanguage("Test\n0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\nDatei\n");
     ASSERT_TRUE(texts);
     const CliTexts cli(std::make_shared<const LanguageTexts>(*texts));
-    EXPECT_EQ(cli.text(kTextFile), "Datei");
-    EXPECT_EQ(cli.text(kTextWriteFailed), "Writing failed.");
-    EXPECT_EQ(CliTexts().text(kTextFile), "File");
+    EXPECT_EQ(cli.text(text::kFileWord), "Datei");
+    EXPECT_EQ(cli.text(text::kWriteFailed), "Writing failed.");
+    EXPECT_EQ(CliTexts().text(text::kFileWord), "File");
 }
 
 }  // namespace

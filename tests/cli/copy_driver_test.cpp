@@ -68,24 +68,29 @@ class CopyDriverTest : public ::testing::Test
 protected:
     CopyDriverTest() : engine(medium) { medium.addFolder("/out"); }
 
-    RunReport run(const std::vector<CopyItem>& items)
+    // Files added one by one: straight into the output folder.
+    RunReport run(const std::vector<std::pair<std::string, std::uint64_t>>& files)
     {
         CopyList list;
-        for (const CopyItem& item : items) {
-            list.items.push_back(item);
-            list.totalSize += item.size;
+        const auto noBase = std::make_shared<const std::string>();
+        for (const auto& [path, size] : files) {
+            list.entries.push_back(FileEntry{noBase, path, size});
+            list.totalSize += size;
         }
         options.outputFolder = "/out";
         applyToEngine(options, engine);
-        CopyDriver driver(engine, options, console, stop);
+        CopyDriver driver(engine, medium, options, console, stop);
         return driver.run(list);
     }
 
-    std::int32_t ask(std::int32_t kind, char* buffer = nullptr)
+    // The driver's answer; path receives the path it gives.
+    bool ask(QueryKind kind, std::string* path = nullptr)
     {
-        CopyDriver driver(engine, options, console, stop);
-        EngineQuery query{kind, buffer, buffer ? kQueryBufferSize : 0};
-        return driver.answerQuery(query);
+        CopyDriver driver(engine, medium, options, console, stop);
+        EngineQuery query{kind, {}};
+        const bool answer = driver.answerQuery(query);
+        if (path != nullptr) *path = query.path;
+        return answer;
     }
 
     testing::ScriptedMedium medium;
@@ -97,9 +102,14 @@ protected:
 
 TEST(ExitStatus, OrderOfTheOutcomes)
 {
-    const FileResult clean{"a", "Ok", true, 10, 0};
-    const FileResult filled{"b", "Ok", true, 10, 512};
-    const FileResult failed{"c", "WriteFailed", false, 3, 0};
+    const auto result = [](bool complete, std::uint64_t filled) {
+        FileResult f{"a", true, {}};
+        f.step.figures = {10, filled, complete, false};
+        return f;
+    };
+    const FileResult clean = result(true, 0);
+    const FileResult filled = result(true, 512);
+    const FileResult failed = result(false, 0);
     EXPECT_EQ(exitStatusFor({{clean}, false, false}, true), 0);
     EXPECT_EQ(exitStatusFor({{}, false, false}, true), 0);
     EXPECT_EQ(exitStatusFor({{clean, filled}, false, false}, true), 1);
@@ -112,15 +122,15 @@ TEST(ExitStatus, OrderOfTheOutcomes)
 
 TEST_F(CopyDriverTest, QuestionsWithoutATerminalTakeTheProfileDefaults)
 {
-    char buffer[kQueryBufferSize] = {};
-    EXPECT_EQ(ask(3), 1);  // an existing copy is continued by the policy
-    EXPECT_EQ(ask(2), 0);  // a missing log refuses the file
-    EXPECT_EQ(ask(0, buffer), 0);
-    EXPECT_EQ(ask(1, buffer), 0);
+    std::string path;
+    EXPECT_TRUE(ask(QueryKind::Existing));  // an existing copy is continued by the policy
+    EXPECT_FALSE(ask(QueryKind::NoLog));    // a missing log refuses the file
+    EXPECT_FALSE(ask(QueryKind::AddReserved, &path));
+    EXPECT_FALSE(ask(QueryKind::AskReserved, &path));
     options.yes = true;
-    EXPECT_EQ(ask(2), 1);
-    EXPECT_EQ(ask(3), 1);
-    EXPECT_EQ(ask(0, buffer), 0);
+    EXPECT_TRUE(ask(QueryKind::NoLog));
+    EXPECT_TRUE(ask(QueryKind::Existing));
+    EXPECT_FALSE(ask(QueryKind::AddReserved, &path));
     EXPECT_TRUE(console.questions.empty());
 }
 
@@ -128,32 +138,34 @@ TEST_F(CopyDriverTest, QuestionsOnATerminal)
 {
     console.isInteractive = true;
     console.confirmAnswers = {false, true, true};
-    EXPECT_EQ(ask(3), 0);
-    EXPECT_EQ(ask(3), 1);
-    EXPECT_EQ(ask(2), 1);
+    EXPECT_FALSE(ask(QueryKind::Existing));
+    EXPECT_TRUE(ask(QueryKind::Existing));
+    EXPECT_TRUE(ask(QueryKind::NoLog));
     EXPECT_EQ(console.questions.size(), 3u);
 
-    char buffer[kQueryBufferSize] = {};
+    std::string path;
     console.lineAnswer = "/copies/a.bin";
-    EXPECT_EQ(ask(1, buffer), 1);
-    EXPECT_STREQ(buffer, "/copies/a.bin");
+    EXPECT_TRUE(ask(QueryKind::AskReserved, &path));
+    EXPECT_EQ(path, "/copies/a.bin");
     console.lineAnswer = "";
-    EXPECT_EQ(ask(0, buffer), 0);
-    // A path that does not fit the engine's buffer is refused, not cut short.
-    console.lineAnswer = std::string(kQueryBufferSize, 'x');
-    std::memset(buffer, 0, sizeof buffer);
-    EXPECT_EQ(ask(0, buffer), 0);
-    EXPECT_STREQ(buffer, "");
+    EXPECT_FALSE(ask(QueryKind::AddReserved, &path));
+    // A path longer than 259 characters is refused, not cut short.
+    console.lineAnswer = std::string(259, 'x');
+    EXPECT_TRUE(ask(QueryKind::AddReserved, &path));
+    console.lineAnswer = std::string(260, 'x');
+    path.clear();
+    EXPECT_FALSE(ask(QueryKind::AddReserved, &path));
+    EXPECT_EQ(path, "");
 
     // --yes answers without asking; a stop ends every question with no.
     options.yes = true;
-    EXPECT_EQ(ask(3), 1);
+    EXPECT_TRUE(ask(QueryKind::Existing));
     options.yes = false;
     stop = true;
     const std::size_t asked = console.questions.size();
-    EXPECT_EQ(ask(3), 0);
-    EXPECT_EQ(ask(2), 0);
-    EXPECT_EQ(ask(1, buffer), 0);
+    EXPECT_FALSE(ask(QueryKind::Existing));
+    EXPECT_FALSE(ask(QueryKind::NoLog));
+    EXPECT_FALSE(ask(QueryKind::AskReserved, &path));
     EXPECT_EQ(console.questions.size(), asked);
 }
 
@@ -166,16 +178,16 @@ TEST_F(CopyDriverTest, AFailedFileIsReportedAndTheRunGoesOn)
     medium.markBad("/src/c.bin", 1024, 512);
     medium.setWriteLimit("/out/b.bin", 4096);
     const RunReport report =
-        run({{"/src/a.bin", "", 8192}, {"/src/b.bin", "", 8192}, {"/src/c.bin", "", 8192}});
+        run({{"/src/a.bin", 8192}, {"/src/b.bin", 8192}, {"/src/c.bin", 8192}});
 
     ASSERT_EQ(report.files.size(), 3u);
-    EXPECT_EQ(report.files[0].status, "Ok");
-    EXPECT_EQ(report.files[0].copied, 8192u);
-    EXPECT_EQ(report.files[1].status, "WriteFailed");
-    EXPECT_FALSE(report.files[1].complete);
-    EXPECT_EQ(report.files[2].status, "Ok");
-    EXPECT_EQ(report.files[2].copied, 8192u - 512u);
-    EXPECT_EQ(report.files[2].filled, 512u);
+    EXPECT_EQ(report.files[0].status(), "Ok");
+    EXPECT_EQ(report.files[0].copied(), 8192u);
+    EXPECT_EQ(report.files[1].status(), "WriteFailed");
+    EXPECT_FALSE(report.files[1].complete());
+    EXPECT_EQ(report.files[2].status(), "Ok");
+    EXPECT_EQ(report.files[2].copied(), 8192u - 512u);
+    EXPECT_EQ(report.files[2].filled(), 512u);
     EXPECT_EQ(exitStatusFor(report, true), 2);
     ASSERT_EQ(console.messages.size(), 1u);
     EXPECT_NE(console.messages[0].find("/src/b.bin"), std::string::npos);
@@ -188,15 +200,15 @@ TEST_F(CopyDriverTest, AnExistingCopyLeftUnderSkipIsReportedAsSkipped)
     medium.addFile("/src/a.bin", std::string(8192, 'a'));
     medium.addFile("/src/b.bin", std::string(8192, 'b'));
     medium.addFile("/out/a.bin", std::string(1000, 'a'));
-    options.existingPolicy = 3;
-    const RunReport report = run({{"/src/a.bin", "", 8192}, {"/src/b.bin", "", 8192}});
+    options.engine.existingPolicy = ExistingPolicy::Skip;
+    const RunReport report = run({{"/src/a.bin", 8192}, {"/src/b.bin", 8192}});
     ASSERT_EQ(report.files.size(), 2u);
-    EXPECT_EQ(report.files[0].status, "Skipped");
-    EXPECT_EQ(report.files[0].copied, 0u);
-    EXPECT_EQ(report.files[0].filled, 0u);
+    EXPECT_EQ(report.files[0].status(), "Skipped");
+    EXPECT_EQ(report.files[0].copied(), 0u);
+    EXPECT_EQ(report.files[0].filled(), 0u);
     EXPECT_EQ(medium.contents("/out/a.bin").size(), 1000u);
-    EXPECT_EQ(report.files[1].status, "Ok");
-    EXPECT_EQ(report.files[1].copied, 8192u);
+    EXPECT_EQ(report.files[1].status(), "Ok");
+    EXPECT_EQ(report.files[1].copied(), 8192u);
 }
 
 TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
@@ -204,10 +216,10 @@ TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
     medium.addFile("/src/x/a.bin", std::string(3000, 'x'));
     medium.addFile("/src/y/a.bin", std::string(5000, 'y'));
     options.yes = true;
-    const RunReport report = run({{"/src/x/a.bin", "", 3000}, {"/src/y/a.bin", "", 5000}});
+    const RunReport report = run({{"/src/x/a.bin", 3000}, {"/src/y/a.bin", 5000}});
     ASSERT_EQ(report.files.size(), 2u);
-    EXPECT_EQ(report.files[0].status, "Ok");
-    EXPECT_EQ(report.files[1].status, "SameDestination");
+    EXPECT_EQ(report.files[0].status(), "Ok");
+    EXPECT_EQ(report.files[1].status(), "SameDestination");
     EXPECT_EQ(medium.text("/out/a.bin"), std::string(3000, 'x'));
     EXPECT_EQ(exitStatusFor(report, true), 2);
 
@@ -217,15 +229,15 @@ TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
     medium.addFile("/src/z/b.bin", std::string(900, 'b'));
     medium.addFile("/src/z/c.bin", std::string(600, 'c'));
     medium.addFile("/src/z/c.bin.log", std::string(800, 'l'));
-    const RunReport logs = run({{"/src/z/b.bin.log", "", 700},
-                                {"/src/z/b.bin", "", 900},
-                                {"/src/z/c.bin", "", 600},
-                                {"/src/z/c.bin.log", "", 800}});
+    const RunReport logs = run({{"/src/z/b.bin.log", 700},
+                                {"/src/z/b.bin", 900},
+                                {"/src/z/c.bin", 600},
+                                {"/src/z/c.bin.log", 800}});
     ASSERT_EQ(logs.files.size(), 4u);
-    EXPECT_EQ(logs.files[0].status, "Ok");
-    EXPECT_EQ(logs.files[1].status, "SameDestination");
-    EXPECT_EQ(logs.files[2].status, "Ok");
-    EXPECT_EQ(logs.files[3].status, "SameDestination");
+    EXPECT_EQ(logs.files[0].status(), "Ok");
+    EXPECT_EQ(logs.files[1].status(), "SameDestination");
+    EXPECT_EQ(logs.files[2].status(), "Ok");
+    EXPECT_EQ(logs.files[3].status(), "SameDestination");
     EXPECT_EQ(medium.text("/out/b.bin.log"), std::string(700, 'z'));
     EXPECT_FALSE(medium.hasFile("/out/b.bin"));
     EXPECT_EQ(medium.text("/out/c.bin"), std::string(600, 'c'));
@@ -238,13 +250,13 @@ TEST_F(CopyDriverTest, FillsBeyond2GiBAreCountedInFull)
     const std::uint64_t size = (std::uint64_t{1} << 31) + 4096;
     medium.addSparseFile("/src/dead.img", size);
     medium.markBad("/src/dead.img", 0, size);
-    options.fillType = 4;  // nothing is written, so the copy costs no memory
-    options.optimizeFor = 1.0f;
-    const RunReport report = run({{"/src/dead.img", "", size}});
+    options.engine.fillType = FillType::Nothing;  // nothing is written, so the copy costs no memory
+    options.engine.optimizeFor = 1.0f;
+    const RunReport report = run({{"/src/dead.img", size}});
     ASSERT_EQ(report.files.size(), 1u);
-    EXPECT_EQ(report.files[0].status, "Ok");
-    EXPECT_EQ(report.files[0].filled, size);
-    EXPECT_EQ(report.files[0].copied, 0u);
+    EXPECT_EQ(report.files[0].status(), "Ok");
+    EXPECT_EQ(report.files[0].filled(), size);
+    EXPECT_EQ(report.files[0].copied(), 0u);
     EXPECT_EQ(exitStatusFor(report, true), 1);
 }
 
@@ -253,17 +265,17 @@ TEST_F(CopyDriverTest, ARemovedMediumEndsTheRun)
     medium.addFile("/src/a.bin", std::string(300000, 'a'));
     medium.addFile("/src/b.bin", std::string(1000, 'b'));
     medium.setRemovalAfter(102400);
-    const RunReport report = run({{"/src/a.bin", "", 300000}, {"/src/b.bin", "", 1000}});
+    const RunReport report = run({{"/src/a.bin", 300000}, {"/src/b.bin", 1000}});
     ASSERT_EQ(report.files.size(), 2u);
-    EXPECT_EQ(report.files[0].status, "NotReady");
-    EXPECT_GT(report.files[0].copied, 0u);
-    EXPECT_LE(report.files[0].copied, 102400u);
-    EXPECT_EQ(medium.text("/out/a.bin"), std::string(report.files[0].copied, 'a'));
-    EXPECT_EQ(report.files[1].status, "NotStarted");
+    EXPECT_EQ(report.files[0].status(), "NotReady");
+    EXPECT_GT(report.files[0].copied(), 0u);
+    EXPECT_LE(report.files[0].copied(), 102400u);
+    EXPECT_EQ(medium.text("/out/a.bin"), std::string(report.files[0].copied(), 'a'));
+    EXPECT_EQ(report.files[1].status(), "NotStarted");
     EXPECT_TRUE(report.notReady);
     EXPECT_EQ(exitStatusFor(report, true), 3);
     // Nothing was filled for the removal, and the log can continue the copy.
-    EXPECT_EQ(report.files[0].filled, 0u);
+    EXPECT_EQ(report.files[0].filled(), 0u);
     EXPECT_TRUE(medium.hasFile("/out/a.bin.log"));
 }
 
@@ -284,11 +296,11 @@ TEST_F(CopyDriverTest, AStopEndsTheCurrentFileAsStoppedAndStartsNoOther)
         while (progressAfterStop < 2) sleepMs(1);
         return std::string();
     };
-    const RunReport report = run({{"/src/a.bin", "", 200000}, {"/src/b.bin", "", 1000}});
+    const RunReport report = run({{"/src/a.bin", 200000}, {"/src/b.bin", 1000}});
 
     ASSERT_EQ(report.files.size(), 2u);
-    EXPECT_EQ(report.files[0].status, "Stopped");
-    EXPECT_EQ(report.files[1].status, "NotStarted");
+    EXPECT_EQ(report.files[0].status(), "Stopped");
+    EXPECT_EQ(report.files[1].status(), "NotStarted");
     EXPECT_TRUE(report.stopped);
     EXPECT_EQ(exitStatusFor(report, true), 2);
     EXPECT_FALSE(medium.hasFile("/out/b.bin"));
@@ -302,10 +314,10 @@ TEST_F(CopyDriverTest, TooLittleSpaceIsDiskFullBeforeAnythingIsCopied)
 {
     medium.addFile("/src/a.bin", std::string(100000, 'a'));
     medium.setQuota(50000);
-    const RunReport report = run({{"/src/a.bin", "", 100000}});
+    const RunReport report = run({{"/src/a.bin", 100000}});
     ASSERT_EQ(report.files.size(), 1u);
-    EXPECT_EQ(report.files[0].status, "DiskFull");
-    EXPECT_EQ(report.files[0].copied, 0u);
+    EXPECT_EQ(report.files[0].status(), "DiskFull");
+    EXPECT_EQ(report.files[0].copied(), 0u);
     EXPECT_EQ(exitStatusFor(report, true), 2);
     EXPECT_EQ(console.progressCalls, 0);
 }

@@ -18,16 +18,16 @@ TEST(CopyOptions, DefaultsAreTheCopiersProfileDefaults)
     const ParsedCopyOptions p = parse({"a.bin", "out"});
     ASSERT_TRUE(p.ok()) << p.error;
     const CopyOptions& o = p.options;
-    EXPECT_EQ(o.fillType, 0);
-    EXPECT_EQ(o.fillValue, 255);
-    EXPECT_EQ(o.fillString, "?");
-    EXPECT_TRUE(o.autoRereads);
-    EXPECT_EQ(o.rereadCount, 1u);
-    EXPECT_EQ(o.optimizeFor, 0.0f);
-    EXPECT_EQ(o.existingPolicy, 2);  // resume
-    EXPECT_TRUE(o.createLog);
-    EXPECT_TRUE(o.deleteLogIfNoErrors);
-    EXPECT_EQ(o.reservedPlacement, 1);  // beside the source
+    EXPECT_EQ(o.engine.fillType, FillType::Zeros);
+    EXPECT_EQ(o.engine.fillValue, 255);
+    EXPECT_EQ(o.engine.fillString, "?");
+    EXPECT_TRUE(o.engine.autoRereads);
+    EXPECT_EQ(o.engine.rereadCount, 1u);
+    EXPECT_EQ(o.engine.optimizeFor, 0.0f);
+    EXPECT_EQ(o.engine.existingPolicy, ExistingPolicy::Resume);
+    EXPECT_TRUE(o.engine.createLog);
+    EXPECT_TRUE(o.engine.deleteLogIfNoErrors);
+    EXPECT_EQ(o.engine.reservedPlacement, ReservedPlacement::BesideSource);
     EXPECT_FALSE(o.yes);
     EXPECT_FALSE(o.quiet);
 }
@@ -45,22 +45,22 @@ TEST(CopyOptions, OperandsAreSourcesThenTheOutputFolder)
     const ParsedCopyOptions q = parse({"--", "--no-log", "out"});
     ASSERT_TRUE(q.ok()) << q.error;
     EXPECT_EQ(q.options.sources, (std::vector<std::string>{"--no-log"}));
-    EXPECT_TRUE(q.options.createLog);
+    EXPECT_TRUE(q.options.engine.createLog);
 }
 
 TEST(CopyOptions, EachFillKind)
 {
     auto fill = [](const std::string& arg) { return parse({arg, "src", "out"}).options; };
-    EXPECT_EQ(fill("--fill=zeros").fillType, 0);
+    EXPECT_EQ(fill("--fill=zeros").engine.fillType, FillType::Zeros);
     const CopyOptions value = fill("--fill=value:7");
-    EXPECT_EQ(value.fillType, 1);
-    EXPECT_EQ(value.fillValue, 7);
-    EXPECT_EQ(fill("--fill=value:0").fillValue, 0);
+    EXPECT_EQ(value.engine.fillType, FillType::Value);
+    EXPECT_EQ(value.engine.fillValue, 7);
+    EXPECT_EQ(fill("--fill=value:0").engine.fillValue, 0);
     const CopyOptions text = fill("--fill=string:BAD SECTOR=");
-    EXPECT_EQ(text.fillType, 2);
-    EXPECT_EQ(text.fillString, "BAD SECTOR=");  // everything after the first colon
-    EXPECT_EQ(fill("--fill=last-good").fillType, 3);
-    EXPECT_EQ(fill("--fill=nothing").fillType, 4);
+    EXPECT_EQ(text.engine.fillType, FillType::String);
+    EXPECT_EQ(text.engine.fillString, "BAD SECTOR=");  // everything after the first colon
+    EXPECT_EQ(fill("--fill=last-good").engine.fillType, FillType::LastGood);
+    EXPECT_EQ(fill("--fill=nothing").engine.fillType, FillType::Nothing);
 }
 
 TEST(CopyOptions, SettingsThatTakeAValue)
@@ -70,20 +70,23 @@ TEST(CopyOptions, SettingsThatTakeAValue)
                "--keep-clean-log", "--reserved=folder:/mnt/copies", "src", "out"});
     ASSERT_TRUE(p.ok()) << p.error;
     const CopyOptions& o = p.options;
-    EXPECT_FALSE(o.autoRereads);
-    EXPECT_EQ(o.rereadCount, 3u);
-    EXPECT_FLOAT_EQ(o.optimizeFor, 0.25f);
-    EXPECT_EQ(o.existingPolicy, 1);
-    EXPECT_FALSE(o.createLog);
-    EXPECT_FALSE(o.deleteLogIfNoErrors);
-    EXPECT_EQ(o.reservedPlacement, 0);
-    EXPECT_EQ(o.reservedFolder, "/mnt/copies");
+    EXPECT_FALSE(o.engine.autoRereads);
+    EXPECT_EQ(o.engine.rereadCount, 3u);
+    EXPECT_FLOAT_EQ(o.engine.optimizeFor, 0.25f);
+    EXPECT_EQ(o.engine.existingPolicy, ExistingPolicy::Append);
+    EXPECT_FALSE(o.engine.createLog);
+    EXPECT_FALSE(o.engine.deleteLogIfNoErrors);
+    EXPECT_EQ(o.engine.reservedPlacement, ReservedPlacement::InFolder);
+    EXPECT_EQ(o.engine.reservedFolder, "/mnt/copies");
 
-    EXPECT_EQ(parse({"--existing=replace", "s", "o"}).options.existingPolicy, 0);
-    EXPECT_EQ(parse({"--existing=skip", "s", "o"}).options.existingPolicy, 3);
-    EXPECT_EQ(parse({"--reserved=ask", "s", "o"}).options.reservedPlacement, 2);
-    EXPECT_TRUE(parse({"--attempts=3", "--attempts=auto", "s", "o"}).options.autoRereads);
-    EXPECT_FLOAT_EQ(parse({"--optimize=1", "s", "o"}).options.optimizeFor, 1.0f);
+    EXPECT_EQ(parse({"--existing=replace", "s", "o"}).options.engine.existingPolicy,
+              ExistingPolicy::Replace);
+    EXPECT_EQ(parse({"--existing=skip", "s", "o"}).options.engine.existingPolicy,
+              ExistingPolicy::Skip);
+    EXPECT_EQ(parse({"--reserved=ask", "s", "o"}).options.engine.reservedPlacement,
+              ReservedPlacement::Ask);
+    EXPECT_TRUE(parse({"--attempts=3", "--attempts=auto", "s", "o"}).options.engine.autoRereads);
+    EXPECT_FLOAT_EQ(parse({"--optimize=1", "s", "o"}).options.engine.optimizeFor, 1.0f);
 }
 
 TEST(CopyOptions, UnusableCommandLinesAreRefusedWithAReason)

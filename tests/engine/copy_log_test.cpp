@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "engine/copy_log.h"
+#include "tests/support/test_folder.h"
 
 namespace tessaly {
 namespace {
@@ -17,12 +17,10 @@ class CopyLogTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_path = (fs::temp_directory_path() /
-                  ("tessaly-log-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log"))
-                     .string();
+        m_folder = tessaly::testing::freshTestFolder("tessaly-log");
+        m_path = (m_folder / "copy.log").string();
     }
-    void TearDown() override { fs::remove(m_path); }
+    void TearDown() override { fs::remove_all(m_folder); }
 
     std::string bytes() const
     {
@@ -39,6 +37,7 @@ protected:
         m_log.bind(&m_file);
     }
 
+    fs::path m_folder;
     std::string m_path;
     PlainFile m_file;
     CopyLog m_log;

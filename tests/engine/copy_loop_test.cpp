@@ -38,7 +38,7 @@ TEST_F(CopyLoopTest, CleanCopyIsExactReadsAlignedAndLeavesNoLog)
     for (std::uint64_t offset : medium.readOffsets("/src/a.bin")) EXPECT_EQ(offset % 512, 0u);
 
     engine->setDeleteLogIfNoErrors(false);
-    engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Replace));
+    engine->setExistingPolicy(ExistingPolicy::Replace);
     ASSERT_TRUE(copy("/src/a.bin"));
     EXPECT_EQ(medium.contents("/out/a.bin.log"), logBytes("a.bin", 0, {{100000, 0}}));
 }
@@ -116,7 +116,7 @@ TEST_F(CopyLoopTest, EmptySourceEndsAtOnceWithAnEndRecord)
 struct FillCase
 {
     const char* name;
-    std::int32_t type;
+    FillType type;
     std::uint8_t value;
     std::string pattern;
     std::uint64_t badOffset;
@@ -151,43 +151,44 @@ TEST_P(FillTest, ReplacesAnUnreadableSector)
     const std::uint32_t bad = static_cast<std::uint32_t>(c.badOffset);
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{bad, 512}}));
     EXPECT_EQ(engine->filledBytes(), 512);
-    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", c.type, {{bad, 512}, {20480, 0}}));
+    EXPECT_EQ(medium.contents("/out/f.log"),
+              logBytes("f", static_cast<std::int32_t>(c.type), {{bad, 512}, {20480, 0}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryFill, FillTest,
-    ::testing::Values(FillCase{"Zeros", 0, 0x11, "ab", 3072,
+    ::testing::Values(FillCase{"Zeros", FillType::Zeros, 0x11, "ab", 3072,
                                [](const Bytes& s, std::uint64_t at) {
                                    return replaced(s, at, [](std::size_t) { return 0; });
                                }},
-                      FillCase{"Value", 1, 0xA5, "", 3072,
+                      FillCase{"Value", FillType::Value, 0xA5, "", 3072,
                                [](const Bytes& s, std::uint64_t at) {
                                    return replaced(s, at, [](std::size_t) { return 0xA5; });
                                }},
-                      FillCase{"String", 2, 0, "xyz", 3072,
+                      FillCase{"String", FillType::String, 0, "xyz", 3072,
                                [](const Bytes& s, std::uint64_t at) {
                                    return replaced(s, at, [](std::size_t i) {
                                        return static_cast<std::uint8_t>("xyz"[i % 3]);
                                    });
                                }},
-                      FillCase{"OneCharStringIsValue", 2, 0, "Q", 3072,
+                      FillCase{"OneCharStringIsValue", FillType::String, 0, "Q", 3072,
                                [](const Bytes& s, std::uint64_t at) {
                                    return replaced(s, at, [](std::size_t) { return 'Q'; });
                                }},
-                      FillCase{"EmptyStringIsZeros", 2, 0x11, "", 3072,
+                      FillCase{"EmptyStringIsZeros", FillType::String, 0x11, "", 3072,
                                [](const Bytes& s, std::uint64_t at) {
                                    return replaced(s, at, [](std::size_t) { return 0; });
                                }},
-                      FillCase{"LastGood", 3, 0, "", 3072,
+                      FillCase{"LastGood", FillType::LastGood, 0, "", 3072,
                                [](const Bytes& s, std::uint64_t at) {
                                    return replaced(
                                        s, at, [&s, at](std::size_t i) { return s[at - 512 + i]; });
                                }},
-                      FillCase{"LastGoodBeforeAnyReadIsZeros", 3, 0, "", 0,
+                      FillCase{"LastGoodBeforeAnyReadIsZeros", FillType::LastGood, 0, "", 0,
                                [](const Bytes& s, std::uint64_t at) {
                                    return replaced(s, at, [](std::size_t) { return 0; });
                                }},
-                      FillCase{"NothingShortensTheCopy", 4, 0, "", 3072,
+                      FillCase{"NothingShortensTheCopy", FillType::Nothing, 0, "", 3072,
                                [](const Bytes& s, std::uint64_t at) {
                                    Bytes out = s;
                                    out.erase(out.begin() + static_cast<std::ptrdiff_t>(at),
@@ -200,7 +201,7 @@ TEST_F(CopyLoopTest, UnknownFillTypeFailsAsAWriteFailure)
 {
     medium.addFile("/src/f", pattern(20480));
     medium.markBad("/src/f", 3072, 512);
-    engine->setFillType(9);
+    engine->setFillType(static_cast<FillType>(9));  // as an unchecked profile value gives it
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::WriteFailed);
     EXPECT_EQ(engine->position(), 3072u);
@@ -326,7 +327,7 @@ TEST_F(CopyLoopTest, StopJustAfterTheLastBytesStillEndsOk)
         ticks.hook = [this, stopAt] {
             if (engine->busy() && engine->position() >= stopAt) engine->requestStop(false);
         };
-        engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Replace));
+        engine->setExistingPolicy(ExistingPolicy::Replace);
         ASSERT_TRUE(copy("/src/f"));
         ticks.hook = nullptr;
         if (stopAt == 7 * 512) {
@@ -432,7 +433,7 @@ TEST_F(CopyLoopTest, FullDiskLeavesACopyThatResumesExactly)
         if (!filled) medium.setQuota(20480 + header + 5000);
         filled = true;
     };
-    engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Resume));
+    engine->setExistingPolicy(ExistingPolicy::Resume);
     ASSERT_TRUE(copy("/src/f"));
     ticks.hook = nullptr;
     EXPECT_EQ(engine->status(), EngineStatus::WriteFailed);
@@ -473,7 +474,7 @@ TEST_F(CopyLoopTest, LogHoldsEveryRegionByteForByte)
     medium.addFile("/src/data.img", pattern(20480));
     medium.markBad("/src/data.img", 512, 512);
     medium.markBad("/src/data.img", 19968, 512);
-    engine->setFillType(1);
+    engine->setFillType(FillType::Value);
     ASSERT_TRUE(copy("/src/data.img"));
     EXPECT_EQ(engine->filledBytes(), 1024);
     EXPECT_EQ(medium.contents("/out/data.img.log"),

@@ -28,6 +28,24 @@ public:
     std::function<void()> hook;
 };
 
+}  // namespace tessaly::testing
+
+namespace tessaly {
+
+// What only tests change in a CopyEngine.
+class CopyEngineTestAccess
+{
+public:
+    static void setThreadStarter(CopyEngine& engine, ThreadStarter starter)
+    {
+        engine.setThreadStarter(std::move(starter));
+    }
+};
+
+}  // namespace tessaly
+
+namespace tessaly::testing {
+
 // A CopyEngine over a ScriptedMedium whose questions are recorded and answered by
 // `answer` (default: decline more copies, allow everything else).
 class EngineTest : public ::testing::Test
@@ -38,17 +56,15 @@ protected:
         medium.addFolder("/out");
         engine = std::make_unique<CopyEngine>(medium, ticks);
         engine->setRereadCount(1);
-        engine->setQueryCallback(
-            [this](EngineQuery& query, void*) {
-                {
-                    std::lock_guard lock(mutex);
-                    kinds.push_back(query.kind);
-                    statusesSeen.push_back(engine->status());
-                }
-                if (answer) return answer(query);
-                return query.kind >= 2 ? 1 : 0;
-            },
-            nullptr);
+        engine->setQueryCallback([this](EngineQuery& query) {
+            {
+                std::lock_guard lock(mutex);
+                kinds.push_back(query.kind);
+                statusesSeen.push_back(engine->status());
+            }
+            if (answer) return answer(query);
+            return query.kind == QueryKind::NoLog || query.kind == QueryKind::Existing;
+        });
     }
 
     // Bytes that differ from sector to sector, so misplaced data shows.
@@ -73,7 +89,8 @@ protected:
 
     void waitIdle()
     {
-        while (engine->busy()) sleepMs(1);
+        while (!engine->waitUntilIdle(1000)) {
+        }
     }
 
     // The expected log: header, then the records (the end record included).
@@ -83,7 +100,7 @@ protected:
         return copyLogBytes(name, fill, records);
     }
 
-    std::vector<int> askedKinds()
+    std::vector<QueryKind> askedKinds()
     {
         std::lock_guard lock(mutex);
         return kinds;
@@ -91,9 +108,9 @@ protected:
 
     ScriptedMedium medium;
     HookedTicks ticks;
-    std::function<std::int32_t(EngineQuery&)> answer;
+    std::function<bool(EngineQuery&)> answer;
     std::mutex mutex;
-    std::vector<int> kinds;
+    std::vector<QueryKind> kinds;
     std::vector<EngineStatus> statusesSeen;
     std::unique_ptr<CopyEngine> engine;  // last: it goes first, while the above still live
 };

@@ -10,10 +10,7 @@ using Bytes = std::vector<std::uint8_t>;
 class ExistingDestinationTest : public EngineTest
 {
 protected:
-    void usePolicy(ExistingPolicy policy)
-    {
-        engine->setExistingPolicy(static_cast<std::int32_t>(policy));
-    }
+    void usePolicy(ExistingPolicy policy) { engine->setExistingPolicy(policy); }
     static Bytes concat(Bytes a, const Bytes& b)
     {
         a.insert(a.end(), b.begin(), b.end());
@@ -32,7 +29,7 @@ TEST_F(ExistingDestinationTest, ResumeAfterAStopEqualsAnUninterruptedCopy)
         m.markBad("/src/r.bin", 99840, 2560);
     };
     damage(medium);
-    engine->setFillType(3);
+    engine->setFillType(FillType::LastGood);
     ticks.hook = [this] {
         if (engine->position() >= 40960) engine->requestStop(false);
     };
@@ -43,14 +40,15 @@ TEST_F(ExistingDestinationTest, ResumeAfterAStopEqualsAnUninterruptedCopy)
     EXPECT_LT(stoppedAt, 61440u);
     ASSERT_TRUE(copy("/src/r.bin"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
-    EXPECT_EQ(askedKinds(), (std::vector<int>{0, 3, 0}));
+    EXPECT_EQ(askedKinds(), (std::vector<QueryKind>{QueryKind::AddReserved, QueryKind::Existing,
+                                                    QueryKind::AddReserved}));
 
     ScriptedMedium fresh;
     fresh.addFolder("/out");
     damage(fresh);
     HookedTicks freshTicks;
     CopyEngine reference(fresh, freshTicks);
-    reference.setFillType(3);
+    reference.setFillType(FillType::LastGood);
     ASSERT_TRUE(reference.startFile("/src/r.bin", "/out", ""));
     while (reference.busy()) sleepMs(1);
     EXPECT_EQ(reference.status(), EngineStatus::Ok);
@@ -134,9 +132,10 @@ TEST_F(ExistingDestinationTest, WithoutAUsableLogTheUserIsAskedFirst)
                 std::lock_guard lock(mutex);
                 kinds.clear();
             }
-            answer = [allow](EngineQuery& q) { return q.kind == 2 ? (allow ? 1 : 0) : 1; };
+            answer = [allow](EngineQuery& q) { return q.kind == QueryKind::NoLog ? allow : true; };
             const bool started = copy("/src/" + name);
-            EXPECT_EQ(askedKinds(), (std::vector<int>{3, 2}));
+            EXPECT_EQ(askedKinds(),
+                      (std::vector<QueryKind>{QueryKind::Existing, QueryKind::NoLog}));
             if (!allow || c.unopenable) {
                 // A log path that cannot be opened cannot be replaced by a new log either.
                 EXPECT_FALSE(started);
@@ -238,7 +237,7 @@ TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
         [this, &log] { medium.setQuota(20480 + 4096 + log.size() + 1000); },
         [this] { medium.setFreeSpaceUnknown(true); },
         [this] {
-            engine->setThreadStarter([](std::thread&, std::function<void()>) { return false; });
+            CopyEngineTestAccess::setThreadStarter(*engine, [](std::thread&, std::function<void()>) { return false; });
         },
     };
     for (const auto& refuse : refusals) {
@@ -249,7 +248,7 @@ TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
     }
     medium.setQuota(std::uint64_t{1} << 30);
     medium.setFreeSpaceUnknown(false);
-    engine->setThreadStarter([](std::thread& thread, std::function<void()> body) {
+    CopyEngineTestAccess::setThreadStarter(*engine, [](std::thread& thread, std::function<void()> body) {
         thread = std::thread(std::move(body));
         return true;
     });
@@ -258,7 +257,8 @@ TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->filledBytes(), 512);
     EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{512, 512}, {20480, 0}}));
-    for (int kind : askedKinds()) EXPECT_EQ(kind, 3);  // never asked to go on without it
+    // Never asked to go on without it.
+    for (QueryKind kind : askedKinds()) EXPECT_EQ(kind, QueryKind::Existing);
 }
 
 TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
@@ -298,7 +298,7 @@ TEST_F(ExistingDestinationTest, ReplaceAsksAndStartsOverOrKeepsEverythingWhenRef
     answer = nullptr;
     engine->setDeleteLogIfNoErrors(false);
     ASSERT_TRUE(copy("/src/a"));
-    EXPECT_EQ(askedKinds(), (std::vector<int>{3, 3}));
+    EXPECT_EQ(askedKinds(), (std::vector<QueryKind>{QueryKind::Existing, QueryKind::Existing}));
     EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
     EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{20480, 0}}));
     EXPECT_EQ(engine->filledBytes(), 0);

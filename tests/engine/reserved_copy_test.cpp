@@ -40,7 +40,7 @@ TEST_F(ReservedCopyTest, NumberedCopiesBesideTheSourceStopAtTheFirstGap)
 TEST_F(ReservedCopyTest, TheReservedFolderHoldsTheCopyUnderTheRelativeFolder)
 {
     medium.addFile("/save/docs/report.doc", source);
-    engine->setReservedPlacement(static_cast<std::int32_t>(ReservedPlacement::InFolder));
+    engine->setReservedPlacement(ReservedPlacement::InFolder);
     engine->setReservedFolder("/save");
     EXPECT_EQ(engine->reservedFolder(), "/save/");
     ASSERT_TRUE(copy("/src/docs/report.doc", "/out", "/src"));
@@ -60,14 +60,14 @@ TEST_F(ReservedCopyTest, TheDestinationIsNeverReadAsACopy)
         SCOPED_TRACE(static_cast<int>(placement));
         medium.addFile("/out/report.doc", earlier);
         medium.removeFile("/out/report.doc.log");
-        engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Append));
-        engine->setReservedPlacement(static_cast<std::int32_t>(placement));
+        engine->setExistingPolicy(ExistingPolicy::Append);
+        engine->setReservedPlacement(placement);
         engine->setReservedFolder("/out");
         int asked = 0;
         answer = [&asked](EngineQuery& q) {
-            if (q.kind >= 2) return 1;
+            if (q.kind == QueryKind::NoLog || q.kind == QueryKind::Existing) return 1;
             if (asked++ > 0) return 0;  // declines once its answer was refused
-            std::strcpy(q.buffer, "/out/report.doc");
+            q.path = "/out/report.doc";
             return 1;
         };
         statusesSeen.clear();
@@ -85,18 +85,17 @@ TEST_F(ReservedCopyTest, TheDestinationIsNeverReadAsACopy)
 TEST_F(ReservedCopyTest, AskedCopiesAreRetriedUntilOneOpensOrTheUserDeclines)
 {
     medium.addFile("/elsewhere/report.doc", source);
-    engine->setReservedPlacement(static_cast<std::int32_t>(ReservedPlacement::Ask));
+    engine->setReservedPlacement(ReservedPlacement::Ask);
     for (const bool found : {true, false}) {
         SCOPED_TRACE(found);
         std::vector<std::string> replies = {"/src/docs/report.doc", "/nowhere/report.doc",
                                             found ? "/elsewhere/report.doc" : ""};
         std::size_t next = 0;
         answer = [&](EngineQuery& q) {
-            if (q.kind == 3) return 1;
-            EXPECT_EQ(q.bufferSize, kQueryBufferSize);
+            if (q.kind == QueryKind::Existing) return 1;
             const std::string reply = next < replies.size() ? replies[next++] : "";
             if (reply.empty()) return 0;
-            std::memcpy(q.buffer, reply.c_str(), reply.size() + 1);
+            q.path = reply;
             return 1;
         };
         {
@@ -104,7 +103,7 @@ TEST_F(ReservedCopyTest, AskedCopiesAreRetriedUntilOneOpensOrTheUserDeclines)
             kinds.clear();
             statusesSeen.clear();
         }
-        engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Replace));
+        engine->setExistingPolicy(ExistingPolicy::Replace);
         ASSERT_TRUE(copy("/src/docs/report.doc"));
         EXPECT_EQ(engine->status(), EngineStatus::Ok);
         const std::vector<EngineStatus> seen(statusesSeen.end() - 3, statusesSeen.end());
@@ -129,9 +128,9 @@ TEST_F(ReservedCopyTest, ACopyThatOpensClearsTheComplaintAboutTheAnswerBefore)
         std::vector<std::string> replies = {first, "/elsewhere/report.doc"};
         std::size_t next = 0;
         answer = [&](EngineQuery& q) {
-            if (q.kind == 3) return 1;
+            if (q.kind == QueryKind::Existing) return 1;
             if (next >= replies.size()) return 0;
-            std::memcpy(q.buffer, replies[next].c_str(), replies[next].size() + 1);
+            q.path = replies[next];
             ++next;
             return 1;
         };
@@ -139,7 +138,7 @@ TEST_F(ReservedCopyTest, ACopyThatOpensClearsTheComplaintAboutTheAnswerBefore)
             std::lock_guard lock(mutex);
             statusesSeen.clear();
         }
-        engine->setExistingPolicy(static_cast<std::int32_t>(ExistingPolicy::Replace));
+        engine->setExistingPolicy(ExistingPolicy::Replace);
         ASSERT_TRUE(copy("/src/docs/report.doc"));
         const EngineStatus complaint = first == "/nowhere/report.doc"
                                            ? EngineStatus::CopyOpenFailed
@@ -151,18 +150,22 @@ TEST_F(ReservedCopyTest, ACopyThatOpensClearsTheComplaintAboutTheAnswerBefore)
     }
 }
 
-TEST_F(ReservedCopyTest, AnAnswerFillingTheWholeBufferIsCutAtItsEnd)
+TEST_F(ReservedCopyTest, ALongAnswerIsTakenWhole)
 {
-    engine->setReservedPlacement(static_cast<std::int32_t>(ReservedPlacement::BesideSource));
+    const std::string longPath = "/copies/" + std::string(300, 'x');
+    medium.addFile(longPath, source);
+    medium.addFile(longPath.substr(0, 260), pattern(40960, 12));
+    engine->setReservedPlacement(ReservedPlacement::BesideSource);
     int asked = 0;
     answer = [&](EngineQuery& q) {
-        if (++asked > 1) return 0;
-        std::memset(q.buffer, 'x', static_cast<std::size_t>(q.bufferSize));  // no terminating zero
-        return 1;
+        if (++asked > 1) return false;
+        q.path = longPath;
+        return true;
     };
     ASSERT_TRUE(copy("/src/docs/report.doc"));
-    EXPECT_EQ(asked, 2);
-    EXPECT_EQ(engine->badRegions().size(), 2u);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(engine->badRegions().empty());
+    EXPECT_EQ(medium.contents("/out/report.doc"), source);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
+#include <chrono>
 #include <condition_variable>
 
+#include "engine/engine_settings.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace tessaly::testing {
@@ -64,7 +66,7 @@ TEST_F(StartFileTest, FreeSpaceMustCoverTheRestOfTheSource)
 TEST_F(StartFileTest, AThreadThatCannotStartEndsTheStart)
 {
     medium.addFile("/src/a", pattern(20480));
-    engine->setThreadStarter([](std::thread&, std::function<void()>) { return false; });
+    CopyEngineTestAccess::setThreadStarter(*engine, [](std::thread&, std::function<void()>) { return false; });
     EXPECT_FALSE(engine->startFile("/src/a", "/", ""));
     EXPECT_EQ(engine->status(), EngineStatus::WorkerStartFailed);
     EXPECT_FALSE(engine->busy());
@@ -75,8 +77,9 @@ TEST_F(StartFileTest, TheSourceItselfIsNeverTheDestination)
     const Bytes source = pattern(20480);
     medium.addFile("/src/a", source);
     medium.addLink("/mirror/a", "/src/a");
-    for (std::int32_t policy = 0; policy < 4; ++policy) {
-        SCOPED_TRACE(policy);
+    for (const ExistingPolicy policy : {ExistingPolicy::Replace, ExistingPolicy::Append,
+                                        ExistingPolicy::Resume, ExistingPolicy::Skip}) {
+        SCOPED_TRACE(static_cast<int>(policy));
         engine->setExistingPolicy(policy);
         EXPECT_FALSE(engine->startFile("/src/a", "/src", ""));
         EXPECT_EQ(engine->status(), EngineStatus::DestinationOpenFailed);
@@ -131,15 +134,42 @@ TEST_F(StartFileTest, ABusyEngineRefusesAnotherFileAndKeepsItsCopy)
     EXPECT_FALSE(engine->startFile("/src/b", "/out", ""));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->destinationPath(), "/out/a");
+    // The worker is held in the question: the wait runs out.
+    EXPECT_FALSE(engine->waitUntilIdle(20));
     {
         std::lock_guard lock(gate);
         release = true;
     }
     cv.notify_all();
-    waitIdle();
+    // The worker's end wakes the wait long before its limit.
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(engine->waitUntilIdle(120000));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
+    EXPECT_FALSE(engine->busy());
+    EXPECT_TRUE(engine->waitUntilIdle(0));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{4096, 512}}));
     EXPECT_FALSE(medium.hasFile("/out/b"));
+}
+
+TEST_F(StartFileTest, EverySettingReachesTheEngineAndComesBack)
+{
+    EngineSettings changed;
+    changed.autoRereads = false;
+    changed.createLog = false;
+    changed.deleteLogIfNoErrors = false;
+    changed.fillString = "BAD";
+    changed.fillType = FillType::String;
+    changed.fillValue = 7;
+    changed.optimizeFor = 0.5f;
+    changed.reservedFolder = "/save/";
+    changed.reservedPlacement = ReservedPlacement::Ask;
+    changed.rereadCount = 4;
+    changed.existingPolicy = ExistingPolicy::Skip;
+    applySettings(*engine, changed);
+    EXPECT_EQ(settingsOf(*engine), changed);
+    applySettings(*engine, EngineSettings{.reservedFolder = "/other/"});
+    EXPECT_EQ(settingsOf(*engine), EngineSettings{.reservedFolder = "/other/"});
 }
 
 TEST_F(StartFileTest, SettingsKeepWhatWasSet)
@@ -154,8 +184,8 @@ TEST_F(StartFileTest, SettingsKeepWhatWasSet)
     EXPECT_EQ(engine->reservedFolder(), "/save/");
     engine->setFillString("ab");
     EXPECT_EQ(engine->fillString(), "ab");
-    EXPECT_EQ(engine->existingPolicy(), 2);
-    EXPECT_EQ(engine->reservedPlacement(), 1);
+    EXPECT_EQ(engine->existingPolicy(), ExistingPolicy::Resume);
+    EXPECT_EQ(engine->reservedPlacement(), ReservedPlacement::BesideSource);
     EXPECT_TRUE(engine->createLog());
     EXPECT_TRUE(engine->autoRereads());
     EXPECT_EQ(engine->longRate(), 1u);

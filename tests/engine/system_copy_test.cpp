@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "engine/copy_engine.h"
 #include "platform/posix_file_system.h"
+#include "tests/support/test_folder.h"
 
 namespace tessaly {
 namespace {
@@ -26,8 +26,7 @@ class SystemCopyTest : public ::testing::TestWithParam<bool>
 protected:
     void SetUp() override
     {
-        m_dir = fs::temp_directory_path() / ("tessaly-engine-" + std::to_string(::getpid()));
-        fs::remove_all(m_dir);
+        m_dir = tessaly::testing::freshTestFolder("tessaly-engine");
         fs::create_directories(m_dir / "src" / "sub");
         fs::create_directories(m_dir / "out");
         m_bytes.resize(300001);

@@ -147,15 +147,15 @@ private slots:
     {
         SampleMenu sample;
         OwnerDrawMenu menu(&sample.bar);
-        QVERIFY(menu.setItemText(43000, QStringLiteral("Deutsch"), false));
+        QVERIFY(menu.setCommandText(43000, QStringLiteral("Deutsch")));
         QAction* english = sample.language->actions().at(0);
         QCOMPARE(english->text(), QStringLiteral("Deutsch"));
         QCOMPARE(OwnerDrawMenu::record(english)->text, QStringLiteral("Deutsch"));
-        QVERIFY(!menu.setItemText(12345, QStringLiteral("x"), false));
+        QVERIFY(!menu.setCommandText(12345, QStringLiteral("x")));
 
-        QVERIFY(menu.setItemText(1, QStringLiteral("&Options"), true));
+        QVERIFY(menu.setItemTextAt(1, QStringLiteral("&Options")));
         QCOMPARE(sample.bar.actions().at(1)->text(), QStringLiteral("&Options"));
-        QVERIFY(!menu.setItemText(3, QStringLiteral("x"), true));
+        QVERIFY(!menu.setItemTextAt(3, QStringLiteral("x")));
 
         const auto found = menu.findByText(QStringLiteral("Language"));
         QVERIFY(found.has_value());
@@ -166,7 +166,7 @@ private slots:
         auto settings = menu.subMenu(1);
         QVERIFY(settings != nullptr);
         QCOMPARE(settings->menu(), static_cast<QWidget*>(sample.settings));
-        QVERIFY(settings->setItemText(0, QStringLiteral("Sprache\t"), true));
+        QVERIFY(settings->setItemTextAt(0, QStringLiteral("Sprache\t")));
         QVERIFY(menu.subMenu(5) == nullptr);
         settings.reset();
         // Dropping a popup view leaves the records in place.
@@ -198,7 +198,7 @@ private slots:
                  MenuItemRecord::Kind::Separator);
 
         // Attaching twice converts again but keeps the records.
-        menu.setItemText(32773, QStringLiteral("Hole\tCtrl+G"), false);
+        menu.setCommandText(32773, QStringLiteral("Hole\tCtrl+G"));
         QVERIFY(menu.attach(&sample.bar));
         QCOMPARE(OwnerDrawMenu::record(get), first);
         QCOMPARE(first->text, QStringLiteral("Hole\tCtrl+G"));

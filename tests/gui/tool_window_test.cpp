@@ -14,7 +14,7 @@
 
 #include "tests/gui/gui_test_support.h"
 #include "tests/tool/tool_test_support.h"
-#include "tool/tool_texts.h"
+#include "ui/text_ids.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
 

@@ -1,7 +1,7 @@
 #include "platform/program_folder.h"
+#include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,8 +15,7 @@ namespace fs = std::filesystem;
 
 TEST(ProgramFolder, ExecutableFolderOnlyWhenItHoldsLanguageFiles)
 {
-    const fs::path root = fs::temp_directory_path() / ("tessaly-pf-" + std::to_string(::getpid()));
-    fs::remove_all(root);
+    const fs::path root = tessaly::testing::freshTestFolder("tessaly-pf");
     fs::create_directories(root / "bin" / "notes.lng.txt");  // a folder, not a language file
     fs::create_directories(root / "bin" / "folder.lng");
     fs::create_directories(root / "share" / "tessaly");
@@ -34,8 +33,7 @@ TEST(ProgramFolder, ExecutableFolderOnlyWhenItHoldsLanguageFiles)
 
 TEST(ProgramFolder, AStoredPathWithoutLanguageFilesGivesWayToTheProgramFolder)
 {
-    const fs::path root = fs::temp_directory_path() / ("tessaly-pf2-" + std::to_string(::getpid()));
-    fs::remove_all(root);
+    const fs::path root = tessaly::testing::freshTestFolder("tessaly-pf");
     fs::create_directories(root / "old");
     fs::create_directories(root / "program");
     std::ofstream(root / "program" / "english.lng") << "English\n";

@@ -63,8 +63,8 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
     // Settings the engine would otherwise keep from before; the load must replace them.
     m_engine.setAutoRereads(false);
     m_engine.setRereadCount(3);
-    m_engine.setFillType(2);
-    m_engine.setExistingPolicy(0);
+    m_engine.setFillType(FillType::String);
+    m_engine.setExistingPolicy(ExistingPolicy::Replace);
 
     loadSettings(*m_profile, m_window, m_engine, "/opt/tessaly/share/tessaly/");
     EXPECT_EQ(m_window.programFolder, "/opt/tessaly/share/tessaly/");
@@ -84,12 +84,12 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
     EXPECT_EQ(m_engine.rereadCount(), 1u);
     EXPECT_TRUE(m_engine.createLog());
     EXPECT_TRUE(m_engine.deleteLogIfNoErrors());
-    EXPECT_EQ(m_engine.fillType(), 0);
+    EXPECT_EQ(m_engine.fillType(), FillType::Zeros);
     EXPECT_EQ(m_engine.fillValue(), 255);
     EXPECT_EQ(m_engine.fillString(), "?");
     EXPECT_EQ(m_engine.optimizeFor(), 0.0f);
-    EXPECT_EQ(m_engine.reservedPlacement(), 1);
-    EXPECT_EQ(m_engine.existingPolicy(), 2);
+    EXPECT_EQ(m_engine.reservedPlacement(), ReservedPlacement::BesideSource);
+    EXPECT_EQ(m_engine.existingPolicy(), ExistingPolicy::Resume);
     EXPECT_EQ(m_profile->rpFolder(), "A:\\Copy\\");
 
     EXPECT_EQ(storedKeys(), QSet<QString>{"Path"});
@@ -167,7 +167,7 @@ TEST_F(ProfileSettingsTest, SaveWritesWhatTheWindowAndEngineHold)
     m_window.quickStart = 0;
     m_engine.setOptimizeFor(0.5f);
     m_engine.setFillValue(7);
-    m_engine.setFillType(1);
+    m_engine.setFillType(FillType::Value);
     m_engine.setReservedFolder("/mnt/copies");
     m_engine.setRereadCount(3);
     m_engine.setAutoRereads(false);
@@ -245,12 +245,12 @@ TEST_F(ProfileSettingsTest, DamagedValuesLoadAsDefaults)
     }
 
     // The engine gets the defaults, not the damage.
-    m_engine.setFillType(3);
+    m_engine.setFillType(FillType::LastGood);
     m_engine.setRereadCount(3);
     applyEngineSettings(*m_profile, m_engine);
-    EXPECT_EQ(m_engine.fillType(), 0);
-    EXPECT_EQ(m_engine.existingPolicy(), 2);
-    EXPECT_EQ(m_engine.reservedPlacement(), 1);
+    EXPECT_EQ(m_engine.fillType(), FillType::Zeros);
+    EXPECT_EQ(m_engine.existingPolicy(), ExistingPolicy::Resume);
+    EXPECT_EQ(m_engine.reservedPlacement(), ReservedPlacement::BesideSource);
     EXPECT_EQ(m_engine.rereadCount(), 1u);
     EXPECT_TRUE(m_engine.createLog());
     EXPECT_EQ(m_engine.optimizeFor(), 0.0f);

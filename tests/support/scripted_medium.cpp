@@ -42,6 +42,9 @@ struct ScriptedMedium::State
     std::map<std::string, std::uint64_t> writeLimits;  // in bytes written to the node
     std::map<std::string, std::size_t> shortWrites;
     bool freeSpaceUnknown = false;
+    std::map<std::string, std::vector<std::string>> listingOrders;
+    std::set<std::string> failingListings;
+    std::map<std::string, FolderEntry> listedOnly;  // by full path
 
     std::uint64_t used() const
     {
@@ -489,6 +492,71 @@ std::optional<FileIdentity> ScriptedMedium::identity(const std::string& path)
     std::lock_guard lock(m_state->mutex);
     if (const auto node = m_state->find(path)) return FileIdentity{1, node->inode};
     return std::nullopt;
+}
+
+void ScriptedMedium::setListingOrder(const std::string& folder, std::vector<std::string> names)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->listingOrders[folder] = std::move(names);
+}
+
+void ScriptedMedium::failListing(const std::string& folder)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->failingListings.insert(folder);
+}
+
+void ScriptedMedium::addListedEntry(const std::string& path, EntryKind kind, bool link)
+{
+    std::lock_guard lock(m_state->mutex);
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    m_state->listedOnly[path] = FolderEntry{name, kind, link, 0};
+}
+
+bool ScriptedMedium::listFolder(const std::string& path, std::vector<FolderEntry>* entries)
+{
+    std::lock_guard lock(m_state->mutex);
+    entries->clear();
+    if (!m_state->folders.count(path) || m_state->failingListings.count(path)) return false;
+    if (m_state->removed && path.starts_with(m_state->removable)) return false;
+    std::map<std::string, FolderEntry> found;
+    for (const auto& [file, node] : m_state->files) {
+        if (State::parentOf(file) != path || file == path) continue;
+        const std::string name = file.substr(file.find_last_of('/') + 1);
+        found[name] = FolderEntry{name, EntryKind::File, false, node->size()};
+    }
+    for (const std::string& folder : m_state->folders) {
+        if (State::parentOf(folder) != path || folder == path) continue;
+        const std::string name = folder.substr(folder.find_last_of('/') + 1);
+        found[name] = FolderEntry{name, EntryKind::Folder, false, 0};
+    }
+    for (const auto& [full, entry] : m_state->listedOnly) {
+        if (State::parentOf(full) == path) found[entry.name] = entry;
+    }
+    for (const std::string& name : m_state->listingOrders[path]) {
+        const auto it = found.find(name);
+        if (it == found.end()) continue;
+        entries->push_back(it->second);
+        found.erase(it);
+    }
+    for (auto& [name, entry] : found) entries->push_back(std::move(entry));
+    return true;
+}
+
+std::optional<std::uint64_t> ScriptedMedium::fileSize(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (const auto node = m_state->find(path)) return node->size();
+    return std::nullopt;
+}
+
+std::optional<std::string> ScriptedMedium::canonicalPath(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    std::string resolved = path;
+    while (resolved.size() > 1 && resolved.back() == '/') resolved.pop_back();
+    if (!m_state->find(resolved) && !m_state->folders.count(resolved)) return std::nullopt;
+    return resolved;
 }
 
 }  // namespace tessaly::testing

@@ -50,6 +50,16 @@ public:
     // Makes linkPath name the same file as path (same identity, same bytes).
     void addLink(const std::string& linkPath, const std::string& path);
 
+    // --- folder listings ---
+    // Listings of folder name these entries first, in this order; the rest follow
+    // sorted by name (the order of every other listing).
+    void setListingOrder(const std::string& folder, std::vector<std::string> names);
+    // Listing this folder fails with EACCES.
+    void failListing(const std::string& folder);
+    // An entry that only listings show: a pipe or device (kind Other), or a link
+    // to a folder (kind Folder, link set).
+    void addListedEntry(const std::string& path, EntryKind kind, bool link);
+
     // --- damage ---
     void markBad(const std::string& path, std::uint64_t offset, std::uint64_t length);
     void markWeak(const std::string& path, std::uint64_t offset, std::uint64_t length,
@@ -91,6 +101,9 @@ public:
     std::optional<std::uint64_t> freeSpace(const std::string& path) override;
     std::optional<VolumeInfo> volumeInfo(const std::string& path) override;
     std::optional<FileIdentity> identity(const std::string& path) override;
+    bool listFolder(const std::string& path, std::vector<FolderEntry>* entries) override;
+    std::optional<std::uint64_t> fileSize(const std::string& path) override;
+    std::optional<std::string> canonicalPath(const std::string& path) override;
 
     struct Node;
     struct State;

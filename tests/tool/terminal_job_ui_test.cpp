@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tool/tool_texts.h"
+#include "ui/text_ids.h"
 
 namespace tessaly::cli {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/posix_file_system.h"
 #include "tests/tool/tool_test_support.h"
-#include "tool/tool_texts.h"
+#include "ui/text_ids.h"
 
 namespace tessaly {
 namespace {
@@ -297,7 +297,7 @@ TEST_F(TransferJobTest, GetRefusesToEmptyTheLogOrTheDataFile)
     std::filesystem::create_symlink(dir / "data.bin.log", dir / "data.bin.mrd");
     EXPECT_EQ(get(), TransferOutcome::Failed);
     EXPECT_EQ(ui.errors, (std::vector<JobMessage>{
-                             {text::kCannotCreateHead, "data.bin.mrd", text::kCannotCreateTail}}));
+                             {text::kCannotCreate, "data.bin.mrd", text::kCheckFolder}}));
     EXPECT_EQ(readFile(dir / "data.bin.log"), log);
 
     std::filesystem::remove(dir / "data.bin.mrd");

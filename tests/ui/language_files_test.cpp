@@ -16,10 +16,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint32_t kLastTextId = 120;
+constexpr std::uint32_t kLastTextId = 130;
 // Ids that no window or message uses; their lines only keep the numbering.
-const std::set<std::uint32_t> kUnusedIds = {0,   11,  68,  101, 102, 103, 104, 105,
-                                            106, 107, 108, 109, 110, 113, 114, 115};
+const std::set<std::uint32_t> kUnusedIds = {0,   11,  68,  101, 102, 103, 104, 105, 106, 107, 108,
+                                            109, 110, 113, 114, 115, 121, 122, 123, 124, 125};
 
 fs::path dataFolder()
 {
@@ -97,6 +97,8 @@ TEST(ShippedLanguages, EnglishKeepsItsNumbering)
     EXPECT_EQ(table.text(100), "Ask for confirmation if log doesn't exist, but needing");
     EXPECT_EQ(table.text(112), "Continue copying");
     EXPECT_EQ(table.text(116), "Speed");
+    EXPECT_EQ(table.text(126), "Bytes");
+    EXPECT_EQ(table.text(130), "Current position");
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
 // tessaly-cli languages, run from the layouts the programs are found in.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "tests/support/test_folder.h"
 
 namespace {
 
@@ -42,10 +43,7 @@ protected:
         ASSERT_TRUE(bin && data) << "TESSALY_BIN_DIR and TESSALY_DATA_DIR must be set";
         m_bin = bin;
         m_data = data;
-        m_root = fs::temp_directory_path() /
-                 ("tessaly-layout-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
+        m_root = tessaly::testing::freshTestFolder("tessaly-layout");
         fs::create_directories(m_root / "bin");
         fs::copy_file(m_bin / "tessaly-cli", m_root / "bin" / "tessaly-cli");
     }

@@ -1,0 +1,54 @@
+#include "run/failure_message.h"
+
+#include "ui/text_ids.h"
+
+namespace tessaly {
+
+std::string composeRunMessage(const RunMessage& message,
+                              const std::function<std::string(int)>& text)
+{
+    std::string composed = text(message.firstText);
+    if (!message.name.empty()) composed += " " + message.name;
+    if (message.secondText >= 0) composed += "\n" + text(message.secondText);
+    if (message.noteText >= 0) composed += "\n\n" + text(message.noteText);
+    return composed;
+}
+
+std::optional<RunMessage> failureMessage(EngineStatus status, const std::string& sourcePath)
+{
+    const auto cannotOpen = [&](int note) {
+        return RunMessage{text::kFileWord, sourcePath, text::kCannotOpen, note};
+    };
+    const auto cannotCreate = [&](int note) {
+        return RunMessage{text::kCannotCreate, sourcePath, text::kCheckFolder, note};
+    };
+    const auto fileThen = [&](int second) {
+        return RunMessage{text::kFileWord, sourcePath, second, -1};
+    };
+    switch (status) {
+        case EngineStatus::SourceOpenFailed:
+            return cannotOpen(-1);
+        case EngineStatus::DestinationOpenFailed:
+            return cannotOpen(text::kProblemWithCopy);
+        case EngineStatus::DestinationCreateFailed:
+            return cannotCreate(text::kProblemWithCopy);
+        case EngineStatus::LogOpenFailed:
+            return cannotOpen(text::kProblemWithLog);
+        case EngineStatus::LogCreateFailed:
+            return cannotCreate(text::kProblemWithLog);
+        case EngineStatus::DiskFull:
+            return RunMessage{text::kNoFreeSpace, sourcePath, -1, -1};
+        case EngineStatus::WriteFailed:
+            return RunMessage{text::kWriteFailed, {}, -1, -1};
+        case EngineStatus::SourceTooLarge:
+            return fileThen(text::kSourceTooLarge);
+        case EngineStatus::FreeSpaceUnknown:
+            return fileThen(text::kFreeSpaceUnknown);
+        case EngineStatus::WorkerStartFailed:
+            return fileThen(text::kWorkerStartFailed);
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace tessaly

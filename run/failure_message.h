@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "engine/engine_status.h"
+
+namespace tessaly {
+
+// A message about one file: texts by language-file id around the file's path.
+// Shown as "first name", then "\nsecond" and "\n\nnote" where they are given;
+// a first text alone when there is no name.
+struct RunMessage
+{
+    int firstText = 0;
+    std::string name;     // empty for a text alone
+    int secondText = -1;  // -1: none
+    int noteText = -1;    // -1: none
+    bool operator==(const RunMessage&) const = default;
+};
+
+std::string composeRunMessage(const RunMessage& message,
+                              const std::function<std::string(int)>& text);
+
+// The failure message for a file that ended with status; every path in it is the
+// source path, also for failures of the copy or its log. nullopt for the statuses
+// that show no message (Ok, Stopped, the refused questions, NotReady, ...).
+std::optional<RunMessage> failureMessage(EngineStatus status, const std::string& sourcePath);
+
+}  // namespace tessaly

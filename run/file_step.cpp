@@ -1,0 +1,79 @@
+#include "run/file_step.h"
+
+#include "engine/destination.h"
+
+namespace tessaly {
+
+FileOutcome outcomeOf(int lastFilePercent, EngineStatus status)
+{
+    if (lastFilePercent == 100) return FileOutcome::Done;
+    switch (status) {
+        case EngineStatus::Ok:
+        case EngineStatus::Stopped:
+            return FileOutcome::Stopped;
+        case EngineStatus::NotReady:
+            return FileOutcome::NotReady;
+        default:
+            return FileOutcome::Failed;
+    }
+}
+
+StepResult FileStep::copy(const FileEntry& entry, const std::string& outputFolder,
+                          const Refresh& refresh, const std::atomic<bool>* stop)
+{
+    StepResult result;
+    result.destination = destinationPath(entry.name, outputFolder, entry.base());
+    result.verdict = m_guard.admit(entry.name, result.destination);
+    if (result.verdict != GuardVerdict::Clear) {
+        result.outcome = FileOutcome::Refused;
+        return result;
+    }
+    if (!m_engine.startFile(entry.name, outputFolder, entry.base())) {
+        result.status = m_engine.status();
+        result.outcome = FileOutcome::NotStarted;
+        return result;
+    }
+    result.filePercent = pollUntilIdle(refresh, stop);
+    result.status = m_engine.status();
+    result.outcome = outcomeOf(result.filePercent, result.status);
+    result.destinationPosition = m_engine.destinationPosition();
+    result.figures = figures(result.status);
+    return result;
+}
+
+int FileStep::pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* stop)
+{
+    bool stopSent = false;
+    for (;;) {
+        // Busy is read first: once it is clear the worker's final counters are in place.
+        const bool more = m_engine.busy();
+        if (more && !stopSent && stop && stop->load()) {
+            m_engine.requestStop(false);
+            stopSent = true;
+        }
+        const int percent = static_cast<int>(m_engine.progress() * 100.0f);
+        if (refresh) refresh(percent);
+        if (!more) return percent;
+        m_engine.waitUntilIdle(kPollMs);
+    }
+}
+
+FileFigures FileStep::figures(EngineStatus status) const
+{
+    FileFigures f;
+    f.complete = status == EngineStatus::Ok;
+    // A copy left alone under Skip: nothing was copied, and its state is its own.
+    if (f.complete && m_engine.skippedExisting()) {
+        f.skippedExisting = true;
+        return f;
+    }
+    // The engine keeps the filled bytes in a signed 32-bit count; fills of 2 GiB or
+    // more of a file below 4 GiB show there as negative, so the count is read unsigned.
+    const std::uint64_t filled = static_cast<std::uint32_t>(m_engine.filledBytes());
+    const std::uint64_t covered = m_engine.position();
+    f.copied = covered > filled ? covered - filled : 0;
+    f.filled = filled;
+    return f;
+}
+
+}  // namespace tessaly

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/copy_engine.h"
+#include "run/destination_guard.h"
+#include "run/file_entry.h"
+
+namespace tessaly {
+
+// How one file of the run ended, and what the run does next.
+enum class FileOutcome : std::int32_t
+{
+    Done = 0,        // the copy reached 100 %: the entry is Done, the run goes on
+    Stopped = 1,     // ended short of 100 % by a stop (or Ok): the entry stays current
+    NotReady = 2,    // the medium went away: the run ends, the entry stays current
+    Failed = 3,      // any other status: reported, the run goes on with the next entry
+    NotStarted = 4,  // startFile refused the file: reported, the run goes on
+    Refused = 5,     // the guard refused the file before the engine saw it
+};
+
+// What a copy holds of its source, counted up to the place the copy has reached,
+// earlier runs included.
+struct FileFigures
+{
+    std::uint64_t copied = 0;      // source bytes held as read data
+    std::uint64_t filled = 0;      // source bytes held as fills
+    bool complete = false;         // the engine ended with Ok: the whole file is covered
+    bool skippedExisting = false;  // an existing copy was left as it is (Skip)
+};
+
+struct StepResult
+{
+    FileOutcome outcome = FileOutcome::NotStarted;
+    EngineStatus status = EngineStatus::Ok;
+    GuardVerdict verdict = GuardVerdict::Clear;
+    std::string destination;                // path of the copy by the destination rule
+    int filePercent = 0;                    // the last one computed
+    std::uint32_t destinationPosition = 0;  // where the copy ended
+    FileFigures figures;
+};
+
+// The outcome of a file whose worker has ended, by its last file percent and status.
+FileOutcome outcomeOf(int lastFilePercent, EngineStatus status);
+
+// Copies one list entry: the guard's checks, startFile, and the poll loop until
+// the worker ends.
+class FileStep
+{
+public:
+    // Called with the file percent (0 to 100) once right after the start, at most
+    // once per poll interval while the worker runs, and once after it has ended.
+    using Refresh = std::function<void(int filePercent)>;
+    static constexpr std::uint32_t kPollMs = 20;
+
+    FileStep(CopyEngine& engine, FileSystem& fs) : m_engine(engine), m_guard(fs) {}
+
+    // Forgets the copies of the previous run.
+    void beginRun() { m_guard.reset(); }
+    // Copies entry below outputFolder. A raised stop flag asks the worker to stop
+    // (once); the file then ends as Stopped.
+    StepResult copy(const FileEntry& entry, const std::string& outputFolder, const Refresh& refresh,
+                    const std::atomic<bool>* stop = nullptr);
+
+private:
+    int pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* stop);
+    FileFigures figures(EngineStatus status) const;
+
+    CopyEngine& m_engine;
+    DestinationGuard m_guard;
+};
+
+}  // namespace tessaly

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "settings/settings_page.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QLineEdit;
+class QSlider;
+class QToolButton;
+
+namespace tessaly {
+
+// The slider position (0 Data to 100 Speed) that shows optimizeFor: the nearest one, so
+// a value set from position p shows p again after the engine's single-precision sum.
+int sliderPosition(float optimizeFor);
+
+// The Algorithm page: read attempts of bad sectors, what the copy optimises for, and
+// the fill of sectors that could not be read.
+class AlgorithmPage : public SettingsPage
+{
+    Q_OBJECT
+public:
+    // Range of the count's up and down arrows; a larger count may be typed.
+    static constexpr int kCountStepMin = 1;
+    static constexpr int kCountStepMax = 3;
+
+    AlgorithmPage(const SettingsDialogContext& context, const SheetSettings& values,
+                  QWidget* parent = nullptr);
+
+    // Refuses (false, values unchanged) a count that is empty or 0 while Auto is off, a
+    // byte value that is empty or above 255 for Values, an empty string for Strings.
+    // Otherwise writes Auto, the count (only while Auto is off), the fill string (empty
+    // for every fill but Strings), the byte value (only for Values), the fill and the
+    // slider's value (kept as it was while the slider stays where it was shown).
+    bool apply(SheetSettings& values) const override;
+    int helpContext() const override { return settings_help::kAlgorithm; }
+    QString title() const override;
+
+    QCheckBox* autoBox() const { return m_auto; }
+    QLineEdit* countField() const { return m_count; }
+    QToolButton* countUp() const { return m_up; }
+    QToolButton* countDown() const { return m_down; }
+    QSlider* slider() const { return m_slider; }
+    QButtonGroup* fillGroup() const { return m_fill; }
+    QLineEdit* valueField() const { return m_value; }
+    QLineEdit* stringField() const { return m_string; }
+
+private:
+    void buildAttempts();
+    void buildOptimize();
+    void buildFill();
+    // The count follows Auto; the value and string fields follow the fill.
+    void updateEnabling();
+    void stepCount(int delta);
+
+    SheetSettings m_stored;
+    int m_shownPosition = 0;
+    QCheckBox* m_auto = nullptr;
+    QLineEdit* m_count = nullptr;
+    QToolButton* m_up = nullptr;
+    QToolButton* m_down = nullptr;
+    QSlider* m_slider = nullptr;
+    QButtonGroup* m_fill = nullptr;  // ids: FillType
+    QLineEdit* m_value = nullptr;
+    QLineEdit* m_string = nullptr;
+};
+
+}  // namespace tessaly

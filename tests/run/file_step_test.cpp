@@ -1,0 +1,146 @@
+#include "run/file_step.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "run/failure_message.h"
+#include "tests/support/scripted_medium.h"
+
+namespace tessaly {
+namespace {
+
+FileEntry entryOf(const std::string& path, std::uint64_t size, const std::string& base = {})
+{
+    return FileEntry{std::make_shared<const std::string>(base), path, size};
+}
+
+TEST(DestinationGuard, RefusesTheSourceItselfAndCopiesThatWouldMeet)
+{
+    testing::ScriptedMedium medium;
+    medium.addFile("/src/a.bin", "a");
+    medium.addLink("/out/a.bin", "/src/a.bin");  // the output folder is the source's folder
+    DestinationGuard guard(medium);
+    EXPECT_EQ(guard.admit("/src/a.bin", "/out/a.bin"), GuardVerdict::SameFile);
+    EXPECT_EQ(guard.admit("/src/x/b.bin", "/out/b.bin"), GuardVerdict::Clear);
+    EXPECT_EQ(guard.admit("/src/y/b.bin", "/out/b.bin"), GuardVerdict::SameDestination);
+    // A copy where a copy's log belongs, in either order.
+    EXPECT_EQ(guard.admit("/src/b.bin.log", "/out/b.bin.log"), GuardVerdict::LogPlace);
+    EXPECT_EQ(guard.admit("/src/c.bin.log", "/out/c.bin.log"), GuardVerdict::Clear);
+    EXPECT_EQ(guard.admit("/src/c.bin", "/out/c.bin"), GuardVerdict::LogPlace);
+    // A refused file claims nothing: the same-file refusal left /out/a.bin free.
+    medium.removeFile("/out/a.bin");
+    EXPECT_EQ(guard.admit("/src/z/a.bin", "/out/a.bin"), GuardVerdict::Clear);
+    guard.reset();
+    EXPECT_EQ(guard.admit("/src/y/b.bin", "/out/b.bin"), GuardVerdict::Clear);
+}
+
+TEST(FileOutcome, ByLastPercentThenByStatus)
+{
+    EXPECT_EQ(outcomeOf(100, EngineStatus::Ok), FileOutcome::Done);
+    EXPECT_EQ(outcomeOf(100, EngineStatus::WriteFailed), FileOutcome::Done);
+    EXPECT_EQ(outcomeOf(99, EngineStatus::Ok), FileOutcome::Stopped);
+    EXPECT_EQ(outcomeOf(40, EngineStatus::Stopped), FileOutcome::Stopped);
+    EXPECT_EQ(outcomeOf(40, EngineStatus::NotReady), FileOutcome::NotReady);
+    EXPECT_EQ(outcomeOf(40, EngineStatus::WriteFailed), FileOutcome::Failed);
+    EXPECT_EQ(outcomeOf(0, EngineStatus::NoLogRefused), FileOutcome::Failed);
+}
+
+TEST(FailureMessage, TextsAroundTheSourcePathByStatus)
+{
+    const auto shown = [](EngineStatus status) {
+        const auto message = failureMessage(status, "/src/a.bin");
+        return message ? composeRunMessage(*message, [](int id) { return std::to_string(id); })
+                       : std::string("-");
+    };
+    EXPECT_EQ(shown(EngineStatus::SourceOpenFailed), "14 /src/a.bin\n24");
+    EXPECT_EQ(shown(EngineStatus::DestinationOpenFailed), "14 /src/a.bin\n24\n\n25");
+    EXPECT_EQ(shown(EngineStatus::DestinationCreateFailed), "26 /src/a.bin\n27\n\n25");
+    EXPECT_EQ(shown(EngineStatus::LogOpenFailed), "14 /src/a.bin\n24\n\n28");
+    EXPECT_EQ(shown(EngineStatus::LogCreateFailed), "26 /src/a.bin\n27\n\n28");
+    EXPECT_EQ(shown(EngineStatus::DiskFull), "29 /src/a.bin");
+    EXPECT_EQ(shown(EngineStatus::WriteFailed), "30");
+    EXPECT_EQ(shown(EngineStatus::SourceTooLarge), "14 /src/a.bin\n118");
+    EXPECT_EQ(shown(EngineStatus::FreeSpaceUnknown), "14 /src/a.bin\n119");
+    EXPECT_EQ(shown(EngineStatus::WorkerStartFailed), "14 /src/a.bin\n120");
+    for (EngineStatus quiet : {EngineStatus::Ok, EngineStatus::Stopped, EngineStatus::NotReady,
+                               EngineStatus::NoLogRefused, EngineStatus::ExistingRefused}) {
+        EXPECT_EQ(shown(quiet), "-") << statusName(quiet);
+    }
+}
+
+class FileStepTest : public ::testing::Test
+{
+protected:
+    FileStepTest() : engine(medium), step(engine, medium) { medium.addFolder("/out"); }
+
+    StepResult copy(const FileEntry& entry)
+    {
+        return step.copy(entry, "/out", [this](int percent) { percents.push_back(percent); });
+    }
+
+    testing::ScriptedMedium medium;
+    CopyEngine engine;
+    FileStep step;
+    std::vector<int> percents;
+};
+
+TEST_F(FileStepTest, ACompleteCopyIsDoneBelowItsRelativeFolder)
+{
+    medium.addFile("/disk/docs/a.bin", std::string(300000, 'a'));
+    const StepResult result = copy(entryOf("/disk/docs/a.bin", 300000, "/disk/"));
+    EXPECT_EQ(result.outcome, FileOutcome::Done);
+    EXPECT_EQ(result.status, EngineStatus::Ok);
+    EXPECT_EQ(result.destination, "/out/docs/a.bin");
+    EXPECT_EQ(result.destinationPosition, 300000u);
+    EXPECT_EQ(result.figures.copied, 300000u);
+    EXPECT_TRUE(result.figures.complete);
+    ASSERT_FALSE(percents.empty());  // the last one after the worker has ended
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_EQ(medium.text("/out/docs/a.bin"), std::string(300000, 'a'));
+}
+
+TEST_F(FileStepTest, RefusedAndUnstartedFilesShowNoProgress)
+{
+    medium.addFile("/out/self.bin", "keep");
+    const StepResult self = copy(entryOf("/out/self.bin", 4));
+    EXPECT_EQ(self.outcome, FileOutcome::Refused);
+    EXPECT_EQ(self.verdict, GuardVerdict::SameFile);
+    EXPECT_EQ(medium.text("/out/self.bin"), "keep");
+
+    const StepResult missing = copy(entryOf("/src/missing.bin", 0));
+    EXPECT_EQ(missing.outcome, FileOutcome::NotStarted);
+    EXPECT_EQ(missing.status, EngineStatus::SourceOpenFailed);
+    EXPECT_TRUE(percents.empty());
+}
+
+TEST_F(FileStepTest, ARaisedStopEndsTheFileAsStopped)
+{
+    // The question for another copy holds the worker until the step has seen the
+    // stop and passed it on, so the stop always lands in the middle.
+    medium.addFile("/src/a.bin", std::string(200000, 'a'));
+    medium.markBad("/src/a.bin", 51200, 512);
+    std::atomic<bool> stop{false};
+    std::atomic<int> refreshesAfterStop{0};
+    engine.setQueryCallback([&](EngineQuery&) {
+        stop = true;
+        while (refreshesAfterStop < 2) sleepMs(1);
+        return false;
+    });
+    const StepResult result = step.copy(
+        entryOf("/src/a.bin", 200000), "/out",
+        [&](int) {
+            if (stop) ++refreshesAfterStop;
+        },
+        &stop);
+    EXPECT_EQ(result.outcome, FileOutcome::Stopped);
+    EXPECT_EQ(result.status, EngineStatus::Stopped);
+    EXPECT_FALSE(result.figures.complete);
+    EXPECT_LT(result.filePercent, 100);
+}
+
+}  // namespace
+}  // namespace tessaly

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "engine/bad_region.h"
+#include "engine/copy_engine.h"
+#include "ui/block_map_layout.h"
+
+namespace tessaly {
+
+// Where the block map reads the file being copied from. Called on the map's thread
+// while another thread may be copying: progress() is read first, so that every region
+// below the position it gives has been added by the time regionsFrom() runs.
+class BlockMapSource
+{
+public:
+    virtual ~BlockMapSource() = default;
+    virtual BlockMapProgress progress() const = 0;
+    // Copies of the regions from index first on (none when first is at the end),
+    // ascending by offset.
+    virtual std::vector<BadRegion> regionsFrom(std::size_t first) const = 0;
+};
+
+// The copy engine's file: total is the destination's end, done the destination
+// position, both with the bytes that were there before an appending copy.
+class EngineMapSource : public BlockMapSource
+{
+public:
+    explicit EngineMapSource(const CopyEngine& engine) : m_engine(engine) {}
+    BlockMapProgress progress() const override
+    {
+        return {m_engine.destinationEnd(), m_engine.destinationPosition(), m_engine.sectorSize()};
+    }
+    std::vector<BadRegion> regionsFrom(std::size_t first) const override
+    {
+        return m_engine.badRegionsFrom(first);
+    }
+
+private:
+    const CopyEngine& m_engine;
+};
+
+}  // namespace tessaly

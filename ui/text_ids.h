@@ -1,0 +1,127 @@
+#pragma once
+
+// Ids of the texts of a language file (text N is the N-th text line after the
+// file's first line). One list for every program; the comment gives the text of
+// english.lng where the name alone does not say it.
+namespace tessaly::text {
+
+// Menus and the file list
+inline constexpr int kFileMenu = 1;
+inline constexpr int kSettingsMenu = 2;
+inline constexpr int kHelpMenu = 3;
+inline constexpr int kSourceFileColumn = 4;
+inline constexpr int kNotReadColumn = 5;
+inline constexpr int kSizeColumn = 6;
+inline constexpr int kChooseFolderToAdd = 7;
+inline constexpr int kChooseOutputFolder = 8;
+inline constexpr int kCopyingSettings = 9;
+inline constexpr int kGeneralPage = 10;
+
+// Questions and messages of a copy
+inline constexpr int kCopyInUse = 12;          // the chosen file is already in use as a copy
+inline constexpr int kChooseAnotherCopy = 13;  // do you want to choose another copy?
+inline constexpr int kFileWord = 14;           // stands before a file name in file messages
+inline constexpr int kSectorsUnreadable = 15;  // choose another copy to read them from?
+inline constexpr int kReservedCopyCaption = 16;
+inline constexpr int kYes = 17;
+inline constexpr int kNo = 18;
+inline constexpr int kCancel = 19;
+inline constexpr int kLogMissing = 20;  // the log needed to continue does not exist
+inline constexpr int kConfirmationCaption = 21;
+inline constexpr int kDontShowAgain = 22;
+inline constexpr int kCaption = 23;          // "Error": caption of every error box
+inline constexpr int kCannotOpen = 24;       // after a file name: cannot be opened
+inline constexpr int kProblemWithCopy = 25;  // the problem is with the copy
+inline constexpr int kCannotCreate = 26;     // before a file name: cannot create the file
+inline constexpr int kCheckFolder = 27;      // check that the folder exists, ... free space
+inline constexpr int kProblemWithLog = 28;   // the problem is with the copy's log
+inline constexpr int kNoFreeSpace = 29;      // before a file name: not enough free space
+inline constexpr int kWriteFailed = 30;
+
+// Commands
+inline constexpr int kAddFilesCommand = 31;
+inline constexpr int kAddFolderCommand = 32;
+inline constexpr int kSetOutputFolderCommand = 33;
+inline constexpr int kStartCommand = 34;
+inline constexpr int kStopCommand = 35;
+inline constexpr int kExitCommand = 36;
+inline constexpr int kAlgorithmCommand = 37;
+inline constexpr int kReservedCopiesCommand = 38;
+inline constexpr int kMiscellaneousCommand = 39;
+inline constexpr int kLanguageMenu = 40;
+inline constexpr int kAboutCommand = 41;
+
+// Main window and settings pages
+inline constexpr int kTotalSizeLabel = 42;
+inline constexpr int kOutputFolderLabel = 43;
+inline constexpr int kNotChosen = 44;
+inline constexpr int kLogFileGroup = 45;
+inline constexpr int kCreateLog = 46;
+inline constexpr int kDeleteLogIfNoErrors = 47;
+inline constexpr int kRereadCountLabel = 48;
+inline constexpr int kAuto = 49;
+inline constexpr int kOptimizeFor = 50;
+inline constexpr int kOptimizeData = 51;
+inline constexpr int kOptimizeSpeed = 52;
+inline constexpr int kFillGroup = 53;
+inline constexpr int kFillZeros = 54;
+inline constexpr int kFillValues = 55;
+inline constexpr int kFillStrings = 56;
+inline constexpr int kFillNothing = 57;
+inline constexpr int kReservedPlacementGroup = 58;
+inline constexpr int kReservedInFolder = 59;
+inline constexpr int kReservedBesideSource = 60;
+inline constexpr int kReservedAsk = 61;
+inline constexpr int kCopyingGroup = 62;
+inline constexpr int kAutoStart = 63;
+inline constexpr int kKeepOutputFolder = 64;
+inline constexpr int kFillLastGood = 65;
+inline constexpr int kViewMenu = 66;
+inline constexpr int kShowDetails = 67;
+inline constexpr int kTimeThisFile = 69;
+inline constexpr int kTimeAllFiles = 70;
+inline constexpr int kUnknown = 71;
+inline constexpr int kExistingGroup = 72;
+inline constexpr int kExistingReplace = 73;
+inline constexpr int kExistingAppend = 74;
+inline constexpr int kExistingResume = 75;
+inline constexpr int kExistingSkip = 76;
+inline constexpr int kDestinationExists = 77;  // continue with it as the settings say?
+inline constexpr int kAskForConfirmation = 78;
+
+// The companion tool
+inline constexpr int kDataFromLabel = 79;
+inline constexpr int kDataToLabel = 80;
+inline constexpr int kStateLabel = 81;
+inline constexpr int kGetCommand = 82;
+inline constexpr int kPutCommand = 83;
+inline constexpr int kChooseLogTitle = 84;
+inline constexpr int kNoFileName = 85;     // the log holds no usable file name
+inline constexpr int kLocateForGet = 86;   // locate dialog title, Get
+inline constexpr int kMissingForGet = 87;  // after a file name: not found, locate it (Get)
+inline constexpr int kLocateForPut = 88;
+inline constexpr int kMissingForPut = 89;
+inline constexpr int kGetRunning = 90;
+inline constexpr int kDone = 91;
+inline constexpr int kReadFailed = 92;
+inline constexpr int kPutRunning = 93;
+
+// Quick start, messages page, list menu
+inline constexpr int kQuickStartGroup = 94;
+inline constexpr int kUseQuickStart = 95;
+inline constexpr int kQuickAddFolder = 96;
+inline constexpr int kQuickAddFiles = 97;
+inline constexpr int kMessagesGroup = 98;
+inline constexpr int kAskForAddReserveds = 99;
+inline constexpr int kAskForMissingLog = 100;
+inline constexpr int kDeleteFromList = 111;
+inline constexpr int kContinueCopying = 112;
+inline constexpr int kSpeedLabel = 116;
+inline constexpr int kSecondsUnit = 117;
+
+// Refusals before a copy starts
+inline constexpr int kSourceTooLarge = 118;  // 4 GB or larger
+inline constexpr int kFreeSpaceUnknown = 119;
+inline constexpr int kWorkerStartFailed = 120;  // the copy thread could not be started
+
+}  // namespace tessaly::text
