@@ -135,8 +135,7 @@ void FileListModel::sortByColumn(int column)
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newRow(m_lines.size());
-    std::vector<Line> sorted;
-    sorted.reserve(m_lines.size());
+    std::deque<Line> sorted;
     for (std::size_t i = 0; i < order.size(); ++i) {
         newRow[order[i]] = static_cast<int>(i);
         sorted.push_back(std::move(m_lines[order[i]]));

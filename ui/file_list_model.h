@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -59,7 +60,7 @@ private:
     void changed(int row, int column, int role);
 
     RunCounters& m_counters;
-    std::vector<Line> m_lines;
+    std::deque<Line> m_lines;  // grows without moving the lines it holds
     QStringList m_headers;
 };
 
