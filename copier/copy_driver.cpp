@@ -76,7 +76,7 @@ void CopyDriver::copyNextEntry()
         return;
     }
     m_started = false;
-    m_lastPercent = 0;
+    m_lastPercent = -1;  // the bars of the last file give way at the first refresh
     m_lastFilled = 0;
     const StepResult step = m_step.copy(
         next->entry, next->outputFolder, [this](int percent) { refresh(percent); }, &m_stop);
