@@ -118,6 +118,7 @@ void CopyDriver::showProgress(const FileEntry& entry, int filePercent)
     const std::uint32_t end = m_engine.destinationEnd();
     const std::uint32_t at = m_engine.destinationPosition();
     p.secondsLeft = (end > at ? end - at : 0) / std::max<std::uint32_t>(m_engine.longRate(), 1);
+    p.trimRegions = m_engine.trimmingRegions();
     m_console.progress(p);
 }
 

@@ -23,6 +23,9 @@ struct Progress
     int totalPercent = 0;
     std::uint32_t bytesPerSecond = 0;  // 0 while nothing has been measured
     std::uint32_t secondsLeft = 0;     // for the current file
+    // Filled regions the trim pass at the end of the file has still to retry; 0
+    // while it does not run.
+    std::size_t trimRegions = 0;
 };
 
 // The user's side of a run: questions, messages and progress. The terminal in the

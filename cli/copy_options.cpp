@@ -121,6 +121,8 @@ bool parseFlag(std::string_view arg, CopyOptions& o)
 {
     if (arg == "--no-log") {
         o.engine.createLog = false;
+    } else if (arg == "--no-trim") {
+        o.engine.trimPass = false;
     } else if (arg == "--keep-clean-log") {
         o.engine.deleteLogIfNoErrors = false;
     } else if (arg == "--yes" || arg == "-y") {
@@ -212,6 +214,10 @@ Options:
                          the engine chooses and stops re-reading when it seldom helps)
   --optimize=X         0 = data (every sector tried, default) .. 1 = speed (fills
                          grow over damaged stretches)
+  --no-trim            no trim pass: by default, once a file is covered, the
+                         edges of each filled stretch are read again, one
+                         attempt per sector, and every sector read replaces
+                         its fill (not with --fill=nothing)
   --existing=POLICY    when a copy exists already (default resume):
                          replace  start again from an empty copy
                          append   copy the source again after the existing bytes
@@ -233,7 +239,8 @@ existing copy is continued by the policy, a missing log refuses the file unless
 --yes is given, and no other copy of a file is asked for.
 
 While copying, a progress line on standard error (when it is a terminal) shows the
-percent of the file and of all files, the speed and the time left for the file.
+percent of the file and of all files, the speed and the time left for the file,
+and "trimming N regions" while the trim pass runs.
 At the end standard output gets one line per file, fields separated by tabs:
   STATUS  BYTES_COPIED  BYTES_FILLED  SOURCE
 In SOURCE a backslash is written as \\ and each control byte (a tab, a line break,
@@ -247,8 +254,8 @@ would overwrite its own source, and SameDestination when an earlier file of
 the run has the same copy (files of one name from different folders) or when
 one copy would lie where the other's copy log belongs (a.bin and a.bin.log).
 BYTES_COPIED and BYTES_FILLED count the bytes of the source, up to the place
-the copy has reached, that it holds as read data and as fills; earlier runs
-are included. A summary line follows.
+the copy has reached, that it holds as read data and as fills (after the trim
+pass); earlier runs are included. A summary line follows.
 
 Interrupt (Ctrl-C) or SIGTERM stops the current file; its log keeps the place
 reached, so the same command continues it (under --existing=resume). A copy cut

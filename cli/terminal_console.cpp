@@ -100,6 +100,23 @@ void TerminalConsole::message(const std::string& text)
     std::fflush(stderr);
 }
 
+std::string progressHead(const Progress& p)
+{
+    char head[160];
+    if (p.trimRegions > 0) {
+        // The file is covered; the time left and the speed of its copy no longer apply.
+        std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  trimming %zu region%s  ",
+                      p.index + 1, p.count, p.filePercent, p.totalPercent, p.trimRegions,
+                      p.trimRegions == 1 ? "" : "s");
+        return head;
+    }
+    const std::string speed = p.bytesPerSecond ? formatBytes(p.bytesPerSecond) + "/s" : "--";
+    std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  %s  %s left  ", p.index + 1,
+                  p.count, p.filePercent, p.totalPercent, speed.c_str(),
+                  formatDuration(p.secondsLeft).c_str());
+    return head;
+}
+
 void TerminalConsole::progress(const Progress& p)
 {
     if (!m_showProgress) return;
@@ -108,18 +125,14 @@ void TerminalConsole::progress(const Progress& p)
     if (!lock.owns_lock()) return;
     const std::uint32_t now = tickCount();
     if (p.index == m_lastIndex && p.filePercent == m_lastFilePercent &&
-        now - m_lastTick < kProgressIntervalMs) {
+        p.trimRegions == m_lastTrimRegions && now - m_lastTick < kProgressIntervalMs) {
         return;
     }
     m_lastIndex = p.index;
     m_lastFilePercent = p.filePercent;
+    m_lastTrimRegions = p.trimRegions;
     m_lastTick = now;
-    const std::string speed = p.bytesPerSecond ? formatBytes(p.bytesPerSecond) + "/s" : "--";
-    char head[160];
-    std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  %s  %s left  ", p.index + 1,
-                  p.count, p.filePercent, p.totalPercent, speed.c_str(),
-                  formatDuration(p.secondsLeft).c_str());
-    std::string line = head;
+    std::string line = progressHead(p);
     const std::string name = p.source ? *p.source : std::string();
     const std::size_t width = terminalWidth() - 1;
     if (line.size() + name.size() <= width) {

@@ -43,7 +43,12 @@ private:
     std::uint32_t m_lastTick = 0;
     int m_lastFilePercent = -1;
     std::size_t m_lastIndex = 0;
+    std::size_t m_lastTrimRegions = 0;
 };
+
+// The progress line before the file's name: the file's and the run's percent with
+// the speed and the time left, or the regions the trim pass has still to retry.
+std::string progressHead(const Progress& p);
 
 // Text of a byte count with three or four significant digits: "512 B", "1.5 KiB".
 std::string formatBytes(std::uint64_t bytes);

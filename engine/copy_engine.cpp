@@ -12,6 +12,7 @@
 #include "engine/destination.h"
 #include "engine/rate_meter.h"
 #include "engine/source_reader.h"
+#include "engine/trim_pass.h"
 
 namespace tessaly {
 namespace {
@@ -115,6 +116,7 @@ struct CopyEngine::Impl
         std::atomic<bool> createLog{true};
         std::atomic<bool> deleteLogIfNoErrors{true};
         std::atomic<ExistingPolicy> policy{ExistingPolicy::Resume};
+        std::atomic<bool> trimPass{true};
         mutable std::mutex settingsMutex;  // guards the strings, the callback and the starter
         std::string fillString;
         std::string reservedFolder;
@@ -143,6 +145,10 @@ struct CopyEngine::Impl
         std::atomic<bool> skipping{false};  // an existing destination is left under Skip
         mutable std::mutex regionsMutex;  // held for each append and each read-out
         std::vector<BadRegion> regions;
+        // Changes, under regionsMutex, when the regions are replaced rather than appended to.
+        std::atomic<std::uint32_t> regionsGeneration{0};
+        // Merged regions the trim pass has still to retry; 0 while it does not run.
+        std::atomic<std::size_t> trimming{0};
         mutable std::mutex pathMutex;
         std::string destinationPath;
     };
@@ -255,6 +261,7 @@ struct CopyEngine::Impl
     bool recordAndWriteFill(Loop& loop, const BadRegion& region);
     bool writeFill(Loop& loop, std::uint32_t length);
     void finishWorker(Loop& loop);
+    void trimFilled(const Loop& loop);
     SourceReader* askForOneMoreCopy();
     void clearMarks() { std::fill(file.failedMarks.begin(), file.failedMarks.end(), false); }
     // The destination read as a copy of its own source would hand back what it
@@ -708,6 +715,9 @@ bool CopyEngine::Impl::afterFailedRead(Loop& loop)
     loop.runLength = 0;
     loop.bytesSinceFallback = 0;
     const std::uint32_t sector = shared.sectorSize.load();
+    // A sector is filled only when every source has failed there in this round:
+    // the failures of a whole chunk say nothing about its first sector.
+    clearMarks();
     if (loop.chunk != sector) {
         loop.chunk = sector;  // read the same place again, one sector at a time
         return true;
@@ -816,6 +826,7 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
                shared.status.load() != EngineStatus::WriteFailed) {
         shared.status.store(EngineStatus::Stopped);
     }
+    if (at >= size && !shared.stopRequest.load()) trimFilled(loop);
     file.mainSource.close();
     file.destination.close();
     file.logFile.close();
@@ -828,6 +839,42 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     releaseReservedCopies();
     setState(shared.busy, false);
     shared.stopRequest.store(false);
+}
+
+// Runs the trim pass over the filled regions of a file whose main pass has covered
+// it, after the log's end record; the log is then replaced whole by one that lists
+// what is still filled.
+void CopyEngine::Impl::trimFilled(const Loop& loop)
+{
+    // A copy left alone under Skip is not this run's to change.
+    if (!settings.trimPass.load() || settings.fillType.load() == FillType::Nothing ||
+        shared.skipping.load()) {
+        return;
+    }
+    const std::vector<BadRegion> before = [this] {
+        std::lock_guard lock(shared.regionsMutex);
+        return shared.regions;
+    }();
+    const std::uint32_t base = shared.destinationBase.load();
+    const std::uint32_t size = shared.fileSize.load();
+    // A destination of another length holds its data where the regions do not say
+    // (an earlier run filled with Nothing): its fills are left alone.
+    if (before.empty() || file.destination.size() != std::int64_t{base} + size) return;
+    TrimPass pass({file.sources, &file.destination, shared.sectorSize.load(), base},
+                  shared.stopRequest);
+    const TrimResult result =
+        pass.run(before, [this](std::size_t left) { shared.trimming.store(left); });
+    if (result.end == TrimEnd::NotReady) fail(EngineStatus::NotReady);
+    if (result.end == TrimEnd::WriteFailed) fail(EngineStatus::WriteFailed);
+    // Merging alone changes the list too: the file then keeps one region per stretch.
+    if (result.regions == before) return;
+    if (loop.logActive) replaceLog(fs, file.logPath, result.regions, size + base);
+    {
+        std::lock_guard lock(shared.regionsMutex);
+        shared.regions = result.regions;
+        shared.regionsGeneration.fetch_add(1);
+    }
+    shared.filledBytes.store(filledInside(result.regions, std::uint64_t{size} + base));
 }
 
 SourceReader* CopyEngine::Impl::askForOneMoreCopy()
@@ -986,6 +1033,15 @@ ExistingPolicy CopyEngine::existingPolicy() const
     return m->settings.policy.load();
 }
 
+void CopyEngine::setTrimPass(bool on)
+{
+    m->settings.trimPass.store(on);
+}
+bool CopyEngine::trimPass() const
+{
+    return m->settings.trimPass.load();
+}
+
 void CopyEngine::setQueryCallback(QueryCallback callback)
 {
     std::lock_guard lock(m->settings.settingsMutex);
@@ -1108,6 +1164,16 @@ std::vector<BadRegion> CopyEngine::badRegionsFrom(std::size_t first) const
     std::lock_guard lock(m->shared.regionsMutex);
     if (first >= m->shared.regions.size()) return {};
     return {m->shared.regions.begin() + static_cast<std::ptrdiff_t>(first), m->shared.regions.end()};
+}
+
+std::uint32_t CopyEngine::badRegionsGeneration() const
+{
+    return m->shared.regionsGeneration.load();
+}
+
+std::size_t CopyEngine::trimmingRegions() const
+{
+    return m->shared.trimming.load();
 }
 
 std::uint32_t CopyEngine::longRate() const

@@ -81,6 +81,11 @@ public:
     bool deleteLogIfNoErrors() const;
     void setExistingPolicy(ExistingPolicy policy);
     ExistingPolicy existingPolicy() const;
+    // With the trim pass on (the default), a file whose main pass covered it whole
+    // has the edges of each filled region read again, one attempt per sector (see
+    // trim_pass.h); the fill Nothing skips it.
+    void setTrimPass(bool on);
+    bool trimPass() const;
     void setQueryCallback(QueryCallback callback);
 
     // Prepares source, destination and log on the caller's thread and starts the
@@ -111,6 +116,15 @@ public:
     // that a reader can follow the list incrementally.
     std::size_t badRegionCount() const;
     std::vector<BadRegion> badRegionsFrom(std::size_t first) const;
+    // Changes each time the list of filled regions is replaced rather than appended
+    // to: the trim pass that ends a file replaces it by the regions still filled. A
+    // reader that follows badRegionsFrom(first) incrementally starts over from 0 (and
+    // repaints in full) when this differs from the value it saw last.
+    std::uint32_t badRegionsGeneration() const;
+    // While the trim pass runs: the number of merged filled regions it has still to
+    // trim, the current one included. 0 when no trim runs. Progress stays at the
+    // end of the file meanwhile.
+    std::size_t trimmingRegions() const;
     // Bytes per second over 120 s and 5 s, or 1 while the meter gives 0.
     std::uint32_t longRate() const;
     std::uint32_t shortRate() const;

@@ -15,6 +15,7 @@ void applySettings(CopyEngine& engine, const EngineSettings& settings)
     engine.setReservedPlacement(settings.reservedPlacement);
     engine.setRereadCount(settings.rereadCount);
     engine.setExistingPolicy(settings.existingPolicy);
+    engine.setTrimPass(settings.trimPass);
 }
 
 EngineSettings settingsOf(const CopyEngine& engine)
@@ -31,6 +32,7 @@ EngineSettings settingsOf(const CopyEngine& engine)
     settings.reservedPlacement = engine.reservedPlacement();
     settings.rereadCount = engine.rereadCount();
     settings.existingPolicy = engine.existingPolicy();
+    settings.trimPass = engine.trimPass();
     return settings;
 }
 

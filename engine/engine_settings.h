@@ -21,6 +21,7 @@ struct EngineSettings
     ReservedPlacement reservedPlacement = ReservedPlacement::BesideSource;
     std::uint32_t rereadCount = 1;
     ExistingPolicy existingPolicy = ExistingPolicy::Resume;
+    bool trimPass = true;  // retry the edges of the filled regions at the end of a file
 
     bool operator==(const EngineSettings&) const = default;
 };

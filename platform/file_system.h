@@ -135,6 +135,10 @@ public:
     // Creates one folder level; false when it exists already or cannot be created.
     virtual bool createDirectory(const std::string& path) = 0;
     virtual bool removeFile(const std::string& path) = 0;
+    // Gives the file at from the name to, replacing a file of that name in one step,
+    // so that a reader finds either the old file or the new one whole. False when
+    // the rename failed; nothing has changed then.
+    virtual bool rename(const std::string& from, const std::string& to) = 0;
     // Bytes free to this user on the volume that holds path; nullopt when unknown.
     virtual std::optional<std::uint64_t> freeSpace(const std::string& path) = 0;
     // Sector size and drive type of the volume that holds path; nullopt when unknown.

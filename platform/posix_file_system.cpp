@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -328,6 +329,11 @@ bool PosixFileSystem::createDirectory(const std::string& path)
 bool PosixFileSystem::removeFile(const std::string& path)
 {
     return ::unlink(path.c_str()) == 0;
+}
+
+bool PosixFileSystem::rename(const std::string& from, const std::string& to)
+{
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 std::optional<std::uint64_t> PosixFileSystem::freeSpace(const std::string& path)

@@ -4,14 +4,28 @@
 
 namespace tessaly {
 
+std::optional<SourceFolder> resolveSourceFolder(FileSystem& fs, const std::string& folder)
+{
+    std::optional<std::string> resolved = fs.canonicalPath(folder);
+    if (!resolved) return std::nullopt;
+    auto base = std::make_shared<const std::string>(volumeRoot(*resolved));
+    return SourceFolder{std::move(*resolved), std::move(base)};
+}
+
+std::string excludedOutputFolder(FileSystem& fs, const std::string& outputFolder)
+{
+    if (outputFolder.empty()) return {};
+    const std::string absolute = absolutePath(outputFolder);
+    return fs.canonicalPath(absolute).value_or(absolute);
+}
+
 CopyListBuilder::CopyListBuilder(FileSystem& fs, const std::string& outputFolder,
                                  const std::atomic<bool>& stop)
-    : m_fs(fs), m_stop(stop), m_noBase(std::make_shared<const std::string>())
+    : m_fs(fs),
+      m_excluded(excludedOutputFolder(fs, outputFolder)),
+      m_stop(stop),
+      m_noBase(std::make_shared<const std::string>())
 {
-    if (!outputFolder.empty()) {
-        const std::string absolute = absolutePath(outputFolder);
-        m_excluded = m_fs.canonicalPath(absolute).value_or(absolute);
-    }
 }
 
 void CopyListBuilder::addSource(const std::string& source)
@@ -26,16 +40,15 @@ void CopyListBuilder::addSource(const std::string& source)
 
 void CopyListBuilder::addFolder(const std::string& folder)
 {
-    const std::optional<std::string> resolved = m_fs.canonicalPath(folder);
-    if (!resolved) {
+    const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder);
+    if (!source) {
         m_list.unreadableFolders.push_back(folder);
         return;
     }
-    const auto base = std::make_shared<const std::string>(volumeRoot(*resolved));
     const ScanSink sink{
-        [&](const std::string& path, std::uint64_t size) { addFile(path, base, size); },
+        [&](const std::string& path, std::uint64_t size) { addFile(path, source->base, size); },
         [&](const std::string& unreadable) { m_list.unreadableFolders.push_back(unreadable); }};
-    scanFolder(m_fs, *resolved, m_excluded, m_stop, sink);
+    scanFolder(m_fs, source->resolved, m_excluded, m_stop, sink);
 }
 
 void CopyListBuilder::addFile(std::string path,

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -11,6 +12,20 @@
 #include "run/file_entry.h"
 
 namespace tessaly {
+
+// A folder as a scan of it starts: resolved through links, and the base folder its
+// files share, the mount point of its volume.
+struct SourceFolder
+{
+    std::string resolved;
+    std::shared_ptr<const std::string> base;
+};
+// Nothing when folder does not exist.
+std::optional<SourceFolder> resolveSourceFolder(FileSystem& fs, const std::string& folder);
+
+// The output folder as every scan leaves it out: absolute and resolved through links;
+// empty when there is none.
+std::string excludedOutputFolder(FileSystem& fs, const std::string& outputFolder);
 
 struct CopyList
 {
@@ -49,8 +64,6 @@ private:
     std::unordered_set<std::string> m_listed;  // base folder, a NUL, the source path
 };
 
-// The list of sources as a CopyListBuilder makes it; ends early, with what it has
-// found so far, when stop is raised.
 CopyList buildCopyList(FileSystem& fs, const std::vector<std::string>& sources,
                        const std::string& outputFolder, const std::atomic<bool>& stop);
 

@@ -7,13 +7,21 @@
 # one damaged file turns up: get and put move the missing regions out of it into
 # the damaged copy. Everything is unmounted and removed at the end.
 #
-#   scripts/demo.sh [BUILD_DIR]
+# With --window, the copier's window opens on the worn floppy of the first part
+# instead, copying into a fresh folder; closing it ends the demonstration.
+#
+#   scripts/demo.sh [--window] [BUILD_DIR]
 #
 # Needs /dev/fuse and root (or fusermount3).
 set -euo pipefail
+window=no
+if [ "${1:-}" = "--window" ]; then
+    window=yes
+    shift
+fi
 build=${1:-$(cd "$(dirname "$0")/.." && pwd)/build}
 bin=$build/bin
-for program in tessaly-cli tessaly-medium tessaly-medium-image; do
+for program in tessaly-cli tessaly tessaly-medium tessaly-medium-image; do
     if [ ! -x "$bin/$program" ]; then
         echo "demo: $bin/$program is missing; build first (scripts/setup.sh)" >&2
         exit 1
@@ -134,6 +142,15 @@ medium_image "$source_dir/floppy/music/track01.wav" 1M --seed 4 --clusters 2:8 -
     --map 'slow 1000-1031 20'
 show_medium
 mount_medium
+if [ "$window" = yes ]; then
+    echo
+    echo "tessaly --output=salvaged --start mnt/floppy   (close the window to end)"
+    "$bin/tessaly" --output="$out" --start "$mnt/floppy" || true
+    echo
+    echo "The copies and their logs:"
+    (cd "$out" && find . -type f | sort | sed 's|^\./|  |')
+    exit 0
+fi
 run_copy --yes --keep-clean-log "$mnt/floppy" "$out"
 show_salvage
 unmount_medium

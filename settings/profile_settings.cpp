@@ -18,6 +18,7 @@ constexpr const char* kTime = "Time";
 constexpr const char* kRpFolder = "RPFolder";
 constexpr const char* kRpType = "RPType";
 constexpr const char* kEfpType = "EFPType";
+constexpr const char* kTrimFilled = "TrimFilled";
 constexpr const char* kLanguage = "Language";
 constexpr const char* kPath = "Path";
 constexpr const char* kAutoStartCopying = "AutoStartCopying";
@@ -191,6 +192,15 @@ std::int32_t ProfileSettings::efpType() const
 void ProfileSettings::setEfpType(std::int32_t v)
 {
     writeInt(kEfpType, v);
+}
+
+std::int32_t ProfileSettings::trimFilled() const
+{
+    return readInt(kTrimFilled, 1, 0, 1);
+}
+void ProfileSettings::setTrimFilled(std::int32_t v)
+{
+    writeInt(kTrimFilled, v);
 }
 
 std::string ProfileSettings::language() const

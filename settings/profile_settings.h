@@ -47,6 +47,8 @@ public:
     void setRpType(std::int32_t value);
     std::int32_t efpType() const;  // "EFPType", default 2 (Resume), 0 to 3
     void setEfpType(std::int32_t value);
+    std::int32_t trimFilled() const;  // "TrimFilled", default 1 (trim pass on), 0 or 1
+    void setTrimFilled(std::int32_t value);
 
     // Window settings.
     std::string language() const;  // "Language", default "english.lng"

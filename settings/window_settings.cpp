@@ -78,6 +78,7 @@ EngineSettings loadEngineSettings(const ProfileSettings& profile)
     settings.reservedPlacement = static_cast<ReservedPlacement>(profile.rpType());
     settings.rereadCount = static_cast<std::uint32_t>(profile.sectorRereadsCount());
     settings.existingPolicy = static_cast<ExistingPolicy>(profile.efpType());
+    settings.trimPass = profile.trimFilled() != 0;
     return settings;
 }
 
@@ -113,6 +114,7 @@ void storeEngineSettings(ProfileSettings& profile, const EngineSettings& setting
     profile.setRpType(static_cast<std::int32_t>(settings.reservedPlacement));
     profile.setSectorRereadsCount(static_cast<std::int32_t>(settings.rereadCount));
     profile.setEfpType(static_cast<std::int32_t>(settings.existingPolicy));
+    profile.setTrimFilled(settings.trimPass ? 1 : 0);
 }
 
 void storeEngineSettings(ProfileSettings& profile, const CopyEngine& engine)

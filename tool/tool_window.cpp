@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontMetrics>
 #include <QFrame>
 #include <QGridLayout>
 #include <QIcon>
@@ -21,11 +20,13 @@
 #include "platform/clock.h"
 #include "platform/program_folder.h"
 #include "settings/profile_settings.h"
-#include "tool/about_box.h"
+#include "ui/about_dialog.h"
+#include "ui/dialog_units.h"
 #include "ui/text_ids.h"
 #include "ui/gui_thread.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
+#include "ui/window_parts.h"
 
 // The icons are compiled into the static library; a program that links it has to
 // register them itself.
@@ -46,39 +47,6 @@ constexpr int kLanguageText = 40;
 constexpr int kAboutText = 41;
 
 
-QFrame* etchedLine(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-QLabel* valueField(QWidget* parent, const char* name)
-{
-    auto* field = new QLabel(parent);
-    field->setObjectName(QLatin1String(name));
-    field->setWordWrap(false);
-    field->setTextFormat(Qt::PlainText);
-    // A long file name is cut at the window's edge instead of widening the window.
-    field->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    return field;
-}
-
-QLabel* label(QWidget* parent, const char* name, const char* templateText)
-{
-    auto* text = new QLabel(QLatin1String(templateText), parent);
-    text->setObjectName(QLatin1String(name));
-    return text;
-}
-
-QAction* addCommand(QMenu* menu, const char* text, quint32 id)
-{
-    QAction* action = menu->addAction(QString::fromLatin1(text));
-    action->setData(id);
-    return action;
-}
-
 QString pathText(const std::filesystem::path& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path.string()));
@@ -88,7 +56,7 @@ QString pathText(const std::filesystem::path& path)
 
 ToolWindow::ToolWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
                        QWidget* parent)
-    : QDialog(parent),
+    : EndingDialog(parent),
       m_language(language),
       m_prompts(prompts),
       m_setup(std::move(setup)),
@@ -135,9 +103,9 @@ void ToolWindow::buildControls()
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
 
-    m_dataFromLabel = label(this, "dataFromLabel", "Data from");
-    m_dataToLabel = label(this, "dataToLabel", "Data to");
-    m_stateLabel = label(this, "stateLabel", "State");
+    m_dataFromLabel = fieldLabel(this, "dataFromLabel", "Data from");
+    m_dataToLabel = fieldLabel(this, "dataToLabel", "Data to");
+    m_stateLabel = fieldLabel(this, "stateLabel", "State");
     m_dataFrom = valueField(this, "dataFrom");
     m_dataTo = valueField(this, "dataTo");
     m_state = valueField(this, "state");
@@ -176,12 +144,8 @@ QSize ToolWindow::fixedWindowSize() const
     // The window measures 213 x 95 dialog units of its font below its menu bar: a
     // unit is a quarter of the font's average character width across and an eighth
     // of its height down. Never smaller than what its contents need.
-    const QFontMetrics metrics(font());
-    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    const int averageWidth = (metrics.horizontalAdvance(letters) / 26 + 1) / 2;
     const int menuHeight = m_menuBar ? m_menuBar->sizeHint().height() : 0;
-    const QSize units(213 * averageWidth / 4, 95 * metrics.height() / 8 + menuHeight);
-    return units.expandedTo(sizeHint());
+    return (dialogUnits(font(), 213, 95) + QSize(0, menuHeight)).expandedTo(sizeHint());
 }
 
 bool ToolWindow::initialize()
@@ -191,8 +155,7 @@ bool ToolWindow::initialize()
     m_languageFolder = chooseProgramFolder(path, m_setup.programFolder);
     m_languageFile = profile.language();
     if (!applyTexts()) {
-        m_finished = true;
-        done(0);
+        endRun(0);
         return false;
     }
     setFixedSize(fixedWindowSize());
@@ -249,20 +212,14 @@ bool ToolWindow::buildLanguagePopup()
         delete placeholder;
     }
 
-    const QString errorCaption = QStringLiteral("Error");
-    if (m_language.enumerateLanguages(m_languageFolder) == 0) {
-        m_prompts.message(this, ModalPrompts::Icon::Error, errorCaption,
-                          QStringLiteral("Sorry, I can't find language file"));
+    const LanguageLoad load =
+        loadProgramLanguage(m_language, m_languageFolder, m_languageFile, m_languageFile);
+    if (load != LanguageLoad::Loaded) {
+        m_prompts.message(this, ModalPrompts::Icon::Error, QStringLiteral("Error"),
+                          load == LanguageLoad::NoFiles
+                              ? QStringLiteral("Sorry, I can't find language file")
+                              : QStringLiteral("Sorry, I can't find language file."));
         return false;
-    }
-    if (!m_language.loadLanguage(m_languageFolder, m_languageFile)) {
-        const std::string first = m_language.languageFile(0).value_or(std::string());
-        if (!m_language.loadLanguage(m_languageFolder, first)) {
-            m_prompts.message(this, ModalPrompts::Icon::Error, errorCaption,
-                              QStringLiteral("Sorry, I can't find language file."));
-            return false;
-        }
-        m_languageFile = first;
     }
 
     auto* group = new QActionGroup(popup);
@@ -374,8 +331,7 @@ void ToolWindow::stopSequence()
 
 void ToolWindow::finish()
 {
-    m_finished = true;
-    done(1);
+    endRun(1);
     emit stopped();
 }
 
@@ -386,7 +342,9 @@ void ToolWindow::openHelp()
 
 void ToolWindow::showAbout()
 {
-    AboutBox about(text(kAboutText), this);
+    AboutDialog about({text(kAboutText), QStringLiteral("Velmora 2.1"),
+                       QStringLiteral(":/icons/velmora-about.png"), QUrl()},
+                      this);
     about.exec();
 }
 
@@ -459,25 +417,6 @@ void ToolWindow::storeLanguage() const
         return;
     }
     ProfileSettings().setLanguage(m_languageFile);
-}
-
-void ToolWindow::closeEvent(QCloseEvent* event)
-{
-    if (m_finished) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    stopSequence();
-}
-
-void ToolWindow::reject()
-{
-    if (m_finished) {
-        QDialog::reject();
-        return;
-    }
-    stopSequence();
 }
 
 }  // namespace tessaly

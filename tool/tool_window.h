@@ -13,6 +13,7 @@
 #include "tool/transfer_job.h"
 #include "tool/transfer_jobs.h"
 #include "tool/window_job_ui.h"
+#include "ui/ending_dialog.h"
 #include "ui/modal_prompts.h"
 #include "ui/owner_draw_menu.h"
 
@@ -43,7 +44,7 @@ inline constexpr int kToolHelpContext = 3;
 // Jobs run on the worker and reach the window through WindowJobUi. Every way of
 // closing goes through stopSequence(), which lets the queued jobs finish first; the
 // window keeps painting and answering meanwhile.
-class ToolWindow : public QDialog
+class ToolWindow : public EndingDialog
 {
     Q_OBJECT
 public:
@@ -80,8 +81,6 @@ public:
     void stopSequence();
     void openHelp();
     void showAbout();
-    // The dialog's cancel command (Escape): the stop sequence.
-    void reject() override;
     // The menu commands and accelerators by command id.
     void runCommand(quint32 id);
 
@@ -102,14 +101,13 @@ public:
     JobQueue& queue() { return m_queue; }
     const JobWorker& worker() const { return m_worker; }
     int waitersStarted() const { return m_waitersStarted; }
-    bool finished() const { return m_finished; }
 
 signals:
     // The worker has left after a stop request and the window has ended its run.
     void stopped();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
+    void requestEnd() override { stopSequence(); }
 
 private:
     void buildControls();
@@ -126,7 +124,6 @@ private:
     std::filesystem::path m_languageFolder;
     std::string m_languageFile;
     QString m_lastLogFolder;
-    bool m_finished = false;
     int m_waitersStarted = 0;
 
     QVBoxLayout* m_layout = nullptr;

@@ -58,6 +58,13 @@ void BlockMapControl::refresh()
     // A hidden widget gets its resize event only when it is shown.
     if (m_picture.size() != contentsRect().size().expandedTo(QSize(0, 0))) repaintInFull();
     if (m_source == nullptr) return;
+    const std::uint32_t generation = m_source->generation();
+    if (generation != m_generation) {
+        // The regions were replaced (trimmed): read them all again and draw every cell.
+        m_generation = generation;
+        m_layout.reset();
+        m_layout.requestFullRepaint();
+    }
     const BlockMapProgress progress = m_source->progress();
     m_layout.update(progress, m_source->regionsFrom(m_layout.regionCount()));
     draw(m_layout.walk());

@@ -84,6 +84,7 @@ private:
     const BlockMapSource* m_source = nullptr;
     const LanguageTable* m_language = nullptr;
     BlockMapLayout m_layout;
+    std::uint32_t m_generation = 0;  // of the source's regions, as last read
     QImage m_picture;  // the size of the client area (contentsRect)
     std::size_t m_lastDrawnCells = 0;
 };

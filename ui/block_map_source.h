@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "engine/bad_region.h"
@@ -20,6 +21,9 @@ public:
     // Copies of the regions from index first on (none when first is at the end),
     // ascending by offset.
     virtual std::vector<BadRegion> regionsFrom(std::size_t first) const = 0;
+    // Changes when the regions were replaced as a whole (the trim pass at the end of a
+    // file), so that a reader following them from an index on starts over.
+    virtual std::uint32_t generation() const { return 0; }
 };
 
 // The copy engine's file: total is the destination's end, done the destination
@@ -36,6 +40,7 @@ public:
     {
         return m_engine.badRegionsFrom(first);
     }
+    std::uint32_t generation() const override { return m_engine.badRegionsGeneration(); }
 
 private:
     const CopyEngine& m_engine;

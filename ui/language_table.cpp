@@ -249,4 +249,22 @@ std::optional<std::string> LanguageTable::languageFile(std::size_t i) const
     return m_languages[i].fileName;
 }
 
+LanguageLoad loadProgramLanguage(LanguageTable& table, const std::filesystem::path& folder,
+                                 const std::string& wanted, std::string& loadedFile)
+{
+    if (table.enumerateLanguages(folder) == 0) {
+        return LanguageLoad::NoFiles;
+    }
+    if (table.loadLanguage(folder, wanted)) {
+        loadedFile = wanted;
+        return LanguageLoad::Loaded;
+    }
+    const std::string first = table.languageFile(0).value_or(std::string());
+    if (!table.loadLanguage(folder, first)) {
+        return LanguageLoad::Unloadable;
+    }
+    loadedFile = first;
+    return LanguageLoad::Loaded;
+}
+
 }  // namespace tessaly

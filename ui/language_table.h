@@ -98,4 +98,17 @@ private:
     std::vector<LanguageEntry> m_languages;
 };
 
+// How a program's start found its language.
+enum class LanguageLoad : int
+{
+    Loaded = 0,      // the wanted file, or the first one found
+    NoFiles = 1,     // folder holds no language file
+    Unloadable = 2,  // neither the wanted file nor the first one could be loaded
+};
+
+// Lists the language files of folder and loads wanted, else the first file listed. On
+// Loaded, loadedFile names the file that was taken.
+LanguageLoad loadProgramLanguage(LanguageTable& table, const std::filesystem::path& folder,
+                                 const std::string& wanted, std::string& loadedFile);
+
 }  // namespace tessaly

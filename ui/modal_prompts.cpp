@@ -5,13 +5,28 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "ui/folder_browser.h"
+#include "ui/prompt_dialog.h"
+
 namespace tessaly {
+namespace {
+
+QMessageBox::Icon messageBoxIcon(ModalPrompts::Icon icon)
+{
+    switch (icon) {
+        case ModalPrompts::Icon::Error: return QMessageBox::Critical;
+        case ModalPrompts::Icon::Question: return QMessageBox::Question;
+        case ModalPrompts::Icon::Notice: break;
+    }
+    return QMessageBox::Information;
+}
+
+}  // namespace
 
 void DesktopPrompts::message(QWidget* owner, Icon icon, const QString& caption,
                              const QString& text)
 {
-    QMessageBox box(icon == Icon::Error ? QMessageBox::Critical : QMessageBox::Information,
-                    caption, text, QMessageBox::Ok, owner);
+    QMessageBox box(messageBoxIcon(icon), caption, text, QMessageBox::Ok, owner);
     box.exec();
 }
 
@@ -37,9 +52,27 @@ void DesktopPrompts::openHelp(const QUrl& page)
     QDesktopServices::openUrl(page);
 }
 
+ModalPrompts::PromptAnswer DesktopPrompts::prompt(QWidget* owner, const Prompt& prompt)
+{
+    PromptDialog dialog(prompt, owner);
+    return dialog.ask();
+}
+
 QString DesktopPrompts::chooseFolder(QWidget* owner, const QString& title)
 {
-    return QFileDialog::getExistingDirectory(owner, title);
+    FolderBrowser browser;
+    return browser.choose(owner, QString(), title) ? browser.path() : QString();
+}
+
+QStringList DesktopPrompts::openFiles(QWidget* owner, const QString& title, const QString& filter)
+{
+    QFileDialog dialog(owner, title, QString(), filter);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return dialog.selectedFiles();
 }
 
 QUrl helpPage(const QString& programFolder, int context)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class QWidget;
@@ -14,8 +15,27 @@ class ModalPrompts
 public:
     enum class Icon
     {
-        Error,   // stop icon
-        Notice,  // information icon
+        Error,     // stop icon
+        Notice,    // information icon
+        Question,  // question icon
+    };
+
+    // A question of the program's own prompt dialog: a message beside an icon, two
+    // buttons and, when offered, a "Don't show again" check box.
+    struct Prompt
+    {
+        QString message;
+        QString caption;
+        Icon icon = Icon::Question;
+        QString firstButton;  // the default button
+        QString secondButton;
+        QString checkLabel;
+        bool offerCheck = false;
+    };
+    struct PromptAnswer
+    {
+        int button = 2;        // 1 the first button, 2 the second or a close
+        bool checked = false;  // the check box's state when the dialog closed
     };
 
     virtual ~ModalPrompts() = default;
@@ -28,10 +48,14 @@ public:
     // The chosen file's full path, or an empty string when the user cancelled.
     virtual QString openFile(QWidget* owner, const QString& title, const QString& folder,
                              const QString& filter, const QString& defaultSuffix) = 0;
-    // Opens a page of the help in the desktop's viewer.
+    // Opens a page of the help, or the program's web page, in the desktop's viewer.
     virtual void openHelp(const QUrl& page) = 0;
+    // The prompt dialog; returns when it has been closed.
+    virtual PromptAnswer prompt(QWidget* owner, const Prompt& prompt) = 0;
     // The folder picker; the chosen folder, or an empty string when the user cancelled.
     virtual QString chooseFolder(QWidget* owner, const QString& title) = 0;
+    // An open-file dialog for several existing files; none when the user cancelled.
+    virtual QStringList openFiles(QWidget* owner, const QString& title, const QString& filter) = 0;
 };
 
 // The prompts a person answers: QMessageBox, QFileDialog and the desktop's browser.
@@ -42,7 +66,9 @@ public:
     QString openFile(QWidget* owner, const QString& title, const QString& folder,
                      const QString& filter, const QString& defaultSuffix) override;
     void openHelp(const QUrl& page) override;
+    PromptAnswer prompt(QWidget* owner, const Prompt& prompt) override;
     QString chooseFolder(QWidget* owner, const QString& title) override;
+    QStringList openFiles(QWidget* owner, const QString& title, const QString& filter) override;
 };
 
 // The page of the help pages below programFolder that explains help context

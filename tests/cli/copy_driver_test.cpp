@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cli/terminal_console.h"
 #include "engine/copy_engine.h"
 #include "tests/support/scripted_medium.h"
 
@@ -45,6 +48,7 @@ public:
         ++progressCalls;
         lastFilePercent = p.filePercent;
         lastTotalPercent = p.totalPercent;
+        if (p.trimRegions > 0) trimRegionsSeen = p.trimRegions;
         if (onProgress) onProgress();
     }
 
@@ -58,6 +62,7 @@ public:
     std::atomic<int> progressCalls{0};
     std::atomic<int> lastFilePercent{-1};
     std::atomic<int> lastTotalPercent{-1};
+    std::atomic<std::size_t> trimRegionsSeen{0};
 
 private:
     std::mutex m_mutex;
@@ -192,6 +197,41 @@ TEST_F(CopyDriverTest, AFailedFileIsReportedAndTheRunGoesOn)
     ASSERT_EQ(console.messages.size(), 1u);
     EXPECT_NE(console.messages[0].find("/src/b.bin"), std::string::npos);
     EXPECT_EQ(console.lastTotalPercent, 100);
+}
+
+// The progress shows the trim pass while it runs, and the report counts the bytes
+// that stay filled after it.
+TEST_F(CopyDriverTest, TheTrimShowsInTheProgressAndTheReportCountsWhatItLeft)
+{
+    medium.addFile("/src/t.bin", std::string(8192, 't'));
+    medium.markBad("/src/t.bin", 1024, 512);
+    medium.markWeak("/src/t.bin", 4096, 512, 1);  // filled in the main pass, read in the trim
+    medium.setWriteHook("/out/t.bin", [this](std::uint64_t) {
+        // Holds the trim until the driver has shown it (at most 2 s).
+        for (int i = 0; i < 200 && engine.trimmingRegions() > 0 && console.trimRegionsSeen == 0;
+             ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    const RunReport report = run({{"/src/t.bin", 8192}});
+    ASSERT_EQ(report.files.size(), 1u);
+    EXPECT_EQ(report.files[0].status(), "Ok");
+    EXPECT_EQ(report.files[0].filled(), 512u);
+    EXPECT_EQ(report.files[0].copied(), 8192u - 512u);
+    EXPECT_GT(console.trimRegionsSeen, 0u);
+    EXPECT_EQ(console.lastFilePercent, 100);
+}
+
+TEST(ProgressLine, SaysHowManyRegionsAreLeftToTrim)
+{
+    Progress p;
+    p.count = 3;
+    p.filePercent = 100;
+    p.totalPercent = 40;
+    EXPECT_EQ(progressHead(p).find("trimming"), std::string::npos);
+    p.trimRegions = 12;
+    EXPECT_EQ(progressHead(p), "[1/3] 100% file  40% all  trimming 12 regions  ");
+    p.trimRegions = 1;
+    EXPECT_NE(progressHead(p).find("trimming 1 region  "), std::string::npos);
 }
 
 // A copy left alone under skip may be partial: it must not pass for a complete copy.

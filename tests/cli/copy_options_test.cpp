@@ -67,7 +67,7 @@ TEST(CopyOptions, SettingsThatTakeAValue)
 {
     const ParsedCopyOptions p =
         parse({"--attempts=3", "--optimize", "0.25", "--existing=append", "--no-log",
-               "--keep-clean-log", "--reserved=folder:/mnt/copies", "src", "out"});
+               "--keep-clean-log", "--no-trim", "--reserved=folder:/mnt/copies", "src", "out"});
     ASSERT_TRUE(p.ok()) << p.error;
     const CopyOptions& o = p.options;
     EXPECT_FALSE(o.engine.autoRereads);
@@ -76,6 +76,8 @@ TEST(CopyOptions, SettingsThatTakeAValue)
     EXPECT_EQ(o.engine.existingPolicy, ExistingPolicy::Append);
     EXPECT_FALSE(o.engine.createLog);
     EXPECT_FALSE(o.engine.deleteLogIfNoErrors);
+    EXPECT_FALSE(o.engine.trimPass);
+    EXPECT_TRUE(parse({"s", "o"}).options.engine.trimPass);
     EXPECT_EQ(o.engine.reservedPlacement, ReservedPlacement::InFolder);
     EXPECT_EQ(o.engine.reservedFolder, "/mnt/copies");
 

@@ -10,6 +10,9 @@ using Bytes = std::vector<std::uint8_t>;
 class ExistingDestinationTest : public EngineTest
 {
 protected:
+    // Earlier runs' regions are made up over readable sources here; the trim pass
+    // would read them (trim_pass_test.cpp covers it under Resume).
+    ExistingDestinationTest() { engine->setTrimPass(false); }
     void usePolicy(ExistingPolicy policy) { engine->setExistingPolicy(policy); }
     static Bytes concat(Bytes a, const Bytes& b)
     {
@@ -49,6 +52,7 @@ TEST_F(ExistingDestinationTest, ResumeAfterAStopEqualsAnUninterruptedCopy)
     HookedTicks freshTicks;
     CopyEngine reference(fresh, freshTicks);
     reference.setFillType(FillType::LastGood);
+    reference.setTrimPass(false);
     ASSERT_TRUE(reference.startFile("/src/r.bin", "/out", ""));
     while (reference.busy()) sleepMs(1);
     EXPECT_EQ(reference.status(), EngineStatus::Ok);

@@ -75,8 +75,8 @@ TEST_F(ReservedCopyTest, TheDestinationIsNeverReadAsACopy)
         EXPECT_EQ(engine->status(), EngineStatus::Ok);
         EXPECT_EQ(asked, 2);
         EXPECT_EQ(statusesSeen.back(), EngineStatus::CopyAlreadyUsed);
-        EXPECT_EQ(engine->badRegions(),
-                  (std::vector<BadRegion>{{40960 + 6144, 512}, {40960 + 6656, 512}}));
+        // The two sectors filled one by one end as one region after the trim pass.
+        EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{40960 + 6144, 1024}}));
         EXPECT_EQ(slice(medium.contents("/out/report.doc"), 40960 + 6144, 40960 + 7168),
                   Bytes(1024, 0));
     }
@@ -113,7 +113,7 @@ TEST_F(ReservedCopyTest, AskedCopiesAreRetriedUntilOneOpensOrTheUserDeclines)
             EXPECT_TRUE(engine->badRegions().empty());
             EXPECT_EQ(medium.contents("/out/report.doc"), source);
         } else {
-            EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{6144, 512}, {6656, 512}}));
+            EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{6144, 1024}}));
         }
     }
 }

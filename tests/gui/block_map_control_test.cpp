@@ -14,6 +14,7 @@ class ScriptedSource : public BlockMapSource
 public:
     BlockMapProgress state;
     std::vector<BadRegion> regions;
+    std::uint32_t regionsGeneration = 0;
     mutable std::vector<std::size_t> asked;  // the first index of each regionsFrom
 
     BlockMapProgress progress() const override { return state; }
@@ -23,6 +24,7 @@ public:
         if (first >= regions.size()) return {};
         return {regions.begin() + static_cast<std::ptrdiff_t>(first), regions.end()};
     }
+    std::uint32_t generation() const override { return regionsGeneration; }
 };
 
 // Resizes control so that its client area (inside the frame) is client.
@@ -162,6 +164,22 @@ private slots:
         source.state.done = 6100;  // still in the green cell
         incremental.refresh();
         QCOMPARE(incremental.lastDrawnCells(), std::size_t{1});
+    }
+
+    void refresh_afterTheRegionsWereReplacedEqualsAFullRepaint()
+    {
+        ScriptedSource start = sixteenCells();
+        start.state.done = start.state.total;
+        start.regions = {{0, 512}, {1024, 512}, {2048, 1536}, {7000, 100}};
+        FedMap map(start, cellsArea(8, 2));
+        // The trim pass read most of them back: fewer regions, some cells blue again.
+        map.source.regions = {{2560, 512}};
+        ++map.source.regionsGeneration;
+        map.control.refresh();
+        QCOMPARE(map.source.asked.back(), std::size_t{0});
+
+        const FedMap full(map.source, cellsArea(8, 2));
+        QCOMPARE(map.control.picture(), full.control.picture());
     }
 
     void resize_repaintsTheFinishedFileInFull()

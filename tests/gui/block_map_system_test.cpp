@@ -121,7 +121,7 @@ TEST(BlockMapSystemTest, RedCellsAreTheCellsOfTheLogsRegions)
     EXPECT_GE(pollsWithGreen, 3);  // the map grew while the copy ran
 
     const std::vector<BadRegion> regions = logRegions(engine.destinationPath() + ".log");
-    ASSERT_EQ(regions.size(), 14u);
+    ASSERT_EQ(regions.size(), 5u);  // the trim pass leaves one region per unreadable stretch
     const BlockMapGrid& grid = map.layout().grid();
     ASSERT_EQ(grid.cellCount(), kColumns * kRows);
     ASSERT_EQ(grid.bytesPerCell, 4u * kSector);

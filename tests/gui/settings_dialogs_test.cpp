@@ -17,6 +17,7 @@
 #include "settings/misc_dialog.h"
 #include "settings/reserved_copies_page.h"
 #include "settings/window_settings.h"
+#include "tests/gui/gui_test_support.h"
 #include "ui/language_table.h"
 #include "ui/modal_prompts.h"
 #include "ui/ui_text.h"
@@ -26,26 +27,7 @@ using namespace tessaly;
 namespace {
 
 // Answers in place of a person and remembers the help pages asked for.
-class RecordingPrompts : public ModalPrompts
-{
-public:
-    void message(QWidget*, Icon, const QString&, const QString&) override {}
-    QString openFile(QWidget*, const QString&, const QString&, const QString&,
-                     const QString&) override
-    {
-        return {};
-    }
-    void openHelp(const QUrl& page) override { helpPages.append(page); }
-    QString chooseFolder(QWidget*, const QString& title) override
-    {
-        folderTitles.append(title);
-        return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
-    }
-
-    QList<QUrl> helpPages;
-    QStringList folderTitles;
-    QStringList folderAnswers;
-};
+using RecordingPrompts = testing::ScriptedPrompts;
 
 // Values that differ from every default, so that a field written by mistake shows.
 SheetSettings sampleValues()

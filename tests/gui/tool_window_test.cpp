@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "tests/gui/gui_test_support.h"
 #include "tests/tool/tool_test_support.h"
 #include "ui/text_ids.h"
 #include "ui/language_table.h"
@@ -22,57 +23,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Answers the window's questions in place of a person and remembers what was asked.
-class ScriptedPrompts : public ModalPrompts
-{
-public:
-    struct Message
-    {
-        Icon icon;
-        QString caption;
-        QString text;
-    };
-    struct FileQuestion
-    {
-        QString title;
-        QString folder;
-        QString filter;
-        QString suffix;
-    };
+using testing::ScriptedPrompts;
+using testing::profile;
+using testing::q;
 
-    void message(QWidget*, Icon icon, const QString& caption, const QString& text) override
-    {
-        messages.append({icon, caption, text});
-        if (onMessage) {
-            onMessage(messages.last());
-        }
-    }
-    QString openFile(QWidget*, const QString& title, const QString& folder, const QString& filter,
-                     const QString& suffix) override
-    {
-        fileQuestions.append({title, folder, filter, suffix});
-        return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
-    }
-    void openHelp(const QUrl& page) override { helpPages.append(page); }
-    QString chooseFolder(QWidget*, const QString&) override { return {}; }
-
-    QList<Message> messages;
-    QList<FileQuestion> fileQuestions;
-    QStringList fileAnswers;
-    QList<QUrl> helpPages;
-    std::function<void(const Message&)> onMessage;
-};
-
-QSettings profile()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brindlework"),
-                     QStringLiteral("Tessaly"));
-}
-
-QString q(const std::string& path)
-{
-    return QString::fromStdString(path);
-}
 
 // A window over a language folder of its own, with fast polling.
 struct Tool

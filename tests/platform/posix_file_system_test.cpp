@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <random>
 #include <utility>
 #include <vector>
@@ -167,6 +168,23 @@ TEST_F(PosixFileSystemTest, DispositionsCreateOpenAndTruncateAsNamed)
     file = system.open(path, Disposition::CreateAlways, Access::Write, &error);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->size(), 0);
+}
+
+// A log is replaced by renaming its successor over it: the old file goes in the same
+// step, and a failed rename changes nothing.
+TEST_F(PosixFileSystemTest, RenameReplacesTheTargetWhole)
+{
+    PosixFileSystem system;
+    const std::string log = (m_dir / "a.log").string();
+    const std::string next = (m_dir / "a.log.new").string();
+    std::ofstream(log, std::ios::binary) << "old";
+    std::ofstream(next, std::ios::binary) << "new log";
+    EXPECT_TRUE(system.rename(next, log));
+    EXPECT_FALSE(fs::exists(next));
+    std::ifstream in(log, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new log");
+    EXPECT_FALSE(system.rename(next, log));
+    EXPECT_TRUE(fs::exists(log));
 }
 
 TEST_F(PosixFileSystemTest, VolumeQueriesAnswerOnDiskAndTmpfs)

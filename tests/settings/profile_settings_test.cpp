@@ -90,6 +90,7 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
     EXPECT_EQ(m_engine.optimizeFor(), 0.0f);
     EXPECT_EQ(m_engine.reservedPlacement(), ReservedPlacement::BesideSource);
     EXPECT_EQ(m_engine.existingPolicy(), ExistingPolicy::Resume);
+    EXPECT_TRUE(m_engine.trimPass());
     EXPECT_EQ(m_profile->rpFolder(), "A:\\Copy\\");
 
     EXPECT_EQ(storedKeys(), QSet<QString>{"Path"});
@@ -105,6 +106,7 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
                                     "RPFolder",
                                     "RPType",
                                     "EFPType",
+                                    "TrimFilled",
                                     "Path",
                                     "AutoStartCopying",
                                     "DontAskForAddReserveds",
@@ -171,8 +173,10 @@ TEST_F(ProfileSettingsTest, SaveWritesWhatTheWindowAndEngineHold)
     m_engine.setReservedFolder("/mnt/copies");
     m_engine.setRereadCount(3);
     m_engine.setAutoRereads(false);
+    m_engine.setTrimPass(false);
     saveSettings(*m_profile, m_window, m_engine);
 
+    EXPECT_EQ(m_profile->trimFilled(), 0);
     EXPECT_EQ(m_profile->outFolder(), "");  // not kept for the next start
     EXPECT_EQ(m_profile->reuseOutFolder(), 0);
     EXPECT_EQ(m_profile->quickStart(), 0);
@@ -224,7 +228,9 @@ TEST_F(ProfileSettingsTest, DamagedValuesLoadAsDefaults)
     store.setValue("CreateLog", "yes please");
     store.setValue("Time", QByteArray("\x00\x00\x00", 3));
     store.setValue("QuickStart", 3);
+    store.setValue("TrimFilled", 2);
     EXPECT_EQ(m_profile->quickStart(), 2);
+    EXPECT_EQ(m_profile->trimFilled(), 1);
     EXPECT_EQ(m_profile->nrrType(), 0);
     EXPECT_EQ(m_profile->efpType(), 2);
     EXPECT_EQ(m_profile->rpType(), 1);
@@ -254,6 +260,9 @@ TEST_F(ProfileSettingsTest, DamagedValuesLoadAsDefaults)
     EXPECT_EQ(m_engine.rereadCount(), 1u);
     EXPECT_TRUE(m_engine.createLog());
     EXPECT_EQ(m_engine.optimizeFor(), 0.0f);
+    EXPECT_TRUE(m_engine.trimPass());
+    store.setValue("TrimFilled", -1);
+    EXPECT_EQ(m_profile->trimFilled(), 1);
 
     // Values inside their ranges are kept.
     store.setValue("NRRType", 4);
@@ -261,7 +270,11 @@ TEST_F(ProfileSettingsTest, DamagedValuesLoadAsDefaults)
     store.setValue("RPType", 0);
     store.setValue("SectorRereadsCount", 3);
     store.setValue("QuickStart", 0);
+    store.setValue("TrimFilled", 0);
     EXPECT_EQ(m_profile->quickStart(), 0);
+    EXPECT_EQ(m_profile->trimFilled(), 0);
+    applyEngineSettings(*m_profile, m_engine);
+    EXPECT_FALSE(m_engine.trimPass());
     EXPECT_EQ(m_profile->nrrType(), 4);
     EXPECT_EQ(m_profile->efpType(), 3);
     EXPECT_EQ(m_profile->rpType(), 0);

@@ -42,11 +42,12 @@ struct ScriptedMedium::State
     // Write faults by path, so that they hold for files the code under test creates.
     std::map<std::string, std::uint64_t> writeLimits;  // in bytes written to the node
     std::map<std::string, std::size_t> shortWrites;
-    std::map<std::string, ScriptedMedium::WriteHook> writeHooks;
     bool freeSpaceUnknown = false;
     std::map<std::string, std::vector<std::string>> listingOrders;
     std::set<std::string> failingListings;
     std::map<std::string, FolderEntry> listedOnly;  // by full path
+    std::function<void(const std::string&, const std::string&)> renameHook;
+    std::map<std::string, std::function<void(std::uint64_t)>> writeHooks;
 
     std::uint64_t used() const
     {
@@ -167,7 +168,7 @@ public:
 
     IoResult write(const void* buffer, std::size_t n) override
     {
-        callWriteHook(n);
+        runWriteHook();
         std::lock_guard lock(m_state->mutex);
         if (m_access == Access::Read || m_unbuffered) return {0, EBADF};
         std::size_t count = n;
@@ -236,10 +237,9 @@ public:
     }
 
 private:
-    // Outside the medium's lock, so that the hook may look at any file.
-    void callWriteHook(std::size_t n)
+    void runWriteHook()
     {
-        ScriptedMedium::WriteHook hook;
+        std::function<void(std::uint64_t)> hook;
         std::uint64_t at = 0;
         {
             std::lock_guard lock(m_state->mutex);
@@ -248,7 +248,7 @@ private:
             hook = it->second;
             at = m_offset;
         }
-        hook(at, n);
+        hook(at);
     }
 
     // The error of an unbuffered read of n bytes at the file pointer, 0 when it works.
@@ -412,12 +412,6 @@ void ScriptedMedium::setShortWrites(const std::string& path, std::size_t maxPerC
     m_state->shortWrites[path] = maxPerCall;
 }
 
-void ScriptedMedium::setWriteHook(const std::string& path, WriteHook hook)
-{
-    std::lock_guard lock(m_state->mutex);
-    m_state->writeHooks[path] = std::move(hook);
-}
-
 void ScriptedMedium::setQuota(std::uint64_t bytes)
 {
     std::lock_guard lock(m_state->mutex);
@@ -509,6 +503,44 @@ bool ScriptedMedium::removeFile(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
     return m_state->files.erase(path) > 0;
+}
+
+bool ScriptedMedium::rename(const std::string& from, const std::string& to)
+{
+    std::function<void(const std::string&, const std::string&)> hook;
+    {
+        std::lock_guard lock(m_state->mutex);
+        hook = m_state->renameHook;
+    }
+    if (hook) hook(from, to);
+    std::lock_guard lock(m_state->mutex);
+    if (m_state->removed &&
+        (from.starts_with(m_state->removable) || to.starts_with(m_state->removable)))
+        return false;
+    const auto node = m_state->find(from);
+    if (!node || m_state->folders.count(to) || !m_state->folders.count(State::parentOf(to)))
+        return false;
+    m_state->files.erase(from);
+    m_state->files[to] = node;
+    return true;
+}
+
+void ScriptedMedium::setRenameHook(
+    std::function<void(const std::string& from, const std::string& to)> hook)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->renameHook = std::move(hook);
+}
+
+void ScriptedMedium::setWriteHook(const std::string& path,
+                                  std::function<void(std::uint64_t offset)> hook)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (hook) {
+        m_state->writeHooks[path] = std::move(hook);
+    } else {
+        m_state->writeHooks.erase(path);
+    }
 }
 
 std::optional<std::uint64_t> ScriptedMedium::freeSpace(const std::string& /*path*/)

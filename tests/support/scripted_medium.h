@@ -80,6 +80,12 @@ public:
     int readCount(const std::string& path) const;
     // Offsets of those read calls, in order.
     std::vector<std::uint64_t> readOffsets(const std::string& path) const;
+    // Runs hook before each rename, with both paths, outside the medium's lock, so
+    // that a test can take the files as a crash at that moment would leave them.
+    void setRenameHook(std::function<void(const std::string& from, const std::string& to)> hook);
+    // Runs hook before each write to the file at path, with the write's offset,
+    // outside the medium's lock.
+    void setWriteHook(const std::string& path, std::function<void(std::uint64_t offset)> hook);
 
     // --- writes and volumes ---
     // The file at path (now or once created) accepts bytes more written bytes,
@@ -87,11 +93,6 @@ public:
     void setWriteLimit(const std::string& path, std::uint64_t bytes);
     // Each write call to the file at path moves at most maxPerCall bytes.
     void setShortWrites(const std::string& path, std::size_t maxPerCall);
-    // Called before each write call to the file at path (now or once created), with
-    // the offset and the byte count of the write, so that a test can look at every
-    // file as it was at that moment (as a process killed there would leave them).
-    using WriteHook = std::function<void(std::uint64_t offset, std::size_t n)>;
-    void setWriteHook(const std::string& path, WriteHook hook);
     void setQuota(std::uint64_t bytes);
     void setFreeSpaceUnknown(bool unknown);
     // Volume of every path that starts with prefix (the longest prefix wins);
@@ -106,6 +107,7 @@ public:
     bool isDirectory(const std::string& path) override;
     bool createDirectory(const std::string& path) override;
     bool removeFile(const std::string& path) override;
+    bool rename(const std::string& from, const std::string& to) override;
     std::optional<std::uint64_t> freeSpace(const std::string& path) override;
     std::optional<VolumeInfo> volumeInfo(const std::string& path) override;
     std::optional<FileIdentity> identity(const std::string& path) override;

@@ -16,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::uint32_t kLastTextId = 130;
+constexpr std::uint32_t kLastTextId = 131;
 // Ids that no window or message uses; their lines only keep the numbering.
 const std::set<std::uint32_t> kUnusedIds = {0,   11,  68,  101, 102, 103, 104, 105, 106,
                                             107, 108, 109, 110, 113, 114, 115, 123, 124, 125};
@@ -90,6 +90,7 @@ TEST(ShippedLanguages, EnglishKeepsItsNumbering)
     EXPECT_EQ(table.text(1), "File");
     EXPECT_EQ(table.text(31), "Add files to list");
     EXPECT_EQ(table.text(47), "Automatically delete log if it no longer needed");
+    EXPECT_EQ(table.text(131), "Retry the edges of unread areas at the end");
     EXPECT_EQ(table.text(65), "Last good");
     EXPECT_EQ(table.text(76), "Skip");
     EXPECT_EQ(table.text(79), "Data from");

@@ -1,4 +1,4 @@
-#include "tool/about_box.h"
+#include "ui/about_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -8,16 +8,16 @@
 
 namespace tessaly {
 
-AboutBox::AboutBox(const QString& caption, QWidget* parent) : QDialog(parent)
+AboutDialog::AboutDialog(const Content& content, QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(caption);
+    setWindowTitle(content.caption);
     setModal(true);
 
     auto* icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("aboutIcon"));
-    icon->setPixmap(QIcon(QStringLiteral(":/icons/velmora-about.png")).pixmap(32, 32));
+    icon->setPixmap(QIcon(content.iconPath).pixmap(32, 32));
 
-    auto* product = new QLabel(QStringLiteral("Velmora 2.1"), this);
+    auto* product = new QLabel(content.product, this);
     product->setObjectName(QStringLiteral("productName"));
     QPalette green = product->palette();
     green.setColor(QPalette::WindowText, QColor::fromRgb(kProductColor));
@@ -31,6 +31,12 @@ AboutBox::AboutBox(const QString& caption, QWidget* parent) : QDialog(parent)
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    if (!content.webPage.isEmpty()) {
+        QPushButton* web = buttons->addButton(QStringLiteral("Web"), QDialogButtonBox::ActionRole);
+        web->setObjectName(QStringLiteral("webButton"));
+        connect(web, &QPushButton::clicked, this,
+                [this, page = content.webPage] { emit webRequested(page); });
+    }
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);

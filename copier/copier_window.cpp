@@ -1,0 +1,703 @@
+#include "copier/copier_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "copier/query_prompts.h"
+#include "copier/run_times.h"
+#include "platform/clock.h"
+#include "run/copy_list.h"
+#include "run/folder_scan.h"
+#include "ui/about_dialog.h"
+#include "ui/dialog_units.h"
+#include "ui/entry_icons.h"
+#include "ui/gui_thread.h"
+#include "ui/language_table.h"
+#include "ui/size_format.h"
+#include "ui/text_ids.h"
+#include "ui/ui_text.h"
+#include "ui/window_parts.h"
+
+// The icons are compiled into the static library; a program that links it has to
+// register them itself.
+static void initCopierResources()
+{
+    Q_INIT_RESOURCE(tessaly);
+}
+
+namespace tessaly {
+
+namespace {
+
+
+constexpr int kPercentWidth = 36;
+// A scan hands its lines to the window in batches: at most this many, at least this often.
+constexpr std::size_t kScanBatch = 4096;
+constexpr std::uint32_t kScanPostInterval = 50;  // ms
+constexpr std::uint32_t kTimesInterval = 1000;  // ms between two refreshes of speed and times
+const char* const kAllFiles = "All Files (*)";
+
+QString pathText(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+std::string pathBytes(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QProgressBar* progressBar(QWidget* parent, const char* name)
+{
+    auto* bar = new QProgressBar(parent);
+    bar->setObjectName(QLatin1String(name));
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    return bar;
+}
+
+QLabel* percentLabel(QWidget* parent, const char* name)
+{
+    auto* label = new QLabel(QStringLiteral("0%"), parent);
+    label->setObjectName(QLatin1String(name));
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setFixedWidth(kPercentWidth);
+    return label;
+}
+
+}  // namespace
+
+CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
+                           QWidget* parent)
+    : EndingDialog(parent),
+      m_language(language),
+      m_prompts(prompts),
+      m_setup(std::move(setup)),
+      m_fs(m_setup.fileSystem ? *m_setup.fileSystem : systemFileSystem()),
+      m_engine(m_fs),
+      m_driver(m_engine, m_fs, m_counters, m_exiting, m_host, m_setup.driverTiming)
+{
+    initCopierResources();
+    m_engine.setQueryCallback([this](EngineQuery& query) { return answerQuery(query); });
+    loadSettings(m_profile, m_settings, m_engine, m_setup.programFolder);
+    buildControls();
+
+    const std::pair<QKeySequence, quint32> accelerators[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_O), copier_command::kAddFiles},
+        {QKeySequence(Qt::CTRL | Qt::Key_F), copier_command::kAddFolder},
+        {QKeySequence(Qt::CTRL | Qt::Key_D), copier_command::kSetOutputFolder},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), copier_command::kStartCopying},
+        {QKeySequence(Qt::CTRL | Qt::Key_A), copier_command::kStopCopying},
+        {QKeySequence(Qt::ALT | Qt::Key_X), copier_command::kExit},
+    };
+    for (const auto& [keys, id] : accelerators) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this, command = id] { runCommand(command); });
+    }
+}
+
+CopierWindow::~CopierWindow()
+{
+    // A worker may be waiting for an answer from this thread: keep answering until
+    // every one has left, so that none waits for a window that is gone.
+    requestExit();
+    while (m_workerCount.load() != 0 || m_engine.busy()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        sleepMs(10);
+    }
+    WindowSettings saved = m_settings;
+    if (m_storedOutputFolder) {
+        saved.outputFolder = *m_storedOutputFolder;
+    }
+    for (std::thread& scan : m_scans) {
+        scan.join();
+    }
+    saveSettings(m_profile, saved, m_engine);
+    m_menu.detach();
+}
+
+void CopierWindow::buildControls()
+{
+    setWindowIcon(QIcon(QStringLiteral(":/icons/tessaly.png")));
+    setWindowTitle(QStringLiteral("Tessaly"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+
+    m_list = new FileListControl(m_counters, this);
+    m_list->setObjectName(QStringLiteral("fileList"));
+    connect(m_list, &FileListControl::continueRequested, this, [this] { startCopying(); });
+    connect(m_list, &FileListControl::linesDeleted, this, [this] {
+        showTotalSize();
+        updateCommandStates();
+    });
+    connect(m_list, &FileListControl::pathsDropped, this,
+            [this](const QStringList& paths) { addPaths(paths, AfterAdd::AutoStart); });
+
+    m_fileBar = progressBar(this, "fileBar");
+    m_totalBar = progressBar(this, "totalBar");
+    m_filePercent = percentLabel(this, "filePercent");
+    m_totalPercent = percentLabel(this, "totalPercent");
+    m_totalSizeLabel = fieldLabel(this, "totalSizeLabel", "Total files size");
+    m_totalSize = valueField(this, "totalSize");
+    m_totalSize->setText(QStringLiteral("0"));
+    m_outputFolderLabel = fieldLabel(this, "outputFolderLabel", "Output directory");
+    m_outputFolder = valueField(this, "outputFolder");
+    m_timeThisFileLabel = fieldLabel(this, "timeThisFileLabel", "Time this file");
+    m_timeAllFilesLabel = fieldLabel(this, "timeAllFilesLabel", "Time all files");
+    m_speedLabel = fieldLabel(this, "speedLabel", "Speed");
+    m_timeThisFile = valueField(this, "timeThisFile");
+    m_timeAllFiles = valueField(this, "timeAllFiles");
+    m_speed = valueField(this, "speed");
+    m_timeThisFile->setText(QStringLiteral("00:00:00"));
+    m_timeAllFiles->setText(QStringLiteral("00:00:00"));
+    m_speed->setText(QStringLiteral("0"));
+
+    auto* bars = new QGridLayout;
+    bars->addWidget(m_fileBar, 0, 0);
+    bars->addWidget(m_filePercent, 0, 1);
+    bars->addWidget(m_totalBar, 1, 0);
+    bars->addWidget(m_totalPercent, 1, 1);
+
+    auto* folder = new QGridLayout;
+    folder->setColumnStretch(1, 1);
+    folder->addWidget(m_totalSizeLabel, 0, 0);
+    folder->addWidget(m_totalSize, 0, 1);
+    folder->addWidget(m_outputFolderLabel, 1, 0);
+    folder->addWidget(m_outputFolder, 1, 1);
+
+    auto* times = new QGridLayout;
+    times->setColumnStretch(1, 1);
+    times->setColumnStretch(3, 1);
+    times->setColumnStretch(5, 1);
+    times->addWidget(m_timeThisFileLabel, 0, 0);
+    times->addWidget(m_timeThisFile, 0, 1);
+    times->addWidget(m_timeAllFilesLabel, 0, 2);
+    times->addWidget(m_timeAllFiles, 0, 3);
+    times->addWidget(m_speedLabel, 0, 4);
+    times->addWidget(m_speed, 0, 5);
+
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(8, 6, 8, 8);
+    m_layout->addWidget(m_list, 1);
+    m_layout->addWidget(etchedLine(this));
+    m_layout->addLayout(bars);
+    m_layout->addWidget(etchedLine(this));
+    m_layout->addLayout(folder);
+    m_layout->addWidget(etchedLine(this));
+    m_layout->addLayout(times);
+    m_layout->addWidget(etchedLine(this));
+}
+
+void CopierWindow::buildMenuBar()
+{
+    m_menu.detach();
+    if (m_menuBar) {
+        // The bar may be the one whose item is being handled right now.
+        m_menuBar->hide();
+        m_menuBar->deleteLater();
+    }
+    auto* bar = new QMenuBar(this);
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    addCommand(file, "Add files to list", copier_command::kAddFiles);
+    addCommand(file, "Add folder to list", copier_command::kAddFolder);
+    file->addSeparator();
+    addCommand(file, "Set output directory", copier_command::kSetOutputFolder);
+    file->addSeparator();
+    addCommand(file, "Start copying", copier_command::kStartCopying);
+    addCommand(file, "Stop copying", copier_command::kStopCopying);
+    file->addSeparator();
+    addCommand(file, "Exit", copier_command::kExit);
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    addCommand(help, "About...", copier_command::kAbout);
+
+    connect(bar, &QMenuBar::triggered, this, [this](QAction* action) {
+        if (action->data().isValid()) {
+            runCommand(action->data().toUInt());
+        }
+    });
+    m_menuBar = bar;
+    m_layout->setMenuBar(bar);
+    m_menu.attach(bar);
+}
+
+QSize CopierWindow::fixedWindowSize() const
+{
+    const int menuHeight = m_menuBar ? m_menuBar->sizeHint().height() : 0;
+    return (dialogUnits(font(), 418, 226) + QSize(0, menuHeight)).expandedTo(sizeHint());
+}
+
+bool CopierWindow::initialize()
+{
+    loadSettings(m_profile, m_settings, m_engine, m_setup.programFolder);
+    if (!applyTexts()) {
+        endRun(0);
+        return false;
+    }
+    setFixedSize(fixedWindowSize());
+    updateCommandStates();
+    m_driver.start(m_workerCount);
+    m_quickStartPending = m_setup.quickStart;
+    return true;
+}
+
+bool CopierWindow::applyTexts()
+{
+    buildMenuBar();
+    std::string loaded;
+    const LanguageLoad load = loadProgramLanguage(
+        m_language, std::filesystem::path(m_settings.programFolder), m_settings.language, loaded);
+    if (load != LanguageLoad::Loaded) {
+        m_prompts.message(
+            this, ModalPrompts::Icon::Error, QStringLiteral("Error"),
+            QStringLiteral("Sorry, I can't find language file. Please reinstall application"));
+        return false;
+    }
+    // The profile learns of another language only when the user picks one.
+    m_settings.language = loaded;
+    setTexts();
+    return true;
+}
+
+void CopierWindow::setTexts()
+{
+    m_menu.setItemTextAt(0, text(text::kFileMenu));
+    m_menu.setItemTextAt(1, text(text::kHelpMenu));
+    const std::pair<quint32, std::pair<int, const char*>> items[] = {
+        {copier_command::kAddFiles, {text::kAddFilesCommand, "Ctrl+O"}},
+        {copier_command::kAddFolder, {text::kAddFolderCommand, "Ctrl+F"}},
+        {copier_command::kSetOutputFolder, {text::kSetOutputFolderCommand, "Ctrl+D"}},
+        {copier_command::kStartCopying, {text::kStartCommand, "Ctrl+S"}},
+        {copier_command::kStopCopying, {text::kStopCommand, "Ctrl+A"}},
+        {copier_command::kExit, {text::kExitCommand, "Alt+X"}},
+        {copier_command::kAbout, {text::kAboutCommand, ""}},
+    };
+    for (const auto& [id, entry] : items) {
+        m_menu.setCommandText(id, text(entry.first) + u'\t' + QLatin1String(entry.second));
+    }
+    m_menuBar->update();
+    m_list->setTexts({text(text::kSourceFileColumn), text(text::kSizeColumn), text(text::kNotReadColumn)},
+                     text(text::kDeleteFromList), text(text::kContinueCopying));
+    m_totalSizeLabel->setText(text(text::kTotalSizeLabel));
+    m_outputFolderLabel->setText(text(text::kOutputFolderLabel));
+    m_timeThisFileLabel->setText(text(text::kTimeThisFile));
+    m_timeAllFilesLabel->setText(text(text::kTimeAllFiles));
+    m_speedLabel->setText(text(text::kSpeedLabel));
+    showOutputFolder();
+    setWindowTitle(QStringLiteral("Tessaly"));
+}
+
+void CopierWindow::runQuickStart()
+{
+    if (m_exiting.load() || m_settings.quickStart == 0) {
+        showOutputFolder();
+        return;
+    }
+    if (m_settings.outputFolder.empty()) {
+        chooseOutputFolder();
+    }
+    if (!m_settings.outputFolder.empty() && !m_exiting.load()) {
+        if (m_settings.quickStart == 2) {
+            addFiles();
+        } else {
+            addFolder();
+        }
+    }
+    showOutputFolder();
+}
+
+void CopierWindow::addFiles()
+{
+    const QStringList chosen =
+        m_prompts.openFiles(this, text(text::kAddFilesCommand), QLatin1String(kAllFiles));
+    if (chosen.isEmpty() || m_exiting.load()) {
+        return;
+    }
+    addPaths(chosen, AfterAdd::AutoStart);
+}
+
+void CopierWindow::addFolder()
+{
+    const QString chosen = m_prompts.chooseFolder(this, text(text::kChooseFolderToAdd));
+    if (chosen.isEmpty() || m_exiting.load()) {
+        return;
+    }
+    startScan(pathBytes(chosen), AfterAdd::AutoStart);
+}
+
+void CopierWindow::startScan(const std::string& folder, AfterAdd after)
+{
+    m_workerCount.fetch_add(1);
+    m_scans.emplace_back([this, folder, after, outputFolder = m_settings.outputFolder] {
+        std::vector<FileEntry> batch;
+        std::uint32_t lastPost = tickCount();
+        const auto post = [&] {
+            postToGui(this, [this, lines = std::move(batch)]() mutable {
+                appendEntries(std::move(lines));
+            });
+            batch.clear();
+            lastPost = tickCount();
+        };
+        // A folder that cannot be read adds nothing; the scan ends early when the
+        // window closes.
+        if (const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder)) {
+            const ScanSink sink{[&](const std::string& path, std::uint64_t size) {
+                                    batch.push_back({source->base, path, size, 0, EntryState::Fresh});
+                                    if (batch.size() >= kScanBatch ||
+                                        tickCount() - lastPost >= kScanPostInterval) {
+                                        post();
+                                    }
+                                },
+                                [](const std::string&) {}};
+            scanFolder(m_fs, source->resolved, excludedOutputFolder(m_fs, outputFolder), m_exiting,
+                       sink);
+        }
+        post();
+        postToGui(this, [this, after] { afterAdd(after); });
+        m_workerCount.fetch_sub(1);
+    });
+}
+
+void CopierWindow::addPaths(const QStringList& paths, AfterAdd after)
+{
+    // The files of one call share one base folder: none, so they land straight in the
+    // output folder.
+    const auto noBase = std::make_shared<const std::string>();
+    std::vector<FileEntry> entries;
+    bool scanning = false;
+    for (const QString& path : paths) {
+        const std::string name = pathBytes(path);
+        if (m_fs.isDirectory(name)) {
+            startScan(name, after);
+            scanning = true;
+            continue;
+        }
+        SysError error = 0;
+        const std::unique_ptr<File> file =
+            m_fs.open(name, Disposition::OpenExisting, Access::Read, &error);
+        const std::int64_t size = file ? file->size() : -1;
+        if (size < 0) {
+            m_prompts.message(this, ModalPrompts::Icon::Error, text(text::kCaption),
+                              text(text::kFileWord) + u' ' + path + u'\n' + text(text::kCannotOpen));
+            continue;
+        }
+        entries.push_back({noBase, name, static_cast<std::uint64_t>(size), 0, EntryState::Fresh});
+    }
+    appendEntries(std::move(entries));
+    if (!scanning) {
+        afterAdd(after);  // a scan does this when it has listed its files
+    }
+}
+
+void CopierWindow::appendEntries(std::vector<FileEntry> entries)
+{
+    if (!entries.empty()) {
+        m_list->lines().append(std::move(entries));
+        showTotalSize();
+    }
+    updateCommandStates();
+}
+
+void CopierWindow::afterAdd(AfterAdd after)
+{
+    if (after == AfterAdd::Start ||
+        (after == AfterAdd::AutoStart && m_settings.autoStartCopying != 0 &&
+         !m_settings.outputFolder.empty())) {
+        startCopying();
+    }
+}
+
+void CopierWindow::useOutputFolderForThisRun(const std::string& folder)
+{
+    if (!m_storedOutputFolder) {
+        m_storedOutputFolder = m_settings.outputFolder;
+    }
+    m_settings.outputFolder = folder;
+    showOutputFolder();
+}
+
+void CopierWindow::chooseOutputFolder()
+{
+    const QString chosen = m_prompts.chooseFolder(this, text(text::kChooseOutputFolder));
+    if (chosen.isEmpty() || m_exiting.load()) {
+        return;
+    }
+    m_settings.outputFolder = pathBytes(chosen);
+    m_storedOutputFolder.reset();  // chosen by the user: kept as the settings say
+    showOutputFolder();
+    if (m_settings.autoStartCopying != 0) {
+        startCopying();
+    }
+}
+
+void CopierWindow::startCopying()
+{
+    if (m_exiting.load()) {
+        return;
+    }
+    if (m_settings.outputFolder.empty()) {
+        chooseOutputFolder();
+    }
+    if (m_settings.outputFolder.empty() || m_exiting.load()) {
+        return;
+    }
+    m_driver.clearStop();
+    m_counters.copying.store(true);
+    updateCommandStates();
+}
+
+void CopierWindow::stopCopying()
+{
+    m_counters.copying.store(false);
+    // No wait here: the worker may need this thread to answer a question before it
+    // can end. The driver keeps the line current and marks it when the worker has left.
+    m_driver.requestStop();
+    m_engine.requestStop(false);
+    updateCommandStates();
+}
+
+void CopierWindow::requestExit()
+{
+    if (m_exiting.exchange(true)) {
+        return;
+    }
+    m_counters.copying.store(false);
+    m_driver.requestStop();
+    m_engine.requestStop(false);
+    m_exitTimer = new QTimer(this);
+    m_exitTimer->setInterval(10);
+    connect(m_exitTimer, &QTimer::timeout, this, [this] { finishWhenWorkersLeft(); });
+    m_exitTimer->start();
+}
+
+void CopierWindow::finishWhenWorkersLeft()
+{
+    if (m_workerCount.load() != 0 || m_engine.busy()) {
+        // A copy that started after the stop request must end too.
+        m_engine.requestStop(false);
+        return;
+    }
+    m_exitTimer->stop();
+    if (finished()) {
+        return;
+    }
+    endRun(1);
+    emit exited();
+}
+
+void CopierWindow::showAbout()
+{
+    AboutDialog about({text(text::kAboutCommand), QStringLiteral("Tessaly 2.1"),
+                       QStringLiteral(":/icons/tessaly.png"),
+                       helpPage(pathText(m_settings.programFolder), 0)},
+                      this);
+    connect(&about, &AboutDialog::webRequested, this,
+            [this](const QUrl& page) { m_prompts.openHelp(page); });
+    about.exec();
+}
+
+void CopierWindow::runCommand(quint32 id)
+{
+    switch (id) {
+        case copier_command::kAddFiles: addFiles(); return;
+        case copier_command::kAddFolder: addFolder(); return;
+        case copier_command::kSetOutputFolder: chooseOutputFolder(); return;
+        case copier_command::kStartCopying: startCopying(); return;
+        case copier_command::kStopCopying: stopCopying(); return;
+        case copier_command::kExit: requestExit(); return;
+        case copier_command::kAbout: showAbout(); return;
+        default: return;
+    }
+}
+
+bool CopierWindow::answerQuery(EngineQuery& query)
+{
+    if (m_exiting.load()) {
+        return false;
+    }
+    const EngineStatus status = m_engine.status();
+    return callOnGui(this, [&] {
+        if (m_exiting.load()) {
+            return false;
+        }
+        PromptFlags flags{m_settings.dontAskForAddReserveds, m_settings.dontAskForLog,
+                          m_settings.dontAskConfirmForExistings};
+        const bool answer = askEngineQuery(query, status, flags, m_prompts, this,
+                                           [this](int id) { return text(id); }, m_exiting);
+        m_settings.dontAskForAddReserveds = flags.dontAskForAddReserveds;
+        m_settings.dontAskForLog = flags.dontAskForLog;
+        m_settings.dontAskConfirmForExistings = flags.dontAskConfirmForExistings;
+        return answer;
+    });
+}
+
+std::optional<NextEntry> CopierWindow::takeNextEntry(bool& skip)
+{
+    const std::uint32_t index = m_counters.currentIndex.load();
+    if (index >= m_counters.entryCount.load()) {
+        return std::nullopt;
+    }
+    const int row = static_cast<int>(index);
+    FileListModel& lines = m_list->lines();
+    if (lines.entry(row).state == EntryState::Done) {
+        m_counters.currentIndex.store(index + 1);  // copied already
+        skip = true;
+        return std::nullopt;
+    }
+    // From here on the line cannot be deleted: the run holds it.
+    lines.setState(row, EntryState::InProgress);
+    m_list->scrollTo(lines.index(row, 0));
+    return NextEntry{lines.entry(row), m_settings.outputFolder};
+}
+
+void CopierWindow::showEntryStarted()
+{
+    const int row = static_cast<int>(m_counters.currentIndex.load());
+    if (row < m_list->lines().rowCount()) {
+        m_list->lines().setIcon(row, static_cast<int>(EntryIcon::Copying));
+    }
+}
+
+void CopierWindow::showProgress(int filePercent, int totalPercent)
+{
+    m_fileBar->setValue(filePercent);
+    m_totalBar->setValue(totalPercent);
+    m_filePercent->setText(QString::number(filePercent) + u'%');
+    m_totalPercent->setText(QString::number(totalPercent) + u'%');
+}
+
+void CopierWindow::showFilled(std::uint64_t bytes)
+{
+    const int row = static_cast<int>(m_counters.currentIndex.load());
+    if (row < m_list->lines().rowCount()) {
+        m_list->lines().setFilled(row, bytes);
+    }
+}
+
+void CopierWindow::endEntry(const EntryEnd& end)
+{
+    // The line the run holds is still the current one: lines before it move the index
+    // along with it when they are deleted, and nothing else moves it meanwhile.
+    const std::uint32_t index = m_counters.currentIndex.load();
+    const int row = static_cast<int>(index);
+    if (row < m_list->lines().rowCount()) {
+        m_list->lines().setIcon(row, end.icon);
+        m_list->lines().setState(row, end.state);
+    }
+    m_counters.doneSize += end.doneBytes;
+    if (end.advance) {
+        m_counters.currentIndex.store(index + 1);
+    }
+    updateCommandStates();
+}
+
+void CopierWindow::showRunMessage(const RunMessage& message)
+{
+    RunMessage shown = message;
+    shown.name = pathText(message.name).toStdString();
+    const std::string composed = composeRunMessage(
+        shown, [this](int id) { return textToUtf8(m_language.text(static_cast<std::uint32_t>(id))); });
+    m_prompts.message(this, ModalPrompts::Icon::Error, text(text::kCaption),
+                      QString::fromStdString(composed));
+}
+
+void CopierWindow::showRunEnded()
+{
+    updateCommandStates();
+    updateTimes();
+}
+
+void CopierWindow::showOutputFolder()
+{
+    m_outputFolder->setText(m_settings.outputFolder.empty()
+                                ? text(text::kNotChosen)
+                                : pathText(m_settings.outputFolder));
+}
+
+void CopierWindow::showTotalSize()
+{
+    m_totalSize->setText(QString::fromStdString(formatSize(m_counters.totalSize.load())));
+}
+
+void CopierWindow::updateTimes()
+{
+    const bool copying = m_counters.copying.load();
+    const std::uint32_t current = m_counters.currentIndex.load();
+    const std::uint32_t count = m_counters.entryCount.load();
+    const std::uint32_t now = tickCount();
+    if (m_timesRefreshed && now - m_lastTimesRefresh < kTimesInterval && copying &&
+        current < count) {
+        return;
+    }
+    const RunTimes times = computeRunTimes(
+        {copying, current, count, m_engine.shortRate(), m_engine.longRate(),
+         m_engine.destinationEnd(), m_engine.destinationPosition(), m_counters.totalSize.load(),
+         m_counters.doneSize.load()});
+    switch (times.speed) {
+        case RunTimes::Speed::Idle: m_speed->setText(QStringLiteral("0")); break;
+        case RunTimes::Speed::Unknown: m_speed->setText(text(text::kUnknown)); break;
+        case RunTimes::Speed::Measured:
+            m_speed->setText(QString::fromStdString(formatSize(times.rate)) + u'/' +
+                             text(text::kSecondsUnit));
+            break;
+    }
+    const std::string unknown = m_language.text(text::kUnknown);
+    const auto shown = [&](std::uint32_t seconds) {
+        return times.running ? QString::fromStdString(textToUtf8(formatDuration(seconds, unknown)))
+                             : QStringLiteral("00:00:00");
+    };
+    m_timeThisFile->setText(shown(times.thisFileSeconds));
+    m_timeAllFiles->setText(shown(times.allFilesSeconds));
+    m_lastTimesRefresh = now;
+    m_timesRefreshed = true;
+}
+
+void CopierWindow::updateCommandStates()
+{
+    const bool copying = m_counters.copying.load();
+    const bool left = m_counters.currentIndex.load() < m_counters.entryCount.load();
+    m_menu.enable(copier_command::kStartCopying, false, !copying && left);
+    m_menu.enable(copier_command::kStopCopying, false, copying);
+}
+
+QString CopierWindow::text(int id) const
+{
+    return uiText(m_language, static_cast<std::uint32_t>(id));
+}
+
+void CopierWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!m_columnsSized) {
+        // The list has its final width once the window is laid out for showing.
+        m_columnsSized = true;
+        m_list->setColumnWidths(m_list->viewport()->width());
+    }
+}
+
+void CopierWindow::paintEvent(QPaintEvent* event)
+{
+    QDialog::paintEvent(event);
+    if (!m_painted && !isMinimized()) {
+        m_painted = true;
+        if (m_quickStartPending) {
+            m_quickStartPending = false;
+            // After this paint: the dialogs of the quick start belong above the window.
+            QTimer::singleShot(0, this, [this] { runQuickStart(); });
+        }
+    }
+}
+
+}  // namespace tessaly

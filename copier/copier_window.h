@@ -1,0 +1,197 @@
+#pragma once
+
+#include <QDialog>
+#include <QMenuBar>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "copier/copy_driver.h"
+#include "copier/window_driver_host.h"
+#include "engine/copy_engine.h"
+#include "settings/profile_settings.h"
+#include "settings/window_settings.h"
+#include "ui/ending_dialog.h"
+#include "ui/file_list_control.h"
+#include "ui/modal_prompts.h"
+#include "ui/owner_draw_menu.h"
+
+class QLabel;
+class QProgressBar;
+class QTimer;
+class QVBoxLayout;
+
+namespace tessaly {
+
+class LanguageTable;
+
+// Command ids of the copier's menu, kept as each QAction's data.
+namespace copier_command {
+inline constexpr quint32 kExit = 32771;
+inline constexpr quint32 kAbout = 32772;
+inline constexpr quint32 kAddFiles = 32773;
+inline constexpr quint32 kStartCopying = 32775;
+inline constexpr quint32 kSetOutputFolder = 32780;
+inline constexpr quint32 kAddFolder = 32782;
+inline constexpr quint32 kStopCopying = 32788;
+}  // namespace copier_command
+
+// The copier's window: the list of files to copy, the output folder, two progress bars,
+// the remaining times and the speed, and the commands that fill the list and start and
+// stop the run. Its size is fixed at 418 x 226 dialog units of its font below its menu
+// bar. Every way of closing goes through requestExit(), which asks the workers to stop
+// and ends the window only once they have left; the event loop keeps running meanwhile,
+// so that a worker waiting for an answer gets it.
+class CopierWindow : public EndingDialog
+{
+    Q_OBJECT
+public:
+    struct Setup
+    {
+        // Where the language files and help pages are when the profile's "Path" holds
+        // none; empty: this program's folder.
+        std::filesystem::path programFolder;
+        FileSystem* fileSystem = nullptr;  // the system's when null
+        bool quickStart = true;            // run the quick start of the settings
+        CopyDriver::Timing driverTiming;
+    };
+
+    CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
+                 QWidget* parent = nullptr);
+    // Saves the settings. The run must have ended (finished()) before.
+    ~CopierWindow() override;
+
+    // Loads the settings and the language, applies the texts and fixes the size. False
+    // when no language file could be loaded: the user has been told and the run is over.
+    bool initialize();
+    // Rebuilds the menu bar and sets every text; false after the message when no
+    // language file can be found or loaded.
+    bool applyTexts();
+
+    // The File commands.
+    void addFiles();
+    void addFolder();
+    void chooseOutputFolder();
+    void startCopying();
+    void stopCopying();
+    // Exit, close and Escape: the first call stops the run and ends the window once
+    // every worker has left; later calls do nothing.
+    void requestExit();
+    void showAbout();
+    void runCommand(quint32 id);
+
+    // What follows an Add operation once its files are listed.
+    enum class AfterAdd
+    {
+        Nothing,
+        AutoStart,  // start copying when AutoStartCopying is set and there is an output folder
+        Start,      // start copying (asking for an output folder when there is none)
+    };
+    // Lists files as Add files does (one base folder for all of them) and folders as
+    // Add folder does, each folder on a scan thread of its own.
+    void addPaths(const QStringList& paths, AfterAdd after);
+    // Sets the output folder for this run only: the profile keeps the stored one.
+    void useOutputFolderForThisRun(const std::string& folder);
+
+    // The engine's questions, from the driver's or the engine's thread: asked on the
+    // window's thread while the asking thread waits. Once the window is closing, nothing
+    // is asked and the answer is no.
+    bool answerQuery(EngineQuery& query);
+
+    // What the copy driver has the window do, on the window's thread.
+    std::optional<NextEntry> takeNextEntry(bool& skip);
+    void showEntryStarted();
+    void showProgress(int filePercent, int totalPercent);
+    void showFilled(std::uint64_t bytes);
+    void endEntry(const EntryEnd& end);
+    void showRunMessage(const RunMessage& message);
+    void showRunEnded();
+
+    // The fields, set on the window's thread.
+    void showOutputFolder();
+    void showTotalSize();
+    // Speed and times, at most once a second while a run goes on.
+    void updateTimes();
+    void updateCommandStates();
+
+    QString text(int id) const;
+    FileListControl& fileList() { return *m_list; }
+    const RunCounters& counters() const { return m_counters; }
+    const WindowSettings& settings() const { return m_settings; }
+    CopyEngine& engine() { return m_engine; }
+    QMenuBar* menuBar() const { return m_menuBar; }
+    int workerCount() const { return m_workerCount.load(); }
+    bool exiting() const { return m_exiting.load(); }
+
+signals:
+    // The workers have left after requestExit() and the window has ended its run.
+    void exited();
+
+protected:
+    void requestEnd() override { requestExit(); }
+    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenuBar();
+    QSize fixedWindowSize() const;
+    void setTexts();
+    void runQuickStart();
+    void appendEntries(std::vector<FileEntry> entries);
+    void afterAdd(AfterAdd after);
+    // Lists the files below folder on a thread of its own, counted in workerCount.
+    void startScan(const std::string& folder, AfterAdd after);
+    void finishWhenWorkersLeft();
+
+    LanguageTable& m_language;
+    ModalPrompts& m_prompts;
+    Setup m_setup;
+    FileSystem& m_fs;
+    ProfileSettings m_profile;
+    WindowSettings m_settings;
+    std::optional<std::string> m_storedOutputFolder;  // kept while this run uses another
+    RunCounters m_counters;
+    std::atomic<bool> m_exiting{false};
+    std::atomic<int> m_workerCount{0};  // driver and folder scans
+    bool m_painted = false;
+    bool m_quickStartPending = false;
+    bool m_columnsSized = false;
+    std::vector<std::thread> m_scans;  // joined when the window goes
+    std::uint32_t m_lastTimesRefresh = 0;
+    bool m_timesRefreshed = false;
+
+    QVBoxLayout* m_layout = nullptr;
+    QPointer<QMenuBar> m_menuBar;
+    OwnerDrawMenu m_menu;
+    FileListControl* m_list = nullptr;
+    QProgressBar* m_fileBar = nullptr;
+    QProgressBar* m_totalBar = nullptr;
+    QLabel* m_filePercent = nullptr;
+    QLabel* m_totalPercent = nullptr;
+    QLabel* m_totalSizeLabel = nullptr;
+    QLabel* m_totalSize = nullptr;
+    QLabel* m_outputFolderLabel = nullptr;
+    QLabel* m_outputFolder = nullptr;
+    QLabel* m_timeThisFileLabel = nullptr;
+    QLabel* m_timeThisFile = nullptr;
+    QLabel* m_timeAllFilesLabel = nullptr;
+    QLabel* m_timeAllFiles = nullptr;
+    QLabel* m_speedLabel = nullptr;
+    QLabel* m_speed = nullptr;
+    QTimer* m_exitTimer = nullptr;
+
+    CopyEngine m_engine;  // its worker ends before the members above go
+    WindowDriverHost m_host{*this};
+    CopyDriver m_driver;  // last: its thread has ended before the members above go
+};
+
+}  // namespace tessaly

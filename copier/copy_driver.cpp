@@ -1,0 +1,144 @@
+#include "copier/copy_driver.h"
+
+#include <algorithm>
+
+#include "platform/clock.h"
+#include "ui/text_ids.h"
+
+namespace tessaly {
+
+CopyDriver::CopyDriver(CopyEngine& engine, FileSystem& fs, RunCounters& counters,
+                       const std::atomic<bool>& exiting, DriverHost& host, Timing timing)
+    : m_engine(engine),
+      m_step(engine, fs),
+      m_counters(counters),
+      m_exiting(exiting),
+      m_host(host),
+      m_timing(timing)
+{
+}
+
+CopyDriver::~CopyDriver()
+{
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void CopyDriver::start(std::atomic<int>& workerCount)
+{
+    workerCount.fetch_add(1);
+    m_thread = std::thread([this, &workerCount] { runDriver(workerCount); });
+}
+
+void CopyDriver::runDriver(std::atomic<int>& workerCount)
+{
+    while (!m_exiting.load()) {
+        idle();
+        if (!m_counters.copying.load()) {
+            continue;
+        }
+        if (m_counters.currentIndex.load() >= m_counters.entryCount.load()) {
+            m_counters.copying.store(false);
+            m_host.runEnded();
+            continue;
+        }
+        if (m_host.outputFolder().empty()) {
+            continue;
+        }
+        // A new run may copy the lines of the last one again (after Stop, or a medium
+        // that went away), so the guard forgets their copies.
+        m_step.beginRun();
+        while (m_counters.copying.load() && !m_exiting.load() &&
+               m_counters.currentIndex.load() < m_counters.entryCount.load()) {
+            copyNextEntry();
+        }
+    }
+    workerCount.fetch_sub(1);
+}
+
+void CopyDriver::idle()
+{
+    // Short slices, so that Start and Exit are taken up at once.
+    for (std::uint32_t waited = 0; waited < m_timing.idleMs; waited += m_timing.sliceMs) {
+        if (m_exiting.load() || m_counters.copying.load()) {
+            return;
+        }
+        sleepMs(m_timing.sliceMs);
+    }
+}
+
+void CopyDriver::copyNextEntry()
+{
+    bool skip = false;
+    const std::optional<NextEntry> next = m_host.takeEntry(skip);
+    if (!next || skip) {
+        return;
+    }
+    m_started = false;
+    m_lastPercent = -1;  // the bars of the last file give way at the first refresh
+    m_lastFilled = 0;
+    const StepResult step = m_step.copy(
+        next->entry, next->outputFolder, [this](int percent) { refresh(percent); }, &m_stop);
+    m_host.entryEnded(endOf(step, next->entry.name));
+    m_host.showTimes();
+}
+
+void CopyDriver::refresh(int filePercent)
+{
+    if (!m_started) {
+        m_started = true;
+        m_host.entryStarted();
+    }
+    if (filePercent != m_lastPercent) {
+        const std::uint64_t total = m_counters.totalSize.load();
+        const std::uint64_t done =
+            std::min(m_counters.doneSize.load() + m_engine.position(), total);
+        // A list of empty files is complete when its files are.
+        const int totalPercent = total == 0 ? filePercent : static_cast<int>(done * 100 / total);
+        m_host.showProgress(filePercent, totalPercent);
+        m_lastPercent = filePercent;
+    }
+    // The engine counts filled bytes in a signed 32-bit value; a file below 4 GiB can
+    // have more than 2 GiB of them, so the count is read unsigned.
+    const std::uint64_t filled = static_cast<std::uint32_t>(m_engine.filledBytes());
+    if (filled != m_lastFilled) {
+        m_host.showFilled(filled);
+        m_lastFilled = filled;
+    }
+    m_host.showTimes();
+}
+
+EntryEnd CopyDriver::endOf(const StepResult& step, const std::string& source)
+{
+    switch (step.outcome) {
+        case FileOutcome::Done:
+            return {2, EntryState::Done, true, step.destinationPosition};
+        case FileOutcome::Stopped:
+            return {3, EntryState::Unfinished, false, 0};
+        case FileOutcome::NotReady:
+            // The medium went away: the run ends without a message, the line stays next.
+            m_counters.copying.store(false);
+            m_host.runEnded();
+            return {3, EntryState::Unfinished, false, 0};
+        case FileOutcome::Refused:
+            m_host.reportFailure(refusalMessage(step.verdict, source));
+            return {4, EntryState::Unfinished, true, 0};
+        case FileOutcome::Failed:
+        case FileOutcome::NotStarted:
+            break;
+    }
+    if (const std::optional<RunMessage> message = failureMessage(step.status, source)) {
+        m_host.reportFailure(*message);
+    }
+    return {4, EntryState::Unfinished, true, 0};
+}
+
+RunMessage refusalMessage(GuardVerdict verdict, const std::string& sourcePath)
+{
+    const int note = verdict == GuardVerdict::LogPlace ? text::kProblemWithLog
+                                                       : text::kProblemWithCopy;
+    return {text::kFileWord, sourcePath, text::kCannotOpen, note};
+}
+
+}  // namespace tessaly

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "engine/copy_engine.h"
+#include "run/failure_message.h"
+#include "run/file_entry.h"
+#include "run/file_step.h"
+#include "ui/run_counters.h"
+
+namespace tessaly {
+
+// The list line the run takes next, as the window hands it to the driver.
+struct NextEntry
+{
+    FileEntry entry;
+    std::string outputFolder;
+};
+
+// How a line ends: its icon and state, whether the run moves past it, and the bytes
+// its copy adds to the copied total.
+struct EntryEnd
+{
+    int icon = 0;
+    EntryState state = EntryState::Unfinished;
+    bool advance = false;
+    std::uint64_t doneBytes = 0;
+};
+
+// What the copy driver needs of the window. Called on the driver's thread; the window
+// does the work on its own thread and keeps its counters.
+class DriverHost
+{
+public:
+    virtual ~DriverHost() = default;
+    // The line at the run's current index; a Done line is passed over (the index moves
+    // on and skip is set). Nothing when the index is past the last line.
+    virtual std::optional<NextEntry> takeEntry(bool& skip) = 0;
+    virtual std::string outputFolder() = 0;
+    // The current line's copy has started: InProgress with icon 1.
+    virtual void entryStarted() = 0;
+    virtual void showProgress(int filePercent, int totalPercent) = 0;
+    virtual void showFilled(std::uint64_t bytes) = 0;
+    virtual void showTimes() = 0;
+    virtual void entryEnded(const EntryEnd& end) = 0;
+    // A failure message; returns when the user has read it.
+    virtual void reportFailure(const RunMessage& message) = 0;
+    // The run is over (list exhausted or medium gone): copying has been cleared.
+    virtual void runEnded() = 0;
+};
+
+// The copy run of the window, on a thread of its own from start() until exit: it idles
+// in short polls while no run is wanted, and copies the list's lines one after another
+// while `copying` is set. Start, Stop and Exit reach it through the counters' flags.
+class CopyDriver
+{
+public:
+    struct Timing
+    {
+        std::uint32_t idleMs = 300;  // longest idle wait between two looks at the flags
+        std::uint32_t sliceMs = 10;  // an idle wait ends this soon after a flag changes
+    };
+
+    CopyDriver(CopyEngine& engine, FileSystem& fs, RunCounters& counters,
+               const std::atomic<bool>& exiting, DriverHost& host, Timing timing);
+    // Joins the thread; exiting must have been raised before.
+    ~CopyDriver();
+    CopyDriver(const CopyDriver&) = delete;
+    CopyDriver& operator=(const CopyDriver&) = delete;
+
+    // Starts the thread, counted in workerCount until it ends.
+    void start(std::atomic<int>& workerCount);
+    // Asks the current file to stop; the flag is lowered by the next run's start.
+    void requestStop() { m_stop.store(true); }
+    void clearStop() { m_stop.store(false); }
+
+    // The body of the thread.
+    void runDriver(std::atomic<int>& workerCount);
+    // One step of the run: the line at the current index.
+    void copyNextEntry();
+
+private:
+    void idle();
+    void refresh(int filePercent);
+    EntryEnd endOf(const StepResult& step, const std::string& source);
+
+    CopyEngine& m_engine;
+    FileStep m_step;
+    RunCounters& m_counters;
+    const std::atomic<bool>& m_exiting;
+    DriverHost& m_host;
+    Timing m_timing;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+
+    // The current file's refresh state, on the driver's thread only.
+    bool m_started = false;
+    int m_lastPercent = -1;
+    std::uint64_t m_lastFilled = 0;
+};
+
+// The message for a file the run refused before the engine saw it: its copy, or its
+// copy's log, would meet another file's.
+RunMessage refusalMessage(GuardVerdict verdict, const std::string& sourcePath);
+
+}  // namespace tessaly

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "copier/copy_driver.h"
+
+namespace tessaly {
+
+class CopierWindow;
+
+// Carries the copy driver's calls over to the window's thread: what the driver needs
+// back waits for the window, what only changes the view is posted.
+class WindowDriverHost : public DriverHost
+{
+public:
+    explicit WindowDriverHost(CopierWindow& window) : m_window(window) {}
+
+    std::optional<NextEntry> takeEntry(bool& skip) override;
+    std::string outputFolder() override;
+    void entryStarted() override;
+    void showProgress(int filePercent, int totalPercent) override;
+    void showFilled(std::uint64_t bytes) override;
+    void showTimes() override;
+    void entryEnded(const EntryEnd& end) override;
+    void reportFailure(const RunMessage& message) override;
+    void runEnded() override;
+
+private:
+    CopierWindow& m_window;
+};
+
+}  // namespace tessaly

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/bad_region.h"
+#include "engine/plain_file.h"
+#include "engine/source_reader.h"
+
+namespace tessaly {
+
+// How a trim pass ended.
+enum class TrimEnd : std::int32_t
+{
+    Done = 0,         // every region was trimmed
+    Stopped = 1,      // the stop request ended it
+    NotReady = 2,     // the medium was removed
+    WriteFailed = 3,  // a sector read could not be written to the destination
+};
+
+struct TrimResult
+{
+    std::vector<BadRegion> regions;  // the filled regions that remain, in offset order
+    TrimEnd end = TrimEnd::Done;
+};
+
+// The regions in offset order, with overlapping and touching ones merged; regions
+// of length 0 are dropped.
+std::vector<BadRegion> mergeRegions(std::vector<BadRegion> regions);
+
+// The pass that runs after a copy's main pass has covered the whole file: it reads
+// the edges of each filled region again, one attempt per sector, every source tried
+// at a sector before it counts as unreadable, and writes each sector it gets over
+// its fill. From a region's start it reads forward until a sector fails, then from
+// its end backward until a sector fails; what lies between stays filled.
+class TrimPass
+{
+public:
+    struct Copy
+    {
+        std::vector<SourceReader*> sources;  // every open source, the main file first
+        PlainFile* destination = nullptr;
+        std::uint32_t sectorSize = 512;
+        std::uint32_t destinationBase = 0;  // destination offset of source offset 0
+    };
+
+    // stop is read before every sector; a raised stop ends the pass at once.
+    TrimPass(Copy copy, const std::atomic<bool>& stop);
+
+    // Trims regions (destination offsets). Regions before the destination base
+    // belong to an earlier copy under Append and are kept as they are. progress is
+    // told, before each merged region, how many regions are left to trim, itself
+    // included, and 0 at the end.
+    TrimResult run(const std::vector<BadRegion>& regions,
+                   const std::function<void(std::size_t left)>& progress = {});
+
+private:
+    enum class Unit
+    {
+        Read,
+        Failed,
+        NotReady,
+        WriteFailed
+    };
+
+    // Reads the destination bytes [offset, offset + length) from the first source
+    // that gives them whole and writes them over their fill.
+    Unit recoverUnit(std::uint32_t offset, std::uint32_t length);
+    bool readWhole(SourceReader& source, std::uint32_t sourceOffset, std::uint32_t length);
+    // Trims one merged region; the part still filled goes to out.
+    TrimEnd trimRegion(const BadRegion& region, std::vector<BadRegion>& out);
+
+    Copy m_copy;
+    const std::atomic<bool>& m_stop;
+    std::vector<std::uint8_t> m_buffer;  // two sectors: an unaligned read may overrun one
+};
+
+// Replaces the log at logPath by one with the same header, the regions and the end
+// record (endOffset, 0): written as logPath + ".new" and renamed over the log, so
+// that the log is whole at every moment, the old one or the new one. False when
+// the old header cannot be read or the new log cannot be written or renamed; the
+// old log is then left as it is and the new file removed.
+bool replaceLog(FileSystem& fs, const std::string& logPath, const std::vector<BadRegion>& regions,
+                std::uint32_t endOffset);
+
+}  // namespace tessaly

@@ -1,0 +1,266 @@
+// The copier's run over its list, with the engine over the scripted medium and a list
+// that stands in for the window.
+#include "copier/copy_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "tests/support/scripted_medium.h"
+#include "ui/text_ids.h"
+
+namespace tessaly {
+namespace {
+
+using testing::ScriptedMedium;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes pattern(std::size_t size, unsigned seed)
+{
+    Bytes bytes(size);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return bytes;
+}
+
+// The window's side of the run: lines with their icons and states, and what was shown.
+class ListHost : public DriverHost
+{
+public:
+    explicit ListHost(RunCounters& counters) : m_counters(counters) {}
+
+    void add(const std::string& name, std::uint64_t size, EntryState state = EntryState::Fresh)
+    {
+        std::lock_guard lock(m_mutex);
+        lines.push_back({{m_noBase, name, size, 0, state}, 0});
+        m_counters.totalSize += size;
+        m_counters.entryCount.store(static_cast<std::uint32_t>(lines.size()));
+    }
+
+    std::optional<NextEntry> takeEntry(bool& skip) override
+    {
+        std::lock_guard lock(m_mutex);
+        const std::uint32_t index = m_counters.currentIndex.load();
+        if (index >= lines.size()) return std::nullopt;
+        if (lines[index].entry.state == EntryState::Done) {
+            m_counters.currentIndex.store(index + 1);
+            skip = true;
+            return std::nullopt;
+        }
+        lines[index].entry.state = EntryState::InProgress;
+        return NextEntry{lines[index].entry, "/out"};
+    }
+    std::string outputFolder() override { return "/out"; }
+    void entryStarted() override { current().icon = 1; }
+    void showProgress(int, int totalPercent) override
+    {
+        std::lock_guard lock(m_mutex);
+        lastTotalPercent = totalPercent;
+    }
+    void showFilled(std::uint64_t bytes) override
+    {
+        std::lock_guard lock(m_mutex);
+        filled = bytes;
+    }
+    void showTimes() override {}
+    void entryEnded(const EntryEnd& end) override
+    {
+        std::lock_guard lock(m_mutex);
+        const std::uint32_t index = m_counters.currentIndex.load();
+        lines[index].icon = end.icon;
+        lines[index].entry.state = end.state;
+        m_counters.doneSize += end.doneBytes;
+        if (end.advance) m_counters.currentIndex.store(index + 1);
+    }
+    void reportFailure(const RunMessage& message) override
+    {
+        std::lock_guard lock(m_mutex);
+        messages.push_back(message);
+    }
+    void runEnded() override { ++runsEnded; }
+
+    struct Line
+    {
+        FileEntry entry;
+        int icon = 0;
+    };
+    std::vector<Line> lines;
+    std::vector<RunMessage> messages;
+    std::atomic<int> runsEnded{0};
+    int lastTotalPercent = -1;
+    std::uint64_t filled = 0;
+
+private:
+    Line& current()
+    {
+        std::lock_guard lock(m_mutex);
+        return lines[m_counters.currentIndex.load()];
+    }
+
+    RunCounters& m_counters;
+    std::mutex m_mutex;
+    std::shared_ptr<const std::string> m_noBase = std::make_shared<const std::string>();
+};
+
+class CopyDriverTest : public ::testing::Test
+{
+protected:
+    CopyDriverTest() : driver(engine, medium, counters, exiting, host, {20, 2})
+    {
+        medium.addFolder("/out");
+        engine.setRereadCount(1);
+        engine.setAutoRereads(false);
+        // By default as the window does with its defaults: no more copies, go on with an
+        // existing copy.
+        engine.setQueryCallback([this](EngineQuery& query) {
+            return onQuery ? onQuery(query) : query.kind == QueryKind::Existing;
+        });
+        driver.start(workers);
+    }
+    ~CopyDriverTest() override
+    {
+        exiting.store(true);
+        engine.requestStop(false);
+        while (workers.load() != 0) sleepMs(5);
+    }
+
+    // Starts a run and waits until the driver has ended it (or 10 s have passed).
+    bool runToItsEnd()
+    {
+        driver.clearStop();
+        counters.copying.store(true);
+        for (int i = 0; i < 2000 && counters.copying.load(); ++i) sleepMs(5);
+        while (engine.busy()) sleepMs(5);
+        return !counters.copying.load();
+    }
+    std::vector<int> icons() const
+    {
+        std::vector<int> shown;
+        for (const auto& line : host.lines) shown.push_back(line.icon);
+        return shown;
+    }
+
+    ScriptedMedium medium;
+    CopyEngine engine{medium};
+    RunCounters counters;
+    std::atomic<bool> exiting{false};
+    std::atomic<int> workers{0};
+    ListHost host{counters};
+    std::function<bool(EngineQuery&)> onQuery;
+    CopyDriver driver;
+};
+
+TEST_F(CopyDriverTest, AnEmptyFileIsDoneAndAFailingOneIsReportedWhileTheRunGoesOn)
+{
+    const Bytes data = pattern(4096, 1);
+    medium.addFile("/src/empty", Bytes{});
+    medium.addFile("/src/locked", pattern(512, 2));
+    medium.failOpen("/src/locked");
+    medium.addFile("/src/a.bin", data);
+    host.add("/src/empty", 0);
+    host.add("/src/locked", 512);
+    host.add("/src/a.bin", data.size());
+
+    ASSERT_TRUE(runToItsEnd());
+    EXPECT_EQ(icons(), (std::vector<int>{2, 4, 2}));
+    EXPECT_EQ(host.lines[0].entry.state, EntryState::Done);
+    EXPECT_EQ(host.lines[1].entry.state, EntryState::Unfinished);
+    EXPECT_EQ(host.lines[2].entry.state, EntryState::Done);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0], (RunMessage{text::kFileWord, "/src/locked", text::kCannotOpen, -1}));
+    EXPECT_EQ(counters.currentIndex.load(), 3u);
+    EXPECT_EQ(counters.doneSize.load(), data.size());
+    // The failed file stays in the total.
+    EXPECT_EQ(host.lastTotalPercent, 4096 * 100 / 4608);
+    EXPECT_EQ(medium.contents("/out/a.bin"), data);
+    EXPECT_TRUE(medium.hasFile("/out/empty"));
+}
+
+TEST_F(CopyDriverTest, AMediumTakenOutEndsTheRunSilentlyAndTheNextStartFinishesTheLine)
+{
+    const Bytes data = pattern(16384, 3);
+    medium.addFile("/src/b.bin", data);
+    medium.addFile("/src/c.bin", pattern(1024, 4));
+    medium.setRemovableMedium("/src");
+    medium.setRemovalAfter(6000);
+    host.add("/src/b.bin", data.size());
+    host.add("/src/c.bin", 1024);
+
+    ASSERT_TRUE(runToItsEnd());
+    EXPECT_EQ(icons(), (std::vector<int>{3, 0}));
+    EXPECT_EQ(host.lines[0].entry.state, EntryState::Unfinished);
+    EXPECT_EQ(counters.currentIndex.load(), 0u);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_GE(host.runsEnded.load(), 1);
+
+    medium.insertMedium();
+    ASSERT_TRUE(runToItsEnd());
+    EXPECT_EQ(icons(), (std::vector<int>{2, 2}));
+    EXPECT_EQ(medium.contents("/out/b.bin"), data);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(CopyDriverTest, StopKeepsTheLineCurrentAndTheNextStartResumesIt)
+{
+    const Bytes data = pattern(4 << 20, 5);
+    medium.addFile("/src/big.bin", data);
+    medium.markBad("/src/big.bin", 1024, 512);
+    host.add("/src/big.bin", data.size());
+    host.add("/src/next.bin", 0);
+    medium.addFile("/src/next.bin", Bytes{});
+    bool stopped = false;
+    onQuery = [&](EngineQuery& query) {
+        // The worker asks for another copy at the bad sector: press Stop there, once.
+        if (query.kind == QueryKind::AddReserved && !stopped) {
+            stopped = true;
+            counters.copying.store(false);
+            driver.requestStop();
+            engine.requestStop(false);
+        }
+        return query.kind == QueryKind::Existing;
+    };
+    counters.copying.store(true);
+    for (int i = 0; i < 2000 && (!stopped || engine.busy() || host.lines[0].icon != 3); ++i) {
+        sleepMs(5);
+    }
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(icons(), (std::vector<int>{3, 0}));
+    EXPECT_EQ(counters.currentIndex.load(), 0u);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_LT(medium.contents("/out/big.bin").size(), data.size());
+
+    ASSERT_TRUE(runToItsEnd());
+    EXPECT_EQ(icons(), (std::vector<int>{2, 2}));
+    Bytes expected = data;
+    std::fill_n(expected.begin() + 1024, 512, 0);
+    EXPECT_EQ(medium.contents("/out/big.bin"), expected);
+    EXPECT_EQ(host.filled, 512u);
+}
+
+TEST_F(CopyDriverTest, ContinuingFromAnEarlierLinePassesOverTheDoneOnes)
+{
+    for (const char* name : {"/src/a", "/src/b", "/src/c", "/src/d"}) {
+        medium.addFile(name, pattern(2048, 6));
+    }
+    host.add("/src/a", 2048, EntryState::Done);
+    host.add("/src/b", 2048, EntryState::Unfinished);
+    host.add("/src/c", 2048, EntryState::Done);
+    host.add("/src/d", 2048);
+    counters.currentIndex.store(1);
+
+    ASSERT_TRUE(runToItsEnd());
+    EXPECT_EQ(icons(), (std::vector<int>{0, 2, 0, 2}));
+    EXPECT_EQ(medium.readCount("/src/a"), 0);
+    EXPECT_EQ(medium.readCount("/src/c"), 0);
+    EXPECT_FALSE(medium.hasFile("/out/c"));
+    EXPECT_EQ(counters.currentIndex.load(), 4u);
+}
+
+}  // namespace
+}  // namespace tessaly

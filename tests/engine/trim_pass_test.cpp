@@ -1,0 +1,251 @@
+#include "engine/trim_pass.h"
+
+#include <algorithm>
+
+#include "tests/engine/engine_fixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint32_t kSector = 512;
+
+class TrimPassTest : public EngineTest
+{
+protected:
+    TrimPassTest() { medium.addFile("/src/f", source); }
+
+    int readsAt(std::uint64_t offset)
+    {
+        const auto offsets = medium.readOffsets("/src/f");
+        return static_cast<int>(std::count(offsets.begin(), offsets.end(), offset));
+    }
+    // The source with the bytes of the given regions zeroed, as a fill of zeros leaves it.
+    Bytes withZeros(const std::vector<BadRegion>& regions) const
+    {
+        Bytes out = source;
+        for (const BadRegion& r : regions)
+            std::fill_n(out.begin() + r.offset, r.length, std::uint8_t{0});
+        return out;
+    }
+    // A sector that fails as often as the main pass reads it, so that it is filled
+    // there and reads in the trim pass: twice where the first failure of the file
+    // happens (the chunk's read and the sector's), once behind it, where the loop
+    // reads one sector at a time (it goes back to chunks only after 1 MiB).
+    void weak(std::uint32_t sector, int reads = 2)
+    {
+        medium.markWeak("/src/f", sector * kSector, kSector, reads);
+    }
+    void weakSectors10To30()
+    {
+        weak(10);
+        weak(20, 1);
+        weak(30, 1);
+    }
+
+    Bytes source = pattern(64 * kSector + 100, 7);  // chunks of 6 sectors, a short last sector
+    const std::uint32_t size = 64 * kSector + 100;
+};
+
+TEST_F(TrimPassTest, AWeakSectorEndsAsDataAndLeavesTheLog)
+{
+    weak(20);
+    engine->setDeleteLogIfNoErrors(false);
+    const std::uint32_t generation = engine->badRegionsGeneration();
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(medium.contents("/out/f"), source);
+    EXPECT_TRUE(engine->badRegions().empty());
+    EXPECT_EQ(engine->filledBytes(), 0);
+    EXPECT_NE(engine->badRegionsGeneration(), generation);
+    EXPECT_EQ(engine->trimmingRegions(), 0u);
+    EXPECT_FLOAT_EQ(engine->progress(), 1.0f);
+    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {{size, 0}}));
+    EXPECT_FALSE(medium.hasFile("/out/f.log.new"));
+
+    // With nothing left filled, the log goes as after a clean copy.
+    engine->setDeleteLogIfNoErrors(true);
+    engine->setExistingPolicy(ExistingPolicy::Replace);
+    weak(20);
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(medium.contents("/out/f"), source);
+    EXPECT_FALSE(medium.hasFile("/out/f.log"));
+}
+
+// At Speed the fills over a dead run grow 1, 2, 4, 6 sectors and cover readable
+// sectors behind it; the trim reads them back from the region's end, for one failed
+// read at each end of the run.
+TEST_F(TrimPassTest, ADeadRunAtSpeedKeepsItsReadableEdges)
+{
+    medium.markBad("/src/f", 20 * kSector, 10 * kSector);
+    engine->setOptimizeFor(1.0f);
+    engine->setDeleteLogIfNoErrors(false);
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    const std::vector<BadRegion> left = {{20 * kSector, 10 * kSector}};
+    EXPECT_EQ(engine->badRegions(), left);
+    EXPECT_EQ(engine->filledBytes(), static_cast<std::int32_t>(10 * kSector));
+    EXPECT_EQ(medium.contents("/out/f"), withZeros(left));
+    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {left[0], {size, 0}}));
+    EXPECT_EQ(readsAt(22 * kSector), 0);  // inside the run: never read
+    EXPECT_EQ(readsAt(29 * kSector), 1);  // the backward read that failed
+    EXPECT_EQ(readsAt(20 * kSector), 2);  // main pass and the forward read
+}
+
+TEST_F(TrimPassTest, RegionsAtTheStartAndAtTheShortEndOfTheFile)
+{
+    medium.markBad("/src/f", 0, kSector);
+    weak(1);
+    medium.markWeak("/src/f", 64 * kSector, 100, 1);
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    const std::vector<BadRegion> left = {{0, kSector}};
+    EXPECT_EQ(engine->badRegions(), left);
+    EXPECT_EQ(medium.contents("/out/f"), withZeros(left));
+    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {left[0], {size, 0}}));
+}
+
+TEST_F(TrimPassTest, NothingFillAndTheSettingSkipTheTrim)
+{
+    weak(20);
+    engine->setFillType(FillType::Nothing);
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{20 * kSector, kSector}}));
+    EXPECT_EQ(medium.contents("/out/f").size(), size - kSector);
+    EXPECT_EQ(readsAt(20 * kSector), 1);  // the sector read of the main pass only
+
+    medium.removeFile("/out/f");
+    medium.removeFile("/out/f.log");
+    engine->setFillType(FillType::Zeros);
+    engine->setTrimPass(false);
+    EXPECT_FALSE(engine->trimPass());
+    weak(20);
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{20 * kSector, kSector}}));
+    EXPECT_EQ(medium.contents("/out/f"), withZeros({{20 * kSector, kSector}}));
+}
+
+// A stop while the trim runs ends it at once: the regions it has read are gone from
+// the list and the log, the others stay; the file counts as copied.
+TEST_F(TrimPassTest, AStopDuringTheTrimKeepsWhatItRead)
+{
+    weakSectors10To30();
+    std::vector<std::size_t> seen;
+    medium.setWriteHook("/out/f", [this, &seen](std::uint64_t) {
+        if (const std::size_t left = engine->trimmingRegions()) {
+            seen.push_back(left);
+            engine->requestStop(false);
+        }
+    });
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(seen, std::vector<std::size_t>{3});
+    const std::vector<BadRegion> left = {{20 * kSector, kSector}, {30 * kSector, kSector}};
+    EXPECT_EQ(engine->badRegions(), left);
+    EXPECT_EQ(engine->filledBytes(), static_cast<std::int32_t>(2 * kSector));
+    EXPECT_EQ(medium.contents("/out/f"), withZeros(left));
+    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {left[0], left[1], {size, 0}}));
+}
+
+// A removed medium ends the trim with NotReady and the regions read so far; the
+// copy is continued later, and the trim then finishes.
+TEST_F(TrimPassTest, AMediumRemovedDuringTheTrimEndsItAndAResumeFinishesIt)
+{
+    weakSectors10To30();
+    medium.setRemovableMedium("/src");
+    medium.setWriteHook("/out/f", [this](std::uint64_t) {
+        if (engine->trimmingRegions() > 0) medium.removeMedium();
+    });
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::NotReady);
+    const std::vector<BadRegion> left = {{20 * kSector, kSector}, {30 * kSector, kSector}};
+    EXPECT_EQ(engine->badRegions(), left);
+    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {left[0], left[1], {size, 0}}));
+
+    medium.setWriteHook("/out/f", nullptr);
+    medium.insertMedium();
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_TRUE(engine->badRegions().empty());
+    EXPECT_EQ(medium.contents("/out/f"), source);
+    EXPECT_FALSE(medium.hasFile("/out/f.log"));
+}
+
+// A kill during the trim, before its log replaces the old one or in the middle of
+// its writes, leaves the main pass's whole log; a Resume then trims again.
+TEST_F(TrimPassTest, AKillDuringTheTrimLeavesTheWholeLogAndResumes)
+{
+    const std::vector<BadRegion> filled = {
+        {10 * kSector, kSector}, {20 * kSector, kSector}, {30 * kSector, kSector}};
+    for (const bool atRename : {true, false}) {
+        SCOPED_TRACE(atRename ? "killed at the rename" : "killed at a trim write");
+        medium.removeFile("/out/f");
+        medium.removeFile("/out/f.log");
+        medium.addFile("/src/f", source);
+        medium.markBad("/src/f", 30 * kSector, kSector);
+        weak(10);
+        weak(20, 1);
+        std::map<std::string, Bytes> left;  // the files as the kill leaves them
+        const auto kill = [this, &left] {
+            if (!left.empty()) return;
+            for (const char* path : {"/out/f", "/out/f.log", "/out/f.log.new"})
+                if (medium.hasFile(path)) left[path] = medium.contents(path);
+        };
+        if (atRename) {
+            medium.setRenameHook([&kill](const std::string&, const std::string&) { kill(); });
+        } else {
+            medium.setWriteHook("/out/f", [this, &kill](std::uint64_t) {
+                if (engine->trimmingRegions() > 0) kill();
+            });
+        }
+        ASSERT_TRUE(copy("/src/f"));
+        medium.setRenameHook(nullptr);
+        medium.setWriteHook("/out/f", nullptr);
+        ASSERT_FALSE(left.empty());
+        EXPECT_EQ(left["/out/f.log"],
+                  logBytes("f", 0, {filled[0], filled[1], filled[2], {size, 0}}));
+        for (const auto& [path, bytes] : left) medium.addFile(path, bytes);
+
+        ASSERT_TRUE(copy("/src/f"));  // Resume, the default policy
+        EXPECT_EQ(engine->status(), EngineStatus::Ok);
+        EXPECT_EQ(engine->badRegions(), std::vector<BadRegion>{filled[2]});
+        EXPECT_EQ(medium.contents("/out/f"), withZeros({filled[2]}));
+        EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {filled[2], {size, 0}}));
+        EXPECT_FALSE(medium.hasFile("/out/f.log.new"));
+    }
+}
+
+// Two sources that fail at different sectors of one chunk: the main file's sector
+// is read although the reserved copy, read last, failed there.
+TEST_F(TrimPassTest, NoFillWhereTheMainFileReadsAfterAReservedCopyFailed)
+{
+    medium.addFile("/src/f.cp1", source);
+    medium.markBad("/src/f", 7 * kSector, kSector);
+    medium.markBad("/src/f.cp1", 6 * kSector, kSector);  // first sector of the chunk at 3072
+    engine->setTrimPass(false);                          // the main pass alone
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_TRUE(engine->badRegions().empty());
+    EXPECT_EQ(medium.contents("/out/f"), source);
+
+    // The trim reads a sector from whichever source gives it: 21 from the copy, 22
+    // (filled unread at Speed) from the main file; 20 fails in both.
+    medium.removeFile("/out/f");
+    medium.markBad("/src/f", 20 * kSector, 2 * kSector);
+    medium.markBad("/src/f.cp1", 20 * kSector, kSector);
+    medium.markWeak("/src/f.cp1", 21 * kSector, kSector, 1);
+    engine->setTrimPass(true);
+    engine->setOptimizeFor(1.0f);
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{20 * kSector, kSector}}));
+    EXPECT_EQ(medium.contents("/out/f"), withZeros({{20 * kSector, kSector}}));
+}
+
+TEST(MergeRegions, SortsAndJoinsTouchingAndOverlappingRegions)
+{
+    EXPECT_EQ(mergeRegions({{4096, 512}, {0, 512}, {512, 1024}, {1024, 1024}, {9000, 0}}),
+              (std::vector<BadRegion>{{0, 2048}, {4096, 512}}));
+}
+
+}  // namespace
+}  // namespace tessaly::testing

@@ -1,0 +1,421 @@
+#include "copier/copier_window.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <filesystem>
+#include <memory>
+
+#include "tests/gui/gui_test_support.h"
+#include "tests/medium/medium_mount.h"
+#include "tests/support/scripted_medium.h"
+#include "tests/tool/tool_test_support.h"
+#include "ui/language_table.h"
+#include "ui/ui_text.h"
+
+using namespace tessaly;
+namespace fs = std::filesystem;
+using testing::ScriptedPrompts;
+using testing::profile;
+using testing::q;
+
+namespace {
+
+
+// A copier window over a language folder, without quick start unless asked, over the
+// system's files or a scripted medium.
+struct Copier
+{
+    explicit Copier(const fs::path& programFolder, bool quickStart = false,
+                    FileSystem* fileSystem = nullptr)
+    {
+        CopierWindow::Setup setup;
+        setup.programFolder = programFolder;
+        setup.quickStart = quickStart;
+        setup.fileSystem = fileSystem;
+        setup.driverTiming = {20, 2};
+        window = std::make_unique<CopierWindow>(language, prompts, setup);
+    }
+
+    // Lists paths and starts the run; true once the driver has ended it.
+    bool copy(const QStringList& paths)
+    {
+        window->addPaths(paths, CopierWindow::AfterAdd::Start);
+        return runEnds();
+    }
+    bool runEnds()
+    {
+        const RunCounters& run = window->counters();
+        return QTest::qWaitFor([&] {
+            return window->workerCount() == 1 && !run.copying.load() && !window->engine().busy() &&
+                   run.entryCount.load() > 0;
+        }, 20000);
+    }
+    std::vector<int> icons() const
+    {
+        std::vector<int> shown;
+        const FileListModel& lines = window->fileList().lines();
+        for (int row = 0; row < lines.rowCount(); ++row) shown.push_back(lines.icon(row));
+        return shown;
+    }
+
+    // Exit, then wait until the window has ended its run.
+    bool exitAndWait()
+    {
+        QSignalSpy exited(window.get(), &CopierWindow::exited);
+        window->requestExit();
+        return window->finished() || exited.wait(20000);
+    }
+    QString field(const char* name) const
+    {
+        return window->findChild<QLabel*>(QLatin1String(name))->text();
+    }
+    QString text(int id) const { return uiText(language, static_cast<std::uint32_t>(id)); }
+
+    ScriptedPrompts prompts;
+    LanguageTable language;
+    std::unique_ptr<CopierWindow> window;
+};
+
+}  // namespace
+
+// Mounts the medium in a test function; skips the test when this system has no FUSE.
+#define MOUNT_OR_SKIP(medium)                                                           \
+    do {                                                                                \
+        const MediumMount::MountResult mounted = (medium).mount();                      \
+        if (mounted.outcome == MediumMount::Outcome::Unavailable) {                     \
+            QSKIP(qPrintable(QStringLiteral("SKIPPED: ") + q(mounted.reason)));         \
+        }                                                                               \
+        QVERIFY2(mounted.outcome == MediumMount::Outcome::Mounted, mounted.reason.c_str()); \
+    } while (false)
+
+class CopierWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_profileDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_profileDir.path());
+        const QByteArray data = qgetenv("TESSALY_DATA_DIR");
+        QVERIFY2(!data.isEmpty(), "TESSALY_DATA_DIR is not set");
+        m_shipped = fs::path(data.toStdString());
+    }
+
+    void init()
+    {
+        profile().clear();
+        profile().setValue(QStringLiteral("QuickStart"), 0);
+    }
+
+    void withoutLanguageFilesTheProgramEnds()
+    {
+        testing::TempDir empty;
+        Copier copier(empty.path());
+        QVERIFY(!copier.window->initialize());
+        QCOMPARE(copier.prompts.messages.size(), 1);
+        QCOMPARE(copier.prompts.messages[0].icon, ModalPrompts::Icon::Error);
+        QCOMPARE(copier.prompts.messages[0].caption, QStringLiteral("Error"));
+        QCOMPARE(copier.prompts.messages[0].text,
+                 QStringLiteral("Sorry, I can't find language file. Please reinstall application"));
+        QCOMPARE(copier.window->result(), 0);
+        QCOMPARE(copier.window->workerCount(), 0);
+    }
+
+    void theWindowOpensWithItsTextsAtItsSize()
+    {
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->show();
+        QCOMPARE(copier.window->windowTitle(), QStringLiteral("Tessaly"));
+        QVERIFY(!copier.window->windowIcon().pixmap(32, 32).isNull());
+        QCOMPARE(copier.field("totalSizeLabel"), copier.text(42));
+        QCOMPARE(copier.field("outputFolderLabel"), copier.text(43));
+        QCOMPARE(copier.field("outputFolder"), copier.text(44));
+        QCOMPARE(copier.field("timeThisFileLabel"), copier.text(69));
+        QCOMPARE(copier.field("speedLabel"), copier.text(116));
+        QCOMPARE(copier.field("totalSize"), QStringLiteral("0"));
+        QCOMPARE(copier.field("filePercent"), QStringLiteral("0%"));
+        const QList<QAction*> file = copier.window->menuBar()->actions().at(0)->menu()->actions();
+        QCOMPARE(file.at(0)->text(), copier.text(31) + "\tCtrl+O");
+        QCOMPARE(file.at(8)->text(), copier.text(36) + "\tAlt+X");
+        QVERIFY(!file.at(5)->isEnabled());  // Start: nothing to copy
+        QVERIFY(!file.at(6)->isEnabled());  // Stop: no run
+
+        const QSize size = copier.window->size();
+        QCOMPARE(copier.window->minimumSize(), size);
+        QCOMPARE(copier.window->maximumSize(), size);
+        const QFontMetrics metrics(copier.window->font());
+        QVERIFY(size.height() - copier.window->menuBar()->height() >= 226 * metrics.height() / 8);
+
+        FileListControl& list = copier.window->fileList();
+        QCOMPARE(list.lines().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), copier.text(4));
+        QCOMPARE(list.lines().headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), copier.text(5));
+        const int w = list.viewport()->width();
+        QCOMPARE(list.header()->sectionSize(0), w * 3 / 5);
+        QCOMPARE(list.header()->sectionSize(1), w / 5);
+        QCOMPARE(list.header()->sectionSize(2), w - w * 3 / 5 - w / 5);
+        QVERIFY(copier.exitAndWait());
+    }
+
+    void addFilesReportsWhatCannotBeOpened()
+    {
+        profile().setValue(QStringLiteral("AutoStartCopying"), 0);
+        testing::TempDir root;
+        testing::writeFile(root / "a.bin", testing::pattern(1536));
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.prompts.filesAnswers = {{q(root / "missing.bin"), q(root / "a.bin")}};
+        copier.window->runCommand(copier_command::kAddFiles);
+
+        QCOMPARE(copier.prompts.fileQuestions.size(), 1);
+        QCOMPARE(copier.prompts.fileQuestions[0].title, copier.text(31));
+        QCOMPARE(copier.prompts.messages.size(), 1);
+        QCOMPARE(copier.prompts.messages[0].caption, copier.text(23));
+        QCOMPARE(copier.prompts.messages[0].text,
+                 copier.text(14) + " " + q(root / "missing.bin") + "\n" + copier.text(24));
+        const FileListControl& list = copier.window->fileList();
+        QCOMPARE(list.lines().rowCount(), 1);
+        QCOMPARE(list.lines().entry(0).name, root / "a.bin");
+        QCOMPARE(*list.lines().entry(0).baseFolder, std::string());
+        QCOMPARE(copier.field("totalSize"), QStringLiteral("1.5 Kb"));
+        QCOMPARE(copier.window->counters().entryCount.load(), 1u);
+        QVERIFY(!copier.window->counters().copying.load());
+        QVERIFY(copier.exitAndWait());
+    }
+
+    void quickStartAsksForTheOutputFolderFirst()
+    {
+        profile().setValue(QStringLiteral("QuickStart"), 2);
+        profile().setValue(QStringLiteral("AutoStartCopying"), 0);
+        {
+            Copier cancelled(m_shipped, true);
+            QVERIFY(cancelled.window->initialize());
+            cancelled.window->show();
+            QTRY_COMPARE(cancelled.prompts.folderTitles.size(), 1);
+            QCOMPARE(cancelled.prompts.folderTitles[0], cancelled.text(8));
+            QVERIFY(cancelled.exitAndWait());
+            QVERIFY(cancelled.prompts.fileQuestions.isEmpty());
+        }
+        testing::TempDir out;
+        Copier copier(m_shipped, true);
+        copier.prompts.folderAnswers = {q(out.path())};
+        QVERIFY(copier.window->initialize());
+        copier.window->show();
+        QTRY_COMPARE(copier.prompts.fileQuestions.size(), 1);
+        QCOMPARE(copier.field("outputFolder"), q(out.path()));
+        QVERIFY(copier.exitAndWait());
+    }
+
+    void anOutputFolderForThisRunLeavesTheStoredOne()
+    {
+        profile().setValue(QStringLiteral("OutFolder"), QStringLiteral("/kept"));
+        {
+            Copier copier(m_shipped);
+            QVERIFY(copier.window->initialize());
+            copier.window->useOutputFolderForThisRun("/tmp/this-run");
+            QCOMPARE(copier.field("outputFolder"), QStringLiteral("/tmp/this-run"));
+            QCOMPARE(copier.window->settings().outputFolder, std::string("/tmp/this-run"));
+            QVERIFY(copier.exitAndWait());
+        }
+        QCOMPARE(profile().value(QStringLiteral("OutFolder")).toString(), QStringLiteral("/kept"));
+    }
+
+    void everyWayOfClosingGoesThroughRequestExit()
+    {
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->show();
+        QSignalSpy exited(copier.window.get(), &CopierWindow::exited);
+        copier.window->close();
+        QTest::keyClick(copier.window.get(), Qt::Key_Escape);
+        copier.window->runCommand(copier_command::kExit);
+        QVERIFY(copier.window->exiting());
+        // Nothing starts once the window is closing.
+        copier.window->startCopying();
+        QVERIFY(!copier.window->counters().copying.load());
+        QVERIFY(exited.wait(20000));
+        QCOMPARE(exited.count(), 1);
+        QVERIFY(!copier.window->isVisible());
+        QCOMPARE(copier.window->result(), 1);
+    }
+
+    void theQuestionsFollowTheirDontAskFlags()
+    {
+        profile().setValue(QStringLiteral("DontAskConfirmForExistings"), 0);
+        testing::ScriptedMedium medium;
+        const std::vector<std::uint8_t> data(8192, 7);
+        medium.addFile("/src/bad.bin", data);
+        medium.markBad("/src/bad.bin", 2048, 512);
+        medium.addFile("/src/kept.bin", std::string("new"));
+        medium.addFile("/out/kept.bin", std::string("old"));
+        Copier copier(m_shipped, false, &medium);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun("/out");
+        // The reserved copy: asked with the check box, which is ticked, and declined; the
+        // existing copy: asked, and refused.
+        copier.prompts.promptAnswers = {{2, true}, {2, false}};
+        QVERIFY(copier.copy({"/src/bad.bin", "/src/kept.bin"}));
+
+        QCOMPARE(copier.prompts.prompts.size(), 2);
+        const ModalPrompts::Prompt& reserved = copier.prompts.prompts[0];
+        QCOMPARE(reserved.caption, copier.text(16));
+        QCOMPARE(reserved.message, copier.text(15));
+        QVERIFY(reserved.offerCheck);
+        QCOMPARE(reserved.firstButton, copier.text(17));
+        const ModalPrompts::Prompt& existing = copier.prompts.prompts[1];
+        QCOMPARE(existing.message, copier.text(77));
+        QCOMPARE(existing.caption, copier.text(21));
+        QVERIFY(copier.prompts.messages.isEmpty());  // a refused existing copy is no failure to report
+        QCOMPARE(copier.icons(), (std::vector<int>{2, 4}));
+        QCOMPARE(medium.text("/out/kept.bin"), std::string("old"));
+        QCOMPARE(copier.window->settings().dontAskForAddReserveds, 1);
+
+        // Ticked: the next bad sector is filled without a question.
+        copier.window->fileList().selectAll();
+        QVERIFY(copier.window->fileList().deleteSelected());
+        medium.removeFile("/out/bad.bin");
+        medium.removeFile("/out/bad.bin.log");
+        QVERIFY(copier.copy({"/src/bad.bin"}));
+        QCOMPARE(copier.prompts.prompts.size(), 2);
+        QCOMPARE(copier.icons(), (std::vector<int>{2}));
+        QVERIFY(copier.exitAndWait());
+    }
+
+    void aFolderOfTheDamagedMediumIsCopiedWhole()
+    {
+        MediumMount medium;
+        const std::string a = MediumMount::patternBytes(70000, 1);
+        const std::string b = MediumMount::patternBytes(40 * 512, 2);
+        medium.addImage("disk/a.bin", a);
+        medium.addImage("disk/sub/b.bin", b, "bad 3\nbad 10-11\n");
+        medium.addImage("disk/empty.bin", std::string());
+        MOUNT_OR_SKIP(medium);
+        testing::TempDir out;
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun(out.path());
+        QVERIFY(copier.copy({q(medium.path("disk"))}));
+
+        QCOMPARE(copier.icons(), (std::vector<int>{2, 2, 2}));
+        const FileListModel& lines = copier.window->fileList().lines();
+        for (int row = 0; row < lines.rowCount(); ++row) {
+            QCOMPARE(lines.entry(row).state, EntryState::Done);
+            QCOMPARE(q(*lines.entry(row).baseFolder), q(medium.mountPoint() + "/"));
+        }
+        QVERIFY(copier.prompts.messages.isEmpty());
+        std::string expected = b;
+        for (const std::size_t sector : {3, 10, 11}) {
+            std::fill_n(expected.begin() + sector * 512, 512, '\0');
+        }
+        QVERIFY(testing::readText(out / "disk/a.bin") == a);
+        QVERIFY(testing::readText(out / "disk/sub/b.bin") == expected);
+        QVERIFY(fs::exists(out / "disk/empty.bin"));
+        QCOMPARE(copier.field("filePercent"), QStringLiteral("100%"));
+        QCOMPARE(copier.field("totalPercent"), QStringLiteral("100%"));
+        QVERIFY(copier.exitAndWait());
+    }
+
+    void aMediumTakenOutStopsTheRunAndPutBackItCompletes()
+    {
+        MediumMount medium;
+        const std::string big = MediumMount::patternBytes(1024 * 512, 3);
+        medium.addImage("disk/big.bin", big, "remove-after 200000\n");
+        medium.addImage("disk/small.bin", MediumMount::patternBytes(4096, 4));
+        MOUNT_OR_SKIP(medium);
+        testing::TempDir out;
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun(out.path());
+        QVERIFY(copier.copy({q(medium.path("disk/big.bin")), q(medium.path("disk/small.bin"))}));
+        QCOMPARE(copier.icons(), (std::vector<int>{3, 0}));
+        QCOMPARE(copier.window->counters().currentIndex.load(), 0u);
+        QVERIFY(copier.prompts.messages.isEmpty());
+
+        medium.unmount();
+        medium.addImage("disk/big.bin", big, "sector 512\n");
+        MOUNT_OR_SKIP(medium);
+        copier.window->runCommand(copier_command::kStartCopying);
+        QVERIFY(copier.runEnds());
+        QCOMPARE(copier.icons(), (std::vector<int>{2, 2}));
+        QVERIFY(testing::readText(out / "big.bin") == big);
+        QVERIFY(copier.prompts.messages.isEmpty());
+        QVERIFY(copier.exitAndWait());
+    }
+
+    void exitDuringACopyEndsItWithAWholeLog()
+    {
+        MediumMount medium;
+        const std::string big = MediumMount::patternBytes(4096 * 512, 5);
+        medium.addImage("disk/big.bin", big, "bad 7\nslow 0-4095 1\n");
+        MOUNT_OR_SKIP(medium);
+        testing::TempDir out;
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun(out.path());
+        copier.window->addPaths({q(medium.path("disk/big.bin"))}, CopierWindow::AfterAdd::Start);
+        QVERIFY(QTest::qWaitFor([&] { return fs::exists(out / "big.bin") &&
+                                             fs::file_size(out / "big.bin") > 100000; }, 20000));
+        QVERIFY(copier.exitAndWait());
+        QCOMPARE(copier.window->workerCount(), 0);
+        QVERIFY(!copier.window->engine().busy());
+        const std::uint64_t reached = fs::file_size(out / "big.bin");
+        QVERIFY(reached < big.size());
+        QVERIFY(logEndsAt(out / "big.bin.log", reached));
+    }
+
+    void exitDuringAQuestionEndsTheCopyWithAWholeLog()
+    {
+        profile().setValue(QStringLiteral("DontAskForAddReserveds"), 0);
+        MediumMount medium;
+        const std::string big = MediumMount::patternBytes(4096 * 512, 6);
+        medium.addImage("disk/big.bin", big, "bad 2000\nslow 0-4095 1\n");
+        MOUNT_OR_SKIP(medium);
+        testing::TempDir out;
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun(out.path());
+        copier.prompts.promptAnswers = {{1, false}};
+        bool exitedDuringQuestion = true;
+        copier.prompts.onPrompt = [&](const ModalPrompts::Prompt&) {
+            // The worker waits for this answer: close the window now.
+            copier.window->close();
+            exitedDuringQuestion = copier.window->finished();
+        };
+        copier.window->addPaths({q(medium.path("disk/big.bin"))}, CopierWindow::AfterAdd::Start);
+        QSignalSpy exited(copier.window.get(), &CopierWindow::exited);
+        QVERIFY(exited.wait(20000));
+        QVERIFY(!exitedDuringQuestion);
+        QCOMPARE(copier.prompts.prompts.size(), 1);
+        QVERIFY(copier.prompts.fileQuestions.isEmpty());  // closing: no file dialog after the yes
+        QVERIFY(logEndsAt(out / "big.bin.log", fs::file_size(out / "big.bin")));
+    }
+
+private:
+    // True when the log at path ends with its end record at offset end: "ACL", the fill
+    // type, the name's length and the name, whole 8-byte records, the last of length 0.
+    static bool logEndsAt(const std::string& path, std::uint64_t end)
+    {
+        const testing::Bytes log = testing::readFile(path);
+        if (log.size() < 14) return false;
+        const std::size_t nameLength = log[12] | (log[13] << 8);
+        const std::size_t records = 14 + nameLength;
+        if (log.size() < records + 8 || (log.size() - records) % 8 != 0) return false;
+        const auto word = [&](std::size_t at) {
+            return std::uint32_t(log[at]) | std::uint32_t(log[at + 1]) << 8 |
+                   std::uint32_t(log[at + 2]) << 16 | std::uint32_t(log[at + 3]) << 24;
+        };
+        return word(log.size() - 8) == end && word(log.size() - 4) == 0;
+    }
+
+    QTemporaryDir m_profileDir;
+    fs::path m_shipped;
+};
+
+QTEST_MAIN(CopierWindowTest)
+#include "copier_window_test.moc"

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QCloseEvent>
+#include <QDialog>
+
+namespace tessaly {
+
+// A program window whose workers must leave before it closes: closing it and Escape ask
+// it to end its run (requestEnd), which it does later with endRun, once nothing runs
+// that could touch it; only then does it close.
+class EndingDialog : public QDialog
+{
+public:
+    using QDialog::QDialog;
+
+    // The run has ended: the window has closed with its result.
+    bool finished() const { return m_finished; }
+
+    // Escape.
+    void reject() override
+    {
+        if (m_finished) {
+            QDialog::reject();
+            return;
+        }
+        requestEnd();
+    }
+
+protected:
+    // Starts ending the run; called for every close request, so it must let later
+    // calls pass.
+    virtual void requestEnd() = 0;
+    // Ends the run with result and closes the window.
+    void endRun(int result)
+    {
+        m_finished = true;
+        done(result);
+    }
+
+    void closeEvent(QCloseEvent* event) override
+    {
+        if (m_finished) {
+            event->accept();
+            return;
+        }
+        event->ignore();
+        requestEnd();
+    }
+
+private:
+    bool m_finished = false;
+};
+
+}  // namespace tessaly
