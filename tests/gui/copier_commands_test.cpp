@@ -215,6 +215,17 @@ private slots:
             }
         }
         QCOMPARE(triggered.size(), 12);
+        // Twelve toolbar slots: eight buttons with their images, four separators.
+        const QList<QAction*> toolSlots = commands.toolBar()->actions();
+        QCOMPARE(toolSlots.size(), 12);
+        int buttons = 0;
+        for (const QAction* slot : toolSlots) {
+            if (!slot->isSeparator()) {
+                ++buttons;
+                QCOMPARE(slot->icon().pixmap(QSize(30, 25)).size(), QSize(30, 25));
+            }
+        }
+        QCOMPARE(buttons, 8);
         for (int i = 0; i < triggered.size(); ++i) {
             QCOMPARE(triggered.at(i).at(0).toUInt(), expected.at(i));
         }
