@@ -1,7 +1,5 @@
 #include "copier/copier_commands.h"
 
-#include <QActionGroup>
-#include <QFile>
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
@@ -9,8 +7,7 @@
 #include <QToolBar>
 
 #include "copier/copier_window.h"
-#include "ui/language_table.h"
-#include "ui/text_encoding.h"
+#include "ui/language_menu.h"
 #include "ui/text_ids.h"
 #include "ui/window_parts.h"
 
@@ -200,39 +197,10 @@ QMenuBar* CopierCommands::buildMenuBar()
 
 bool CopierCommands::buildLanguageMenu(const LanguageTable& table, const std::string& currentFile)
 {
-    const auto location = m_menu.findByText(QStringLiteral("Language"));
-    QMenu* popup = location ? location->menu->actions().at(location->position)->menu() : nullptr;
-    if (popup == nullptr) {
-        return false;
-    }
-    if (!popup->actions().isEmpty()) {
-        QAction* placeholder = popup->actions().constFirst();
-        popup->removeAction(placeholder);
-        delete placeholder;
-    }
-    auto* group = new QActionGroup(popup);
-    group->setExclusive(true);
-    bool marked = false;
-    const QString current = QFile::decodeName(QByteArray::fromStdString(currentFile));
-    const std::size_t count = std::min<std::size_t>(
-        table.languageCount(), copier_command::kLanguageLast - copier_command::kLanguageFirst + 1);
-    for (std::size_t i = 0; i < count; ++i) {
-        QAction* item = popup->addAction(
-            QString::fromStdString(textToUtf8(table.languageName(i).value_or(std::string()))));
-        item->setData(copier_command::kLanguageFirst + static_cast<quint32>(i));
-        item->setCheckable(true);
-        group->addAction(item);
-        const QString file =
-            QFile::decodeName(QByteArray::fromStdString(table.languageFile(i).value_or("")));
-        // The first of several names that differ only in case takes the mark.
-        if (!marked && file.compare(current, Qt::CaseInsensitive) == 0) {
-            item->setChecked(true);
-            marked = true;
-        }
-    }
-    m_languageMenu = popup;
-    m_menu.refresh();
-    return true;
+    m_languageMenu = fillLanguageMenu(
+        m_menu, table, currentFile, copier_command::kLanguageFirst,
+        copier_command::kLanguageLast - copier_command::kLanguageFirst + 1);
+    return m_languageMenu != nullptr;
 }
 
 void CopierCommands::setTexts(const TextOf& text)
