@@ -8,9 +8,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
-#include <QMenu>
 #include <QProgressBar>
-#include <QShortcut>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>

@@ -24,6 +24,7 @@
 #include "settings/misc_dialog.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/support/scripted_medium.h"
+#include "tests/tool/tool_test_support.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
 
@@ -267,6 +268,39 @@ private slots:
         QVERIFY(copier.runEnds());
         QVERIFY(copier.medium.contents("/out/held.bin") == std::vector<std::uint8_t>(HeldCopier::kSize, 0x5a));
         QVERIFY(copier.prompts.messages.isEmpty());
+    }
+
+    // A picked language that does not load leaves the window in the first one found while
+    // the profile keeps the pick; when none loads any more, the window says so in English
+    // and ends.
+    void aLanguageThatFailsFallsBackOrEndsTheWindow()
+    {
+        testing::TempDir folder;
+        fs::copy_file(m_shipped / "english.lng", folder / "english.lng");
+        testing::writeFile(folder / "zz-broken.lng", {});
+        HeldCopier copier(folder.path());
+        QVERIFY(copier.window->initialize());
+        QCOMPARE(copier.window->commands().languageMenu()->actions().size(), 2);
+        // The folder's listing order decides which file is the first one found.
+        const bool englishFirst = *copier.language.languageFile(0) == "english.lng";
+        const quint32 broken = copier_command::kLanguageFirst + (englishFirst ? 1 : 0);
+        QSignalSpy exited(copier.window.get(), &CopierWindow::exited);
+        copier.window->runCommand(broken);
+        QCOMPARE(profile().value(QStringLiteral("Language")).toString(), QStringLiteral("zz-broken.lng"));
+        if (englishFirst) {
+            QCOMPARE(copier.window->settings().language, std::string("english.lng"));
+            QVERIFY(copier.window->commands().languageMenu()->actions().at(0)->isChecked());
+            QCOMPARE(shownTexts(*copier.window), expectedTexts(copier.language));
+            QVERIFY(copier.prompts.messages.isEmpty());
+            testing::writeFile(folder / "english.lng", {});
+            copier.window->runCommand(copier_command::kLanguageFirst);
+        }
+        QCOMPARE(copier.prompts.messages.size(), 1);
+        QCOMPARE(copier.prompts.messages[0].caption, QStringLiteral("Error"));
+        QCOMPARE(copier.prompts.messages[0].text,
+                 QStringLiteral("Sorry, I can't find language file. Please reinstall application"));
+        QVERIFY(copier.window->exiting());
+        QVERIFY(exited.wait(20000));
     }
 
     void settingsFromTheSheetActAtOnceAndSurviveARestart()
