@@ -8,10 +8,9 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
-#include <QMenu>
 #include <QProgressBar>
-#include <QShortcut>
 #include <QTimer>
+#include <QToolBar>
 #include <QVBoxLayout>
 
 #include "copier/query_prompts.h"
@@ -19,6 +18,8 @@
 #include "platform/clock.h"
 #include "run/copy_list.h"
 #include "run/folder_scan.h"
+#include "settings/copying_settings_sheet.h"
+#include "settings/misc_dialog.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
 #include "ui/entry_icons.h"
@@ -94,18 +95,12 @@ CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup
     loadSettings(m_profile, m_settings, m_engine, m_setup.programFolder);
     buildControls();
 
-    const std::pair<QKeySequence, quint32> accelerators[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_O), copier_command::kAddFiles},
-        {QKeySequence(Qt::CTRL | Qt::Key_F), copier_command::kAddFolder},
-        {QKeySequence(Qt::CTRL | Qt::Key_D), copier_command::kSetOutputFolder},
-        {QKeySequence(Qt::CTRL | Qt::Key_S), copier_command::kStartCopying},
-        {QKeySequence(Qt::CTRL | Qt::Key_A), copier_command::kStopCopying},
-        {QKeySequence(Qt::ALT | Qt::Key_X), copier_command::kExit},
-    };
-    for (const auto& [keys, id] : accelerators) {
-        auto* shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this, [this, command = id] { runCommand(command); });
-    }
+    m_commands = new CopierCommands(this);
+    m_layout->insertWidget(0, m_commands->toolBar());
+    connect(m_commands, &CopierCommands::triggered, this, [this](quint32 id) {
+        runCommand(id);
+        updateCommandStates();
+    });
 }
 
 CopierWindow::~CopierWindow()
@@ -125,7 +120,6 @@ CopierWindow::~CopierWindow()
         scan.join();
     }
     saveSettings(m_profile, saved, m_engine);
-    m_menu.detach();
 }
 
 void CopierWindow::buildControls()
@@ -201,41 +195,9 @@ void CopierWindow::buildControls()
     m_layout->addWidget(etchedLine(this));
 }
 
-void CopierWindow::buildMenuBar()
-{
-    m_menu.detach();
-    if (m_menuBar) {
-        // The bar may be the one whose item is being handled right now.
-        m_menuBar->hide();
-        m_menuBar->deleteLater();
-    }
-    auto* bar = new QMenuBar(this);
-    QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    addCommand(file, "Add files to list", copier_command::kAddFiles);
-    addCommand(file, "Add folder to list", copier_command::kAddFolder);
-    file->addSeparator();
-    addCommand(file, "Set output directory", copier_command::kSetOutputFolder);
-    file->addSeparator();
-    addCommand(file, "Start copying", copier_command::kStartCopying);
-    addCommand(file, "Stop copying", copier_command::kStopCopying);
-    file->addSeparator();
-    addCommand(file, "Exit", copier_command::kExit);
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    addCommand(help, "About...", copier_command::kAbout);
-
-    connect(bar, &QMenuBar::triggered, this, [this](QAction* action) {
-        if (action->data().isValid()) {
-            runCommand(action->data().toUInt());
-        }
-    });
-    m_menuBar = bar;
-    m_layout->setMenuBar(bar);
-    m_menu.attach(bar);
-}
-
 QSize CopierWindow::fixedWindowSize() const
 {
-    const int menuHeight = m_menuBar ? m_menuBar->sizeHint().height() : 0;
+    const int menuHeight = menuBar() ? menuBar()->sizeHint().height() : 0;
     return (dialogUnits(font(), 418, 226) + QSize(0, menuHeight)).expandedTo(sizeHint());
 }
 
@@ -255,11 +217,11 @@ bool CopierWindow::initialize()
 
 bool CopierWindow::applyTexts()
 {
-    buildMenuBar();
+    m_layout->setMenuBar(m_commands->buildMenuBar());
     std::string loaded;
     const LanguageLoad load = loadProgramLanguage(
         m_language, std::filesystem::path(m_settings.programFolder), m_settings.language, loaded);
-    if (load != LanguageLoad::Loaded) {
+    if (load != LanguageLoad::Loaded || !m_commands->buildLanguageMenu(m_language, loaded)) {
         m_prompts.message(
             this, ModalPrompts::Icon::Error, QStringLiteral("Error"),
             QStringLiteral("Sorry, I can't find language file. Please reinstall application"));
@@ -273,21 +235,7 @@ bool CopierWindow::applyTexts()
 
 void CopierWindow::setTexts()
 {
-    m_menu.setItemTextAt(0, text(text::kFileMenu));
-    m_menu.setItemTextAt(1, text(text::kHelpMenu));
-    const std::pair<quint32, std::pair<int, const char*>> items[] = {
-        {copier_command::kAddFiles, {text::kAddFilesCommand, "Ctrl+O"}},
-        {copier_command::kAddFolder, {text::kAddFolderCommand, "Ctrl+F"}},
-        {copier_command::kSetOutputFolder, {text::kSetOutputFolderCommand, "Ctrl+D"}},
-        {copier_command::kStartCopying, {text::kStartCommand, "Ctrl+S"}},
-        {copier_command::kStopCopying, {text::kStopCommand, "Ctrl+A"}},
-        {copier_command::kExit, {text::kExitCommand, "Alt+X"}},
-        {copier_command::kAbout, {text::kAboutCommand, ""}},
-    };
-    for (const auto& [id, entry] : items) {
-        m_menu.setCommandText(id, text(entry.first) + u'\t' + QLatin1String(entry.second));
-    }
-    m_menuBar->update();
+    m_commands->setTexts([this](int id) { return text(id); });
     m_list->setTexts({text(text::kSourceFileColumn), text(text::kSizeColumn), text(text::kNotReadColumn)},
                      text(text::kDeleteFromList), text(text::kContinueCopying));
     m_totalSizeLabel->setText(text(text::kTotalSizeLabel));
@@ -508,17 +456,81 @@ void CopierWindow::showAbout()
     about.exec();
 }
 
+void CopierWindow::openSettingsSheet(int page)
+{
+    const SettingsDialogContext context{m_language, m_prompts, pathText(m_settings.programFolder)};
+    CopyingSettingsSheet sheet(context, sheetSettingsOf(m_engine, m_settings),
+                               static_cast<CopyingSettingsSheet::Page>(page), this);
+    if (sheet.exec() == QDialog::Accepted) {
+        applySheetSettings(sheet.values(), m_engine, m_settings);
+    }
+}
+
+void CopierWindow::openMiscDialog()
+{
+    const SettingsDialogContext context{m_language, m_prompts, pathText(m_settings.programFolder)};
+    MiscDialog misc(context, m_settings, this);
+    if (misc.exec() == QDialog::Accepted) {
+        misc.applyTo(m_settings);
+    }
+}
+
+void CopierWindow::openHelp(bool contents)
+{
+    m_prompts.openHelp(helpPage(pathText(m_settings.programFolder), contents ? 0 : 4));
+}
+
+void CopierWindow::chooseLanguage(quint32 id)
+{
+    const std::optional<std::string> file = m_language.languageFile(id - copier_command::kLanguageFirst);
+    if (!file || m_exiting.load()) {
+        return;
+    }
+    m_settings.language = *file;
+    m_profile.setLanguage(*file);
+    // The list, the bars and a running copy stay as they are; only texts change.
+    if (!applyTexts()) {
+        requestExit();
+        return;
+    }
+    updateCommandStates();
+}
+
+void CopierWindow::toggleDetails()
+{
+    // Only the command's state for now: the detail view itself follows the flag.
+    m_settings.showDetails = m_settings.showDetails != 0 ? 0 : 1;
+    updateCommandStates();
+}
+
 void CopierWindow::runCommand(quint32 id)
 {
     switch (id) {
         case copier_command::kAddFiles: addFiles(); return;
         case copier_command::kAddFolder: addFolder(); return;
         case copier_command::kSetOutputFolder: chooseOutputFolder(); return;
-        case copier_command::kStartCopying: startCopying(); return;
+        case copier_command::kStartCopying:
+            // The toolbar's Start stays enabled during a run; pressed again it does nothing.
+            if (!m_counters.copying.load()) {
+                startCopying();
+            }
+            return;
         case copier_command::kStopCopying: stopCopying(); return;
         case copier_command::kExit: requestExit(); return;
         case copier_command::kAbout: showAbout(); return;
-        default: return;
+        case copier_command::kGeneralSettings:
+        case copier_command::kAlgorithmSettings:
+        case copier_command::kReservedSettings:
+            openSettingsSheet(static_cast<int>(id - copier_command::kGeneralSettings));
+            return;
+        case copier_command::kMiscSettings: openMiscDialog(); return;
+        case copier_command::kShowDetails: toggleDetails(); return;
+        case copier_command::kHelpContents: openHelp(true); return;
+        case copier_command::kHelpContext: openHelp(false); return;
+        default: break;
+    }
+    if (id >= copier_command::kLanguageFirst && id <= copier_command::kLanguageLast) {
+        chooseLanguage(id);
     }
 }
 
@@ -668,8 +680,7 @@ void CopierWindow::updateCommandStates()
 {
     const bool copying = m_counters.copying.load();
     const bool left = m_counters.currentIndex.load() < m_counters.entryCount.load();
-    m_menu.enable(copier_command::kStartCopying, false, !copying && left);
-    m_menu.enable(copier_command::kStopCopying, false, copying);
+    m_commands->updateCommandStates({copying, left, m_settings.showDetails != 0});
 }
 
 QString CopierWindow::text(int id) const

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "copier/copier_commands.h"
 #include "copier/copy_driver.h"
 #include "copier/window_driver_host.h"
 #include "engine/copy_engine.h"
@@ -86,6 +87,18 @@ public:
     // every worker has left; later calls do nothing.
     void requestExit();
     void showAbout();
+    // The Settings commands: the sheet at a page (0 General, 1 Algorithm, 2 Reserved
+    // copies) and the miscellaneous dialog; accepted values act on the engine at once
+    // and reach the profile when the window goes.
+    void openSettingsSheet(int page);
+    void openMiscDialog();
+    // The help pages: at the window's context, or the contents.
+    void openHelp(bool contents);
+    // Picks language id - 44000 of the Language submenu, writes it to the profile at
+    // once and re-texts the window; ends the window when no language loads.
+    void chooseLanguage(quint32 id);
+    // The Show details command.
+    void toggleDetails();
     void runCommand(quint32 id);
 
     // What follows an Add operation once its files are listed.
@@ -127,7 +140,8 @@ public:
     const RunCounters& counters() const { return m_counters; }
     const WindowSettings& settings() const { return m_settings; }
     CopyEngine& engine() { return m_engine; }
-    QMenuBar* menuBar() const { return m_menuBar; }
+    QMenuBar* menuBar() const { return m_commands->menuBar(); }
+    CopierCommands& commands() { return *m_commands; }
     int workerCount() const { return m_workerCount.load(); }
     bool exiting() const { return m_exiting.load(); }
 
@@ -142,7 +156,6 @@ protected:
 
 private:
     void buildControls();
-    void buildMenuBar();
     QSize fixedWindowSize() const;
     void setTexts();
     void runQuickStart();
@@ -170,8 +183,7 @@ private:
     bool m_timesRefreshed = false;
 
     QVBoxLayout* m_layout = nullptr;
-    QPointer<QMenuBar> m_menuBar;
-    OwnerDrawMenu m_menu;
+    CopierCommands* m_commands = nullptr;
     FileListControl* m_list = nullptr;
     QProgressBar* m_fileBar = nullptr;
     QProgressBar* m_totalBar = nullptr;

@@ -48,6 +48,9 @@ AlgorithmPage::AlgorithmPage(const SettingsDialogContext& context, const SheetSe
     buildAttempts();
     buildOptimize();
     buildFill();
+    m_trim = new QCheckBox(text(t::kTrimPass), this);
+    m_trim->setChecked(values.engine.trimPass);
+    layout->addWidget(m_trim);
     layout->addStretch(1);
 
     m_auto->setChecked(values.engine.autoRereads);
@@ -167,6 +170,7 @@ bool AlgorithmPage::apply(SheetSettings& values) const
         fill == FillType::String ? m_string->text().toStdString() : std::string();
     if (fill == FillType::Value) values.engine.fillValue = static_cast<std::uint8_t>(*byte);
     values.engine.fillType = fill;
+    values.engine.trimPass = m_trim->isChecked();
     if (m_slider->value() != m_shownPosition) {
         values.engine.optimizeFor = static_cast<float>(m_slider->value()) / kSliderMax;
     }

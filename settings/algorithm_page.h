@@ -31,7 +31,8 @@ public:
     // byte value that is empty or above 255 for Values, an empty string for Strings.
     // Otherwise writes Auto, the count (only while Auto is off), the fill string (empty
     // for every fill but Strings), the byte value (only for Values), the fill and the
-    // slider's value (kept as it was while the slider stays where it was shown).
+    // slider's value (kept as it was while the slider stays where it was shown) and
+    // the trim pass.
     bool apply(SheetSettings& values) const override;
     int helpContext() const override { return settings_help::kAlgorithm; }
     QString title() const override;
@@ -44,6 +45,7 @@ public:
     QButtonGroup* fillGroup() const { return m_fill; }
     QLineEdit* valueField() const { return m_value; }
     QLineEdit* stringField() const { return m_string; }
+    QCheckBox* trimBox() const { return m_trim; }
 
 private:
     void buildAttempts();
@@ -63,6 +65,7 @@ private:
     QButtonGroup* m_fill = nullptr;  // ids: FillType
     QLineEdit* m_value = nullptr;
     QLineEdit* m_string = nullptr;
+    QCheckBox* m_trim = nullptr;  // the trim pass at the end of each file
 };
 
 }  // namespace tessaly

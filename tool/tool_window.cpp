@@ -1,7 +1,6 @@
 #include "tool/tool_window.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -24,6 +23,7 @@
 #include "ui/dialog_units.h"
 #include "ui/text_ids.h"
 #include "ui/gui_thread.h"
+#include "ui/language_menu.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
 #include "ui/window_parts.h"
@@ -198,20 +198,6 @@ void ToolWindow::buildMenuBar()
 bool ToolWindow::buildLanguagePopup()
 {
     m_languageMenu = nullptr;
-    const auto location = m_menu.findByText(QStringLiteral("Language"));
-    if (!location) {
-        return false;
-    }
-    QMenu* popup = location->menu->actions().at(location->position)->menu();
-    if (popup == nullptr) {
-        return false;
-    }
-    if (!popup->actions().isEmpty()) {
-        QAction* placeholder = popup->actions().constFirst();
-        popup->removeAction(placeholder);
-        delete placeholder;
-    }
-
     const LanguageLoad load =
         loadProgramLanguage(m_language, m_languageFolder, m_languageFile, m_languageFile);
     if (load != LanguageLoad::Loaded) {
@@ -222,28 +208,10 @@ bool ToolWindow::buildLanguagePopup()
         return false;
     }
 
-    auto* group = new QActionGroup(popup);
-    group->setExclusive(true);
-    bool marked = false;
-    const QString current = QFile::decodeName(QByteArray::fromStdString(m_languageFile));
-    for (std::size_t i = 0; i < m_language.languageCount(); ++i) {
-        const QString name =
-            QString::fromStdString(textToUtf8(m_language.languageName(i).value_or(std::string())));
-        const QString file =
-            QFile::decodeName(QByteArray::fromStdString(m_language.languageFile(i).value_or("")));
-        QAction* item = popup->addAction(name);
-        item->setData(tool_command::kLanguageFirst + static_cast<quint32>(i));
-        item->setCheckable(true);
-        group->addAction(item);
-        // The first of several names that differ only in case takes the mark.
-        if (!marked && file.compare(current, Qt::CaseInsensitive) == 0) {
-            item->setChecked(true);
-            marked = true;
-        }
-    }
-    m_languageMenu = popup;
-    m_menu.refresh();
-    return true;
+    m_languageMenu =
+        fillLanguageMenu(m_menu, m_language, m_languageFile, tool_command::kLanguageFirst,
+                         tool_command::kLanguageLast - tool_command::kLanguageFirst + 1);
+    return m_languageMenu != nullptr;
 }
 
 void ToolWindow::setMenuTexts()

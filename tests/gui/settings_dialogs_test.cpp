@@ -267,6 +267,29 @@ private slots:
         QCOMPARE(sliderPosition(0.37999f), 38);
     }
 
+    // The trim check box shows the stored flag and writes what it shows; a refused
+    // apply leaves the flag alone like every other value.
+    void algorithmPageTrimPass()
+    {
+        for (const bool stored : {true, false}) {
+            SheetSettings values = sampleValues();
+            values.engine.trimPass = stored;
+            AlgorithmPage page(context(), values);
+            QCOMPARE(page.trimBox()->text(), QStringLiteral("Retry the edges of unread areas at the end"));
+            QCOMPARE(page.trimBox()->isChecked(), stored);
+            page.trimBox()->setChecked(!stored);
+            SheetSettings accepted = values;
+            QVERIFY(page.apply(accepted));
+            QCOMPARE(accepted.engine.trimPass, !stored);
+
+            page.autoBox()->setChecked(false);
+            page.countField()->setText(QStringLiteral("0"));
+            SheetSettings refused = values;
+            QVERIFY(!page.apply(refused));
+            QCOMPARE(refused.engine.trimPass, stored);
+        }
+    }
+
     void reservedCopiesPage()
     {
         const SheetSettings stored = sampleValues();
