@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
+#include <QResizeEvent>
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -20,6 +21,7 @@
 #include "run/copy_list.h"
 #include "run/folder_scan.h"
 #include "ui/about_dialog.h"
+#include "ui/block_map_control.h"
 #include "ui/dialog_units.h"
 #include "ui/entry_icons.h"
 #include "ui/gui_thread.h"
@@ -42,6 +44,14 @@ namespace {
 
 
 constexpr int kPercentWidth = 36;
+// The margins of the controls, in pixels; the detail view keeps kDetailsRight pixels
+// to the window's right edge.
+constexpr int kMarginTop = 6;
+constexpr int kMarginSide = 8;
+constexpr int kDetailsRight = 10;
+// The detail view's frame, in dialog units.
+constexpr int kDetailsWidthDu = 171;
+constexpr int kDetailsHeightDu = 182;
 // A scan hands its lines to the window in batches: at most this many, at least this often.
 constexpr std::size_t kScanBatch = 4096;
 constexpr std::uint32_t kScanPostInterval = 50;  // ms
@@ -101,6 +111,7 @@ CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup
         {QKeySequence(Qt::CTRL | Qt::Key_S), copier_command::kStartCopying},
         {QKeySequence(Qt::CTRL | Qt::Key_A), copier_command::kStopCopying},
         {QKeySequence(Qt::ALT | Qt::Key_X), copier_command::kExit},
+        {QKeySequence(Qt::CTRL | Qt::Key_H), copier_command::kShowDetails},
     };
     for (const auto& [keys, id] : accelerators) {
         auto* shortcut = new QShortcut(keys, this);
@@ -189,8 +200,17 @@ void CopierWindow::buildControls()
     times->addWidget(m_speedLabel, 0, 4);
     times->addWidget(m_speed, 0, 5);
 
+    m_map = new BlockMapControl(this);
+    m_map->setObjectName(QStringLiteral("detailView"));
+    m_map->setSource(&m_mapSource);
+    m_map->setLanguage(&m_language);
+    connect(m_map, &BlockMapControl::closeRequested, this, [this] { toggleDetails(); });
+    connect(m_map, &BlockMapControl::helpRequested, this, [this](int context) {
+        m_prompts.openHelp(helpPage(pathText(m_settings.programFolder), context));
+    });
+
     m_layout = new QVBoxLayout(this);
-    m_layout->setContentsMargins(8, 6, 8, 8);
+    m_layout->setContentsMargins(kMarginSide, kMarginTop, kMarginSide, kMarginSide);
     m_layout->addWidget(m_list, 1);
     m_layout->addWidget(etchedLine(this));
     m_layout->addLayout(bars);
@@ -220,6 +240,8 @@ void CopierWindow::buildMenuBar()
     addCommand(file, "Stop copying", copier_command::kStopCopying);
     file->addSeparator();
     addCommand(file, "Exit", copier_command::kExit);
+    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    addCommand(view, "Show details", copier_command::kShowDetails);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     addCommand(help, "About...", copier_command::kAbout);
 
@@ -246,8 +268,10 @@ bool CopierWindow::initialize()
         endRun(0);
         return false;
     }
-    setFixedSize(fixedWindowSize());
-    updateCommandStates();
+    m_fullSize = fixedWindowSize();
+    // The stored flag is applied by toggling it back.
+    m_settings.showDetails = m_settings.showDetails != 0 ? 0 : 1;
+    toggleDetails();
     m_driver.start(m_workerCount);
     m_quickStartPending = m_setup.quickStart;
     return true;
@@ -274,7 +298,8 @@ bool CopierWindow::applyTexts()
 void CopierWindow::setTexts()
 {
     m_menu.setItemTextAt(0, text(text::kFileMenu));
-    m_menu.setItemTextAt(1, text(text::kHelpMenu));
+    m_menu.setItemTextAt(1, text(text::kViewMenu));
+    m_menu.setItemTextAt(2, text(text::kHelpMenu));
     const std::pair<quint32, std::pair<int, const char*>> items[] = {
         {copier_command::kAddFiles, {text::kAddFilesCommand, "Ctrl+O"}},
         {copier_command::kAddFolder, {text::kAddFolderCommand, "Ctrl+F"}},
@@ -282,6 +307,7 @@ void CopierWindow::setTexts()
         {copier_command::kStartCopying, {text::kStartCommand, "Ctrl+S"}},
         {copier_command::kStopCopying, {text::kStopCommand, "Ctrl+A"}},
         {copier_command::kExit, {text::kExitCommand, "Alt+X"}},
+        {copier_command::kShowDetails, {text::kShowDetails, "Ctrl+H"}},
         {copier_command::kAbout, {text::kAboutCommand, ""}},
     };
     for (const auto& [id, entry] : items) {
@@ -518,6 +544,7 @@ void CopierWindow::runCommand(quint32 id)
         case copier_command::kStopCopying: stopCopying(); return;
         case copier_command::kExit: requestExit(); return;
         case copier_command::kAbout: showAbout(); return;
+        case copier_command::kShowDetails: toggleDetails(); return;
         default: return;
     }
 }
@@ -564,10 +591,44 @@ std::optional<NextEntry> CopierWindow::takeNextEntry(bool& skip)
 
 void CopierWindow::showEntryStarted()
 {
+    m_fileRunning = true;
+    m_map->resetForNewFile();
     const int row = static_cast<int>(m_counters.currentIndex.load());
     if (row < m_list->lines().rowCount()) {
         m_list->lines().setIcon(row, static_cast<int>(EntryIcon::Copying));
     }
+}
+
+void CopierWindow::toggleDetails()
+{
+    m_settings.showDetails = m_settings.showDetails != 0 ? 0 : 1;
+    updateCommandStates();
+    applyDetails();
+    if (m_settings.showDetails != 0 && m_fileRunning) {
+        m_map->refresh();  // what the file gained while the view was hidden
+    }
+}
+
+QRect CopierWindow::detailViewRect() const
+{
+    const QSize size = dialogUnits(font(), kDetailsWidthDu, kDetailsHeightDu);
+    const int menuHeight = m_menuBar ? m_menuBar->sizeHint().height() : 0;
+    return QRect(QPoint(m_fullSize.width() - kDetailsRight - size.width(), menuHeight + kMarginTop),
+                 size);
+}
+
+void CopierWindow::applyDetails()
+{
+    // The controls keep their place either way: shown, the view takes the room at their
+    // right; hidden, the window ends where the view begins.
+    const QRect view = detailViewRect();
+    const bool shown = m_settings.showDetails != 0;
+    const int controlsRight = view.left() - kMarginSide;
+    const int rightMargin = (shown ? m_fullSize.width() : view.left()) - controlsRight;
+    m_layout->setContentsMargins(kMarginSide, kMarginTop, rightMargin, kMarginSide);
+    m_map->setGeometry(view);
+    m_map->setVisible(shown);
+    setFixedSize(shown ? m_fullSize.width() : view.left(), m_fullSize.height());
 }
 
 void CopierWindow::showProgress(int filePercent, int totalPercent)
@@ -586,8 +647,20 @@ void CopierWindow::showFilled(std::uint64_t bytes)
     }
 }
 
+void CopierWindow::refreshDetails()
+{
+    if (m_settings.showDetails != 0 && m_fileRunning) {
+        m_map->refresh();
+    }
+}
+
 void CopierWindow::endEntry(const EntryEnd& end)
 {
+    if (m_fileRunning) {
+        // The view shows the finished file, as it ended, until the next one begins.
+        m_fileRunning = false;
+        m_map->refresh();
+    }
     // The line the run holds is still the current one: lines before it move the index
     // along with it when they are deleted, and nothing else moves it meanwhile.
     const std::uint32_t index = m_counters.currentIndex.load();
@@ -670,6 +743,7 @@ void CopierWindow::updateCommandStates()
     const bool left = m_counters.currentIndex.load() < m_counters.entryCount.load();
     m_menu.enable(copier_command::kStartCopying, false, !copying && left);
     m_menu.enable(copier_command::kStopCopying, false, copying);
+    m_menu.check(copier_command::kShowDetails, false, m_settings.showDetails != 0);
 }
 
 QString CopierWindow::text(int id) const
@@ -684,6 +758,14 @@ void CopierWindow::showEvent(QShowEvent* event)
         // The list has its final width once the window is laid out for showing.
         m_columnsSized = true;
         m_list->setColumnWidths(m_list->viewport()->width());
+    }
+}
+
+void CopierWindow::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    if (m_fullSize.isValid()) {
+        m_map->setGeometry(detailViewRect());  // below the menu bar, which may have grown
     }
 }
 
