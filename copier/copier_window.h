@@ -179,8 +179,10 @@ private:
     bool m_painted = false;
     bool m_quickStartPending = false;
     bool m_columnsSized = false;
-    bool m_fileRunning = false;  // a file has started and not yet ended
-    QSize m_fullSize;            // the window with the detail view shown
+    // A file has started and not yet ended.
+    bool m_fileRunning = false;
+    // The window with the detail view shown.
+    QSize m_fullSize;
     std::vector<std::thread> m_scans;  // joined when the window goes
     std::uint32_t m_lastTimesRefresh = 0;
     bool m_timesRefreshed = false;
