@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QProgressBar>
+#include <QResizeEvent>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -21,6 +22,7 @@
 #include "settings/copying_settings_sheet.h"
 #include "settings/misc_dialog.h"
 #include "ui/about_dialog.h"
+#include "ui/block_map_control.h"
 #include "ui/dialog_units.h"
 #include "ui/entry_icons.h"
 #include "ui/gui_thread.h"
@@ -43,6 +45,14 @@ namespace {
 
 
 constexpr int kPercentWidth = 36;
+// The margins of the controls, in pixels; the detail view keeps kDetailsRight pixels
+// to the window's right edge.
+constexpr int kMarginTop = 6;
+constexpr int kMarginSide = 8;
+constexpr int kDetailsRight = 10;
+// The detail view's frame, in dialog units.
+constexpr int kDetailsWidthDu = 171;
+constexpr int kDetailsHeightDu = 182;
 // A scan hands its lines to the window in batches: at most this many, at least this often.
 constexpr std::size_t kScanBatch = 4096;
 constexpr std::uint32_t kScanPostInterval = 50;  // ms
@@ -183,8 +193,17 @@ void CopierWindow::buildControls()
     times->addWidget(m_speedLabel, 0, 4);
     times->addWidget(m_speed, 0, 5);
 
+    m_map = new BlockMapControl(this);
+    m_map->setObjectName(QStringLiteral("detailView"));
+    m_map->setSource(&m_mapSource);
+    m_map->setLanguage(&m_language);
+    connect(m_map, &BlockMapControl::closeRequested, this, [this] { toggleDetails(); });
+    connect(m_map, &BlockMapControl::helpRequested, this, [this](int context) {
+        m_prompts.openHelp(helpPage(pathText(m_settings.programFolder), context));
+    });
+
     m_layout = new QVBoxLayout(this);
-    m_layout->setContentsMargins(8, 6, 8, 8);
+    m_layout->setContentsMargins(kMarginSide, kMarginTop, kMarginSide, kMarginSide);
     m_layout->addWidget(m_list, 1);
     m_layout->addWidget(etchedLine(this));
     m_layout->addLayout(bars);
@@ -208,8 +227,10 @@ bool CopierWindow::initialize()
         endRun(0);
         return false;
     }
-    setFixedSize(fixedWindowSize());
-    updateCommandStates();
+    m_fullSize = fixedWindowSize();
+    // The stored flag is applied by toggling it back.
+    m_settings.showDetails = m_settings.showDetails != 0 ? 0 : 1;
+    toggleDetails();
     m_driver.start(m_workerCount);
     m_quickStartPending = m_setup.quickStart;
     return true;
@@ -496,13 +517,6 @@ void CopierWindow::chooseLanguage(quint32 id)
     updateCommandStates();
 }
 
-void CopierWindow::toggleDetails()
-{
-    // Only the command's state for now: the detail view itself follows the flag.
-    m_settings.showDetails = m_settings.showDetails != 0 ? 0 : 1;
-    updateCommandStates();
-}
-
 void CopierWindow::runCommand(quint32 id)
 {
     switch (id) {
@@ -576,10 +590,44 @@ std::optional<NextEntry> CopierWindow::takeNextEntry(bool& skip)
 
 void CopierWindow::showEntryStarted()
 {
+    m_fileRunning = true;
+    m_map->resetForNewFile();
     const int row = static_cast<int>(m_counters.currentIndex.load());
     if (row < m_list->lines().rowCount()) {
         m_list->lines().setIcon(row, static_cast<int>(EntryIcon::Copying));
     }
+}
+
+void CopierWindow::toggleDetails()
+{
+    m_settings.showDetails = m_settings.showDetails != 0 ? 0 : 1;
+    updateCommandStates();
+    applyDetails();
+    if (m_settings.showDetails != 0 && m_fileRunning) {
+        m_map->refresh();  // what the file gained while the view was hidden
+    }
+}
+
+QRect CopierWindow::detailViewRect() const
+{
+    const QSize size = dialogUnits(font(), kDetailsWidthDu, kDetailsHeightDu);
+    const int menuHeight = menuBar() ? menuBar()->sizeHint().height() : 0;
+    return QRect(QPoint(m_fullSize.width() - kDetailsRight - size.width(), menuHeight + kMarginTop),
+                 size);
+}
+
+void CopierWindow::applyDetails()
+{
+    // The controls keep their place either way: shown, the view takes the room at their
+    // right; hidden, the window ends where the view begins.
+    const QRect view = detailViewRect();
+    const bool shown = m_settings.showDetails != 0;
+    const int controlsRight = view.left() - kMarginSide;
+    const int rightMargin = (shown ? m_fullSize.width() : view.left()) - controlsRight;
+    m_layout->setContentsMargins(kMarginSide, kMarginTop, rightMargin, kMarginSide);
+    m_map->setGeometry(view);
+    m_map->setVisible(shown);
+    setFixedSize(shown ? m_fullSize.width() : view.left(), m_fullSize.height());
 }
 
 void CopierWindow::showProgress(int filePercent, int totalPercent)
@@ -598,8 +646,20 @@ void CopierWindow::showFilled(std::uint64_t bytes)
     }
 }
 
+void CopierWindow::refreshDetails()
+{
+    if (m_settings.showDetails != 0 && m_fileRunning) {
+        m_map->refresh();
+    }
+}
+
 void CopierWindow::endEntry(const EntryEnd& end)
 {
+    if (m_fileRunning) {
+        // The view shows the finished file, as it ended, until the next one begins.
+        m_fileRunning = false;
+        m_map->refresh();
+    }
     // The line the run holds is still the current one: lines before it move the index
     // along with it when they are deleted, and nothing else moves it meanwhile.
     const std::uint32_t index = m_counters.currentIndex.load();
@@ -695,6 +755,14 @@ void CopierWindow::showEvent(QShowEvent* event)
         // The list has its final width once the window is laid out for showing.
         m_columnsSized = true;
         m_list->setColumnWidths(m_list->viewport()->width());
+    }
+}
+
+void CopierWindow::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    if (m_fullSize.isValid()) {
+        m_map->setGeometry(detailViewRect());  // below the menu bar, which may have grown
     }
 }
 

@@ -20,6 +20,7 @@
 #include "engine/copy_engine.h"
 #include "settings/profile_settings.h"
 #include "settings/window_settings.h"
+#include "ui/block_map_source.h"
 #include "ui/ending_dialog.h"
 #include "ui/file_list_control.h"
 #include "ui/modal_prompts.h"
@@ -32,6 +33,7 @@ class QVBoxLayout;
 
 namespace tessaly {
 
+class BlockMapControl;
 class LanguageTable;
 
 // Command ids of the copier's menu, kept as each QAction's data.
@@ -47,10 +49,12 @@ inline constexpr quint32 kStopCopying = 32788;
 
 // The copier's window: the list of files to copy, the output folder, two progress bars,
 // the remaining times and the speed, and the commands that fill the list and start and
-// stop the run. Its size is fixed at 418 x 226 dialog units of its font below its menu
-// bar. Every way of closing goes through requestExit(), which asks the workers to stop
-// and ends the window only once they have left; the event loop keeps running meanwhile,
-// so that a worker waiting for an answer gets it.
+// stop the run, with the detail view (the block map of the current file) at their right.
+// Its size is fixed at 418 x 226 dialog units of its font below its menu bar; with the
+// detail view hidden, the window ends at the view's left edge. Every way of closing goes
+// through requestExit(), which asks the workers to stop and ends the window only once
+// they have left; the event loop keeps running meanwhile, so that a worker waiting for an
+// answer gets it.
 class CopierWindow : public EndingDialog
 {
     Q_OBJECT
@@ -97,7 +101,8 @@ public:
     // Picks language id - 44000 of the Language submenu, writes it to the profile at
     // once and re-texts the window; ends the window when no language loads.
     void chooseLanguage(quint32 id);
-    // The Show details command.
+    // Show details: shows the detail view at the right by widening the window, or hides
+    // it by narrowing the window to the view's left edge; position and height stay.
     void toggleDetails();
     void runCommand(quint32 id);
 
@@ -124,6 +129,8 @@ public:
     void showEntryStarted();
     void showProgress(int filePercent, int totalPercent);
     void showFilled(std::uint64_t bytes);
+    // Draws what is new of the current file into the detail view while it is shown.
+    void refreshDetails();
     void endEntry(const EntryEnd& end);
     void showRunMessage(const RunMessage& message);
     void showRunEnded();
@@ -142,6 +149,7 @@ public:
     CopyEngine& engine() { return m_engine; }
     QMenuBar* menuBar() const { return m_commands->menuBar(); }
     CopierCommands& commands() { return *m_commands; }
+    BlockMapControl& detailView() { return *m_map; }
     int workerCount() const { return m_workerCount.load(); }
     bool exiting() const { return m_exiting.load(); }
 
@@ -153,10 +161,13 @@ protected:
     void requestEnd() override { requestExit(); }
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildControls();
     QSize fixedWindowSize() const;
+    QRect detailViewRect() const;  // in the window's coordinates
+    void applyDetails();
     void setTexts();
     void runQuickStart();
     void appendEntries(std::vector<FileEntry> entries);
@@ -178,6 +189,10 @@ private:
     bool m_painted = false;
     bool m_quickStartPending = false;
     bool m_columnsSized = false;
+    // A file has started and not yet ended.
+    bool m_fileRunning = false;
+    // The window with the detail view shown.
+    QSize m_fullSize;
     std::vector<std::thread> m_scans;  // joined when the window goes
     std::uint32_t m_lastTimesRefresh = 0;
     bool m_timesRefreshed = false;
@@ -200,8 +215,10 @@ private:
     QLabel* m_speedLabel = nullptr;
     QLabel* m_speed = nullptr;
     QTimer* m_exitTimer = nullptr;
+    BlockMapControl* m_map = nullptr;
 
     CopyEngine m_engine;  // its worker ends before the members above go
+    EngineMapSource m_mapSource{m_engine};
     WindowDriverHost m_host{*this};
     CopyDriver m_driver;  // last: its thread has ended before the members above go
 };

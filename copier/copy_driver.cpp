@@ -106,6 +106,7 @@ void CopyDriver::refresh(int filePercent)
         m_host.showFilled(filled);
         m_lastFilled = filled;
     }
+    m_host.refreshDetails();
     m_host.showTimes();
 }
 

@@ -46,6 +46,9 @@ public:
     virtual void showProgress(int filePercent, int totalPercent) = 0;
     virtual void showFilled(std::uint64_t bytes) = 0;
     virtual void showTimes() = 0;
+    // Each poll of a file that has started, the last after the engine's worker ended:
+    // the detail view draws what is new of the file.
+    virtual void refreshDetails() = 0;
     virtual void entryEnded(const EntryEnd& end) = 0;
     // A failure message; returns when the user has read it.
     virtual void reportFailure(const RunMessage& message) = 0;

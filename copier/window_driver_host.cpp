@@ -37,6 +37,17 @@ void WindowDriverHost::showTimes()
     postToGui(&m_window, [w = &m_window] { w->updateTimes(); });
 }
 
+void WindowDriverHost::refreshDetails()
+{
+    if (m_detailsQueued.exchange(true)) {
+        return;
+    }
+    postToGui(&m_window, [this] {
+        m_detailsQueued.store(false);
+        m_window.refreshDetails();
+    });
+}
+
 void WindowDriverHost::entryEnded(const EntryEnd& end)
 {
     // Waits: the next step reads the index that this moves.

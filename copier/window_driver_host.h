@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "copier/copy_driver.h"
 
 namespace tessaly {
@@ -19,12 +21,16 @@ public:
     void showProgress(int filePercent, int totalPercent) override;
     void showFilled(std::uint64_t bytes) override;
     void showTimes() override;
+    void refreshDetails() override;
     void entryEnded(const EntryEnd& end) override;
     void reportFailure(const RunMessage& message) override;
     void runEnded() override;
 
 private:
     CopierWindow& m_window;
+    // A refresh of the detail view is queued and has not begun: a slow window gets
+    // one, which reads the latest state, instead of a pile of them.
+    std::atomic<bool> m_detailsQueued{false};
 };
 
 }  // namespace tessaly

@@ -69,6 +69,14 @@ public:
         filled = bytes;
     }
     void showTimes() override {}
+    void refreshDetails() override
+    {
+        Line& line = current();
+        std::lock_guard lock(m_mutex);
+        line.refreshesBeforeStart += line.icon == 1 ? 0 : 1;
+        ++line.refreshes;
+        line.lastRefreshAfterWorker = engine != nullptr && !engine->busy();
+    }
     void entryEnded(const EntryEnd& end) override
     {
         std::lock_guard lock(m_mutex);
@@ -89,7 +97,11 @@ public:
     {
         FileEntry entry;
         int icon = 0;
+        int refreshes = 0;  // of the detail view
+        int refreshesBeforeStart = 0;
+        bool lastRefreshAfterWorker = false;
     };
+    const CopyEngine* engine = nullptr;
     std::vector<Line> lines;
     std::vector<RunMessage> messages;
     std::atomic<int> runsEnded{0};
@@ -114,6 +126,7 @@ protected:
     CopyDriverTest() : driver(engine, medium, counters, exiting, host, {20, 2})
     {
         medium.addFolder("/out");
+        host.engine = &engine;
         engine.setRereadCount(1);
         engine.setAutoRereads(false);
         // By default as the window does with its defaults: no more copies, go on with an
@@ -180,6 +193,14 @@ TEST_F(CopyDriverTest, AnEmptyFileIsDoneAndAFailingOneIsReportedWhileTheRunGoesO
     EXPECT_EQ(host.lastTotalPercent, 4096 * 100 / 4608);
     EXPECT_EQ(medium.contents("/out/a.bin"), data);
     EXPECT_TRUE(medium.hasFile("/out/empty"));
+    // The detail view follows the started files, the last time once their copy ended;
+    // the file that failed to start leaves it alone.
+    for (const int started : {0, 2}) {
+        EXPECT_GT(host.lines[started].refreshes, 0);
+        EXPECT_EQ(host.lines[started].refreshesBeforeStart, 0);
+        EXPECT_TRUE(host.lines[started].lastRefreshAfterWorker);
+    }
+    EXPECT_EQ(host.lines[1].refreshes, 0);
 }
 
 TEST_F(CopyDriverTest, AMediumTakenOutEndsTheRunSilentlyAndTheNextStartFinishesTheLine)

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "engine/copy_engine.h"
-#include "engine/copy_log.h"
-#include "engine/plain_file.h"
+#include "tests/gui/block_map_test_support.h"
 #include "tests/medium/medium_mount.h"
 #include "tests/support/test_folder.h"
 #include "ui/block_map_control.h"
@@ -24,32 +23,6 @@ constexpr std::uint32_t kSector = 512;
 constexpr int kColumns = 16;
 constexpr int kRows = 16;
 constexpr char kImageVariable[] = "BLOCK_MAP_TEST_IMAGE";
-
-// The filled regions of the log at path (without the end record).
-std::vector<BadRegion> logRegions(const std::string& path)
-{
-    PlainFile file;
-    std::vector<BadRegion> regions;
-    if (!file.openExisting(path, Access::Read)) return regions;
-    CopyLog log;
-    log.bind(&file);
-    EXPECT_GE(log.readRegions(regions), 0);
-    std::erase_if(regions, [](const BadRegion& r) { return r.length == 0; });
-    return regions;
-}
-
-// The cells of the grid that hold a byte of one of the regions.
-std::set<int> cellsOf(const std::vector<BadRegion>& regions, const BlockMapGrid& grid)
-{
-    std::set<int> cells;
-    for (const BadRegion& r : regions) {
-        const auto last = (std::uint64_t{r.offset} + r.length - 1) / grid.bytesPerCell;
-        for (auto cell = r.offset / grid.bytesPerCell; cell <= last; ++cell) {
-            cells.insert(static_cast<int>(cell));
-        }
-    }
-    return cells;
-}
 
 // Polls like the copy driver until the copy has ended, with one more pass after busy
 // clears; returns how many polls showed the copy under way.
@@ -76,17 +49,9 @@ int refreshWhileCopying(const CopyEngine& engine, BlockMapControl& map)
 // The red cells on the screen; fails the test on a cell that is neither red nor blue.
 std::set<int> redCells(BlockMapControl& map)
 {
-    const QImage screen = map.grab().toImage();
-    std::set<int> red;
-    for (int i = 0; i < map.layout().grid().cellCount(); ++i) {
-        const QPoint middle = map.cellOrigin(i) + QPoint(kCellSize / 2, kCellSize / 2);
-        const QColor colour = screen.pixelColor(middle);
-        if (colour == QColor(255, 0, 0)) {
-            red.insert(i);
-        } else {
-            EXPECT_EQ(colour, QColor(0, 0, 255)) << "cell " << i;
-        }
-    }
+    const std::set<int> red = testing::cellsOfColour(map, QColor(255, 0, 0));
+    const std::set<int> blue = testing::cellsOfColour(map, QColor(0, 0, 255));
+    EXPECT_EQ(red.size() + blue.size(), static_cast<std::size_t>(map.layout().grid().cellCount()));
     return red;
 }
 
@@ -120,12 +85,12 @@ TEST(BlockMapSystemTest, RedCellsAreTheCellsOfTheLogsRegions)
     ASSERT_EQ(engine.status(), EngineStatus::Ok);
     EXPECT_GE(pollsWithGreen, 3);  // the map grew while the copy ran
 
-    const std::vector<BadRegion> regions = logRegions(engine.destinationPath() + ".log");
+    const std::vector<BadRegion> regions = testing::logRegions(engine.destinationPath() + ".log");
     ASSERT_EQ(regions.size(), 5u);  // the trim pass leaves one region per unreadable stretch
     const BlockMapGrid& grid = map.layout().grid();
     ASSERT_EQ(grid.cellCount(), kColumns * kRows);
     ASSERT_EQ(grid.bytesPerCell, 4u * kSector);
-    const std::set<int> expectedRed = cellsOf(regions, grid);
+    const std::set<int> expectedRed = testing::cellsOf(regions, grid);
     EXPECT_EQ(expectedRed, (std::set<int>{2, 15, 25, 100, 101, 102, 255}));
 
     EXPECT_EQ(redCells(map), expectedRed);

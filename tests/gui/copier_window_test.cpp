@@ -10,11 +10,15 @@
 #include <filesystem>
 #include <memory>
 
+#include "tests/gui/block_map_test_support.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/medium/medium_mount.h"
 #include "tests/support/scripted_medium.h"
 #include "tests/tool/tool_test_support.h"
+#include "ui/block_map_control.h"
+#include "ui/dialog_units.h"
 #include "ui/language_table.h"
+#include "ui/modal_prompts.h"
 #include "ui/ui_text.h"
 
 using namespace tessaly;
@@ -318,6 +322,88 @@ private slots:
         QVERIFY(fs::exists(out / "disk/empty.bin"));
         QCOMPARE(copier.field("filePercent"), QStringLiteral("100%"));
         QCOMPARE(copier.field("totalPercent"), QStringLiteral("100%"));
+        QVERIFY(copier.exitAndWait());
+    }
+
+    void showDetailsWidensTheWindowAndIsKeptInTheProfile()
+    {
+        int narrow = 0;
+        {
+            Copier copier(m_shipped);
+            QVERIFY(copier.window->initialize());
+            copier.window->show();
+            BlockMapControl& map = copier.window->detailView();
+            QCOMPARE(copier.window->settings().showDetails, 0);
+            narrow = copier.window->width();
+            QCOMPARE(map.x(), narrow);  // hidden beyond the right edge
+            const QPoint place = copier.window->pos();
+            const int height = copier.window->height();
+
+            copier.window->runCommand(copier_command::kShowDetails);
+            QCOMPARE(copier.window->settings().showDetails, 1);
+            QVERIFY(map.isVisible());
+            QCOMPARE(copier.window->width(), map.geometry().right() + 1 + 10);
+            QCOMPARE(map.size(), dialogUnits(copier.window->font(), 171, 182));
+            QVERIFY(map.y() >= copier.window->menuBar()->height());
+            QCOMPARE(copier.window->height(), height);
+            QCOMPARE(copier.window->pos(), place);
+            QVERIFY(copier.window->fileList().geometry().right() < map.x());
+            const QAction* view = copier.window->menuBar()->actions().at(2)->menu()->actions().at(0);
+            QCOMPARE(view->text(), copier.text(67) + "\tCtrl+H");
+            QVERIFY(view->isChecked());
+
+            QTest::keyClick(&map, Qt::Key_F1);
+            QCOMPARE(copier.prompts.helpPages, QList<QUrl>{helpPage(q(m_shipped), 10)});
+
+            copier.window->toggleDetails();
+            QCOMPARE(copier.window->width(), narrow);
+            QVERIFY(!view->isChecked());
+            copier.window->toggleDetails();
+            QVERIFY(copier.exitAndWait());
+        }
+        // Shown at exit, shown at the next start; closing the view's frame hides it.
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->show();
+        QCOMPARE(copier.window->settings().showDetails, 1);
+        QVERIFY(copier.window->width() > narrow);
+        QVERIFY(!copier.window->detailView().close());  // the window hides it instead
+        QCOMPARE(copier.window->settings().showDetails, 0);
+        QCOMPARE(copier.window->width(), narrow);
+        QVERIFY(copier.exitAndWait());
+    }
+
+    void theDetailViewShowsTheLogsRegionsInRed()
+    {
+        MediumMount medium;
+        medium.addImage("disk/a.bin", MediumMount::patternBytes(1024 * 512, 7),
+                        "bad 10-11\nbad 63\nbad 100\nbad 401-409\nbad 1023\nslow 0-1023 2\n");
+        MOUNT_OR_SKIP(medium);
+        profile().setValue(QStringLiteral("ShowDetails"), 1);
+        testing::TempDir out;
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->show();
+        copier.window->useOutputFolderForThisRun(out.path());
+        BlockMapControl& map = copier.window->detailView();
+        copier.window->addPaths({q(medium.path("disk/a.bin"))}, CopierWindow::AfterAdd::Start);
+        // The map follows the copy while it runs.
+        QVERIFY(QTest::qWaitFor([&] {
+            const BlockMapProgress shown = map.layout().progress();
+            return shown.done > 0 && shown.done < shown.total;
+        }, 20000));
+        QVERIFY(copier.runEnds());
+        QCOMPARE(copier.icons(), (std::vector<int>{2}));
+
+        const std::vector<BadRegion> regions =
+            testing::logRegions(copier.window->engine().destinationPath() + ".log");
+        QVERIFY(!regions.empty());
+        const BlockMapGrid& grid = map.layout().grid();
+        const std::set<int> expected = testing::cellsOf(regions, grid);
+        QVERIFY(expected.count(0) == 0 && expected.size() >= 5);
+        QVERIFY(testing::cellsOfColour(map, QColor(255, 0, 0)) == expected);
+        QVERIFY(testing::cellsOfColour(map, QColor(0, 255, 0)).empty());  // the copy is over
+        QVERIFY(testing::cellsOfColour(map, QColor(0, 0, 255)).count(0) == 1);
         QVERIFY(copier.exitAndWait());
     }
 
