@@ -15,6 +15,14 @@ namespace tessaly::testing {
 
 // What the widget tests share.
 
+// Points the programs' profile at the folder dir and returns the folder of the shipped
+// language files and help pages (TESSALY_DATA_DIR), empty when it is not set.
+inline std::string useTestProfile(const QString& dir)
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir);
+    return qgetenv("TESSALY_DATA_DIR").toStdString();
+}
+
 // Answers a window's questions in place of a person and remembers what was asked.
 class ScriptedPrompts : public ModalPrompts
 {

@@ -84,10 +84,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_profileDir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_profileDir.path());
-        const QByteArray data = qgetenv("TESSALY_DATA_DIR");
-        QVERIFY2(!data.isEmpty(), "TESSALY_DATA_DIR is not set");
-        m_shipped = fs::path(data.toStdString());
+        m_shipped = testing::useTestProfile(m_profileDir.path());
+        QVERIFY2(!m_shipped.empty(), "TESSALY_DATA_DIR is not set");
         QVERIFY(fs::exists(m_shipped / "english.lng"));
     }
 
