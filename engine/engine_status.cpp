@@ -24,6 +24,8 @@ const char* statusName(EngineStatus status)
         case EngineStatus::FreeSpaceUnknown: return "FreeSpaceUnknown";
         case EngineStatus::WorkerStartFailed: return "WorkerStartFailed";
         case EngineStatus::DestinationInUse: return "DestinationInUse";
+        case EngineStatus::LogWriteFailed: return "LogWriteFailed";
+        case EngineStatus::LinkInWay: return "LinkInWay";
     }
     return "Unknown";
 }

@@ -26,6 +26,8 @@ enum class EngineStatus : std::int32_t {
     FreeSpaceUnknown = 16,   // the output volume cannot report its free space
     WorkerStartFailed = 17,  // the copy thread could not be started
     DestinationInUse = 18,   // another copy run holds the copy or its log locked
+    LogWriteFailed = 19,     // a record could not go to the log: the fill it lists was not written
+    LinkInWay = 20,          // a symbolic link stands where the copy, its log or a folder belongs
 };
 
 // The identifier used in the code and in the command line's report ("Ok", "NotReady", ...).

@@ -48,6 +48,10 @@ std::optional<RunMessage> failureMessage(EngineStatus status, const std::string&
             return fileThen(text::kWorkerStartFailed);
         case EngineStatus::DestinationInUse:
             return fileThen(text::kDestinationInUse);
+        case EngineStatus::LogWriteFailed:
+            return fileThen(text::kLogWriteFailed);
+        case EngineStatus::LinkInWay:
+            return fileThen(text::kLinkInWay);
         default:
             return std::nullopt;
     }

@@ -135,4 +135,10 @@ inline constexpr int kMapRead = 128;        // state: read
 inline constexpr int kMapUnread = 129;      // before the count of unread bytes
 inline constexpr int kMapCurrent = 130;     // state: current position
 
+// After "File NAME" (132, 133 on their own): why a copy ended or was not made
+inline constexpr int kLogWriteFailed = 132;   // a log record could not be written
+inline constexpr int kLinkInWay = 133;        // a symbolic link where the copy or its log belongs
+inline constexpr int kCopiedWithoutLog = 134; // the name is too long for a log beside the copy
+// 135-144: not used yet, so that later texts keep their ids
+
 }  // namespace tessaly::text
