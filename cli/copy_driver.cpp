@@ -101,6 +101,10 @@ FileResult CopyDriver::copyOne(const FileEntry& entry)
     } else if (!result.complete()) {
         reportFailure(result.step.status, entry.name);
     }
+    if (result.step.figures.withoutLog) {
+        m_console.message(composeRunMessage(withoutLogMessage(entry.name),
+                                            [this](int id) { return m_texts.text(id); }));
+    }
     return result;
 }
 

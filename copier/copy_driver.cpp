@@ -114,6 +114,7 @@ EntryEnd CopyDriver::endOf(const StepResult& step, const std::string& source)
 {
     switch (step.outcome) {
         case FileOutcome::Done:
+            if (step.figures.withoutLog) m_host.reportFailure(withoutLogMessage(source));
             return {2, EntryState::Done, true, step.destinationPosition};
         case FileOutcome::Stopped:
             return {3, EntryState::Unfinished, false, 0};

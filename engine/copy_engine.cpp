@@ -90,6 +90,19 @@ std::int64_t filledInside(std::vector<BadRegion> regions, std::uint64_t limit)
     return static_cast<std::int64_t>(covered);
 }
 
+// The parts of the regions that lie in [0, limit): what an earlier run filled below
+// the place where this run starts to write (it writes the rest anew).
+std::vector<BadRegion> regionsBelow(const std::vector<BadRegion>& regions, std::uint64_t limit)
+{
+    std::vector<BadRegion> below;
+    for (const BadRegion& r : regions) {
+        if (r.offset >= limit) continue;
+        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{r.offset} + r.length, limit);
+        below.push_back({r.offset, static_cast<std::uint32_t>(end - r.offset)});
+    }
+    return below;
+}
+
 float fraction(std::uint64_t part, std::uint64_t whole)
 {
     return whole == 0 ? 1.0f : static_cast<float>(part) / static_cast<float>(whole);
@@ -143,6 +156,7 @@ struct CopyEngine::Impl
         std::atomic<std::uint32_t> sectorSize{0};
         std::atomic<DriveType> driveType{DriveType::Unknown};
         std::atomic<bool> skipping{false};  // an existing destination is left under Skip
+        std::atomic<bool> withoutLog{false};  // the log's name is too long: copied without one
         mutable std::mutex regionsMutex;  // held for each append and each read-out
         std::vector<BadRegion> regions;
         // Changes, under regionsMutex, when the regions are replaced rather than appended to.
@@ -215,6 +229,7 @@ struct CopyEngine::Impl
     bool openDestination();
     bool prepareExisting();
     bool prepareWithLog(ExistingPolicy policy);
+    bool endFitsCopy(std::int64_t end, std::int64_t logFill, ExistingPolicy chosen);
     bool prepareWithoutLog(ExistingPolicy policy);
     bool checkFreeSpace();
     bool createNewLog();
@@ -261,7 +276,7 @@ struct CopyEngine::Impl
     bool recordAndWriteFill(Loop& loop, const BadRegion& region);
     bool writeFill(Loop& loop, std::uint32_t length);
     void finishWorker(Loop& loop);
-    void trimFilled(const Loop& loop);
+    bool trimFilled(const Loop& loop);
     SourceReader* askForOneMoreCopy();
     void clearMarks() { std::fill(file.failedMarks.begin(), file.failedMarks.end(), false); }
     // The destination read as a copy of its own source would hand back what it
@@ -409,13 +424,16 @@ bool CopyEngine::Impl::prepareExisting()
 }
 
 // Continues from the log's end record; false when the log is unusable. An unusable
-// log is left as it is, so that a refusal to go on without it changes nothing.
+// log is left as it is, so that a refusal to go on without it changes nothing; the
+// regions it still lists readably are kept for the copy that goes on without it.
 bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
 {
     file.log.bind(&file.logFile);
-    const std::int64_t end = file.log.readHeader() < 0 ? -1 : file.log.readEndPosition();
+    const std::int64_t logFill = file.log.readHeader();
+    const std::int64_t end = logFill < 0 ? -1 : file.log.readEndPosition();
     std::vector<BadRegion> earlier;
-    if (end >= 0 && readFilledRegions(file.log, earlier) >= 0 &&
+    const bool listed = logFill >= 0 && readFilledRegions(file.log, earlier) >= 0;
+    if (listed && end >= 0 && endFitsCopy(end, logFill, chosen) &&
         allEndBy(earlier, static_cast<std::uint64_t>(end))) {
         if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
         const std::int64_t destinationEnd = file.destination.seek(0, Whence::End);
@@ -431,14 +449,24 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         return true;
     }
     file.droppedEnd.reset();
-    file.unfinishedRegions.clear();
-    if (end < 0 && file.log.readHeader() >= 0) {
-        std::vector<BadRegion> found;
-        if (readFilledRegions(file.log, found) >= 0) file.unfinishedRegions = std::move(found);
-    }
+    if (listed) file.unfinishedRegions = std::move(earlier);
     file.log.unbind();
     setBase(0);
     return false;
+}
+
+// The end record is where the copy ends: the run that wrote it wrote every byte before
+// it (fills too, unless the log's fill writes none, which leaves the copy shorter). A
+// log whose end disagrees with its copy, or that would send Resume past the source,
+// belongs to another state of the copy and would continue it shifted.
+bool CopyEngine::Impl::endFitsCopy(std::int64_t end, std::int64_t logFill, ExistingPolicy chosen)
+{
+    const std::int64_t copySize = file.destination.size();
+    if (copySize < 0) return false;
+    if (chosen == ExistingPolicy::Resume && static_cast<std::uint64_t>(end) > file.mainSource.fileSize64())
+        return false;
+    if (logFill == static_cast<std::int64_t>(FillType::Nothing)) return end >= copySize;
+    return end == copySize;
 }
 
 bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
@@ -450,6 +478,10 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
     const std::int64_t end = std::max<std::int64_t>(file.destination.seek(0, Whence::End), 0);
     if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
     if (chosen == ExistingPolicy::Append) setBase(end);
+    // The copy goes on after its last byte: what the old log lists before it is still
+    // filled, whatever else was wrong with the log.
+    file.unfinishedRegions =
+        mergeRegions(regionsBelow(file.unfinishedRegions, static_cast<std::uint64_t>(end)));
     if (!file.unfinishedRegions.empty()) {
         shared.filledBytes.store(earlierFills(file.unfinishedRegions));
         std::lock_guard lock(shared.regionsMutex);
@@ -495,8 +527,28 @@ bool CopyEngine::Impl::createNewLog()
         if (isLog) fs.removeFile(file.logPath);
     }
     if (file.log.isBound() || !settings.createLog.load() || shared.skipping) return true;
+    const auto fill = static_cast<std::int32_t>(settings.fillType.load());
+    if (!file.unfinishedRegions.empty()) {
+        // The regions an unusable log still listed go into its replacement, which takes
+        // its place in one step: a run killed meanwhile leaves the old log whole. The old
+        // one stays open, and so locked, until then.
+        PlainFile next(fs);
+        if (!writeLogByRename(fs, file.logPath, file.fileName, fill, file.unfinishedRegions, &next)) {
+            fail(EngineStatus::LogCreateFailed);
+            return false;
+        }
+        file.logFile = std::move(next);
+        file.logCreated = true;
+        file.log.bind(&file.logFile);
+        return true;
+    }
     // Locked before it is emptied, so that a log another run holds keeps its records.
     if (!file.logFile.create(file.logPath, Disposition::OpenAlways, Access::Write)) {
+        // A name too long to take ".log" still gets its copy, without a log.
+        if (isNameTooLong(file.logFile.lastError())) {
+            shared.withoutLog.store(true);
+            return true;
+        }
         fail(fs.exists(file.logPath) ? EngineStatus::LogOpenFailed : EngineStatus::LogCreateFailed);
         return false;
     }
@@ -510,9 +562,7 @@ bool CopyEngine::Impl::createNewLog()
     file.log.bind(&file.logFile);
     // A header that cannot be written makes the log unusable for the next run,
     // which then asks before going on without it.
-    if (file.log.writeHeader(file.fileName, static_cast<std::int32_t>(settings.fillType.load()))) {
-        for (const BadRegion& r : file.unfinishedRegions) file.log.appendRecord(r.offset, r.length);
-    }
+    file.log.writeHeader(file.fileName, fill);
     return true;
 }
 
@@ -736,10 +786,7 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
     const std::uint32_t length =
         std::min(static_cast<std::uint32_t>(loop.fillSpan) * sector, shared.fileSize.load() - at);
     const BadRegion region{at + shared.destinationBase.load(), length};
-    if (!recordAndWriteFill(loop, region)) {
-        fail(EngineStatus::WriteFailed);
-        return false;
-    }
+    if (!recordAndWriteFill(loop, region)) return false;
     longMeter.add(length);
     shortMeter.add(length);
     {
@@ -768,14 +815,19 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
 
 // The record goes to the log before the fill goes to the copy: a run killed between
 // the two leaves a log that lists a region the copy lacks (Get and Put move it all
-// the same), never a fill that its log does not list. A fill that cannot be
-// written takes its record back, as the end record follows at this very place.
+// the same), never a fill that its log does not list. A record that cannot be
+// written ends the file before its fill is written (LogWriteFailed); a fill that
+// cannot be written takes its record back (WriteFailed), as the end record follows
+// at this very place.
 bool CopyEngine::Impl::recordAndWriteFill(Loop& loop, const BadRegion& region)
 {
-    const bool recorded =
-        loop.logActive && file.log.appendRecord(region.offset, region.length) != 0;
+    if (loop.logActive && file.log.appendRecord(region.offset, region.length) == 0) {
+        fail(EngineStatus::LogWriteFailed);
+        return false;
+    }
     if (writeFill(loop, region.length)) return true;
-    if (recorded) file.log.dropEndRecord();  // the last record: the one just appended
+    if (loop.logActive) file.log.dropEndRecord();  // the last record: the one just appended
+    fail(EngineStatus::WriteFailed);
     return false;
 }
 
@@ -818,21 +870,26 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
 {
     const std::uint32_t at = shared.position.load();
     const std::uint32_t size = shared.fileSize.load();
-    if (loop.logActive) file.log.appendRecord(at + shared.destinationBase.load(), 0);
+    bool logEnded = !loop.logActive || file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0;
     shared.progress.store(fraction(at, size));
+    const EngineStatus ended = shared.status.load();
     if (at >= size) {
         shared.status.store(EngineStatus::Ok);
-    } else if (shared.stopRequest.load() &&
-               shared.status.load() != EngineStatus::WriteFailed) {
+    } else if (shared.stopRequest.load() && ended != EngineStatus::WriteFailed &&
+               ended != EngineStatus::LogWriteFailed) {
         shared.status.store(EngineStatus::Stopped);
     }
-    if (at >= size && !shared.stopRequest.load()) trimFilled(loop);
+    if (at >= size && !shared.stopRequest.load() && trimFilled(loop)) logEnded = true;
     file.mainSource.close();
     file.destination.close();
     file.logFile.close();
     if (loop.logActive && settings.deleteLogIfNoErrors.load() && shared.filledBytes.load() == 0 &&
         shared.status.load() == EngineStatus::Ok) {
         fs.removeFile(file.logPath);
+    } else if (!logEnded) {
+        // A log without its end record cannot be continued as it stands: the copy is
+        // not reported whole, and the next run takes over the regions it lists.
+        shared.status.store(EngineStatus::LogWriteFailed);
     }
     loop.chunkBuffer = {};
     loop.lastGood = {};
@@ -843,13 +900,13 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
 
 // Runs the trim pass over the filled regions of a file whose main pass has covered
 // it, after the log's end record; the log is then replaced whole by one that lists
-// what is still filled.
-void CopyEngine::Impl::trimFilled(const Loop& loop)
+// what is still filled. True when it wrote such a log.
+bool CopyEngine::Impl::trimFilled(const Loop& loop)
 {
     // A copy left alone under Skip is not this run's to change.
     if (!settings.trimPass.load() || settings.fillType.load() == FillType::Nothing ||
         shared.skipping.load()) {
-        return;
+        return false;
     }
     const std::vector<BadRegion> before = [this] {
         std::lock_guard lock(shared.regionsMutex);
@@ -859,7 +916,7 @@ void CopyEngine::Impl::trimFilled(const Loop& loop)
     const std::uint32_t size = shared.fileSize.load();
     // A destination of another length holds its data where the regions do not say
     // (an earlier run filled with Nothing): its fills are left alone.
-    if (before.empty() || file.destination.size() != std::int64_t{base} + size) return;
+    if (before.empty() || file.destination.size() != std::int64_t{base} + size) return false;
     TrimPass pass({file.sources, &file.destination, shared.sectorSize.load(), base},
                   shared.stopRequest);
     const TrimResult result =
@@ -867,14 +924,15 @@ void CopyEngine::Impl::trimFilled(const Loop& loop)
     if (result.end == TrimEnd::NotReady) fail(EngineStatus::NotReady);
     if (result.end == TrimEnd::WriteFailed) fail(EngineStatus::WriteFailed);
     // Merging alone changes the list too: the file then keeps one region per stretch.
-    if (result.regions == before) return;
-    if (loop.logActive) replaceLog(fs, file.logPath, result.regions, size + base);
+    if (result.regions == before) return false;
+    const bool rewritten = loop.logActive && replaceLog(fs, file.logPath, result.regions, size + base);
     {
         std::lock_guard lock(shared.regionsMutex);
         shared.regions = result.regions;
         shared.regionsGeneration.fetch_add(1);
     }
     shared.filledBytes.store(filledInside(result.regions, std::uint64_t{size} + base));
+    return rewritten;
 }
 
 SourceReader* CopyEngine::Impl::askForOneMoreCopy()
@@ -1079,6 +1137,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->file.destination.close();
     m->releaseReservedCopies();
     m->shared.skipping = false;
+    m->shared.withoutLog = false;
     m->file.replacing = false;
     m->file.logCreated = false;
     m->file.droppedEnd.reset();
@@ -1188,6 +1247,11 @@ std::uint32_t CopyEngine::shortRate() const
 bool CopyEngine::skippedExisting() const
 {
     return m->shared.skipping.load();
+}
+
+bool CopyEngine::copiedWithoutLog() const
+{
+    return m->shared.withoutLog.load();
 }
 
 std::string CopyEngine::destinationPath() const

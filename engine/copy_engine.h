@@ -132,6 +132,9 @@ public:
     std::string destinationPath() const;
     // True when the last startFile found its destination and left it as it is (Skip).
     bool skippedExisting() const;
+    // True when the last startFile copies without a log although one was asked for:
+    // the copy's name is too long to take the log's ".log".
+    bool copiedWithoutLog() const;
 
 private:
     // The tests' way in: they replace how the worker thread is started.

@@ -1,7 +1,11 @@
 #include "engine/copy_log.h"
 
+#include "engine/destination.h"
+
 #include <array>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace tessaly {
@@ -66,8 +70,14 @@ std::int64_t CopyLog::readHeader()
 std::int64_t CopyLog::readEndPosition()
 {
     if (!m_file) return -1;
+    // Only a whole record after the name can be the end record: trailing bytes of a
+    // record written in part, or a name that does not fit the file, would make any
+    // 8 bytes look like one.
+    const std::string name = readName();
+    const std::int64_t records = kHeaderSize + 2 + static_cast<std::int64_t>(name.size());
     const std::int64_t size = m_file->size();
-    if (size < kHeaderSize + kRecordSize) return -1;
+    if (name.empty() || size < records + kRecordSize || (size - records) % kRecordSize != 0)
+        return -1;
     if (m_file->seek(size - kRecordSize, Whence::Begin) < 0) return -1;
     std::uint8_t record[kRecordSize];
     if (!readExact(*m_file, record, sizeof record)) return -1;
@@ -105,6 +115,51 @@ std::string CopyLog::readName(std::size_t maxLength)
     std::string name(length, '\0');
     if (!readExact(*m_file, name.data(), length)) return {};
     return name;
+}
+
+namespace {
+
+// A name in the log's folder that no file holds now; the caller creates it exclusively.
+std::string temporaryLogName(const std::string& logPath)
+{
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    const std::size_t slash = logPath.find_last_of(kPathSeparator);
+    const std::string folder = slash == std::string::npos ? std::string() : logPath.substr(0, slash + 1);
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+    return folder + ".tessaly-" + suffix + ".log.tmp";
+}
+
+}  // namespace
+
+bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::string& name,
+                      std::int32_t fillType, const std::vector<BadRegion>& records,
+                      PlainFile* keep)
+{
+    constexpr int kTries = 16;
+    PlainFile next(fs);
+    std::string nextPath;
+    for (int i = 0; i < kTries && !next.isOpen(); ++i) {
+        nextPath = temporaryLogName(logPath);
+        next.create(nextPath, Disposition::CreateNew, Access::Write);
+    }
+    if (!next.isOpen()) return false;
+    next.file()->tryLock();
+    CopyLog log;
+    log.bind(&next);
+    bool written = log.writeHeader(name, fillType);
+    for (const BadRegion& r : records) {
+        written = written && log.appendRecord(r.offset, r.length) == CopyLog::kRecordSize;
+    }
+    // The new log reaches the medium before its name replaces the old one, so that no
+    // moment leaves the log's name on a file that lists less.
+    if (!written || !next.sync() || !fs.rename(nextPath, logPath)) {
+        next.close();
+        fs.removeFile(nextPath);
+        return false;
+    }
+    if (keep != nullptr) *keep = std::move(next);
+    return true;
 }
 
 }  // namespace tessaly

@@ -38,7 +38,9 @@ public:
     std::size_t appendRecord(std::uint32_t offset, std::uint32_t length);
     // The fill type of the header, or -1 when the header is unreadable or not a log's.
     std::int64_t readHeader();
-    // The offset of the end record that closes the file, or -1 when there is none.
+    // The offset of the end record that closes the file, or -1 when there is none: the
+    // last record counts only when it is whole and stands at a record boundary after
+    // the name.
     std::int64_t readEndPosition();
     // Cuts the end record off, so that a continued run appends after the regions.
     void dropEndRecord();
@@ -54,5 +56,15 @@ public:
 private:
     PlainFile* m_file = nullptr;
 };
+
+// Writes a whole log (header, then records in order, the end record included when it is
+// among them) under a fresh name in the log's folder, created exclusively, puts it on the
+// medium and renames it over logPath: whatever moment a run is killed at, logPath holds
+// the old log whole or the new one whole, and no other file is touched. False when any
+// step failed; logPath is unchanged then. On success keep, when given, holds the new log
+// open (and locked) for further records.
+bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::string& name,
+                      std::int32_t fillType, const std::vector<BadRegion>& records,
+                      PlainFile* keep = nullptr);
 
 }  // namespace tessaly

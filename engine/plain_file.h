@@ -18,6 +18,8 @@ public:
     virtual ~PlainFile() = default;
     PlainFile(const PlainFile&) = delete;
     PlainFile& operator=(const PlainFile&) = delete;
+    PlainFile(PlainFile&&) = default;
+    PlainFile& operator=(PlainFile&&) = default;
 
     // Closes first and keeps the path even when the open fails.
     bool openExisting(const std::string& path, Access access);
@@ -37,6 +39,8 @@ public:
     std::int64_t size();
     // Moves the file pointer to offset and sets the end of the file there.
     bool truncateAt(std::uint64_t offset);
+    // Puts what was written on the medium; false when it failed or nothing is open.
+    bool sync() { return m_file && m_file->sync(); }
     // New offset from the start, -1 on failure.
     std::int64_t seek(std::int64_t distance, Whence whence);
     std::int64_t offset() const { return m_file ? m_file->offset() : -1; }

@@ -133,20 +133,9 @@ bool replaceLog(FileSystem& fs, const std::string& logPath, const std::vector<Ba
     old.close();
     if (fillType < 0 || name.empty()) return false;
 
-    const std::string newPath = logPath + ".new";
-    PlainFile next(fs);
-    if (!next.create(newPath, Disposition::CreateAlways, Access::Write)) return false;
-    CopyLog log;
-    log.bind(&next);
-    bool written = log.writeHeader(name, static_cast<std::int32_t>(fillType));
-    for (const BadRegion& r : regions) {
-        written = written && log.appendRecord(r.offset, r.length) == CopyLog::kRecordSize;
-    }
-    written = written && log.appendRecord(endOffset, 0) == CopyLog::kRecordSize;
-    next.close();
-    if (written && fs.rename(newPath, logPath)) return true;
-    fs.removeFile(newPath);
-    return false;
+    std::vector<BadRegion> records = regions;
+    records.push_back({endOffset, 0});
+    return writeLogByRename(fs, logPath, name, static_cast<std::int32_t>(fillType), records);
 }
 
 }  // namespace tessaly

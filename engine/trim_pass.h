@@ -80,10 +80,8 @@ private:
 };
 
 // Replaces the log at logPath by one with the same header, the regions and the end
-// record (endOffset, 0): written as logPath + ".new" and renamed over the log, so
-// that the log is whole at every moment, the old one or the new one. False when
-// the old header cannot be read or the new log cannot be written or renamed; the
-// old log is then left as it is and the new file removed.
+// record (endOffset, 0), through writeLogByRename. False when the old header cannot
+// be read or the new log cannot be written or renamed; the old log is then left as it is.
 bool replaceLog(FileSystem& fs, const std::string& logPath, const std::vector<BadRegion>& regions,
                 std::uint32_t endOffset);
 

@@ -111,6 +111,8 @@ public:
     // (or its process ends). False only when another handle holds one; a file
     // system without locks counts as locked, so that it can still be written.
     virtual bool tryLock() { return true; }
+    // Puts what was written through this handle on the medium; false when it failed.
+    virtual bool sync() { return true; }
 };
 
 // Everything the engine and the companion tool need of files and volumes. The
@@ -156,6 +158,8 @@ public:
 
 // True for the errors that mean the medium is gone rather than a sector unreadable.
 bool isNotReady(SysError error);
+// True when a name or path was refused for its length.
+bool isNameTooLong(SysError error);
 
 // The process-wide file system of the running system.
 FileSystem& systemFileSystem();

@@ -112,6 +112,8 @@ public:
         return r == 0;
     }
 
+    bool sync() override { return ::fsync(m_fd) == 0; }
+
     std::optional<FileIdentity> identity() override
     {
         struct stat st {};
@@ -333,7 +335,17 @@ bool PosixFileSystem::removeFile(const std::string& path)
 
 bool PosixFileSystem::rename(const std::string& from, const std::string& to)
 {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    // The new name is on the medium only once its folder is: a power loss right
+    // after the rename must not bring back the old file.
+    const std::size_t slash = to.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    return true;
 }
 
 std::optional<std::uint64_t> PosixFileSystem::freeSpace(const std::string& path)
@@ -440,6 +452,11 @@ std::string absolutePath(const std::string& path)
 bool isNotReady(SysError error)
 {
     return error == ENOMEDIUM || error == ENODEV || error == ENXIO || error == ENOTCONN;
+}
+
+bool isNameTooLong(SysError error)
+{
+    return error == ENAMETOOLONG;
 }
 
 FileSystem& systemFileSystem()

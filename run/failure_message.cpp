@@ -14,6 +14,11 @@ std::string composeRunMessage(const RunMessage& message,
     return composed;
 }
 
+RunMessage withoutLogMessage(const std::string& sourcePath)
+{
+    return RunMessage{text::kFileWord, sourcePath, text::kCopiedWithoutLog, -1};
+}
+
 std::optional<RunMessage> failureMessage(EngineStatus status, const std::string& sourcePath)
 {
     const auto cannotOpen = [&](int note) {

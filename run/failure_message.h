@@ -28,4 +28,7 @@ std::string composeRunMessage(const RunMessage& message,
 // that show no message (Ok, Stopped, the refused questions, NotReady, ...).
 std::optional<RunMessage> failureMessage(EngineStatus status, const std::string& sourcePath);
 
+// The notice for a file that was copied without a log because its name is too long.
+RunMessage withoutLogMessage(const std::string& sourcePath);
+
 }  // namespace tessaly

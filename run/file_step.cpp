@@ -8,6 +8,8 @@ namespace tessaly {
 
 FileOutcome outcomeOf(int lastFilePercent, EngineStatus status)
 {
+    // A log that lacks its end record is reported even when the copy reached its end.
+    if (status == EngineStatus::LogWriteFailed) return FileOutcome::Failed;
     if (lastFilePercent == 100) return FileOutcome::Done;
     switch (status) {
         case EngineStatus::Ok:
@@ -64,6 +66,7 @@ FileFigures FileStep::figures(EngineStatus status) const
 {
     FileFigures f;
     f.complete = status == EngineStatus::Ok;
+    f.withoutLog = m_engine.copiedWithoutLog();
     // A copy left alone under Skip: nothing was copied, and its state is its own.
     if (f.complete && m_engine.skippedExisting()) {
         f.skippedExisting = true;

@@ -30,6 +30,7 @@ struct FileFigures
     std::uint64_t filled = 0;      // source bytes held as fills
     bool complete = false;         // the engine ended with Ok: the whole file is covered
     bool skippedExisting = false;  // an existing copy was left as it is (Skip)
+    bool withoutLog = false;       // copied without the log asked for: its name is too long
 };
 
 struct StepResult

@@ -549,5 +549,21 @@ TEST_F(CopySystemTest, AFileIsNeverCopiedOntoItself)
     EXPECT_EQ(readAll(folder + "/a.bin"), content);
 }
 
+// A name of 252 to 255 bytes leaves no room for ".log": the file is copied all the
+// same, and the run says that it has no log.
+TEST_F(CopySystemTest, ANameTooLongForALogIsCopiedWithoutOne)
+{
+    const std::string folder = m_work + "/data";
+    fs::create_directories(folder);
+    const std::string name(253, 'n');
+    const std::string content(70000, 'q');
+    std::ofstream(folder + "/" + name, std::ios::binary) << content;
+    std::string report;
+    EXPECT_EQ(run({"copy", folder + "/" + name, m_work + "/out"}, &report), 0) << m_lastErr;
+    EXPECT_EQ(readAll(m_work + "/out/" + name), content);
+    EXPECT_NE(m_lastErr.find("has no copy log"), std::string::npos) << m_lastErr;
+    EXPECT_NE(report.find("Ok\t70000\t0\t"), std::string::npos) << report;
+}
+
 }  // namespace
 }  // namespace tessaly

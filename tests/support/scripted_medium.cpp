@@ -22,6 +22,7 @@ struct ScriptedMedium::Node
     std::uint64_t written = 0;
     std::vector<std::uint64_t> readOffsets;
     const void* lockedBy = nullptr;  // the open file that holds the lock, if one does
+    int syncs = 0;                   // sync calls through any handle of the file
 
     std::uint64_t size() const { return bytes.size() + sparseSize; }
 };
@@ -230,6 +231,13 @@ public:
         return true;
     }
 
+    bool sync() override
+    {
+        std::lock_guard lock(m_state->mutex);
+        ++m_node->syncs;
+        return true;
+    }
+
     std::optional<FileIdentity> identity() override
     {
         std::lock_guard lock(m_state->mutex);
@@ -385,6 +393,13 @@ void ScriptedMedium::failOpen(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->failingOpens.insert(path);
+}
+
+int ScriptedMedium::syncCount(const std::string& path) const
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto node = m_state->find(path);
+    return node ? node->syncs : 0;
 }
 
 int ScriptedMedium::readCount(const std::string& path) const
