@@ -236,6 +236,11 @@ struct CopyEngine::Impl
     void openReservedCopies();
     void releaseReservedCopies();
     bool startWorker();
+    // startFile's steps; false when the file is refused, with the reason in the status.
+    bool prepareAndStart(const std::string& sourcePath, const std::string& outputFolder,
+                         const std::string& baseFolder);
+    // Closes everything of the current file: source, reserved copies, copy and log.
+    void closeFile();
     bool refuseAfterPreparing();
     // The callback's answer, or nullopt when no callback is set; path receives the
     // answer's path.
@@ -602,6 +607,27 @@ void CopyEngine::Impl::openReservedCopies()
     file.failedMarks.assign(file.sources.size(), false);
 }
 
+bool CopyEngine::Impl::prepareAndStart(const std::string& sourcePath, const std::string& outputFolder,
+                                       const std::string& baseFolder)
+{
+    if (!prepareSource(sourcePath, baseFolder, outputFolder)) return false;
+    if (!openDestination()) return false;
+    if (file.destinationExisted && !prepareExisting()) return false;
+    if (!checkFreeSpace() || !createNewLog()) return refuseAfterPreparing();
+    openReservedCopies();
+    if (!startWorker()) return refuseAfterPreparing();
+    return true;
+}
+
+void CopyEngine::Impl::closeFile()
+{
+    file.log.unbind();
+    file.logFile.close();
+    file.destination.close();
+    file.mainSource.close();
+    releaseReservedCopies();
+}
+
 bool CopyEngine::Impl::startWorker()
 {
     if (worker.joinable()) worker.join();
@@ -880,9 +906,7 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
         shared.status.store(EngineStatus::Stopped);
     }
     if (at >= size && !shared.stopRequest.load() && trimFilled(loop)) logEnded = true;
-    file.mainSource.close();
-    file.destination.close();
-    file.logFile.close();
+    closeFile();
     if (loop.logActive && settings.deleteLogIfNoErrors.load() && shared.filledBytes.load() == 0 &&
         shared.status.load() == EngineStatus::Ok) {
         fs.removeFile(file.logPath);
@@ -893,7 +917,6 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     }
     loop.chunkBuffer = {};
     loop.lastGood = {};
-    releaseReservedCopies();
     setState(shared.busy, false);
     shared.stopRequest.store(false);
 }
@@ -1131,24 +1154,17 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
         std::lock_guard lock(m->shared.pathMutex);
         m->shared.destinationPath.clear();
     }
-    // Whatever a refused start left open is closed now.
-    m->file.log.unbind();
-    m->file.logFile.close();
-    m->file.destination.close();
-    m->releaseReservedCopies();
     m->shared.skipping = false;
     m->shared.withoutLog = false;
     m->file.replacing = false;
     m->file.logCreated = false;
     m->file.droppedEnd.reset();
 
-    if (!m->prepareSource(sourcePath, baseFolder, outputFolder)) return false;
-    if (!m->openDestination()) return false;
-    if (m->file.destinationExisted && !m->prepareExisting()) return false;
-    if (!m->checkFreeSpace() || !m->createNewLog()) return m->refuseAfterPreparing();
-    m->openReservedCopies();
-    if (!m->startWorker()) return m->refuseAfterPreparing();
-    return true;
+    if (m->prepareAndStart(sourcePath, outputFolder, baseFolder)) return true;
+    // Nothing a refused start opened stays open: the medium can be taken out, and
+    // another run can take the copy and its log.
+    m->closeFile();
+    return false;
 }
 
 void CopyEngine::requestStop(bool wait)

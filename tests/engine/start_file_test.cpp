@@ -125,6 +125,30 @@ TEST_F(StartFileTest, ACopyThatAnotherRunWritesIsLeftAlone)
     EXPECT_FALSE(medium.hasFile("/out/c"));
 }
 
+// A start refused at a question (the copy exists; no usable log) holds nothing open:
+// another run can take the copy and its log at once, not only after the next start.
+TEST_F(StartFileTest, ARefusedStartHoldsNothingOpen)
+{
+    const Bytes source = pattern(20480);
+    medium.addFile("/src/a", source);
+    medium.addFile("/out/a", slice(source, 0, 4096));
+    medium.addFile("/out/a.log", logBytes("a", 0, {{4096, 0}}));
+    medium.addFile("/src/b", source);
+    medium.addFile("/out/b", slice(source, 0, 4096));
+    const std::pair<const char*, QueryKind> refusals[] = {{"a", QueryKind::Existing},
+                                                          {"b", QueryKind::NoLog}};
+    for (const auto& [name, refused] : refusals) {
+        SCOPED_TRACE(name);
+        answer = [refused = refused](EngineQuery& q) { return q.kind != refused; };
+        EXPECT_FALSE(engine->startFile(std::string("/src/") + name, "/out", ""));
+        for (const std::string& path : {std::string("/out/") + name, std::string("/out/a.log")}) {
+            auto other = medium.open(path, Disposition::OpenExisting, Access::ReadWrite, nullptr);
+            ASSERT_TRUE(other);
+            EXPECT_TRUE(other->tryLock()) << path << " is still held";
+        }
+    }
+}
+
 TEST_F(StartFileTest, TheSourceItselfIsNeverTheDestination)
 {
     const Bytes source = pattern(20480);
