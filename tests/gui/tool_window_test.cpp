@@ -357,7 +357,8 @@ private slots:
     {
         testing::TempDir root;
         const testing::Bytes damaged = testing::pattern(9000, 3);
-        testing::writeFile(root / "file.bin.log", testing::logBytes("file.bin", {{10, 20}, {9000, 0}}));
+        testing::writeFile(root / "file.bin.log",
+                           testing::logBytes("file.bin", {{10, 20}, {9000, 0}}));
         testing::writeFile(root / "file.bin", damaged);
         testing::writeFile(root / "file.bin.mrd", testing::pattern(20, 4));
         PlainFile copyRun;
@@ -371,8 +372,9 @@ private slots:
 
         QCOMPARE(tool.prompts.messages.size(), 1);
         QCOMPARE(tool.prompts.messages[0].icon, ModalPrompts::Icon::Error);
-        QCOMPARE(tool.prompts.messages[0].text, tool.window->text(text::kFileWord) + " file.bin\n" +
-                                                    tool.window->text(text::kCopyHeldByRun));
+        QCOMPARE(tool.prompts.messages[0].text,
+                 tool.window->text(text::kFileWord) + " file.bin\n" +
+                     tool.window->text(text::kCopyHeldByRun));
         QVERIFY(tool.prompts.fileQuestions.empty());
         QVERIFY(testing::readFile(root / "file.bin") == damaged);
     }
