@@ -3,8 +3,10 @@
 // Runs a Get or a Put job over the scripted medium with the fuzzer's input as the
 // copy log, and checks what the jobs promise whatever the log holds: nothing but
 // the job's own output file is opened for writing (so nothing outside the log's
-// folder), the log and the job's input stay as they were, the output grows no
-// further than the log's end allows, and every file is closed when the job ends.
+// folder), the log and the job's input stay as they were, Get's transfer file holds
+// nothing but the data file's own bytes of the regions, in log order, Put never
+// grows the copy nor changes a byte outside the regions, and every file is closed
+// when the job ends.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -76,6 +78,7 @@ public:
 struct ParsedLog
 {
     std::string name;
+    std::int64_t fill = -1;  // -1: no copy log header
     std::vector<BadRegion> records;
 };
 
@@ -88,6 +91,7 @@ inline ParsedLog parseLog(testing::ScriptedMedium& medium)
     log.bind(&file);
     parsed.name = log.readName(kDataFileNameCapacity - 1);
     log.readRegions(parsed.records);
+    parsed.fill = log.readHeader();
     return parsed;
 }
 
@@ -98,18 +102,57 @@ inline std::uint64_t allowedEnd(const ParsedLog& log)
     return log.records.back().offset;
 }
 
-// A job that moved every region of the log moved none past the end the log allows,
-// and Get's transfer file holds them end to end.
-inline void checkDone(bool get, testing::ScriptedMedium& medium, const ParsedLog& log)
+// The sum of the lengths of the regions the jobs move: every record but the last.
+inline std::uint64_t regionBytes(const ParsedLog& log)
 {
-    const std::uint64_t end = allowedEnd(log);
-    std::uint64_t moved = 0;
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i + 1 < log.records.size(); ++i) sum += log.records[i].length;
+    return sum;
+}
+
+// Get wrote the data file's bytes of the regions end to end, as far as it got,
+// and not one byte for a region that passes the data file's end.
+inline void checkGet(testing::ScriptedMedium& medium, const ParsedLog& log, const Bytes& original,
+                     TransferOutcome outcome)
+{
+    if (!medium.hasFile("/copy/a.bin.mrd")) return;
+    const Bytes transfer = medium.contents("/copy/a.bin.mrd");
+    std::uint64_t at = 0;
+    for (std::size_t i = 0; i + 1 < log.records.size() && at < transfer.size(); ++i) {
+        const BadRegion& r = log.records[i];
+        FUZZ_CHECK(std::uint64_t{r.offset} + r.length <= original.size());
+        const std::uint64_t n = std::min<std::uint64_t>(r.length, transfer.size() - at);
+        FUZZ_CHECK(std::equal(original.begin() + r.offset, original.begin() + r.offset + n,
+                              transfer.begin() + static_cast<std::ptrdiff_t>(at)));
+        at += n;
+    }
+    FUZZ_CHECK(at == transfer.size());
+    if (outcome == TransferOutcome::Done) FUZZ_CHECK(transfer.size() == regionBytes(log));
+}
+
+// Put left the copy at its size, changed bytes only inside the regions, and none
+// at all for a log that does not say its fill was written into the copy, or for a
+// transfer file longer than the regions.
+inline void checkPut(testing::ScriptedMedium& medium, const ParsedLog& log, const Bytes& original,
+                     std::uint64_t transferSize)
+{
+    const Bytes copy = medium.contents("/copy/a.bin");
+    FUZZ_CHECK(copy.size() == original.size());
+    const bool offsetsKnown = log.fill >= 0 && log.fill != 4;
+    if (!offsetsKnown || transferSize > regionBytes(log)) {
+        FUZZ_CHECK(copy == original);
+        return;
+    }
+    std::vector<bool> inRegion(original.size(), false);
     for (std::size_t i = 0; i + 1 < log.records.size(); ++i) {
         const BadRegion& r = log.records[i];
-        FUZZ_CHECK(std::uint64_t{r.offset} + r.length <= end);
-        moved += r.length;
+        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{r.offset} + r.length,
+                                                          original.size());
+        for (std::uint64_t at = r.offset; at < end; ++at) inRegion[at] = true;
     }
-    if (get) FUZZ_CHECK(medium.contents("/copy/a.bin.mrd").size() == moved);
+    for (std::size_t at = 0; at < copy.size(); ++at) {
+        FUZZ_CHECK(copy[at] == original[at] || inRegion[at]);
+    }
 }
 
 inline void runTransfer(TransferKind kind, const std::uint8_t* data, std::size_t size)
@@ -118,13 +161,20 @@ inline void runTransfer(TransferKind kind, const std::uint8_t* data, std::size_t
     GuardedMedium medium;
     const Bytes log(data, data + size);
     static const Bytes original = patternBytes(kDataSize, 1);
-    static const Bytes transfer = patternBytes(kDataSize + 4096, 2);
     medium.addFile("/copy/a.bin.log", log);
     medium.addFile("/copy/a.bin", original);
-    if (!get) medium.addFile("/copy/a.bin.mrd", transfer);
     medium.addFile("/other/b.bin", original);
-    medium.setQuota(kQuota);
     const ParsedLog parsed = parseLog(medium);
+    // Put gets the transfer file that Get would make of the log, where that is small
+    // enough; one byte more or less, or a fixed size, by the log's own size.
+    Bytes transfer = patternBytes(kDataSize + 4096, 2);
+    if (regionBytes(parsed) <= kQuota / 4) {
+        transfer = patternBytes(static_cast<std::size_t>(regionBytes(parsed)) + 1, 2);
+        if (size % 3 != 0 && !transfer.empty()) transfer.pop_back();
+        if (size % 3 == 2 && !transfer.empty()) transfer.pop_back();
+    }
+    if (!get) medium.addFile("/copy/a.bin.mrd", transfer);
+    medium.setQuota(kQuota);
     medium.writable = "/copy/" + parsed.name + (get ? ".mrd" : "");
 
     SilentUi ui;
@@ -137,11 +187,11 @@ inline void runTransfer(TransferKind kind, const std::uint8_t* data, std::size_t
     FUZZ_CHECK(medium.contents(get ? "/copy/a.bin" : "/copy/a.bin.mrd") ==
                (get ? original : transfer));
     if (parsed.name != "a.bin") return;
-    if (!get) {
-        const std::uint64_t grown = medium.contents("/copy/a.bin").size();
-        FUZZ_CHECK(grown <= std::max<std::uint64_t>(kDataSize, allowedEnd(parsed)));
+    if (get) {
+        checkGet(medium, parsed, original, outcome);
+    } else {
+        checkPut(medium, parsed, original, transfer.size());
     }
-    if (outcome == TransferOutcome::Done) checkDone(get, medium, parsed);
 }
 
 }  // namespace tessaly::fuzz

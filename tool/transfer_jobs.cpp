@@ -78,11 +78,12 @@ private:
 
 // Moves one region through buffer. The data file is positioned at the region's
 // offset; the transfer file is read or written where the previous region ended.
-// Get pads with zeros where the data file ends inside a region (never past the
-// end the log allows, see regionsEnd), so that the transfer file keeps every later
-// region in place; Put writes only what the transfer file held and reports the
-// rest as unread. A write that stops short is cut off again: the output ends
-// where the last whole piece ended.
+// Every region lies inside the data file when the job starts (refusal), so Get
+// pads with zeros only where the file was cut short meanwhile, and only up to the
+// region's end, so that the transfer file keeps every later region in place; Put
+// writes only what the transfer file held and reports the rest as unread. A write
+// that stops short is cut off again: the output ends where the last whole piece
+// ended.
 TransferOutcome moveRegion(const KindTraits& kind, TransferFiles& files, const BadRegion& region,
                            std::vector<std::uint8_t>& buffer)
 {
@@ -123,28 +124,44 @@ bool sameFile(const PlainFile& a, const PlainFile& b)
     return identity && identity == b.file()->identity();
 }
 
+enum class DataOpen
+{
+    Opened,
+    Failed,
+    InUse  // Put: a copy run holds the copy locked while it writes it
+};
+
 // Opens the data file in the job's data mode. Put writes into it, so it must not be
 // the log the job is reading (a log that names itself, or the log located as the
-// data file), nor a copy that a copy run holds locked while it writes it: each
-// counts as a file that cannot be opened.
-bool openData(const KindTraits& kind, TransferFiles& files, const std::string& path)
+// data file): that counts as a file that cannot be opened. Nor may Put write into
+// a copy that a copy run is writing; that one is in use, and is left closed.
+DataOpen openData(const KindTraits& kind, TransferFiles& files, const std::string& path)
 {
     PlainFile& data = kind.isGet ? files.inputFile : files.outputFile;
-    if (!data.openExisting(path, kind.dataAccess)) return false;
-    if (!kind.isGet && (sameFile(data, files.logFile) || !data.file()->tryLock())) {
+    if (!data.openExisting(path, kind.dataAccess)) return DataOpen::Failed;
+    if (kind.isGet) return DataOpen::Opened;
+    if (sameFile(data, files.logFile)) {
         data.close();
-        return false;
+        return DataOpen::Failed;
     }
-    return true;
+    if (!data.file()->tryLock()) {
+        data.close();
+        return DataOpen::InUse;
+    }
+    return DataOpen::Opened;
 }
 
 // Opens the data file the log names, letting the user locate it when that fails.
-// On success dataName and folder name the file that was opened.
+// A copy in use is no file to look for elsewhere: the job says so and ends. On
+// success dataName and folder name the file that was opened.
 TransferOutcome openDataFile(const KindTraits& kind, TransferFiles& files, JobUi& ui,
                              std::string& dataName, std::string& folder)
 {
-    if (openData(kind, files, joinPath(folder, dataName))) {
-        return TransferOutcome::Done;
+    DataOpen opened = openData(kind, files, joinPath(folder, dataName));
+    if (opened == DataOpen::Opened) return TransferOutcome::Done;
+    if (opened == DataOpen::InUse) {
+        ui.showError({text::kFileWord, dataName, text::kCopyHeldByRun});
+        return TransferOutcome::Failed;
     }
     ui.showNotice({text::kFileWord, dataName, kind.missingNotice});
     const std::optional<std::string> chosen = ui.locateFile(kind.locateTitle, folder);
@@ -152,8 +169,10 @@ TransferOutcome openDataFile(const KindTraits& kind, TransferFiles& files, JobUi
     SplitPath located = splitPath(*chosen);
     folder = std::move(located.folder);
     dataName = std::move(located.name);
-    if (!openData(kind, files, joinPath(folder, dataName))) {
-        ui.showError({text::kFileWord, dataName, text::kCannotOpen});
+    opened = openData(kind, files, joinPath(folder, dataName));
+    if (opened != DataOpen::Opened) {
+        ui.showError({text::kFileWord, dataName,
+                      opened == DataOpen::InUse ? text::kCopyHeldByRun : text::kCannotOpen});
         return TransferOutcome::Failed;
     }
     return TransferOutcome::Done;
@@ -222,33 +241,68 @@ bool openLog(const TransferJob& job, TransferFiles& files, JobUi& ui, std::strin
     return true;
 }
 
-// How far into the data file the regions of a log may reach. The log's end record
-// says how far the copy got, else the data file's size stands for it. Put writes
-// into the copy, and a fill lies inside the copy it was written into; only with
-// fill type Nothing was no fill written, so the regions (at the source's offsets)
-// may reach past the copy's end, by no more than the bytes they leave out.
-std::uint64_t regionsEnd(const KindTraits& kind, TransferFiles& files,
-                         const std::vector<BadRegion>& records)
+// Where the furthest region to move (every record but the last) ends, and the sum
+// of their lengths: the size of the transfer file that Get makes from the log.
+struct RegionsExtent
 {
-    PlainFile& data = kind.isGet ? files.inputFile : files.outputFile;
-    const std::uint64_t size = static_cast<std::uint64_t>(std::max<std::int64_t>(data.size(), 0));
-    const BadRegion& last = records.back();
-    const std::uint64_t end = last.length == 0 ? last.offset : size;
-    if (kind.isGet) return end;
-    std::uint64_t leftOut = 0;
-    if (files.log.readHeader() == static_cast<std::int32_t>(FillType::Nothing)) {
-        for (std::size_t i = 0; i + 1 < records.size(); ++i) leftOut += records[i].length;
+    std::uint64_t reach = 0;
+    std::uint64_t bytes = 0;
+};
+
+RegionsExtent regionsExtent(const std::vector<BadRegion>& records)
+{
+    RegionsExtent extent;
+    for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+        const std::uint64_t end = std::uint64_t{records[i].offset} + records[i].length;
+        extent.reach = std::max(extent.reach, end);
+        extent.bytes += records[i].length;
     }
-    return std::min(end, size + leftOut);
+    return extent;
 }
 
-// True when every region to move (all records but the last) ends by end.
-bool regionsWithin(const std::vector<BadRegion>& records, std::uint64_t end)
+// True when the log closes with an end record and a region passes it: no run wrote
+// such a log.
+bool passesEndRecord(const std::vector<BadRegion>& records, const RegionsExtent& extent)
 {
-    for (std::size_t i = 0; i + 1 < records.size(); ++i) {
-        if (std::uint64_t{records[i].offset} + records[i].length > end) return false;
+    return !records.empty() && records.back().length == 0 && extent.reach > records.back().offset;
+}
+
+// Why the log's regions must not be moved with this data file, or nullopt. Get
+// reads them out of an instance of the file: one shorter than a region is another
+// file, and padding it would only make a transfer file of zeros. Put writes them
+// into the copy: its offsets are the log's only when every fill was written into
+// it (not with the fill Nothing, and not when the log has no header to say which
+// fill it was), and a fill lies inside the copy, so Put never grows it.
+std::optional<JobMessage> refusal(const KindTraits& kind, TransferFiles& files,
+                                  const TransferJob& job, const std::string& dataName,
+                                  const std::vector<BadRegion>& records)
+{
+    PlainFile& data = kind.isGet ? files.inputFile : files.outputFile;
+    const std::int64_t size = data.size();
+    const RegionsExtent extent = regionsExtent(records);
+    if (!kind.isGet) {
+        const std::int64_t fill = files.log.readHeader();
+        if (fill < 0) return JobMessage{text::kFileWord, job.logFileName, text::kNoLogHeader};
+        if (fill == static_cast<std::int32_t>(FillType::Nothing)) {
+            return JobMessage{text::kFileWord, job.logFileName, text::kNothingFillLog};
+        }
     }
-    return true;
+    if (size < 0 || extent.reach > static_cast<std::uint64_t>(size)) {
+        if (kind.isGet) return JobMessage{text::kFileWord, dataName, text::kDataShorterThanRegions};
+        return JobMessage{text::kFileWord, job.logFileName, text::kRegionsBeyondEnd};
+    }
+    if (passesEndRecord(records, extent)) {
+        return JobMessage{text::kFileWord, job.logFileName, text::kRegionsBeyondEnd};
+    }
+    return std::nullopt;
+}
+
+// Put: a transfer file that holds more than the regions was not made from this
+// log; one that holds less ends the job where it runs out (read failed).
+bool transferTooLong(TransferFiles& files, const std::vector<BadRegion>& records)
+{
+    const std::int64_t size = files.inputFile.size();
+    return size > 0 && static_cast<std::uint64_t>(size) > regionsExtent(records).bytes;
 }
 
 // Moves every region but the last record, in log order; the outcome of the first
@@ -285,14 +339,18 @@ TransferOutcome runJob(const KindTraits& kind, const TransferJob& job, TransferF
     // nothing: a crafted region must not make Get pad or Put grow a file without end.
     std::vector<BadRegion> records;
     files.log.readRegions(records);
-    if (!records.empty() && !regionsWithin(records, regionsEnd(kind, files, records))) {
-        ui.showError({text::kFileWord, job.logFileName, text::kRegionsBeyondEnd});
+    if (const std::optional<JobMessage> refused = refusal(kind, files, job, dataName, records)) {
+        ui.showError(*refused);
         return TransferOutcome::Failed;
     }
     const std::string transferName = dataName + ".mrd";
     const TransferOutcome transfer =
         openTransferFile(kind, files, ui, joinPath(folder, transferName), transferName);
     if (transfer != TransferOutcome::Done) return transfer;
+    if (!kind.isGet && transferTooLong(files, records)) {
+        ui.showError({text::kFileWord, transferName, text::kTransferTooLong});
+        return TransferOutcome::Failed;
+    }
     kind.isGet ? ui.setDataTo(transferName) : ui.setDataFrom(transferName);
 
     const TransferOutcome outcome = moveRegions(kind, files, ui, records);

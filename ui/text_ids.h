@@ -127,6 +127,12 @@ inline constexpr int kDestinationInUse = 121;   // another copy run holds the co
 
 // After a copy log's name: it lists regions beyond the end of its file (Get, Put)
 inline constexpr int kRegionsBeyondEnd = 122;
+// After "File NAME", why a transfer job refused to write anything:
+inline constexpr int kDataShorterThanRegions = 135;  // Get, the data file: not the same file
+inline constexpr int kNothingFillLog = 136;          // Put, the log: fill Nothing, other offsets
+inline constexpr int kTransferTooLong = 137;         // Put, the transfer file: not from this log
+inline constexpr int kCopyHeldByRun = 138;           // Put, the copy: another copy run holds it
+inline constexpr int kNoLogHeader = 139;             // Put, the log: fill and offsets unknown
 
 // Block map cell tooltips
 inline constexpr int kMapBytes = 126;       // before a cell's byte range
@@ -139,6 +145,6 @@ inline constexpr int kMapCurrent = 130;     // state: current position
 inline constexpr int kLogWriteFailed = 132;   // a log record could not be written
 inline constexpr int kLinkInWay = 133;        // a symbolic link where the copy or its log belongs
 inline constexpr int kCopiedWithoutLog = 134; // the name is too long for a log beside the copy
-// 135-144: not used yet, so that later texts keep their ids
+// 140-144: not used yet, so that later texts keep their ids
 
 }  // namespace tessaly::text

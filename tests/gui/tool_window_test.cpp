@@ -353,6 +353,32 @@ private slots:
         QCOMPARE(tool.progress(), 100);
     }
 
+    void putIntoACopyInUseSaysSoWithoutAskingForIt()
+    {
+        testing::TempDir root;
+        const testing::Bytes damaged = testing::pattern(9000, 3);
+        testing::writeFile(root / "file.bin.log",
+                           testing::logBytes("file.bin", {{10, 20}, {9000, 0}}));
+        testing::writeFile(root / "file.bin", damaged);
+        testing::writeFile(root / "file.bin.mrd", testing::pattern(20, 4));
+        PlainFile copyRun;
+        QVERIFY(copyRun.openExisting(root / "file.bin", Access::Write));
+        QVERIFY(copyRun.file()->tryLock());
+
+        Tool tool(m_shipped);
+        QVERIFY(tool.window->initialize());
+        tool.window->queueJob({"file.bin.log", root.path(), TransferKind::Put});
+        QVERIFY(tool.stopAndWait());
+
+        QCOMPARE(tool.prompts.messages.size(), 1);
+        QCOMPARE(tool.prompts.messages[0].icon, ModalPrompts::Icon::Error);
+        QCOMPARE(tool.prompts.messages[0].text,
+                 tool.window->text(text::kFileWord) + " file.bin\n" +
+                     tool.window->text(text::kCopyHeldByRun));
+        QVERIFY(tool.prompts.fileQuestions.empty());
+        QVERIFY(testing::readFile(root / "file.bin") == damaged);
+    }
+
     void destroyingTheWindowLetsAWaitingJobFinish()
     {
         // The job needs two answers from the window's thread while the window is being

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "engine/plain_file.h"
+#include "tests/support/log_bytes.h"
 #include "tests/tool/tool_test_support.h"
 
 namespace tessaly {
@@ -12,6 +14,7 @@ namespace {
 
 using testing::Bytes;
 using testing::cliPath;
+using testing::copyLogBytes;
 using testing::logBytes;
 using testing::pattern;
 using testing::readFile;
@@ -77,9 +80,17 @@ TEST_F(ToolCliTest, ExitStatusSaysHowTheJobEnded)
     EXPECT_NE(errors().find("File data.bin\n"), std::string::npos) << errors();
     EXPECT_FALSE(std::filesystem::exists(dir / "good/data.bin.mrd"));
 
-    // A data file shorter than a region's offset cannot be read.
+    // A data file shorter than the regions is another file: nothing is read.
     writeFile(dir / "good/data.bin", Bytes(good.begin(), good.begin() + 100000));
-    EXPECT_EQ(run(cli("get " + (dir / "good/other.log"))), 1);
+    EXPECT_EQ(run(cli("get " + (dir / "good/other.log"))), 2);
+    EXPECT_NE(errors().find("File data.bin\nis shorter than the regions"), std::string::npos)
+        << errors();
+    EXPECT_FALSE(std::filesystem::exists(dir / "good/data.bin.mrd"));
+
+    // A transfer file that ends inside the regions ends Put on the first one it
+    // cannot give a byte of.
+    writeFile(dir / "copy/data.bin.mrd", Bytes(good.begin() + 8192, good.begin() + 12288));
+    EXPECT_EQ(run(cli("put " + (dir / "copy/data.bin.log"))), 1);
     EXPECT_NE(errors().find("Reading failed."), std::string::npos) << errors();
 
     EXPECT_EQ(run(cli("get")), 64);
@@ -98,6 +109,63 @@ TEST_F(ToolCliTest, CraftedLogCannotWriteOutsideItsFolder)
     EXPECT_EQ(readFile(dir / "copy/data.bin"), damaged);
     EXPECT_EQ(run(cli("get " + (dir / "copy/inner/evil.log"))), 2);
     EXPECT_EQ(readFile(dir / "copy/data.bin.mrd"), Bytes(100, 0x55));
+}
+
+// Every refusal ends with exit status 2, says why, and leaves the files as they were.
+TEST_F(ToolCliTest, RefusedJobsWriteNothing)
+{
+    // 35 bytes that once made Get pad the good file with zeros up to 4 GiB.
+    const Bytes crafted = logBytes("a.bin", {{0, 0xFFFFFFFF}, {0xFFFFFFFF, 0}});
+    ASSERT_EQ(crafted.size(), 35u);
+    writeFile(dir / "good/a.bin.log", crafted);
+    writeFile(dir / "good/a.bin", good);
+    EXPECT_EQ(run(cli("get " + (dir / "good/a.bin.log"))), 2);
+    EXPECT_NE(errors().find("File a.bin\nis shorter than the regions"), std::string::npos)
+        << errors();
+    EXPECT_FALSE(std::filesystem::exists(dir / "good/a.bin.mrd"));
+
+    Bytes transfer;
+    for (const BadRegion& r : regions) {
+        transfer.insert(transfer.end(), good.begin() + r.offset,
+                        good.begin() + r.offset + r.length);
+    }
+    transfer.push_back(0);
+    writeFile(dir / "copy/data.bin.mrd", transfer);
+    EXPECT_EQ(run(cli("put " + (dir / "copy/data.bin.log"))), 2);
+    EXPECT_NE(errors().find("data.bin.mrd\nholds more bytes"), std::string::npos) << errors();
+    EXPECT_EQ(readFile(dir / "copy/data.bin"), damaged);
+    transfer.pop_back();
+    writeFile(dir / "copy/data.bin.mrd", transfer);
+
+    // A copy made with the fill Nothing holds its bytes at other offsets than its log's.
+    std::vector<BadRegion> records = regions;
+    records.push_back({static_cast<std::uint32_t>(good.size()), 0});
+    writeFile(dir / "copy/data.bin.log", copyLogBytes("data.bin", 4, records));
+    EXPECT_EQ(run(cli("put " + (dir / "copy/data.bin.log"))), 2);
+    EXPECT_NE(errors().find("data.bin.log\nwas written with the fill Nothing"),
+              std::string::npos)
+        << errors();
+    EXPECT_EQ(readFile(dir / "copy/data.bin"), damaged);
+    writeFile(dir / "copy/data.bin.log", logBytes("data.bin", records));
+
+    // A copy that a copy run holds is in use; nobody is asked where it is, and
+    // --data does not reach past that.
+    {
+        PlainFile copyRun;
+        ASSERT_TRUE(copyRun.openExisting(dir / "copy/data.bin", Access::Write));
+        ASSERT_TRUE(copyRun.file()->tryLock());
+        EXPECT_EQ(run(cli("put " + (dir / "copy/data.bin.log") + " --data=" +
+                          (dir / "good/data.bin"))),
+                  2);
+        EXPECT_NE(errors().find("File data.bin\nis in use by another copy run"),
+                  std::string::npos)
+            << errors();
+        EXPECT_EQ(errors().find("locate"), std::string::npos) << errors();
+        EXPECT_EQ(readFile(dir / "copy/data.bin"), damaged);
+        EXPECT_EQ(readFile(dir / "good/data.bin"), good);
+    }
+    ASSERT_EQ(run(cli("put " + (dir / "copy/data.bin.log"))), 0) << errors();
+    EXPECT_EQ(readFile(dir / "copy/data.bin"), good);
 }
 
 // A named pipe where a log, a data file or a transfer file belongs must be refused

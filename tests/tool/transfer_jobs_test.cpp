@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 
 #include "platform/posix_file_system.h"
 #include "tests/tool/tool_test_support.h"
@@ -27,6 +28,7 @@ class LimitedWriteFileSystem : public PosixFileSystem
 public:
     std::size_t maxBytesPerWrite = SIZE_MAX;
     std::size_t writeBudget = SIZE_MAX;
+    std::function<void()> beforeWrite;  // runs before every write
 
     std::unique_ptr<File> open(const std::string& path, Disposition disposition, Access access,
                                SysError* error) override
@@ -47,6 +49,7 @@ private:
         IoResult read(void* buffer, std::size_t n) override { return m_file->read(buffer, n); }
         IoResult write(const void* buffer, std::size_t n) override
         {
+            if (m_fs.beforeWrite) m_fs.beforeWrite();
             const std::size_t allowed = std::min({n, m_fs.maxBytesPerWrite, m_fs.writeBudget});
             if (allowed == 0) return {0, ENOSPC};
             const IoResult r = m_file->write(buffer, allowed);
@@ -337,7 +340,7 @@ TEST_F(TransferJobTest, PutNeverWritesIntoTheLogOrItsOwnTransferFile)
 }
 
 // A copy that a copy run holds locked while it writes it is in use: Put leaves it
-// alone and asks where the copy is, as for one it cannot open.
+// alone and says so, without asking for another file.
 TEST_F(TransferJobTest, PutLeavesACopyThatACopyRunHoldsAlone)
 {
     writeLog({{0, 100}, {10000, 0}});
@@ -347,9 +350,11 @@ TEST_F(TransferJobTest, PutLeavesACopyThatACopyRunHoldsAlone)
     ASSERT_TRUE(copyRun.openExisting(dir / "data.bin", Access::Write));
     ASSERT_TRUE(copyRun.file()->tryLock());
 
-    EXPECT_EQ(put(), TransferOutcome::Cancelled);
-    EXPECT_EQ(ui.notices, (std::vector<JobMessage>{
-                              {text::kFileWord, "data.bin", text::kMissingForPut}}));
+    EXPECT_EQ(put(), TransferOutcome::Failed);
+    EXPECT_TRUE(ui.notices.empty());
+    EXPECT_TRUE(ui.locateTitles.empty());
+    EXPECT_EQ(ui.errors, (std::vector<JobMessage>{
+                             {text::kFileWord, "data.bin", text::kCopyHeldByRun}}));
     EXPECT_EQ(readFile(dir / "data.bin"), good);
     expectAllClosed();
 }
@@ -372,22 +377,30 @@ TEST_F(TransferJobTest, PutWithShortTransferFileWritesOnlyWhatItHolds)
     expectAllClosed();
 }
 
-TEST_F(TransferJobTest, GetPadsWhereTheDataFileEndsInsideARegion)
+TEST_F(TransferJobTest, GetPadsOnlyWhereTheDataFileWasCutShortMeanwhile)
 {
-    // The copy reached 30000 bytes, but this instance of the file holds 10000.
+    // This instance is shorter than the copy was: another file, refused whole.
     writeLog({{9900, 300}, {0, 10}, {30000, 0}});
     writeFile(dir / "data.bin", good);
-    // The first region runs past the end: its tail is zeros and the next region
-    // stays at its place in the transfer file.
-    ASSERT_EQ(get(), TransferOutcome::Done);
-    EXPECT_EQ(readFile(dir / "data.bin.mrd"),
-              concat({slice(good, 9900, 100), Bytes(200, 0), slice(good, 0, 10)}));
+    EXPECT_EQ(get(), TransferOutcome::Failed);
+    EXPECT_EQ(ui.errors, (std::vector<JobMessage>{
+                             {text::kFileWord, "data.bin", text::kDataShorterThanRegions}}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "data.bin.mrd"));
 
-    // A region that starts beyond the end cannot be read at all.
-    writeLog({{0, 10}, {20000, 10}, {30, 10}, {30000, 0}});
-    EXPECT_EQ(get(), TransferOutcome::ReadFailed);
-    EXPECT_EQ(readFile(dir / "data.bin.mrd"), slice(good, 0, 10));
-    EXPECT_EQ(ui.states.back(), text::kReadFailed);
+    // The file is cut short while the job reads it: the region it ends in keeps
+    // its length, padded with zeros, so the next region stays at its place.
+    LimitedWriteFileSystem fs;
+    TransferFiles cut(fs);
+    fs.beforeWrite = [&] {
+        std::filesystem::resize_file(dir / "data.bin", 9500);
+        fs.beforeWrite = nullptr;
+    };
+    writeLog({{0, 3000}, {9000, 1000}, {5, 10}, {10000, 0}});
+    ASSERT_EQ(runGet({"data.bin.log", dir.path(), TransferKind::Get}, cut, ui),
+              TransferOutcome::Done);
+    EXPECT_EQ(readFile(dir / "data.bin.mrd"),
+              concat({slice(good, 0, 3000), slice(good, 9000, 500), Bytes(500, 0),
+                      slice(good, 5, 10)}));
 }
 
 TEST_F(TransferJobTest, FailedAndShortWritesAreNotReportedAsDone)
