@@ -241,8 +241,16 @@ bool openLog(const TransferJob& job, TransferFiles& files, JobUi& ui, std::strin
     return true;
 }
 
-// Where the furthest region to move (every record but the last) ends, and the sum
-// of their lengths: the size of the transfer file that Get makes from the log.
+// The records to move: all but the end record that closes the log. A log without one
+// (its run never ended) has every record moved: its last one is a fill like the rest.
+std::size_t movedCount(const std::vector<BadRegion>& records)
+{
+    if (!records.empty() && records.back().length == 0) return records.size() - 1;
+    return records.size();
+}
+
+// Where the furthest region to move ends, and the sum of their lengths: the size of
+// the transfer file that Get makes from the log.
 struct RegionsExtent
 {
     std::uint64_t reach = 0;
@@ -252,7 +260,7 @@ struct RegionsExtent
 RegionsExtent regionsExtent(const std::vector<BadRegion>& records)
 {
     RegionsExtent extent;
-    for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+    for (std::size_t i = 0; i < movedCount(records); ++i) {
         const std::uint64_t end = std::uint64_t{records[i].offset} + records[i].length;
         extent.reach = std::max(extent.reach, end);
         extent.bytes += records[i].length;
@@ -305,15 +313,14 @@ bool transferTooLong(TransferFiles& files, const std::vector<BadRegion>& records
     return size > 0 && static_cast<std::uint64_t>(size) > regionsExtent(records).bytes;
 }
 
-// Moves every region but the last record, in log order; the outcome of the first
+// Moves every region but the end record, in log order; the outcome of the first
 // region that fails, else Done.
 TransferOutcome moveRegions(const KindTraits& kind, TransferFiles& files, JobUi& ui,
                             const std::vector<BadRegion>& records)
 {
     std::vector<std::uint8_t> buffer(kTransferBufferSize);
     ui.setState(kind.runningState);
-    // The last record is the end record and is never moved, whatever it holds.
-    const std::int64_t count = static_cast<std::int64_t>(records.size()) - 1;
+    const auto count = static_cast<std::int64_t>(movedCount(records));
     for (std::int64_t i = 0; i < count; ++i) {
         const TransferOutcome outcome =
             moveRegion(kind, files, records[static_cast<std::size_t>(i)], buffer);

@@ -39,9 +39,9 @@ struct TransferFiles
     CopyLog log;
 };
 
-// Get: reads every region that the log lists (all records but the last) out of the
-// data file that the log names into a new transfer file beside it, named after it
-// with ".mrd" appended. Put: writes the transfer file's bytes back into that data
+// Get: reads every region that the log lists (all records but an end record that
+// closes it) out of the data file that the log names into a new transfer file beside
+// it, named after it with ".mrd" appended. Put: writes the transfer file's bytes back into that data
 // file at the regions' offsets, without truncating it. Both report to ui and end
 // with every file closed. Done is their only success.
 TransferOutcome runGet(const TransferJob& job, TransferFiles& files, JobUi& ui);

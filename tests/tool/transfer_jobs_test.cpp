@@ -155,14 +155,23 @@ TEST_F(TransferJobTest, GetThenPutRestoresThreeRegionsInLogOrder)
     expectAllClosed();
 }
 
-TEST_F(TransferJobTest, LastRecordIsNeverMovedEvenWhenItIsARegion)
+// A run that never ended (killed, or its end record could not be written) leaves no
+// end record: its last record is a fill like the others and is moved with them, or
+// Put would end Done with that region still filled.
+TEST_F(TransferJobTest, TheLastRegionOfALogWithoutEndRecordIsMovedToo)
 {
-    // A run that never ended leaves no end record; its last region stays unmoved.
     writeLog({{0, 10}, {20, 10}});
     writeFile(dir / "data.bin", good);
     ASSERT_EQ(get(), TransferOutcome::Done);
-    EXPECT_EQ(readFile(dir / "data.bin.mrd"), slice(good, 0, 10));
-    EXPECT_EQ(ui.progress, std::vector<int>{100});
+    EXPECT_EQ(readFile(dir / "data.bin.mrd"), concat({slice(good, 0, 10), slice(good, 20, 10)}));
+    EXPECT_EQ(ui.progress, (std::vector<int>{50, 100}));
+
+    Bytes damaged = good;
+    std::fill_n(damaged.begin(), 10, 0);
+    std::fill_n(damaged.begin() + 20, 10, 0);
+    writeFile(dir / "data.bin", damaged);
+    ASSERT_EQ(put(), TransferOutcome::Done);
+    EXPECT_EQ(readFile(dir / "data.bin"), good);
 }
 
 TEST_F(TransferJobTest, ShortLogNameIsIgnoredSilently)
