@@ -24,6 +24,8 @@ bool DestinationGuard::listedAsNamed(const std::string& path)
     const std::size_t slash = path.find_last_of('/');
     const std::string folder = slash == 0 ? std::string(1, '/') : path.substr(0, slash);
     const std::string name = path.substr(slash + 1);
+    // A folder that cannot be listed whole counts as not listing the name: refusing
+    // one file is better than mixing two into one copy.
     std::vector<FolderEntry> entries;
     m_fs.listFolder(folder, &entries);
     return std::any_of(entries.begin(), entries.end(),
