@@ -325,6 +325,20 @@ TEST_F(TransferJobTest, GetRefusesALinkAtTheTransferFile)
     EXPECT_FALSE(std::filesystem::exists(dir / "made.bin"));
 }
 
+// Put writes into the copy the log lies beside; a link at its name would carry the
+// regions' bytes into whatever it leads to.
+TEST_F(TransferJobTest, PutDoesNotWriteThroughALinkAtTheDataFile)
+{
+    writeLog({{0, 10}, {100, 0}});
+    const Bytes other = pattern(5000, 9);
+    writeFile(dir / "other.bin", other);
+    std::filesystem::create_symlink(dir / "other.bin", dir / "data.bin");
+    writeFile(dir / "data.bin.mrd", Bytes(10, 0x55));
+    EXPECT_NE(put(), TransferOutcome::Done);
+    EXPECT_EQ(readFile(dir / "other.bin"), other);
+    expectAllClosed();
+}
+
 // Put writes into the data file only: never into the log it reads, nor into the
 // transfer file it reads from, whatever names or links make them one file.
 TEST_F(TransferJobTest, PutNeverWritesIntoTheLogOrItsOwnTransferFile)
