@@ -38,8 +38,8 @@ protected:
         std::filesystem::create_directories(dir / "one");
         std::filesystem::create_directories(dir / "two");
         if (run("truncate -s 8M " + (dir / "image") + " && mkfs.exfat " + (dir / "image") +
-                " >/dev/null 2>&1 && losetup -f --show " + (dir / "image") + " >" +
-                (dir / "loop") + " 2>/dev/null") != 0) {
+                " >/dev/null 2>&1 && losetup -f --show " + (dir / "image") + " >" + (dir / "loop") +
+                " 2>/dev/null") != 0) {
             GTEST_SKIP() << "no loop device for the exFAT image";
         }
         m_loop = readText(dir / "loop");
@@ -71,12 +71,13 @@ TEST_F(FoldedOutputSystemTest, NamesThatDifferInCaseOnlyGetOneCopy)
     const Bytes first = pattern(20000, 1);
     writeFile(dir / "one/Data.img", first);
     writeFile(dir / "two/data.img", pattern(30000, 2));
-    for (const char* options : {"--yes ", "--yes --existing=replace ", "--yes --existing=append "}) {
+    for (const char* options :
+         {"--yes ", "--yes --existing=replace ", "--yes --existing=append "}) {
         SCOPED_TRACE(options);
         std::filesystem::remove(dir / "mnt/Data.img");
         EXPECT_NE(copy(options + (dir / "one/Data.img") + " " + (dir / "two/data.img")), 0);
-        EXPECT_EQ(report(), "Ok\t20000\t0\t" + (dir / "one/Data.img") + "\nSameDestination\t0\t0\t" +
-                                (dir / "two/data.img") + "\n");
+        EXPECT_EQ(report(), "Ok\t20000\t0\t" + (dir / "one/Data.img") +
+                                "\nSameDestination\t0\t0\t" + (dir / "two/data.img") + "\n");
         EXPECT_EQ(readFile(dir / "mnt/Data.img"), first);
     }
 }

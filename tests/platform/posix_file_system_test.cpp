@@ -180,8 +180,10 @@ TEST_F(PosixFileSystemTest, WritesNeverGoThroughALinkAtThePathReadsDo)
     fs::create_symlink(target, link);
     SysError error = 0;
     const std::pair<Disposition, Access> writing[] = {
-        {Disposition::OpenExisting, Access::Write}, {Disposition::OpenExisting, Access::ReadWrite},
-        {Disposition::CreateAlways, Access::Write}, {Disposition::OpenAlways, Access::Write},
+        {Disposition::OpenExisting, Access::Write},
+        {Disposition::OpenExisting, Access::ReadWrite},
+        {Disposition::CreateAlways, Access::Write},
+        {Disposition::OpenAlways, Access::Write},
         {Disposition::CreateAlways, Access::Read}};
     for (const auto& [disposition, access] : writing) {
         EXPECT_EQ(system.open(link, disposition, access, &error), nullptr);

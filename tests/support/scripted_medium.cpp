@@ -89,7 +89,8 @@ struct ScriptedMedium::State
     {
         if (!foldCase) return;
         for (std::size_t i = 1; i <= path.size(); ++i) {
-            if (i == path.size() || path[i] == '/') spellings.emplace(key(path.substr(0, i)), path.substr(0, i));
+            if (i < path.size() && path[i] != '/') continue;
+            spellings.emplace(key(path.substr(0, i)), path.substr(0, i));
         }
     }
 

@@ -81,8 +81,7 @@ TEST(ScriptedMedium, LinksAreFollowedByReadsAndRefusedByWrites)
     SysError error = 0;
     EXPECT_EQ(medium.open("/out/file", Disposition::OpenAlways, Access::Write, &error), nullptr);
     EXPECT_EQ(error, ELOOP);
-    EXPECT_EQ(medium.open("/out/dangling", Disposition::CreateNew, Access::Write, &error),
-              nullptr);
+    EXPECT_EQ(medium.open("/out/dangling", Disposition::CreateNew, Access::Write, &error), nullptr);
     EXPECT_EQ(error, EEXIST);
     EXPECT_FALSE(medium.exists("/real/none"));
     EXPECT_NE(medium.open("/out/file", Disposition::OpenExisting, Access::Read, &error), nullptr);
