@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -226,6 +227,8 @@ struct CopyEngine::Impl
     // startFile parts
     bool prepareSource(const std::string& sourcePath, const std::string& baseFolder,
                        const std::string& outputFolder);
+    // True when a folder level of target from offset firstLevel on is a symbolic link.
+    bool linkAmongLevels(const std::string& target, std::size_t firstLevel);
     bool openDestination();
     bool prepareExisting();
     bool prepareWithLog(ExistingPolicy policy);
@@ -325,6 +328,16 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
     const std::size_t slash = target.find_last_of(kPathSeparator);
     file.fileName = target.substr(slash + 1);
     file.relativeFolder = tessaly::relativeFolder(path, baseFolder);
+    // The output folder may itself be a link (the user chose it); a link at any
+    // level below it, at the copy or at its log would carry the copy elsewhere.
+    // Checked before anything is made, so that a refused file leaves nothing behind.
+    const std::size_t firstLevel = outputPrefix(outputFolder).size();
+    if (linkAmongLevels(target, firstLevel) || fs.isSymlink(target) ||
+        fs.isSymlink(target + ".log")) {
+        file.mainSource.close();
+        fail(EngineStatus::LinkInWay);
+        return false;
+    }
     // Most files go to a folder made for an earlier one: only a missing one is made,
     // level by level.
     if (!baseFolder.empty() && !fs.isDirectory(target.substr(0, slash))) {
@@ -336,6 +349,14 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
     std::lock_guard lock(shared.pathMutex);
     shared.destinationPath = target;
     return true;
+}
+
+bool CopyEngine::Impl::linkAmongLevels(const std::string& target, std::size_t firstLevel)
+{
+    for (std::size_t i = firstLevel; i < target.size(); ++i) {
+        if (target[i] == kPathSeparator && fs.isSymlink(target.substr(0, i))) return true;
+    }
+    return false;
 }
 
 bool CopyEngine::Impl::openDestination()
@@ -355,8 +376,13 @@ bool CopyEngine::Impl::openDestination()
     if (!file.destination.create(path, Disposition::CreateNew, Access::Write)) {
         file.destinationExisted = true;
         if (!file.destination.openExisting(path, Access::Write)) {
-            fail(fs.exists(path) ? EngineStatus::DestinationOpenFailed
-                                 : EngineStatus::DestinationCreateFailed);
+            // A link put there since prepareSource looked is refused by the open itself.
+            if (file.destination.lastError() == ELOOP) {
+                fail(EngineStatus::LinkInWay);
+            } else {
+                fail(fs.exists(path) ? EngineStatus::DestinationOpenFailed
+                                     : EngineStatus::DestinationCreateFailed);
+            }
             return false;
         }
     }

@@ -128,12 +128,18 @@ public:
     // for another process (a named pipe fails at once).
     virtual std::unique_ptr<File> openUnbuffered(const std::string& path, SysError* error) = 0;
     // Opens or creates a regular file for ordinary buffered access; anything else
-    // at path (a folder, a named pipe, a device) fails at once with nullptr.
+    // at path (a folder, a named pipe, a device) fails at once with nullptr. Only a
+    // file opened to be read follows a symbolic link at path: one that is created or
+    // written never does, the open fails with ELOOP (EEXIST for CreateNew) instead,
+    // so that nothing outside the intended folder is changed through a link.
     virtual std::unique_ptr<File> open(const std::string& path, Disposition disposition,
                                        Access access, SysError* error) = 0;
     // True when something (file or folder) exists at path.
     virtual bool exists(const std::string& path) = 0;
     virtual bool isDirectory(const std::string& path) = 0;
+    // True when path itself is a symbolic link, whether or not it leads anywhere;
+    // the folders above it are followed.
+    virtual bool isSymlink(const std::string& path) = 0;
     // Creates one folder level; false when it exists already or cannot be created.
     virtual bool createDirectory(const std::string& path) = 0;
     virtual bool removeFile(const std::string& path) = 0;

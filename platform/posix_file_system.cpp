@@ -304,6 +304,9 @@ std::unique_ptr<File> PosixFileSystem::open(const std::string& path, Disposition
         case Disposition::CreateAlways: flags |= O_CREAT | O_TRUNC; break;
         case Disposition::OpenAlways: flags |= O_CREAT; break;
     }
+    // A link at a copy's, a log's or a transfer file's place would carry the write
+    // to its target; sources and logs that are only read may be links.
+    if (access != Access::Read || disposition != Disposition::OpenExisting) flags |= O_NOFOLLOW;
     const int fd = openRetrying(path, flags);
     const SysError why = fd < 0 ? errno : keepOnlyFiles(fd, false);
     if (error) *error = why;
@@ -321,6 +324,12 @@ bool PosixFileSystem::isDirectory(const std::string& path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixFileSystem::isSymlink(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool PosixFileSystem::createDirectory(const std::string& path)

@@ -23,6 +23,7 @@ public:
                                SysError* error) override;
     bool exists(const std::string& path) override;
     bool isDirectory(const std::string& path) override;
+    bool isSymlink(const std::string& path) override;
     bool createDirectory(const std::string& path) override;
     bool removeFile(const std::string& path) override;
     bool rename(const std::string& from, const std::string& to) override;

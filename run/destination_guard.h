@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "platform/file_system.h"
 
@@ -20,6 +23,15 @@ enum class GuardVerdict : std::int32_t
 // The checks before a file is handed to the engine, over the copies one run has
 // made or begun. A copy log lies beside its copy under the copy's name with
 // ".log" appended.
+//
+// Two names may reach one file: an output folder that ignores case (FAT, exFAT,
+// NTFS, a casefolded folder) takes "Data.img" and "data.img" for the same copy.
+// So besides the names, the guard keeps the identity (device and inode) of each
+// copy the engine has opened, and of its log, and compares a later destination by
+// what it reaches. Some file systems (FUSE drivers for FAT and exFAT) give every
+// spelling of a name its own inode number; there a destination that exists although
+// its folder lists no entry of exactly its name was reached under another spelling,
+// and is compared with the claimed names that differ from it in ASCII case only.
 class DestinationGuard
 {
 public:
@@ -28,12 +40,39 @@ public:
     // Checks the copy of source at destination and, when it is clear, claims the
     // destination for the run.
     GuardVerdict admit(const std::string& source, const std::string& destination);
+    // Notes the files that now stand at destination and at its log's place, once the
+    // engine has opened the copy of an admitted file.
+    void noteOpened(const std::string& destination);
     // Forgets the claimed destinations: a new run begins.
-    void reset() { m_claimed.clear(); }
+    void reset();
+    // How the file at a path was claimed: as a copy, or as a copy's log.
+    enum class Claim
+    {
+        None,
+        Copy,
+        Log
+    };
 
 private:
+    using Key = std::pair<std::uint64_t, std::uint64_t>;  // device, inode
+    using Noted = std::map<Key, std::string>;             // the path each was noted at
+
+    // True when target is a file noted in noted that still stands where it was
+    // noted: an inode number is given anew once its file has gone (a log deleted at
+    // the end of a clean copy).
+    bool isNoted(const Noted& noted, const std::optional<FileIdentity>& target);
+    // How the file at path was claimed under a spelling that differs from path in
+    // ASCII case only, on a file system that reached it under path's spelling.
+    Claim claimedUnderOtherCase(const std::string& path);
+    // True when the folder of path lists an entry of exactly path's name.
+    bool listedAsNamed(const std::string& path);
+
     FileSystem& m_fs;
     std::unordered_set<std::string> m_claimed;
+    Noted m_copies;
+    Noted m_logs;
+    // Claimed copies and their logs by their paths with ASCII letters in lower case.
+    std::map<std::string, std::pair<std::string, Claim>> m_folded;
 };
 
 }  // namespace tessaly

@@ -37,6 +37,7 @@ StepResult FileStep::copy(const FileEntry& entry, const std::string& outputFolde
         result.outcome = FileOutcome::NotStarted;
         return result;
     }
+    m_guard.noteOpened(result.destination);
     result.filePercent = pollUntilIdle(refresh, stop);
     result.status = m_engine.status();
     result.outcome = outcomeOf(result.filePercent, result.status);

@@ -8,7 +8,8 @@ shift || true
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libfuse3-dev fuse3 gddrescue fonts-dejavu-core time strace
-          clang libclang-rt-dev)  # clang and libFuzzer: scripts/fuzz.sh
+          clang libclang-rt-dev  # clang and libFuzzer: scripts/fuzz.sh
+          exfatprogs exfat-fuse)  # an output that ignores case, for the system tests
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

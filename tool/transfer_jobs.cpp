@@ -196,7 +196,13 @@ TransferOutcome openTransferFile(const KindTraits& kind, TransferFiles& files, J
     if (kind.isGet) {
         if (isJobFile(files.outputFile.fileSystem(), path, files) ||
             !files.outputFile.create(path, Disposition::CreateAlways, Access::Write)) {
-            ui.showError({text::kCannotCreateHead, name, text::kCannotCreateTail});
+            // A link there is never written through (the create refuses it); its
+            // target, wherever it lies, stays as it is.
+            if (files.outputFile.fileSystem().isSymlink(path)) {
+                ui.showError({text::kFileWord, name, text::kLinkInWay});
+            } else {
+                ui.showError({text::kCannotCreateHead, name, text::kCannotCreateTail});
+            }
             return TransferOutcome::Failed;
         }
     } else if (!files.inputFile.openExisting(path, Access::Read) ||

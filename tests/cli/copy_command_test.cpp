@@ -12,6 +12,7 @@ namespace {
 
 using testing::cliPath;
 using testing::pattern;
+using testing::readFile;
 using testing::readText;
 using testing::run;
 using testing::TempDir;
@@ -56,6 +57,70 @@ TEST_F(CopyCommandTest, EachFileIsOneReportLineWhateverItsName)
                   (dir / "field.txt")),
               0);
     EXPECT_EQ(readText(dir / "field.txt"), dir / "src" + "/" + name);
+}
+
+// Real symbolic links where a copy, its log or a folder of a tree copy belongs: the
+// file is refused with the link message, and what the link leads to keeps every byte.
+class LinkInOutputTest : public CopyCommandTest
+{
+protected:
+    void SetUp() override
+    {
+        CopyCommandTest::SetUp();
+        std::filesystem::create_directory(dir / "src");
+        std::filesystem::create_directory(dir / "outside");
+        writeFile(dir / "src/a.bin", pattern(5000));
+        writeFile(dir / "outside/target", target);
+    }
+    std::string errors() const { return readText(dir / "stderr.txt"); }
+    // The file was refused for the link, and the target is as it was.
+    void expectRefused(int status)
+    {
+        EXPECT_NE(status, 0);
+        EXPECT_NE(report().find("LinkInWay\t"), std::string::npos) << report();
+        EXPECT_NE(errors().find("A symbolic link stands where"), std::string::npos) << errors();
+        EXPECT_EQ(readFile(dir / "outside/target"), target);
+    }
+
+    const testing::Bytes target = pattern(3000, 7);
+};
+
+TEST_F(LinkInOutputTest, ALinkAtTheLogIsNotWrittenThroughByDefault)
+{
+    std::filesystem::create_symlink(dir / "outside/target", dir / "out/a.bin.log");
+    expectRefused(copy(dir / "src/a.bin"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/a.bin"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "out/a.bin.log"));
+}
+
+TEST_F(LinkInOutputTest, ALinkAtTheCopyIsNeitherAppendedToNorReplaced)
+{
+    std::filesystem::create_symlink(dir / "outside/target", dir / "out/a.bin");
+    for (const char* options : {"", "--yes ", "--existing=replace ", "--existing=append --yes "}) {
+        SCOPED_TRACE(options);
+        expectRefused(copy(options + (dir / "src/a.bin")));
+        EXPECT_FALSE(std::filesystem::exists(dir / "out/a.bin.log"));
+    }
+}
+
+TEST_F(LinkInOutputTest, ATreeCopyDoesNotFollowALinkedFolder)
+{
+    // Where the tree lands below the output folder depends on the volume's mount
+    // point: a first copy shows it.
+    std::filesystem::create_directories(dir / "src/tree/sub");
+    writeFile(dir / "src/tree/sub/f.bin", pattern(2000, 3));
+    ASSERT_EQ(copy(dir / "src/tree"), 0) << errors();
+    std::filesystem::path landed;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "out")) {
+        if (entry.path().filename() == "f.bin") landed = entry.path();
+    }
+    ASSERT_FALSE(landed.empty());
+    const std::filesystem::path sub = landed.parent_path();
+    std::filesystem::remove_all(sub);
+    std::filesystem::create_directory_symlink(dir / "outside", sub);
+    expectRefused(copy(dir / "src/tree"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "outside/f.bin"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "outside/f.bin.log"));
 }
 
 }  // namespace

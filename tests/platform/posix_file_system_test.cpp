@@ -170,6 +170,55 @@ TEST_F(PosixFileSystemTest, DispositionsCreateOpenAndTruncateAsNamed)
     EXPECT_EQ(file->size(), 0);
 }
 
+// A link where a copy, a log or a transfer file belongs must not carry a write to
+// its target; a file that is only read may be reached through one.
+TEST_F(PosixFileSystemTest, WritesNeverGoThroughALinkAtThePathReadsDo)
+{
+    PosixFileSystem system;
+    const std::string target = writeImage("target.bin", 100);
+    const std::string link = (m_dir / "link.bin").string();
+    fs::create_symlink(target, link);
+    SysError error = 0;
+    const std::pair<Disposition, Access> writing[] = {
+        {Disposition::OpenExisting, Access::Write},
+        {Disposition::OpenExisting, Access::ReadWrite},
+        {Disposition::CreateAlways, Access::Write},
+        {Disposition::OpenAlways, Access::Write},
+        {Disposition::CreateAlways, Access::Read}};
+    for (const auto& [disposition, access] : writing) {
+        EXPECT_EQ(system.open(link, disposition, access, &error), nullptr);
+        EXPECT_EQ(error, ELOOP);
+    }
+    EXPECT_EQ(system.open(link, Disposition::CreateNew, Access::Write, &error), nullptr);
+    EXPECT_EQ(error, EEXIST);
+    std::ifstream in(target, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), m_bytes);
+
+    auto read = system.open(link, Disposition::OpenExisting, Access::Read, &error);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->size(), 100);
+    EXPECT_NE(system.openUnbuffered(link, &error), nullptr);
+}
+
+TEST_F(PosixFileSystemTest, OnlyTheLastLevelCountsAsALink)
+{
+    PosixFileSystem system;
+    const std::string target = writeImage("target.bin", 10);
+    fs::create_directory(m_dir / "real");
+    fs::create_directory_symlink(m_dir / "real", m_dir / "linked");
+    fs::create_symlink(m_dir / "nowhere", m_dir / "dangling");
+    fs::create_symlink(target, m_dir / "real/file-link");
+    EXPECT_TRUE(system.isSymlink((m_dir / "linked").string()));
+    EXPECT_TRUE(system.isSymlink((m_dir / "dangling").string()));
+    EXPECT_TRUE(system.isSymlink((m_dir / "linked/file-link").string()));
+    EXPECT_FALSE(system.isSymlink((m_dir / "real").string()));
+    EXPECT_FALSE(system.isSymlink(target));
+    EXPECT_FALSE(system.isSymlink((m_dir / "missing").string()));
+    // The folders above are followed: a file below a linked folder is a file.
+    std::ofstream(m_dir / "real/plain.bin") << "x";
+    EXPECT_FALSE(system.isSymlink((m_dir / "linked/plain.bin").string()));
+}
+
 // A log is replaced by renaming its successor over it: the old file goes in the same
 // step, and a failed rename changes nothing.
 TEST_F(PosixFileSystemTest, RenameReplacesTheTargetWhole)

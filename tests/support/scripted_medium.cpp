@@ -49,6 +49,57 @@ struct ScriptedMedium::State
     std::map<std::string, FolderEntry> listedOnly;  // by full path
     std::function<void(const std::string&, const std::string&)> renameHook;
     std::map<std::string, std::function<void(std::uint64_t)>> writeHooks;
+    std::map<std::string, std::string> links;  // symbolic link -> its target as given
+    bool foldCase = false;
+    std::map<std::string, std::string> spellings;  // with foldCase: key -> the name as made
+
+    // The key a path is kept under: with foldCase the ASCII letters in lower case.
+    std::string key(const std::string& path) const
+    {
+        if (!foldCase) return path;
+        std::string folded = path;
+        for (char& c : folded) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return folded;
+    }
+
+    // The key of path with each link among its folders, and with followLast the
+    // link at its last level too, replaced by the link's target. A loop of links
+    // ends after 40 steps where it is (nothing is found there).
+    std::string resolve(const std::string& path, bool followLast) const
+    {
+        std::string current = key(path);
+        for (int step = 0; step < 40; ++step) {
+            bool replaced = false;
+            for (std::size_t i = 1; i <= current.size() && !replaced; ++i) {
+                if (i < current.size() && current[i] != '/') continue;
+                if (i == current.size() && !followLast) break;
+                const auto it = links.find(current.substr(0, i));
+                if (it == links.end()) continue;
+                current = key(it->second) + current.substr(i);
+                replaced = true;
+            }
+            if (!replaced) break;
+        }
+        return current;
+    }
+
+    // Keeps the spelling of each level of path, for listings under foldCase.
+    void remember(const std::string& path)
+    {
+        if (!foldCase) return;
+        for (std::size_t i = 1; i <= path.size(); ++i) {
+            if (i < path.size() && path[i] != '/') continue;
+            spellings.emplace(key(path.substr(0, i)), path.substr(0, i));
+        }
+    }
+
+    std::string spelled(const std::string& key) const
+    {
+        const auto it = spellings.find(key);
+        return it == spellings.end() ? key : it->second;
+    }
 
     std::uint64_t used() const
     {
@@ -94,8 +145,10 @@ struct ScriptedMedium::State
         if (!path.empty() && path.back() != '/') folders.insert(path);
     }
 
-    std::shared_ptr<Node> add(const std::string& path)
+    std::shared_ptr<Node> add(const std::string& named)
     {
+        remember(named);
+        const std::string path = resolve(named, false);
         addFolders(parentOf(path) + "/");
         auto node = std::make_shared<Node>();
         node->inode = nextInode++;
@@ -321,19 +374,20 @@ void ScriptedMedium::addSparseFile(const std::string& path, std::uint64_t size)
 void ScriptedMedium::addFolder(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->addFolders(path);
+    m_state->remember(path);
+    m_state->addFolders(m_state->resolve(path, false));
 }
 
 bool ScriptedMedium::hasFile(const std::string& path) const
 {
     std::lock_guard lock(m_state->mutex);
-    return m_state->find(path) != nullptr;
+    return m_state->find(m_state->resolve(path, false)) != nullptr;
 }
 
 std::vector<std::uint8_t> ScriptedMedium::contents(const std::string& path) const
 {
     std::lock_guard lock(m_state->mutex);
-    const auto node = m_state->find(path);
+    const auto node = m_state->find(m_state->resolve(path, true));
     return node ? node->bytes : std::vector<std::uint8_t>{};
 }
 
@@ -346,20 +400,40 @@ std::string ScriptedMedium::text(const std::string& path) const
 void ScriptedMedium::addLink(const std::string& linkPath, const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    if (const auto node = m_state->find(path)) m_state->files[linkPath] = node;
+    if (const auto node = m_state->find(m_state->resolve(path, true))) {
+        m_state->remember(linkPath);
+        m_state->files[m_state->resolve(linkPath, false)] = node;
+    }
+}
+
+void ScriptedMedium::addSymlink(const std::string& linkPath, const std::string& target)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->remember(linkPath);
+    const std::string at = m_state->resolve(linkPath, false);
+    m_state->addFolders(State::parentOf(at) + "/");
+    m_state->links[at] = target;
+}
+
+void ScriptedMedium::setFoldCase(bool fold)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->foldCase = fold;
 }
 
 void ScriptedMedium::markBad(const std::string& path, std::uint64_t offset, std::uint64_t length)
 {
     std::lock_guard lock(m_state->mutex);
-    if (const auto node = m_state->find(path)) node->damage.push_back({offset, length, -1});
+    if (const auto node = m_state->find(m_state->resolve(path, true))) {
+        node->damage.push_back({offset, length, -1});
+    }
 }
 
 void ScriptedMedium::markWeak(const std::string& path, std::uint64_t offset, std::uint64_t length,
                               int failures)
 {
     std::lock_guard lock(m_state->mutex);
-    if (const auto node = m_state->find(path)) {
+    if (const auto node = m_state->find(m_state->resolve(path, true))) {
         node->damage.push_back({offset, length, std::max(failures, 0)});
     }
 }
@@ -367,7 +441,7 @@ void ScriptedMedium::markWeak(const std::string& path, std::uint64_t offset, std
 void ScriptedMedium::setRemovableMedium(const std::string& prefix)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->removable = prefix;
+    m_state->removable = m_state->key(prefix);
 }
 
 void ScriptedMedium::removeMedium()
@@ -392,7 +466,7 @@ void ScriptedMedium::setRemovalAfter(std::uint64_t bytes)
 void ScriptedMedium::failOpen(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->failingOpens.insert(path);
+    m_state->failingOpens.insert(m_state->resolve(path, true));
 }
 
 int ScriptedMedium::syncCount(const std::string& path) const
@@ -410,21 +484,22 @@ int ScriptedMedium::readCount(const std::string& path) const
 std::vector<std::uint64_t> ScriptedMedium::readOffsets(const std::string& path) const
 {
     std::lock_guard lock(m_state->mutex);
-    const auto node = m_state->find(path);
+    const auto node = m_state->find(m_state->resolve(path, true));
     return node ? node->readOffsets : std::vector<std::uint64_t>{};
 }
 
 void ScriptedMedium::setWriteLimit(const std::string& path, std::uint64_t bytes)
 {
     std::lock_guard lock(m_state->mutex);
-    const auto node = m_state->find(path);
-    m_state->writeLimits[path] = (node ? node->written : 0) + bytes;
+    const std::string at = m_state->resolve(path, true);
+    const auto node = m_state->find(at);
+    m_state->writeLimits[at] = (node ? node->written : 0) + bytes;
 }
 
 void ScriptedMedium::setShortWrites(const std::string& path, std::size_t maxPerCall)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->shortWrites[path] = maxPerCall;
+    m_state->shortWrites[m_state->resolve(path, true)] = maxPerCall;
 }
 
 void ScriptedMedium::setQuota(std::uint64_t bytes)
@@ -442,12 +517,13 @@ void ScriptedMedium::setFreeSpaceUnknown(bool unknown)
 void ScriptedMedium::setVolume(const std::string& prefix, std::optional<VolumeInfo> volume)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->volumes[prefix] = volume;
+    m_state->volumes[m_state->key(prefix)] = volume;
 }
 
-std::unique_ptr<File> ScriptedMedium::openUnbuffered(const std::string& path, SysError* error)
+std::unique_ptr<File> ScriptedMedium::openUnbuffered(const std::string& named, SysError* error)
 {
     std::lock_guard lock(m_state->mutex);
+    const std::string path = m_state->resolve(named, true);
     SysError why = 0;
     std::shared_ptr<Node> node;
     if (m_state->removed && path.starts_with(m_state->removable)) {
@@ -466,7 +542,7 @@ std::unique_ptr<File> ScriptedMedium::openUnbuffered(const std::string& path, Sy
                                           volume ? volume->bytesPerSector : 0);
 }
 
-std::unique_ptr<File> ScriptedMedium::open(const std::string& path, Disposition disposition,
+std::unique_ptr<File> ScriptedMedium::open(const std::string& named, Disposition disposition,
                                            Access access, SysError* error)
 {
     std::lock_guard lock(m_state->mutex);
@@ -474,6 +550,12 @@ std::unique_ptr<File> ScriptedMedium::open(const std::string& path, Disposition 
         if (error) *error = why;
         return nullptr;
     };
+    // As the system's open: only a file opened to be read is reached through a link.
+    const bool follow = access == Access::Read && disposition == Disposition::OpenExisting;
+    const std::string path = m_state->resolve(named, follow);
+    if (!follow && m_state->links.count(path)) {
+        return fail(disposition == Disposition::CreateNew ? EEXIST : ELOOP);
+    }
     if (m_state->removed && path.starts_with(m_state->removable)) return fail(ENOMEDIUM);
     if (m_state->failingOpens.count(path)) return fail(EACCES);
     if (m_state->folders.count(path)) return fail(EISDIR);
@@ -485,6 +567,7 @@ std::unique_ptr<File> ScriptedMedium::open(const std::string& path, Disposition 
         node = std::make_shared<Node>();
         node->inode = m_state->nextInode++;
         m_state->files[path] = node;
+        m_state->remember(named);
     } else if (disposition == Disposition::CreateAlways) {
         node->bytes.clear();
         node->sparseSize = 0;
@@ -493,42 +576,56 @@ std::unique_ptr<File> ScriptedMedium::open(const std::string& path, Disposition 
     return std::make_unique<ScriptedFile>(m_state, node, path, false, access);
 }
 
-bool ScriptedMedium::exists(const std::string& path)
+bool ScriptedMedium::exists(const std::string& named)
 {
     std::lock_guard lock(m_state->mutex);
+    const std::string path = m_state->resolve(named, true);
     return m_state->find(path) != nullptr || m_state->folders.count(path) > 0;
 }
 
 bool ScriptedMedium::isDirectory(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    return m_state->folders.count(path) > 0;
+    return m_state->folders.count(m_state->resolve(path, true)) > 0;
 }
 
-bool ScriptedMedium::createDirectory(const std::string& path)
+bool ScriptedMedium::isSymlink(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    if (m_state->folders.count(path) || m_state->find(path)) return false;
+    return m_state->links.count(m_state->resolve(path, false)) > 0;
+}
+
+bool ScriptedMedium::createDirectory(const std::string& named)
+{
+    std::lock_guard lock(m_state->mutex);
+    const std::string path = m_state->resolve(named, false);
+    if (m_state->folders.count(path) || m_state->find(path) || m_state->links.count(path)) {
+        return false;
+    }
     if (!m_state->folders.count(State::parentOf(path))) return false;
+    m_state->remember(named);
     m_state->folders.insert(path);
     return true;
 }
 
-bool ScriptedMedium::removeFile(const std::string& path)
+bool ScriptedMedium::removeFile(const std::string& named)
 {
     std::lock_guard lock(m_state->mutex);
-    return m_state->files.erase(path) > 0;
+    const std::string path = m_state->resolve(named, false);
+    return m_state->files.erase(path) + m_state->links.erase(path) > 0;
 }
 
-bool ScriptedMedium::rename(const std::string& from, const std::string& to)
+bool ScriptedMedium::rename(const std::string& namedFrom, const std::string& namedTo)
 {
     std::function<void(const std::string&, const std::string&)> hook;
     {
         std::lock_guard lock(m_state->mutex);
         hook = m_state->renameHook;
     }
-    if (hook) hook(from, to);
+    if (hook) hook(namedFrom, namedTo);
     std::lock_guard lock(m_state->mutex);
+    const std::string from = m_state->resolve(namedFrom, false);
+    const std::string to = m_state->resolve(namedTo, false);
     if (m_state->removed &&
         (from.starts_with(m_state->removable) || to.starts_with(m_state->removable)))
         return false;
@@ -536,7 +633,9 @@ bool ScriptedMedium::rename(const std::string& from, const std::string& to)
     if (!node || m_state->folders.count(to) || !m_state->folders.count(State::parentOf(to)))
         return false;
     m_state->files.erase(from);
+    m_state->links.erase(to);  // a link at to is replaced, its target is not touched
     m_state->files[to] = node;
+    m_state->remember(namedTo);
     return true;
 }
 
@@ -551,10 +650,11 @@ void ScriptedMedium::setWriteHook(const std::string& path,
                                   std::function<void(std::uint64_t offset)> hook)
 {
     std::lock_guard lock(m_state->mutex);
+    const std::string at = m_state->resolve(path, true);
     if (hook) {
-        m_state->writeHooks[path] = std::move(hook);
+        m_state->writeHooks[at] = std::move(hook);
     } else {
-        m_state->writeHooks.erase(path);
+        m_state->writeHooks.erase(at);
     }
 }
 
@@ -570,51 +670,71 @@ std::optional<std::uint64_t> ScriptedMedium::freeSpace(const std::string& /*path
 std::optional<VolumeInfo> ScriptedMedium::volumeInfo(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    return m_state->volumeOf(path);
+    return m_state->volumeOf(m_state->resolve(path, true));
 }
 
 std::optional<FileIdentity> ScriptedMedium::identity(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    if (const auto node = m_state->find(path)) return FileIdentity{1, node->inode};
+    if (const auto node = m_state->find(m_state->resolve(path, true))) {
+        return FileIdentity{1, node->inode};
+    }
     return std::nullopt;
 }
 
 void ScriptedMedium::setListingOrder(const std::string& folder, std::vector<std::string> names)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->listingOrders[folder] = std::move(names);
+    m_state->listingOrders[m_state->resolve(folder, true)] = std::move(names);
 }
 
 void ScriptedMedium::failListing(const std::string& folder)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->failingListings.insert(folder);
+    m_state->failingListings.insert(m_state->resolve(folder, true));
 }
 
 void ScriptedMedium::addListedEntry(const std::string& path, EntryKind kind, bool link)
 {
     std::lock_guard lock(m_state->mutex);
     const std::string name = path.substr(path.find_last_of('/') + 1);
-    m_state->listedOnly[path] = FolderEntry{name, kind, link, 0};
+    m_state->listedOnly[m_state->resolve(path, false)] = FolderEntry{name, kind, link, 0};
 }
 
-bool ScriptedMedium::listFolder(const std::string& path, std::vector<FolderEntry>* entries)
+bool ScriptedMedium::listFolder(const std::string& named, std::vector<FolderEntry>* entries)
 {
     std::lock_guard lock(m_state->mutex);
+    const std::string path = m_state->resolve(named, true);
+    const auto nameOf = [this](const std::string& full) {
+        const std::string spelled = m_state->spelled(full);
+        return spelled.substr(spelled.find_last_of('/') + 1);
+    };
     entries->clear();
     if (!m_state->folders.count(path) || m_state->failingListings.count(path)) return false;
     if (m_state->removed && path.starts_with(m_state->removable)) return false;
     std::map<std::string, FolderEntry> found;
     for (const auto& [file, node] : m_state->files) {
         if (State::parentOf(file) != path || file == path) continue;
-        const std::string name = file.substr(file.find_last_of('/') + 1);
+        const std::string name = nameOf(file);
         found[name] = FolderEntry{name, EntryKind::File, false, node->size()};
     }
     for (const std::string& folder : m_state->folders) {
         if (State::parentOf(folder) != path || folder == path) continue;
-        const std::string name = folder.substr(folder.find_last_of('/') + 1);
+        const std::string name = nameOf(folder);
         found[name] = FolderEntry{name, EntryKind::Folder, false, 0};
+    }
+    for (const auto& [link, target] : m_state->links) {
+        if (State::parentOf(link) != path) continue;
+        const std::string name = nameOf(link);
+        const std::string reached = m_state->resolve(link, true);
+        FolderEntry entry{name, EntryKind::Other, true, 0};
+        if (const auto node = m_state->find(reached)) {
+            entry.kind = EntryKind::File;
+            entry.size = node->size();
+        } else if (m_state->folders.count(reached)) {
+            entry.kind = EntryKind::Folder;
+        }
+        found[name] = entry;
     }
     for (const auto& [full, entry] : m_state->listedOnly) {
         if (State::parentOf(full) == path) found[entry.name] = entry;
@@ -632,17 +752,17 @@ bool ScriptedMedium::listFolder(const std::string& path, std::vector<FolderEntry
 std::optional<std::uint64_t> ScriptedMedium::fileSize(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    if (const auto node = m_state->find(path)) return node->size();
+    if (const auto node = m_state->find(m_state->resolve(path, true))) return node->size();
     return std::nullopt;
 }
 
 std::optional<std::string> ScriptedMedium::canonicalPath(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    std::string resolved = path;
+    std::string resolved = m_state->resolve(path, true);
     while (resolved.size() > 1 && resolved.back() == '/') resolved.pop_back();
     if (!m_state->find(resolved) && !m_state->folders.count(resolved)) return std::nullopt;
-    return resolved;
+    return m_state->spelled(resolved);
 }
 
 }  // namespace tessaly::testing

@@ -33,6 +33,11 @@ namespace tessaly::testing {
 //     what is left.
 // Open files take exclusive locks as the system's do: one holder per file, until
 // it is closed.
+//
+// Symbolic links (addSymlink) behave as the system's: the folders of a path are
+// followed; the last level is followed by reads, by the queries (exists, identity,
+// fileSize, ...) and by an open to read an existing file, and an open that creates
+// or writes fails there with ELOOP (EEXIST for CreateNew).
 // Thread-safe: a test may remove the medium while an engine's worker reads.
 class ScriptedMedium : public FileSystem
 {
@@ -52,6 +57,12 @@ public:
     std::string text(const std::string& path) const;
     // Makes linkPath name the same file as path (same identity, same bytes).
     void addLink(const std::string& linkPath, const std::string& path);
+    // A symbolic link at linkPath that leads to target (a file, a folder, or nothing).
+    void addSymlink(const std::string& linkPath, const std::string& target);
+    // Paths name the same file or folder whatever the case of their ASCII letters,
+    // as on FAT, exFAT and NTFS; listings keep the spelling a name was made with.
+    // Set before anything is added.
+    void setFoldCase(bool fold);
 
     // --- folder listings ---
     // Listings of folder name these entries first, in this order; the rest follow
@@ -107,6 +118,7 @@ public:
                                SysError* error) override;
     bool exists(const std::string& path) override;
     bool isDirectory(const std::string& path) override;
+    bool isSymlink(const std::string& path) override;
     bool createDirectory(const std::string& path) override;
     bool removeFile(const std::string& path) override;
     bool rename(const std::string& from, const std::string& to) override;

@@ -69,5 +69,49 @@ TEST(ScriptedMedium, ALockIsHeldByOneOpenFileUntilItCloses)
     EXPECT_TRUE(second->tryLock());
 }
 
+// The links behave as the system's do (see PosixFileSystemTest), so that engine
+// tests over the medium mean the same as over real files.
+TEST(ScriptedMedium, LinksAreFollowedByReadsAndRefusedByWrites)
+{
+    ScriptedMedium medium;
+    medium.addFile("/real/f", "target");
+    medium.addSymlink("/out/file", "/real/f");
+    medium.addSymlink("/out/folder", "/real");
+    medium.addSymlink("/out/dangling", "/real/none");
+    SysError error = 0;
+    EXPECT_EQ(medium.open("/out/file", Disposition::OpenAlways, Access::Write, &error), nullptr);
+    EXPECT_EQ(error, ELOOP);
+    EXPECT_EQ(medium.open("/out/dangling", Disposition::CreateNew, Access::Write, &error), nullptr);
+    EXPECT_EQ(error, EEXIST);
+    EXPECT_FALSE(medium.exists("/real/none"));
+    EXPECT_NE(medium.open("/out/file", Disposition::OpenExisting, Access::Read, &error), nullptr);
+    EXPECT_EQ(medium.identity("/out/file"), medium.identity("/real/f"));
+    // Folders along the way are followed, by writes too.
+    auto made = medium.open("/out/folder/g", Disposition::CreateNew, Access::Write, &error);
+    ASSERT_NE(made, nullptr);
+    EXPECT_TRUE(medium.hasFile("/real/g"));
+    EXPECT_TRUE(medium.isSymlink("/out/folder"));
+    EXPECT_TRUE(medium.isSymlink("/out/dangling"));
+    EXPECT_FALSE(medium.isSymlink("/out/folder/g"));
+    EXPECT_FALSE(medium.createDirectory("/out/folder"));
+    EXPECT_TRUE(medium.removeFile("/out/file"));
+    EXPECT_EQ(medium.text("/real/f"), "target");
+}
+
+TEST(ScriptedMedium, FoldedCaseReachesOneFileAndListsItsFirstSpelling)
+{
+    ScriptedMedium medium;
+    medium.setFoldCase(true);
+    medium.addFile("/Out/Data.img", "a");
+    SysError error = 0;
+    EXPECT_EQ(medium.open("/out/DATA.IMG", Disposition::CreateNew, Access::Write, &error), nullptr);
+    EXPECT_EQ(error, EEXIST);
+    EXPECT_EQ(medium.identity("/OUT/data.img"), medium.identity("/Out/Data.img"));
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(medium.listFolder("/out", &entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "Data.img");
+}
+
 }  // namespace
 }  // namespace tessaly::testing

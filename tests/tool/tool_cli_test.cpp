@@ -99,6 +99,21 @@ TEST_F(ToolCliTest, ExitStatusSaysHowTheJobEnded)
     EXPECT_EQ(run(cli("map " + (dir / "copy/data.bin.log") + " --size=12x")), 64);
 }
 
+// A link at NAME.mrd beside the good instance is refused, and what it leads to
+// keeps every byte.
+TEST_F(ToolCliTest, GetDoesNotWriteThroughALinkAtTheTransferFile)
+{
+    std::filesystem::copy_file(dir / "copy/data.bin.log", dir / "good/data.bin.log");
+    const Bytes outside = pattern(5000, 9);
+    writeFile(dir / "outside.bin", outside);
+    std::filesystem::create_symlink(dir / "outside.bin", dir / "good/data.bin.mrd");
+    EXPECT_NE(run(cli("get " + (dir / "good/data.bin.log"))), 0);
+    EXPECT_NE(errors().find("data.bin.mrd\nA symbolic link stands where"), std::string::npos)
+        << errors();
+    EXPECT_EQ(readFile(dir / "outside.bin"), outside);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "good/data.bin.mrd"));
+}
+
 TEST_F(ToolCliTest, CraftedLogCannotWriteOutsideItsFolder)
 {
     std::filesystem::create_directory(dir / "copy/inner");

@@ -309,13 +309,46 @@ TEST_F(TransferJobTest, GetRefusesToEmptyTheLogOrTheDataFile)
     std::filesystem::create_symlink(dir / "data.bin.log", dir / "data.bin.mrd");
     EXPECT_EQ(get(), TransferOutcome::Failed);
     EXPECT_EQ(ui.errors, (std::vector<JobMessage>{
-                             {text::kCannotCreate, "data.bin.mrd", text::kCheckFolder}}));
+                             {text::kFileWord, "data.bin.mrd", text::kLinkInWay}}));
     EXPECT_EQ(readFile(dir / "data.bin.log"), log);
 
     std::filesystem::remove(dir / "data.bin.mrd");
     std::filesystem::create_hard_link(dir / "data.bin", dir / "data.bin.mrd");
     EXPECT_EQ(get(), TransferOutcome::Failed);
     EXPECT_EQ(readFile(dir / "data.bin"), good);
+}
+
+// A link at the transfer file's place, to any file, is never written through.
+TEST_F(TransferJobTest, GetRefusesALinkAtTheTransferFile)
+{
+    writeFile(dir / "data.bin", good);
+    writeLog({{0, 10}, {100, 0}});
+    const Bytes other = pattern(5000, 9);
+    writeFile(dir / "other.bin", other);
+    std::filesystem::create_symlink(dir / "other.bin", dir / "data.bin.mrd");
+    EXPECT_EQ(get(), TransferOutcome::Failed);
+    EXPECT_EQ(ui.errors, (std::vector<JobMessage>{
+                             {text::kFileWord, "data.bin.mrd", text::kLinkInWay}}));
+    EXPECT_EQ(readFile(dir / "other.bin"), other);
+    // A link that leads nowhere makes no file at its target either.
+    std::filesystem::remove(dir / "data.bin.mrd");
+    std::filesystem::create_symlink(dir / "made.bin", dir / "data.bin.mrd");
+    EXPECT_EQ(get(), TransferOutcome::Failed);
+    EXPECT_FALSE(std::filesystem::exists(dir / "made.bin"));
+}
+
+// Put writes into the copy the log lies beside; a link at its name would carry the
+// regions' bytes into whatever it leads to.
+TEST_F(TransferJobTest, PutDoesNotWriteThroughALinkAtTheDataFile)
+{
+    writeLog({{0, 10}, {100, 0}});
+    const Bytes other = pattern(5000, 9);
+    writeFile(dir / "other.bin", other);
+    std::filesystem::create_symlink(dir / "other.bin", dir / "data.bin");
+    writeFile(dir / "data.bin.mrd", Bytes(10, 0x55));
+    EXPECT_NE(put(), TransferOutcome::Done);
+    EXPECT_EQ(readFile(dir / "other.bin"), other);
+    expectAllClosed();
 }
 
 // Put writes into the data file only: never into the log it reads, nor into the
