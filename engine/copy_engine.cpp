@@ -232,7 +232,8 @@ struct CopyEngine::Impl
     bool openDestination();
     bool prepareExisting();
     bool prepareWithLog(ExistingPolicy policy);
-    bool endFitsCopy(std::int64_t end, std::int64_t logFill, ExistingPolicy chosen);
+    bool endFitsCopy(std::int64_t end, std::int64_t logFill, std::int64_t listedBytes,
+                     ExistingPolicy chosen);
     bool prepareWithoutLog(ExistingPolicy policy);
     bool checkFreeSpace();
     bool createNewLog();
@@ -463,8 +464,9 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     const std::int64_t logFill = file.log.readHeader();
     const std::int64_t end = logFill < 0 ? -1 : file.log.readEndPosition();
     std::vector<BadRegion> earlier;
-    const bool listed = logFill >= 0 && readFilledRegions(file.log, earlier) >= 0;
-    if (listed && end >= 0 && endFitsCopy(end, logFill, chosen) &&
+    const std::int64_t listedBytes = logFill < 0 ? -1 : readFilledRegions(file.log, earlier);
+    const bool listed = listedBytes >= 0;
+    if (listed && end >= 0 && endFitsCopy(end, logFill, listedBytes, chosen) &&
         allEndBy(earlier, static_cast<std::uint64_t>(end))) {
         if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
         const std::int64_t destinationEnd = file.destination.seek(0, Whence::End);
@@ -487,16 +489,17 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
 }
 
 // The end record is where the copy ends: the run that wrote it wrote every byte before
-// it (fills too, unless the log's fill writes none, which leaves the copy shorter). A
+// it, fills too; under the fill Nothing every byte but its regions' (listedBytes). A
 // log whose end disagrees with its copy, or that would send Resume past the source,
 // belongs to another state of the copy and would continue it shifted.
-bool CopyEngine::Impl::endFitsCopy(std::int64_t end, std::int64_t logFill, ExistingPolicy chosen)
+bool CopyEngine::Impl::endFitsCopy(std::int64_t end, std::int64_t logFill, std::int64_t listedBytes,
+                                   ExistingPolicy chosen)
 {
     const std::int64_t copySize = file.destination.size();
     if (copySize < 0) return false;
     if (chosen == ExistingPolicy::Resume && static_cast<std::uint64_t>(end) > file.mainSource.fileSize64())
         return false;
-    if (logFill == static_cast<std::int64_t>(FillType::Nothing)) return end >= copySize;
+    if (logFill == static_cast<std::int64_t>(FillType::Nothing)) return end == copySize + listedBytes;
     return end == copySize;
 }
 

@@ -30,6 +30,26 @@ Bytes patternBytes(std::size_t size)
     return bytes;
 }
 
+// Whatever the log said, every byte of the copy that its log does not list as
+// filled is right: the old copy's bytes below the base, the source's above.
+void checkListedBytes(const Bytes& copy, const std::vector<tessaly::BadRegion>& regions,
+                      std::uint64_t base, std::uint64_t end)
+{
+    static const Bytes source = patternBytes(kSourceSize);
+    FUZZ_CHECK(copy.size() == end);
+    std::vector<int> starts(copy.size() + 1, 0);  // regions opening minus closing at i
+    for (const tessaly::BadRegion& r : regions) {
+        if (r.offset >= copy.size() || r.length == 0) continue;
+        ++starts[r.offset];
+        --starts[std::min<std::uint64_t>(std::uint64_t{r.offset} + r.length, copy.size())];
+    }
+    int open = 0;
+    for (std::size_t i = 0; i < copy.size(); ++i) {
+        open += starts[i];
+        if (open == 0) FUZZ_CHECK(copy[i] == (i < base ? source[i] : source[i - base]));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -68,25 +88,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(file.openExisting("/out/a.bin.log", Access::Read));
             CopyLog log;
             log.bind(&file);
-            FUZZ_CHECK(log.readHeader() >= 0 && log.readEndPosition() >= 0);
-            // Whatever the log said, every byte of the copy that its log does not list
-            // as filled is right: the old copy's bytes below the base, the source's above.
-            std::vector<BadRegion> regions;
-            FUZZ_CHECK(log.readRegions(regions) >= 0);
-            const Bytes copy = medium.contents("/out/a.bin");
-            FUZZ_CHECK(copy.size() == end);
-            const std::uint64_t base = append ? kCopied : 0;
-            std::vector<int> starts(copy.size() + 1, 0);  // regions opening minus closing at i
-            for (const BadRegion& r : regions) {
-                if (r.offset >= copy.size() || r.length == 0) continue;
-                ++starts[r.offset];
-                --starts[std::min<std::uint64_t>(std::uint64_t{r.offset} + r.length, copy.size())];
-            }
-            int open = 0;
-            for (std::size_t i = 0; i < copy.size(); ++i) {
-                open += starts[i];
-                if (open > 0) continue;
-                FUZZ_CHECK(copy[i] == (i < base ? source[i] : source[i - base]));
+            const std::int64_t fill = log.readHeader();
+            FUZZ_CHECK(fill >= 0 && log.readEndPosition() >= 0);
+            // Under the fill Nothing a copy lacks its regions' bytes: its offsets are not
+            // the source's, and only its length says anything.
+            if (fill != static_cast<std::int32_t>(FillType::Nothing)) {
+                std::vector<tessaly::BadRegion> regions;
+                FUZZ_CHECK(log.readRegions(regions) >= 0);
+                checkListedBytes(medium.contents("/out/a.bin"), regions, append ? kCopied : 0, end);
             }
         }
     }
