@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -378,7 +377,7 @@ bool CopyEngine::Impl::openDestination()
         file.destinationExisted = true;
         if (!file.destination.openExisting(path, Access::Write)) {
             // A link put there since prepareSource looked is refused by the open itself.
-            if (file.destination.lastError() == ELOOP) {
+            if (isLinkInWay(file.destination.lastError())) {
                 fail(EngineStatus::LinkInWay);
             } else {
                 fail(fs.exists(path) ? EngineStatus::DestinationOpenFailed

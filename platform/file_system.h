@@ -166,6 +166,8 @@ public:
 bool isNotReady(SysError error);
 // True when a name or path was refused for its length.
 bool isNameTooLong(SysError error);
+// True when an open that creates or writes found a symbolic link at the path.
+bool isLinkInWay(SysError error);
 
 // The process-wide file system of the running system.
 FileSystem& systemFileSystem();

@@ -468,6 +468,11 @@ bool isNameTooLong(SysError error)
     return error == ENAMETOOLONG;
 }
 
+bool isLinkInWay(SysError error)
+{
+    return error == ELOOP;
+}
+
 FileSystem& systemFileSystem()
 {
     static PosixFileSystem instance;
