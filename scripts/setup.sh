@@ -8,6 +8,7 @@ shift || true
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libfuse3-dev fuse3 gddrescue fonts-dejavu-core time strace
+          xvfb openbox xdotool    # the copier's window ended from outside: tests/gui
           clang libclang-rt-dev)  # clang and libFuzzer: scripts/fuzz.sh
 missing=()
 for p in "${packages[@]}"; do
