@@ -3,6 +3,7 @@
 // destroys it, a signal arrives), the program stops the copy, keeps its log whole
 // and leaves within seconds.
 #include <fcntl.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -70,8 +71,9 @@ bool waitFor(const std::function<bool()>& ready, int timeoutMs)
 class Child
 {
 public:
+    // passFd, when given, is the child's descriptor 3.
     Child(const std::vector<std::string>& words, const std::vector<std::string>& extraEnv,
-          const std::string& output)
+          const std::string& output, int passFd = -1)
     {
         std::vector<std::string> env(extraEnv);
         for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
@@ -88,6 +90,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
         if (::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
             m_pid = -1;
         }
@@ -121,22 +124,27 @@ private:
 class Display
 {
 public:
-    Display(const std::string& work)
+    explicit Display(const std::string& work)
     {
-        for (int n = 70; n < 100; ++n) {
-            if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
-                !fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
-                m_name = ":" + std::to_string(n);
-                m_socket = "/tmp/.X11-unix/X" + std::to_string(n);
-                break;
-            }
-        }
-        if (m_name.empty()) return;
+        // The server picks a free display itself and names it on descriptor 3, so
+        // that tests running side by side never meet on one.
+        int ends[2] = {-1, -1};
+        if (::pipe2(ends, O_CLOEXEC) != 0) return;
         m_server = std::make_unique<Child>(
-            std::vector<std::string>{onPath("Xvfb"), m_name, "-screen", "0", "1280x800x24",
-                                     "-nolisten", "tcp"},
-            std::vector<std::string>{}, work + "/xvfb.txt");
-        if (!waitFor([this] { return fs::exists(m_socket); }, 10000)) return;
+            std::vector<std::string>{onPath("Xvfb"), "-displayfd", "3", "-screen", "0",
+                                     "1280x800x24", "-nolisten", "tcp"},
+            std::vector<std::string>{}, work + "/xvfb.txt", ends[1]);
+        ::close(ends[1]);
+        std::string number;
+        pollfd pfd{ends[0], POLLIN, 0};
+        while (::poll(&pfd, 1, 10000) == 1) {
+            char c = 0;
+            if (::read(ends[0], &c, 1) != 1 || c == '\n') break;
+            number += c;
+        }
+        ::close(ends[0]);
+        if (number.empty()) return;
+        m_name = ":" + number;
         m_manager = std::make_unique<Child>(std::vector<std::string>{onPath("openbox")},
                                             std::vector<std::string>{"DISPLAY=" + m_name},
                                             work + "/openbox.txt");
@@ -150,7 +158,6 @@ public:
 
 private:
     std::string m_name;
-    std::string m_socket;
     std::unique_ptr<Child> m_server;
     std::unique_ptr<Child> m_manager;
     bool m_ready = false;
