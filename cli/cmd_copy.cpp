@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/copy_driver.h"
 #include "cli/copy_options.h"
+#include "cli/escaped_name.h"
 #include "cli/terminal_console.h"
 #include "engine/copy_engine.h"
 #include "platform/terminal.h"
@@ -16,31 +17,9 @@ namespace tessaly::cli {
 
 namespace {
 
-// SIGINT and SIGTERM raise it; the engine ends the current file as Stopped with
+// SIGINT, SIGTERM and SIGHUP raise it; the engine ends the current file as Stopped with
 // its log closed properly, and a pending question ends.
 std::atomic<bool> g_stopRequested{false};
-
-// A file name as one field of one report line: a backslash is doubled and every
-// control byte (a tab, a line break, an escape sequence's start) becomes \xHH, which
-// printf '%b' turns back into the name.
-std::string reportField(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte == '\\') {
-            out += "\\\\";
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
 
 void printReport(const RunReport& report, bool quiet)
 {
@@ -51,7 +30,7 @@ void printReport(const RunReport& report, bool quiet)
     for (const FileResult& f : report.files) {
         std::printf("%s\t%llu\t%llu\t%s\n", f.status().c_str(),
                     static_cast<unsigned long long>(f.copied()),
-                    static_cast<unsigned long long>(f.filled()), reportField(f.source).c_str());
+                    static_cast<unsigned long long>(f.filled()), escapedName(f.source).c_str());
         if (f.complete()) ++(f.filled() > 0 ? withFills : complete);
         copied += f.copied();
         filled += f.filled();
@@ -88,7 +67,7 @@ int runCopy(int argc, char** argv)
     FileSystem& fs = systemFileSystem();
     if (!fs.isDirectory(options.outputFolder)) {
         std::fprintf(stderr, "tessaly-cli copy: the output folder %s is not a folder\n",
-                     options.outputFolder.c_str());
+                     escapedName(options.outputFolder).c_str());
         return kExitUsage;
     }
 
@@ -98,8 +77,19 @@ int runCopy(int argc, char** argv)
     engineOptions.outputFolder = absolutePath(options.outputFolder);
     const CopyList list =
         buildCopyList(fs, options.sources, engineOptions.outputFolder, g_stopRequested);
+    for (const std::string& folder : list.foldersHoldingOutput) {
+        console.message("Nothing is copied from " + escapedName(folder) +
+                        ": the output folder " + escapedName(engineOptions.outputFolder) +
+                        (excludedOutputFolder(fs, engineOptions.outputFolder) ==
+                                 fs.canonicalPath(folder).value_or(folder)
+                             ? " is that folder"
+                             : " lies inside it") +
+                        ", and a run never copies its own copies. Choose an output folder "
+                        "outside the source.");
+    }
     for (const std::string& folder : list.unreadableFolders) {
-        console.message("Cannot read the folder " + folder + "; its files are not copied.");
+        console.message("Cannot read the folder " + escapedName(folder) +
+                        "; its files are not copied.");
     }
 
     CopyEngine engine(fs);
@@ -112,7 +102,7 @@ int runCopy(int argc, char** argv)
     }
     console.finish();
     printReport(report, options.quiet);
-    return exitStatusFor(report, list.unreadableFolders.empty());
+    return exitStatusFor(report, list.unreadableFolders.empty() && list.foldersHoldingOutput.empty());
 }
 
 }  // namespace tessaly::cli

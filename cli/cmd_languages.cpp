@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cli/commands.h"
+#include "cli/escaped_name.h"
 #include "platform/program_folder.h"
 #include "ui/language_table.h"
 #include "ui/text_encoding.h"
@@ -22,15 +23,16 @@ int runLanguages(int argc, char** argv)
         return help ? 0 : kExitUsage;
     }
     const std::filesystem::path folder = programFolder();
-    std::printf("Program folder: %s\n", folder.c_str());
+    std::printf("Program folder: %s\n", escapedName(folder.string()).c_str());
     LanguageTable table;
     const std::size_t count = table.enumerateLanguages(folder);
     for (std::size_t i = 0; i < count; ++i) {
-        std::printf("%-20s %s\n", table.languageFile(i)->c_str(),
+        std::printf("%-20s %s\n", escapedName(*table.languageFile(i)).c_str(),
                     textToUtf8(*table.languageName(i)).c_str());
     }
     if (count == 0) {
-        std::fprintf(stderr, "tessaly-cli: no language files (*.lng) in %s\n", folder.c_str());
+        std::fprintf(stderr, "tessaly-cli: no language files (*.lng) in %s\n",
+                     escapedName(folder.string()).c_str());
         return 1;
     }
     return 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/escaped_name.h"
 #include "cli/terminal_texts.h"
 #include "engine/copy_log.h"
 #include "engine/plain_file.h"
@@ -76,7 +77,7 @@ int runMapCommand(int argc, char** argv)
     if (!file.openExisting(*logPath, Access::Read)) {
         const TextLookup text = terminalTexts();
         std::fprintf(stderr, "%s\n",
-                     composeMessage({text::kFileWord, *logPath, text::kCannotOpen}, text).c_str());
+                     composeMessage({text::kFileWord, escapedName(*logPath), text::kCannotOpen}, text).c_str());
         return 2;
     }
     log.bind(&file);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cli/commands.h"
+#include "cli/escaped_name.h"
 #include "cli/terminal_job_ui.h"
 #include "cli/terminal_texts.h"
 #include "platform/terminal.h"
@@ -84,7 +85,7 @@ int runTransfer(int argc, char** argv, TransferKind kind)
     const TransferOutcome outcome = runTransferJob(job, files, ui);
     if (outcome == TransferOutcome::Ignored) {
         std::fprintf(stderr, "tessaly-cli: '%s' is too short a name for a copy log\n",
-                     log->c_str());
+                     escapedName(*log).c_str());
     }
     return exitStatus(outcome);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cli/escaped_name.h"
 #include "run/failure_message.h"
 
 namespace tessaly::cli {
@@ -128,18 +129,19 @@ void CopyDriver::showProgress(const FileEntry& entry, int filePercent)
 
 void CopyDriver::reportRefusal(const StepResult& step, const std::string& source)
 {
-    const std::string& copy = step.destination;
+    const std::string name = escapedName(source);
+    const std::string copy = escapedName(step.destination);
     switch (step.verdict) {
         case GuardVerdict::SameFile:
-            m_console.message("Not copied: " + source + " would be its own copy.");
+            m_console.message("Not copied: " + name + " would be its own copy.");
             break;
         case GuardVerdict::LogPlace:
-            m_console.message("Not copied: " + source + " and a file copied before it in " +
+            m_console.message("Not copied: " + name + " and a file copied before it in " +
                               "this run would share " + copy + " or " + copy + ".log" +
                               " as a copy and a copy log.");
             break;
         default:
-            m_console.message("Not copied: " + source + " has the same copy " + copy +
+            m_console.message("Not copied: " + name + " has the same copy " + copy +
                               " as a file copied before it in this run.");
             break;
     }
@@ -147,9 +149,10 @@ void CopyDriver::reportRefusal(const StepResult& step, const std::string& source
 
 void CopyDriver::reportFailure(EngineStatus status, const std::string& source)
 {
-    const std::string file = m_texts.text(text::kFileWord) + " " + source;
+    const std::string name = escapedName(source);
+    const std::string file = m_texts.text(text::kFileWord) + " " + name;
     std::string text;
-    if (const std::optional<RunMessage> message = failureMessage(status, source)) {
+    if (const std::optional<RunMessage> message = failureMessage(status, name)) {
         text = composeRunMessage(*message, [this](int id) { return m_texts.text(id); });
         // No list line beside the terminal names the file of a message without it.
         if (message->name.empty()) text += "\n" + file;
@@ -174,14 +177,14 @@ bool CopyDriver::answerQuery(EngineQuery& query)
             if (m_options.yes) return true;
             if (!m_console.interactive() || m_stop.load()) return false;
             return m_console.confirm(m_texts.text(text::kFileWord) + " " +
-                                         m_engine.destinationPath() + "\n" +
+                                         escapedName(m_engine.destinationPath()) + "\n" +
                                          m_texts.text(text::kLogMissing),
                                      false);
         case QueryKind::Existing:
             if (m_options.yes || !m_console.interactive()) return true;
             if (m_stop.load()) return false;
             return m_console.confirm(m_texts.text(text::kFileWord) + " " +
-                                         m_engine.destinationPath() + "\n" +
+                                         escapedName(m_engine.destinationPath()) + "\n" +
                                          m_texts.text(text::kDestinationExists) + " (" +
                                          policyName(m_options.engine.existingPolicy) + ")",
                                      true);
@@ -193,7 +196,7 @@ bool CopyDriver::askForCopy(EngineQuery& query)
 {
     if (!m_console.interactive() || m_stop.load()) return false;
     std::string question;
-    const std::string file = m_texts.text(text::kFileWord) + " " + m_source + "\n";
+    const std::string file = m_texts.text(text::kFileWord) + " " + escapedName(m_source) + "\n";
     switch (m_engine.status()) {
         case EngineStatus::CopyAlreadyUsed:
             question = file + m_texts.text(text::kCopyInUse) + "\n" +

@@ -266,7 +266,8 @@ its log lists stay listed in the new log.
 Exit status:
   0   every file complete, nothing filled
   1   every file covered, but some bytes are fills
-  2   a file failed or is incomplete, or the run was interrupted
+  2   a file failed or is incomplete, the run was interrupted, or a source
+      folder could not be read or holds the output folder and gave nothing
   3   the medium was removed; the run stopped and can be continued
   64  usage error
 )";

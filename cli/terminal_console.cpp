@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/escaped_name.h"
 #include "platform/clock.h"
 #include "platform/terminal.h"
 
@@ -117,6 +118,18 @@ std::string progressHead(const Progress& p)
     return head;
 }
 
+std::string progressLine(const Progress& p, std::size_t width)
+{
+    std::string line = progressHead(p);
+    const std::string name = p.source ? escapedName(*p.source) : std::string();
+    if (line.size() + name.size() <= width) {
+        line += name;
+    } else if (line.size() + 4 < width) {
+        line += "..." + name.substr(name.size() - (width - line.size() - 3));
+    }
+    return line;
+}
+
 void TerminalConsole::progress(const Progress& p)
 {
     if (!m_showProgress) return;
@@ -132,14 +145,7 @@ void TerminalConsole::progress(const Progress& p)
     m_lastFilePercent = p.filePercent;
     m_lastTrimRegions = p.trimRegions;
     m_lastTick = now;
-    std::string line = progressHead(p);
-    const std::string name = p.source ? *p.source : std::string();
-    const std::size_t width = terminalWidth() - 1;
-    if (line.size() + name.size() <= width) {
-        line += name;
-    } else if (line.size() + 4 < width) {
-        line += "..." + name.substr(name.size() - (width - line.size() - 3));
-    }
+    const std::string line = progressLine(p, terminalWidth() - 1);
     std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
     m_lineShown = true;

@@ -49,6 +49,9 @@ private:
 // The progress line before the file's name: the file's and the run's percent with
 // the speed and the time left, or the regions the trim pass has still to retry.
 std::string progressHead(const Progress& p);
+// The whole progress line in at most width columns: the head, then the file's name
+// (escaped, and cut at its start when it is too long).
+std::string progressLine(const Progress& p, std::size_t width);
 
 // Text of a byte count with three or four significant digits: "512 B", "1.5 KiB".
 std::string formatBytes(std::uint64_t bytes);

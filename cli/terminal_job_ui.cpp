@@ -1,27 +1,13 @@
 #include "cli/terminal_job_ui.h"
 
-
 #include <filesystem>
 #include <utility>
 
+#include "cli/escaped_name.h"
 #include "platform/terminal.h"
 #include "ui/text_ids.h"
 
 namespace tessaly::cli {
-namespace {
-
-// A file name from a log may hold any byte; control bytes would drive the terminal.
-std::string printable(const std::string& name)
-{
-    std::string out = name;
-    for (char& c : out) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) c = '?';
-    }
-    return out;
-}
-
-}  // namespace
 
 TerminalJobUi::TerminalJobUi(TextLookup text, std::optional<std::string> dataPath, bool interactive,
                              std::FILE* in, std::FILE* out)
@@ -44,13 +30,13 @@ void TerminalJobUi::endProgressLine()
 void TerminalJobUi::setDataFrom(const std::string& name)
 {
     endProgressLine();
-    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataFromLabel).c_str(), printable(name).c_str());
+    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataFromLabel).c_str(), escapedName(name).c_str());
 }
 
 void TerminalJobUi::setDataTo(const std::string& name)
 {
     endProgressLine();
-    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataToLabel).c_str(), printable(name).c_str());
+    std::fprintf(m_out, "%s: %s\n", m_text(text::kDataToLabel).c_str(), escapedName(name).c_str());
 }
 
 void TerminalJobUi::setState(int textId)
@@ -72,7 +58,7 @@ void TerminalJobUi::showError(const JobMessage& message)
 {
     endProgressLine();
     JobMessage shown = message;
-    shown.name = printable(message.name);
+    shown.name = escapedName(message.name);
     std::fprintf(m_out, "%s\n", composeMessage(shown, m_text).c_str());
 }
 
@@ -86,7 +72,7 @@ std::optional<std::string> TerminalJobUi::locateFile(int titleText, const std::s
     endProgressLine();
     if (m_dataPath) return std::exchange(m_dataPath, std::nullopt);
     if (!m_interactive) return std::nullopt;
-    std::fprintf(m_out, "%s [%s]: ", m_text(titleText).c_str(), folder.c_str());
+    std::fprintf(m_out, "%s [%s]: ", m_text(titleText).c_str(), escapedName(folder).c_str());
     std::fflush(m_out);
     std::string line;
     for (int c = std::fgetc(m_in); c != EOF && c != '\n'; c = std::fgetc(m_in)) {

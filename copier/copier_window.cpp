@@ -1,6 +1,7 @@
 #include "copier/copier_window.h"
 
 #include <QCloseEvent>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QGridLayout>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QResizeEvent>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -17,6 +19,7 @@
 #include "copier/query_prompts.h"
 #include "copier/run_times.h"
 #include "platform/clock.h"
+#include "platform/stop_signals.h"
 #include "run/copy_list.h"
 #include "run/folder_scan.h"
 #include "settings/copying_settings_sheet.h"
@@ -111,10 +114,16 @@ CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup
         runCommand(id);
         updateCommandStates();
     });
+    // A window destroyed from outside (some window managers' and tools' close) ends
+    // the program as Exit does, instead of leaving it copying with no window.
+    m_windowGone = std::make_unique<WindowGoneFilter>(
+        this, [this] { QTimer::singleShot(0, this, [this] { requestExit(); }); });
+    QCoreApplication::instance()->installNativeEventFilter(m_windowGone.get());
 }
 
 CopierWindow::~CopierWindow()
 {
+    QCoreApplication::instance()->removeNativeEventFilter(m_windowGone.get());
     // A worker may be waiting for an answer from this thread: keep answering until
     // every one has left, so that none waits for a window that is gone.
     requestExit();
@@ -445,17 +454,64 @@ void CopierWindow::requestExit()
     m_counters.copying.store(false);
     m_driver.requestStop();
     m_engine.requestStop(false);
+    closeNestedDialogs();
     m_exitTimer = new QTimer(this);
     m_exitTimer->setInterval(10);
     connect(m_exitTimer, &QTimer::timeout, this, [this] { finishWhenWorkersLeft(); });
     m_exitTimer->start();
 }
 
+void CopierWindow::stopCopyForProcessEnd(std::uint32_t waitMs)
+{
+    // Once exiting is set, no question is put to a window that can no longer answer.
+    m_exiting.store(true);
+    m_counters.copying.store(false);
+    m_driver.requestStop();
+    m_engine.requestStop(false);
+    m_engine.waitUntilIdle(waitMs);
+}
+
+void CopierWindow::watchStopSignals()
+{
+    const int fd = stopSignalDescriptor();
+    if (fd < 0 || m_stopSignals != nullptr) {
+        return;
+    }
+    m_stopSignals = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_stopSignals, &QSocketNotifier::activated, this, [this, fd] {
+        takeStopSignals(fd);
+        requestExit();
+    });
+}
+
+void CopierWindow::closeNestedDialogs()
+{
+    // A dialog's own loop runs inside the window's: while one is open, the window's
+    // run cannot end, and a worker waiting for its answer cannot leave.
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+    }
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(widget);
+        if (dialog == nullptr || dialog == this || !dialog->isVisible()) {
+            continue;
+        }
+        for (QObject* owner = dialog->parent(); owner != nullptr; owner = owner->parent()) {
+            if (owner == this) {
+                dialog->done(QDialog::Rejected);
+                break;
+            }
+        }
+    }
+}
+
 void CopierWindow::finishWhenWorkersLeft()
 {
     if (m_workerCount.load() != 0 || m_engine.busy()) {
-        // A copy that started after the stop request must end too.
+        // A copy that started after the stop request must end too, and a message the
+        // driver shows on its way out is not left waiting for a reader.
         m_engine.requestStop(false);
+        closeNestedDialogs();
         return;
     }
     m_exitTimer->stop();

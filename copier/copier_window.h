@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "copier/copier_commands.h"
 #include "copier/copy_driver.h"
 #include "copier/window_driver_host.h"
+#include "copier/window_gone_filter.h"
 #include "engine/copy_engine.h"
 #include "settings/profile_settings.h"
 #include "settings/window_settings.h"
@@ -28,6 +30,7 @@
 
 class QLabel;
 class QProgressBar;
+class QSocketNotifier;
 class QTimer;
 class QVBoxLayout;
 
@@ -90,6 +93,13 @@ public:
     // Exit, close and Escape: the first call stops the run and ends the window once
     // every worker has left; later calls do nothing.
     void requestExit();
+    // From now on SIGINT, SIGTERM and SIGHUP end the window as Exit does, on its own
+    // thread: the copy stops with its log whole, then the window closes.
+    void watchStopSignals();
+    // For a process that ends without the window's own exit (the toolkit leaves when the
+    // display goes away): stops the copy and waits up to waitMs for it to end with its
+    // log whole. Touches no widget, so it may run on any thread.
+    void stopCopyForProcessEnd(std::uint32_t waitMs);
     void showAbout();
     // The Settings commands: the sheet at a page (0 General, 1 Algorithm, 2 Reserved
     // copies) and the miscellaneous dialog; accepted values act on the engine at once
@@ -175,6 +185,8 @@ private:
     // Lists the files below folder on a thread of its own, counted in workerCount.
     void startScan(const std::string& folder, AfterAdd after);
     void finishWhenWorkersLeft();
+    // Ends every dialog open over the window with no (Escape's answer).
+    void closeNestedDialogs();
 
     LanguageTable& m_language;
     ModalPrompts& m_prompts;
@@ -215,6 +227,8 @@ private:
     QLabel* m_speedLabel = nullptr;
     QLabel* m_speed = nullptr;
     QTimer* m_exitTimer = nullptr;
+    QSocketNotifier* m_stopSignals = nullptr;
+    std::unique_ptr<WindowGoneFilter> m_windowGone;
     BlockMapControl* m_map = nullptr;
 
     CopyEngine m_engine;  // its worker ends before the members above go

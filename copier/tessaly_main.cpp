@@ -8,7 +8,9 @@
 #include <QImage>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -70,6 +72,29 @@ int renderWindow(tessaly::CopierWindow& window, const std::string& file, bool af
     return saved ? 0 : 1;
 }
 
+// The window while main runs, for a process end that bypasses main's return.
+std::atomic<tessaly::CopierWindow*> g_window{nullptr};
+
+// The toolkit ends the process with exit() when the display goes away (the session
+// ended, the X server died); the copy then still runs on its threads. Its log gets
+// its end record before the process goes, as after the window's own exit.
+void stopCopyAtProcessEnd()
+{
+    if (tessaly::CopierWindow* window = g_window.exchange(nullptr)) {
+        window->stopCopyForProcessEnd(3000);
+    }
+}
+
+struct WindowAtProcessEnd
+{
+    explicit WindowAtProcessEnd(tessaly::CopierWindow& window)
+    {
+        g_window.store(&window);
+        std::atexit(stopCopyAtProcessEnd);
+    }
+    ~WindowAtProcessEnd() { g_window.store(nullptr); }
+};
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -103,6 +128,8 @@ int main(int argc, char* argv[])
     tessaly::LanguageTable language;
     tessaly::DesktopPrompts prompts;
     tessaly::CopierWindow window(language, prompts, setup);
+    const WindowAtProcessEnd processEnd(window);
+    window.watchStopSignals();
     if (!window.initialize()) {
         return 1;
     }

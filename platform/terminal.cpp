@@ -66,6 +66,7 @@ void raiseOnStopSignals(std::atomic<bool>& flag)
     action.sa_flags = 0;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
 }
 
 }  // namespace tessaly

@@ -27,7 +27,8 @@ InputWait waitForInput(std::uint32_t timeoutMs);
 // One byte of standard input (0 to 255); -1 at the end of the input or on failure.
 int readInputByte();
 
-// SIGINT and SIGTERM raise flag from now on. A pending system call is not restarted
+// SIGINT, SIGTERM and SIGHUP (the terminal or the session went away) raise flag from
+// now on. A pending system call is not restarted
 // after them, so that a wait for input ends and its caller sees the flag.
 // The flag must live as long as the process.
 void raiseOnStopSignals(std::atomic<bool>& flag);

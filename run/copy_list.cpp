@@ -4,6 +4,17 @@
 
 namespace tessaly {
 
+namespace {
+
+// True when path is folder or lies below it; both absolute and resolved.
+bool isAtOrBelow(const std::string& path, const std::string& folder)
+{
+    if (path.empty() || folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
+    return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
+}
+
+}  // namespace
+
 std::optional<SourceFolder> resolveSourceFolder(FileSystem& fs, const std::string& folder)
 {
     std::optional<std::string> resolved = fs.canonicalPath(folder);
@@ -48,7 +59,11 @@ void CopyListBuilder::addFolder(const std::string& folder)
     const ScanSink sink{
         [&](const std::string& path, std::uint64_t size) { addFile(path, source->base, size); },
         [&](const std::string& unreadable) { m_list.unreadableFolders.push_back(unreadable); }};
+    const std::size_t before = m_list.entries.size();
     scanFolder(m_fs, source->resolved, m_excluded, m_stop, sink);
+    if (m_list.entries.size() == before && isAtOrBelow(m_excluded, source->resolved)) {
+        m_list.foldersHoldingOutput.push_back(folder);
+    }
 }
 
 void CopyListBuilder::addFile(std::string path,

@@ -33,6 +33,9 @@ struct CopyList
     std::uint64_t totalSize = 0;
     // Folders that could not be read while scanning; their files are missing from entries.
     std::vector<std::string> unreadableFolders;
+    // Folders named as sources that gave no file because the output folder is the
+    // folder itself or lies below it: a run never copies its own copies.
+    std::vector<std::string> foldersHoldingOutput;
 };
 
 // Builds a list from sources named by the user, in their order. A folder gives

@@ -74,7 +74,11 @@ FileFigures FileStep::figures(EngineStatus status) const
         return f;
     }
     const auto filled = static_cast<std::uint64_t>(std::max<std::int64_t>(m_engine.filledBytes(), 0));
-    const std::uint64_t covered = m_engine.position();
+    // A copy resumed behind the end of a source that has shrunk since starts past it:
+    // it holds no more of this source than the source's size.
+    const std::uint32_t base = m_engine.destinationPosition() - m_engine.position();
+    const std::uint32_t size = m_engine.destinationEnd() - base;
+    const std::uint64_t covered = std::min(m_engine.position(), size);
     f.copied = covered > filled ? covered - filled : 0;
     f.filled = filled;
     return f;

@@ -8,7 +8,8 @@ shift || true
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libfuse3-dev fuse3 gddrescue fonts-dejavu-core time strace
-          clang libclang-rt-dev  # clang and libFuzzer: scripts/fuzz.sh
+          xvfb openbox xdotool    # the copier's window ended from outside: tests/gui
+          clang libclang-rt-dev   # clang and libFuzzer: scripts/fuzz.sh
           exfatprogs exfat-fuse)  # an output that ignores case, for the system tests
 missing=()
 for p in "${packages[@]}"; do

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
-#include <system_error>
 #include <utility>
 
 #include "ui/text_encoding.h"
@@ -63,32 +61,23 @@ private:
     bool m_haveName = false;
 };
 
-struct FileCloser
-{
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr openForReading(const std::filesystem::path& path)
-{
-    return FilePtr(std::fopen(path.c_str(), "rb"));
-}
-
 // The whole file parsed, or nothing when it cannot be opened or read or holds no byte.
-std::optional<LanguageTexts> readLanguageFile(const std::filesystem::path& path)
+// Only a regular file opens: a named pipe or a device fails at once instead of waiting.
+std::optional<LanguageTexts> readLanguageFile(FileSystem& fs, const std::string& path)
 {
-    const FilePtr file = openForReading(path);
+    const std::unique_ptr<File> file = fs.open(path, Disposition::OpenExisting, Access::Read, nullptr);
     if (!file) return std::nullopt;
     LanguageParser parser;
     std::array<char, 64 * 1024> chunk{};
     std::size_t total = 0;
     for (;;) {
-        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
-        if (n > 0) parser.feed(std::string_view(chunk.data(), n));
-        total += n;
-        if (n < chunk.size()) break;
+        const IoResult r = file->read(chunk.data(), chunk.size());
+        if (r.error != 0) return std::nullopt;
+        if (r.bytes == 0) break;
+        parser.feed(std::string_view(chunk.data(), r.bytes));
+        total += r.bytes;
     }
-    if (std::ferror(file.get()) || total == 0) return std::nullopt;
+    if (total == 0) return std::nullopt;
     return parser.finish();
 }
 
@@ -148,12 +137,13 @@ bool isLanguageFileName(std::string_view name)
     return true;
 }
 
-LanguageTable::LanguageTable() = default;
+LanguageTable::LanguageTable() : m_fs(systemFileSystem()) {}
+LanguageTable::LanguageTable(FileSystem& fs) : m_fs(fs) {}
 LanguageTable::~LanguageTable() = default;
 
 bool LanguageTable::loadLanguage(const std::string& file)
 {
-    std::optional<LanguageTexts> loaded = readLanguageFile(file);
+    std::optional<LanguageTexts> loaded = readLanguageFile(m_fs, file);
     if (!loaded) return false;
     loaded->path = file;
     install(std::move(*loaded));
@@ -162,7 +152,7 @@ bool LanguageTable::loadLanguage(const std::string& file)
 
 bool LanguageTable::loadLanguage(const std::filesystem::path& folder, const std::string& fileName)
 {
-    std::optional<LanguageTexts> loaded = readLanguageFile(folder / fileName);
+    std::optional<LanguageTexts> loaded = readLanguageFile(m_fs, (folder / fileName).string());
     if (!loaded) return false;
     loaded->path = fileName;
     install(std::move(*loaded));
@@ -210,19 +200,17 @@ std::string LanguageTable::path() const
 std::size_t LanguageTable::enumerateLanguages(const std::filesystem::path& folder)
 {
     std::vector<LanguageEntry> found;
-    std::error_code ec;
-    std::filesystem::directory_iterator it(folder, ec);
-    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        const std::string fileName = it->path().filename().string();
-        if (!isLanguageFileName(fileName)) continue;
-        // A folder named like a language file cannot be opened as one.
-        std::error_code typeError;
-        if (!it->is_regular_file(typeError)) continue;
-        const FilePtr file = openForReading(it->path());
+    std::vector<FolderEntry> entries;
+    m_fs.listFolder(folder.string(), &entries);  // what could be read is listed
+    for (const FolderEntry& entry : entries) {
+        // A folder or a pipe named like a language file cannot be read as one.
+        if (entry.kind != EntryKind::File || !isLanguageFileName(entry.name)) continue;
+        const std::unique_ptr<File> file =
+            m_fs.open((folder / entry.name).string(), Disposition::OpenExisting, Access::Read, nullptr);
         if (!file) continue;
         std::array<char, kLanguageDisplayNameBytes> head{};
-        const std::size_t n = std::fread(head.data(), 1, head.size(), file.get());
-        found.push_back({fileName, languageDisplayName(std::string_view(head.data(), n))});
+        const IoResult r = file->read(head.data(), head.size());
+        found.push_back({entry.name, languageDisplayName(std::string_view(head.data(), r.bytes))});
     }
     std::lock_guard lock(m_lock);
     m_languages = std::move(found);

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
+
 namespace tessaly {
 
 // The longest line a language file may hold. Longer lines are cut to this many bytes
@@ -59,7 +61,9 @@ bool isLanguageFileName(std::string_view name);
 class LanguageTable
 {
 public:
+    // Reads its files through the system's file system, or through fs.
     LanguageTable();
+    explicit LanguageTable(FileSystem& fs);
     virtual ~LanguageTable();
     LanguageTable(const LanguageTable&) = delete;
     LanguageTable& operator=(const LanguageTable&) = delete;
@@ -92,6 +96,8 @@ public:
 
 private:
     void install(LanguageTexts&& texts);
+
+    FileSystem& m_fs;
 
     mutable std::mutex m_lock;  // guards the two members below; held only to copy or swap
     std::shared_ptr<const LanguageTexts> m_texts;

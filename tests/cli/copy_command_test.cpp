@@ -42,6 +42,30 @@ TEST_F(CopyCommandTest, ANamedPipeAsSourceIsRefusedAtOnce)
     EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 }
 
+// A source that is the output folder, or holds nothing but it, gives nothing to copy:
+// the run says why and does not pass for a success.
+TEST_F(CopyCommandTest, AnOutputFolderThatIsTheSourceIsNamedAsTheReason)
+{
+    writeFile(dir / "out" + "/a.bin", pattern(100));
+    EXPECT_EQ(copy(dir / "out"), 2);
+    EXPECT_NE(readText(dir / "stderr.txt").find("output folder"), std::string::npos)
+        << readText(dir / "stderr.txt");
+    EXPECT_EQ(report(), "");
+
+    std::filesystem::create_directories(dir / "src");
+    EXPECT_EQ(run("timeout -s KILL 5 " + cliPath() + " copy -q " + (dir / "src") + " " +
+                  (dir / "src/inside") + " >" + (dir / "report.txt") + " 2>" +
+                  (dir / "stderr.txt")),
+              64);  // no such output folder yet
+    std::filesystem::create_directories(dir / "src/inside");
+    EXPECT_EQ(run("timeout -s KILL 5 " + cliPath() + " copy -q " + (dir / "src") + " " +
+                  (dir / "src/inside") + " >" + (dir / "report.txt") + " 2>" +
+                  (dir / "stderr.txt")),
+              2);
+    EXPECT_NE(readText(dir / "stderr.txt").find("lies inside it"), std::string::npos)
+        << readText(dir / "stderr.txt");
+}
+
 // A name with a line break, a tab, an escape sequence and a backslash stays one line
 // of four fields, and printf '%b' gives the name back.
 TEST_F(CopyCommandTest, EachFileIsOneReportLineWhateverItsName)

@@ -234,6 +234,41 @@ TEST(ProgressLine, SaysHowManyRegionsAreLeftToTrim)
     EXPECT_NE(progressHead(p).find("trimming 1 region  "), std::string::npos);
 }
 
+TEST(ProgressLine, ShowsTheNameEscapedAndCutAtItsStart)
+{
+    const std::string name = "/src/a\x1b]0;owned\x07" "b\nc.bin";
+    Progress p;
+    p.count = 1;
+    p.source = &name;
+    const std::string head = progressHead(p);
+    EXPECT_EQ(progressLine(p, 200), head + "/src/a\\x1B]0;owned\\x07b\\x0Ac.bin");
+    const std::string cut = progressLine(p, head.size() + 12);
+    EXPECT_EQ(cut, head + "...\\x0Ac.bin");
+}
+
+// Names reach the terminal's messages escaped as in the report, whatever bytes they hold.
+TEST_F(CopyDriverTest, MessagesNameFilesEscaped)
+{
+    const std::string name = "/src/b\x1b[2J\nc.bin";
+    medium.addFile(name, std::string(8192, 'b'));
+    medium.setWriteLimit("/out/b\x1b[2J\nc.bin", 4096);
+    medium.addFile("/src/same.bin\t", "x");
+    medium.addLink("/out/same.bin\t", "/src/same.bin\t");
+    const RunReport report = run({{name, 8192}, {"/src/same.bin\t", 1}});
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].status(), "WriteFailed");
+    EXPECT_EQ(report.files[1].status(), "SameFile");
+    ASSERT_EQ(console.messages.size(), 2u);
+    EXPECT_NE(console.messages[0].find("/src/b\\x1B[2J\\x0Ac.bin"), std::string::npos)
+        << console.messages[0];
+    EXPECT_NE(console.messages[1].find("/src/same.bin\\x09"), std::string::npos)
+        << console.messages[1];
+    for (const std::string& message : console.messages) {
+        EXPECT_EQ(message.find('\x1b'), std::string::npos) << message;
+        EXPECT_EQ(message.find('\t'), std::string::npos) << message;
+    }
+}
+
 // A copy left alone under skip may be partial: it must not pass for a complete copy.
 TEST_F(CopyDriverTest, AnExistingCopyLeftUnderSkipIsReportedAsSkipped)
 {

@@ -380,6 +380,24 @@ TEST_F(InterruptedCopyTest, AStoppedAndResumedCopyEqualsAnUninterruptedOne)
               "");
 }
 
+// A kill request and a hang-up (the terminal or the session went away) stop the copy
+// as an interrupt does: the copy keeps its log's end record, and the run says so.
+TEST_F(InterruptedCopyTest, TerminateAndHangUpStopTheCopyInOrder)
+{
+    TESSALY_MOUNT_OR_SKIP(medium);
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        const std::string out = m_work + "/out" + std::to_string(sig);
+        fs::create_directories(out);
+        EXPECT_EQ(interruptedRun(out, sig), 2) << "signal " << sig;
+        EXPECT_NE(m_lastReport.find("Stopped\t"), std::string::npos) << m_lastReport;
+        const std::uint64_t reached = sizeOf(out + "/big.bin");
+        ASSERT_LT(reached, image.size()) << "the copy ended before the signal";
+        const std::vector<LogRecord> records = logRecords(out + "/big.bin.log", "big.bin");
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ(records.back(), (LogRecord{static_cast<std::uint32_t>(reached), 0}));
+    }
+}
+
 TEST_F(InterruptedCopyTest, AKilledCopyIsContinuedOnlyWithConsentAndKeepsItsBytes)
 {
     TESSALY_MOUNT_OR_SKIP(medium);

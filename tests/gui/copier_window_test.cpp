@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <filesystem>
 #include <memory>
 
@@ -244,6 +245,37 @@ private slots:
         QVERIFY(exited.wait(20000));
         QCOMPARE(exited.count(), 1);
         QVERIFY(!copier.window->isVisible());
+        QCOMPARE(copier.window->result(), 1);
+    }
+
+    // A stop signal ends the window as Exit does, also while a dialog of the window
+    // runs its own loop: the dialog is ended first, so that the window's run can end.
+    void aStopSignalEndsTheWindowThroughAnOpenDialog()
+    {
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->watchStopSignals();
+        copier.window->show();
+        QSignalSpy exited(copier.window.get(), &CopierWindow::exited);
+        bool aboutEnded = false;
+        bool rescued = false;
+        QTimer::singleShot(0, copier.window.get(), [&] {
+            copier.window->showAbout();
+            aboutEnded = true;
+        });
+        QTimer::singleShot(200, copier.window.get(), [] { std::raise(SIGTERM); });
+        // Should the dialog stay, end it late, so that the test fails instead of hanging.
+        QTimer::singleShot(8000, qApp, [&] {
+            if (QWidget* open = QApplication::activeModalWidget();
+                open != nullptr && open != copier.window.get()) {
+                rescued = true;
+                open->close();
+            }
+        });
+        QVERIFY(QTest::qWaitFor([&] { return aboutEnded; }, 10000));
+        QVERIFY(!rescued);
+        QVERIFY(exited.count() == 1 || exited.wait(5000));
+        QVERIFY(copier.window->exiting());
         QCOMPARE(copier.window->result(), 1);
     }
 

@@ -10,7 +10,7 @@ namespace {
 
 // The handler only raises the flag: the process goes on, and the run ends the
 // current file in order.
-TEST(StopSignals, InterruptAndTerminateRaiseTheFlag)
+TEST(StopSignals, InterruptTerminateAndHangUpRaiseTheFlag)
 {
     static std::atomic<bool> stop{false};
     raiseOnStopSignals(stop);
@@ -18,6 +18,9 @@ TEST(StopSignals, InterruptAndTerminateRaiseTheFlag)
     EXPECT_TRUE(stop.load());
     stop = false;
     ASSERT_EQ(std::raise(SIGTERM), 0);
+    EXPECT_TRUE(stop.load());
+    stop = false;
+    ASSERT_EQ(std::raise(SIGHUP), 0);
     EXPECT_TRUE(stop.load());
 }
 

@@ -132,8 +132,31 @@ TEST_F(CopyListTest, TheOutputFolderInsideTheSourceIsLeftOut)
     const CopyList list = build({m_top + "/tree"}, "tree/./out/");
     fs::current_path(saved);
     EXPECT_EQ(sourcesOf(list), (std::vector<std::string>{a, c}));
-    // The output folder named as a source is left out as a whole.
-    EXPECT_TRUE(build({m_top + "/tree/out"}, m_top + "/tree/out").entries.empty());
+    EXPECT_TRUE(list.foldersHoldingOutput.empty());
+    // The output folder named as a source is left out as a whole, and the list says why
+    // it holds nothing of it.
+    const CopyList same = build({m_top + "/tree/out"}, m_top + "/tree/out");
+    EXPECT_TRUE(same.entries.empty());
+    EXPECT_EQ(same.foldersHoldingOutput, (std::vector<std::string>{m_top + "/tree/out"}));
+}
+
+// A source folder whose only content is the output folder gives nothing either; an
+// empty folder, or one beside the output folder, is no such case.
+TEST_F(CopyListTest, ASourceThatGivesNothingButTheOutputFolderIsNamed)
+{
+    write("only/out/only/a.bin", 3);
+    fs::create_directories(m_top + "/empty");
+    fs::create_directories(m_top + "/outside");
+    const CopyList list =
+        build({m_top + "/only", m_top + "/empty", m_top + "/only/out/"}, m_top + "/only/out");
+    EXPECT_TRUE(list.entries.empty());
+    ASSERT_EQ(list.foldersHoldingOutput.size(), 2u);
+    EXPECT_EQ(list.foldersHoldingOutput[0], m_top + "/only");
+    EXPECT_TRUE(build({m_top + "/empty"}, m_top + "/outside").foldersHoldingOutput.empty());
+    // "/ab" is not below "/a".
+    write("a/x.bin", 0);
+    fs::create_directories(m_top + "/ab");
+    EXPECT_TRUE(build({m_top + "/ab"}, m_top + "/a").foldersHoldingOutput.empty());
 }
 
 // Many files of one folder are listed without comparing each with all before it.

@@ -142,5 +142,19 @@ TEST_F(FileStepTest, ARaisedStopEndsTheFileAsStopped)
     EXPECT_LT(result.filePercent, 100);
 }
 
+TEST_F(FileStepTest, FiguresNeverExceedTheSourceThatShrankSinceItsCopy)
+{
+    // The log of the first copy ends at 3000 bytes; resuming it over a source of
+    // 1000 bytes finds nothing left to copy, and holds no more than 1000 of them.
+    medium.addFile("/src/a.bin", std::string(3000, 'a'));
+    ASSERT_EQ(copy(entryOf("/src/a.bin", 3000)).figures.copied, 3000u);
+    medium.addFile("/src/a.bin", std::string(1000, 'a'));
+    step.beginRun();  // a later run
+    const StepResult result = copy(entryOf("/src/a.bin", 1000));
+    EXPECT_EQ(result.status, EngineStatus::Ok);
+    EXPECT_EQ(result.figures.copied, 1000u);
+    EXPECT_EQ(result.figures.filled, 0u);
+}
+
 }  // namespace
 }  // namespace tessaly

@@ -65,7 +65,7 @@ TEST(TerminalJobUi, ShowsFieldsAndMessagesAsLines)
     ui.setProgress(50);  // not a terminal: no bar
     ui.setState(text::kDone);
     ui.showError({text::kFileWord, "a\x1b[2Jb", text::kCannotOpen});
-    EXPECT_EQ(terminal.shown(), "t79: a.bin\nt80: a.bin.mrd\nt81: t91\nt14 a?[2Jb\nt24\n");
+    EXPECT_EQ(terminal.shown(), "t79: a.bin\nt80: a.bin.mrd\nt81: t91\nt14 a\\x1B[2Jb\nt24\n");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 #include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -177,6 +179,59 @@ TEST_F(LanguageTableTest, NamesDifferingInCaseAreBothListedInSearchOrder)
     EXPECT_EQ(*table.languageFile(0), order[0]);
     EXPECT_EQ(*table.languageFile(1), order[1]);
     EXPECT_EQ(*table.languageName(0), order[0] == "english.lng" ? "lower" : "Upper");
+}
+
+// Opens each pipe for writing, again and again, once the test has waited too long, so
+// that a reader stuck on one ends and the test fails instead of hanging.
+class PipeRescue
+{
+public:
+    explicit PipeRescue(std::vector<fs::path> pipes)
+        : m_thread([this, pipes = std::move(pipes)] {
+              for (int i = 0; i < 300 && !m_done; ++i) usleep(10000);
+              while (!m_done) {
+                  m_fired = true;
+                  for (const fs::path& pipe : pipes) {
+                      const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+                      if (fd >= 0) ::close(fd);
+                  }
+                  usleep(10000);
+              }
+          })
+    {
+    }
+    ~PipeRescue() { finish(); }
+    // True when a reader had to be set free.
+    bool finish()
+    {
+        m_done = true;
+        if (m_thread.joinable()) m_thread.join();
+        return m_fired;
+    }
+
+private:
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_fired{false};
+    std::thread m_thread;
+};
+
+TEST_F(LanguageTableTest, NamedPipesAmongLanguageFilesNeverHoldTheReader)
+{
+    write("english.lng", "English\nOne\n");
+    ASSERT_EQ(::mkfifo((m_dir / "pipe.lng").c_str(), 0600), 0);
+    fs::create_symlink(m_dir / "pipe.lng", m_dir / "linked.lng");
+    PipeRescue rescue({m_dir / "pipe.lng"});
+
+    LanguageTable table;
+    ASSERT_EQ(table.enumerateLanguages(m_dir), 1u);
+    EXPECT_EQ(*table.languageFile(0), "english.lng");
+    EXPECT_FALSE(table.loadLanguage(m_dir, "pipe.lng"));
+    EXPECT_FALSE(table.loadLanguage(m_dir, "linked.lng"));
+    EXPECT_FALSE(table.loadLanguage((m_dir / "pipe.lng").string()));
+    std::string loaded;
+    EXPECT_EQ(loadProgramLanguage(table, m_dir, "pipe.lng", loaded), LanguageLoad::Loaded);
+    EXPECT_EQ(loaded, "english.lng");
+    EXPECT_FALSE(rescue.finish()) << "a read of a named pipe waited for a writer";
 }
 
 TEST(LanguageParsing, DisplayNameAndFileNames)

@@ -1,5 +1,6 @@
 // tessaly-cli languages, run from the layouts the programs are found in.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -79,6 +80,23 @@ TEST_F(LanguagesCommandTest, PrefersLanguageFilesBesideTheProgram)
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("Mine"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("english.lng"), std::string::npos) << r.out;
+}
+
+// A named pipe where a language file belongs is passed over at once: neither the
+// listing nor a command that reads its texts from english.lng waits for a writer.
+TEST_F(LanguagesCommandTest, ANamedPipeAmongTheLanguageFilesHoldsNothingUp)
+{
+    std::ofstream(m_root / "bin" / "mine.lng") << "Mine\ntext\n";
+    ASSERT_EQ(::mkfifo((m_root / "bin" / "english.lng").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((m_root / "bin" / "other.lng").c_str(), 0600), 0);
+    const std::string cli = "timeout -s KILL 10 " + (m_root / "bin" / "tessaly-cli").string();
+    const CommandResult r = runCommand(cli + " languages");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Mine"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("english.lng"), std::string::npos) << r.out;
+    const CommandResult map = runCommand(cli + " map " + (m_root / "none.log").string());
+    EXPECT_EQ(map.status, 2) << map.out;
+    EXPECT_NE(map.out.find("none.log"), std::string::npos) << map.out;
 }
 
 TEST_F(LanguagesCommandTest, SaysSoWhenThereIsNone)

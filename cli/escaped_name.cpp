@@ -1,0 +1,26 @@
+#include "cli/escaped_name.h"
+
+#include <cstdio>
+
+namespace tessaly::cli {
+
+std::string escapedName(const std::string& name)
+{
+    std::string out;
+    out.reserve(name.size());
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == '\\') {
+            out += "\\\\";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace tessaly::cli
