@@ -21,6 +21,7 @@
 
 #include "platform/clock.h"
 #include "tests/medium/medium_mount.h"
+#include "tests/support/test_folder.h"
 
 extern char** environ;
 
@@ -31,20 +32,8 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kSector = 512;
 
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::uint64_t sizeOf(const std::string& path)
-{
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    return ec ? 0 : size;
-}
+using testing::readAll;
+using testing::sizeOf;
 
 // "" when the two are equal, else where they first differ (so a failure stays readable).
 std::string difference(const std::string& actual, const std::string& expected)

@@ -23,6 +23,7 @@
 
 #include "platform/clock.h"
 #include "tests/medium/medium_mount.h"
+#include "tests/support/test_folder.h"
 
 extern char** environ;
 
@@ -31,20 +32,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::uint64_t sizeOf(const std::string& path)
-{
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    return ec ? 0 : size;
-}
+using testing::readAll;
+using testing::sizeOf;
 
 // The program's path on PATH; empty when it is not installed.
 std::string onPath(const std::string& name)

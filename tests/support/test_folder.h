@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace tessaly::testing {
@@ -20,6 +23,23 @@ inline std::filesystem::path freshTestFolder(const std::string& prefix)
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
+}
+
+// The whole file's bytes; empty when it cannot be read.
+inline std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The file's size; 0 when it has none.
+inline std::uint64_t sizeOf(const std::string& path)
+{
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    return ec ? 0 : size;
 }
 
 }  // namespace tessaly::testing
