@@ -34,6 +34,34 @@ protected:
     TempDir dir;
 };
 
+// A rerun over a copy whose last run never ended writes the fills that run's log
+// lists into a new log. The program killed at its first write to a file (strace
+// injects SIGKILL there) leaves that log whole; the run after it keeps its fills.
+TEST_F(CopyCommandTest, AKillAtTheFirstWriteOfAContinuedRunKeepsTheEarlierFills)
+{
+    if (run("command -v strace >/dev/null") != 0) GTEST_SKIP() << "strace is not installed";
+    const testing::Bytes source = pattern(20000);
+    std::filesystem::create_directory(dir / "src");
+    writeFile(dir / "src/a.bin", source);
+    testing::Bytes copied(source.begin(), source.begin() + 8192);
+    std::fill_n(copied.begin() + 1024, 512, 0);
+    writeFile(dir / "out/a.bin", copied);
+    const testing::Bytes unfinished = testing::logBytes("a.bin", {{1024, 512}});
+    writeFile(dir / "out/a.bin.log", unfinished);
+
+    const int killed = run("strace -f -qq -o /dev/null -e trace=pwrite64 "
+                           "-e inject=pwrite64:signal=SIGKILL:when=1 " + cliPath() +
+                           " copy -q --yes --no-trim " + (dir / "src/a.bin") + " " + (dir / "out") +
+                           " >/dev/null 2>&1");
+    ASSERT_EQ(killed, 128 + 9) << "the kill was not injected";
+    EXPECT_EQ(readFile(dir / "out/a.bin.log"), unfinished);
+    EXPECT_EQ(readFile(dir / "out/a.bin"), copied);
+
+    EXPECT_EQ(copy("--yes --no-trim " + (dir / "src/a.bin")), 1) << readText(dir / "stderr.txt");
+    EXPECT_EQ(readFile(dir / "out/a.bin.log"),
+              testing::logBytes("a.bin", {{1024, 512}, {20000, 0}}));
+}
+
 TEST_F(CopyCommandTest, ANamedPipeAsSourceIsRefusedAtOnce)
 {
     ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
