@@ -138,9 +138,11 @@ EntryEnd CopyDriver::endOf(const StepResult& step, const std::string& source)
 
 RunMessage refusalMessage(GuardVerdict verdict, const std::string& sourcePath)
 {
-    const int note = verdict == GuardVerdict::LogPlace ? text::kProblemWithLog
-                                                       : text::kProblemWithCopy;
-    return {text::kFileWord, sourcePath, text::kCannotOpen, note};
+    // The file opens, and its copy may be whole: what happened is the run's own.
+    const int why = verdict == GuardVerdict::SameFile   ? text::kOwnCopy
+                    : verdict == GuardVerdict::LogPlace ? text::kCopyAndLogClash
+                                                        : text::kSameCopyInRun;
+    return {text::kFileWord, sourcePath, why, -1};
 }
 
 }  // namespace tessaly

@@ -145,6 +145,10 @@ inline constexpr int kMapCurrent = 130;     // state: current position
 inline constexpr int kLogWriteFailed = 132;   // a log record could not be written
 inline constexpr int kLinkInWay = 133;        // a symbolic link where the copy or its log belongs
 inline constexpr int kCopiedWithoutLog = 134; // the name is too long for a log beside the copy
-// 140-144: not used yet, so that later texts keep their ids
+// After "File NAME": why the run did not copy a line
+inline constexpr int kSameCopyInRun = 140;    // another line of the run makes the same copy
+inline constexpr int kOwnCopy = 141;          // the file itself lies where its copy belongs
+inline constexpr int kCopyAndLogClash = 142;  // a copy of one line, the log of another's
+// 143, 144: not used yet, so that later texts keep their ids
 
 }  // namespace tessaly::text

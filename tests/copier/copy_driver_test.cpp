@@ -203,6 +203,21 @@ TEST_F(CopyDriverTest, AnEmptyFileIsDoneAndAFailingOneIsReportedWhileTheRunGoesO
     EXPECT_EQ(host.lines[1].refreshes, 0);
 }
 
+// A file listed twice opens and gets its copy from the first line; the second line is
+// refused with what happened, not with a copy that cannot be opened.
+TEST_F(CopyDriverTest, TheSecondLineOfADuplicateSaysAnotherLineMakesItsCopy)
+{
+    const Bytes data = pattern(4096, 3);
+    medium.addFile("/src/a.bin", data);
+    host.add("/src/a.bin", data.size());
+    host.add("/src/a.bin", data.size());
+    ASSERT_TRUE(runToItsEnd());
+    EXPECT_EQ(icons(), (std::vector<int>{2, 4}));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0], (RunMessage{text::kFileWord, "/src/a.bin", text::kSameCopyInRun, -1}));
+    EXPECT_EQ(medium.contents("/out/a.bin"), data);
+}
+
 TEST_F(CopyDriverTest, AMediumTakenOutEndsTheRunSilentlyAndTheNextStartFinishesTheLine)
 {
     const Bytes data = pattern(16384, 3);
