@@ -41,6 +41,7 @@ checkMetainfo() {
 
 checkMan() {
     need man man-db
+    need scdoc scdoc
     local pages=("$1"/share/man/man*/*) count=0
     for page in "${pages[@]}"; do
         [ -f "$page" ] || continue
