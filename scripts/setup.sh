@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs (when run as root), then configures
 # and builds into build/ (or the folder given as $1). Extra arguments go to cmake.
+# With --packages-only it stops once the packages are there.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+packagesOnly=0
+if [ "${1:-}" = "--packages-only" ]; then
+    packagesOnly=1
+    shift
+fi
 build=${1:-$top/build}
 shift || true
 
@@ -10,7 +16,10 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-de
           libfuse3-dev fuse3 gddrescue fonts-dejavu-core time strace
           xvfb openbox xdotool    # the copier's window ended from outside: tests/gui
           clang libclang-rt-dev   # clang and libFuzzer: scripts/fuzz.sh
-          exfatprogs exfat-fuse)  # an output that ignores case, for the system tests
+          exfatprogs exfat-fuse   # an output that ignores case, for the system tests
+          scdoc man-db            # the manual pages: built from their scdoc sources, checked by man
+          dpkg-dev file           # the Debian package: dpkg-shlibdeps finds its dependencies
+          lintian desktop-file-utils appstream)  # Debian's checks of the package and its metadata
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -26,6 +35,8 @@ if [ ${#missing[@]} -gt 0 ]; then
         exit 1
     fi
 fi
+
+[ "$packagesOnly" -eq 0 ] || exit 0
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build "$build" -j "$(nproc)"

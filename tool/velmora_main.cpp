@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "platform/program_folder.h"
@@ -21,6 +22,26 @@
 #include "ui/modal_prompts.h"
 
 namespace {
+
+constexpr char kUsage[] =
+    "Usage: velmora [--screenshot=FILE] [--screenshot-menu=FILE]\n"
+    "Moves the missing regions of a salvaged copy, as its copy log lists them, out of a\n"
+    "readable instance of the file into a transfer file (File, Get) and from there into\n"
+    "the copy (File, Put).\n"
+    "\n"
+    "  --screenshot=FILE       render the window as it opens into FILE (PNG) and end\n"
+    "  --screenshot-menu=FILE  the same with the File menu open\n"
+    "  -h, --help              show this text\n";
+
+// True when the arguments ask for the usage text, which needs no display.
+bool asksForHelp(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") return true;
+    }
+    return false;
+}
 
 QString optionValue(const QStringList& arguments, const QString& name)
 {
@@ -65,6 +86,10 @@ QImage renderWindow(tessaly::ToolWindow& window, bool openMenu)
 
 int main(int argc, char* argv[])
 {
+    if (asksForHelp(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Brindlework"));
     QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
