@@ -35,12 +35,14 @@ void CopyDriver::runDriver(std::atomic<int>& workerCount)
 {
     while (!m_exiting.load()) {
         idle();
+        // Taken before the list is looked at: an Add with auto start after this look
+        // changes it, and the run does not end under it.
+        const std::uint32_t request = m_counters.copying.snapshot();
         if (!m_counters.copying.load()) {
             continue;
         }
         if (m_counters.currentIndex.load() >= m_counters.entryCount.load()) {
-            m_counters.copying.store(false);
-            m_host.runEnded();
+            if (m_counters.copying.endIfUnchanged(request)) m_host.runEnded();
             continue;
         }
         if (m_host.outputFolder().empty()) {

@@ -94,7 +94,7 @@ std::unique_ptr<QMenu> FileListControl::contextMenu()
     bool canDelete = true;
     for (const int row : rows) {
         const EntryState state = m_model.entry(row).state;
-        canContinue = canContinue || (state == EntryState::Unfinished && !m_counters.copying);
+        canContinue = canContinue || (state == EntryState::Unfinished && !m_counters.copying.load());
         canDelete = canDelete && state != EntryState::InProgress;
     }
     continueItem->setEnabled(canContinue);
@@ -124,7 +124,7 @@ bool FileListControl::deleteSelected()
 void FileListControl::continueFromSelection()
 {
     const std::vector<int> rows = selectedRows();
-    if (rows.empty() || m_counters.copying) {
+    if (rows.empty() || m_counters.copying.load()) {
         return;
     }
     m_counters.currentIndex.store(static_cast<std::uint32_t>(rows.front()));
@@ -133,7 +133,7 @@ void FileListControl::continueFromSelection()
 
 bool FileListControl::sortBy(int column)
 {
-    if (m_counters.copying) {
+    if (m_counters.copying.load()) {
         return false;
     }
     for (int row = 0; row < m_model.rowCount(); ++row) {

@@ -169,6 +169,30 @@ protected:
     CopyDriver driver;
 };
 
+// The driver finds the list done and ends the run; an Add with auto start between its
+// look and its end must not be lost, and a Stop between them must not be undone.
+TEST(RunRequest, TheEndOfARunNeverClearsAStartThatCameAfterTheLook)
+{
+    RunCounters counters;
+    counters.copying.store(true);
+    std::uint32_t seen = counters.copying.snapshot();  // the driver: nothing left
+    counters.entryCount.store(1);                      // the window: Add, then Start
+    counters.copying.store(true);
+    EXPECT_FALSE(counters.copying.endIfUnchanged(seen));
+    EXPECT_TRUE(counters.copying.load());
+
+    seen = counters.copying.snapshot();
+    counters.copying.store(false);  // Stop
+    counters.copying.store(true);   // and Start again
+    counters.copying.store(false);  // and Stop
+    EXPECT_FALSE(counters.copying.endIfUnchanged(seen));
+    EXPECT_FALSE(counters.copying.load());
+
+    counters.copying.store(true);
+    EXPECT_TRUE(counters.copying.endIfUnchanged(counters.copying.snapshot()));
+    EXPECT_FALSE(counters.copying.load());
+}
+
 TEST_F(CopyDriverTest, AnEmptyFileIsDoneAndAFailingOneIsReportedWhileTheRunGoesOn)
 {
     const Bytes data = pattern(4096, 1);

@@ -97,7 +97,7 @@ private slots:
         QCOMPARE(list.counters.currentIndex.load(), 1u);
 
         // Never while a run goes on: the run addresses its lines by index.
-        list.counters.copying = true;
+        list.counters.copying.store(true);
         QVERIFY(!list.control.sortBy(0));
         QCOMPARE(list.names().at(2), QStringLiteral("/m/c.txt"));
     }
@@ -140,12 +140,12 @@ private slots:
     void aLineBeingCopiedStays()
     {
         List list({{"/m/a", 1, EntryState::InProgress}, {"/m/b", 2, EntryState::Fresh}});
-        list.counters.copying = true;
+        list.counters.copying.store(true);
         list.select({0, 1});
         QCOMPARE(list.menuStates(), std::optional(std::pair{false, false}));
         QTest::keyClick(&list.control, Qt::Key_Delete);
         QCOMPARE(list.control.lines().rowCount(), 2);
-        list.counters.copying = false;  // stopped, the driver has not marked the line yet
+        list.counters.copying.store(false);  // stopped, the driver has not marked the line yet
         QVERIFY(!list.control.sortBy(0));
     }
 
@@ -161,12 +161,12 @@ private slots:
         QCOMPARE(list.menuStates(), std::optional(std::pair{false, true}));
         list.select({0, 1});
         QCOMPARE(list.menuStates(), std::optional(std::pair{true, true}));
-        list.counters.copying = true;
+        list.counters.copying.store(true);
         QCOMPARE(list.menuStates(), std::optional(std::pair{false, true}));
         list.control.runCommand(list_command::kContinueCopying);
         QCOMPARE(list.counters.currentIndex.load(), 3u);
 
-        list.counters.copying = false;
+        list.counters.copying.store(false);
         QSignalSpy continued(&list.control, &FileListControl::continueRequested);
         list.select({2, 1});
         list.control.runCommand(list_command::kContinueCopying);
