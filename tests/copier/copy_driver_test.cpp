@@ -57,7 +57,11 @@ public:
         return NextEntry{lines[index].entry, "/out"};
     }
     std::string outputFolder() override { return "/out"; }
-    void entryStarted() override { current().icon = 1; }
+    void entryStarted() override
+    {
+        std::lock_guard lock(m_mutex);
+        current().icon = 1;
+    }
     void showProgress(int, int totalPercent) override
     {
         std::lock_guard lock(m_mutex);
@@ -71,8 +75,8 @@ public:
     void showTimes() override {}
     void refreshDetails() override
     {
-        Line& line = current();
         std::lock_guard lock(m_mutex);
+        Line& line = current();
         line.refreshesBeforeStart += line.icon == 1 ? 0 : 1;
         ++line.refreshes;
         line.lastRefreshAfterWorker = engine != nullptr && !engine->busy();
@@ -108,12 +112,18 @@ public:
     int lastTotalPercent = -1;
     std::uint64_t filled = 0;
 
-private:
-    Line& current()
+    // The lines' icons, read while the driver may still write them.
+    std::vector<int> icons()
     {
         std::lock_guard lock(m_mutex);
-        return lines[m_counters.currentIndex.load()];
+        std::vector<int> shown;
+        for (const auto& line : lines) shown.push_back(line.icon);
+        return shown;
     }
+
+private:
+    // The current line; the caller holds m_mutex.
+    Line& current() { return lines[m_counters.currentIndex.load()]; }
 
     RunCounters& m_counters;
     std::mutex m_mutex;
@@ -152,12 +162,7 @@ protected:
         while (engine.busy()) sleepMs(5);
         return !counters.copying.load();
     }
-    std::vector<int> icons() const
-    {
-        std::vector<int> shown;
-        for (const auto& line : host.lines) shown.push_back(line.icon);
-        return shown;
-    }
+    std::vector<int> icons() { return host.icons(); }
 
     ScriptedMedium medium;
     CopyEngine engine{medium};
@@ -274,7 +279,7 @@ TEST_F(CopyDriverTest, StopKeepsTheLineCurrentAndTheNextStartResumesIt)
     host.add("/src/big.bin", data.size());
     host.add("/src/next.bin", 0);
     medium.addFile("/src/next.bin", Bytes{});
-    bool stopped = false;
+    std::atomic<bool> stopped{false};  // set on the engine's worker
     onQuery = [&](EngineQuery& query) {
         // The worker asks for another copy at the bad sector: press Stop there, once.
         if (query.kind == QueryKind::AddReserved && !stopped) {
@@ -286,7 +291,7 @@ TEST_F(CopyDriverTest, StopKeepsTheLineCurrentAndTheNextStartResumesIt)
         return query.kind == QueryKind::Existing;
     };
     counters.copying.store(true);
-    for (int i = 0; i < 2000 && (!stopped || engine.busy() || host.lines[0].icon != 3); ++i) {
+    for (int i = 0; i < 2000 && (!stopped || engine.busy() || host.icons()[0] != 3); ++i) {
         sleepMs(5);
     }
     ASSERT_TRUE(stopped);
