@@ -109,8 +109,8 @@ public:
     std::vector<Line> lines;
     std::vector<RunMessage> messages;
     std::atomic<int> runsEnded{0};
-    int lastTotalPercent = -1;
-    std::uint64_t filled = 0;
+    std::atomic<int> lastTotalPercent{-1};
+    std::atomic<std::uint64_t> filled{0};
 
     // The lines' icons, read while the driver may still write them.
     std::vector<int> icons()
@@ -219,7 +219,7 @@ TEST_F(CopyDriverTest, AnEmptyFileIsDoneAndAFailingOneIsReportedWhileTheRunGoesO
     EXPECT_EQ(counters.currentIndex.load(), 3u);
     EXPECT_EQ(counters.doneSize.load(), data.size());
     // The failed file stays in the total.
-    EXPECT_EQ(host.lastTotalPercent, 4096 * 100 / 4608);
+    EXPECT_EQ(host.lastTotalPercent.load(), 4096 * 100 / 4608);
     EXPECT_EQ(medium.contents("/out/a.bin"), data);
     EXPECT_TRUE(medium.hasFile("/out/empty"));
     // The detail view follows the started files, the last time once their copy ended;
@@ -245,6 +245,27 @@ TEST_F(CopyDriverTest, TheSecondLineOfADuplicateSaysAnotherLineMakesItsCopy)
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0], (RunMessage{text::kFileWord, "/src/a.bin", text::kSameCopyInRun, -1}));
     EXPECT_EQ(medium.contents("/out/a.bin"), data);
+}
+
+// The figures of the last refresh: the "Not read" bytes go down again when the trim
+// reads a filled sector, and a list of empty files ends at 100 %.
+TEST_F(CopyDriverTest, TheLastFiguresFollowTheTrimAndTheEmptyFiles)
+{
+    const Bytes data = pattern(8192, 4);
+    medium.addFile("/src/w.bin", data);
+    medium.markWeak("/src/w.bin", 4096, 512, 1);  // filled in the main pass, read by the trim
+    host.add("/src/w.bin", data.size());
+    ASSERT_TRUE(runToItsEnd());
+    EXPECT_EQ(medium.contents("/out/w.bin"), data);
+    EXPECT_EQ(host.filled.load(), 0u);
+
+    counters.totalSize = 0;
+    medium.addFile("/src/e1", Bytes{});
+    medium.addFile("/src/e2", Bytes{});
+    host.add("/src/e1", 0);
+    host.add("/src/e2", 0);
+    ASSERT_TRUE(runToItsEnd());
+    EXPECT_EQ(host.lastTotalPercent.load(), 100);
 }
 
 TEST_F(CopyDriverTest, AMediumTakenOutEndsTheRunSilentlyAndTheNextStartFinishesTheLine)
@@ -305,7 +326,7 @@ TEST_F(CopyDriverTest, StopKeepsTheLineCurrentAndTheNextStartResumesIt)
     Bytes expected = data;
     std::fill_n(expected.begin() + 1024, 512, 0);
     EXPECT_EQ(medium.contents("/out/big.bin"), expected);
-    EXPECT_EQ(host.filled, 512u);
+    EXPECT_EQ(host.filled.load(), 512u);
 }
 
 TEST_F(CopyDriverTest, ContinuingFromAnEarlierLinePassesOverTheDoneOnes)

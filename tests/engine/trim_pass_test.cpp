@@ -1,6 +1,7 @@
 #include "engine/trim_pass.h"
 
 #include <algorithm>
+#include <map>
 
 #include "tests/engine/engine_fixture.h"
 
@@ -249,6 +250,34 @@ TEST_F(TrimPassTest, NoFillWhereTheMainFileReadsAfterAReservedCopyFailed)
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{20 * kSector, kSector}}));
     EXPECT_EQ(medium.contents("/out/f"), withZeros({{20 * kSector, kSector}}));
+}
+
+// The pass reads a region forward until a sector fails and then backward down to the
+// sector after it: the failed sector is not read a second time, nor any other.
+TEST_F(TrimPassTest, EachSectorOfARegionIsReadAtMostOnce)
+{
+    const Bytes other = pattern(20 * kSector, 4);
+    medium.addFile("/src/g", other);
+    medium.addFile("/out/g", Bytes(other.size(), 0));
+    SourceReader reader(medium);
+    ASSERT_TRUE(reader.open("/src/g"));
+    PlainFile destination(medium);
+    ASSERT_TRUE(destination.openExisting("/out/g", Access::Write));
+    const std::atomic<bool> stop{false};
+    for (const std::uint32_t badAt : {10u, 11u, 12u}) {
+        SCOPED_TRACE(badAt);
+        medium.markBad("/src/g", badAt * kSector, kSector);
+        const auto before = medium.readOffsets("/src/g").size();
+        TrimPass pass({{&reader}, &destination, kSector, 0}, stop);
+        const TrimResult result = pass.run({{10 * kSector, 3 * kSector}});
+        EXPECT_EQ(result.regions, (std::vector<BadRegion>{{badAt * kSector, kSector}}));
+        const auto offsets = medium.readOffsets("/src/g");
+        std::map<std::uint64_t, int> reads;
+        for (auto i = before; i < offsets.size(); ++i) ++reads[offsets[i]];
+        for (const auto& [offset, count] : reads) EXPECT_EQ(count, 1) << "sector " << offset / kSector;
+        medium.addFile("/src/g", other);  // undamaged again for the next case
+        ASSERT_TRUE(reader.open("/src/g"));
+    }
 }
 
 TEST(MergeRegions, SortsAndJoinsTouchingAndOverlappingRegions)
