@@ -38,12 +38,6 @@ constexpr std::uint32_t kFillsBeforeJudgingRereads = 20;
 // limit shrinks as the factor leans towards speed.
 constexpr float kFillsPerRecoveryLimit = 20.0f;
 
-// The output folder as the first part of a destination path: always ends in a separator.
-std::string outputPrefix(const std::string& folder)
-{
-    return folder.empty() ? std::string(1, kPathSeparator) : withSeparator(folder);
-}
-
 bool defaultThreadStarter(std::thread& thread, std::function<void()> body)
 {
     try {
@@ -333,7 +327,7 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
     // Checked before anything is made, so that a refused file leaves nothing behind.
     const std::size_t firstLevel = outputPrefix(outputFolder).size();
     if (linkAmongLevels(target, firstLevel) || fs.isSymlink(target) ||
-        fs.isSymlink(target + ".log")) {
+        fs.isSymlink(logPathOf(target))) {
         file.mainSource.close();
         fail(EngineStatus::LinkInWay);
         return false;
@@ -393,7 +387,7 @@ bool CopyEngine::Impl::openDestination()
         fail(EngineStatus::DestinationInUse);
         return false;
     }
-    file.logPath = path + ".log";
+    file.logPath = logPathOf(path);
     file.log.unbind();
     file.logFile.close();
     return true;

@@ -31,6 +31,16 @@ std::string withSeparator(std::string folder)
     return folder;
 }
 
+std::string outputPrefix(const std::string& outputFolder)
+{
+    return outputFolder.empty() ? std::string(1, kPathSeparator) : withSeparator(outputFolder);
+}
+
+std::string logPathOf(const std::string& copyPath)
+{
+    return copyPath + ".log";
+}
+
 std::string relativeFolder(const std::string& sourcePath, const std::string& baseFolder)
 {
     const std::string base = withSeparator(baseFolder);
@@ -44,9 +54,7 @@ std::string relativeFolder(const std::string& sourcePath, const std::string& bas
 std::string destinationPath(const std::string& sourcePath, const std::string& outputFolder,
                             const std::string& baseFolder)
 {
-    // An empty output folder is the root.
-    const std::string prefix =
-        outputFolder.empty() ? std::string(1, kPathSeparator) : withSeparator(outputFolder);
+    const std::string prefix = outputPrefix(outputFolder);
     const std::size_t slash = sourcePath.find_last_of(kPathSeparator);
     const std::string fileName =
         slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/destination.h"
+
 namespace tessaly {
 
 namespace {
@@ -59,7 +61,7 @@ GuardVerdict DestinationGuard::admit(const std::string& source, const std::strin
     if (target && target == m_fs.identity(source)) return GuardVerdict::SameFile;
     // A file of a log's name copied in the same run would be overwritten by that
     // log, or taken for the copy to continue.
-    const std::string logPath = destination + std::string(kLogSuffix);
+    const std::string logPath = logPathOf(destination);
     const bool isLogOfClaimed =
         destination.ends_with(kLogSuffix) &&
         m_claimed.contains(destination.substr(0, destination.size() - kLogSuffix.size()));
@@ -86,7 +88,7 @@ void DestinationGuard::noteOpened(const std::string& destination)
     if (const std::optional<FileIdentity> copy = m_fs.identity(destination)) {
         m_copies[{copy->device, copy->inode}] = destination;
     }
-    const std::string logPath = destination + std::string(kLogSuffix);
+    const std::string logPath = logPathOf(destination);
     if (const std::optional<FileIdentity> log = m_fs.identity(logPath)) {
         m_logs[{log->device, log->inode}] = logPath;
     }

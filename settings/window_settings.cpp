@@ -3,19 +3,14 @@
 #include <system_error>
 
 #include "engine/copy_engine.h"
+#include "engine/destination.h"
 #include "engine/engine_settings.h"
 #include "platform/program_folder.h"
 
 namespace tessaly {
 namespace {
 
-constexpr char kSeparator = std::filesystem::path::preferred_separator;
-
-std::string withSeparator(std::string folder)
-{
-    if (folder.empty() || folder.back() != kSeparator) folder.push_back(kSeparator);
-    return folder;
-}
+constexpr char kSeparator = kPathSeparator;
 
 std::string withoutSeparator(std::string folder)
 {
