@@ -10,13 +10,13 @@
 #include "engine/bad_region.h"
 #include "engine/copy_log.h"
 #include "engine/engine_status.h"
+#include "engine/fill_type.h"
 #include "engine/plain_file.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 
 namespace tessaly {
 
-enum class FillType : std::int32_t { Zeros = 0, Value = 1, String = 2, LastGood = 3, Nothing = 4 };
 enum class ReservedPlacement : std::int32_t { InFolder = 0, BesideSource = 1, Ask = 2 };
 enum class ExistingPolicy : std::int32_t { Replace = 0, Append = 1, Resume = 2, Skip = 3 };
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/copy_engine.h"
+#include "engine/fill_type.h"
 #include "tool/tool_texts.h"
 
 namespace tessaly {
