@@ -101,9 +101,7 @@ void CopyDriver::refresh(int filePercent)
         m_host.showProgress(filePercent, totalPercent);
         m_lastPercent = filePercent;
     }
-    // The engine counts filled bytes in a signed 32-bit value; a file below 4 GiB can
-    // have more than 2 GiB of them, so the count is read unsigned.
-    const std::uint64_t filled = static_cast<std::uint32_t>(m_engine.filledBytes());
+    const std::uint64_t filled = m_step.filledBytes();
     if (filled != m_lastFilled) {
         m_host.showFilled(filled);
         m_lastFilled = filled;

@@ -63,6 +63,11 @@ int FileStep::pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* sto
     }
 }
 
+std::uint64_t FileStep::filledBytes() const
+{
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(m_engine.filledBytes(), 0));
+}
+
 FileFigures FileStep::figures(EngineStatus status) const
 {
     FileFigures f;
@@ -73,7 +78,7 @@ FileFigures FileStep::figures(EngineStatus status) const
         f.skippedExisting = true;
         return f;
     }
-    const auto filled = static_cast<std::uint64_t>(std::max<std::int64_t>(m_engine.filledBytes(), 0));
+    const std::uint64_t filled = filledBytes();
     // A copy resumed behind the end of a source that has shrunk since starts past it:
     // it holds no more of this source than the source's size.
     const std::uint32_t base = m_engine.destinationPosition() - m_engine.position();

@@ -65,6 +65,9 @@ public:
     // (once); the file then ends as Stopped.
     StepResult copy(const FileEntry& entry, const std::string& outputFolder, const Refresh& refresh,
                     const std::atomic<bool>* stop = nullptr);
+    // The bytes of the current copy that hold fills, earlier runs' included, as the
+    // line's "Not read" figure shows them while the file is copied.
+    std::uint64_t filledBytes() const;
 
 private:
     int pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* stop);
