@@ -116,8 +116,7 @@ void CopyDriver::showProgress(const FileEntry& entry, int filePercent)
     p.count = m_count;
     p.source = &entry.name;
     p.filePercent = filePercent;
-    const std::uint64_t done = std::min(m_doneSize + m_engine.position(), m_totalSize);
-    p.totalPercent = m_totalSize == 0 ? 100 : static_cast<int>(done * 100 / m_totalSize);
+    p.totalPercent = totalPercent(m_doneSize, m_engine.position(), m_totalSize, filePercent);
     const std::uint32_t shortRate = m_engine.shortRate();
     p.bytesPerSecond = shortRate > 1 ? shortRate : 0;
     const std::uint32_t end = m_engine.destinationEnd();

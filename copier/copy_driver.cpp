@@ -93,12 +93,9 @@ void CopyDriver::refresh(int filePercent)
         m_host.entryStarted();
     }
     if (filePercent != m_lastPercent) {
-        const std::uint64_t total = m_counters.totalSize.load();
-        const std::uint64_t done =
-            std::min(m_counters.doneSize.load() + m_engine.position(), total);
-        // A list of empty files is complete when its files are.
-        const int totalPercent = total == 0 ? filePercent : static_cast<int>(done * 100 / total);
-        m_host.showProgress(filePercent, totalPercent);
+        m_host.showProgress(filePercent,
+                            totalPercent(m_counters.doneSize.load(), m_engine.position(),
+                                         m_counters.totalSize.load(), filePercent));
         m_lastPercent = filePercent;
     }
     const std::uint64_t filled = m_step.filledBytes();

@@ -22,6 +22,13 @@ FileOutcome outcomeOf(int lastFilePercent, EngineStatus status)
     }
 }
 
+int totalPercent(std::uint64_t doneBefore, std::uint64_t position, std::uint64_t total,
+                 int filePercent)
+{
+    if (total == 0) return filePercent;
+    return static_cast<int>(std::min(doneBefore + position, total) * 100 / total);
+}
+
 StepResult FileStep::copy(const FileEntry& entry, const std::string& outputFolder,
                           const Refresh& refresh, const std::atomic<bool>* stop)
 {

@@ -47,6 +47,12 @@ struct StepResult
 // The outcome of a file whose worker has ended, by its last file percent and status.
 FileOutcome outcomeOf(int lastFilePercent, EngineStatus status);
 
+// The whole list's percent while the current file is at filePercent: the bytes of the
+// finished lines and of this file (position, below total) over the list's total. A
+// list of empty files is as far as its current file.
+int totalPercent(std::uint64_t doneBefore, std::uint64_t position, std::uint64_t total,
+                 int filePercent);
+
 // Copies one list entry: the guard's checks, startFile, and the poll loop until
 // the worker ends.
 class FileStep
