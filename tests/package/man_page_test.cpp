@@ -15,16 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_folder.h"
+
 namespace {
 
 using Lines = std::vector<std::string>;
 using Names = std::set<std::string>;
-
-struct Output
-{
-    int status = -1;
-    std::string text;
-};
+using tessaly::testing::CommandResult;
 
 std::string binDir()
 {
@@ -33,17 +30,9 @@ std::string binDir()
 }
 
 // Standard output of a command line run without a display.
-Output runProgram(const std::string& command)
+CommandResult runProgram(const std::string& command)
 {
-    Output out;
-    std::FILE* pipe = ::popen(("env -u DISPLAY -u WAYLAND_DISPLAY " + command + " </dev/null").c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.text.append(buffer, got);
-    const int status = ::pclose(pipe);
-    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
+    return tessaly::testing::runCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + command + " </dev/null");
 }
 
 Lines splitLines(const std::string& text)
@@ -168,7 +157,7 @@ Names cliCommands()
 {
     Names commands;
     bool listing = false;
-    for (const std::string& line : splitLines(runProgram(binDir() + "/tessaly-cli --help").text)) {
+    for (const std::string& line : splitLines(runProgram(binDir() + "/tessaly-cli --help").out)) {
         if (line == "Commands:") {
             listing = true;
         } else if (listing && line.starts_with("  ")) {
@@ -207,14 +196,14 @@ TEST(ManPageTest, EveryCliCommandIsDocumentedWithItsOptionsAndExitStatuses)
     const Lines page = readPage("tessaly-cli.1");
     ASSERT_FALSE(page.empty()) << "no tessaly-cli.1.scd in " << TESSALY_MAN_SOURCE_DIR;
     for (const std::string& command : commands) {
-        const Output help = runProgram(binDir() + "/tessaly-cli " + command + " --help");
+        const CommandResult help = runProgram(binDir() + "/tessaly-cli " + command + " --help");
         ASSERT_EQ(help.status, 0) << command << " --help";
         const Lines section = subsection(page, command);
         ASSERT_FALSE(section.empty()) << "tessaly-cli.1 has no subsection for " << command;
         const Names terms = termsOf(section);
-        const Names options = optionsIn(help.text);
+        const Names options = optionsIn(help.out);
         expectDocumented(options, terms, "tessaly-cli.1, " + command);
-        expectDocumented(exitStatusesIn(help.text), terms, "tessaly-cli.1, " + command);
+        expectDocumented(exitStatusesIn(help.out), terms, "tessaly-cli.1, " + command);
         for (const std::string& documented : optionTerms(terms)) {
             // Every command answers these, whether its text says so or not.
             if (documented == "-h" || documented == "--help") continue;
@@ -244,11 +233,11 @@ TEST(ManPageTest, TheWindowsDocumentEveryOptionOfTheirHelp)
         SCOPED_TRACE(program);
         const std::string path = binDir() + "/" + program;
         if (!std::filesystem::exists(path)) GTEST_SKIP() << program << " is not built (no Qt)";
-        const Output help = runProgram(path + " --help");
+        const CommandResult help = runProgram(path + " --help");
         ASSERT_EQ(help.status, 0);
         const Lines page = readPage(program + ".1");
         ASSERT_FALSE(page.empty());
-        const Names options = optionsIn(help.text);
+        const Names options = optionsIn(help.out);
         EXPECT_TRUE(options.count("--help"));
         expectDocumented(options, termsOf(page), program + ".1");
     }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -40,6 +42,27 @@ inline std::uint64_t sizeOf(const std::string& path)
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     return ec ? 0 : size;
+}
+
+// What a shell command line printed on its standard output, and its exit status
+// (-1 when it did not exit by itself).
+struct CommandResult
+{
+    int status = -1;
+    std::string out;
+};
+
+inline CommandResult runCommand(const std::string& command)
+{
+    CommandResult result;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+    const int raw = ::pclose(pipe);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return result;
 }
 
 }  // namespace tessaly::testing

@@ -15,23 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CommandResult
-{
-    int status = -1;
-    std::string out;
-};
+using tessaly::testing::CommandResult;
 
+// The command's standard output and error together.
 CommandResult runCommand(const std::string& command)
 {
-    CommandResult result;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return result;
+    return tessaly::testing::runCommand(command + " 2>&1");
 }
 
 class LanguagesCommandTest : public ::testing::Test
