@@ -128,22 +128,8 @@ void CopyDriver::showProgress(const FileEntry& entry, int filePercent)
 
 void CopyDriver::reportRefusal(const StepResult& step, const std::string& source)
 {
-    const std::string name = escapedName(source);
-    const std::string copy = escapedName(step.destination);
-    switch (step.verdict) {
-        case GuardVerdict::SameFile:
-            m_console.message("Not copied: " + name + " would be its own copy.");
-            break;
-        case GuardVerdict::LogPlace:
-            m_console.message("Not copied: " + name + " and a file copied before it in " +
-                              "this run would share " + copy + " or " + copy + ".log" +
-                              " as a copy and a copy log.");
-            break;
-        default:
-            m_console.message("Not copied: " + name + " has the same copy " + copy +
-                              " as a file copied before it in this run.");
-            break;
-    }
+    m_console.message(composeRunMessage(refusalMessage(step.verdict, escapedName(source)),
+                                        [this](int id) { return m_texts.text(id); }));
 }
 
 void CopyDriver::reportFailure(EngineStatus status, const std::string& source)
@@ -194,21 +180,11 @@ bool CopyDriver::answerQuery(EngineQuery& query)
 bool CopyDriver::askForCopy(EngineQuery& query)
 {
     if (!m_console.interactive() || m_stop.load()) return false;
-    std::string question;
-    const std::string file = m_texts.text(text::kFileWord) + " " + escapedName(m_source) + "\n";
-    switch (m_engine.status()) {
-        case EngineStatus::CopyAlreadyUsed:
-            question = file + m_texts.text(text::kCopyInUse) + "\n" +
-                       m_texts.text(text::kChooseAnotherCopy);
-            break;
-        case EngineStatus::CopyOpenFailed:
-            question = file + m_texts.text(text::kCannotOpen) + "\n" +
-                       m_texts.text(text::kChooseAnotherCopy);
-            break;
-        default:
-            question = file + m_texts.text(text::kSectorsUnreadable);
-            break;
-    }
+    // No list line beside the terminal names the file the question is about.
+    std::string question = m_texts.text(text::kFileWord) + " " + escapedName(m_source) + "\n" +
+                           composeRunMessage(otherCopyQuestion(m_engine.status(),
+                                                               escapedName(query.path)),
+                                             [this](int id) { return m_texts.text(id); });
     question += "\nPath of the other copy (an empty line: none):";
     const std::string path = m_console.askLine(question);
     if (path.empty()) return false;

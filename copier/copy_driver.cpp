@@ -133,13 +133,4 @@ EntryEnd CopyDriver::endOf(const StepResult& step, const std::string& source)
     return {4, EntryState::Unfinished, true, 0};
 }
 
-RunMessage refusalMessage(GuardVerdict verdict, const std::string& sourcePath)
-{
-    // The file opens, and its copy may be whole: what happened is the run's own.
-    const int why = verdict == GuardVerdict::SameFile   ? text::kOwnCopy
-                    : verdict == GuardVerdict::LogPlace ? text::kCopyAndLogClash
-                                                        : text::kSameCopyInRun;
-    return {text::kFileWord, sourcePath, why, -1};
-}
-
 }  // namespace tessaly

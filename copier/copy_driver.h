@@ -106,8 +106,4 @@ private:
     std::uint64_t m_lastFilled = 0;
 };
 
-// The message for a file the run refused before the engine saw it: its copy, or its
-// copy's log, would meet another file's.
-RunMessage refusalMessage(GuardVerdict verdict, const std::string& sourcePath);
-
 }  // namespace tessaly

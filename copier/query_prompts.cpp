@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "run/failure_message.h"
 #include "ui/text_ids.h"
 
 namespace tessaly {
@@ -35,14 +36,13 @@ bool askForCopy(EngineQuery& query, EngineStatus status, PromptFlags& flags,
     if (additional && flags.dontAskForAddReserveds != 0) {
         return false;
     }
-    QString message = text(text::kSectorsUnreadable);
-    ModalPrompts::Icon icon = ModalPrompts::Icon::Question;
-    if (status == EngineStatus::CopyAlreadyUsed) {
-        message = text(text::kCopyInUse) + u'\n' + text(text::kChooseAnotherCopy);
-    } else if (status == EngineStatus::CopyOpenFailed) {
-        message = text(text::kFileWord) + u'\n' + text(text::kChooseAnotherCopy);
-        icon = ModalPrompts::Icon::Error;
-    }
+    RunMessage question = otherCopyQuestion(status, query.path);
+    question.name = QFile::decodeName(QByteArray::fromStdString(question.name)).toStdString();
+    const QString message = QString::fromStdString(
+        composeRunMessage(question, [&](int id) { return text(id).toStdString(); }));
+    const ModalPrompts::Icon icon = status == EngineStatus::CopyOpenFailed
+                                        ? ModalPrompts::Icon::Error
+                                        : ModalPrompts::Icon::Question;
     if (!ask(message, text::kReservedCopyCaption, icon,
              additional ? &flags.dontAskForAddReserveds : nullptr, prompts, owner, text) ||
         closing.load()) {

@@ -403,6 +403,7 @@ std::optional<bool> CopyEngine::Impl::ask(QueryKind kind, std::string* path)
     if (!function) return std::nullopt;
     EngineQuery query;
     query.kind = kind;
+    if (path != nullptr) query.path = *path;
     const bool answer = function(query);
     if (path != nullptr) *path = std::move(query.path);
     return answer;
@@ -993,8 +994,8 @@ SourceReader* CopyEngine::Impl::askForOneMoreCopy()
     };
     // A stop request ends the questions, so answers that never lead to a copy
     // cannot hold the worker for ever.
+    std::string path;  // the last answer, handed back with the next question
     while (!shared.stopRequest.load()) {
-        std::string path;
         const std::optional<bool> answer = ask(kind, &path);
         if (!answer || !*answer) return nullptr;
         const bool inUse = std::any_of(file.sources.begin(), file.sources.end(),

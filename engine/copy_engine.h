@@ -30,7 +30,8 @@ enum class QueryKind : std::int32_t
 };
 
 // A question of the engine to the user. For AddReserved and AskReserved the
-// answer puts the path of one more copy of the file into path.
+// answer puts the path of one more copy of the file into path; when the question
+// comes again because that copy could not be used, path still holds it.
 struct EngineQuery
 {
     QueryKind kind = QueryKind::AddReserved;

@@ -19,6 +19,26 @@ RunMessage withoutLogMessage(const std::string& sourcePath)
     return RunMessage{text::kFileWord, sourcePath, text::kCopiedWithoutLog, -1};
 }
 
+RunMessage refusalMessage(GuardVerdict verdict, const std::string& sourcePath)
+{
+    const int why = verdict == GuardVerdict::SameFile   ? text::kOwnCopy
+                    : verdict == GuardVerdict::LogPlace ? text::kCopyAndLogClash
+                                                        : text::kSameCopyInRun;
+    return {text::kFileWord, sourcePath, why, -1};
+}
+
+RunMessage otherCopyQuestion(EngineStatus status, const std::string& lastAnswer)
+{
+    switch (status) {
+        case EngineStatus::CopyAlreadyUsed:
+            return {text::kCopyInUse, {}, text::kChooseAnotherCopy, -1};
+        case EngineStatus::CopyOpenFailed:
+            return {text::kFileWord, lastAnswer, text::kCannotOpen, text::kChooseAnotherCopy};
+        default:
+            return {text::kSectorsUnreadable, {}, -1, -1};
+    }
+}
+
 std::optional<RunMessage> failureMessage(EngineStatus status, const std::string& sourcePath)
 {
     const auto cannotOpen = [&](int note) {

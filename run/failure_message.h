@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/engine_status.h"
+#include "run/destination_guard.h"
 
 namespace tessaly {
 
@@ -30,5 +31,14 @@ std::optional<RunMessage> failureMessage(EngineStatus status, const std::string&
 
 // The notice for a file that was copied without a log because its name is too long.
 RunMessage withoutLogMessage(const std::string& sourcePath);
+
+// Why the run refused a file before its copy started, by the guard's verdict: the file
+// opens, and its copy may be whole; what happened is the run's own doing.
+RunMessage refusalMessage(GuardVerdict verdict, const std::string& sourcePath);
+
+// The question for one more copy of a file. status is the engine's while it asks: it
+// tells what was wrong with the last answer, lastAnswer (the copy that cannot be opened
+// is named). A message without a name does not name the file it asks for.
+RunMessage otherCopyQuestion(EngineStatus status, const std::string& lastAnswer);
 
 }  // namespace tessaly

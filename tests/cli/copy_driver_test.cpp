@@ -296,6 +296,10 @@ TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
     EXPECT_EQ(report.files[0].status(), "Ok");
     EXPECT_EQ(report.files[1].status(), "SameDestination");
     EXPECT_EQ(medium.text("/out/a.bin"), std::string(3000, 'x'));
+    // The terminal says why in the language's words, as the window does.
+    ASSERT_EQ(console.messages.size(), 1u);
+    EXPECT_EQ(console.messages[0], CliTexts().text(text::kFileWord) + " /src/y/a.bin\n" +
+                                       CliTexts().text(text::kSameCopyInRun));
     EXPECT_EQ(exitStatusFor(report, true), 2);
 
     // A file named like the copy log of another one: the log would overwrite its

@@ -91,8 +91,10 @@ TEST_F(ReservedCopyTest, AskedCopiesAreRetriedUntilOneOpensOrTheUserDeclines)
         std::vector<std::string> replies = {"/src/docs/report.doc", "/nowhere/report.doc",
                                             found ? "/elsewhere/report.doc" : ""};
         std::size_t next = 0;
+        std::vector<std::string> handedBack;  // the path each question arrives with
         answer = [&](EngineQuery& q) {
             if (q.kind == QueryKind::Existing) return 1;
+            handedBack.push_back(q.path);
             const std::string reply = next < replies.size() ? replies[next++] : "";
             if (reply.empty()) return 0;
             q.path = reply;
@@ -109,6 +111,9 @@ TEST_F(ReservedCopyTest, AskedCopiesAreRetriedUntilOneOpensOrTheUserDeclines)
         const std::vector<EngineStatus> seen(statusesSeen.end() - 3, statusesSeen.end());
         EXPECT_EQ(seen, (std::vector<EngineStatus>{EngineStatus::Ok, EngineStatus::CopyAlreadyUsed,
                                                    EngineStatus::CopyOpenFailed}));
+        // A question asked again names the copy that could not be used.
+        EXPECT_EQ(std::vector<std::string>(handedBack.begin(), handedBack.begin() + 3),
+                  (std::vector<std::string>{"", "/src/docs/report.doc", "/nowhere/report.doc"}));
         if (found) {
             EXPECT_TRUE(engine->badRegions().empty());
             EXPECT_EQ(medium.contents("/out/report.doc"), source);
