@@ -112,25 +112,25 @@ EntryEnd CopyDriver::endOf(const StepResult& step, const std::string& source)
     switch (step.outcome) {
         case FileOutcome::Done:
             if (step.figures.withoutLog) m_host.reportFailure(withoutLogMessage(source));
-            return {2, EntryState::Done, true, step.destinationPosition};
+            break;
         case FileOutcome::Stopped:
-            return {3, EntryState::Unfinished, false, 0};
+            break;
         case FileOutcome::NotReady:
             // The medium went away: the run ends without a message, the line stays next.
             m_counters.copying.store(false);
             m_host.runEnded();
-            return {3, EntryState::Unfinished, false, 0};
+            break;
         case FileOutcome::Refused:
             m_host.reportFailure(refusalMessage(step.verdict, source));
-            return {4, EntryState::Unfinished, true, 0};
+            break;
         case FileOutcome::Failed:
         case FileOutcome::NotStarted:
+            if (const std::optional<RunMessage> message = failureMessage(step.status, source)) {
+                m_host.reportFailure(*message);
+            }
             break;
     }
-    if (const std::optional<RunMessage> message = failureMessage(step.status, source)) {
-        m_host.reportFailure(*message);
-    }
-    return {4, EntryState::Unfinished, true, 0};
+    return entryEndOf(step);
 }
 
 }  // namespace tessaly

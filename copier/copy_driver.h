@@ -10,7 +10,7 @@
 #include "run/failure_message.h"
 #include "run/file_entry.h"
 #include "run/file_step.h"
-#include "ui/run_counters.h"
+#include "run/run_counters.h"
 
 namespace tessaly {
 
@@ -19,16 +19,6 @@ struct NextEntry
 {
     FileEntry entry;
     std::string outputFolder;
-};
-
-// How a line ends: its icon and state, whether the run moves past it, and the bytes
-// its copy adds to the copied total.
-struct EntryEnd
-{
-    int icon = 0;
-    EntryState state = EntryState::Unfinished;
-    bool advance = false;
-    std::uint64_t doneBytes = 0;
 };
 
 // What the copy driver needs of the window. Called on the driver's thread; the window

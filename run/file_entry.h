@@ -15,6 +15,17 @@ enum class EntryState : std::int32_t
     Fresh = 3
 };
 
+// The icon numbers of the list's lines.
+enum class EntryIcon : int
+{
+    Waiting = 0,      // not copied yet
+    Copying = 1,      // the line being copied
+    Copied = 2,       // the copy is whole
+    Interrupted = 3,  // stopped or the medium went away: the line stays the next to copy
+    Failed = 4,       // failed or refused: the run went on with the next line
+};
+inline constexpr int kEntryIconCount = 5;
+
 // One file of the copy list.
 struct FileEntry
 {

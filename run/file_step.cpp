@@ -22,6 +22,20 @@ FileOutcome outcomeOf(int lastFilePercent, EngineStatus status)
     }
 }
 
+EntryEnd entryEndOf(const StepResult& step)
+{
+    const auto icon = [](EntryIcon i) { return static_cast<int>(i); };
+    switch (step.outcome) {
+        case FileOutcome::Done:
+            return {icon(EntryIcon::Copied), EntryState::Done, true, step.destinationPosition};
+        case FileOutcome::Stopped:
+        case FileOutcome::NotReady:
+            return {icon(EntryIcon::Interrupted), EntryState::Unfinished, false, 0};
+        default:
+            return {icon(EntryIcon::Failed), EntryState::Unfinished, true, 0};
+    }
+}
+
 int totalPercent(std::uint64_t doneBefore, std::uint64_t position, std::uint64_t total,
                  int filePercent)
 {

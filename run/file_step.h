@@ -44,6 +44,20 @@ struct StepResult
     FileFigures figures;
 };
 
+// How a list line ends: its icon and state, whether the run moves past it, and the
+// bytes its copy adds to the copied total.
+struct EntryEnd
+{
+    int icon = 0;
+    EntryState state = EntryState::Unfinished;
+    bool advance = false;
+    std::uint64_t doneBytes = 0;
+};
+
+// The end of the line of a file that ended as step says: a line that stopped or lost
+// its medium stays the next to copy.
+EntryEnd entryEndOf(const StepResult& step);
+
 // The outcome of a file whose worker has ended, by its last file percent and status.
 FileOutcome outcomeOf(int lastFilePercent, EngineStatus status);
 

@@ -2,20 +2,14 @@
 
 #include <QIcon>
 
+#include "run/file_entry.h"
+
 namespace tessaly {
 
-// The icons of the copier's list lines, 16 x 16 pixels on a transparent ground.
-enum class EntryIcon : int
-{
-    Waiting = 0,      // a blue dot with a dark rim
-    Copying = 1,      // a teal arrow pointing right
-    Copied = 2,       // a green check mark
-    Interrupted = 3,  // a dark red exclamation mark: the line stays the next to copy
-    Failed = 4,       // a red cross: the run went on with the next line
-};
-inline constexpr int kEntryIconCount = 5;
-
-// The icon of the given index; a null icon outside 0 to 4.
+// The icons of the copier's list lines (EntryIcon's numbers), 16 x 16 pixels on a
+// transparent ground: a blue dot with a dark rim (waiting), a teal arrow pointing right
+// (copying), a green check mark (copied), a dark red exclamation mark (interrupted), a
+// red cross (failed). A null icon outside 0 to 4.
 QIcon entryIcon(int index);
 
 }  // namespace tessaly

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "run/file_entry.h"
-#include "ui/run_counters.h"
+#include "run/run_counters.h"
 
 namespace tessaly {
 
