@@ -149,6 +149,13 @@ inline constexpr int kCopiedWithoutLog = 134; // the name is too long for a log 
 inline constexpr int kSameCopyInRun = 140;    // another line of the run makes the same copy
 inline constexpr int kOwnCopy = 141;          // the file itself lies where its copy belongs
 inline constexpr int kCopyAndLogClash = 142;  // a copy of one line, the log of another's
-// 143, 144: not used yet, so that later texts keep their ids
+// The run's report of damaged files
+inline constexpr int kSaveReport = 143;         // File menu: save the run's report as CSV
+inline constexpr int kShowDamagedOnly = 144;    // show only the lines with unread parts or failures
+inline constexpr int kSummaryComplete = 145;    // before the count of complete files
+inline constexpr int kSummaryDamaged = 146;     // before the count of files with unread parts
+inline constexpr int kSummaryNotRead = 147;     // after the bytes those files lack
+inline constexpr int kSummaryFailed = 148;      // before the count of failed or not copied files
+inline constexpr int kReportNotWritten = 149;   // before the reason the report was not written
 
 }  // namespace tessaly::text
