@@ -79,14 +79,7 @@ std::uint64_t RegionMap::bytesBelow(std::uint64_t limit) const
 
 std::uint64_t RegionMap::bytesIn(std::uint64_t first, std::uint64_t end) const
 {
-    std::uint64_t sum = 0;
-    if (end <= first) return sum;
-    for (std::size_t i = firstEndingAfter(first); i < m_regions.size(); ++i) {
-        const Region& r = m_regions[i];
-        if (r.offset >= end) break;
-        sum += std::min(r.end(), end) - std::max(r.offset, first);
-    }
-    return sum;
+    return overlap(first, end).totalBytes();
 }
 
 bool RegionMap::meets(std::uint64_t first, std::uint64_t end) const

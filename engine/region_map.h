@@ -19,12 +19,6 @@ struct Region
     bool operator==(const Region&) const = default;
 };
 
-// One past the last byte of a log record's region; 64-bit, as a record may end past 4 GiB.
-inline std::uint64_t regionEnd(const BadRegion& record)
-{
-    return std::uint64_t{record.offset} + record.length;
-}
-
 // The filled bytes of a copy as a set: regions in ascending order of offset, none empty,
 // and no two that overlap or touch (those are one region here), so that every filled
 // byte is counted once. Offsets are 64-bit; the copy log's 32-bit records are converted
