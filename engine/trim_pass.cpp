@@ -1,6 +1,7 @@
 #include "engine/trim_pass.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/copy_log.h"
 
