@@ -7,10 +7,12 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <system_error>
 
 #include "engine/destination.h"
 #include "engine/rate_meter.h"
+#include "engine/region_map.h"
 #include "engine/source_reader.h"
 #include "engine/trim_pass.h"
 
@@ -55,46 +57,6 @@ std::int64_t readFilledRegions(CopyLog& log, std::vector<BadRegion>& regions)
     const std::int64_t sum = log.readRegions(regions);
     std::erase_if(regions, [](const BadRegion& r) { return r.length == 0; });
     return sum;
-}
-
-// True when every region ends by end: a log whose regions pass its own end record
-// does not describe the copy it lies beside.
-bool allEndBy(const std::vector<BadRegion>& regions, std::uint64_t end)
-{
-    return std::all_of(regions.begin(), regions.end(), [end](const BadRegion& r) {
-        return std::uint64_t{r.offset} + r.length <= end;
-    });
-}
-
-// The bytes of [0, limit) that the regions cover, each byte once: regions that
-// overlap, or reach past the file, count no byte twice and none outside it.
-std::int64_t filledInside(std::vector<BadRegion> regions, std::uint64_t limit)
-{
-    std::sort(regions.begin(), regions.end(),
-              [](const BadRegion& a, const BadRegion& b) { return a.offset < b.offset; });
-    std::uint64_t covered = 0;
-    std::uint64_t reached = 0;
-    for (const BadRegion& r : regions) {
-        const std::uint64_t begin = std::max<std::uint64_t>(r.offset, reached);
-        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{r.offset} + r.length, limit);
-        if (end <= begin) continue;
-        covered += end - begin;
-        reached = end;
-    }
-    return static_cast<std::int64_t>(covered);
-}
-
-// The parts of the regions that lie in [0, limit): what an earlier run filled below
-// the place where this run starts to write (it writes the rest anew).
-std::vector<BadRegion> regionsBelow(const std::vector<BadRegion>& regions, std::uint64_t limit)
-{
-    std::vector<BadRegion> below;
-    for (const BadRegion& r : regions) {
-        if (r.offset >= limit) continue;
-        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{r.offset} + r.length, limit);
-        below.push_back({r.offset, static_cast<std::uint32_t>(end - r.offset)});
-    }
-    return below;
 }
 
 float fraction(std::uint64_t part, std::uint64_t whole)
@@ -256,12 +218,12 @@ struct CopyEngine::Impl
     std::uint64_t fileEnd() const { return file.wideBase + file.mainSource.fileSize(); }
     // How much of the earlier runs' regions counts as filled: what lies before the
     // place where this run starts to write (it writes the rest anew), and inside the file.
-    std::int64_t earlierFills(const std::vector<BadRegion>& regions) const
+    std::int64_t earlierFills(const RegionMap& regions) const
     {
         const std::int64_t start = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
         const std::uint64_t limit =
             std::min(file.wideBase + static_cast<std::uint64_t>(start), fileEnd());
-        return filledInside(regions, limit);
+        return static_cast<std::int64_t>(regions.bytesBelow(limit));
     }
     void setBase(std::int64_t base)
     {
@@ -460,14 +422,16 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     std::vector<BadRegion> earlier;
     const std::int64_t listedBytes = logFill < 0 ? -1 : readFilledRegions(file.log, earlier);
     const bool listed = listedBytes >= 0;
+    const RegionMap filled(earlier);
+    // A log whose regions pass its own end record does not describe the copy it lies beside.
     if (listed && end >= 0 && endFitsCopy(end, logFill, listedBytes, chosen) &&
-        allEndBy(earlier, static_cast<std::uint64_t>(end))) {
+        filled.reach() <= static_cast<std::uint64_t>(end)) {
         if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
         const std::int64_t destinationEnd = file.destination.seek(0, Whence::End);
         if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
         file.log.dropEndRecord();
         file.droppedEnd = static_cast<std::uint32_t>(end);
-        shared.filledBytes.store(earlierFills(earlier));
+        shared.filledBytes.store(earlierFills(filled));
         {
             std::lock_guard lock(shared.regionsMutex);
             shared.regions = std::move(earlier);
@@ -507,11 +471,13 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
     if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
     if (chosen == ExistingPolicy::Append) setBase(end);
     // The copy goes on after its last byte: what the old log lists before it is still
-    // filled, whatever else was wrong with the log.
-    file.unfinishedRegions =
-        mergeRegions(regionsBelow(file.unfinishedRegions, static_cast<std::uint64_t>(end)));
-    if (!file.unfinishedRegions.empty()) {
-        shared.filledBytes.store(earlierFills(file.unfinishedRegions));
+    // filled, whatever else was wrong with the log. Cut from records, the regions always
+    // fit records again.
+    const RegionMap below =
+        RegionMap(file.unfinishedRegions).overlap(0, static_cast<std::uint64_t>(end));
+    file.unfinishedRegions = below.toRecords().value_or(file.unfinishedRegions);
+    if (!below.empty()) {
+        shared.filledBytes.store(earlierFills(below));
         std::lock_guard lock(shared.regionsMutex);
         shared.regions = file.unfinishedRegions;
     }
@@ -966,18 +932,21 @@ bool CopyEngine::Impl::trimFilled(const Loop& loop)
     TrimPass pass({file.sources, &file.destination, shared.sectorSize.load(), base},
                   shared.stopRequest);
     const TrimResult result =
-        pass.run(before, [this](std::size_t left) { shared.trimming.store(left); });
+        pass.run(RegionMap(before), [this](std::size_t left) { shared.trimming.store(left); });
     if (result.end == TrimEnd::NotReady) fail(EngineStatus::NotReady);
     if (result.end == TrimEnd::WriteFailed) fail(EngineStatus::WriteFailed);
     // Merging alone changes the list too: the file then keeps one region per stretch.
-    if (result.regions == before) return false;
+    // What is left of the regions always fits the records they came from.
+    std::optional<std::vector<BadRegion>> after = result.regions.toRecords();
+    if (!after || *after == before) return false;
     const bool rewritten = loop.logActive && replaceLog(fs, file.logPath, result.regions, size + base);
     {
         std::lock_guard lock(shared.regionsMutex);
-        shared.regions = result.regions;
+        shared.regions = std::move(*after);
         shared.regionsGeneration.fetch_add(1);
     }
-    shared.filledBytes.store(filledInside(result.regions, std::uint64_t{size} + base));
+    shared.filledBytes.store(
+        static_cast<std::int64_t>(result.regions.bytesBelow(std::uint64_t{size} + base)));
     return rewritten;
 }
 

@@ -1,50 +1,29 @@
 #include "engine/trim_pass.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/copy_log.h"
 
 namespace tessaly {
-
-std::vector<BadRegion> mergeRegions(std::vector<BadRegion> regions)
-{
-    std::erase_if(regions, [](const BadRegion& r) { return r.length == 0; });
-    std::sort(regions.begin(), regions.end(),
-              [](const BadRegion& a, const BadRegion& b) { return a.offset < b.offset; });
-    std::vector<BadRegion> merged;
-    for (const BadRegion& r : regions) {
-        const std::uint64_t end = std::uint64_t{r.offset} + r.length;
-        if (!merged.empty()) {
-            BadRegion& last = merged.back();
-            const std::uint64_t lastEnd = std::uint64_t{last.offset} + last.length;
-            if (r.offset <= lastEnd) {
-                last.length = static_cast<std::uint32_t>(std::max(lastEnd, end) - last.offset);
-                continue;
-            }
-        }
-        merged.push_back(r);
-    }
-    return merged;
-}
 
 TrimPass::TrimPass(Copy copy, const std::atomic<bool>& stop)
     : m_copy(std::move(copy)), m_stop(stop), m_buffer(2 * std::size_t{m_copy.sectorSize}, 0)
 {
 }
 
-TrimResult TrimPass::run(const std::vector<BadRegion>& regions,
+TrimResult TrimPass::run(const RegionMap& regions,
                          const std::function<void(std::size_t left)>& progress)
 {
     TrimResult result;
-    std::vector<BadRegion> merged = mergeRegions(regions);
-    const std::uint32_t base = m_copy.destinationBase;
+    const std::uint64_t base = m_copy.destinationBase;
     const auto firstOwn = std::partition_point(
-        merged.begin(), merged.end(), [base](const BadRegion& r) { return r.offset < base; });
-    result.regions.assign(merged.begin(), firstOwn);
-    std::size_t left = static_cast<std::size_t>(merged.end() - firstOwn);
-    for (auto it = firstOwn; it != merged.end(); ++it, --left) {
+        regions.begin(), regions.end(), [base](const Region& r) { return r.offset < base; });
+    for (auto it = regions.begin(); it != firstOwn; ++it) result.regions.add(it->offset, it->length);
+    std::size_t left = static_cast<std::size_t>(regions.end() - firstOwn);
+    for (auto it = firstOwn; it != regions.end(); ++it, --left) {
         if (result.end != TrimEnd::Done) {
-            result.regions.push_back(*it);
+            result.regions.add(it->offset, it->length);
             continue;
         }
         if (progress) progress(left);
@@ -54,15 +33,15 @@ TrimResult TrimPass::run(const std::vector<BadRegion>& regions,
     return result;
 }
 
-TrimEnd TrimPass::trimRegion(const BadRegion& region, std::vector<BadRegion>& out)
+TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
 {
     const std::uint32_t sector = m_copy.sectorSize;
-    const std::uint64_t end = std::uint64_t{region.offset} + region.length;
+    const std::uint64_t end = region.end();
     const auto unitStart = [&](std::uint64_t k) { return region.offset + k * sector; };
     const auto unitLength = [&](std::uint64_t k) {
         return static_cast<std::uint32_t>(std::min<std::uint64_t>(sector, end - unitStart(k)));
     };
-    const std::uint64_t units = (std::uint64_t{region.length} + sector - 1) / sector;
+    const std::uint64_t units = (region.length + sector - 1) / sector;
     TrimEnd why = TrimEnd::Done;
     // Reads unit k; false when it stays filled, with why set when the pass must end.
     const auto take = [&](std::uint64_t k) {
@@ -85,8 +64,7 @@ TrimEnd TrimPass::trimRegion(const BadRegion& region, std::vector<BadRegion>& ou
     }
     if (first < last) {
         const std::uint64_t from = unitStart(first);
-        const std::uint64_t to = std::min(end, unitStart(last));
-        out.push_back({static_cast<std::uint32_t>(from), static_cast<std::uint32_t>(to - from)});
+        out.add(from, std::min(end, unitStart(last)) - from);
     }
     return why;
 }
@@ -121,9 +99,11 @@ bool TrimPass::readWhole(SourceReader& source, std::uint32_t sourceOffset, std::
     return true;
 }
 
-bool replaceLog(FileSystem& fs, const std::string& logPath, const std::vector<BadRegion>& regions,
+bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& regions,
                 std::uint32_t endOffset)
 {
+    std::optional<std::vector<BadRegion>> records = regions.toRecords();
+    if (!records) return false;
     PlainFile old(fs);
     if (!old.openExisting(logPath, Access::Read)) return false;
     CopyLog oldLog;
@@ -133,9 +113,8 @@ bool replaceLog(FileSystem& fs, const std::string& logPath, const std::vector<Ba
     old.close();
     if (fillType < 0 || name.empty()) return false;
 
-    std::vector<BadRegion> records = regions;
-    records.push_back({endOffset, 0});
-    return writeLogByRename(fs, logPath, name, static_cast<std::int32_t>(fillType), records);
+    records->push_back({endOffset, 0});
+    return writeLogByRename(fs, logPath, name, static_cast<std::int32_t>(fillType), *records);
 }
 
 }  // namespace tessaly

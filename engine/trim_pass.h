@@ -9,6 +9,7 @@
 
 #include "engine/bad_region.h"
 #include "engine/plain_file.h"
+#include "engine/region_map.h"
 #include "engine/source_reader.h"
 
 namespace tessaly {
@@ -24,13 +25,9 @@ enum class TrimEnd : std::int32_t
 
 struct TrimResult
 {
-    std::vector<BadRegion> regions;  // the filled regions that remain, in offset order
+    RegionMap regions;  // the filled regions that remain
     TrimEnd end = TrimEnd::Done;
 };
-
-// The regions in offset order, with overlapping and touching ones merged; regions
-// of length 0 are dropped.
-std::vector<BadRegion> mergeRegions(std::vector<BadRegion> regions);
 
 // The pass that runs after a copy's main pass has covered the whole file: it reads
 // the edges of each filled region again, one attempt per sector, every source tried
@@ -51,11 +48,11 @@ public:
     // stop is read before every sector; a raised stop ends the pass at once.
     TrimPass(Copy copy, const std::atomic<bool>& stop);
 
-    // Trims regions (destination offsets). Regions before the destination base
-    // belong to an earlier copy under Append and are kept as they are. progress is
-    // told, before each merged region, how many regions are left to trim, itself
+    // Trims the filled regions (destination offsets). Regions that start before the
+    // destination base belong to an earlier copy under Append and are kept as they are.
+    // progress is told, before each region, how many regions are left to trim, itself
     // included, and 0 at the end.
-    TrimResult run(const std::vector<BadRegion>& regions,
+    TrimResult run(const RegionMap& regions,
                    const std::function<void(std::size_t left)>& progress = {});
 
 private:
@@ -71,18 +68,19 @@ private:
     // that gives them whole and writes them over their fill.
     Unit recoverUnit(std::uint32_t offset, std::uint32_t length);
     bool readWhole(SourceReader& source, std::uint32_t sourceOffset, std::uint32_t length);
-    // Trims one merged region; the part still filled goes to out.
-    TrimEnd trimRegion(const BadRegion& region, std::vector<BadRegion>& out);
+    // Trims one region; the part still filled goes to out.
+    TrimEnd trimRegion(const Region& region, RegionMap& out);
 
     Copy m_copy;
     const std::atomic<bool>& m_stop;
     std::vector<std::uint8_t> m_buffer;  // two sectors: an unaligned read may overrun one
 };
 
-// Replaces the log at logPath by one with the same header, the regions and the end
-// record (endOffset, 0), through writeLogByRename. False when the old header cannot
-// be read or the new log cannot be written or renamed; the old log is then left as it is.
-bool replaceLog(FileSystem& fs, const std::string& logPath, const std::vector<BadRegion>& regions,
+// Replaces the log at logPath by one with the same header, the regions' records and the
+// end record (endOffset, 0), through writeLogByRename. False when the old header cannot
+// be read, a region lies where no record reaches, or the new log cannot be written or
+// renamed; the old log is then left as it is.
+bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& regions,
                 std::uint32_t endOffset);
 
 }  // namespace tessaly

@@ -4,47 +4,31 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "engine/region_map.h"
+
 namespace tessaly {
 
 std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& records,
                                                std::optional<std::uint64_t> fileSize)
 {
-    struct Range
-    {
-        std::uint64_t begin, end;
-    };
-    std::vector<Range> bad;
-    std::uint64_t covered = 0;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const BadRegion& r = records[i];
-        if (r.length == 0) {
-            if (i + 1 == records.size()) covered = std::max<std::uint64_t>(covered, r.offset);
-            continue;
-        }
-        const std::uint64_t end = std::uint64_t{r.offset} + r.length;
-        bad.push_back({r.offset, end});
-        covered = std::max(covered, end);
+    const RegionMap bad(records);
+    std::uint64_t covered = bad.reach();
+    if (!records.empty() && records.back().length == 0) {
+        covered = std::max<std::uint64_t>(covered, records.back().offset);
     }
     if (fileSize && *fileSize < covered) return std::nullopt;
 
-    std::sort(bad.begin(), bad.end(),
-              [](const Range& a, const Range& b) { return a.begin < b.begin; });
     std::vector<MapBlock> blocks;
     std::uint64_t pos = 0;
     auto add = [&](std::uint64_t end, MapBlock::Status status) {
         if (end <= pos) return;
-        if (!blocks.empty() && blocks.back().status == status) {
-            blocks.back().size += end - pos;
-        } else {
-            blocks.push_back({pos, end - pos, status});
-        }
+        blocks.push_back({pos, end - pos, status});
         pos = end;
     };
-    for (const Range& r : bad) {
-        add(r.begin, MapBlock::Status::Finished);
-        // Overlapping and touching regions join the bad block before them; a region
-        // inside one already added extends nothing.
-        add(r.end, MapBlock::Status::BadSector);
+    // The map's regions neither overlap nor touch: a finished block lies between any two.
+    for (const Region& r : bad) {
+        add(r.offset, MapBlock::Status::Finished);
+        add(r.end(), MapBlock::Status::BadSector);
     }
     add(covered, MapBlock::Status::Finished);
     if (fileSize) add(*fileSize, MapBlock::Status::NonTried);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/fill_type.h"
+#include "engine/region_map.h"
 #include "tool/tool_texts.h"
 
 namespace tessaly {
@@ -265,12 +266,10 @@ struct RegionsExtent
 
 RegionsExtent regionsExtent(const std::vector<BadRegion>& records)
 {
-    RegionsExtent extent;
-    for (std::size_t i = 0; i < movedCount(records); ++i) {
-        const std::uint64_t end = std::uint64_t{records[i].offset} + records[i].length;
-        extent.reach = std::max(extent.reach, end);
-        extent.bytes += records[i].length;
-    }
+    // The end record holds no byte, and the map leaves it out.
+    RegionsExtent extent{RegionMap(records).reach(), 0};
+    // Each record's bytes stand in the transfer file, also where regions overlap.
+    for (std::size_t i = 0; i < movedCount(records); ++i) extent.bytes += records[i].length;
     return extent;
 }
 

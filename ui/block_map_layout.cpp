@@ -6,16 +6,6 @@ namespace tessaly {
 
 namespace {
 
-std::uint64_t regionEnd(const BadRegion& region)
-{
-    return std::uint64_t{region.offset} + region.length;
-}
-
-bool byOffset(const BadRegion& a, const BadRegion& b)
-{
-    return a.offset < b.offset;
-}
-
 // Whole cells that fit into pixels of client area, after the margin on both sides.
 int cellsAcross(int pixels)
 {
@@ -52,11 +42,12 @@ void BlockMapLayout::reset()
 {
     m_progress = {};
     m_regions.clear();
+    m_taken = 0;
+    m_lastOffset = 0;
     m_grid = {};
     m_fullRepaint = true;
     m_changed = false;
     m_firstCellToDraw = 0;
-    m_cursorAtFirst = 0;
 }
 
 void BlockMapLayout::setClientSize(int width, int height)
@@ -87,32 +78,27 @@ void BlockMapLayout::update(const BlockMapProgress& progress,
         m_changed = true;
     }
     const std::uint64_t settled = m_grid.cellStart(m_firstCellToDraw);
+    m_taken += newRegions.size();
     for (const BadRegion& region : newRegions) {
         if (region.length == 0) continue;
         m_changed = true;
-        if (region.offset < settled) m_fullRepaint = true;
-        if (m_regions.empty() || !byOffset(region, m_regions.back())) {
-            m_regions.push_back(region);
-            continue;
+        // A region behind the settled cells, or out of the copy's order: redraw all.
+        if (region.offset < settled || region.offset < m_lastOffset) {
+            m_fullRepaint = true;
         }
-        // Out of order: keep the list ascending for the forward walk, and redraw all.
-        m_regions.insert(std::upper_bound(m_regions.begin(), m_regions.end(), region, byOffset),
-                         region);
-        m_fullRepaint = true;
+        m_lastOffset = std::max<std::uint64_t>(m_lastOffset, region.offset);
+        m_regions.add(region);
     }
 }
 
-// The state of the cell that begins at start; moves cursor past the regions that end at
-// or before start, so a walk over ascending cells reads each region once.
-CellState BlockMapLayout::stateAt(std::uint64_t start, std::size_t& cursor) const
+// The state of the cell that begins at start.
+CellState BlockMapLayout::stateAt(std::uint64_t start) const
 {
     const std::uint64_t done = m_progress.done;
     if (start > done) return CellState::NotReached;
     const std::uint64_t end = start + m_grid.bytesPerCell;
     if (m_progress.done != m_progress.total && done < end) return CellState::Current;
-    while (cursor < m_regions.size() && regionEnd(m_regions[cursor]) <= start) ++cursor;
-    const bool unread = cursor < m_regions.size() && m_regions[cursor].offset < end;
-    return unread ? CellState::Unread : CellState::Read;
+    return m_regions.meets(start, end) ? CellState::Unread : CellState::Read;
 }
 
 BlockMapLayout::Walk BlockMapLayout::walk()
@@ -120,23 +106,16 @@ BlockMapLayout::Walk BlockMapLayout::walk()
     Walk result;
     if (!m_fullRepaint && !m_changed) return result;
     result.full = m_fullRepaint;
-    if (result.full) {
-        m_firstCellToDraw = 0;
-        m_cursorAtFirst = 0;
-    }
+    if (result.full) m_firstCellToDraw = 0;
     m_fullRepaint = false;
     m_changed = false;
-    std::size_t cursor = m_cursorAtFirst;
     const int count = m_grid.cellCount();
     for (int i = m_firstCellToDraw; i < count; ++i) {
         const std::uint64_t start = m_grid.cellStart(i);
         // Cells past the position are white since the last full repaint.
         if (start > m_progress.total || (!result.full && start > m_progress.done)) break;
-        const CellState state = stateAt(start, cursor);
-        if (state == CellState::Current) {
-            m_firstCellToDraw = i;
-            m_cursorAtFirst = cursor;
-        }
+        const CellState state = stateAt(start);
+        if (state == CellState::Current) m_firstCellToDraw = i;
         result.cells.push_back({i, state});
     }
     return result;
@@ -152,19 +131,8 @@ CellInfo BlockMapLayout::cellInfo(int index) const
     info.shown = true;
     info.first = start;
     info.end = std::min<std::uint64_t>(end, m_progress.total);
-    // The regions may overlap one another: count each unread byte once.
-    std::uint64_t counted = start;
-    for (const BadRegion& region : m_regions) {
-        if (region.offset >= end) break;
-        const std::uint64_t from = std::max<std::uint64_t>(region.offset, counted);
-        const std::uint64_t to = std::min(regionEnd(region), end);
-        if (to > from) {
-            info.unreadBytes += to - from;
-            counted = to;
-        }
-    }
-    std::size_t cursor = 0;
-    info.state = stateAt(start, cursor);
+    info.unreadBytes = m_regions.bytesIn(start, end);
+    info.state = stateAt(start);
     return info;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/bad_region.h"
+#include "engine/region_map.h"
 
 namespace tessaly {
 
@@ -80,8 +81,8 @@ struct CellInfo
 // The map of one file: its progress, its unread regions and which cells the next walk
 // must draw. Unread regions are only ever added where the copy has come to, so no cell
 // before the current one changes again: after a full repaint each walk visits only the
-// cells from the last current cell to the position. The regions walk forward only; they
-// must come in ascending order of offset, as the copy adds them.
+// cells from the last current cell to the position. The regions come in ascending order
+// of offset, as the copy adds them; one that does not makes the next walk a full repaint.
 class BlockMapLayout
 {
 public:
@@ -90,7 +91,7 @@ public:
     // The client area in pixels; a changed size makes the next walk a full repaint.
     void setClientSize(int width, int height);
     // Takes the progress and the regions added since the last call (regions of length 0
-    // are left out). A progress that goes back or a grid that changes makes the next
+    // hold no byte). A progress that goes back or a grid that changes makes the next
     // walk a full repaint.
     void update(const BlockMapProgress& progress, const std::vector<BadRegion>& newRegions);
     // The next walk repaints every cell.
@@ -110,23 +111,26 @@ public:
 
     const BlockMapGrid& grid() const { return m_grid; }
     const BlockMapProgress& progress() const { return m_progress; }
-    std::size_t regionCount() const { return m_regions.size(); }
+    // The number of regions taken since the last reset, each as it came: where the next
+    // update goes on in a list that is only ever appended to.
+    std::size_t regionCount() const { return m_taken; }
     // The index of the first cell the next incremental walk visits.
     int firstCellToDraw() const { return m_firstCellToDraw; }
 
 private:
-    CellState stateAt(std::uint64_t start, std::size_t& cursor) const;
+    CellState stateAt(std::uint64_t start) const;
     void regrid();
 
     BlockMapProgress m_progress;
-    std::vector<BadRegion> m_regions;  // ascending by offset, none of length 0
+    RegionMap m_regions;
+    std::size_t m_taken = 0;          // regions taken, as they came
+    std::uint64_t m_lastOffset = 0;   // the highest offset of a region taken
     int m_width = 0;
     int m_height = 0;
     BlockMapGrid m_grid;
     bool m_fullRepaint = true;
     bool m_changed = false;           // progress or regions changed since the last walk
     int m_firstCellToDraw = 0;        // the cell that was current at the last walk
-    std::size_t m_cursorAtFirst = 0;  // the region walk's place at that cell
 };
 
 }  // namespace tessaly

@@ -269,8 +269,8 @@ TEST_F(TrimPassTest, EachSectorOfARegionIsReadAtMostOnce)
         medium.markBad("/src/g", badAt * kSector, kSector);
         const auto before = medium.readOffsets("/src/g").size();
         TrimPass pass({{&reader}, &destination, kSector, 0}, stop);
-        const TrimResult result = pass.run({{10 * kSector, 3 * kSector}});
-        EXPECT_EQ(result.regions, (std::vector<BadRegion>{{badAt * kSector, kSector}}));
+        const TrimResult result = pass.run(RegionMap({{10 * kSector, 3 * kSector}}));
+        EXPECT_EQ(result.regions, RegionMap({{badAt * kSector, kSector}}));
         const auto offsets = medium.readOffsets("/src/g");
         std::map<std::uint64_t, int> reads;
         for (auto i = before; i < offsets.size(); ++i) ++reads[offsets[i]];
@@ -278,12 +278,6 @@ TEST_F(TrimPassTest, EachSectorOfARegionIsReadAtMostOnce)
         medium.addFile("/src/g", other);  // undamaged again for the next case
         ASSERT_TRUE(reader.open("/src/g"));
     }
-}
-
-TEST(MergeRegions, SortsAndJoinsTouchingAndOverlappingRegions)
-{
-    EXPECT_EQ(mergeRegions({{4096, 512}, {0, 512}, {512, 1024}, {1024, 1024}, {9000, 0}}),
-              (std::vector<BadRegion>{{0, 2048}, {4096, 512}}));
 }
 
 }  // namespace

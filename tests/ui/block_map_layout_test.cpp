@@ -289,6 +289,27 @@ TEST(BlockMapWalkTest, ResetForgetsTheFile)
     EXPECT_EQ(letters(layout.walk()), "gwww");
 }
 
+TEST(BlockMapWalkTest, FollowsAnAppendedListFromItsRegionCount)
+{
+    // The control takes the source's regions from regionCount() on: a region of length 0
+    // counts as taken too, or the next poll takes the ones behind it again.
+    BlockMapLayout layout;
+    layout.setClientSize(pixelsFor(8), 13);
+    std::vector<BadRegion> list{{0, 0}, {600, 10}};
+    layout.update({4096, 3000, 512}, list);
+    layout.walk();
+    EXPECT_EQ(layout.regionCount(), 2u);
+
+    list.push_back({3000, 10});
+    const auto from = list.begin() + static_cast<std::ptrdiff_t>(layout.regionCount());
+    layout.update({4096, 3100, 512}, {from, list.end()});
+    const BlockMapLayout::Walk walk = layout.walk();
+    EXPECT_FALSE(walk.full);
+    EXPECT_EQ(walk.cells,
+              (std::vector<CellPaint>{{5, CellState::Unread}, {6, CellState::Current}}));
+    EXPECT_EQ(layout.regionCount(), 3u);
+}
+
 TEST(BlockMapCellInfoTest, CountsTheUnreadBytesOfACellOnce)
 {
     BlockMapLayout layout;
