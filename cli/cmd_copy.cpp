@@ -1,7 +1,9 @@
 // tessaly-cli copy: the copy engine over a list of files and folders.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/commands.h"
@@ -12,6 +14,7 @@
 #include "engine/copy_engine.h"
 #include "platform/terminal.h"
 #include "run/copy_list.h"
+#include "run/damage_report.h"
 
 namespace tessaly::cli {
 
@@ -48,6 +51,40 @@ void printReport(const RunReport& report, bool quiet)
     std::fflush(stdout);
 }
 
+std::string reasonOf(SysError error)
+{
+    return std::error_code(error, std::generic_category()).message();
+}
+
+// Creates the report file before the run, so that a path that cannot take it is said
+// before hours of copying; an existing file is emptied only at the end.
+bool reportFileUsable(FileSystem& fs, const std::string& path)
+{
+    SysError error = 0;
+    if (fs.open(path, Disposition::OpenAlways, Access::Write, &error)) return true;
+    std::fprintf(stderr, "tessaly-cli copy: cannot create the report %s: %s\n",
+                 escapedName(path).c_str(), reasonOf(error).c_str());
+    return false;
+}
+
+// Writes the run's report; false (said on standard error) when it could not be written.
+bool writeRunReport(FileSystem& fs, const std::string& path, const CopyList& list,
+                    const RunReport& report)
+{
+    std::vector<ReportLine> lines;
+    lines.reserve(list.entries.size());
+    for (std::size_t i = 0; i < list.entries.size(); ++i) {
+        const FileResult* result = i < report.files.size() ? &report.files[i] : nullptr;
+        lines.push_back(reportLineOf(list.entries[i],
+                                     result && result->reached ? &result->step : nullptr, fs));
+    }
+    const SysError error = writeReport(fs, path, lines);
+    if (error == 0) return true;
+    std::fprintf(stderr, "tessaly-cli copy: cannot write the report %s: %s\n",
+                 escapedName(path).c_str(), reasonOf(error).c_str());
+    return false;
+}
+
 }  // namespace
 
 int runCopy(int argc, char** argv)
@@ -68,6 +105,9 @@ int runCopy(int argc, char** argv)
     if (!fs.isDirectory(options.outputFolder)) {
         std::fprintf(stderr, "tessaly-cli copy: the output folder %s is not a folder\n",
                      escapedName(options.outputFolder).c_str());
+        return kExitUsage;
+    }
+    if (!options.reportPath.empty() && !reportFileUsable(fs, options.reportPath)) {
         return kExitUsage;
     }
 
@@ -102,7 +142,12 @@ int runCopy(int argc, char** argv)
     }
     console.finish();
     printReport(report, options.quiet);
-    return exitStatusFor(report, list.unreadableFolders.empty() && list.foldersHoldingOutput.empty());
+    const int status =
+        exitStatusFor(report, list.unreadableFolders.empty() && list.foldersHoldingOutput.empty());
+    if (!options.reportPath.empty() && !writeRunReport(fs, options.reportPath, list, report)) {
+        return std::max(status, 2);
+    }
+    return status;
 }
 
 }  // namespace tessaly::cli

@@ -104,6 +104,13 @@ std::string parseReserved(const std::string& value, CopyOptions& o)
     return {};
 }
 
+std::string parseReport(const std::string& value, CopyOptions& o)
+{
+    if (value.empty()) return "--report needs the path of the report file";
+    o.reportPath = value;
+    return {};
+}
+
 // Options that take a value; the value follows '=' or comes as the next argument.
 using ValueParser = std::string (*)(const std::string& value, CopyOptions& o);
 
@@ -114,6 +121,7 @@ ValueParser valueParser(std::string_view name)
     if (name == "--optimize") return parseOptimize;
     if (name == "--existing") return parseExisting;
     if (name == "--reserved") return parseReserved;
+    if (name == "--report") return parseReport;
     return nullptr;
 }
 
@@ -229,6 +237,7 @@ Options:
                          fails (default beside): beside (FILE.cp1, FILE.cp2, ...
                          beside the source), folder:PATH (the same path below
                          PATH), ask (asked on the terminal)
+  --report=FILE        write the run's report to FILE as CSV (see below)
   -y, --yes            go on without asking where a copy exists or its log is
                          missing (or unusable)
   -q, --quiet          no progress line and no summary
@@ -257,6 +266,15 @@ BYTES_COPIED and BYTES_FILLED count the bytes of the source, up to the place
 the copy has reached, that it holds as read data and as fills (after the trim
 pass); earlier runs are included. A summary line follows.
 
+With --report=FILE the run also writes FILE (created, or emptied when it exists;
+checked before the run starts): CSV as RFC 4180 describes it, names as their
+bytes stand (UTF-8 on most systems), a header line, then one line per file:
+  source,size,state,bytes read,bytes not read,filled regions,copy,log
+state is complete, damaged (the copy reached its end and its log lists parts
+that could not be read), unfinished (stopped or the medium was removed; the
+same command continues it), failed, skipped or not copied. log is empty when
+no log lies beside the copy. The copier window's File, Save report writes the same.
+
 Interrupt (Ctrl-C) or SIGTERM stops the current file; its log keeps the place
 reached, so the same command continues it (under --existing=resume). A copy cut
 off without its log's end record (the program was killed) is continued only
@@ -269,7 +287,9 @@ Exit status:
   2   a file failed or is incomplete, the run was interrupted, or a source
       folder could not be read or holds the output folder and gave nothing
   3   the medium was removed; the run stopped and can be continued
-  64  usage error
+  64  usage error, or the report file cannot be created
+A report that cannot be written at the end is said on standard error, and the
+exit status is then at least 2.
 )";
 }
 

@@ -17,6 +17,7 @@ struct CopyOptions
     bool yes = false;                    // go on where a destination exists or a log is missing
     bool quiet = false;
     bool help = false;
+    std::string reportPath;  // --report: where the run's CSV report goes; empty: none
     std::vector<std::string> sources;
     std::string outputFolder;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/destination.h"
+#include "engine/region_map.h"
 
 namespace tessaly {
 
@@ -107,6 +108,7 @@ FileFigures FileStep::figures(EngineStatus status) const
     const std::uint64_t covered = std::min(m_engine.position(), size);
     f.copied = covered > filled ? covered - filled : 0;
     f.filled = filled;
+    f.regions = RegionMap(m_engine.badRegions()).size();
     return f;
 }
 

@@ -31,6 +31,7 @@ struct FileFigures
     bool complete = false;         // the engine ended with Ok: the whole file is covered
     bool skippedExisting = false;  // an existing copy was left as it is (Skip)
     bool withoutLog = false;       // copied without the log asked for: its name is too long
+    std::size_t regions = 0;       // filled regions of the copy, merged, earlier runs' included
 };
 
 struct StepResult

@@ -303,6 +303,46 @@ TEST_F(CopySystemTest, AFolderKeepsItsTreeBelowTheMediumsMountPoint)
         << report;
 }
 
+// The report names as damaged exactly the files whose logs list regions, with their
+// regions, and the clean file as complete; a name with a comma and a quote stays one
+// field.
+TEST_F(CopySystemTest, TheReportListsTheFilesWhoseLogsListRegionsAsDamaged)
+{
+    medium.addImage("tree/clean.txt", MediumMount::patternBytes(3000, 1));
+    medium.addImage("tree/sub/hurt.bin", MediumMount::patternBytes(64 * kSector, 2),
+                    "bad 5\nbad 40-41\n");
+    medium.addImage("tree/odd, \"name\".bin", MediumMount::patternBytes(16 * kSector, 3),
+                    "bad 0\n");
+    TESSALY_MOUNT_OR_SKIP(medium);
+    const std::string csv = m_work + "/r.csv";
+    EXPECT_EQ(run({"copy", "--report=" + csv, medium.path("tree"), m_work + "/out"}), 1)
+        << m_lastErr;
+    const std::string text = readAll(csv);
+    ASSERT_EQ(text.rfind("source,size,state,bytes read,bytes not read,filled regions,copy,log\r\n",
+                         0),
+              0u)
+        << text;
+    const auto lineOf = [&](const std::string& name) {
+        const std::string quoted = name.find(',') == std::string::npos
+                                       ? medium.path("tree/" + name)
+                                       : "\"" + medium.path("tree/odd, \"\"name\"\".bin") + "\"";
+        const std::size_t at = text.find("\r\n" + quoted + ",");
+        if (at == std::string::npos) return std::string("(no line)");
+        return text.substr(at + 2 + quoted.size() + 1,
+                           text.find("\r\n", at + 2) - at - 2 - quoted.size() - 1);
+    };
+    const std::string out = m_work + "/out/tree/";
+    EXPECT_EQ(lineOf("clean.txt"), "3000,complete,3000,0,0," + out + "clean.txt,");
+    EXPECT_EQ(lineOf("sub/hurt.bin"), "32768,damaged,31232,1536,2," + out + "sub/hurt.bin," +
+                                          out + "sub/hurt.bin.log");
+    EXPECT_EQ(lineOf("odd, \"name\".bin"),
+              "8192,damaged,7680,512,1,\"" + out + "odd, \"\"name\"\".bin\",\"" + out +
+                  "odd, \"\"name\"\".bin.log\"");
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
+    EXPECT_EQ(lines, 4u) << text;  // the header and the three files
+}
+
 class InterruptedCopyTest : public CopySystemTest
 {
 protected:
