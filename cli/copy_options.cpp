@@ -258,7 +258,10 @@ STATUS is Ok when the whole file is covered, otherwise the reason (Stopped,
 NotReady, WriteFailed, DiskFull, SourceOpenFailed, ExistingRefused, NoLogRefused,
 ...), Skipped when an existing copy was left as it is (--existing=skip;
 it counts as complete, with 0 bytes copied and filled in this run),
-NotStarted for files the run did not reach, SameFile when the copy
+SourceMismatch when --existing=resume found that the source is not the file
+the copy was made from (its size, or a sector the copy holds, differs: another
+medium?; the copy and its log are left as they are, --existing=replace starts
+it anew), NotStarted for files the run did not reach, SameFile when the copy
 would overwrite its own source, and SameDestination when an earlier file of
 the run has the same copy (files of one name from different folders) or when
 one copy would lie where the other's copy log belongs (a.bin and a.bin.log).

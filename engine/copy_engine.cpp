@@ -186,10 +186,13 @@ struct CopyEngine::Impl
     bool linkAmongLevels(const std::string& target, std::size_t firstLevel);
     bool openDestination();
     bool prepareExisting();
-    bool prepareWithLog(ExistingPolicy policy);
-    bool endFitsCopy(std::int64_t end, std::int64_t logFill, std::int64_t listedBytes,
-                     ExistingPolicy chosen);
-    bool prepareWithoutLog(ExistingPolicy policy);
+    // How a copy's log was taken: the copy continues from it, the log cannot be used,
+    // or the copy is refused (the reason in the status).
+    enum class LogUse { Continued, Unusable, Refused };
+    LogUse prepareWithLog(ExistingPolicy policy);
+    bool endFitsCopy(std::int64_t end, std::int64_t logFill, std::int64_t listedBytes);
+    bool prepareWithoutLog(ExistingPolicy policy, bool logFound);
+    bool sourceMatchesCopy(const RegionMap& filled, std::uint64_t end, bool withoutFills);
     bool checkFreeSpace();
     bool createNewLog();
     void openReservedCopies();
@@ -331,7 +334,8 @@ bool CopyEngine::Impl::openDestination()
     file.destinationExisted = false;
     if (!file.destination.create(path, Disposition::CreateNew, Access::Write)) {
         file.destinationExisted = true;
-        if (!file.destination.openExisting(path, Access::Write)) {
+        // Read and write: a continued copy is compared with its source first.
+        if (!file.destination.openExisting(path, Access::ReadWrite)) {
             // A link put there since prepareSource looked is refused by the open itself.
             if (isLinkInWay(file.destination.lastError())) {
                 fail(EngineStatus::LinkInWay);
@@ -402,8 +406,11 @@ bool CopyEngine::Impl::prepareExisting()
             return true;
         case ExistingPolicy::Append:
         case ExistingPolicy::Resume:
-            if (hasLog && prepareWithLog(chosen)) return true;
-            return prepareWithoutLog(chosen);
+            if (hasLog) {
+                const LogUse use = prepareWithLog(chosen);
+                if (use != LogUse::Unusable) return use == LogUse::Continued;
+            }
+            return prepareWithoutLog(chosen, hasLog);
     }
     // An unknown policy touches nothing: the destination is left as it is.
     shared.skipping = true;
@@ -411,10 +418,11 @@ bool CopyEngine::Impl::prepareExisting()
     return true;
 }
 
-// Continues from the log's end record; false when the log is unusable. An unusable
-// log is left as it is, so that a refusal to go on without it changes nothing; the
-// regions it still lists readably are kept for the copy that goes on without it.
-bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
+// Continues from the log's end record. An unusable log is left as it is, so that a
+// refusal to go on without it changes nothing; the regions it still lists readably are
+// kept for the copy that goes on without it. Resume refuses a source that is not the
+// file the copy was made from, before anything is written.
+CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
 {
     file.log.bind(&file.logFile);
     const std::int64_t logFill = file.log.readHeader();
@@ -424,8 +432,15 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     const bool listed = listedBytes >= 0;
     const RegionMap filled(earlier);
     // A log whose regions pass its own end record does not describe the copy it lies beside.
-    if (listed && end >= 0 && endFitsCopy(end, logFill, listedBytes, chosen) &&
+    if (listed && end >= 0 && endFitsCopy(end, logFill, listedBytes) &&
         filled.reach() <= static_cast<std::uint64_t>(end)) {
+        if (chosen == ExistingPolicy::Resume &&
+            !sourceMatchesCopy(filled, static_cast<std::uint64_t>(end),
+                               logFill == static_cast<std::int64_t>(FillType::Nothing))) {
+            file.log.unbind();
+            fail(EngineStatus::SourceMismatch);
+            return LogUse::Refused;
+        }
         if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
         const std::int64_t destinationEnd = file.destination.seek(0, Whence::End);
         if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
@@ -437,44 +452,53 @@ bool CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
             shared.regions = std::move(earlier);
         }
         shared.progress.store(fraction(static_cast<std::uint64_t>(end), file.mainSource.fileSize()));
-        return true;
+        return LogUse::Continued;
     }
     file.droppedEnd.reset();
     if (listed) file.unfinishedRegions = std::move(earlier);
     file.log.unbind();
     setBase(0);
-    return false;
+    return LogUse::Unusable;
 }
 
 // The end record is where the copy ends: the run that wrote it wrote every byte before
 // it, fills too; under the fill Nothing every byte but its regions' (listedBytes). A
 // log whose end disagrees with its copy, or that would send Resume past the source,
 // belongs to another state of the copy and would continue it shifted.
-bool CopyEngine::Impl::endFitsCopy(std::int64_t end, std::int64_t logFill, std::int64_t listedBytes,
-                                   ExistingPolicy chosen)
+bool CopyEngine::Impl::endFitsCopy(std::int64_t end, std::int64_t logFill, std::int64_t listedBytes)
 {
     const std::int64_t copySize = file.destination.size();
     if (copySize < 0) return false;
-    if (chosen == ExistingPolicy::Resume && static_cast<std::uint64_t>(end) > file.mainSource.fileSize64())
-        return false;
     if (logFill == static_cast<std::int64_t>(FillType::Nothing)) return end == copySize + listedBytes;
     return end == copySize;
 }
 
-bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
+// Goes on after the copy's last byte. Under Resume the source must be the file the copy
+// was made from; a copy that has no log at all and is as long as its source is whole
+// (its log was deleted because nothing had to be filled): it is taken as it is, unasked.
+bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
 {
-    if (ask(QueryKind::NoLog) == std::optional(false)) {
+    const std::int64_t end = std::max<std::int64_t>(file.destination.seek(0, Whence::End), 0);
+    // Cut from records, the regions always fit records again.
+    const RegionMap below =
+        RegionMap(file.unfinishedRegions).overlap(0, static_cast<std::uint64_t>(end));
+    const bool resume = chosen == ExistingPolicy::Resume;
+    const bool whole = resume && !logFound &&
+                       static_cast<std::uint64_t>(end) == file.mainSource.fileSize64();
+    if (!whole && ask(QueryKind::NoLog) == std::optional(false)) {
         fail(EngineStatus::NoLogRefused);
         return false;
     }
-    const std::int64_t end = std::max<std::int64_t>(file.destination.seek(0, Whence::End), 0);
-    if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
+    if (resume && !sourceMatchesCopy(below, static_cast<std::uint64_t>(end), false)) {
+        fail(EngineStatus::SourceMismatch);
+        return false;
+    }
+    file.destination.seek(end, Whence::Begin);  // the check moved it
+    if (whole) fail(EngineStatus::Ok);  // the missing log is no complaint here
+    if (resume) file.mainSource.seek(end, Whence::Begin);
     if (chosen == ExistingPolicy::Append) setBase(end);
     // The copy goes on after its last byte: what the old log lists before it is still
-    // filled, whatever else was wrong with the log. Cut from records, the regions always
-    // fit records again.
-    const RegionMap below =
-        RegionMap(file.unfinishedRegions).overlap(0, static_cast<std::uint64_t>(end));
+    // filled, whatever else was wrong with the log.
     file.unfinishedRegions = below.toRecords().value_or(file.unfinishedRegions);
     if (!below.empty()) {
         shared.filledBytes.store(earlierFills(below));
@@ -483,6 +507,43 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen)
     }
     shared.progress.store(fraction(static_cast<std::uint64_t>(end),
                             std::uint64_t{file.mainSource.fileSize()} + shared.destinationBase.load()));
+    return true;
+}
+
+// Compares a few sectors that the copy holds as read data (outside every filled region,
+// below end) with the source at the same offsets: the last sector before end, the first,
+// and two between. A source shorter than end, or one sector that differs, is another
+// file than the one the copy was made from. A sector the source cannot read now is
+// passed over; a copy that cannot be read where it should hold data fails the check.
+// Without fills (the fill Nothing) the copy lacks the filled regions' bytes, so a source
+// offset lies in the copy that many bytes earlier.
+bool CopyEngine::Impl::sourceMatchesCopy(const RegionMap& filled, std::uint64_t end,
+                                         bool withoutFills)
+{
+    if (end > file.mainSource.fileSize64()) return false;
+    const std::uint64_t sector = std::max<std::uint32_t>(file.mainSource.bytesPerSector(), 1);
+    const auto down = [&](std::uint64_t at) { return at / sector * sector; };
+    std::vector<std::uint8_t> fromSource(sector);
+    std::vector<std::uint8_t> fromCopy(sector);
+    for (std::uint64_t at : {end == 0 ? 0 : down(end - 1), std::uint64_t{0}, down(end / 3),
+                             down(end / 3 * 2)}) {
+        // Past the filled regions that meet the sector, to the next sector of read data.
+        while (const std::optional<Region> region = filled.firstMeeting(at, at + sector)) {
+            at = down(region->end() + sector - 1);
+        }
+        if (at >= end) continue;
+        const auto length = static_cast<std::uint32_t>(std::min(sector, end - at));
+        if (file.mainSource.seek(static_cast<std::int64_t>(at), Whence::Begin) < 0 ||
+            file.mainSource.read(fromSource.data(), length) != length) {
+            continue;  // unreadable now: nothing to compare
+        }
+        const std::uint64_t inCopy = withoutFills ? at - filled.bytesBelow(at) : at;
+        if (file.destination.seek(static_cast<std::int64_t>(inCopy), Whence::Begin) < 0 ||
+            file.destination.read(fromCopy.data(), length) != length ||
+            !std::equal(fromSource.begin(), fromSource.begin() + length, fromCopy.begin())) {
+            return false;
+        }
+    }
     return true;
 }
 

@@ -26,6 +26,7 @@ const char* statusName(EngineStatus status)
         case EngineStatus::DestinationInUse: return "DestinationInUse";
         case EngineStatus::LogWriteFailed: return "LogWriteFailed";
         case EngineStatus::LinkInWay: return "LinkInWay";
+        case EngineStatus::SourceMismatch: return "SourceMismatch";
     }
     return "Unknown";
 }

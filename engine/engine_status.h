@@ -28,6 +28,7 @@ enum class EngineStatus : std::int32_t {
     DestinationInUse = 18,   // another copy run holds the copy or its log locked
     LogWriteFailed = 19,     // a record could not go to the log: the fill it lists was not written
     LinkInWay = 20,          // a symbolic link stands where the copy, its log or a folder belongs
+    SourceMismatch = 21,     // Resume: the source is not the file the copy was made from
 };
 
 // The identifier used in the code and in the command line's report ("Ok", "NotReady", ...).

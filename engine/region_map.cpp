@@ -88,6 +88,12 @@ bool RegionMap::meets(std::uint64_t first, std::uint64_t end) const
     return first < end && i < m_regions.size() && m_regions[i].offset < end;
 }
 
+std::optional<Region> RegionMap::firstMeeting(std::uint64_t first, std::uint64_t end) const
+{
+    if (!meets(first, end)) return std::nullopt;
+    return m_regions[firstEndingAfter(first)];
+}
+
 RegionMap RegionMap::overlap(std::uint64_t first, std::uint64_t end) const
 {
     RegionMap cut;

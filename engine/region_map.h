@@ -58,6 +58,8 @@ public:
     std::uint64_t bytesIn(std::uint64_t first, std::uint64_t end) const;
     // True when a byte of [first, end) is filled.
     bool meets(std::uint64_t first, std::uint64_t end) const;
+    // The first whole region that meets [first, end); nothing when none does.
+    std::optional<Region> firstMeeting(std::uint64_t first, std::uint64_t end) const;
     // The regions that meet [first, end), cut to it.
     RegionMap overlap(std::uint64_t first, std::uint64_t end) const;
 

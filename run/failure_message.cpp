@@ -77,6 +77,8 @@ std::optional<RunMessage> failureMessage(EngineStatus status, const std::string&
             return fileThen(text::kLogWriteFailed);
         case EngineStatus::LinkInWay:
             return fileThen(text::kLinkInWay);
+        case EngineStatus::SourceMismatch:
+            return fileThen(text::kSourceMismatch);
         default:
             return std::nullopt;
     }

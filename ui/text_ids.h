@@ -157,5 +157,7 @@ inline constexpr int kSummaryDamaged = 146;     // before the count of files wit
 inline constexpr int kSummaryNotRead = 147;     // after the bytes those files lack
 inline constexpr int kSummaryFailed = 148;      // before the count of failed or not copied files
 inline constexpr int kReportNotWritten = 149;   // before the reason the report was not written
+// After "File NAME": Resume found a source that is not the file its copy was made from
+inline constexpr int kSourceMismatch = 150;
 
 }  // namespace tessaly::text

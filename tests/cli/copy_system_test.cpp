@@ -301,6 +301,36 @@ TEST_F(CopySystemTest, AFolderKeepsItsTreeBelowTheMediumsMountPoint)
     EXPECT_FALSE(fs::exists(m_work + "/out/docs/a.txt.log"));
     EXPECT_NE(report.find("Ok\t70000\t0\t" + medium.path("docs/sub/b.bin")), std::string::npos)
         << report;
+    // The same command again: the clean copies (without logs) are complete, unasked.
+    EXPECT_EQ(run({"copy", medium.path("docs"), m_work + "/out"}, &report), 0) << m_lastErr;
+    EXPECT_NE(report.find("Ok\t70000\t0\t" + medium.path("docs/sub/b.bin")), std::string::npos)
+        << report;
+    EXPECT_EQ(difference(readAll(m_work + "/out/docs/sub/b.bin"), b), "");
+}
+
+// A copy cut off by a removed medium is not finished from another disc that has a file
+// of the same name: the run refuses it, and the copy and its log stay as they were.
+TEST_F(CopySystemTest, AnotherMediumNeverFinishesACopyOfTheFirst)
+{
+    const std::string first = MediumMount::patternBytes(256 * kSector, 5);
+    medium.addImage("x.bin", first, "remove-after 65536\n");
+    TESSALY_MOUNT_OR_SKIP(medium);
+    EXPECT_EQ(run({"copy", medium.path("x.bin"), m_work + "/out"}), 3) << m_lastErr;
+    const std::string copyBefore = readAll(m_work + "/out/x.bin");
+    const std::string logBefore = readAll(m_work + "/out/x.bin.log");
+    ASSERT_FALSE(logBefore.empty());
+    medium.unmount();
+
+    MediumMount other;
+    other.addImage("x.bin", MediumMount::patternBytes(256 * kSector, 6));
+    TESSALY_MOUNT_OR_SKIP(other);
+    std::string report;
+    EXPECT_EQ(run({"copy", other.path("x.bin"), m_work + "/out"}, &report), 2) << m_lastErr;
+    EXPECT_NE(report.find("SourceMismatch\t0\t0\t"), std::string::npos) << report;
+    EXPECT_NE(m_lastErr.find("x.bin"), std::string::npos) << m_lastErr;
+    EXPECT_EQ(readAll(m_work + "/out/x.bin"), copyBefore);
+    EXPECT_EQ(readAll(m_work + "/out/x.bin.log"), logBefore);
+    other.unmount();
 }
 
 // The report names as damaged exactly the files whose logs list regions, with their
@@ -509,8 +539,9 @@ TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
     EXPECT_EQ(difference(readAll(out + "/a.bin"), image.substr(0, 307200)), "");
     EXPECT_EQ(logRecords(out + "/a.bin.log", "a.bin"), (std::vector<LogRecord>{{307200, 0}}));
 
-    // The medium comes back: the same command finishes both files.
+    // The medium comes back (and stays): the same command finishes both files.
     medium.unmount();
+    ASSERT_TRUE(medium.addMap("disk/a.bin", ""));
     TESSALY_MOUNT_OR_SKIP(medium);
     EXPECT_EQ(run({"copy", medium.path("disk/a.bin"), medium.path("disk/b.bin"), out}, &report), 0)
         << m_lastErr;

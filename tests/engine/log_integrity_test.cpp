@@ -191,7 +191,8 @@ TEST_F(LogIntegrityTest, AnEndRecordThatDoesNotFitTheCopyMakesTheLogUnusable)
          }()},
         {"end before the copy's end", logBytes("a", 0, {{512, 512}, {4096, 0}})},
         {"end beyond the copy's end", logBytes("a", 0, {{512, 512}, {12288, 0}})},
-        {"end beyond the source", logBytes("a", 0, {{512, 512}, {40960, 0}}), 20480},
+        {"end beyond the copy's end and the source", logBytes("a", 0, {{512, 512}, {40960, 0}}),
+         20480},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -211,21 +212,30 @@ TEST_F(LogIntegrityTest, AnEndRecordThatDoesNotFitTheCopyMakesTheLogUnusable)
     }
 
     // Under the fill Nothing the copy lacks just the bytes of the regions: shorter by
-    // more or less, it is not the copy the log describes.
+    // more or less, it is not the copy the log describes. Going on after its last byte,
+    // its bytes would stand at the source's offsets, which they do not: it is refused.
+    Bytes withoutRegion = slice(source, 0, 512);
+    const Bytes rest = slice(source, 1024, 8192);
+    withoutRegion.insert(withoutRegion.end(), rest.begin(), rest.end());
     for (const std::uint32_t end : {8192u, 9216u, 7680u}) {
         SCOPED_TRACE(end);
         const std::string name = "n" + std::to_string(end);
         medium.addFile("/src/" + name, source);
-        medium.addFile("/out/" + name, slice(source, 0, 7680));
+        medium.addFile("/out/" + name, withoutRegion);
         medium.addFile("/out/" + name + ".log", logBytes(name, 4, {{512, 512}, {end, 0}}));
         {
             std::lock_guard lock(mutex);
             kinds.clear();
         }
-        ASSERT_TRUE(copy("/src/" + name));
         const bool fits = end == 8192;
+        ASSERT_EQ(copy("/src/" + name), fits);
         EXPECT_EQ(askedKinds().size(), fits ? 1u : 2u);
-        EXPECT_EQ(medium.readOffsets("/src/" + name).front(), fits ? 8192u : 7680u);
+        if (fits) {
+            EXPECT_EQ(continuedAt("/src/" + name, 8192), 8192u);
+        } else {
+            EXPECT_EQ(engine->status(), EngineStatus::SourceMismatch);
+            EXPECT_EQ(medium.contents("/out/" + name), withoutRegion);
+        }
     }
 }
 

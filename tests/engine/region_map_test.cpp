@@ -74,6 +74,10 @@ TEST(RegionMap, OverlapWithARangeAtItsEdges)
     EXPECT_EQ(regionsOf(map.overlap(210, 220)), (std::vector<Region>{{210, 10}}));
     EXPECT_EQ(map.overlap(0, 1000), map);
     EXPECT_TRUE(map.overlap(230, 120).empty());
+    // The first region met is given whole, not cut.
+    EXPECT_EQ(map.firstMeeting(149, 300), (Region{100, 50}));
+    EXPECT_EQ(map.firstMeeting(150, 201), (Region{200, 50}));
+    EXPECT_EQ(map.firstMeeting(150, 200), std::nullopt);
 }
 
 TEST(RegionMap, AgreesWithAByteSetUnderRandomAddsAndQueries)

@@ -142,18 +142,20 @@ TEST_F(FileStepTest, ARaisedStopEndsTheFileAsStopped)
     EXPECT_LT(result.filePercent, 100);
 }
 
-TEST_F(FileStepTest, FiguresNeverExceedTheSourceThatShrankSinceItsCopy)
+TEST_F(FileStepTest, ASourceThatShrankSinceItsCopyIsNotTakenAsCopied)
 {
-    // The log of the first copy ends at 3000 bytes; resuming it over a source of
-    // 1000 bytes finds nothing left to copy, and holds no more than 1000 of them.
+    // The log of the first copy ends at 3000 bytes; a source of 1000 bytes under the
+    // same name is not the file it was made from: refused, nothing counted as copied.
     medium.addFile("/src/a.bin", std::string(3000, 'a'));
-    ASSERT_EQ(copy(entryOf("/src/a.bin", 3000)).figures.copied, 3000u);
+    medium.markBad("/src/a.bin", 1024, 512);  // so that the log stays
+    ASSERT_EQ(copy(entryOf("/src/a.bin", 3000)).figures.copied, 2488u);
     medium.addFile("/src/a.bin", std::string(1000, 'a'));
     step.beginRun();  // a later run
     const StepResult result = copy(entryOf("/src/a.bin", 1000));
-    EXPECT_EQ(result.status, EngineStatus::Ok);
-    EXPECT_EQ(result.figures.copied, 1000u);
-    EXPECT_EQ(result.figures.filled, 0u);
+    EXPECT_EQ(result.status, EngineStatus::SourceMismatch);
+    EXPECT_EQ(result.outcome, FileOutcome::NotStarted);
+    EXPECT_EQ(result.figures.copied, 0u);
+    EXPECT_EQ(medium.contents("/out/a.bin").size(), 3000u);
 }
 
 }  // namespace

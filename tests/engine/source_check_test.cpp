@@ -1,0 +1,107 @@
+// Resume compares a continued copy with its source before it writes: a copy is never
+// finished from another file of the same name (another disc in the drive).
+#include "tests/engine/engine_fixture.h"
+
+namespace tessaly::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class SourceCheckTest : public EngineTest
+{
+protected:
+    // The copy of a run stopped at 8192 bytes, with a zero fill at [1024, 1536).
+    SourceCheckTest() : source(pattern(20480, 3)), copyBytes(slice(source, 0, 8192))
+    {
+        engine->setTrimPass(false);
+        std::fill(copyBytes.begin() + 1024, copyBytes.begin() + 1536, 0);
+        medium.addFile("/out/a", copyBytes);
+        medium.addFile("/out/a.log", logBytes("a", 0, {{1024, 512}, {8192, 0}}));
+    }
+
+    // The copy and its log are byte for byte what they were, and nothing was asked but
+    // whether to go on with the existing copy.
+    void expectRefusedUntouched()
+    {
+        EXPECT_EQ(engine->status(), EngineStatus::SourceMismatch);
+        EXPECT_EQ(medium.contents("/out/a"), copyBytes);
+        EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{1024, 512}, {8192, 0}}));
+        EXPECT_EQ(askedKinds(), std::vector<QueryKind>{QueryKind::Existing});
+    }
+
+    const Bytes source;
+    Bytes copyBytes;
+};
+
+TEST_F(SourceCheckTest, AnotherFileOfTheSameNameIsRefusedAndNothingWritten)
+{
+    // Another disc: same size, other bytes; or the same bytes but one sector.
+    Bytes oneSectorOff = source;
+    oneSectorOff[2560 + 7] ^= 0x40;  // in the sector the check takes at a third of the copy
+    for (const Bytes& other : {pattern(20480, 4), oneSectorOff}) {
+        medium.addFile("/src/a", other);
+        {
+            std::lock_guard lock(mutex);
+            kinds.clear();
+        }
+        EXPECT_FALSE(copy("/src/a"));
+        expectRefusedUntouched();
+    }
+}
+
+TEST_F(SourceCheckTest, ASourceShorterThanTheCopysEndIsRefused)
+{
+    medium.addFile("/src/a", slice(source, 0, 6000));
+    EXPECT_FALSE(copy("/src/a"));
+    expectRefusedUntouched();
+    EXPECT_EQ(medium.readCount("/src/a"), 0);
+}
+
+// A sector that cannot be read now is passed over, and the filled sectors are never
+// compared (the copy holds a fill there, the source may give its data now): the same
+// file continues.
+TEST_F(SourceCheckTest, UnreadableAndFilledSectorsArePassedOver)
+{
+    medium.addFile("/src/a", source);
+    medium.markBad("/src/a", 7680, 512);  // the last sector before the copy's end
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(continuedAt("/src/a", 8192), 8192u);
+    EXPECT_EQ(slice(medium.contents("/out/a"), 8192, 20480), slice(source, 8192, 20480));
+    EXPECT_EQ(slice(medium.contents("/out/a"), 0, 1024), slice(source, 0, 1024));
+}
+
+// A file copied whole has no log (it was deleted: nothing had to be filled). Running the
+// same copy again finds it complete without asking; another file of that name and size
+// is refused.
+TEST_F(SourceCheckTest, ARerunOverAWholeCopyWithoutALogIsComplete)
+{
+    medium.addFile("/src/b", source);
+    medium.addFile("/out/b", source);
+    ASSERT_TRUE(copy("/src/b"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(askedKinds(), std::vector<QueryKind>{QueryKind::Existing});
+    EXPECT_EQ(engine->progress(), 1.0f);
+    EXPECT_LE(medium.readCount("/src/b"), 4);  // the check's sectors only
+    EXPECT_EQ(medium.contents("/out/b"), source);
+    EXPECT_FALSE(medium.exists("/out/b.log"));
+
+    medium.addFile("/src/c", pattern(20480, 9));
+    medium.addFile("/out/c", source);
+    EXPECT_FALSE(copy("/src/c"));
+    EXPECT_EQ(engine->status(), EngineStatus::SourceMismatch);
+    EXPECT_EQ(medium.contents("/out/c"), source);
+}
+
+// Append copies the source again behind the copy by design: it is not compared.
+TEST_F(SourceCheckTest, AppendIsNotChecked)
+{
+    medium.addFile("/src/a", pattern(20480, 4));
+    engine->setExistingPolicy(ExistingPolicy::Append);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(slice(medium.contents("/out/a"), 0, 8192), copyBytes);
+}
+
+}  // namespace
+}  // namespace tessaly::testing
