@@ -188,7 +188,7 @@ ParsedCopyOptions parseCopyOptions(const std::vector<std::string>& args)
 
 void applyToEngine(const CopyOptions& o, CopyEngine& engine)
 {
-    applySettings(engine, o.engine);
+    engine.setSettings(o.engine);
 }
 
 const char* copyHelpText()

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/copy_engine.h"
 #include "engine/engine_settings.h"
 
 namespace tessaly::cli {
