@@ -13,20 +13,6 @@ namespace {
 // The longest path of another copy the run takes.
 constexpr std::size_t kLongestCopyPath = 259;
 
-const char* policyName(ExistingPolicy policy)
-{
-    switch (policy) {
-        case ExistingPolicy::Replace:
-            return "replace";
-        case ExistingPolicy::Append:
-            return "append";
-        case ExistingPolicy::Resume:
-            return "resume";
-        default:
-            return "skip";
-    }
-}
-
 }  // namespace
 
 std::string FileResult::status() const
@@ -171,7 +157,7 @@ bool CopyDriver::answerQuery(EngineQuery& query)
             return m_console.confirm(m_texts.text(text::kFileWord) + " " +
                                          escapedName(m_engine.destinationPath()) + "\n" +
                                          m_texts.text(text::kDestinationExists) + " (" +
-                                         policyName(m_options.engine.existingPolicy) + ")",
+                                         std::string(policyName(m_engine.settings().existingPolicy)) + ")",
                                      true);
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -10,6 +11,15 @@
 namespace tessaly::cli {
 
 namespace {
+
+// The names of the existing-file policies on the command line, in the enum's order.
+constexpr std::pair<std::string_view, ExistingPolicy> kPolicyNames[] = {
+    {"replace", ExistingPolicy::Replace},
+    {"append", ExistingPolicy::Append},
+    {"resume", ExistingPolicy::Resume},
+    {"skip", ExistingPolicy::Skip},
+};
+static_assert(std::size(kPolicyNames) == static_cast<std::size_t>(kLastExistingPolicy) + 1);
 
 bool parseUnsigned(std::string_view text, std::uint32_t max, std::uint32_t* out)
 {
@@ -74,13 +84,7 @@ std::string parseOptimize(const std::string& value, CopyOptions& o)
 
 std::string parseExisting(const std::string& value, CopyOptions& o)
 {
-    constexpr std::pair<std::string_view, ExistingPolicy> kNames[] = {
-        {"replace", ExistingPolicy::Replace},
-        {"append", ExistingPolicy::Append},
-        {"resume", ExistingPolicy::Resume},
-        {"skip", ExistingPolicy::Skip},
-    };
-    for (const auto& [name, policy] : kNames) {
+    for (const auto& [name, policy] : kPolicyNames) {
         if (value == name) {
             o.engine.existingPolicy = policy;
             return {};
@@ -194,9 +198,17 @@ ParsedCopyOptions parseCopyOptions(const std::vector<std::string>& args)
     return result;
 }
 
+std::string_view policyName(ExistingPolicy policy)
+{
+    for (const auto& [name, each] : kPolicyNames) {
+        if (each == policy) return name;
+    }
+    return "skip";  // an unknown policy leaves the destination as it is
+}
+
 void applyToEngine(const CopyOptions& o, CopyEngine& engine)
 {
-    applySettings(engine, o.engine);
+    engine.setSettings(o.engine);
 }
 
 const char* copyHelpText()

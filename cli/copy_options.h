@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "engine/copy_engine.h"
 #include "engine/engine_settings.h"
 
 namespace tessaly::cli {
@@ -33,6 +35,9 @@ struct ParsedCopyOptions
 // Parses the arguments that follow `copy`. With --help the sources may be missing;
 // otherwise at least one source and the output folder are required.
 ParsedCopyOptions parseCopyOptions(const std::vector<std::string>& args);
+
+// The command line's name of policy, as --existing takes it.
+std::string_view policyName(ExistingPolicy policy);
 
 // Hands every engine setting of the options to the engine.
 void applyToEngine(const CopyOptions& options, CopyEngine& engine);

@@ -76,22 +76,20 @@ struct CopyEngine::Impl
     // Set by the caller's thread at any time; the worker reads them as it goes.
     struct Settings
     {
-        std::atomic<bool> autoRereads{true};
-        std::atomic<std::uint32_t> rereadCount{1};
-        std::atomic<FillType> fillType{FillType::Zeros};
-        std::atomic<std::uint8_t> fillValue{0};
-        std::atomic<float> fillFactor{1.0f};
-        std::atomic<ReservedPlacement> placement{ReservedPlacement::BesideSource};
-        std::atomic<bool> createLog{true};
-        std::atomic<bool> deleteLogIfNoErrors{true};
-        std::atomic<ExistingPolicy> policy{ExistingPolicy::Resume};
-        std::atomic<bool> trimPass{true};
-        mutable std::mutex settingsMutex;  // guards the strings, the callback and the starter
-        std::string fillString;
-        std::string reservedFolder;
+        mutable std::mutex mutex;  // guards all three
+        EngineSettings values = normalisedSettings(EngineSettings{}, EngineSettings{});
         QueryCallback callback;
         ThreadStarter starter = defaultThreadStarter;
     };
+    // One setting as it stands now.
+    template <class T>
+    T setting(T EngineSettings::*field) const
+    {
+        std::lock_guard lock(settings.mutex);
+        return settings.values.*field;
+    }
+    // The factor by which a fill grows after each fill: 1 + optimizeFor.
+    float fillFactor() const { return 1.0f + setting(&EngineSettings::optimizeFor); }
 
     // The state of the current file that other threads poll while the worker runs.
     struct Shared
@@ -145,6 +143,10 @@ struct CopyEngine::Impl
         std::uint64_t wideBase = 0;
         bool replacing = false;
         bool logCreated = false;  // this start wrote the log afresh
+        // Taken at startFile and kept for the whole file: the log's header records it,
+        // and a file whose fills changed to or from Nothing midway would have its data
+        // at other offsets than its log says.
+        FillType fillType = FillType::Zeros;
         // Regions of a log whose run never ended (no end record). The log cannot be
         // continued, but its regions still describe fills in the destination, so a
         // copy that goes on without it writes them into its new log.
@@ -363,7 +365,7 @@ std::optional<bool> CopyEngine::Impl::ask(QueryKind kind, std::string* path)
 {
     QueryCallback function;
     {
-        std::lock_guard lock(settings.settingsMutex);
+        std::lock_guard lock(settings.mutex);
         function = settings.callback;
     }
     if (!function) return std::nullopt;
@@ -390,7 +392,7 @@ bool CopyEngine::Impl::prepareExisting()
     } else {
         hasLog = true;
     }
-    const ExistingPolicy chosen = settings.policy.load();
+    const ExistingPolicy chosen = setting(&EngineSettings::existingPolicy);
     if (chosen != ExistingPolicy::Skip && ask(QueryKind::Existing) == std::optional(false)) {
         fail(EngineStatus::ExistingRefused);
         return false;
@@ -571,7 +573,8 @@ bool CopyEngine::Impl::checkFreeSpace()
 
 bool CopyEngine::Impl::createNewLog()
 {
-    if (!file.log.isBound() && !settings.createLog.load() && file.replacing && file.logFile.file() != nullptr) {
+    const bool createLog = setting(&EngineSettings::createLog);
+    if (!file.log.isBound() && !createLog && file.replacing && file.logFile.file() != nullptr) {
         // The old log describes the copy that Replace has just emptied; left beside
         // the new copy it would send a later Resume to its old end record. A file
         // there that is no log is left alone.
@@ -581,8 +584,8 @@ bool CopyEngine::Impl::createNewLog()
         file.logFile.close();
         if (isLog) fs.removeFile(file.logPath);
     }
-    if (file.log.isBound() || !settings.createLog.load() || shared.skipping) return true;
-    const auto fill = static_cast<std::int32_t>(settings.fillType.load());
+    if (file.log.isBound() || !createLog || shared.skipping) return true;
+    const auto fill = static_cast<std::int32_t>(file.fillType);
     if (!file.unfinishedRegions.empty()) {
         // The regions an unusable log still listed go into its replacement, which takes
         // its place in one step: a run killed meanwhile leaves the old log whole. The old
@@ -632,12 +635,8 @@ void CopyEngine::Impl::openReservedCopies()
 {
     releaseReservedCopies();
     file.sources.push_back(&file.mainSource);
-    std::string folder;
-    {
-        std::lock_guard lock(settings.settingsMutex);
-        folder = settings.reservedFolder;
-    }
-    const ReservedPlacement where = settings.placement.load();
+    const std::string folder = setting(&EngineSettings::reservedFolder);
+    const ReservedPlacement where = setting(&EngineSettings::reservedPlacement);
     if (where == ReservedPlacement::InFolder) {
         auto reader = std::make_unique<SourceReader>(fs);
         if (reader->open(folder + file.relativeFolder + file.fileName) && !isDestination(*reader)) {
@@ -660,6 +659,7 @@ void CopyEngine::Impl::openReservedCopies()
 bool CopyEngine::Impl::prepareAndStart(const std::string& sourcePath, const std::string& outputFolder,
                                        const std::string& baseFolder)
 {
+    file.fillType = setting(&EngineSettings::fillType);
     if (!prepareSource(sourcePath, baseFolder, outputFolder)) return false;
     if (!openDestination()) return false;
     if (file.destinationExisted && !prepareExisting()) return false;
@@ -683,7 +683,7 @@ bool CopyEngine::Impl::startWorker()
     if (worker.joinable()) worker.join();
     ThreadStarter start;
     {
-        std::lock_guard lock(settings.settingsMutex);
+        std::lock_guard lock(settings.mutex);
         start = settings.starter;
     }
     setState(shared.busy, true);
@@ -748,12 +748,12 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     longMeter.setWindow(kLongWindowMs);
     shortMeter.setWindow(kShortWindowMs);
 
-    const float factor = settings.fillFactor.load();
-    if (settings.autoRereads.load()) {
+    const float factor = fillFactor();
+    if (setting(&EngineSettings::autoRereads)) {
         const bool cd = file.mainSource.driveType() == DriveType::CdRom;
         loop.attemptLimit = cd && factor <= kCdRereadMaxFactor ? kCdAttempts : 1;
     } else {
-        loop.attemptLimit = settings.rereadCount.load();
+        loop.attemptLimit = setting(&EngineSettings::rereadCount);
     }
     setState(shared.started, true);
 }
@@ -809,7 +809,7 @@ bool CopyEngine::Impl::afterGoodRead(Loop& loop, std::uint32_t n)
         loop.bytesSinceFallback = 0;
     }
     if (static_cast<float>(loop.runLength) >
-        kGoodReadsPerSpeedToRestoreFill * (settings.fillFactor.load() - 1.0f)) {
+        kGoodReadsPerSpeedToRestoreFill * (fillFactor() - 1.0f)) {
         loop.fillSpan = 1.0f;
     }
     if (loop.attempts > 0) ++loop.recoveries;
@@ -848,7 +848,8 @@ bool CopyEngine::Impl::afterFailedRead(Loop& loop)
         loop.chunk = sector;  // read the same place again, one sector at a time
         return true;
     }
-    if (!settings.autoRereads.load()) loop.attemptLimit = settings.rereadCount.load();
+    if (!setting(&EngineSettings::autoRereads))
+        loop.attemptLimit = setting(&EngineSettings::rereadCount);
     ++loop.attempts;
     if (loop.attempts < loop.attemptLimit) return true;
     return fillHere(loop);
@@ -873,12 +874,13 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
     shared.filledBytes.fetch_add(length);
     file.sources[loop.current]->seek(length, Whence::Current);
 
-    const float factor = settings.fillFactor.load();
+    const float factor = fillFactor();
     loop.fillSpan *= factor;
     loop.attempts = 0;
     ++loop.fills;
     clearMarks();
-    if (loop.fills > kFillsBeforeJudgingRereads && loop.attemptLimit > 1 && settings.autoRereads.load()) {
+    if (loop.fills > kFillsBeforeJudgingRereads && loop.attemptLimit > 1 &&
+        setting(&EngineSettings::autoRereads)) {
         // Re-reads that seldom succeed only cost time: one attempt from now on.
         if (loop.recoveries == 0 ||
             (1.0f - (factor - 1.0f)) * kFillsPerRecoveryLimit <
@@ -910,19 +912,15 @@ bool CopyEngine::Impl::recordAndWriteFill(Loop& loop, const BadRegion& region)
 bool CopyEngine::Impl::writeFill(Loop& loop, std::uint32_t length)
 {
     std::uint8_t* out = loop.chunkBuffer.data();
-    switch (settings.fillType.load()) {
+    switch (file.fillType) {
         case FillType::Zeros:
             std::memset(out, 0, length);
             break;
         case FillType::Value:
-            std::memset(out, settings.fillValue.load(), length);
+            std::memset(out, setting(&EngineSettings::fillValue), length);
             break;
         case FillType::String: {
-            std::string pattern;
-            {
-                std::lock_guard lock(settings.settingsMutex);
-                pattern = settings.fillString;
-            }
+            std::string pattern = setting(&EngineSettings::fillString);
             // An empty pattern has nothing to repeat; it fills with zeros.
             if (pattern.empty()) pattern.assign(1, '\0');
             for (std::uint32_t i = 0; i < length; ++i) {
@@ -957,7 +955,8 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     }
     if (at >= size && !shared.stopRequest.load() && trimFilled(loop)) logEnded = true;
     closeFile();
-    if (loop.logActive && settings.deleteLogIfNoErrors.load() && shared.filledBytes.load() == 0 &&
+    if (loop.logActive && setting(&EngineSettings::deleteLogIfNoErrors) &&
+        shared.filledBytes.load() == 0 &&
         shared.status.load() == EngineStatus::Ok) {
         fs.removeFile(file.logPath);
     } else if (!logEnded) {
@@ -977,7 +976,7 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
 bool CopyEngine::Impl::trimFilled(const Loop& loop)
 {
     // A copy left alone under Skip is not this run's to change.
-    if (!settings.trimPass.load() || settings.fillType.load() == FillType::Nothing ||
+    if (!setting(&EngineSettings::trimPass) || file.fillType == FillType::Nothing ||
         shared.skipping.load()) {
         return false;
     }
@@ -1013,8 +1012,9 @@ bool CopyEngine::Impl::trimFilled(const Loop& loop)
 
 SourceReader* CopyEngine::Impl::askForOneMoreCopy()
 {
-    const QueryKind kind = settings.placement.load() == ReservedPlacement::Ask ? QueryKind::AskReserved
-                                                                      : QueryKind::AddReserved;
+    const QueryKind kind = setting(&EngineSettings::reservedPlacement) == ReservedPlacement::Ask
+                               ? QueryKind::AskReserved
+                               : QueryKind::AddReserved;
     // What was wrong with the last answer; the status shows it while the next
     // question is asked.
     EngineStatus complaint = EngineStatus::Ok;
@@ -1067,124 +1067,27 @@ CopyEngine::~CopyEngine()
     if (m->worker.joinable()) m->worker.join();
 }
 
-void CopyEngine::setAutoRereads(bool on)
+void CopyEngine::setSettings(const EngineSettings& wanted)
 {
-    m->settings.autoRereads.store(on);
-}
-bool CopyEngine::autoRereads() const
-{
-    return m->settings.autoRereads.load();
-}
-void CopyEngine::setRereadCount(std::uint32_t count)
-{
-    m->settings.rereadCount.store(count);
-}
-std::uint32_t CopyEngine::rereadCount() const
-{
-    return m->settings.rereadCount.load();
-}
-void CopyEngine::setFillType(FillType type)
-{
-    m->settings.fillType.store(type);
-}
-FillType CopyEngine::fillType() const
-{
-    return m->settings.fillType.load();
-}
-void CopyEngine::setFillValue(std::uint8_t value)
-{
-    m->settings.fillValue.store(value);
-}
-std::uint8_t CopyEngine::fillValue() const
-{
-    return m->settings.fillValue.load();
+    std::lock_guard lock(m->settings.mutex);
+    m->settings.values = normalisedSettings(wanted, m->settings.values);
 }
 
-void CopyEngine::setFillString(const std::string& pattern)
+EngineSettings CopyEngine::settings() const
 {
-    std::lock_guard lock(m->settings.settingsMutex);
-    m->settings.fillString = pattern;
-}
-
-std::string CopyEngine::fillString() const
-{
-    std::lock_guard lock(m->settings.settingsMutex);
-    return m->settings.fillString;
-}
-
-void CopyEngine::setOptimizeFor(float value)
-{
-    if (value >= 0.0f && value <= 1.0f) m->settings.fillFactor.store(1.0f + value);
-}
-
-float CopyEngine::optimizeFor() const
-{
-    return m->settings.fillFactor.load() - 1.0f;
-}
-void CopyEngine::setReservedPlacement(ReservedPlacement placement)
-{
-    m->settings.placement.store(placement);
-}
-ReservedPlacement CopyEngine::reservedPlacement() const
-{
-    return m->settings.placement.load();
-}
-
-void CopyEngine::setReservedFolder(const std::string& folder)
-{
-    std::lock_guard lock(m->settings.settingsMutex);
-    m->settings.reservedFolder = withSeparator(folder);
-}
-
-std::string CopyEngine::reservedFolder() const
-{
-    std::lock_guard lock(m->settings.settingsMutex);
-    return m->settings.reservedFolder;
-}
-
-void CopyEngine::setCreateLog(bool on)
-{
-    m->settings.createLog.store(on);
-}
-bool CopyEngine::createLog() const
-{
-    return m->settings.createLog.load();
-}
-void CopyEngine::setDeleteLogIfNoErrors(bool on)
-{
-    m->settings.deleteLogIfNoErrors.store(on);
-}
-bool CopyEngine::deleteLogIfNoErrors() const
-{
-    return m->settings.deleteLogIfNoErrors.load();
-}
-void CopyEngine::setExistingPolicy(ExistingPolicy policy)
-{
-    m->settings.policy.store(policy);
-}
-ExistingPolicy CopyEngine::existingPolicy() const
-{
-    return m->settings.policy.load();
-}
-
-void CopyEngine::setTrimPass(bool on)
-{
-    m->settings.trimPass.store(on);
-}
-bool CopyEngine::trimPass() const
-{
-    return m->settings.trimPass.load();
+    std::lock_guard lock(m->settings.mutex);
+    return m->settings.values;
 }
 
 void CopyEngine::setQueryCallback(QueryCallback callback)
 {
-    std::lock_guard lock(m->settings.settingsMutex);
+    std::lock_guard lock(m->settings.mutex);
     m->settings.callback = std::move(callback);
 }
 
 void CopyEngine::setThreadStarter(ThreadStarter starter)
 {
-    std::lock_guard lock(m->settings.settingsMutex);
+    std::lock_guard lock(m->settings.mutex);
     m->settings.starter = std::move(starter);
 }
 

@@ -9,16 +9,13 @@
 
 #include "engine/bad_region.h"
 #include "engine/copy_log.h"
+#include "engine/engine_settings.h"
 #include "engine/engine_status.h"
-#include "engine/fill_type.h"
 #include "engine/plain_file.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 
 namespace tessaly {
-
-enum class ReservedPlacement : std::int32_t { InFolder = 0, BesideSource = 1, Ask = 2 };
-enum class ExistingPolicy : std::int32_t { Replace = 0, Append = 1, Resume = 2, Skip = 3 };
 
 // What the engine asks the user.
 enum class QueryKind : std::int32_t
@@ -57,36 +54,14 @@ public:
     CopyEngine(const CopyEngine&) = delete;
     CopyEngine& operator=(const CopyEngine&) = delete;
 
-    // Settings; each getter returns what its setter stored.
-    void setAutoRereads(bool on);
-    bool autoRereads() const;
-    void setRereadCount(std::uint32_t count);
-    std::uint32_t rereadCount() const;
-    void setFillType(FillType type);  // a value outside FillType fails every fill
-    FillType fillType() const;
-    void setFillValue(std::uint8_t value);
-    std::uint8_t fillValue() const;
-    void setFillString(const std::string& pattern);
-    std::string fillString() const;
-    // A value in [0, 1] sets the fill factor to 1 + value; others are ignored.
-    void setOptimizeFor(float value);
-    float optimizeFor() const;  // fill factor - 1
-    void setReservedPlacement(ReservedPlacement placement);
-    ReservedPlacement reservedPlacement() const;
-    // Kept with a trailing separator unless empty.
-    void setReservedFolder(const std::string& folder);
-    std::string reservedFolder() const;
-    void setCreateLog(bool on);
-    bool createLog() const;
-    void setDeleteLogIfNoErrors(bool on);
-    bool deleteLogIfNoErrors() const;
-    void setExistingPolicy(ExistingPolicy policy);
-    ExistingPolicy existingPolicy() const;
-    // With the trim pass on (the default), a file whose main pass covered it whole
-    // has the edges of each filled region read again, one attempt per sector (see
-    // trim_pass.h); the fill Nothing skips it.
-    void setTrimPass(bool on);
-    bool trimPass() const;
+    // Replaces every setting at once, normalised (see normalisedSettings). A file being
+    // copied takes most of them up at once: the attempts, the fill factor, the fill's
+    // value and string, the placement when one more copy is asked for, the deletion of
+    // a clean log and the trim pass. The fill type, the log, the existing-file policy and
+    // the reserved copies opened at the start hold for a file from its startFile on.
+    void setSettings(const EngineSettings& settings);
+    // The settings as the engine keeps them; a fresh engine has EngineSettings{}'s.
+    EngineSettings settings() const;
     void setQueryCallback(QueryCallback callback);
 
     // Prepares source, destination and log on the caller's thread and starts the

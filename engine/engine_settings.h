@@ -3,9 +3,28 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/copy_engine.h"
+#include "engine/fill_type.h"
 
 namespace tessaly {
+
+// Where the reserved copies of a file are looked for; stored by number in the profile.
+enum class ReservedPlacement : std::int32_t
+{
+    InFolder = 0,
+    BesideSource = 1,
+    Ask = 2
+};
+inline constexpr ReservedPlacement kLastReservedPlacement = ReservedPlacement::Ask;
+
+// What happens to a destination that exists; stored by number in the profile.
+enum class ExistingPolicy : std::int32_t
+{
+    Replace = 0,
+    Append = 1,
+    Resume = 2,
+    Skip = 3
+};
+inline constexpr ExistingPolicy kLastExistingPolicy = ExistingPolicy::Skip;
 
 // Every setting of a CopyEngine, with the defaults of an empty profile.
 struct EngineSettings
@@ -14,22 +33,21 @@ struct EngineSettings
     bool createLog = true;
     bool deleteLogIfNoErrors = true;
     std::string fillString = "?";
-    FillType fillType = FillType::Zeros;
+    FillType fillType = FillType::Zeros;  // a value outside FillType fails every fill
     std::uint8_t fillValue = 255;
-    float optimizeFor = 0.0f;  // 0 = data .. 1 = speed
-    std::string reservedFolder = "A:\\Copy\\";
+    float optimizeFor = 0.0f;  // 0 = data .. 1 = speed; the fill factor is 1 + optimizeFor
+    std::string reservedFolder = "A:\\Copy\\";  // with a trailing separator unless empty
     ReservedPlacement reservedPlacement = ReservedPlacement::BesideSource;
-    std::uint32_t rereadCount = 1;
+    std::uint32_t rereadCount = 1;  // attempts per sector while autoRereads is off
     ExistingPolicy existingPolicy = ExistingPolicy::Resume;
     bool trimPass = true;  // retry the edges of the filled regions at the end of a file
 
     bool operator==(const EngineSettings&) const = default;
 };
 
-// Hands each setting to the engine's setter, in the order the copier loads them.
-void applySettings(CopyEngine& engine, const EngineSettings& settings);
-
-// The engine's current settings, as its getters return them.
-EngineSettings settingsOf(const CopyEngine& engine);
+// The settings as an engine keeps them when wanted replaces current: the reserved
+// folder gets a trailing separator (an empty one stays empty), and an optimizeFor
+// outside [0, 1] (NaN too) keeps current's.
+EngineSettings normalisedSettings(EngineSettings wanted, const EngineSettings& current);
 
 }  // namespace tessaly

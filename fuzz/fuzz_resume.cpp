@@ -66,10 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool append = size % 2 == 1;
     {
         CopyEngine engine(medium);
-        engine.setExistingPolicy(append ? ExistingPolicy::Append : ExistingPolicy::Resume);
-        engine.setRereadCount(1);
-        engine.setAutoRereads(false);
-        engine.setDeleteLogIfNoErrors(false);
+        const ExistingPolicy policy = append ? ExistingPolicy::Append : ExistingPolicy::Resume;
+        engine.setSettings({.autoRereads = false,
+                            .deleteLogIfNoErrors = false,
+                            .rereadCount = 1,
+                            .existingPolicy = policy});
         engine.setQueryCallback([](EngineQuery& query) {
             return query.kind == QueryKind::NoLog || query.kind == QueryKind::Existing;
         });

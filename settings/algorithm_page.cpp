@@ -157,9 +157,7 @@ bool AlgorithmPage::apply(SheetSettings& values) const
     const std::optional<std::uint32_t> count = fieldNumber(m_count);
     if (!autoRereads && count.value_or(0) == 0) return false;
 
-    const int checked = m_fill->checkedId();
-    const FillType fill = checked >= 0 && checked < 4 ? static_cast<FillType>(checked)
-                                                      : FillType::Nothing;
+    const FillType fill = checkedValue(m_fill, kLastFillType);
     const std::optional<std::uint32_t> byte = fieldNumber(m_value);
     if (fill == FillType::Value && (!byte || *byte > 255)) return false;
     if (fill == FillType::String && m_string->text().isEmpty()) return false;

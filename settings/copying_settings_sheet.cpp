@@ -19,12 +19,12 @@ namespace t = settings_text;
 
 SheetSettings sheetSettingsOf(const CopyEngine& engine, const WindowSettings& window)
 {
-    return SheetSettings{settingsOf(engine), window.dontAskConfirmForExistings};
+    return SheetSettings{engine.settings(), window.dontAskConfirmForExistings};
 }
 
 void applySheetSettings(const SheetSettings& values, CopyEngine& engine, WindowSettings& window)
 {
-    applySettings(engine, values.engine);
+    engine.setSettings(values.engine);
     window.dontAskConfirmForExistings = values.dontAskConfirmForExistings;
 }
 

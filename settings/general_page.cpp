@@ -22,8 +22,12 @@ GeneralPage::GeneralPage(const SettingsDialogContext& context, const SheetSettin
     log->layout()->addWidget(m_deleteLog);
 
     QGroupBox* existing = addGroup(this, text(t::kExistingGroup));
-    m_policy = makeRadios(existing, {text(t::kReplace), text(t::kReplace + 1),
-                                     text(t::kReplace + 2), text(t::kReplace + 3)});
+    // The policies' texts follow each other in the language file, in the enum's order.
+    QStringList policies;
+    for (int i = 0; i <= static_cast<int>(kLastExistingPolicy); ++i) {
+        policies << text(t::kReplace + static_cast<std::uint32_t>(i));
+    }
+    m_policy = makeRadios(existing, policies);
     for (QAbstractButton* radio : m_policy->buttons()) {
         existing->layout()->addWidget(radio);
     }
@@ -56,9 +60,7 @@ void GeneralPage::updateEnabling()
 
 bool GeneralPage::apply(SheetSettings& values) const
 {
-    const int checked = m_policy->checkedId();
-    const ExistingPolicy policy =
-        checked >= 0 && checked < 3 ? static_cast<ExistingPolicy>(checked) : ExistingPolicy::Skip;
+    const ExistingPolicy policy = checkedValue(m_policy, kLastExistingPolicy);
     values.engine.existingPolicy = policy;
     values.engine.createLog = m_createLog->isChecked();
     if (m_createLog->isChecked()) {

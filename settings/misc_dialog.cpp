@@ -18,8 +18,9 @@ namespace t = settings_text;
 
 namespace {
 
-constexpr std::int32_t kQuickStartFolder = 1;
-constexpr std::int32_t kQuickStartFiles = 2;
+constexpr auto kQuickStartNone = static_cast<std::int32_t>(QuickStart::None);
+constexpr auto kQuickStartFolder = static_cast<std::int32_t>(QuickStart::AddFolder);
+constexpr auto kQuickStartFiles = static_cast<std::int32_t>(QuickStart::AddFiles);
 
 }  // namespace
 
@@ -30,7 +31,7 @@ MiscDialog::MiscDialog(const SettingsDialogContext& context, const WindowSetting
     build();
     m_autoStart->setChecked(window.autoStartCopying != 0);
     m_reuseOutFolder->setChecked(window.reuseOutFolder != 0);
-    m_quickStart->setChecked(window.quickStart != 0);
+    m_quickStart->setChecked(window.quickStart != kQuickStartNone);
     m_askAddReserveds->setChecked(window.dontAskForAddReserveds == 0);
     m_askMissingLog->setChecked(window.dontAskForLog == 0);
     applyQuickStartRule();
@@ -92,7 +93,7 @@ void MiscDialog::applyTo(WindowSettings& window) const
 {
     window.autoStartCopying = m_autoStart->isChecked() ? 1 : 0;
     window.reuseOutFolder = m_reuseOutFolder->isChecked() ? 1 : 0;
-    window.quickStart = !m_quickStart->isChecked() ? 0
+    window.quickStart = !m_quickStart->isChecked() ? kQuickStartNone
                         : m_addFolder->isChecked() ? kQuickStartFolder
                                                    : kQuickStartFiles;
     window.dontAskForAddReserveds = m_askAddReserveds->isChecked() ? 0 : 1;

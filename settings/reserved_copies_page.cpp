@@ -67,10 +67,7 @@ void ReservedCopiesPage::browse()
 
 bool ReservedCopiesPage::apply(SheetSettings& values) const
 {
-    const int checked = m_placement->checkedId();
-    const ReservedPlacement placement = checked == 0   ? ReservedPlacement::InFolder
-                                        : checked == 1 ? ReservedPlacement::BesideSource
-                                                       : ReservedPlacement::Ask;
+    const ReservedPlacement placement = checkedValue(m_placement, kLastReservedPlacement);
     if (placement == ReservedPlacement::InFolder && m_folder->text().isEmpty()) return false;
     values.engine.reservedPlacement = placement;
     if (placement == ReservedPlacement::InFolder) {

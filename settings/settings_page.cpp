@@ -77,6 +77,11 @@ void bindBox(QAbstractButton* box, bool enabled, bool stored)
     box->setEnabled(enabled);
 }
 
+int checkedId(const QButtonGroup* radios)
+{
+    return radios->checkedId();
+}
+
 QLineEdit* digitField(QWidget* parent)
 {
     auto* field = new QLineEdit(parent);

@@ -66,7 +66,7 @@ inline constexpr std::uint32_t kStartAutomatically = 63;
 inline constexpr std::uint32_t kReuseOutFolder = 64;
 inline constexpr std::uint32_t kLastGood = 65;
 inline constexpr std::uint32_t kExistingGroup = 72;
-inline constexpr std::uint32_t kReplace = 73;  // then Append, Resume, Skip
+inline constexpr std::uint32_t kReplace = 73;  // then one text per ExistingPolicy, in order
 inline constexpr std::uint32_t kAskConfirmation = 78;
 inline constexpr std::uint32_t kQuickStartGroup = 94;
 inline constexpr std::uint32_t kUseQuickStart = 95;
@@ -124,6 +124,16 @@ QButtonGroup* makeRadios(QWidget* parent, const QStringList& texts);
 void bindField(QLineEdit* field, bool enabled, const QString& stored);
 // Checks or clears a box bound to a stored flag, with the same rule.
 void bindBox(QAbstractButton* box, bool enabled, bool stored);
+// The id of the checked radio of radios, -1 when none is checked.
+int checkedId(const QButtonGroup* radios);
+// The enum value of the checked radio of a group made by makeRadios over the enum's
+// values in order; last (the enum's last value) when none is checked.
+template <class Enum>
+Enum checkedValue(const QButtonGroup* radios, Enum last)
+{
+    const int checked = checkedId(radios);
+    return checked >= 0 && checked <= static_cast<int>(last) ? static_cast<Enum>(checked) : last;
+}
 // A line field for digits only.
 QLineEdit* digitField(QWidget* parent);
 

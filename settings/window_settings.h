@@ -9,6 +9,12 @@
 
 namespace tessaly {
 
+class CopyEngine;
+
+// What the copier does when it starts with nothing to copy; stored by number.
+enum class QuickStart : std::int32_t { None = 0, AddFolder = 1, AddFiles = 2 };
+inline constexpr QuickStart kLastQuickStart = QuickStart::AddFiles;
+
 // The settings the copier's window holds in its own fields.
 struct WindowSettings
 {
@@ -21,8 +27,10 @@ struct WindowSettings
     std::string outputFolder;
     std::int32_t showDetails = 0;
     std::int32_t dontAskConfirmForExistings = 1;
-    std::int32_t quickStart = 2;
+    std::int32_t quickStart = static_cast<std::int32_t>(QuickStart::AddFiles);
     std::string helpFolder;  // the help pages: programFolder, a separator if missing, "Help/"
+
+    bool operator==(const WindowSettings&) const = default;
 };
 
 // Reads the window settings, then hands the engine its settings. An empty or missing
@@ -35,7 +43,7 @@ void loadSettings(ProfileSettings& profile, WindowSettings& window, CopyEngine& 
 // Each engine setting as the profile holds it (its default when missing).
 EngineSettings loadEngineSettings(const ProfileSettings& profile);
 
-// Reads each engine setting from the profile and hands it to the engine.
+// Reads the engine settings from the profile and hands them to the engine.
 void applyEngineSettings(const ProfileSettings& profile, CopyEngine& engine);
 
 // Writes the window settings (not Language or Path), then the engine's.
@@ -44,7 +52,7 @@ void saveSettings(ProfileSettings& profile, const WindowSettings& window, const 
 // Writes each engine setting in its stored form.
 void storeEngineSettings(ProfileSettings& profile, const EngineSettings& settings);
 
-// Reads each engine setting from the engine and writes it.
+// Reads the engine's settings and writes them.
 void storeEngineSettings(ProfileSettings& profile, const CopyEngine& engine);
 
 }  // namespace tessaly

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "tests/support/engine_settings_edit.h"
 #include "tests/support/scripted_medium.h"
 #include "ui/text_ids.h"
 
@@ -137,8 +138,8 @@ protected:
     {
         medium.addFolder("/out");
         host.engine = &engine;
-        engine.setRereadCount(1);
-        engine.setAutoRereads(false);
+        setSetting(engine, &EngineSettings::rereadCount, 1);
+        setSetting(engine, &EngineSettings::autoRereads, false);
         // By default as the window does with its defaults: no more copies, go on with an
         // existing copy.
         engine.setQueryCallback([this](EngineQuery& query) {

@@ -12,7 +12,7 @@ class CopyLoopTest : public EngineTest
 protected:
     // The main pass alone: its reads, fills and log (the trim pass after it has
     // tests of its own).
-    CopyLoopTest() { engine->setTrimPass(false); }
+    CopyLoopTest() { setSetting(*engine, &EngineSettings::trimPass, false); }
     // Reads of the file that started at offset.
     int readsAt(const std::string& path, std::uint64_t offset)
     {
@@ -40,8 +40,8 @@ TEST_F(CopyLoopTest, CleanCopyIsExactReadsAlignedAndLeavesNoLog)
     EXPECT_FALSE(medium.hasFile("/out/a.bin.log"));
     for (std::uint64_t offset : medium.readOffsets("/src/a.bin")) EXPECT_EQ(offset % 512, 0u);
 
-    engine->setDeleteLogIfNoErrors(false);
-    engine->setExistingPolicy(ExistingPolicy::Replace);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
+    setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Replace);
     ASSERT_TRUE(copy("/src/a.bin"));
     EXPECT_EQ(medium.contents("/out/a.bin.log"), logBytes("a.bin", 0, {{100000, 0}}));
 }
@@ -63,7 +63,7 @@ TEST_F(CopyLoopTest, SourceThatGrowsDuringTheCopyGivesItsSizeAtTheStart)
             writer.reset();
         }
     };
-    engine->setDeleteLogIfNoErrors(false);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
     ASSERT_TRUE(copy("/src/g"));
     ticks.hook = nullptr;
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
@@ -88,7 +88,7 @@ TEST_F(CopyLoopTest, SourceThatShrinksDuringTheCopyIsFilledToItsSizeAtTheStart)
             writer.reset();
         }
     };
-    engine->setOptimizeFor(1.0f);
+    setSetting(*engine, &EngineSettings::optimizeFor, 1.0f);
     ASSERT_TRUE(copy("/src/s"));
     ticks.hook = nullptr;
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
@@ -107,7 +107,7 @@ TEST_F(CopyLoopTest, SourceThatShrinksDuringTheCopyIsFilledToItsSizeAtTheStart)
 TEST_F(CopyLoopTest, EmptySourceEndsAtOnceWithAnEndRecord)
 {
     medium.addFile("/src/empty", Bytes{});
-    engine->setDeleteLogIfNoErrors(false);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
     ASSERT_TRUE(copy("/src/empty"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_FLOAT_EQ(engine->progress(), 1.0f);
@@ -144,10 +144,10 @@ TEST_P(FillTest, ReplacesAnUnreadableSector)
     const Bytes source = pattern(20480);
     medium.addFile("/src/f", source);
     medium.markBad("/src/f", c.badOffset, 512);
-    engine->setFillType(c.type);
-    engine->setFillValue(c.value);
-    engine->setFillString(c.pattern);
-    engine->setDeleteLogIfNoErrors(false);
+    setSetting(*engine, &EngineSettings::fillType, c.type);
+    setSetting(*engine, &EngineSettings::fillValue, c.value);
+    setSetting(*engine, &EngineSettings::fillString, c.pattern);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(medium.contents("/out/f"), c.expected(source, c.badOffset));
@@ -204,7 +204,8 @@ TEST_F(CopyLoopTest, UnknownFillTypeFailsAsAWriteFailure)
 {
     medium.addFile("/src/f", pattern(20480));
     medium.markBad("/src/f", 3072, 512);
-    engine->setFillType(static_cast<FillType>(9));  // as an unchecked profile value gives it
+    // As an unchecked profile value would give it.
+    setSetting(*engine, &EngineSettings::fillType, static_cast<FillType>(9));
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::WriteFailed);
     EXPECT_EQ(engine->position(), 3072u);
@@ -215,7 +216,7 @@ TEST_F(CopyLoopTest, FillSpanDoublesAtSpeedUpToOneChunk)
 {
     medium.addFile("/src/f", pattern(409600));  // chunk 40960 bytes, 80 sectors
     medium.markBad("/src/f", 100 * 512, 255 * 512);
-    engine->setOptimizeFor(1.0f);
+    setSetting(*engine, &EngineSettings::optimizeFor, 1.0f);
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(regionLengthsInSectors(),
@@ -235,7 +236,7 @@ TEST_F(CopyLoopTest, FillSpanFallsBackToOneSectorAfter41GoodReads)
         medium.addFile(path, pattern(409600));
         medium.markBad(path, 100 * 512, 7 * 512);  // filled 1, 2, 4 sectors
         medium.markBad(path, (107 + gap) * 512, 512);
-        engine->setOptimizeFor(1.0f);
+        setSetting(*engine, &EngineSettings::optimizeFor, 1.0f);
         ASSERT_TRUE(copy(path));
         const std::uint32_t next = gap == 41 ? 1 : 8;
         EXPECT_EQ(regionLengthsInSectors(), (std::vector<std::uint32_t>{1, 2, 4, next}));
@@ -261,9 +262,9 @@ TEST_P(AttemptLimitTest, ReadsAnUnreadableSectorThatOftenBeforeFilling)
     medium.setVolume("/src/", VolumeInfo{512, c.drive});
     medium.addFile("/src/f", pattern(20480));
     medium.markBad("/src/f", 1536, 512);
-    engine->setOptimizeFor(c.optimizeFor);
-    engine->setAutoRereads(c.autoRereads);
-    engine->setRereadCount(c.rereadCount);
+    setSetting(*engine, &EngineSettings::optimizeFor, c.optimizeFor);
+    setSetting(*engine, &EngineSettings::autoRereads, c.autoRereads);
+    setSetting(*engine, &EngineSettings::rereadCount, c.rereadCount);
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->driveType(), c.drive);
     EXPECT_EQ(readsAt("/src/f", 1536), c.expectedAttempts);
@@ -330,7 +331,7 @@ TEST_F(CopyLoopTest, StopJustAfterTheLastBytesStillEndsOk)
         ticks.hook = [this, stopAt] {
             if (engine->busy() && engine->position() >= stopAt) engine->requestStop(false);
         };
-        engine->setExistingPolicy(ExistingPolicy::Replace);
+        setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Replace);
         ASSERT_TRUE(copy("/src/f"));
         ticks.hook = nullptr;
         if (stopAt == 7 * 512) {
@@ -436,7 +437,7 @@ TEST_F(CopyLoopTest, FullDiskLeavesACopyThatResumesExactly)
         if (!filled) medium.setQuota(20480 + header + 5000);
         filled = true;
     };
-    engine->setExistingPolicy(ExistingPolicy::Resume);
+    setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Resume);
     ASSERT_TRUE(copy("/src/f"));
     ticks.hook = nullptr;
     EXPECT_EQ(engine->status(), EngineStatus::WriteFailed);
@@ -496,7 +497,7 @@ TEST_F(CopyLoopTest, LogHoldsEveryRegionByteForByte)
     medium.addFile("/src/data.img", pattern(20480));
     medium.markBad("/src/data.img", 512, 512);
     medium.markBad("/src/data.img", 19968, 512);
-    engine->setFillType(FillType::Value);
+    setSetting(*engine, &EngineSettings::fillType, FillType::Value);
     ASSERT_TRUE(copy("/src/data.img"));
     EXPECT_EQ(engine->filledBytes(), 1024);
     EXPECT_EQ(medium.contents("/out/data.img.log"),

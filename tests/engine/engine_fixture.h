@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/copy_engine.h"
+#include "tests/support/engine_settings_edit.h"
 #include "tests/support/log_bytes.h"
 #include "tests/support/scripted_medium.h"
 
@@ -55,7 +56,7 @@ protected:
     {
         medium.addFolder("/out");
         engine = std::make_unique<CopyEngine>(medium, ticks);
-        engine->setRereadCount(1);
+        setSetting(*engine, &EngineSettings::rereadCount, 1);
         engine->setQueryCallback([this](EngineQuery& query) {
             {
                 std::lock_guard lock(mutex);

@@ -12,8 +12,11 @@ class ExistingDestinationTest : public EngineTest
 protected:
     // Earlier runs' regions are made up over readable sources here; the trim pass
     // would read them (trim_pass_test.cpp covers it under Resume).
-    ExistingDestinationTest() { engine->setTrimPass(false); }
-    void usePolicy(ExistingPolicy policy) { engine->setExistingPolicy(policy); }
+    ExistingDestinationTest() { setSetting(*engine, &EngineSettings::trimPass, false); }
+    void usePolicy(ExistingPolicy policy)
+    {
+        setSetting(*engine, &EngineSettings::existingPolicy, policy);
+    }
     static Bytes concat(Bytes a, const Bytes& b)
     {
         a.insert(a.end(), b.begin(), b.end());
@@ -32,7 +35,7 @@ TEST_F(ExistingDestinationTest, ResumeAfterAStopEqualsAnUninterruptedCopy)
         m.markBad("/src/r.bin", 99840, 2560);
     };
     damage(medium);
-    engine->setFillType(FillType::LastGood);
+    setSetting(*engine, &EngineSettings::fillType, FillType::LastGood);
     ticks.hook = [this] {
         if (engine->position() >= 40960) engine->requestStop(false);
     };
@@ -51,8 +54,8 @@ TEST_F(ExistingDestinationTest, ResumeAfterAStopEqualsAnUninterruptedCopy)
     damage(fresh);
     HookedTicks freshTicks;
     CopyEngine reference(fresh, freshTicks);
-    reference.setFillType(FillType::LastGood);
-    reference.setTrimPass(false);
+    setSetting(reference, &EngineSettings::fillType, FillType::LastGood);
+    setSetting(reference, &EngineSettings::trimPass, false);
     ASSERT_TRUE(reference.startFile("/src/r.bin", "/out", ""));
     while (reference.busy()) sleepMs(1);
     EXPECT_EQ(reference.status(), EngineStatus::Ok);
@@ -68,7 +71,7 @@ TEST_F(ExistingDestinationTest, ResumeLoadsTheEarlierRegionsAndStartsAtTheEndRec
     medium.addFile("/src/a", source);
     medium.addFile("/out/a", slice(source, 0, 8192));
     medium.addFile("/out/a.log", logBytes("a", 0, {{1024, 512}, {4096, 1024}, {8192, 0}}));
-    engine->setDeleteLogIfNoErrors(true);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, true);
     ASSERT_TRUE(engine->startFile("/src/a", "/out", ""));
     EXPECT_EQ(engine->filledBytes(), 1536);
     waitIdle();
@@ -180,7 +183,7 @@ TEST_F(ExistingDestinationTest, ResumeAfterAnUnfinishedRunKeepsItsRegionsInTheNe
         medium.addFile("/out/a", slice(source, 0, 4096));
         medium.addFile("/out/a.log", unfinished);
         usePolicy(ExistingPolicy::Append);
-        engine->setCreateLog(createLog);
+        setSetting(*engine, &EngineSettings::createLog, createLog);
         ASSERT_TRUE(copy("/src/a"));
         EXPECT_EQ(engine->status(), EngineStatus::Ok);
         Bytes expected = concat(slice(source, 0, 4096), source);
@@ -255,7 +258,7 @@ TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
         thread = std::thread(std::move(body));
         return true;
     });
-    engine->setDeleteLogIfNoErrors(false);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
     ASSERT_TRUE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->filledBytes(), 512);
@@ -311,7 +314,7 @@ TEST_F(ExistingDestinationTest, ALogWithRegionsPastItsEndRecordIsNotUsable)
 
     // Going on, the regions it lists stay listed where the copy holds bytes already.
     answer = nullptr;
-    engine->setDeleteLogIfNoErrors(false);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
     ASSERT_TRUE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->filledBytes(), 4096);
@@ -354,7 +357,7 @@ TEST_F(ExistingDestinationTest, ReplaceAsksAndStartsOverOrKeepsEverythingWhenRef
     EXPECT_EQ(medium.contents("/out/a.log"), log);
 
     answer = nullptr;
-    engine->setDeleteLogIfNoErrors(false);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
     ASSERT_TRUE(copy("/src/a"));
     EXPECT_EQ(askedKinds(), (std::vector<QueryKind>{QueryKind::Existing, QueryKind::Existing}));
     EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
@@ -364,7 +367,7 @@ TEST_F(ExistingDestinationTest, ReplaceAsksAndStartsOverOrKeepsEverythingWhenRef
     // Without a new log the old one would pass for the new copy's: it goes.
     medium.addFile("/out/a", pattern(30000, 9));
     medium.addFile("/out/a.log", log);
-    engine->setCreateLog(false);
+    setSetting(*engine, &EngineSettings::createLog, false);
     ASSERT_TRUE(copy("/src/a"));
     EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
     EXPECT_FALSE(medium.hasFile("/out/a.log"));

@@ -37,7 +37,7 @@ TEST_F(LinkInWayTest, ALinkAtTheCopyIsRefusedUnderEveryPolicy)
     for (const ExistingPolicy policy : {ExistingPolicy::Replace, ExistingPolicy::Append,
                                         ExistingPolicy::Resume, ExistingPolicy::Skip}) {
         SCOPED_TRACE(static_cast<int>(policy));
-        engine->setExistingPolicy(policy);
+        setSetting(*engine, &EngineSettings::existingPolicy, policy);
         expectRefused("/src/a");
         EXPECT_FALSE(medium.hasFile("/out/a.log"));
     }
@@ -60,7 +60,7 @@ TEST_F(LinkInWayTest, ALinkAtTheLogIsRefusedBeforeTheCopyIsMade)
     for (const ExistingPolicy policy : {ExistingPolicy::Replace, ExistingPolicy::Append,
                                         ExistingPolicy::Resume, ExistingPolicy::Skip}) {
         SCOPED_TRACE(static_cast<int>(policy));
-        engine->setExistingPolicy(policy);
+        setSetting(*engine, &EngineSettings::existingPolicy, policy);
         expectRefused("/src/a");
         EXPECT_EQ(medium.contents("/out/a"), earlier);
     }

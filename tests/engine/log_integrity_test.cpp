@@ -24,9 +24,9 @@ class LogIntegrityTest : public EngineTest
 protected:
     LogIntegrityTest()
     {
-        engine->setDeleteLogIfNoErrors(false);
+        setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
         // The fills here are made up over readable sources, which the trim would read.
-        engine->setTrimPass(false);
+        setSetting(*engine, &EngineSettings::trimPass, false);
         medium.addFile("/src/a", source);
     }
 
@@ -85,7 +85,7 @@ TEST_F(LogIntegrityTest, TheTrimReplacesItsLogWithoutTouchingOtherFiles)
     const Bytes other = pattern(3000, 2);
     for (const char* name : {"/out/a.log.new", "/out/a.log.tmp", "/out/.a.log"})
         medium.addFile(name, other);
-    engine->setTrimPass(true);
+    setSetting(*engine, &EngineSettings::trimPass, true);
     medium.markWeak("/src/a", 10240, 512, 2);
     std::vector<std::string> renamedFrom;
     medium.setRenameHook([&](const std::string& from, const std::string& to) {

@@ -40,9 +40,9 @@ TEST_F(ReservedCopyTest, NumberedCopiesBesideTheSourceStopAtTheFirstGap)
 TEST_F(ReservedCopyTest, TheReservedFolderHoldsTheCopyUnderTheRelativeFolder)
 {
     medium.addFile("/save/docs/report.doc", source);
-    engine->setReservedPlacement(ReservedPlacement::InFolder);
-    engine->setReservedFolder("/save");
-    EXPECT_EQ(engine->reservedFolder(), "/save/");
+    setSetting(*engine, &EngineSettings::reservedPlacement, ReservedPlacement::InFolder);
+    setSetting(*engine, &EngineSettings::reservedFolder, "/save");
+    EXPECT_EQ(engine->settings().reservedFolder, "/save/");
     ASSERT_TRUE(copy("/src/docs/report.doc", "/out", "/src"));
     EXPECT_EQ(engine->destinationPath(), "/out/docs/report.doc");
     EXPECT_GT(medium.readCount("/save/docs/report.doc"), 0);
@@ -60,9 +60,9 @@ TEST_F(ReservedCopyTest, TheDestinationIsNeverReadAsACopy)
         SCOPED_TRACE(static_cast<int>(placement));
         medium.addFile("/out/report.doc", earlier);
         medium.removeFile("/out/report.doc.log");
-        engine->setExistingPolicy(ExistingPolicy::Append);
-        engine->setReservedPlacement(placement);
-        engine->setReservedFolder("/out");
+        setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Append);
+        setSetting(*engine, &EngineSettings::reservedPlacement, placement);
+        setSetting(*engine, &EngineSettings::reservedFolder, "/out");
         int asked = 0;
         answer = [&asked](EngineQuery& q) {
             if (q.kind == QueryKind::NoLog || q.kind == QueryKind::Existing) return 1;
@@ -85,7 +85,7 @@ TEST_F(ReservedCopyTest, TheDestinationIsNeverReadAsACopy)
 TEST_F(ReservedCopyTest, AskedCopiesAreRetriedUntilOneOpensOrTheUserDeclines)
 {
     medium.addFile("/elsewhere/report.doc", source);
-    engine->setReservedPlacement(ReservedPlacement::Ask);
+    setSetting(*engine, &EngineSettings::reservedPlacement, ReservedPlacement::Ask);
     for (const bool found : {true, false}) {
         SCOPED_TRACE(found);
         std::vector<std::string> replies = {"/src/docs/report.doc", "/nowhere/report.doc",
@@ -105,7 +105,7 @@ TEST_F(ReservedCopyTest, AskedCopiesAreRetriedUntilOneOpensOrTheUserDeclines)
             kinds.clear();
             statusesSeen.clear();
         }
-        engine->setExistingPolicy(ExistingPolicy::Replace);
+        setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Replace);
         ASSERT_TRUE(copy("/src/docs/report.doc"));
         EXPECT_EQ(engine->status(), EngineStatus::Ok);
         const std::vector<EngineStatus> seen(statusesSeen.end() - 3, statusesSeen.end());
@@ -143,7 +143,7 @@ TEST_F(ReservedCopyTest, ACopyThatOpensClearsTheComplaintAboutTheAnswerBefore)
             std::lock_guard lock(mutex);
             statusesSeen.clear();
         }
-        engine->setExistingPolicy(ExistingPolicy::Replace);
+        setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Replace);
         ASSERT_TRUE(copy("/src/docs/report.doc"));
         const EngineStatus complaint = first == "/nowhere/report.doc"
                                            ? EngineStatus::CopyOpenFailed
@@ -160,7 +160,7 @@ TEST_F(ReservedCopyTest, ALongAnswerIsTakenWhole)
     const std::string longPath = "/copies/" + std::string(300, 'x');
     medium.addFile(longPath, source);
     medium.addFile(longPath.substr(0, 260), pattern(40960, 12));
-    engine->setReservedPlacement(ReservedPlacement::BesideSource);
+    setSetting(*engine, &EngineSettings::reservedPlacement, ReservedPlacement::BesideSource);
     int asked = 0;
     answer = [&](EngineQuery& q) {
         if (++asked > 1) return false;

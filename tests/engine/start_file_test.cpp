@@ -100,7 +100,7 @@ TEST_F(StartFileTest, ACopyThatAnotherRunWritesIsLeftAlone)
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(medium.contents("/out/a"), source);
 
-    second.setExistingPolicy(ExistingPolicy::Replace);
+    setSetting(second, &EngineSettings::existingPolicy, ExistingPolicy::Replace);
     ASSERT_TRUE(second.startFile("/src/a", "/out", ""));
     while (!second.waitUntilIdle(1000)) {
     }
@@ -157,7 +157,7 @@ TEST_F(StartFileTest, TheSourceItselfIsNeverTheDestination)
     for (const ExistingPolicy policy : {ExistingPolicy::Replace, ExistingPolicy::Append,
                                         ExistingPolicy::Resume, ExistingPolicy::Skip}) {
         SCOPED_TRACE(static_cast<int>(policy));
-        engine->setExistingPolicy(policy);
+        setSetting(*engine, &EngineSettings::existingPolicy, policy);
         EXPECT_FALSE(engine->startFile("/src/a", "/src", ""));
         EXPECT_EQ(engine->status(), EngineStatus::DestinationOpenFailed);
         EXPECT_FALSE(engine->startFile("/src/a", "/mirror/", ""));
@@ -243,28 +243,28 @@ TEST_F(StartFileTest, EverySettingReachesTheEngineAndComesBack)
     changed.reservedPlacement = ReservedPlacement::Ask;
     changed.rereadCount = 4;
     changed.existingPolicy = ExistingPolicy::Skip;
-    applySettings(*engine, changed);
-    EXPECT_EQ(settingsOf(*engine), changed);
-    applySettings(*engine, EngineSettings{.reservedFolder = "/other/"});
-    EXPECT_EQ(settingsOf(*engine), EngineSettings{.reservedFolder = "/other/"});
+    engine->setSettings(changed);
+    EXPECT_EQ(engine->settings(), changed);
+    engine->setSettings(EngineSettings{.reservedFolder = "/other/"});
+    EXPECT_EQ(engine->settings(), EngineSettings{.reservedFolder = "/other/"});
 }
 
 TEST_F(StartFileTest, SettingsKeepWhatWasSet)
 {
-    engine->setOptimizeFor(0.25f);
-    engine->setOptimizeFor(1.5f);  // out of range: ignored
-    engine->setOptimizeFor(-0.1f);
-    EXPECT_FLOAT_EQ(engine->optimizeFor(), 0.25f);
-    engine->setReservedFolder("");
-    EXPECT_EQ(engine->reservedFolder(), "");
-    engine->setReservedFolder("/save/");
-    EXPECT_EQ(engine->reservedFolder(), "/save/");
-    engine->setFillString("ab");
-    EXPECT_EQ(engine->fillString(), "ab");
-    EXPECT_EQ(engine->existingPolicy(), ExistingPolicy::Resume);
-    EXPECT_EQ(engine->reservedPlacement(), ReservedPlacement::BesideSource);
-    EXPECT_TRUE(engine->createLog());
-    EXPECT_TRUE(engine->autoRereads());
+    setSetting(*engine, &EngineSettings::optimizeFor, 0.25f);
+    setSetting(*engine, &EngineSettings::optimizeFor, 1.5f);  // out of range: ignored
+    setSetting(*engine, &EngineSettings::optimizeFor, -0.1f);
+    EXPECT_FLOAT_EQ(engine->settings().optimizeFor, 0.25f);
+    setSetting(*engine, &EngineSettings::reservedFolder, "");
+    EXPECT_EQ(engine->settings().reservedFolder, "");
+    setSetting(*engine, &EngineSettings::reservedFolder, "/save/");
+    EXPECT_EQ(engine->settings().reservedFolder, "/save/");
+    setSetting(*engine, &EngineSettings::fillString, "ab");
+    EXPECT_EQ(engine->settings().fillString, "ab");
+    EXPECT_EQ(engine->settings().existingPolicy, ExistingPolicy::Resume);
+    EXPECT_EQ(engine->settings().reservedPlacement, ReservedPlacement::BesideSource);
+    EXPECT_TRUE(engine->settings().createLog);
+    EXPECT_TRUE(engine->settings().autoRereads);
     EXPECT_EQ(engine->longRate(), 1u);
     EXPECT_EQ(engine->shortRate(), 1u);
 }

@@ -61,7 +61,7 @@ protected:
 TEST_F(TrimPassTest, AWeakSectorEndsAsDataAndLeavesTheLog)
 {
     weak(20);
-    engine->setDeleteLogIfNoErrors(false);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
     const std::uint32_t generation = engine->badRegionsGeneration();
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
@@ -75,8 +75,8 @@ TEST_F(TrimPassTest, AWeakSectorEndsAsDataAndLeavesTheLog)
     EXPECT_EQ(outFiles(), (std::vector<std::string>{"f", "f.log"}));
 
     // With nothing left filled, the log goes as after a clean copy.
-    engine->setDeleteLogIfNoErrors(true);
-    engine->setExistingPolicy(ExistingPolicy::Replace);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, true);
+    setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Replace);
     weak(20);
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(medium.contents("/out/f"), source);
@@ -89,8 +89,8 @@ TEST_F(TrimPassTest, AWeakSectorEndsAsDataAndLeavesTheLog)
 TEST_F(TrimPassTest, ADeadRunAtSpeedKeepsItsReadableEdges)
 {
     medium.markBad("/src/f", 20 * kSector, 10 * kSector);
-    engine->setOptimizeFor(1.0f);
-    engine->setDeleteLogIfNoErrors(false);
+    setSetting(*engine, &EngineSettings::optimizeFor, 1.0f);
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     const std::vector<BadRegion> left = {{20 * kSector, 10 * kSector}};
@@ -119,7 +119,7 @@ TEST_F(TrimPassTest, RegionsAtTheStartAndAtTheShortEndOfTheFile)
 TEST_F(TrimPassTest, NothingFillAndTheSettingSkipTheTrim)
 {
     weak(20);
-    engine->setFillType(FillType::Nothing);
+    setSetting(*engine, &EngineSettings::fillType, FillType::Nothing);
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{20 * kSector, kSector}}));
     EXPECT_EQ(medium.contents("/out/f").size(), size - kSector);
@@ -127,9 +127,9 @@ TEST_F(TrimPassTest, NothingFillAndTheSettingSkipTheTrim)
 
     medium.removeFile("/out/f");
     medium.removeFile("/out/f.log");
-    engine->setFillType(FillType::Zeros);
-    engine->setTrimPass(false);
-    EXPECT_FALSE(engine->trimPass());
+    setSetting(*engine, &EngineSettings::fillType, FillType::Zeros);
+    setSetting(*engine, &EngineSettings::trimPass, false);
+    EXPECT_FALSE(engine->settings().trimPass);
     weak(20);
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{20 * kSector, kSector}}));
@@ -233,7 +233,7 @@ TEST_F(TrimPassTest, NoFillWhereTheMainFileReadsAfterAReservedCopyFailed)
     medium.addFile("/src/f.cp1", source);
     medium.markBad("/src/f", 7 * kSector, kSector);
     medium.markBad("/src/f.cp1", 6 * kSector, kSector);  // first sector of the chunk at 3072
-    engine->setTrimPass(false);                          // the main pass alone
+    setSetting(*engine, &EngineSettings::trimPass, false);  // the main pass alone
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_TRUE(engine->badRegions().empty());
@@ -245,8 +245,8 @@ TEST_F(TrimPassTest, NoFillWhereTheMainFileReadsAfterAReservedCopyFailed)
     medium.markBad("/src/f", 20 * kSector, 2 * kSector);
     medium.markBad("/src/f.cp1", 20 * kSector, kSector);
     medium.markWeak("/src/f.cp1", 21 * kSector, kSector, 1);
-    engine->setTrimPass(true);
-    engine->setOptimizeFor(1.0f);
+    setSetting(*engine, &EngineSettings::trimPass, true);
+    setSetting(*engine, &EngineSettings::optimizeFor, 1.0f);
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{20 * kSector, kSector}}));
     EXPECT_EQ(medium.contents("/out/f"), withZeros({{20 * kSector, kSector}}));

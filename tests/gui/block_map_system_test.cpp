@@ -11,6 +11,7 @@
 #include "engine/copy_engine.h"
 #include "tests/gui/block_map_test_support.h"
 #include "tests/medium/medium_mount.h"
+#include "tests/support/engine_settings_edit.h"
 #include "tests/support/test_folder.h"
 #include "ui/block_map_control.h"
 
@@ -68,9 +69,10 @@ TEST(BlockMapSystemTest, RedCellsAreTheCellsOfTheLogsRegions)
     const fs::path out = testing::freshTestFolder("tessaly-map");
 
     CopyEngine engine;
-    engine.setOptimizeFor(0.0f);  // every unreadable sector a region of its own
-    engine.setAutoRereads(false);
-    engine.setRereadCount(1);
+    // Every unreadable sector a region of its own.
+    setSetting(engine, &EngineSettings::optimizeFor, 0.0f);
+    setSetting(engine, &EngineSettings::autoRereads, false);
+    setSetting(engine, &EngineSettings::rereadCount, 1);
     engine.setQueryCallback([](EngineQuery&) { return false; });
     EngineMapSource source(engine);
     BlockMapControl map;

@@ -306,7 +306,7 @@ private slots:
         {
             HeldCopier copier(m_shipped);
             QVERIFY(copier.window->initialize());
-            QVERIFY(copier.window->engine().createLog());
+            QVERIFY(copier.window->engine().settings().createLog);
             answerNextDialog([](QWidget* dialog) {
                 auto* sheet = qobject_cast<CopyingSettingsSheet*>(dialog);
                 QVERIFY(sheet);
@@ -316,7 +316,7 @@ private slots:
                 sheet->okButton()->click();
             });
             copier.window->runCommand(copier_command::kGeneralSettings);
-            QVERIFY(!copier.window->engine().createLog());
+            QVERIFY(!copier.window->engine().settings().createLog);
             // Cancel changes nothing.
             answerNextDialog([](QWidget* dialog) {
                 auto* sheet = qobject_cast<CopyingSettingsSheet*>(dialog);
@@ -328,7 +328,7 @@ private slots:
                 sheet->cancelButton()->click();
             });
             copier.window->runCommand(copier_command::kReservedSettings);
-            QVERIFY(!copier.window->engine().createLog());
+            QVERIFY(!copier.window->engine().settings().createLog);
             answerNextDialog([](QWidget* dialog) {
                 auto* misc = qobject_cast<MiscDialog*>(dialog);
                 QVERIFY(misc);
@@ -348,7 +348,7 @@ private slots:
         QCOMPARE(profile().value(QStringLiteral("AutoStartCopying")).toInt(), 1);
         HeldCopier again(m_shipped);
         QVERIFY(again.window->initialize());
-        QVERIFY(!again.window->engine().createLog());
+        QVERIFY(!again.window->engine().settings().createLog);
         QCOMPARE(again.window->settings().autoStartCopying, 1);
     }
 

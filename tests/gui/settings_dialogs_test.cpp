@@ -16,6 +16,7 @@
 #include "settings/general_page.h"
 #include "settings/misc_dialog.h"
 #include "settings/reserved_copies_page.h"
+#include "settings/settings_table.h"
 #include "settings/window_settings.h"
 #include "tests/gui/gui_test_support.h"
 #include "ui/language_table.h"
@@ -253,11 +254,11 @@ private slots:
             QVERIFY(first.apply(accepted));
 
             CopyEngine engine;
-            applySettings(engine, accepted.engine);
+            engine.setSettings(accepted.engine);
             ProfileSettings profile;
-            profile.setTime(settingsOf(engine).optimizeFor);
+            profile.set(profile_key::kTime, engine.settings().optimizeFor);
             SheetSettings reopened = stored;
-            reopened.engine.optimizeFor = profile.time();
+            reopened.engine.optimizeFor = profile.get(profile_key::kTime);
             AlgorithmPage second(context(), reopened);
             QCOMPARE(second.slider()->value(), position);
             SheetSettings again = reopened;
@@ -407,8 +408,8 @@ private slots:
         click(general->askConfirmationBox());  // the default does not ask: now it asks
         QVERIFY(sheet.tryAccept());
         applySheetSettings(sheet.values(), engine, window);
-        QCOMPARE(engine.fillType(), FillType::String);
-        QCOMPARE(engine.fillString(), std::string("DEAD"));
+        QCOMPARE(engine.settings().fillType, FillType::String);
+        QCOMPARE(engine.settings().fillString, std::string("DEAD"));
         QCOMPARE(window.dontAskConfirmForExistings, 0);
         {
             ProfileSettings profile;
@@ -418,7 +419,7 @@ private slots:
         WindowSettings restartedWindow;
         ProfileSettings profile;
         loadSettings(profile, restartedWindow, restarted, profileDir.path().toStdString());
-        QVERIFY(settingsOf(restarted) == settingsOf(engine));
+        QVERIFY(restarted.settings() == engine.settings());
         QCOMPARE(restartedWindow.dontAskConfirmForExistings, 0);
         AlgorithmPage reopened(context(), sheetSettingsOf(restarted, restartedWindow));
         QCOMPARE(reopened.slider()->value(), 38);

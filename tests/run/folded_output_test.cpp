@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "run/file_step.h"
+#include "tests/support/engine_settings_edit.h"
 #include "tests/support/scripted_medium.h"
 
 namespace tessaly {
@@ -53,7 +54,7 @@ TEST_F(FoldedOutputTest, NamesThatDifferInCaseOnlyGetOneCopy)
     EXPECT_EQ(medium.text("/out/Data.img"), std::string(20000, 'A'));
     // A new run may copy it again, under the existing-file policy.
     step.beginRun();
-    engine.setExistingPolicy(ExistingPolicy::Replace);
+    setSetting(engine, &EngineSettings::existingPolicy, ExistingPolicy::Replace);
     EXPECT_EQ(copy("/two/data.img").outcome, FileOutcome::Done);
     EXPECT_EQ(medium.text("/out/DATA.img"), std::string(30000, 'b'));
 }
@@ -61,7 +62,7 @@ TEST_F(FoldedOutputTest, NamesThatDifferInCaseOnlyGetOneCopy)
 TEST_F(FoldedOutputTest, ACopyWhereAnotherCopysLogLiesIsRefusedEitherWay)
 {
     // The logs stay, so that the names can be compared by what they reach.
-    engine.setDeleteLogIfNoErrors(false);
+    setSetting(engine, &EngineSettings::deleteLogIfNoErrors, false);
     medium.addFile("/one/x.bin", std::string(2048, 'x'));
     medium.addFile("/two/X.BIN.LOG", std::string(100, 'l'));
     medium.addFile("/one/y.bin.LOG", std::string(100, 'y'));

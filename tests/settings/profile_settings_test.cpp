@@ -10,7 +10,9 @@
 #include <limits>
 
 #include "engine/copy_engine.h"
+#include "settings/settings_table.h"
 #include "settings/window_settings.h"
+#include "tests/support/engine_settings_edit.h"
 #include "tests/support/test_folder.h"
 
 namespace tessaly {
@@ -61,10 +63,10 @@ protected:
 TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
 {
     // Settings the engine would otherwise keep from before; the load must replace them.
-    m_engine.setAutoRereads(false);
-    m_engine.setRereadCount(3);
-    m_engine.setFillType(FillType::String);
-    m_engine.setExistingPolicy(ExistingPolicy::Replace);
+    setSetting(m_engine, &EngineSettings::autoRereads, false);
+    setSetting(m_engine, &EngineSettings::rereadCount, 3);
+    setSetting(m_engine, &EngineSettings::fillType, FillType::String);
+    setSetting(m_engine, &EngineSettings::existingPolicy, ExistingPolicy::Replace);
 
     loadSettings(*m_profile, m_window, m_engine, "/opt/tessaly/share/tessaly/");
     EXPECT_EQ(m_window.programFolder, "/opt/tessaly/share/tessaly/");
@@ -80,18 +82,18 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
     EXPECT_EQ(m_window.dontAskConfirmForExistings, 1);
     EXPECT_EQ(m_window.quickStart, 2);
 
-    EXPECT_TRUE(m_engine.autoRereads());
-    EXPECT_EQ(m_engine.rereadCount(), 1u);
-    EXPECT_TRUE(m_engine.createLog());
-    EXPECT_TRUE(m_engine.deleteLogIfNoErrors());
-    EXPECT_EQ(m_engine.fillType(), FillType::Zeros);
-    EXPECT_EQ(m_engine.fillValue(), 255);
-    EXPECT_EQ(m_engine.fillString(), "?");
-    EXPECT_EQ(m_engine.optimizeFor(), 0.0f);
-    EXPECT_EQ(m_engine.reservedPlacement(), ReservedPlacement::BesideSource);
-    EXPECT_EQ(m_engine.existingPolicy(), ExistingPolicy::Resume);
-    EXPECT_TRUE(m_engine.trimPass());
-    EXPECT_EQ(m_profile->rpFolder(), "A:\\Copy\\");
+    EXPECT_TRUE(m_engine.settings().autoRereads);
+    EXPECT_EQ(m_engine.settings().rereadCount, 1u);
+    EXPECT_TRUE(m_engine.settings().createLog);
+    EXPECT_TRUE(m_engine.settings().deleteLogIfNoErrors);
+    EXPECT_EQ(m_engine.settings().fillType, FillType::Zeros);
+    EXPECT_EQ(m_engine.settings().fillValue, 255);
+    EXPECT_EQ(m_engine.settings().fillString, "?");
+    EXPECT_EQ(m_engine.settings().optimizeFor, 0.0f);
+    EXPECT_EQ(m_engine.settings().reservedPlacement, ReservedPlacement::BesideSource);
+    EXPECT_EQ(m_engine.settings().existingPolicy, ExistingPolicy::Resume);
+    EXPECT_TRUE(m_engine.settings().trimPass);
+    EXPECT_EQ(m_profile->get(profile_key::kRpFolder), "A:\\Copy\\");
 
     EXPECT_EQ(storedKeys(), QSet<QString>{"Path"});
     saveSettings(*m_profile, m_window, m_engine);
@@ -124,10 +126,10 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
 
     // The next start reads back what was saved.
     ProfileSettings again;
-    EXPECT_EQ(again.sectorRereadsCount(), 1);
-    EXPECT_EQ(again.efpType(), 2);
-    EXPECT_EQ(again.nrrString(), "?");
-    EXPECT_EQ(again.time(), 0.0f);
+    EXPECT_EQ(again.get(profile_key::kSectorRereadsCount), 1);
+    EXPECT_EQ(again.get(profile_key::kEfpType), 2);
+    EXPECT_EQ(again.get(profile_key::kNrrString), "?");
+    EXPECT_EQ(again.get(profile_key::kTime), 0.0f);
     EXPECT_EQ(again.path(), "/opt/tessaly/share/tessaly");
 }
 
@@ -167,55 +169,55 @@ TEST_F(ProfileSettingsTest, SaveWritesWhatTheWindowAndEngineHold)
     m_window.outputFolder = "/media/out";
     m_window.reuseOutFolder = 0;
     m_window.quickStart = 0;
-    m_engine.setOptimizeFor(0.5f);
-    m_engine.setFillValue(7);
-    m_engine.setFillType(FillType::Value);
-    m_engine.setReservedFolder("/mnt/copies");
-    m_engine.setRereadCount(3);
-    m_engine.setAutoRereads(false);
-    m_engine.setTrimPass(false);
+    setSetting(m_engine, &EngineSettings::optimizeFor, 0.5f);
+    setSetting(m_engine, &EngineSettings::fillValue, 7);
+    setSetting(m_engine, &EngineSettings::fillType, FillType::Value);
+    setSetting(m_engine, &EngineSettings::reservedFolder, "/mnt/copies");
+    setSetting(m_engine, &EngineSettings::rereadCount, 3);
+    setSetting(m_engine, &EngineSettings::autoRereads, false);
+    setSetting(m_engine, &EngineSettings::trimPass, false);
     saveSettings(*m_profile, m_window, m_engine);
 
-    EXPECT_EQ(m_profile->trimFilled(), 0);
-    EXPECT_EQ(m_profile->outFolder(), "");  // not kept for the next start
-    EXPECT_EQ(m_profile->reuseOutFolder(), 0);
-    EXPECT_EQ(m_profile->quickStart(), 0);
-    EXPECT_EQ(m_profile->time(), 0.5f);
+    EXPECT_EQ(m_profile->get(profile_key::kTrimFilled), 0);
+    EXPECT_EQ(m_profile->get(profile_key::kOutFolder), "");  // not kept for the next start
+    EXPECT_EQ(m_profile->get(profile_key::kReuseOutFolder), 0);
+    EXPECT_EQ(m_profile->get(profile_key::kQuickStart), 0);
+    EXPECT_EQ(m_profile->get(profile_key::kTime), 0.5f);
     EXPECT_EQ(m_profile->store().value("Time").toByteArray(), QByteArray("\x00\x00\x00\x3f", 4));
-    EXPECT_EQ(m_profile->nrrValue(), 7);
-    EXPECT_EQ(m_profile->nrrType(), 1);
-    EXPECT_EQ(m_profile->rpFolder(), "/mnt/copies/");
-    EXPECT_EQ(m_profile->sectorRereadsCount(), 3);
-    EXPECT_EQ(m_profile->autoSectorRereads(), 0);
+    EXPECT_EQ(m_profile->get(profile_key::kNrrValue), 7);
+    EXPECT_EQ(m_profile->get(profile_key::kNrrType), 1);
+    EXPECT_EQ(m_profile->get(profile_key::kRpFolder), "/mnt/copies/");
+    EXPECT_EQ(m_profile->get(profile_key::kSectorRereadsCount), 3);
+    EXPECT_EQ(m_profile->get(profile_key::kAutoSectorRereads), 0);
     EXPECT_FALSE(m_profile->store().contains("Language"));
 
     m_window.reuseOutFolder = 1;
     saveSettings(*m_profile, m_window, m_engine);
-    EXPECT_EQ(m_profile->outFolder(), "/media/out");
+    EXPECT_EQ(m_profile->get(profile_key::kOutFolder), "/media/out");
 }
 
 TEST_F(ProfileSettingsTest, FillValueGoesToTheEngineAsOneByteAndIsSavedAsOne)
 {
-    m_profile->setNrrValue(0x1234);
-    EXPECT_EQ(m_profile->nrrValue(), 0x1234);  // the getter gives what is stored
+    m_profile->set(profile_key::kNrrValue, 0x1234);
+    EXPECT_EQ(m_profile->get(profile_key::kNrrValue), 0x1234);  // the getter gives what is stored
     applyEngineSettings(*m_profile, m_engine);
-    EXPECT_EQ(m_engine.fillValue(), 0x34);
+    EXPECT_EQ(m_engine.settings().fillValue, 0x34);
     storeEngineSettings(*m_profile, m_engine);
-    EXPECT_EQ(m_profile->nrrValue(), 0x34);
+    EXPECT_EQ(m_profile->get(profile_key::kNrrValue), 0x34);
 }
 
 TEST_F(ProfileSettingsTest, TimeRoundTripsThroughTheEngine)
 {
     for (const float value : {0.0f, 0.37f, 0.5f, 1.0f}) {
-        m_profile->setTime(value);
+        m_profile->set(profile_key::kTime, value);
         applyEngineSettings(*m_profile, m_engine);
         storeEngineSettings(*m_profile, m_engine);
-        EXPECT_NEAR(m_profile->time(), value, 1e-6f) << value;
+        EXPECT_NEAR(m_profile->get(profile_key::kTime), value, 1e-6f) << value;
     }
-    m_profile->setTime(0.5f);
+    m_profile->set(profile_key::kTime, 0.5f);
     applyEngineSettings(*m_profile, m_engine);
     storeEngineSettings(*m_profile, m_engine);
-    EXPECT_EQ(m_profile->time(), 0.5f);
+    EXPECT_EQ(m_profile->get(profile_key::kTime), 0.5f);
 }
 
 TEST_F(ProfileSettingsTest, DamagedValuesLoadAsDefaults)
@@ -229,40 +231,40 @@ TEST_F(ProfileSettingsTest, DamagedValuesLoadAsDefaults)
     store.setValue("Time", QByteArray("\x00\x00\x00", 3));
     store.setValue("QuickStart", 3);
     store.setValue("TrimFilled", 2);
-    EXPECT_EQ(m_profile->quickStart(), 2);
-    EXPECT_EQ(m_profile->trimFilled(), 1);
-    EXPECT_EQ(m_profile->nrrType(), 0);
-    EXPECT_EQ(m_profile->efpType(), 2);
-    EXPECT_EQ(m_profile->rpType(), 1);
-    EXPECT_EQ(m_profile->sectorRereadsCount(), 1);
-    EXPECT_EQ(m_profile->createLog(), 1);
-    EXPECT_EQ(m_profile->time(), 0.0f);
+    EXPECT_EQ(m_profile->get(profile_key::kQuickStart), 2);
+    EXPECT_EQ(m_profile->get(profile_key::kTrimFilled), 1);
+    EXPECT_EQ(m_profile->get(profile_key::kNrrType), 0);
+    EXPECT_EQ(m_profile->get(profile_key::kEfpType), 2);
+    EXPECT_EQ(m_profile->get(profile_key::kRpType), 1);
+    EXPECT_EQ(m_profile->get(profile_key::kSectorRereadsCount), 1);
+    EXPECT_EQ(m_profile->get(profile_key::kCreateLog), 1);
+    EXPECT_EQ(m_profile->get(profile_key::kTime), 0.0f);
 
     store.setValue("SectorRereadsCount", 0);
-    EXPECT_EQ(m_profile->sectorRereadsCount(), 1);
+    EXPECT_EQ(m_profile->get(profile_key::kSectorRereadsCount), 1);
     store.setValue("NRRType", -1);
-    EXPECT_EQ(m_profile->nrrType(), 0);
+    EXPECT_EQ(m_profile->get(profile_key::kNrrType), 0);
     store.setValue("EFPType", 4);
-    EXPECT_EQ(m_profile->efpType(), 2);
+    EXPECT_EQ(m_profile->get(profile_key::kEfpType), 2);
 
     for (const float bad : {-0.25f, 1.5f, std::numeric_limits<float>::quiet_NaN()}) {
         store.setValue("Time", ProfileSettings::encodeTime(bad));
-        EXPECT_EQ(m_profile->time(), 0.0f) << bad;
+        EXPECT_EQ(m_profile->get(profile_key::kTime), 0.0f) << bad;
     }
 
     // The engine gets the defaults, not the damage.
-    m_engine.setFillType(FillType::LastGood);
-    m_engine.setRereadCount(3);
+    setSetting(m_engine, &EngineSettings::fillType, FillType::LastGood);
+    setSetting(m_engine, &EngineSettings::rereadCount, 3);
     applyEngineSettings(*m_profile, m_engine);
-    EXPECT_EQ(m_engine.fillType(), FillType::Zeros);
-    EXPECT_EQ(m_engine.existingPolicy(), ExistingPolicy::Resume);
-    EXPECT_EQ(m_engine.reservedPlacement(), ReservedPlacement::BesideSource);
-    EXPECT_EQ(m_engine.rereadCount(), 1u);
-    EXPECT_TRUE(m_engine.createLog());
-    EXPECT_EQ(m_engine.optimizeFor(), 0.0f);
-    EXPECT_TRUE(m_engine.trimPass());
+    EXPECT_EQ(m_engine.settings().fillType, FillType::Zeros);
+    EXPECT_EQ(m_engine.settings().existingPolicy, ExistingPolicy::Resume);
+    EXPECT_EQ(m_engine.settings().reservedPlacement, ReservedPlacement::BesideSource);
+    EXPECT_EQ(m_engine.settings().rereadCount, 1u);
+    EXPECT_TRUE(m_engine.settings().createLog);
+    EXPECT_EQ(m_engine.settings().optimizeFor, 0.0f);
+    EXPECT_TRUE(m_engine.settings().trimPass);
     store.setValue("TrimFilled", -1);
-    EXPECT_EQ(m_profile->trimFilled(), 1);
+    EXPECT_EQ(m_profile->get(profile_key::kTrimFilled), 1);
 
     // Values inside their ranges are kept.
     store.setValue("NRRType", 4);
@@ -271,14 +273,14 @@ TEST_F(ProfileSettingsTest, DamagedValuesLoadAsDefaults)
     store.setValue("SectorRereadsCount", 3);
     store.setValue("QuickStart", 0);
     store.setValue("TrimFilled", 0);
-    EXPECT_EQ(m_profile->quickStart(), 0);
-    EXPECT_EQ(m_profile->trimFilled(), 0);
+    EXPECT_EQ(m_profile->get(profile_key::kQuickStart), 0);
+    EXPECT_EQ(m_profile->get(profile_key::kTrimFilled), 0);
     applyEngineSettings(*m_profile, m_engine);
-    EXPECT_FALSE(m_engine.trimPass());
-    EXPECT_EQ(m_profile->nrrType(), 4);
-    EXPECT_EQ(m_profile->efpType(), 3);
-    EXPECT_EQ(m_profile->rpType(), 0);
-    EXPECT_EQ(m_profile->sectorRereadsCount(), 3);
+    EXPECT_FALSE(m_engine.settings().trimPass);
+    EXPECT_EQ(m_profile->get(profile_key::kNrrType), 4);
+    EXPECT_EQ(m_profile->get(profile_key::kEfpType), 3);
+    EXPECT_EQ(m_profile->get(profile_key::kRpType), 0);
+    EXPECT_EQ(m_profile->get(profile_key::kSectorRereadsCount), 3);
 }
 
 TEST_F(ProfileSettingsTest, LanguageIsWrittenOnlyByItsSetter)
