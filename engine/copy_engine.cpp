@@ -432,9 +432,11 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     std::vector<BadRegion> earlier;
     const std::int64_t listedBytes = logFill < 0 ? -1 : readFilledRegions(file.log, earlier);
     const bool listed = listedBytes >= 0;
+    // A fill the engine does not know tells nothing of how the copy's bytes stand.
+    const bool fillKnown = logFill <= static_cast<std::int64_t>(kLastFillType);
     const RegionMap filled(earlier);
     // A log whose regions pass its own end record does not describe the copy it lies beside.
-    if (listed && end >= 0 && endFitsCopy(end, logFill, listedBytes) &&
+    if (listed && fillKnown && end >= 0 && endFitsCopy(end, logFill, listedBytes) &&
         filled.reach() <= static_cast<std::uint64_t>(end)) {
         if (chosen == ExistingPolicy::Resume &&
             !sourceMatchesCopy(filled, static_cast<std::uint64_t>(end),
@@ -444,6 +446,9 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
             return LogUse::Refused;
         }
         if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
+        // The copy goes on with the fill its log names: one copy never mixes fills
+        // written in place with fills left out, whatever the setting says now.
+        file.fillType = static_cast<FillType>(logFill);
         const std::int64_t destinationEnd = file.destination.seek(0, Whence::End);
         if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
         file.log.dropEndRecord();

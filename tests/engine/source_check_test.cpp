@@ -13,7 +13,7 @@ protected:
     // The copy of a run stopped at 8192 bytes, with a zero fill at [1024, 1536).
     SourceCheckTest() : source(pattern(20480, 3)), copyBytes(slice(source, 0, 8192))
     {
-        engine->setTrimPass(false);
+        setSetting(*engine, &EngineSettings::trimPass, false);
         std::fill(copyBytes.begin() + 1024, copyBytes.begin() + 1536, 0);
         medium.addFile("/out/a", copyBytes);
         medium.addFile("/out/a.log", logBytes("a", 0, {{1024, 512}, {8192, 0}}));
@@ -97,10 +97,41 @@ TEST_F(SourceCheckTest, ARerunOverAWholeCopyWithoutALogIsComplete)
 TEST_F(SourceCheckTest, AppendIsNotChecked)
 {
     medium.addFile("/src/a", pattern(20480, 4));
-    engine->setExistingPolicy(ExistingPolicy::Append);
+    setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Append);
     ASSERT_TRUE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(slice(medium.contents("/out/a"), 0, 8192), copyBytes);
+}
+
+// A continued copy keeps the fill its log names, whatever the setting is now: fills left
+// out (Nothing) and fills written in place never mix in one copy. A log whose fill is
+// unknown does not describe the copy.
+TEST_F(SourceCheckTest, AContinuedCopyKeepsTheFillOfItsLog)
+{
+    medium.addFile("/src/a", source);
+    medium.markBad("/src/a", 12288, 512);
+    setSetting(*engine, &EngineSettings::fillType, FillType::Nothing);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    Bytes expected = copyBytes;
+    const Bytes rest = slice(source, 8192, 20480);
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    std::fill(expected.begin() + 12288, expected.begin() + 12800, 0);  // zeros, as the log says
+    EXPECT_EQ(medium.contents("/out/a"), expected);
+    EXPECT_EQ(medium.contents("/out/a.log"),
+              logBytes("a", 0, {{1024, 512}, {12288, 512}, {20480, 0}}));
+
+    medium.addFile("/out/b", copyBytes);
+    medium.addFile("/out/b.log", logBytes("b", 9, {{1024, 512}, {8192, 0}}));
+    medium.addFile("/src/b", source);
+    {
+        std::lock_guard lock(mutex);
+        kinds.clear();
+    }
+    answer = [](EngineQuery& q) { return q.kind != QueryKind::NoLog; };
+    EXPECT_FALSE(copy("/src/b"));
+    EXPECT_EQ(engine->status(), EngineStatus::NoLogRefused);
+    EXPECT_EQ(askedKinds(), (std::vector<QueryKind>{QueryKind::Existing, QueryKind::NoLog}));
 }
 
 }  // namespace
