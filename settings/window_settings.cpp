@@ -1,5 +1,7 @@
 #include "settings/window_settings.h"
 
+#include <QDir>
+
 #include <system_error>
 
 #include "engine/copy_engine.h"
@@ -41,6 +43,12 @@ std::string resolveProgramFolder(ProfileSettings& profile,
 
 }  // namespace
 
+std::string localReservedFolder(const std::string& stored, const std::string& home)
+{
+    if (!stored.empty() && stored.front() == kSeparator) return stored;
+    return withSeparator(withSeparator(home) + "Copy");
+}
+
 void loadSettings(ProfileSettings& profile, WindowSettings& window, CopyEngine& engine,
                   const std::filesystem::path& defaultProgramFolder)
 {
@@ -55,6 +63,8 @@ EngineSettings loadEngineSettings(const ProfileSettings& profile)
 {
     EngineSettings settings;
     loadKeys(profile, settings, kEngineKeys);
+    settings.reservedFolder = localReservedFolder(settings.reservedFolder,
+                                                  QDir::homePath().toStdString());
     return settings;
 }
 

@@ -40,6 +40,11 @@ struct WindowSettings
 void loadSettings(ProfileSettings& profile, WindowSettings& window, CopyEngine& engine,
                   const std::filesystem::path& defaultProgramFolder = {});
 
+// The reserved copies' folder of a stored value: a folder of this system as it stands;
+// anything else (nothing stored, the default of another system such as "A:\Copy\", a
+// relative path) gives the folder "Copy" in home.
+std::string localReservedFolder(const std::string& stored, const std::string& home);
+
 // Each engine setting as the profile holds it (its default when missing).
 EngineSettings loadEngineSettings(const ProfileSettings& profile);
 

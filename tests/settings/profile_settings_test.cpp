@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <QDir>
 #include <unistd.h>
 
 #include <QSet>
@@ -94,6 +96,8 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
     EXPECT_EQ(m_engine.settings().existingPolicy, ExistingPolicy::Resume);
     EXPECT_TRUE(m_engine.settings().trimPass);
     EXPECT_EQ(m_profile->get(profile_key::kRpFolder), "A:\\Copy\\");
+    // The stored default names no folder of this system: the window shows one in home.
+    EXPECT_EQ(m_engine.settings().reservedFolder, QDir::homePath().toStdString() + "/Copy/");
 
     EXPECT_EQ(storedKeys(), QSet<QString>{"Path"});
     saveSettings(*m_profile, m_window, m_engine);
@@ -131,6 +135,15 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
     EXPECT_EQ(again.get(profile_key::kNrrString), "?");
     EXPECT_EQ(again.get(profile_key::kTime), 0.0f);
     EXPECT_EQ(again.path(), "/opt/tessaly/share/tessaly");
+}
+
+TEST(ReservedFolder, OnlyAFolderOfThisSystemIsKept)
+{
+    EXPECT_EQ(localReservedFolder("/mnt/copies/", "/home/u"), "/mnt/copies/");
+    for (const char* foreign : {"", "A:\\Copy\\", "D:\\Backup", "copies/"}) {
+        EXPECT_EQ(localReservedFolder(foreign, "/home/u"), "/home/u/Copy/") << foreign;
+    }
+    EXPECT_EQ(localReservedFolder("", "/"), "/Copy/");
 }
 
 TEST_F(ProfileSettingsTest, StoredPathIsKeptAsItStands)
