@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "copier/copier_commands.h"
-#include "copier/copy_driver.h"
+#include "copier/list_copy_driver.h"
 #include "copier/window_driver_host.h"
 #include "copier/window_gone_filter.h"
 #include "engine/copy_engine.h"
@@ -69,7 +69,7 @@ public:
         std::filesystem::path programFolder;
         FileSystem* fileSystem = nullptr;  // the system's when null
         bool quickStart = true;            // run the quick start of the settings
-        CopyDriver::Timing driverTiming;
+        ListCopyDriver::Timing driverTiming;
     };
 
     CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
@@ -234,7 +234,7 @@ private:
     CopyEngine m_engine;  // its worker ends before the members above go
     EngineMapSource m_mapSource{m_engine};
     WindowDriverHost m_host{*this};
-    CopyDriver m_driver;  // last: its thread has ended before the members above go
+    ListCopyDriver m_driver;  // last: its thread has ended before the members above go
 };
 
 }  // namespace tessaly

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "copier/copy_driver.h"
+#include "copier/list_copy_driver.h"
 
 namespace tessaly {
 

@@ -1,4 +1,4 @@
-#include "cli/copy_driver.h"
+#include "cli/terminal_copy_driver.h"
 
 #include <algorithm>
 #include <cstring>
@@ -50,8 +50,9 @@ int exitStatusFor(const RunReport& report, bool listComplete)
     return anyFilled ? 1 : 0;
 }
 
-CopyDriver::CopyDriver(CopyEngine& engine, FileSystem& fs, const CopyOptions& options,
-                       Console& console, const std::atomic<bool>& stop, const CliTexts& texts)
+TerminalCopyDriver::TerminalCopyDriver(CopyEngine& engine, FileSystem& fs,
+                                       const CopyOptions& options, Console& console,
+                                       const std::atomic<bool>& stop, const CliTexts& texts)
     : m_engine(engine),
       m_options(options),
       m_console(console),
@@ -62,12 +63,12 @@ CopyDriver::CopyDriver(CopyEngine& engine, FileSystem& fs, const CopyOptions& op
     m_engine.setQueryCallback([this](EngineQuery& query) { return answerQuery(query); });
 }
 
-CopyDriver::~CopyDriver()
+TerminalCopyDriver::~TerminalCopyDriver()
 {
     m_engine.setQueryCallback(nullptr);
 }
 
-RunReport CopyDriver::run(const CopyList& list)
+RunReport TerminalCopyDriver::run(const CopyList& list)
 {
     RunReport report;
     m_count = list.entries.size();
@@ -91,7 +92,7 @@ RunReport CopyDriver::run(const CopyList& list)
     return report;
 }
 
-FileResult CopyDriver::copyOne(const FileEntry& entry)
+FileResult TerminalCopyDriver::copyOne(const FileEntry& entry)
 {
     m_source = entry.name;
     FileResult result{entry.name, true, {}};
@@ -109,7 +110,7 @@ FileResult CopyDriver::copyOne(const FileEntry& entry)
     return result;
 }
 
-void CopyDriver::showProgress(const FileEntry& entry, int filePercent)
+void TerminalCopyDriver::showProgress(const FileEntry& entry, int filePercent)
 {
     Progress p;
     p.index = m_index;
@@ -126,7 +127,7 @@ void CopyDriver::showProgress(const FileEntry& entry, int filePercent)
     m_console.progress(p);
 }
 
-void CopyDriver::reportRefusal(const StepResult& step, const std::string& source)
+void TerminalCopyDriver::reportRefusal(const StepResult& step, const std::string& source)
 {
     const std::string name = escapedName(source);
     const std::string copy = escapedName(step.destination);
@@ -146,7 +147,7 @@ void CopyDriver::reportRefusal(const StepResult& step, const std::string& source
     }
 }
 
-void CopyDriver::reportFailure(EngineStatus status, const std::string& source)
+void TerminalCopyDriver::reportFailure(EngineStatus status, const std::string& source)
 {
     const std::string name = escapedName(source);
     const std::string file = m_texts.text(text::kFileWord) + " " + name;
@@ -166,7 +167,7 @@ void CopyDriver::reportFailure(EngineStatus status, const std::string& source)
     if (!text.empty()) m_console.message(text);
 }
 
-bool CopyDriver::answerQuery(EngineQuery& query)
+bool TerminalCopyDriver::answerQuery(EngineQuery& query)
 {
     switch (query.kind) {
         case QueryKind::AddReserved:
@@ -191,7 +192,7 @@ bool CopyDriver::answerQuery(EngineQuery& query)
     return true;
 }
 
-bool CopyDriver::askForCopy(EngineQuery& query)
+bool TerminalCopyDriver::askForCopy(EngineQuery& query)
 {
     if (!m_console.interactive() || m_stop.load()) return false;
     std::string question;
