@@ -16,12 +16,11 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "copier/copier_run.h"
 #include "copier/query_prompts.h"
 #include "copier/run_times.h"
 #include "platform/clock.h"
 #include "platform/stop_signals.h"
-#include "run/copy_list.h"
-#include "run/folder_scan.h"
 #include "settings/copying_settings_sheet.h"
 #include "settings/misc_dialog.h"
 #include "ui/about_dialog.h"
@@ -46,7 +45,6 @@ namespace tessaly {
 
 namespace {
 
-
 constexpr int kPercentWidth = 36;
 // The margins of the controls, in pixels; the detail view keeps kDetailsRight pixels
 // to the window's right edge.
@@ -56,9 +54,6 @@ constexpr int kDetailsRight = 10;
 // The detail view's frame, in dialog units.
 constexpr int kDetailsWidthDu = 171;
 constexpr int kDetailsHeightDu = 182;
-// A scan hands its lines to the window in batches: at most this many, at least this often.
-constexpr std::size_t kScanBatch = 4096;
-constexpr std::uint32_t kScanPostInterval = 50;  // ms
 constexpr std::uint32_t kTimesInterval = 1000;  // ms between two refreshes of speed and times
 const char* const kAllFiles = "All Files (*)";
 
@@ -100,13 +95,21 @@ CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup
       m_prompts(prompts),
       m_setup(std::move(setup)),
       m_fs(m_setup.fileSystem ? *m_setup.fileSystem : systemFileSystem()),
-      m_engine(m_fs),
-      m_driver(m_engine, m_fs, m_counters, m_exiting, m_host, m_setup.driverTiming)
+      m_run(std::make_unique<CopierRun>(*this, m_fs, m_setup.driverTiming)),
+      m_mapSource(m_run->engine())
 {
     initCopierResources();
-    m_engine.setQueryCallback([this](EngineQuery& query) { return answerQuery(query); });
-    loadSettings(m_profile, m_settings, m_engine, m_setup.programFolder);
+    engine().setQueryCallback([this](EngineQuery& query) { return answerQuery(query); });
+    loadSettings(m_profile, m_settings, engine(), m_setup.programFolder);
     buildControls();
+    m_run->setList(m_list);
+    connect(m_run.get(), &CopierRun::ended, this, [this] {
+        closeNestedDialogs();  // a dialog's own loop would hold the window's open
+        if (!finished()) {
+            endRun(1);
+            emit exited();
+        }
+    });
 
     m_commands = new CopierCommands(this);
     m_layout->insertWidget(0, m_commands->toolBar());
@@ -124,21 +127,15 @@ CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup
 CopierWindow::~CopierWindow()
 {
     QCoreApplication::instance()->removeNativeEventFilter(m_windowGone.get());
-    // A worker may be waiting for an answer from this thread: keep answering until
-    // every one has left, so that none waits for a window that is gone.
-    requestExit();
-    while (m_workerCount.load() != 0 || m_engine.busy()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        sleepMs(10);
-    }
+    m_run->requestExit();
     WindowSettings saved = m_settings;
     if (m_storedOutputFolder) {
         saved.outputFolder = *m_storedOutputFolder;
     }
-    for (std::thread& scan : m_scans) {
-        scan.join();
-    }
-    saveSettings(m_profile, saved, m_engine);
+    saveSettings(m_profile, saved, engine());
+    // Ends the run's workers before the window's parts go (they are all gone already
+    // after the window's own exit).
+    m_run.reset();
 }
 
 void CopierWindow::buildControls()
@@ -149,7 +146,7 @@ void CopierWindow::buildControls()
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
 
-    m_list = new FileListControl(m_counters, this);
+    m_list = new FileListControl(m_run->counters(), this);
     m_list->setObjectName(QStringLiteral("fileList"));
     connect(m_list, &FileListControl::continueRequested, this, [this] { startCopying(); });
     connect(m_list, &FileListControl::linesDeleted, this, [this] {
@@ -231,7 +228,7 @@ QSize CopierWindow::fixedWindowSize() const
 
 bool CopierWindow::initialize()
 {
-    loadSettings(m_profile, m_settings, m_engine, m_setup.programFolder);
+    loadSettings(m_profile, m_settings, engine(), m_setup.programFolder);
     if (!applyTexts()) {
         endRun(0);
         return false;
@@ -240,7 +237,7 @@ bool CopierWindow::initialize()
     // The stored flag is applied by toggling it back.
     m_settings.showDetails = m_settings.showDetails != 0 ? 0 : 1;
     toggleDetails();
-    m_driver.start(m_workerCount);
+    m_run->startDriver();
     m_quickStartPending = m_setup.quickStart;
     return true;
 }
@@ -279,14 +276,14 @@ void CopierWindow::setTexts()
 
 void CopierWindow::runQuickStart()
 {
-    if (m_exiting.load() || m_settings.quickStart == 0) {
+    if (exiting() || m_settings.quickStart == 0) {
         showOutputFolder();
         return;
     }
     if (m_settings.outputFolder.empty()) {
         chooseOutputFolder();
     }
-    if (!m_settings.outputFolder.empty() && !m_exiting.load()) {
+    if (!m_settings.outputFolder.empty() && !exiting()) {
         if (m_settings.quickStart == 2) {
             addFiles();
         } else {
@@ -300,7 +297,7 @@ void CopierWindow::addFiles()
 {
     const QStringList chosen =
         m_prompts.openFiles(this, text(text::kAddFilesCommand), QLatin1String(kAllFiles));
-    if (chosen.isEmpty() || m_exiting.load()) {
+    if (chosen.isEmpty() || exiting()) {
         return;
     }
     addPaths(chosen, AfterAdd::AutoStart);
@@ -309,7 +306,7 @@ void CopierWindow::addFiles()
 void CopierWindow::addFolder()
 {
     const QString chosen = m_prompts.chooseFolder(this, text(text::kChooseFolderToAdd));
-    if (chosen.isEmpty() || m_exiting.load()) {
+    if (chosen.isEmpty() || exiting()) {
         return;
     }
     startScan(pathBytes(chosen), AfterAdd::AutoStart);
@@ -317,35 +314,9 @@ void CopierWindow::addFolder()
 
 void CopierWindow::startScan(const std::string& folder, AfterAdd after)
 {
-    m_workerCount.fetch_add(1);
-    m_scans.emplace_back([this, folder, after, outputFolder = m_settings.outputFolder] {
-        std::vector<FileEntry> batch;
-        std::uint32_t lastPost = tickCount();
-        const auto post = [&] {
-            postToGui(this, [this, lines = std::move(batch)]() mutable {
-                appendEntries(std::move(lines));
-            });
-            batch.clear();
-            lastPost = tickCount();
-        };
-        // A folder that cannot be read adds nothing; the scan ends early when the
-        // window closes.
-        if (const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder)) {
-            const ScanSink sink{[&](const std::string& path, std::uint64_t size) {
-                                    batch.push_back({source->base, path, size, 0, EntryState::Fresh});
-                                    if (batch.size() >= kScanBatch ||
-                                        tickCount() - lastPost >= kScanPostInterval) {
-                                        post();
-                                    }
-                                },
-                                [](const std::string&) {}};
-            scanFolder(m_fs, source->resolved, excludedOutputFolder(m_fs, outputFolder), m_exiting,
-                       sink);
-        }
-        post();
-        postToGui(this, [this, after] { afterAdd(after); });
-        m_workerCount.fetch_sub(1);
-    });
+    m_run->startScan(folder, m_settings.outputFolder,
+                     {[this](std::vector<FileEntry> lines) { appendEntries(std::move(lines)); },
+                      [this, after] { afterAdd(after); }});
 }
 
 void CopierWindow::addPaths(const QStringList& paths, AfterAdd after)
@@ -409,7 +380,7 @@ void CopierWindow::useOutputFolderForThisRun(const std::string& folder)
 void CopierWindow::chooseOutputFolder()
 {
     const QString chosen = m_prompts.chooseFolder(this, text(text::kChooseOutputFolder));
-    if (chosen.isEmpty() || m_exiting.load()) {
+    if (chosen.isEmpty() || exiting()) {
         return;
     }
     m_settings.outputFolder = pathBytes(chosen);
@@ -422,53 +393,35 @@ void CopierWindow::chooseOutputFolder()
 
 void CopierWindow::startCopying()
 {
-    if (m_exiting.load()) {
+    if (exiting()) {
         return;
     }
     if (m_settings.outputFolder.empty()) {
         chooseOutputFolder();
     }
-    if (m_settings.outputFolder.empty() || m_exiting.load()) {
+    if (m_settings.outputFolder.empty() || exiting()) {
         return;
     }
-    m_driver.clearStop();
-    m_counters.copying.store(true);
+    m_run->start();
     updateCommandStates();
 }
 
 void CopierWindow::stopCopying()
 {
-    m_counters.copying.store(false);
-    // No wait here: the worker may need this thread to answer a question before it
-    // can end. The driver keeps the line current and marks it when the worker has left.
-    m_driver.requestStop();
-    m_engine.requestStop(false);
+    m_run->stop();
     updateCommandStates();
 }
 
 void CopierWindow::requestExit()
 {
-    if (m_exiting.exchange(true)) {
-        return;
+    if (m_run->requestExit()) {
+        closeNestedDialogs();
     }
-    m_counters.copying.store(false);
-    m_driver.requestStop();
-    m_engine.requestStop(false);
-    closeNestedDialogs();
-    m_exitTimer = new QTimer(this);
-    m_exitTimer->setInterval(10);
-    connect(m_exitTimer, &QTimer::timeout, this, [this] { finishWhenWorkersLeft(); });
-    m_exitTimer->start();
 }
 
 void CopierWindow::stopCopyForProcessEnd(std::uint32_t waitMs)
 {
-    // Once exiting is set, no question is put to a window that can no longer answer.
-    m_exiting.store(true);
-    m_counters.copying.store(false);
-    m_driver.requestStop();
-    m_engine.requestStop(false);
-    m_engine.waitUntilIdle(waitMs);
+    m_run->stopForProcessEnd(waitMs);
 }
 
 void CopierWindow::watchStopSignals()
@@ -505,23 +458,6 @@ void CopierWindow::closeNestedDialogs()
     }
 }
 
-void CopierWindow::finishWhenWorkersLeft()
-{
-    if (m_workerCount.load() != 0 || m_engine.busy()) {
-        // A copy that started after the stop request must end too, and a message the
-        // driver shows on its way out is not left waiting for a reader.
-        m_engine.requestStop(false);
-        closeNestedDialogs();
-        return;
-    }
-    m_exitTimer->stop();
-    if (finished()) {
-        return;
-    }
-    endRun(1);
-    emit exited();
-}
-
 void CopierWindow::showAbout()
 {
     AboutDialog about({text(text::kAboutCommand), QStringLiteral("Tessaly 2.1"),
@@ -536,10 +472,10 @@ void CopierWindow::showAbout()
 void CopierWindow::openSettingsSheet(int page)
 {
     const SettingsDialogContext context{m_language, m_prompts, pathText(m_settings.programFolder)};
-    CopyingSettingsSheet sheet(context, sheetSettingsOf(m_engine, m_settings),
+    CopyingSettingsSheet sheet(context, sheetSettingsOf(engine(), m_settings),
                                static_cast<CopyingSettingsSheet::Page>(page), this);
     if (sheet.exec() == QDialog::Accepted) {
-        applySheetSettings(sheet.values(), m_engine, m_settings);
+        applySheetSettings(sheet.values(), engine(), m_settings);
     }
 }
 
@@ -560,7 +496,7 @@ void CopierWindow::openHelp(bool contents)
 void CopierWindow::chooseLanguage(quint32 id)
 {
     const std::optional<std::string> file = m_language.languageFile(id - copier_command::kLanguageFirst);
-    if (!file || m_exiting.load()) {
+    if (!file || exiting()) {
         return;
     }
     m_settings.language = *file;
@@ -581,7 +517,7 @@ void CopierWindow::runCommand(quint32 id)
         case copier_command::kSetOutputFolder: chooseOutputFolder(); return;
         case copier_command::kStartCopying:
             // The toolbar's Start stays enabled during a run; pressed again it does nothing.
-            if (!m_counters.copying.load()) {
+            if (!counters().copying.load()) {
                 startCopying();
             }
             return;
@@ -606,18 +542,18 @@ void CopierWindow::runCommand(quint32 id)
 
 bool CopierWindow::answerQuery(EngineQuery& query)
 {
-    if (m_exiting.load()) {
+    if (exiting()) {
         return false;
     }
-    const EngineStatus status = m_engine.status();
+    const EngineStatus status = engine().status();
     return callOnGui(this, [&] {
-        if (m_exiting.load()) {
+        if (exiting()) {
             return false;
         }
         PromptFlags flags{m_settings.dontAskForAddReserveds, m_settings.dontAskForLog,
                           m_settings.dontAskConfirmForExistings};
         const bool answer = askEngineQuery(query, status, flags, m_prompts, this,
-                                           [this](int id) { return text(id); }, m_exiting);
+                                           [this](int id) { return text(id); }, m_run->exitingFlag());
         m_settings.dontAskForAddReserveds = flags.dontAskForAddReserveds;
         m_settings.dontAskForLog = flags.dontAskForLog;
         m_settings.dontAskConfirmForExistings = flags.dontAskConfirmForExistings;
@@ -627,28 +563,14 @@ bool CopierWindow::answerQuery(EngineQuery& query)
 
 std::optional<NextEntry> CopierWindow::takeNextEntry(bool& skip)
 {
-    const std::uint32_t index = m_counters.currentIndex.load();
-    if (index >= m_counters.entryCount.load()) {
-        return std::nullopt;
-    }
-    const int row = static_cast<int>(index);
-    FileListModel& lines = m_list->lines();
-    if (lines.entry(row).state == EntryState::Done) {
-        m_counters.currentIndex.store(index + 1);  // copied already
-        skip = true;
-        return std::nullopt;
-    }
-    // From here on the line cannot be deleted: the run holds it.
-    lines.setState(row, EntryState::InProgress);
-    m_list->scrollTo(lines.index(row, 0));
-    return NextEntry{lines.entry(row), m_settings.outputFolder};
+    return m_run->takeNextEntry(skip, m_settings.outputFolder);
 }
 
 void CopierWindow::showEntryStarted()
 {
     m_fileRunning = true;
     m_map->resetForNewFile();
-    const int row = static_cast<int>(m_counters.currentIndex.load());
+    const int row = static_cast<int>(counters().currentIndex.load());
     if (row < m_list->lines().rowCount()) {
         m_list->lines().setIcon(row, static_cast<int>(EntryIcon::Copying));
     }
@@ -696,7 +618,7 @@ void CopierWindow::showProgress(int filePercent, int totalPercent)
 
 void CopierWindow::showFilled(std::uint64_t bytes)
 {
-    const int row = static_cast<int>(m_counters.currentIndex.load());
+    const int row = static_cast<int>(counters().currentIndex.load());
     if (row < m_list->lines().rowCount()) {
         m_list->lines().setFilled(row, bytes);
     }
@@ -716,23 +638,15 @@ void CopierWindow::endEntry(const EntryEnd& end)
         m_fileRunning = false;
         m_map->refresh();
     }
-    // The line the run holds is still the current one: lines before it move the index
-    // along with it when they are deleted, and nothing else moves it meanwhile.
-    const std::uint32_t index = m_counters.currentIndex.load();
-    const int row = static_cast<int>(index);
-    if (row < m_list->lines().rowCount()) {
-        m_list->lines().setIcon(row, end.icon);
-        m_list->lines().setState(row, end.state);
-    }
-    m_counters.doneSize += end.doneBytes;
-    if (end.advance) {
-        m_counters.currentIndex.store(index + 1);
-    }
+    m_run->endEntry(end);
     updateCommandStates();
 }
 
 void CopierWindow::showRunMessage(const RunMessage& message)
 {
+    if (exiting()) {
+        return;  // the window is closing: nobody is left to read it
+    }
     RunMessage shown = message;
     shown.name = pathText(message.name).toStdString();
     const std::string composed = composeRunMessage(
@@ -756,23 +670,23 @@ void CopierWindow::showOutputFolder()
 
 void CopierWindow::showTotalSize()
 {
-    m_totalSize->setText(QString::fromStdString(formatSize(m_counters.totalSize.load())));
+    m_totalSize->setText(QString::fromStdString(formatSize(counters().totalSize.load())));
 }
 
 void CopierWindow::updateTimes()
 {
-    const bool copying = m_counters.copying.load();
-    const std::uint32_t current = m_counters.currentIndex.load();
-    const std::uint32_t count = m_counters.entryCount.load();
+    const bool copying = counters().copying.load();
+    const std::uint32_t current = counters().currentIndex.load();
+    const std::uint32_t count = counters().entryCount.load();
     const std::uint32_t now = tickCount();
     if (m_timesRefreshed && now - m_lastTimesRefresh < kTimesInterval && copying &&
         current < count) {
         return;
     }
     const RunTimes times = computeRunTimes(
-        {copying, current, count, m_engine.shortRate(), m_engine.longRate(),
-         m_engine.destinationEnd(), m_engine.destinationPosition(), m_counters.totalSize.load(),
-         m_counters.doneSize.load()});
+        {copying, current, count, engine().shortRate(), engine().longRate(),
+         engine().destinationEnd(), engine().destinationPosition(), counters().totalSize.load(),
+         counters().doneSize.load()});
     switch (times.speed) {
         case RunTimes::Speed::Idle: m_speed->setText(QStringLiteral("0")); break;
         case RunTimes::Speed::Unknown: m_speed->setText(text(text::kUnknown)); break;
@@ -794,8 +708,8 @@ void CopierWindow::updateTimes()
 
 void CopierWindow::updateCommandStates()
 {
-    const bool copying = m_counters.copying.load();
-    const bool left = m_counters.currentIndex.load() < m_counters.entryCount.load();
+    const bool copying = counters().copying.load();
+    const bool left = counters().currentIndex.load() < counters().entryCount.load();
     m_commands->updateCommandStates({copying, left, m_settings.showDetails != 0});
 }
 

@@ -6,18 +6,15 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "copier/copier_commands.h"
-#include "copier/list_copy_driver.h"
-#include "copier/window_driver_host.h"
+#include "copier/copier_run.h"
 #include "copier/window_gone_filter.h"
 #include "engine/copy_engine.h"
 #include "settings/profile_settings.h"
@@ -54,10 +51,10 @@ inline constexpr quint32 kStopCopying = 32788;
 // the remaining times and the speed, and the commands that fill the list and start and
 // stop the run, with the detail view (the block map of the current file) at their right.
 // Its size is fixed at 418 x 226 dialog units of its font below its menu bar; with the
-// detail view hidden, the window ends at the view's left edge. Every way of closing goes
-// through requestExit(), which asks the workers to stop and ends the window only once
-// they have left; the event loop keeps running meanwhile, so that a worker waiting for an
-// answer gets it.
+// detail view hidden, the window ends at the view's left edge. The copy run, its workers
+// and their counters are the CopierRun's. Every way of closing goes through requestExit(),
+// which asks the workers to stop and ends the window only once they have left; the event
+// loop keeps running meanwhile, so that a worker waiting for an answer gets it.
 class CopierWindow : public EndingDialog
 {
     Q_OBJECT
@@ -74,7 +71,8 @@ public:
 
     CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
                  QWidget* parent = nullptr);
-    // Saves the settings. The run must have ended (finished()) before.
+    // Saves the settings. The run should have ended (finished()) before: a worker still
+    // running then gets no more answers from the window.
     ~CopierWindow() override;
 
     // Loads the settings and the language, applies the texts and fixes the size. False
@@ -154,14 +152,15 @@ public:
 
     QString text(int id) const;
     FileListControl& fileList() { return *m_list; }
-    const RunCounters& counters() const { return m_counters; }
+    RunCounters& counters() { return m_run->counters(); }
+    const RunCounters& counters() const { return m_run->counters(); }
     const WindowSettings& settings() const { return m_settings; }
-    CopyEngine& engine() { return m_engine; }
+    CopyEngine& engine() { return m_run->engine(); }
     QMenuBar* menuBar() const { return m_commands->menuBar(); }
     CopierCommands& commands() { return *m_commands; }
     BlockMapControl& detailView() { return *m_map; }
-    int workerCount() const { return m_workerCount.load(); }
-    bool exiting() const { return m_exiting.load(); }
+    int workerCount() const { return m_run->workerCount(); }
+    bool exiting() const { return m_run->exiting(); }
 
 signals:
     // The workers have left after requestExit() and the window has ended its run.
@@ -182,9 +181,8 @@ private:
     void runQuickStart();
     void appendEntries(std::vector<FileEntry> entries);
     void afterAdd(AfterAdd after);
-    // Lists the files below folder on a thread of its own, counted in workerCount.
+    // Lists the files below folder on a worker of the run, counted in workerCount.
     void startScan(const std::string& folder, AfterAdd after);
-    void finishWhenWorkersLeft();
     // Ends every dialog open over the window with no (Escape's answer).
     void closeNestedDialogs();
 
@@ -195,9 +193,6 @@ private:
     ProfileSettings m_profile;
     WindowSettings m_settings;
     std::optional<std::string> m_storedOutputFolder;  // kept while this run uses another
-    RunCounters m_counters;
-    std::atomic<bool> m_exiting{false};
-    std::atomic<int> m_workerCount{0};  // driver and folder scans
     bool m_painted = false;
     bool m_quickStartPending = false;
     bool m_columnsSized = false;
@@ -205,7 +200,6 @@ private:
     bool m_fileRunning = false;
     // The window with the detail view shown.
     QSize m_fullSize;
-    std::vector<std::thread> m_scans;  // joined when the window goes
     std::uint32_t m_lastTimesRefresh = 0;
     bool m_timesRefreshed = false;
 
@@ -226,15 +220,12 @@ private:
     QLabel* m_timeAllFiles = nullptr;
     QLabel* m_speedLabel = nullptr;
     QLabel* m_speed = nullptr;
-    QTimer* m_exitTimer = nullptr;
     QSocketNotifier* m_stopSignals = nullptr;
     std::unique_ptr<WindowGoneFilter> m_windowGone;
     BlockMapControl* m_map = nullptr;
 
-    CopyEngine m_engine;  // its worker ends before the members above go
-    EngineMapSource m_mapSource{m_engine};
-    WindowDriverHost m_host{*this};
-    ListCopyDriver m_driver;  // last: its thread has ended before the members above go
+    std::unique_ptr<CopierRun> m_run;  // its workers have left before the members above go
+    EngineMapSource m_mapSource;
 };
 
 }  // namespace tessaly
