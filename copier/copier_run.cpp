@@ -1,13 +1,16 @@
 #include "copier/copier_run.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <memory>
 
 #include "copier/copier_window.h"
 #include "platform/clock.h"
+#include "platform/stop_signals.h"
 #include "run/copy_list.h"
 #include "run/folder_scan.h"
+#include "ui/entry_icons.h"
 #include "ui/file_list_control.h"
 
 namespace tessaly {
@@ -25,7 +28,7 @@ constexpr int kEngineRecheckMs = 10;
 CopierRun::CopierRun(CopierWindow& window, FileSystem& fs, ListCopyDriver::Timing timing)
     : m_fs(fs),
       m_engine(fs),
-      m_host(window),
+      m_host(window, *this),
       m_driver(m_engine, fs, m_counters, m_exiting, m_host, timing),
       m_workers(&window)
 {
@@ -44,13 +47,48 @@ CopierRun::~CopierRun()
     m_engine.requestStop(false);
 }
 
+RunSnapshot CopierRun::snapshot() const
+{
+    return {m_counters.copying.load(), m_counters.currentIndex.load(), m_counters.entryCount.load(),
+            m_engine.shortRate(), m_engine.longRate(), m_engine.destinationEnd(),
+            m_engine.destinationPosition(), m_counters.totalSize.load(), m_counters.doneSize.load()};
+}
+
 void CopierRun::startDriver()
 {
     m_workers.start([this] { m_driver.runDriver(m_driverLoops); });
 }
 
+void CopierRun::addPaths(const std::vector<std::string>& paths, const std::string& outputFolder,
+                         const AddResults& results)
+{
+    const auto noBase = std::make_shared<const std::string>();
+    std::vector<FileEntry> entries;
+    bool scanning = false;
+    for (const std::string& name : paths) {
+        if (m_fs.isDirectory(name)) {
+            startScan(name, outputFolder, results);
+            scanning = true;
+            continue;
+        }
+        SysError error = 0;
+        const std::unique_ptr<File> file =
+            m_fs.open(name, Disposition::OpenExisting, Access::Read, &error);
+        const std::int64_t size = file ? file->size() : -1;
+        if (size < 0) {
+            results.cannotOpen(name);
+            continue;
+        }
+        entries.push_back({noBase, name, static_cast<std::uint64_t>(size), 0, EntryState::Fresh});
+    }
+    results.lines(std::move(entries));
+    if (!scanning) {
+        results.done();  // a scan does this when it has listed its files
+    }
+}
+
 void CopierRun::startScan(const std::string& folder, const std::string& outputFolder,
-                          ScanResults results)
+                          AddResults results)
 {
     m_workers.start([this, folder, outputFolder, results = std::move(results)] {
         std::vector<FileEntry> batch;
@@ -106,6 +144,19 @@ bool CopierRun::requestExit()
     return true;
 }
 
+void CopierRun::watchStopSignals(std::function<void()> onSignal)
+{
+    const int fd = stopSignalDescriptor();
+    if (fd < 0 || m_stopSignals != nullptr) {
+        return;
+    }
+    m_stopSignals = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_stopSignals, &QSocketNotifier::activated, this, [fd, onSignal = std::move(onSignal)] {
+        takeStopSignals(fd);
+        onSignal();
+    });
+}
+
 void CopierRun::stopForProcessEnd(std::uint32_t waitMs)
 {
     // Once exiting is set, no question is put to a window that can no longer answer.
@@ -147,6 +198,22 @@ std::optional<NextEntry> CopierRun::takeNextEntry(bool& skip, const std::string&
     lines.setState(row, EntryState::InProgress);
     m_list->scrollTo(lines.index(row, 0));
     return NextEntry{lines.entry(row), outputFolder};
+}
+
+void CopierRun::markEntryStarted()
+{
+    const int row = static_cast<int>(m_counters.currentIndex.load());
+    if (m_list != nullptr && row < m_list->lines().rowCount()) {
+        m_list->lines().setIcon(row, static_cast<int>(EntryIcon::Copying));
+    }
+}
+
+void CopierRun::showFilled(std::uint64_t bytes)
+{
+    const int row = static_cast<int>(m_counters.currentIndex.load());
+    if (m_list != nullptr && row < m_list->lines().rowCount()) {
+        m_list->lines().setFilled(row, bytes);
+    }
 }
 
 void CopierRun::endEntry(const EntryEnd& end)

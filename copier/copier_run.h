@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "copier/list_copy_driver.h"
+#include "copier/run_times.h"
 #include "copier/window_driver_host.h"
 #include "engine/copy_engine.h"
 #include "run/file_entry.h"
 #include "ui/run_counters.h"
 #include "ui/worker_group.h"
+
+class QSocketNotifier;
 
 namespace tessaly {
 
@@ -29,11 +32,14 @@ class CopierRun : public QObject
 {
     Q_OBJECT
 public:
-    // What a scan hands over, on the window's thread: its lines in batches, then its end.
-    struct ScanResults
+    // What an Add hands over, on the window's thread: its lines (a scan's in batches),
+    // the end of each scan (of the Add when it started none), and a file that cannot be
+    // opened, while the Add lists its files.
+    struct AddResults
     {
         std::function<void(std::vector<FileEntry>)> lines;
         std::function<void()> done;
+        std::function<void(const std::string&)> cannotOpen;
     };
 
     CopierRun(CopierWindow& window, FileSystem& fs, ListCopyDriver::Timing timing);
@@ -49,15 +55,21 @@ public:
     int workerCount() const { return m_workers.count(); }
     bool exiting() const { return m_exiting.load(); }
     const std::atomic<bool>& exitingFlag() const { return m_exiting; }
+    // The engine and the counters at this moment, for the speed and the times.
+    RunSnapshot snapshot() const;
     // The list whose lines the run takes; set once the window has built it.
     void setList(FileListControl* list) { m_list = list; }
 
     // Starts the driver: it idles until a run is wanted and leaves at exit.
     void startDriver();
+    // Lists files, which share one base folder (none: they land straight in the output
+    // folder), and folders, each with a scan of its own; on the window's thread.
+    void addPaths(const std::vector<std::string>& paths, const std::string& outputFolder,
+                  const AddResults& results);
     // Lists the files below folder on a worker of its own, leaving outputFolder out; a
     // folder that cannot be read adds nothing, and the scan ends early at exit.
     void startScan(const std::string& folder, const std::string& outputFolder,
-                   ScanResults results);
+                   AddResults results);
     // Start: the driver copies from the current line on.
     void start();
     // Stop: the current file ends with its log whole and its line stays current. Never
@@ -66,6 +78,8 @@ public:
     // The first call stops the run and returns true; ended() follows, on the window's
     // thread, once every worker has left and the engine is idle. Later calls return false.
     bool requestExit();
+    // From now on SIGINT, SIGTERM and SIGHUP call onSignal on the window's thread.
+    void watchStopSignals(std::function<void()> onSignal);
     // For a process that ends without the window's exit: stops the copy and waits up to
     // waitMs for it to end with its log whole. Touches no widget, so any thread may call it.
     void stopForProcessEnd(std::uint32_t waitMs);
@@ -73,7 +87,10 @@ public:
     // On the window's thread, for the driver: the line at the current index, which the
     // run then holds (InProgress); a Done line is passed over (skip).
     std::optional<NextEntry> takeNextEntry(bool& skip, const std::string& outputFolder);
-    // On the window's thread: the current line takes the end's icon and state.
+    // On the window's thread: the current line's copy has started, its unread bytes, and
+    // its end, which gives it the end's icon and state.
+    void markEntryStarted();
+    void showFilled(std::uint64_t bytes);
     void endEntry(const EntryEnd& end);
 
 signals:
@@ -89,6 +106,7 @@ private:
     std::atomic<bool> m_exiting{false};
     std::atomic<int> m_driverLoops{0};  // the driver's own count of its loop
     bool m_ended = false;
+    QSocketNotifier* m_stopSignals = nullptr;
     CopyEngine m_engine;
     WindowDriverHost m_host;
     ListCopyDriver m_driver;

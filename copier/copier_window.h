@@ -14,21 +14,19 @@
 #include <vector>
 
 #include "copier/copier_commands.h"
+#include "copier/copier_dialogs.h"
+#include "copier/copier_fields.h"
 #include "copier/copier_run.h"
+#include "copier/detail_pane.h"
 #include "copier/window_gone_filter.h"
 #include "engine/copy_engine.h"
 #include "settings/profile_settings.h"
 #include "settings/window_settings.h"
-#include "ui/block_map_source.h"
 #include "ui/ending_dialog.h"
 #include "ui/file_list_control.h"
 #include "ui/modal_prompts.h"
 #include "ui/owner_draw_menu.h"
 
-class QLabel;
-class QProgressBar;
-class QSocketNotifier;
-class QTimer;
 class QVBoxLayout;
 
 namespace tessaly {
@@ -132,14 +130,8 @@ public:
     // is asked and the answer is no.
     bool answerQuery(EngineQuery& query);
 
-    // What the copy driver has the window do, on the window's thread.
-    std::optional<NextEntry> takeNextEntry(bool& skip);
-    void showEntryStarted();
-    void showProgress(int filePercent, int totalPercent);
-    void showFilled(std::uint64_t bytes);
-    // Draws what is new of the current file into the detail view while it is shown.
-    void refreshDetails();
-    void endEntry(const EntryEnd& end);
+    // What the copy driver has the window show, on the window's thread (the list's
+    // lines are the run's, the bars and the detail view are shown by the host itself).
     void showRunMessage(const RunMessage& message);
     void showRunEnded();
 
@@ -158,7 +150,9 @@ public:
     CopyEngine& engine() { return m_run->engine(); }
     QMenuBar* menuBar() const { return m_commands->menuBar(); }
     CopierCommands& commands() { return *m_commands; }
-    BlockMapControl& detailView() { return *m_map; }
+    BlockMapControl& detailView() { return *m_details->view(); }
+    DetailPane& details() { return *m_details; }
+    CopierFields& fields() { return *m_fields; }
     int workerCount() const { return m_run->workerCount(); }
     bool exiting() const { return m_run->exiting(); }
 
@@ -174,17 +168,14 @@ protected:
 
 private:
     void buildControls();
+    CopierDialogs dialogs();
     QSize fixedWindowSize() const;
-    QRect detailViewRect() const;  // in the window's coordinates
-    void applyDetails();
     void setTexts();
     void runQuickStart();
     void appendEntries(std::vector<FileEntry> entries);
     void afterAdd(AfterAdd after);
-    // Lists the files below folder on a worker of the run, counted in workerCount.
-    void startScan(const std::string& folder, AfterAdd after);
-    // Ends every dialog open over the window with no (Escape's answer).
-    void closeNestedDialogs();
+    // What the run's Add hands to the window, and after the Add what after asks for.
+    CopierRun::AddResults addResults(AfterAdd after);
 
     LanguageTable& m_language;
     ModalPrompts& m_prompts;
@@ -196,36 +187,15 @@ private:
     bool m_painted = false;
     bool m_quickStartPending = false;
     bool m_columnsSized = false;
-    // A file has started and not yet ended.
-    bool m_fileRunning = false;
-    // The window with the detail view shown.
-    QSize m_fullSize;
-    std::uint32_t m_lastTimesRefresh = 0;
-    bool m_timesRefreshed = false;
 
     QVBoxLayout* m_layout = nullptr;
     CopierCommands* m_commands = nullptr;
     FileListControl* m_list = nullptr;
-    QProgressBar* m_fileBar = nullptr;
-    QProgressBar* m_totalBar = nullptr;
-    QLabel* m_filePercent = nullptr;
-    QLabel* m_totalPercent = nullptr;
-    QLabel* m_totalSizeLabel = nullptr;
-    QLabel* m_totalSize = nullptr;
-    QLabel* m_outputFolderLabel = nullptr;
-    QLabel* m_outputFolder = nullptr;
-    QLabel* m_timeThisFileLabel = nullptr;
-    QLabel* m_timeThisFile = nullptr;
-    QLabel* m_timeAllFilesLabel = nullptr;
-    QLabel* m_timeAllFiles = nullptr;
-    QLabel* m_speedLabel = nullptr;
-    QLabel* m_speed = nullptr;
-    QSocketNotifier* m_stopSignals = nullptr;
+    std::unique_ptr<CopierFields> m_fields;
     std::unique_ptr<WindowGoneFilter> m_windowGone;
-    BlockMapControl* m_map = nullptr;
 
-    std::unique_ptr<CopierRun> m_run;  // its workers have left before the members above go
-    EngineMapSource m_mapSource;
+    std::unique_ptr<CopierRun> m_run;       // its workers leave before the members above go
+    std::unique_ptr<DetailPane> m_details;  // reads the run's engine: goes first
 };
 
 }  // namespace tessaly

@@ -1,5 +1,6 @@
 #include "copier/window_driver_host.h"
 
+#include "copier/copier_run.h"
 #include "copier/copier_window.h"
 #include "ui/gui_thread.h"
 
@@ -7,7 +8,9 @@ namespace tessaly {
 
 std::optional<NextEntry> WindowDriverHost::takeEntry(bool& skip)
 {
-    return callOnGui(&m_window, [&] { return m_window.takeNextEntry(skip); });
+    return callOnGui(&m_window, [&] {
+        return m_run.takeNextEntry(skip, m_window.settings().outputFolder);
+    });
 }
 
 std::string WindowDriverHost::outputFolder()
@@ -17,19 +20,22 @@ std::string WindowDriverHost::outputFolder()
 
 void WindowDriverHost::entryStarted()
 {
-    postToGui(&m_window, [w = &m_window] { w->showEntryStarted(); });
+    postToGui(&m_window, [w = &m_window, r = &m_run] {
+        r->markEntryStarted();
+        w->details().fileStarted();
+    });
 }
 
 void WindowDriverHost::showProgress(int filePercent, int totalPercent)
 {
     postToGui(&m_window, [w = &m_window, filePercent, totalPercent] {
-        w->showProgress(filePercent, totalPercent);
+        w->fields().showProgress(filePercent, totalPercent);
     });
 }
 
 void WindowDriverHost::showFilled(std::uint64_t bytes)
 {
-    postToGui(&m_window, [w = &m_window, bytes] { w->showFilled(bytes); });
+    postToGui(&m_window, [r = &m_run, bytes] { r->showFilled(bytes); });
 }
 
 void WindowDriverHost::showTimes()
@@ -44,14 +50,18 @@ void WindowDriverHost::refreshDetails()
     }
     postToGui(&m_window, [this] {
         m_detailsQueued.store(false);
-        m_window.refreshDetails();
+        m_window.details().refresh();
     });
 }
 
 void WindowDriverHost::entryEnded(const EntryEnd& end)
 {
     // Waits: the next step reads the index that this moves.
-    callOnGui(&m_window, [&] { m_window.endEntry(end); });
+    callOnGui(&m_window, [&] {
+        m_window.details().fileEnded();
+        m_run.endEntry(end);
+        m_window.updateCommandStates();
+    });
 }
 
 void WindowDriverHost::reportFailure(const RunMessage& message)
