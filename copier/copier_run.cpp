@@ -29,8 +29,7 @@ CopierRun::CopierRun(CopierWindow& window, FileSystem& fs, ListCopyDriver::Timin
     : m_fs(fs),
       m_engine(fs),
       m_host(window, *this),
-      m_driver(m_engine, fs, m_counters, m_exiting, m_host, timing),
-      m_workers(&window)
+      m_driver(m_engine, fs, m_counters, m_exiting, m_host, timing)
 {
     connect(&m_workers, &WorkerGroup::emptied, this, [this] {
         if (m_exiting.load()) {

@@ -51,6 +51,8 @@ public:
     const CopyEngine& engine() const { return m_engine; }
     RunCounters& counters() { return m_counters; }
     const RunCounters& counters() const { return m_counters; }
+    // Driver and folder scans: what they hand to the window runs on its thread.
+    WorkerGroup& workers() { return m_workers; }
     // Driver and folder scans that have not left yet.
     int workerCount() const { return m_workers.count(); }
     bool exiting() const { return m_exiting.load(); }

@@ -14,7 +14,6 @@
 #include "platform/clock.h"
 #include "ui/block_map_control.h"
 #include "ui/dialog_units.h"
-#include "ui/gui_thread.h"
 #include "ui/language_table.h"
 #include "ui/text_ids.h"
 #include "ui/ui_text.h"
@@ -393,7 +392,7 @@ bool CopierWindow::answerQuery(EngineQuery& query)
         return false;
     }
     const EngineStatus status = engine().status();
-    return callOnGui(this, [&] {
+    return m_run->workers().call([&] {
         if (exiting()) {
             return false;
         }

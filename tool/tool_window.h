@@ -102,7 +102,7 @@ public:
     OwnerDrawMenu& ownerDrawMenu() { return m_menu; }
     JobQueue& queue() { return m_queue; }
     const JobWorker& worker() const { return m_worker; }
-    const WorkerGroup& workers() const { return m_workers; }
+    WorkerGroup& workers() { return m_workers; }
     // How many calls of stopSequence() started the stop: one at most.
     int stopsStarted() const { return m_stopsStarted; }
 
@@ -147,7 +147,7 @@ private:
     WindowJobUi m_jobUi;
     JobQueue m_queue;
     JobWorker m_worker;
-    WorkerGroup m_workers{this};  // last: its thread ends before the members above go
+    WorkerGroup m_workers;  // last: its thread ends before the members above go
 };
 
 }  // namespace tessaly

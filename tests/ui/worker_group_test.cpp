@@ -50,7 +50,7 @@ public:
             if (stopping) endRun(1);
         });
     }
-    WorkerGroup workers{this};
+    WorkerGroup workers;
     bool stopping = false;
 
 protected:
@@ -70,8 +70,7 @@ class WorkerGroupTest : public QObject
 private slots:
     void emptiedFollowsTheLastWorkerAndEachIsReleasedAsItEnds()
     {
-        QObject context;
-        WorkerGroup group(&context);
+        WorkerGroup group;
         QSignalSpy emptied(&group, &WorkerGroup::emptied);
         Gates gates(3);
         for (int i = 0; i < 3; ++i) {
@@ -96,19 +95,18 @@ private slots:
         QCOMPARE(emptied.count(), 2);
     }
 
-    void resultsArriveOnTheContextsThreadBeforeTheWorkerCountsAsGone()
+    void resultsArriveOnTheGroupsThreadBeforeTheWorkerCountsAsGone()
     {
-        QObject context;
-        WorkerGroup group(&context);
+        WorkerGroup group;
         std::vector<int> results;
         bool allOnContextThread = true;
         int resultsWhenEmptied = -1;
-        connect(&group, &WorkerGroup::emptied, &context,
+        connect(&group, &WorkerGroup::emptied, &group,
                 [&] { resultsWhenEmptied = static_cast<int>(results.size()); });
         QVERIFY(group.start([&] {
             for (int i = 0; i < 100; ++i) {
                 group.post([&, i] {
-                    allOnContextThread &= QThread::currentThread() == context.thread();
+                    allOnContextThread &= QThread::currentThread() == group.thread();
                     results.push_back(i);
                 });
             }
@@ -119,14 +117,13 @@ private slots:
         QCOMPARE(results.back(), 99);
     }
 
-    void aWorkerGetsItsAnswerFromTheContextsThread()
+    void aWorkerGetsItsAnswerFromTheGroupsThread()
     {
-        QObject context;
-        WorkerGroup group(&context);
+        WorkerGroup group;
         std::atomic<int> answer{0};
         QVERIFY(group.start([&] {
             answer.store(group.call([&] {
-                return QThread::currentThread() == context.thread() ? 42 : -1;
+                return QThread::currentThread() == group.thread() ? 42 : -1;
             }));
         }));
         QTRY_COMPARE(answer.load(), 42);
@@ -160,12 +157,11 @@ private slots:
 
     void destroyingTheGroupReleasesAWorkerWaitingForAnAnswer()
     {
-        // The context's thread no longer runs its loop: the worker's call is dropped
+        // The group's thread no longer runs its loop: the worker's call is dropped
         // and it goes on with no answer instead of holding the destructor forever.
-        QObject context;
         std::atomic<int> answer{-1};
         std::atomic<bool> asking{false};
-        auto group = std::make_unique<WorkerGroup>(&context);
+        auto group = std::make_unique<WorkerGroup>();
         WorkerGroup* asked = group.get();
         QVERIFY(group->start([&answer, &asking, asked] {
             asking.store(true);
