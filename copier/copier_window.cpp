@@ -87,9 +87,8 @@ CopierWindow::~CopierWindow()
         saved.outputFolder = *m_storedOutputFolder;
     }
     saveSettings(m_profile, saved, engine());
-    // Ends the run's workers before the window's parts go (they are all gone already
-    // after the window's own exit).
-    m_run.reset();
+    // The run's workers are all gone after the window's own exit; otherwise the run
+    // waits for them as it goes, while the engine's questions still find it.
 }
 
 void CopierWindow::buildControls()
