@@ -143,8 +143,12 @@ void CopierFields::showTimes(const RunSnapshot& run, std::uint32_t now, const Te
     }
     const RunTimes times = computeRunTimes(run);
     switch (times.speed) {
-        case RunTimes::Speed::Idle: m_speed->setText(QStringLiteral("0")); break;
-        case RunTimes::Speed::Unknown: m_speed->setText(text(text::kUnknown)); break;
+        case RunTimes::Speed::Idle:
+            m_speed->setText(QStringLiteral("0"));
+            break;
+        case RunTimes::Speed::Unknown:
+            m_speed->setText(text(text::kUnknown));
+            break;
         case RunTimes::Speed::Measured:
             m_speed->setText(QString::fromStdString(formatSize(times.rate)) + u'/' +
                              text(text::kSecondsUnit));

@@ -48,9 +48,15 @@ CopierRun::~CopierRun()
 
 RunSnapshot CopierRun::snapshot() const
 {
-    return {m_counters.copying.load(), m_counters.currentIndex.load(), m_counters.entryCount.load(),
-            m_engine.shortRate(), m_engine.longRate(), m_engine.destinationEnd(),
-            m_engine.destinationPosition(), m_counters.totalSize.load(), m_counters.doneSize.load()};
+    return {m_counters.copying.load(),
+            m_counters.currentIndex.load(),
+            m_counters.entryCount.load(),
+            m_engine.shortRate(),
+            m_engine.longRate(),
+            m_engine.destinationEnd(),
+            m_engine.destinationPosition(),
+            m_counters.totalSize.load(),
+            m_counters.doneSize.load()};
 }
 
 void CopierRun::startDriver()
@@ -93,21 +99,20 @@ void CopierRun::startScan(const std::string& folder, const std::string& outputFo
         std::vector<FileEntry> batch;
         std::uint32_t lastPost = tickCount();
         const auto post = [&] {
-            m_workers.post([lines = std::move(batch), to = results.lines]() mutable {
-                to(std::move(lines));
-            });
+            m_workers.post(
+                [lines = std::move(batch), to = results.lines]() mutable { to(std::move(lines)); });
             batch.clear();
             lastPost = tickCount();
         };
         if (const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder)) {
-            const ScanSink sink{[&](const std::string& path, std::uint64_t size) {
-                                    batch.push_back({source->base, path, size, 0, EntryState::Fresh});
-                                    if (batch.size() >= kScanBatch ||
-                                        tickCount() - lastPost >= kScanPostInterval) {
-                                        post();
-                                    }
-                                },
-                                [](const std::string&) {}};
+            const ScanSink sink{
+                [&](const std::string& path, std::uint64_t size) {
+                    batch.push_back({source->base, path, size, 0, EntryState::Fresh});
+                    if (batch.size() >= kScanBatch || tickCount() - lastPost >= kScanPostInterval) {
+                        post();
+                    }
+                },
+                [](const std::string&) {}};
             scanFolder(m_fs, source->resolved, excludedOutputFolder(m_fs, outputFolder), m_exiting,
                        sink);
         }

@@ -70,8 +70,7 @@ public:
                   const AddResults& results);
     // Lists the files below folder on a worker of its own, leaving outputFolder out; a
     // folder that cannot be read adds nothing, and the scan ends early at exit.
-    void startScan(const std::string& folder, const std::string& outputFolder,
-                   AddResults results);
+    void startScan(const std::string& folder, const std::string& outputFolder, AddResults results);
     // Start: the driver copies from the current line on.
     void start();
     // Stop: the current file ends with its log whole and its line stays current. Never

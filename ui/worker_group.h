@@ -65,7 +65,9 @@ public:
             answered->wait();
         } else {
             std::optional<Result> result;
-            post([&fn, &result, guard = std::make_shared<Guard>(answered)] { result.emplace(fn()); });
+            post([&fn, &result, guard = std::make_shared<Guard>(answered)] {
+                result.emplace(fn());
+            });
             answered->wait();
             return result ? std::move(*result) : Result{};
         }

@@ -122,9 +122,8 @@ private slots:
         WorkerGroup group;
         std::atomic<int> answer{0};
         QVERIFY(group.start([&] {
-            answer.store(group.call([&] {
-                return QThread::currentThread() == group.thread() ? 42 : -1;
-            }));
+            answer.store(
+                group.call([&] { return QThread::currentThread() == group.thread() ? 42 : -1; }));
         }));
         QTRY_COMPARE(answer.load(), 42);
         QTRY_VERIFY(group.empty());
