@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/copy_driver.h"
+#include "cli/terminal_copy_driver.h"
 #include "cli/copy_options.h"
 #include "cli/escaped_name.h"
 #include "cli/terminal_console.h"
@@ -136,7 +136,7 @@ int runCopy(int argc, char** argv)
     applyToEngine(engineOptions, engine);
     RunReport report;
     {
-        CopyDriver driver(engine, fs, engineOptions, console, g_stopRequested,
+        TerminalCopyDriver driver(engine, fs, engineOptions, console, g_stopRequested,
                           CliTexts::fromProgramFolder());
         report = driver.run(list);
     }

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "cli/copy_driver.h"
+#include "cli/terminal_copy_driver.h"
 
 namespace tessaly::cli {
 

@@ -1,39 +1,22 @@
 #include "copier/copier_window.h"
 
-#include <QCloseEvent>
-#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
-#include <QGridLayout>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QIcon>
-#include <QLabel>
-#include <QProgressBar>
 #include <QResizeEvent>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <QToolBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include "copier/copier_dialogs.h"
+#include "copier/copier_run.h"
 #include "copier/query_prompts.h"
-#include "copier/run_times.h"
 #include "platform/clock.h"
-#include "platform/stop_signals.h"
-#include "run/copy_list.h"
-#include "run/folder_scan.h"
-#include "settings/copying_settings_sheet.h"
-#include "settings/misc_dialog.h"
-#include "ui/about_dialog.h"
 #include "ui/block_map_control.h"
 #include "ui/dialog_units.h"
-#include "ui/entry_icons.h"
-#include "ui/gui_thread.h"
 #include "ui/language_table.h"
-#include "ui/size_format.h"
 #include "ui/text_ids.h"
 #include "ui/ui_text.h"
-#include "ui/window_parts.h"
 
 // The icons are compiled into the static library; a program that links it has to
 // register them itself.
@@ -46,20 +29,6 @@ namespace tessaly {
 
 namespace {
 
-
-constexpr int kPercentWidth = 36;
-// The margins of the controls, in pixels; the detail view keeps kDetailsRight pixels
-// to the window's right edge.
-constexpr int kMarginTop = 6;
-constexpr int kMarginSide = 8;
-constexpr int kDetailsRight = 10;
-// The detail view's frame, in dialog units.
-constexpr int kDetailsWidthDu = 171;
-constexpr int kDetailsHeightDu = 182;
-// A scan hands its lines to the window in batches: at most this many, at least this often.
-constexpr std::size_t kScanBatch = 4096;
-constexpr std::uint32_t kScanPostInterval = 50;  // ms
-constexpr std::uint32_t kTimesInterval = 1000;  // ms between two refreshes of speed and times
 const char* const kAllFiles = "All Files (*)";
 
 QString pathText(const std::string& path)
@@ -72,25 +41,6 @@ std::string pathBytes(const QString& path)
     return QFile::encodeName(path).toStdString();
 }
 
-QProgressBar* progressBar(QWidget* parent, const char* name)
-{
-    auto* bar = new QProgressBar(parent);
-    bar->setObjectName(QLatin1String(name));
-    bar->setRange(0, 100);
-    bar->setValue(0);
-    bar->setTextVisible(false);
-    return bar;
-}
-
-QLabel* percentLabel(QWidget* parent, const char* name)
-{
-    auto* label = new QLabel(QStringLiteral("0%"), parent);
-    label->setObjectName(QLatin1String(name));
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setFixedWidth(kPercentWidth);
-    return label;
-}
-
 }  // namespace
 
 CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
@@ -100,13 +50,20 @@ CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup
       m_prompts(prompts),
       m_setup(std::move(setup)),
       m_fs(m_setup.fileSystem ? *m_setup.fileSystem : systemFileSystem()),
-      m_engine(m_fs),
-      m_driver(m_engine, m_fs, m_counters, m_exiting, m_host, m_setup.driverTiming)
+      m_run(std::make_unique<CopierRun>(*this, m_fs, m_setup.driverTiming))
 {
     initCopierResources();
-    m_engine.setQueryCallback([this](EngineQuery& query) { return answerQuery(query); });
-    loadSettings(m_profile, m_settings, m_engine, m_setup.programFolder);
+    engine().setQueryCallback([this](EngineQuery& query) { return answerQuery(query); });
+    loadSettings(m_profile, m_settings, engine(), m_setup.programFolder);
     buildControls();
+    m_run->setList(m_list);
+    connect(m_run.get(), &CopierRun::ended, this, [this] {
+        endNestedDialogs();  // a dialog's own loop would hold the window's open
+        if (!finished()) {
+            endRun(1);
+            emit exited();
+        }
+    });
 
     m_commands = new CopierCommands(this);
     m_layout->insertWidget(0, m_commands->toolBar());
@@ -124,21 +81,14 @@ CopierWindow::CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup
 CopierWindow::~CopierWindow()
 {
     QCoreApplication::instance()->removeNativeEventFilter(m_windowGone.get());
-    // A worker may be waiting for an answer from this thread: keep answering until
-    // every one has left, so that none waits for a window that is gone.
-    requestExit();
-    while (m_workerCount.load() != 0 || m_engine.busy()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        sleepMs(10);
-    }
+    m_run->requestExit();
     WindowSettings saved = m_settings;
     if (m_storedOutputFolder) {
         saved.outputFolder = *m_storedOutputFolder;
     }
-    for (std::thread& scan : m_scans) {
-        scan.join();
-    }
-    saveSettings(m_profile, saved, m_engine);
+    saveSettings(m_profile, saved, engine());
+    // The run's workers are all gone after the window's own exit; otherwise the run
+    // waits for them as it goes, while the engine's questions still find it.
 }
 
 void CopierWindow::buildControls()
@@ -149,7 +99,7 @@ void CopierWindow::buildControls()
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
 
-    m_list = new FileListControl(m_counters, this);
+    m_list = new FileListControl(m_run->counters(), this);
     m_list->setObjectName(QStringLiteral("fileList"));
     connect(m_list, &FileListControl::continueRequested, this, [this] { startCopying(); });
     connect(m_list, &FileListControl::linesDeleted, this, [this] {
@@ -159,68 +109,21 @@ void CopierWindow::buildControls()
     connect(m_list, &FileListControl::pathsDropped, this,
             [this](const QStringList& paths) { addPaths(paths, AfterAdd::AutoStart); });
 
-    m_fileBar = progressBar(this, "fileBar");
-    m_totalBar = progressBar(this, "totalBar");
-    m_filePercent = percentLabel(this, "filePercent");
-    m_totalPercent = percentLabel(this, "totalPercent");
-    m_totalSizeLabel = fieldLabel(this, "totalSizeLabel", "Total files size");
-    m_totalSize = valueField(this, "totalSize");
-    m_totalSize->setText(QStringLiteral("0"));
-    m_outputFolderLabel = fieldLabel(this, "outputFolderLabel", "Output directory");
-    m_outputFolder = valueField(this, "outputFolder");
-    m_timeThisFileLabel = fieldLabel(this, "timeThisFileLabel", "Time this file");
-    m_timeAllFilesLabel = fieldLabel(this, "timeAllFilesLabel", "Time all files");
-    m_speedLabel = fieldLabel(this, "speedLabel", "Speed");
-    m_timeThisFile = valueField(this, "timeThisFile");
-    m_timeAllFiles = valueField(this, "timeAllFiles");
-    m_speed = valueField(this, "speed");
-    m_timeThisFile->setText(QStringLiteral("00:00:00"));
-    m_timeAllFiles->setText(QStringLiteral("00:00:00"));
-    m_speed->setText(QStringLiteral("0"));
-
-    auto* bars = new QGridLayout;
-    bars->addWidget(m_fileBar, 0, 0);
-    bars->addWidget(m_filePercent, 0, 1);
-    bars->addWidget(m_totalBar, 1, 0);
-    bars->addWidget(m_totalPercent, 1, 1);
-
-    auto* folder = new QGridLayout;
-    folder->setColumnStretch(1, 1);
-    folder->addWidget(m_totalSizeLabel, 0, 0);
-    folder->addWidget(m_totalSize, 0, 1);
-    folder->addWidget(m_outputFolderLabel, 1, 0);
-    folder->addWidget(m_outputFolder, 1, 1);
-
-    auto* times = new QGridLayout;
-    times->setColumnStretch(1, 1);
-    times->setColumnStretch(3, 1);
-    times->setColumnStretch(5, 1);
-    times->addWidget(m_timeThisFileLabel, 0, 0);
-    times->addWidget(m_timeThisFile, 0, 1);
-    times->addWidget(m_timeAllFilesLabel, 0, 2);
-    times->addWidget(m_timeAllFiles, 0, 3);
-    times->addWidget(m_speedLabel, 0, 4);
-    times->addWidget(m_speed, 0, 5);
-
-    m_map = new BlockMapControl(this);
-    m_map->setObjectName(QStringLiteral("detailView"));
-    m_map->setSource(&m_mapSource);
-    m_map->setLanguage(&m_language);
-    connect(m_map, &BlockMapControl::closeRequested, this, [this] { toggleDetails(); });
-    connect(m_map, &BlockMapControl::helpRequested, this, [this](int context) {
-        m_prompts.openHelp(helpPage(pathText(m_settings.programFolder), context));
-    });
+    m_fields = std::make_unique<CopierFields>(this);
 
     m_layout = new QVBoxLayout(this);
-    m_layout->setContentsMargins(kMarginSide, kMarginTop, kMarginSide, kMarginSide);
+    m_layout->setContentsMargins(DetailPane::kMarginSide, DetailPane::kMarginTop,
+                                 DetailPane::kMarginSide, DetailPane::kMarginSide);
     m_layout->addWidget(m_list, 1);
-    m_layout->addWidget(etchedLine(this));
-    m_layout->addLayout(bars);
-    m_layout->addWidget(etchedLine(this));
-    m_layout->addLayout(folder);
-    m_layout->addWidget(etchedLine(this));
-    m_layout->addLayout(times);
-    m_layout->addWidget(etchedLine(this));
+    m_fields->addTo(m_layout);
+
+    m_details = std::make_unique<DetailPane>(this, m_layout, engine());
+    BlockMapControl* map = m_details->view();
+    map->setLanguage(&m_language);
+    connect(map, &BlockMapControl::closeRequested, this, [this] { toggleDetails(); });
+    connect(map, &BlockMapControl::helpRequested, this, [this](int context) {
+        m_prompts.openHelp(helpPage(pathText(m_settings.programFolder), context));
+    });
 }
 
 QSize CopierWindow::fixedWindowSize() const
@@ -231,16 +134,16 @@ QSize CopierWindow::fixedWindowSize() const
 
 bool CopierWindow::initialize()
 {
-    loadSettings(m_profile, m_settings, m_engine, m_setup.programFolder);
+    loadSettings(m_profile, m_settings, engine(), m_setup.programFolder);
     if (!applyTexts()) {
         endRun(0);
         return false;
     }
-    m_fullSize = fixedWindowSize();
+    m_details->setFullSize(fixedWindowSize());
     // The stored flag is applied by toggling it back.
     m_settings.showDetails = m_settings.showDetails != 0 ? 0 : 1;
     toggleDetails();
-    m_driver.start(m_workerCount);
+    m_run->startDriver();
     m_quickStartPending = m_setup.quickStart;
     return true;
 }
@@ -268,25 +171,21 @@ void CopierWindow::setTexts()
     m_commands->setTexts([this](int id) { return text(id); });
     m_list->setTexts({text(text::kSourceFileColumn), text(text::kSizeColumn), text(text::kNotReadColumn)},
                      text(text::kDeleteFromList), text(text::kContinueCopying));
-    m_totalSizeLabel->setText(text(text::kTotalSizeLabel));
-    m_outputFolderLabel->setText(text(text::kOutputFolderLabel));
-    m_timeThisFileLabel->setText(text(text::kTimeThisFile));
-    m_timeAllFilesLabel->setText(text(text::kTimeAllFiles));
-    m_speedLabel->setText(text(text::kSpeedLabel));
+    m_fields->setTexts([this](int id) { return text(id); });
     showOutputFolder();
     setWindowTitle(QStringLiteral("Tessaly"));
 }
 
 void CopierWindow::runQuickStart()
 {
-    if (m_exiting.load() || m_settings.quickStart == 0) {
+    if (exiting() || m_settings.quickStart == 0) {
         showOutputFolder();
         return;
     }
     if (m_settings.outputFolder.empty()) {
         chooseOutputFolder();
     }
-    if (!m_settings.outputFolder.empty() && !m_exiting.load()) {
+    if (!m_settings.outputFolder.empty() && !exiting()) {
         if (m_settings.quickStart == 2) {
             addFiles();
         } else {
@@ -300,7 +199,7 @@ void CopierWindow::addFiles()
 {
     const QStringList chosen =
         m_prompts.openFiles(this, text(text::kAddFilesCommand), QLatin1String(kAllFiles));
-    if (chosen.isEmpty() || m_exiting.load()) {
+    if (chosen.isEmpty() || exiting()) {
         return;
     }
     addPaths(chosen, AfterAdd::AutoStart);
@@ -309,74 +208,30 @@ void CopierWindow::addFiles()
 void CopierWindow::addFolder()
 {
     const QString chosen = m_prompts.chooseFolder(this, text(text::kChooseFolderToAdd));
-    if (chosen.isEmpty() || m_exiting.load()) {
+    if (chosen.isEmpty() || exiting()) {
         return;
     }
-    startScan(pathBytes(chosen), AfterAdd::AutoStart);
+    m_run->startScan(pathBytes(chosen), m_settings.outputFolder, addResults(AfterAdd::AutoStart));
 }
 
-void CopierWindow::startScan(const std::string& folder, AfterAdd after)
+CopierRun::AddResults CopierWindow::addResults(AfterAdd after)
 {
-    m_workerCount.fetch_add(1);
-    m_scans.emplace_back([this, folder, after, outputFolder = m_settings.outputFolder] {
-        std::vector<FileEntry> batch;
-        std::uint32_t lastPost = tickCount();
-        const auto post = [&] {
-            postToGui(this, [this, lines = std::move(batch)]() mutable {
-                appendEntries(std::move(lines));
-            });
-            batch.clear();
-            lastPost = tickCount();
-        };
-        // A folder that cannot be read adds nothing; the scan ends early when the
-        // window closes.
-        if (const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder)) {
-            const ScanSink sink{[&](const std::string& path, std::uint64_t size) {
-                                    batch.push_back({source->base, path, size, 0, EntryState::Fresh});
-                                    if (batch.size() >= kScanBatch ||
-                                        tickCount() - lastPost >= kScanPostInterval) {
-                                        post();
-                                    }
-                                },
-                                [](const std::string&) {}};
-            scanFolder(m_fs, source->resolved, excludedOutputFolder(m_fs, outputFolder), m_exiting,
-                       sink);
-        }
-        post();
-        postToGui(this, [this, after] { afterAdd(after); });
-        m_workerCount.fetch_sub(1);
-    });
+    return {[this](std::vector<FileEntry> lines) { appendEntries(std::move(lines)); },
+            [this, after] { afterAdd(after); },
+            [this](const std::string& name) {
+                m_prompts.message(this, ModalPrompts::Icon::Error, text(text::kCaption),
+                                  text(text::kFileWord) + u' ' + pathText(name) + u'\n' +
+                                      text(text::kCannotOpen));
+            }};
 }
 
 void CopierWindow::addPaths(const QStringList& paths, AfterAdd after)
 {
-    // The files of one call share one base folder: none, so they land straight in the
-    // output folder.
-    const auto noBase = std::make_shared<const std::string>();
-    std::vector<FileEntry> entries;
-    bool scanning = false;
+    std::vector<std::string> names;
     for (const QString& path : paths) {
-        const std::string name = pathBytes(path);
-        if (m_fs.isDirectory(name)) {
-            startScan(name, after);
-            scanning = true;
-            continue;
-        }
-        SysError error = 0;
-        const std::unique_ptr<File> file =
-            m_fs.open(name, Disposition::OpenExisting, Access::Read, &error);
-        const std::int64_t size = file ? file->size() : -1;
-        if (size < 0) {
-            m_prompts.message(this, ModalPrompts::Icon::Error, text(text::kCaption),
-                              text(text::kFileWord) + u' ' + path + u'\n' + text(text::kCannotOpen));
-            continue;
-        }
-        entries.push_back({noBase, name, static_cast<std::uint64_t>(size), 0, EntryState::Fresh});
+        names.push_back(pathBytes(path));
     }
-    appendEntries(std::move(entries));
-    if (!scanning) {
-        afterAdd(after);  // a scan does this when it has listed its files
-    }
+    m_run->addPaths(names, m_settings.outputFolder, addResults(after));
 }
 
 void CopierWindow::appendEntries(std::vector<FileEntry> entries)
@@ -409,7 +264,7 @@ void CopierWindow::useOutputFolderForThisRun(const std::string& folder)
 void CopierWindow::chooseOutputFolder()
 {
     const QString chosen = m_prompts.chooseFolder(this, text(text::kChooseOutputFolder));
-    if (chosen.isEmpty() || m_exiting.load()) {
+    if (chosen.isEmpty() || exiting()) {
         return;
     }
     m_settings.outputFolder = pathBytes(chosen);
@@ -422,134 +277,60 @@ void CopierWindow::chooseOutputFolder()
 
 void CopierWindow::startCopying()
 {
-    if (m_exiting.load()) {
+    if (exiting()) {
         return;
     }
     if (m_settings.outputFolder.empty()) {
         chooseOutputFolder();
     }
-    if (m_settings.outputFolder.empty() || m_exiting.load()) {
+    if (m_settings.outputFolder.empty() || exiting()) {
         return;
     }
-    m_driver.clearStop();
-    m_counters.copying.store(true);
+    m_run->start();
     updateCommandStates();
 }
 
 void CopierWindow::stopCopying()
 {
-    m_counters.copying.store(false);
-    // No wait here: the worker may need this thread to answer a question before it
-    // can end. The driver keeps the line current and marks it when the worker has left.
-    m_driver.requestStop();
-    m_engine.requestStop(false);
+    m_run->stop();
     updateCommandStates();
 }
 
 void CopierWindow::requestExit()
 {
-    if (m_exiting.exchange(true)) {
-        return;
+    if (m_run->requestExit()) {
+        endNestedDialogs();
     }
-    m_counters.copying.store(false);
-    m_driver.requestStop();
-    m_engine.requestStop(false);
-    closeNestedDialogs();
-    m_exitTimer = new QTimer(this);
-    m_exitTimer->setInterval(10);
-    connect(m_exitTimer, &QTimer::timeout, this, [this] { finishWhenWorkersLeft(); });
-    m_exitTimer->start();
 }
 
 void CopierWindow::stopCopyForProcessEnd(std::uint32_t waitMs)
 {
-    // Once exiting is set, no question is put to a window that can no longer answer.
-    m_exiting.store(true);
-    m_counters.copying.store(false);
-    m_driver.requestStop();
-    m_engine.requestStop(false);
-    m_engine.waitUntilIdle(waitMs);
+    m_run->stopForProcessEnd(waitMs);
 }
 
 void CopierWindow::watchStopSignals()
 {
-    const int fd = stopSignalDescriptor();
-    if (fd < 0 || m_stopSignals != nullptr) {
-        return;
-    }
-    m_stopSignals = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(m_stopSignals, &QSocketNotifier::activated, this, [this, fd] {
-        takeStopSignals(fd);
-        requestExit();
-    });
+    m_run->watchStopSignals([this] { requestExit(); });
 }
 
-void CopierWindow::closeNestedDialogs()
+CopierDialogs CopierWindow::dialogs()
 {
-    // A dialog's own loop runs inside the window's: while one is open, the window's
-    // run cannot end, and a worker waiting for its answer cannot leave.
-    if (QWidget* popup = QApplication::activePopupWidget()) {
-        popup->close();
-    }
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        auto* dialog = qobject_cast<QDialog*>(widget);
-        if (dialog == nullptr || dialog == this || !dialog->isVisible()) {
-            continue;
-        }
-        for (QObject* owner = dialog->parent(); owner != nullptr; owner = owner->parent()) {
-            if (owner == this) {
-                dialog->done(QDialog::Rejected);
-                break;
-            }
-        }
-    }
-}
-
-void CopierWindow::finishWhenWorkersLeft()
-{
-    if (m_workerCount.load() != 0 || m_engine.busy()) {
-        // A copy that started after the stop request must end too, and a message the
-        // driver shows on its way out is not left waiting for a reader.
-        m_engine.requestStop(false);
-        closeNestedDialogs();
-        return;
-    }
-    m_exitTimer->stop();
-    if (finished()) {
-        return;
-    }
-    endRun(1);
-    emit exited();
+    return {this, m_language, m_prompts, pathText(m_settings.programFolder)};
 }
 
 void CopierWindow::showAbout()
 {
-    AboutDialog about({text(text::kAboutCommand), QStringLiteral("Tessaly 2.1"),
-                       QStringLiteral(":/icons/tessaly.png"),
-                       helpPage(pathText(m_settings.programFolder), 0)},
-                      this);
-    connect(&about, &AboutDialog::webRequested, this,
-            [this](const QUrl& page) { m_prompts.openHelp(page); });
-    about.exec();
+    dialogs().about(text(text::kAboutCommand));
 }
 
 void CopierWindow::openSettingsSheet(int page)
 {
-    const SettingsDialogContext context{m_language, m_prompts, pathText(m_settings.programFolder)};
-    CopyingSettingsSheet sheet(context, sheetSettingsOf(m_engine, m_settings),
-                               static_cast<CopyingSettingsSheet::Page>(page), this);
-    if (sheet.exec() == QDialog::Accepted) {
-        applySheetSettings(sheet.values(), m_engine, m_settings);
-    }
+    dialogs().copyingSettings(page, engine(), m_settings);
 }
 
 void CopierWindow::openMiscDialog()
 {
-    const SettingsDialogContext context{m_language, m_prompts, pathText(m_settings.programFolder)};
-    MiscDialog misc(context, m_settings, this);
-    if (misc.exec() == QDialog::Accepted) {
-        misc.applyTo(m_settings);
-    }
+    dialogs().miscSettings(m_settings);
 }
 
 void CopierWindow::openHelp(bool contents)
@@ -560,7 +341,7 @@ void CopierWindow::openHelp(bool contents)
 void CopierWindow::chooseLanguage(quint32 id)
 {
     const std::optional<std::string> file = m_language.languageFile(id - copier_command::kLanguageFirst);
-    if (!file || m_exiting.load()) {
+    if (!file || exiting()) {
         return;
     }
     m_settings.language = *file;
@@ -581,7 +362,7 @@ void CopierWindow::runCommand(quint32 id)
         case copier_command::kSetOutputFolder: chooseOutputFolder(); return;
         case copier_command::kStartCopying:
             // The toolbar's Start stays enabled during a run; pressed again it does nothing.
-            if (!m_counters.copying.load()) {
+            if (!counters().copying.load()) {
                 startCopying();
             }
             return;
@@ -606,18 +387,18 @@ void CopierWindow::runCommand(quint32 id)
 
 bool CopierWindow::answerQuery(EngineQuery& query)
 {
-    if (m_exiting.load()) {
+    if (exiting()) {
         return false;
     }
-    const EngineStatus status = m_engine.status();
-    return callOnGui(this, [&] {
-        if (m_exiting.load()) {
+    const EngineStatus status = engine().status();
+    return m_run->workers().call([&] {
+        if (exiting()) {
             return false;
         }
         PromptFlags flags{m_settings.dontAskForAddReserveds, m_settings.dontAskForLog,
                           m_settings.dontAskConfirmForExistings};
         const bool answer = askEngineQuery(query, status, flags, m_prompts, this,
-                                           [this](int id) { return text(id); }, m_exiting);
+                                           [this](int id) { return text(id); }, m_run->exitingFlag());
         m_settings.dontAskForAddReserveds = flags.dontAskForAddReserveds;
         m_settings.dontAskForLog = flags.dontAskForLog;
         m_settings.dontAskConfirmForExistings = flags.dontAskConfirmForExistings;
@@ -625,114 +406,18 @@ bool CopierWindow::answerQuery(EngineQuery& query)
     });
 }
 
-std::optional<NextEntry> CopierWindow::takeNextEntry(bool& skip)
-{
-    const std::uint32_t index = m_counters.currentIndex.load();
-    if (index >= m_counters.entryCount.load()) {
-        return std::nullopt;
-    }
-    const int row = static_cast<int>(index);
-    FileListModel& lines = m_list->lines();
-    if (lines.entry(row).state == EntryState::Done) {
-        m_counters.currentIndex.store(index + 1);  // copied already
-        skip = true;
-        return std::nullopt;
-    }
-    // From here on the line cannot be deleted: the run holds it.
-    lines.setState(row, EntryState::InProgress);
-    m_list->scrollTo(lines.index(row, 0));
-    return NextEntry{lines.entry(row), m_settings.outputFolder};
-}
-
-void CopierWindow::showEntryStarted()
-{
-    m_fileRunning = true;
-    m_map->resetForNewFile();
-    const int row = static_cast<int>(m_counters.currentIndex.load());
-    if (row < m_list->lines().rowCount()) {
-        m_list->lines().setIcon(row, static_cast<int>(EntryIcon::Copying));
-    }
-}
-
 void CopierWindow::toggleDetails()
 {
     m_settings.showDetails = m_settings.showDetails != 0 ? 0 : 1;
     updateCommandStates();
-    applyDetails();
-    if (m_settings.showDetails != 0 && m_fileRunning) {
-        m_map->refresh();  // what the file gained while the view was hidden
-    }
-}
-
-QRect CopierWindow::detailViewRect() const
-{
-    const QSize size = dialogUnits(font(), kDetailsWidthDu, kDetailsHeightDu);
-    const int menuHeight = menuBar() ? menuBar()->sizeHint().height() : 0;
-    return QRect(QPoint(m_fullSize.width() - kDetailsRight - size.width(), menuHeight + kMarginTop),
-                 size);
-}
-
-void CopierWindow::applyDetails()
-{
-    // The controls keep their place either way: shown, the view takes the room at their
-    // right; hidden, the window ends where the view begins.
-    const QRect view = detailViewRect();
-    const bool shown = m_settings.showDetails != 0;
-    const int controlsRight = view.left() - kMarginSide;
-    const int rightMargin = (shown ? m_fullSize.width() : view.left()) - controlsRight;
-    m_layout->setContentsMargins(kMarginSide, kMarginTop, rightMargin, kMarginSide);
-    m_map->setGeometry(view);
-    m_map->setVisible(shown);
-    setFixedSize(shown ? m_fullSize.width() : view.left(), m_fullSize.height());
-}
-
-void CopierWindow::showProgress(int filePercent, int totalPercent)
-{
-    m_fileBar->setValue(filePercent);
-    m_totalBar->setValue(totalPercent);
-    m_filePercent->setText(QString::number(filePercent) + u'%');
-    m_totalPercent->setText(QString::number(totalPercent) + u'%');
-}
-
-void CopierWindow::showFilled(std::uint64_t bytes)
-{
-    const int row = static_cast<int>(m_counters.currentIndex.load());
-    if (row < m_list->lines().rowCount()) {
-        m_list->lines().setFilled(row, bytes);
-    }
-}
-
-void CopierWindow::refreshDetails()
-{
-    if (m_settings.showDetails != 0 && m_fileRunning) {
-        m_map->refresh();
-    }
-}
-
-void CopierWindow::endEntry(const EntryEnd& end)
-{
-    if (m_fileRunning) {
-        // The view shows the finished file, as it ended, until the next one begins.
-        m_fileRunning = false;
-        m_map->refresh();
-    }
-    // The line the run holds is still the current one: lines before it move the index
-    // along with it when they are deleted, and nothing else moves it meanwhile.
-    const std::uint32_t index = m_counters.currentIndex.load();
-    const int row = static_cast<int>(index);
-    if (row < m_list->lines().rowCount()) {
-        m_list->lines().setIcon(row, end.icon);
-        m_list->lines().setState(row, end.state);
-    }
-    m_counters.doneSize += end.doneBytes;
-    if (end.advance) {
-        m_counters.currentIndex.store(index + 1);
-    }
-    updateCommandStates();
+    m_details->show(m_settings.showDetails != 0, menuBar());
 }
 
 void CopierWindow::showRunMessage(const RunMessage& message)
 {
+    if (exiting()) {
+        return;  // the window is closing: nobody is left to read it
+    }
     RunMessage shown = message;
     shown.name = pathText(message.name).toStdString();
     const std::string composed = composeRunMessage(
@@ -749,53 +434,25 @@ void CopierWindow::showRunEnded()
 
 void CopierWindow::showOutputFolder()
 {
-    m_outputFolder->setText(m_settings.outputFolder.empty()
-                                ? text(text::kNotChosen)
-                                : pathText(m_settings.outputFolder));
+    m_fields->showOutputFolder(m_settings.outputFolder.empty() ? text(text::kNotChosen)
+                                                               : pathText(m_settings.outputFolder));
 }
 
 void CopierWindow::showTotalSize()
 {
-    m_totalSize->setText(QString::fromStdString(formatSize(m_counters.totalSize.load())));
+    m_fields->showTotalSize(counters().totalSize.load());
 }
 
 void CopierWindow::updateTimes()
 {
-    const bool copying = m_counters.copying.load();
-    const std::uint32_t current = m_counters.currentIndex.load();
-    const std::uint32_t count = m_counters.entryCount.load();
-    const std::uint32_t now = tickCount();
-    if (m_timesRefreshed && now - m_lastTimesRefresh < kTimesInterval && copying &&
-        current < count) {
-        return;
-    }
-    const RunTimes times = computeRunTimes(
-        {copying, current, count, m_engine.shortRate(), m_engine.longRate(),
-         m_engine.destinationEnd(), m_engine.destinationPosition(), m_counters.totalSize.load(),
-         m_counters.doneSize.load()});
-    switch (times.speed) {
-        case RunTimes::Speed::Idle: m_speed->setText(QStringLiteral("0")); break;
-        case RunTimes::Speed::Unknown: m_speed->setText(text(text::kUnknown)); break;
-        case RunTimes::Speed::Measured:
-            m_speed->setText(QString::fromStdString(formatSize(times.rate)) + u'/' +
-                             text(text::kSecondsUnit));
-            break;
-    }
-    const std::string unknown = m_language.text(text::kUnknown);
-    const auto shown = [&](std::uint32_t seconds) {
-        return times.running ? QString::fromStdString(textToUtf8(formatDuration(seconds, unknown)))
-                             : QStringLiteral("00:00:00");
-    };
-    m_timeThisFile->setText(shown(times.thisFileSeconds));
-    m_timeAllFiles->setText(shown(times.allFilesSeconds));
-    m_lastTimesRefresh = now;
-    m_timesRefreshed = true;
+    m_fields->showTimes(m_run->snapshot(), tickCount(), [this](int id) { return text(id); },
+                        m_language.text(text::kUnknown));
 }
 
 void CopierWindow::updateCommandStates()
 {
-    const bool copying = m_counters.copying.load();
-    const bool left = m_counters.currentIndex.load() < m_counters.entryCount.load();
+    const bool copying = counters().copying.load();
+    const bool left = counters().currentIndex.load() < counters().entryCount.load();
     m_commands->updateCommandStates({copying, left, m_settings.showDetails != 0});
 }
 
@@ -817,9 +474,7 @@ void CopierWindow::showEvent(QShowEvent* event)
 void CopierWindow::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
-    if (m_fullSize.isValid()) {
-        m_map->setGeometry(detailViewRect());  // below the menu bar, which may have grown
-    }
+    m_details->follow(menuBar());
 }
 
 void CopierWindow::paintEvent(QPaintEvent* event)

@@ -6,32 +6,27 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "copier/copier_commands.h"
-#include "copier/copy_driver.h"
-#include "copier/window_driver_host.h"
+#include "copier/copier_dialogs.h"
+#include "copier/copier_fields.h"
+#include "copier/copier_run.h"
+#include "copier/detail_pane.h"
 #include "copier/window_gone_filter.h"
 #include "engine/copy_engine.h"
 #include "settings/profile_settings.h"
 #include "settings/window_settings.h"
-#include "ui/block_map_source.h"
 #include "ui/ending_dialog.h"
 #include "ui/file_list_control.h"
 #include "ui/modal_prompts.h"
 #include "ui/owner_draw_menu.h"
 
-class QLabel;
-class QProgressBar;
-class QSocketNotifier;
-class QTimer;
 class QVBoxLayout;
 
 namespace tessaly {
@@ -54,10 +49,10 @@ inline constexpr quint32 kStopCopying = 32788;
 // the remaining times and the speed, and the commands that fill the list and start and
 // stop the run, with the detail view (the block map of the current file) at their right.
 // Its size is fixed at 418 x 226 dialog units of its font below its menu bar; with the
-// detail view hidden, the window ends at the view's left edge. Every way of closing goes
-// through requestExit(), which asks the workers to stop and ends the window only once
-// they have left; the event loop keeps running meanwhile, so that a worker waiting for an
-// answer gets it.
+// detail view hidden, the window ends at the view's left edge. The copy run, its workers
+// and their counters are the CopierRun's. Every way of closing goes through requestExit(),
+// which asks the workers to stop and ends the window only once they have left; the event
+// loop keeps running meanwhile, so that a worker waiting for an answer gets it.
 class CopierWindow : public EndingDialog
 {
     Q_OBJECT
@@ -69,12 +64,13 @@ public:
         std::filesystem::path programFolder;
         FileSystem* fileSystem = nullptr;  // the system's when null
         bool quickStart = true;            // run the quick start of the settings
-        CopyDriver::Timing driverTiming;
+        ListCopyDriver::Timing driverTiming;
     };
 
     CopierWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
                  QWidget* parent = nullptr);
-    // Saves the settings. The run must have ended (finished()) before.
+    // Saves the settings. The run should have ended (finished()) before: a worker still
+    // running then gets no more answers from the window.
     ~CopierWindow() override;
 
     // Loads the settings and the language, applies the texts and fixes the size. False
@@ -134,14 +130,8 @@ public:
     // is asked and the answer is no.
     bool answerQuery(EngineQuery& query);
 
-    // What the copy driver has the window do, on the window's thread.
-    std::optional<NextEntry> takeNextEntry(bool& skip);
-    void showEntryStarted();
-    void showProgress(int filePercent, int totalPercent);
-    void showFilled(std::uint64_t bytes);
-    // Draws what is new of the current file into the detail view while it is shown.
-    void refreshDetails();
-    void endEntry(const EntryEnd& end);
+    // What the copy driver has the window show, on the window's thread (the list's
+    // lines are the run's, the bars and the detail view are shown by the host itself).
     void showRunMessage(const RunMessage& message);
     void showRunEnded();
 
@@ -154,14 +144,17 @@ public:
 
     QString text(int id) const;
     FileListControl& fileList() { return *m_list; }
-    const RunCounters& counters() const { return m_counters; }
+    RunCounters& counters() { return m_run->counters(); }
+    const RunCounters& counters() const { return m_run->counters(); }
     const WindowSettings& settings() const { return m_settings; }
-    CopyEngine& engine() { return m_engine; }
+    CopyEngine& engine() { return m_run->engine(); }
     QMenuBar* menuBar() const { return m_commands->menuBar(); }
     CopierCommands& commands() { return *m_commands; }
-    BlockMapControl& detailView() { return *m_map; }
-    int workerCount() const { return m_workerCount.load(); }
-    bool exiting() const { return m_exiting.load(); }
+    BlockMapControl& detailView() { return *m_details->view(); }
+    DetailPane& details() { return *m_details; }
+    CopierFields& fields() { return *m_fields; }
+    int workerCount() const { return m_run->workerCount(); }
+    bool exiting() const { return m_run->exiting(); }
 
 signals:
     // The workers have left after requestExit() and the window has ended its run.
@@ -175,18 +168,14 @@ protected:
 
 private:
     void buildControls();
+    CopierDialogs dialogs();
     QSize fixedWindowSize() const;
-    QRect detailViewRect() const;  // in the window's coordinates
-    void applyDetails();
     void setTexts();
     void runQuickStart();
     void appendEntries(std::vector<FileEntry> entries);
     void afterAdd(AfterAdd after);
-    // Lists the files below folder on a thread of its own, counted in workerCount.
-    void startScan(const std::string& folder, AfterAdd after);
-    void finishWhenWorkersLeft();
-    // Ends every dialog open over the window with no (Escape's answer).
-    void closeNestedDialogs();
+    // What the run's Add hands to the window, and after the Add what after asks for.
+    CopierRun::AddResults addResults(AfterAdd after);
 
     LanguageTable& m_language;
     ModalPrompts& m_prompts;
@@ -195,46 +184,18 @@ private:
     ProfileSettings m_profile;
     WindowSettings m_settings;
     std::optional<std::string> m_storedOutputFolder;  // kept while this run uses another
-    RunCounters m_counters;
-    std::atomic<bool> m_exiting{false};
-    std::atomic<int> m_workerCount{0};  // driver and folder scans
     bool m_painted = false;
     bool m_quickStartPending = false;
     bool m_columnsSized = false;
-    // A file has started and not yet ended.
-    bool m_fileRunning = false;
-    // The window with the detail view shown.
-    QSize m_fullSize;
-    std::vector<std::thread> m_scans;  // joined when the window goes
-    std::uint32_t m_lastTimesRefresh = 0;
-    bool m_timesRefreshed = false;
 
     QVBoxLayout* m_layout = nullptr;
     CopierCommands* m_commands = nullptr;
     FileListControl* m_list = nullptr;
-    QProgressBar* m_fileBar = nullptr;
-    QProgressBar* m_totalBar = nullptr;
-    QLabel* m_filePercent = nullptr;
-    QLabel* m_totalPercent = nullptr;
-    QLabel* m_totalSizeLabel = nullptr;
-    QLabel* m_totalSize = nullptr;
-    QLabel* m_outputFolderLabel = nullptr;
-    QLabel* m_outputFolder = nullptr;
-    QLabel* m_timeThisFileLabel = nullptr;
-    QLabel* m_timeThisFile = nullptr;
-    QLabel* m_timeAllFilesLabel = nullptr;
-    QLabel* m_timeAllFiles = nullptr;
-    QLabel* m_speedLabel = nullptr;
-    QLabel* m_speed = nullptr;
-    QTimer* m_exitTimer = nullptr;
-    QSocketNotifier* m_stopSignals = nullptr;
+    std::unique_ptr<CopierFields> m_fields;
     std::unique_ptr<WindowGoneFilter> m_windowGone;
-    BlockMapControl* m_map = nullptr;
 
-    CopyEngine m_engine;  // its worker ends before the members above go
-    EngineMapSource m_mapSource{m_engine};
-    WindowDriverHost m_host{*this};
-    CopyDriver m_driver;  // last: its thread has ended before the members above go
+    std::unique_ptr<CopierRun> m_run;       // its workers leave before the members above go
+    std::unique_ptr<DetailPane> m_details;  // reads the run's engine: goes first
 };
 
 }  // namespace tessaly

@@ -1,40 +1,45 @@
 #include "copier/window_driver_host.h"
 
+#include "copier/copier_run.h"
 #include "copier/copier_window.h"
-#include "ui/gui_thread.h"
 
 namespace tessaly {
 
 std::optional<NextEntry> WindowDriverHost::takeEntry(bool& skip)
 {
-    return callOnGui(&m_window, [&] { return m_window.takeNextEntry(skip); });
+    return m_run.workers().call([&] {
+        return m_run.takeNextEntry(skip, m_window.settings().outputFolder);
+    });
 }
 
 std::string WindowDriverHost::outputFolder()
 {
-    return callOnGui(&m_window, [&] { return m_window.settings().outputFolder; });
+    return m_run.workers().call([&] { return m_window.settings().outputFolder; });
 }
 
 void WindowDriverHost::entryStarted()
 {
-    postToGui(&m_window, [w = &m_window] { w->showEntryStarted(); });
+    m_run.workers().post([w = &m_window, r = &m_run] {
+        r->markEntryStarted();
+        w->details().fileStarted();
+    });
 }
 
 void WindowDriverHost::showProgress(int filePercent, int totalPercent)
 {
-    postToGui(&m_window, [w = &m_window, filePercent, totalPercent] {
-        w->showProgress(filePercent, totalPercent);
+    m_run.workers().post([w = &m_window, filePercent, totalPercent] {
+        w->fields().showProgress(filePercent, totalPercent);
     });
 }
 
 void WindowDriverHost::showFilled(std::uint64_t bytes)
 {
-    postToGui(&m_window, [w = &m_window, bytes] { w->showFilled(bytes); });
+    m_run.workers().post([r = &m_run, bytes] { r->showFilled(bytes); });
 }
 
 void WindowDriverHost::showTimes()
 {
-    postToGui(&m_window, [w = &m_window] { w->updateTimes(); });
+    m_run.workers().post([w = &m_window] { w->updateTimes(); });
 }
 
 void WindowDriverHost::refreshDetails()
@@ -42,26 +47,30 @@ void WindowDriverHost::refreshDetails()
     if (m_detailsQueued.exchange(true)) {
         return;
     }
-    postToGui(&m_window, [this] {
+    m_run.workers().post([this] {
         m_detailsQueued.store(false);
-        m_window.refreshDetails();
+        m_window.details().refresh();
     });
 }
 
 void WindowDriverHost::entryEnded(const EntryEnd& end)
 {
     // Waits: the next step reads the index that this moves.
-    callOnGui(&m_window, [&] { m_window.endEntry(end); });
+    m_run.workers().call([&] {
+        m_window.details().fileEnded();
+        m_run.endEntry(end);
+        m_window.updateCommandStates();
+    });
 }
 
 void WindowDriverHost::reportFailure(const RunMessage& message)
 {
-    callOnGui(&m_window, [&] { m_window.showRunMessage(message); });
+    m_run.workers().call([&] { m_window.showRunMessage(message); });
 }
 
 void WindowDriverHost::runEnded()
 {
-    postToGui(&m_window, [w = &m_window] { w->showRunEnded(); });
+    m_run.workers().post([w = &m_window] { w->showRunEnded(); });
 }
 
 }  // namespace tessaly

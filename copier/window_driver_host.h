@@ -2,18 +2,20 @@
 
 #include <atomic>
 
-#include "copier/copy_driver.h"
+#include "copier/list_copy_driver.h"
 
 namespace tessaly {
 
+class CopierRun;
 class CopierWindow;
 
 // Carries the copy driver's calls over to the window's thread: what the driver needs
-// back waits for the window, what only changes the view is posted.
+// back waits for the window, what only changes the view is posted. The lines are the
+// run's, the rest of the view the window's.
 class WindowDriverHost : public DriverHost
 {
 public:
-    explicit WindowDriverHost(CopierWindow& window) : m_window(window) {}
+    WindowDriverHost(CopierWindow& window, CopierRun& run) : m_window(window), m_run(run) {}
 
     std::optional<NextEntry> takeEntry(bool& skip) override;
     std::string outputFolder() override;
@@ -28,6 +30,7 @@ public:
 
 private:
     CopierWindow& m_window;
+    CopierRun& m_run;
     // A refresh of the detail view is queued and has not begun: a slow window gets
     // one, which reads the latest state, instead of a pile of them.
     std::atomic<bool> m_detailsQueued{false};

@@ -7,7 +7,6 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 #include "tool/transfer_job.h"
 
@@ -35,51 +34,37 @@ private:
 
 // The one worker of the tool: polls the queue, runs its jobs one after another, and
 // leaves only when a stop was requested and the queue is empty, so that a stop never
-// cuts a job off and every job queued before it still runs.
+// cuts a job off and every job queued before it still runs. The thread it runs on is
+// its owner's.
 class JobWorker
 {
 public:
     using RunJob = std::function<void(const TransferJob&)>;
-    using Stopped = std::function<void()>;
 
     struct Timing
     {
-        std::uint32_t pollMs = 200;       // worker: sleep while the queue is empty
-        std::uint32_t waiterPollMs = 10;  // waiter: looks at the busy count
+        std::uint32_t pollMs = 200;  // sleep while the queue is empty
     };
 
     JobWorker(JobQueue& queue, RunJob runJob) : JobWorker(queue, std::move(runJob), Timing{}) {}
     JobWorker(JobQueue& queue, RunJob runJob, Timing timing);
-    // Requests a stop if none was requested and waits for both threads.
-    ~JobWorker();
     JobWorker(const JobWorker&) = delete;
     JobWorker& operator=(const JobWorker&) = delete;
 
-    // Starts the worker thread once; the busy count is 1 before the thread runs.
-    // False when it was started already or the thread could not be created.
-    bool startWorker();
-    // The stop sequence: the first call sets the stop flag and starts a waiter that
-    // calls onStopped once the worker has left (at once when it never started);
-    // later calls do nothing and return false. Never blocks the caller. onStopped
-    // runs on the waiter thread: a window forwards it to its own thread, and it must
-    // not destroy this worker itself.
-    bool requestStop(Stopped onStopped);
-
+    // The worker's body: returns once a stop was requested and the queue is empty.
+    void run();
+    // The first call raises the stop flag and returns true; later calls return false.
+    // Never blocks the caller.
+    bool requestStop() { return !m_stop.exchange(true); }
     bool stopRequested() const { return m_stop.load(); }
-    int busyCount() const { return m_busy.load(); }
 
 private:
-    void workerLoop();
-    void waiterLoop(Stopped onStopped);
+    void runQueued();
 
     JobQueue& m_queue;
     RunJob m_runJob;
     Timing m_timing;
-    std::atomic<bool> m_stop{false};      // set once by requestStop, never cleared
-    std::atomic<std::int32_t> m_busy{0};  // 1 from startWorker until the worker leaves
-    std::atomic<bool> m_started{false};
-    std::thread m_worker;
-    std::thread m_waiter;
+    std::atomic<bool> m_stop{false};  // set once by requestStop, never cleared
 };
 
 }  // namespace tessaly

@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -13,16 +12,14 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QShortcut>
-#include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
-#include "platform/clock.h"
 #include "platform/program_folder.h"
 #include "settings/profile_settings.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
 #include "ui/text_ids.h"
-#include "ui/gui_thread.h"
 #include "ui/language_menu.h"
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
@@ -78,20 +75,18 @@ ToolWindow::ToolWindow(LanguageTable& language, ModalPrompts& prompts, Setup set
         auto* shortcut = new QShortcut(keys, this);
         connect(shortcut, &QShortcut::activated, this, [this, command = id] { runCommand(command); });
     }
+    connect(&m_workers, &WorkerGroup::emptied, this, [this] {
+        if (m_worker.stopRequested()) {
+            finish();
+        }
+    });
 }
 
 ToolWindow::~ToolWindow()
 {
     storeLanguage();
-    // A job may be waiting for an answer from this thread: keep answering until the
-    // worker has left, so that it never waits for a window that is gone.
-    if (m_worker.busyCount() != 0) {
-        m_worker.requestStop({});
-        while (m_worker.busyCount() != 0) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            sleepMs(10);
-        }
-    }
+    // The worker leaves once the queue is empty; the group waits for it as it goes.
+    m_worker.requestStop();
     m_menu.detach();
 }
 
@@ -159,7 +154,7 @@ bool ToolWindow::initialize()
         return false;
     }
     setFixedSize(fixedWindowSize());
-    m_worker.startWorker();
+    m_workers.start([this] { m_worker.run(); });
     return true;
 }
 
@@ -288,17 +283,21 @@ void ToolWindow::queueJob(TransferJob job)
 
 void ToolWindow::stopSequence()
 {
-    const bool started = m_worker.requestStop([this] {
-        // On the waiter thread: the window ends its run on its own thread.
-        postToGui(this, [this] { finish(); });
-    });
-    if (started) {
-        ++m_waitersStarted;
+    if (!m_worker.requestStop()) {
+        return;
+    }
+    ++m_stopsStarted;
+    if (m_workers.empty()) {
+        // No worker (it never started): the run ends all the same, after this call.
+        QTimer::singleShot(0, this, [this] { finish(); });
     }
 }
 
 void ToolWindow::finish()
 {
+    if (finished()) {
+        return;
+    }
     endRun(1);
     emit stopped();
 }

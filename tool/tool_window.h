@@ -16,6 +16,7 @@
 #include "ui/ending_dialog.h"
 #include "ui/modal_prompts.h"
 #include "ui/owner_draw_menu.h"
+#include "ui/worker_group.h"
 
 class QLabel;
 class QProgressBar;
@@ -41,9 +42,10 @@ inline constexpr int kToolHelpContext = 3;
 
 // The window of the companion tool: which file data comes from and goes to, the
 // progress and state of the running job, and the menu that queues Get and Put jobs.
-// Jobs run on the worker and reach the window through WindowJobUi. Every way of
-// closing goes through stopSequence(), which lets the queued jobs finish first; the
-// window keeps painting and answering meanwhile.
+// Jobs run on the worker, a thread of the window's worker group, and reach the window
+// through WindowJobUi. Every way of closing goes through stopSequence(), which lets the
+// queued jobs finish first; the window keeps painting and answering meanwhile and closes
+// when the group has become empty.
 class ToolWindow : public EndingDialog
 {
     Q_OBJECT
@@ -59,7 +61,8 @@ public:
 
     ToolWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
                QWidget* parent = nullptr);
-    // Stores the language in the profile; waits (answering the worker) until it left.
+    // Stores the language in the profile. The run should have ended (finished()) before:
+    // a job still running then gets no more answers from the window (see WorkerGroup).
     ~ToolWindow() override;
 
     // Reads "Path" and "Language", applies the texts and starts the worker. False when
@@ -75,9 +78,8 @@ public:
     // cancelled or the window is stopping.
     bool chooseLog(TransferKind kind);
     void queueJob(TransferJob job);
-    // Exit, close and cancel: the first call asks the worker to stop and starts the
-    // waiter that ends the run (result 1) once the worker has left; later calls do
-    // nothing.
+    // Exit, close and cancel: the first call asks the worker to stop; the run ends
+    // (result 1) once the worker has left; later calls do nothing.
     void stopSequence();
     void openHelp();
     void showAbout();
@@ -100,7 +102,9 @@ public:
     OwnerDrawMenu& ownerDrawMenu() { return m_menu; }
     JobQueue& queue() { return m_queue; }
     const JobWorker& worker() const { return m_worker; }
-    int waitersStarted() const { return m_waitersStarted; }
+    WorkerGroup& workers() { return m_workers; }
+    // How many calls of stopSequence() started the stop: one at most.
+    int stopsStarted() const { return m_stopsStarted; }
 
 signals:
     // The worker has left after a stop request and the window has ended its run.
@@ -124,7 +128,7 @@ private:
     std::filesystem::path m_languageFolder;
     std::string m_languageFile;
     QString m_lastLogFolder;
-    int m_waitersStarted = 0;
+    int m_stopsStarted = 0;
 
     QVBoxLayout* m_layout = nullptr;
     QPointer<QMenuBar> m_menuBar;
@@ -142,7 +146,8 @@ private:
     TransferFiles m_files;
     WindowJobUi m_jobUi;
     JobQueue m_queue;
-    JobWorker m_worker;  // last: its threads end before the members above go
+    JobWorker m_worker;
+    WorkerGroup m_workers;  // last: its thread ends before the members above go
 };
 
 }  // namespace tessaly

@@ -3,7 +3,6 @@
 #include <QFile>
 
 #include "tool/tool_window.h"
-#include "ui/gui_thread.h"
 
 namespace tessaly {
 
@@ -18,41 +17,41 @@ QString fileNameText(const std::string& name)
 
 void WindowJobUi::setDataFrom(const std::string& name)
 {
-    postToGui(&m_window, [window = &m_window, text = fileNameText(name)] {
+    m_window.workers().post([window = &m_window, text = fileNameText(name)] {
         window->showDataFrom(text);
     });
 }
 
 void WindowJobUi::setDataTo(const std::string& name)
 {
-    postToGui(&m_window, [window = &m_window, text = fileNameText(name)] {
+    m_window.workers().post([window = &m_window, text = fileNameText(name)] {
         window->showDataTo(text);
     });
 }
 
 void WindowJobUi::setState(int textId)
 {
-    postToGui(&m_window, [window = &m_window, textId] { window->showState(textId); });
+    m_window.workers().post([window = &m_window, textId] { window->showState(textId); });
 }
 
 void WindowJobUi::setProgress(int percent)
 {
-    postToGui(&m_window, [window = &m_window, percent] { window->showProgress(percent); });
+    m_window.workers().post([window = &m_window, percent] { window->showProgress(percent); });
 }
 
 void WindowJobUi::showError(const JobMessage& message)
 {
-    callOnGui(&m_window, [&] { m_window.showJobMessage(ModalPrompts::Icon::Error, message); });
+    m_window.workers().call([&] { m_window.showJobMessage(ModalPrompts::Icon::Error, message); });
 }
 
 void WindowJobUi::showNotice(const JobMessage& message)
 {
-    callOnGui(&m_window, [&] { m_window.showJobMessage(ModalPrompts::Icon::Notice, message); });
+    m_window.workers().call([&] { m_window.showJobMessage(ModalPrompts::Icon::Notice, message); });
 }
 
 std::optional<std::string> WindowJobUi::locateFile(int titleText, const std::string& folder)
 {
-    return callOnGui(&m_window, [&] { return m_window.locateDataFile(titleText, folder); });
+    return m_window.workers().call([&] { return m_window.locateDataFile(titleText, folder); });
 }
 
 }  // namespace tessaly

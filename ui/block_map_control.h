@@ -16,7 +16,7 @@ namespace tessaly {
 // blue read, red holding unread bytes, green the position). The picture lives in an
 // image; refresh() draws the cells that changed into it and paintEvent only copies it
 // to the screen. Everything here runs on the GUI thread; other threads ask for a
-// refresh through a queued call (postToGui).
+// refresh through a queued call (WorkerGroup::post).
 //
 // The map keeps its own copy of the file's state, so after the copy has ended, and
 // across resizes, it shows that file until resetForNewFile().
@@ -26,7 +26,7 @@ namespace tessaly {
 //   map->setLanguage(&language);
 //   ... once startFile has started a file:  map->resetForNewFile();
 //   ... on each poll of that file, and once more after it ended:
-//   postToGui(map, [map] { map->refresh(); });
+//   workers.post([map] { map->refresh(); });
 class BlockMapControl : public QFrame
 {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
 
@@ -35,6 +36,28 @@ protected:
     {
         m_finished = true;
         done(result);
+    }
+
+    // Ends every dialog open over the window with no (Escape's answer), and an open
+    // menu: a dialog's own loop runs inside the window's, so while one is open the
+    // window's run cannot end, and a worker waiting for its answer cannot leave.
+    void endNestedDialogs()
+    {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            popup->close();
+        }
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QDialog*>(widget);
+            if (dialog == nullptr || dialog == this || !dialog->isVisible()) {
+                continue;
+            }
+            for (QObject* owner = dialog->parent(); owner != nullptr; owner = owner->parent()) {
+                if (owner == this) {
+                    dialog->done(QDialog::Rejected);
+                    break;
+                }
+            }
+        }
     }
 
     void closeEvent(QCloseEvent* event) override

@@ -485,6 +485,27 @@ private slots:
         QVERIFY(logEndsAt(out / "big.bin.log", reached));
     }
 
+    void destroyingTheWindowDuringACopyEndsItWithAWholeLog()
+    {
+        // Without the window's exit first: the run stops its workers as it goes, and the
+        // driver's last calls to the window are dropped instead of waiting for it.
+        MediumMount medium;
+        const std::string big = MediumMount::patternBytes(4096 * 512, 7);
+        medium.addImage("disk/big.bin", big, "bad 9\nslow 0-4095 1\n");
+        MOUNT_OR_SKIP(medium);
+        testing::TempDir out;
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun(out.path());
+        copier.window->addPaths({q(medium.path("disk/big.bin"))}, CopierWindow::AfterAdd::Start);
+        QVERIFY(QTest::qWaitFor([&] { return fs::exists(out / "big.bin") &&
+                                             fs::file_size(out / "big.bin") > 100000; }, 20000));
+        copier.window.reset();
+        const std::uint64_t reached = fs::file_size(out / "big.bin");
+        QVERIFY(reached < big.size());
+        QVERIFY(logEndsAt(out / "big.bin.log", reached));
+    }
+
     void exitDuringAQuestionEndsTheCopyWithAWholeLog()
     {
         profile().setValue(QStringLiteral("DontAskForAddReserveds"), 0);

@@ -36,7 +36,7 @@ struct Tool
         ToolWindow::Setup setup;
         setup.programFolder = programFolder;
         setup.startFolder = programFolder;
-        setup.timing = {5, 2};
+        setup.timing = {5};
         window = std::make_unique<ToolWindow>(language, prompts, setup);
     }
 
@@ -111,7 +111,7 @@ private slots:
         QCOMPARE(tool.window->currentLanguageFile(), first);
         QCOMPARE(tool.window->languageMenu()->actions().size(), 3);
         QCOMPARE(checkedLanguage(tool.window->languageMenu()), 0);
-        QCOMPARE(tool.window->worker().busyCount(), 1);
+        QCOMPARE(tool.window->workers().count(), 1);
         QVERIFY(!tool.window->windowIcon().pixmap(32, 32).isNull());
 
         tool.window->runCommand(tool_command::kHelp);
@@ -215,7 +215,7 @@ private slots:
         QTest::keyClick(tool.window.get(), Qt::Key_F1);
         QCOMPARE(tool.prompts.helpPages.size(), 1);
         QTest::keyClick(tool.window.get(), Qt::Key_X, Qt::AltModifier);
-        QCOMPARE(tool.window->waitersStarted(), 1);
+        QCOMPARE(tool.window->stopsStarted(), 1);
         QVERIFY(tool.stopAndWait());
     }
 
@@ -246,7 +246,7 @@ private slots:
         QCOMPARE(none.prompts.messages[0].icon, ModalPrompts::Icon::Error);
         QCOMPARE(none.prompts.messages[0].caption, QStringLiteral("Error"));
         QCOMPARE(none.prompts.messages[0].text, QStringLiteral("Sorry, I can't find language file"));
-        QCOMPARE(none.window->worker().busyCount(), 0);
+        QCOMPARE(none.window->workers().count(), 0);
         QCOMPARE(none.window->result(), 0);
 
         testing::TempDir broken;
@@ -256,7 +256,7 @@ private slots:
         QCOMPARE(unloadable.prompts.messages.size(), 1);
         QCOMPARE(unloadable.prompts.messages[0].text,
                  QStringLiteral("Sorry, I can't find language file."));
-        QCOMPARE(unloadable.window->worker().busyCount(), 0);
+        QCOMPARE(unloadable.window->workers().count(), 0);
     }
 
     void closingGoesThroughTheStopSequence()
@@ -271,7 +271,7 @@ private slots:
         QVERIFY(!tool.window->finished());
         tool.window->runCommand(tool_command::kExit);
         tool.window->reject();
-        QCOMPARE(tool.window->waitersStarted(), 1);
+        QCOMPARE(tool.window->stopsStarted(), 1);
         // No new job once the tool is closing.
         tool.prompts.fileAnswers = {q(m_shipped / "english.lng")};
         QVERIFY(!tool.window->chooseLog(TransferKind::Get));
@@ -281,7 +281,7 @@ private slots:
         QVERIFY(tool.window->finished());
         QVERIFY(!tool.window->isVisible());
         QCOMPARE(tool.window->result(), 1);
-        QCOMPARE(tool.window->worker().busyCount(), 0);
+        QCOMPARE(tool.window->workers().count(), 0);
     }
 
     void getThenPutThroughTheWindow()
@@ -318,7 +318,7 @@ private slots:
             tool.window->runCommand(tool_command::kExit);
             tool.window->runCommand(tool_command::kExit);
             finishedDuringJob = tool.window->finished();
-            busyDuringJob = tool.window->worker().busyCount();
+            busyDuringJob = tool.window->workers().count();
         };
         tool.window->runCommand(tool_command::kGet);
         tool.window->runCommand(tool_command::kPut);
@@ -327,7 +327,7 @@ private slots:
         QVERIFY(stopped.wait(20000));
         QVERIFY(!finishedDuringJob);
         QCOMPARE(busyDuringJob, 1);
-        QCOMPARE(tool.window->waitersStarted(), 1);
+        QCOMPARE(tool.window->stopsStarted(), 1);
         QVERIFY(tool.window->queue().empty());
 
         // The data file was not in the log's folder: one notice, then the locate dialog.
@@ -379,26 +379,54 @@ private slots:
         QVERIFY(testing::readFile(root / "file.bin") == damaged);
     }
 
-    void destroyingTheWindowLetsAWaitingJobFinish()
+    void aCloseWaitsForAJobThatNeedsTheWindow()
     {
-        // The job needs two answers from the window's thread while the window is being
-        // destroyed; it must get them, and finish, instead of waiting forever.
+        // After the close, the job needs two answers from the window's thread: it gets
+        // them and finishes, and only then does the window close.
         testing::TempDir root;
         const testing::Bytes good = testing::pattern(9000, 3);
         testing::writeFile(root / "file.bin.log", testing::logBytes("file.bin", {{10, 20}, {9000, 0}}));
         fs::create_directory(fs::path(root.path()) / "elsewhere");
         testing::writeFile(root / "elsewhere/file.bin", good);
 
+        Tool tool(m_shipped);
+        QVERIFY(tool.window->initialize());
+        tool.window->show();
+        tool.prompts.fileAnswers = {q(root / "elsewhere/file.bin")};
+        bool closedDuringJob = true;
+        tool.prompts.onMessage = [&](const ScriptedPrompts::Message&) {
+            closedDuringJob = !tool.window->isVisible();
+        };
+        QSignalSpy stopped(tool.window.get(), &ToolWindow::stopped);
+        tool.window->queueJob({"file.bin.log", root.path(), TransferKind::Get});
+        tool.window->close();
+        QVERIFY(stopped.wait(20000));
+        QVERIFY(!closedDuringJob);
+        QVERIFY(!tool.window->isVisible());
+        QCOMPARE(tool.window->workers().count(), 0);
+
+        QCOMPARE(tool.prompts.messages.size(), 1);
+        QCOMPARE(tool.prompts.fileQuestions.size(), 1);
+        const testing::Bytes transfer = testing::readFile(root / "elsewhere/file.bin.mrd");
+        QVERIFY(transfer == testing::Bytes(good.begin() + 10, good.begin() + 30));
+    }
+
+    void destroyingTheWindowUnderAWaitingJobDoesNotHang()
+    {
+        // Without the close, nobody is left to answer: the job goes on without its
+        // answers instead of waiting for a window that is gone.
+        testing::TempDir root;
+        testing::writeFile(root / "file.bin.log", testing::logBytes("file.bin", {{10, 20}, {9000, 0}}));
+
         auto tool = std::make_unique<Tool>(m_shipped);
         QVERIFY(tool->window->initialize());
-        tool->prompts.fileAnswers = {q(root / "elsewhere/file.bin")};
+        tool->prompts.fileAnswers = {q(root / "file.bin.log")};
         tool->window->queueJob({"file.bin.log", root.path(), TransferKind::Get});
         tool->window.reset();
 
-        QCOMPARE(tool->prompts.messages.size(), 1);
-        QCOMPARE(tool->prompts.fileQuestions.size(), 1);
-        const testing::Bytes transfer = testing::readFile(root / "elsewhere/file.bin.mrd");
-        QVERIFY(transfer == testing::Bytes(good.begin() + 10, good.begin() + 30));
+        QVERIFY(tool->prompts.messages.isEmpty());
+        QVERIFY(tool->prompts.fileQuestions.isEmpty());
+        QVERIFY(!fs::exists(root / "file.bin.mrd"));
     }
 
 private:

@@ -6,12 +6,13 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tessaly {
 namespace {
 
-constexpr JobWorker::Timing kFast{1, 1};
+constexpr JobWorker::Timing kFast{1};
 
 TransferJob job(const std::string& name, TransferKind kind = TransferKind::Get)
 {
@@ -59,33 +60,32 @@ private:
     bool m_released = false;
 };
 
-// Waits for the waiter's call back, as the window's event loop would.
-class StopSignal
+// The worker on a thread of its own, as the window's worker group runs it.
+class WorkerThread
 {
 public:
-    JobWorker::Stopped callback()
+    explicit WorkerThread(JobWorker& worker) : m_worker(worker)
     {
-        return [this] {
-            std::lock_guard lock(m_mutex);
-            ++m_calls;
-            m_changed.notify_all();
-        };
+        m_thread = std::thread([this] {
+            m_worker.run();
+            m_left.store(true);
+        });
     }
-    void wait()
+    ~WorkerThread()
     {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_calls > 0; });
+        m_worker.requestStop();
+        join();
     }
-    int calls()
+    void join()
     {
-        std::lock_guard lock(m_mutex);
-        return m_calls;
+        if (m_thread.joinable()) m_thread.join();
     }
+    bool left() const { return m_left.load(); }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_calls = 0;
+    JobWorker& m_worker;
+    std::atomic<bool> m_left{false};
+    std::thread m_thread;
 };
 
 TEST(JobQueue, KeepsOrderAndDuplicates)
@@ -110,9 +110,7 @@ TEST(JobWorker, RunsJobsOneAfterAnotherInQueueOrder)
     JobRecorder recorder;
     JobWorker worker(
         queue, [&](const TransferJob& j) { recorder.run(j); }, kFast);
-    ASSERT_TRUE(worker.startWorker());
-    EXPECT_FALSE(worker.startWorker());
-    EXPECT_EQ(worker.busyCount(), 1);
+    WorkerThread thread(worker);
     queue.append(job("first"));
     queue.append(job("second"));
     recorder.waitForEvent("end second");
@@ -124,64 +122,54 @@ TEST(JobWorker, StopWaitsForTheRunningJobAndEveryQueuedOne)
 {
     JobQueue queue;
     JobRecorder recorder;
-    StopSignal stopped;
     JobWorker worker(
         queue, [&](const TransferJob& j) { recorder.run(j); }, kFast);
-    ASSERT_TRUE(worker.startWorker());
+    WorkerThread thread(worker);
     queue.append(job("hold"));
     queue.append(job("queued"));
     recorder.waitForEvent("start hold");
 
-    EXPECT_TRUE(worker.requestStop(stopped.callback()));
-    EXPECT_FALSE(worker.requestStop(stopped.callback()));  // one waiter only
+    EXPECT_TRUE(worker.requestStop());
+    EXPECT_FALSE(worker.requestStop());  // one stop only
     EXPECT_TRUE(worker.stopRequested());
-    EXPECT_EQ(worker.busyCount(), 1);
-    EXPECT_EQ(stopped.calls(), 0);
+    EXPECT_FALSE(thread.left());
 
     // Appended while stopping: still before the worker leaves, so it runs too.
     queue.append(job("late"));
     recorder.release();
-    stopped.wait();
-    EXPECT_EQ(worker.busyCount(), 0);
+    thread.join();
     EXPECT_EQ(recorder.events(),
               (std::vector<std::string>{"start hold", "end hold", "start queued", "end queued",
                                         "start late", "end late"}));
     EXPECT_TRUE(queue.empty());
-    EXPECT_EQ(stopped.calls(), 1);
 }
 
-TEST(JobWorker, StopWithAnIdleOrUnstartedWorkerCallsBack)
+TEST(JobWorker, AStopBeforeTheFirstLookStillRunsTheQueue)
 {
     JobQueue queue;
-    StopSignal idle, unstarted;
-    {
-        JobWorker worker(queue, nullptr, kFast);
-        ASSERT_TRUE(worker.startWorker());
-        worker.requestStop(idle.callback());
-        idle.wait();
-        EXPECT_EQ(worker.busyCount(), 0);
-    }
-    JobWorker never(queue, nullptr, kFast);
-    never.requestStop(unstarted.callback());
-    unstarted.wait();
-    EXPECT_EQ(unstarted.calls(), 1);
+    std::vector<std::string> ran;
+    JobWorker worker(
+        queue, [&](const TransferJob& j) { ran.push_back(j.logFileName); }, kFast);
+    queue.append(job("one"));
+    worker.requestStop();
+    worker.run();  // returns: stopped, and the queue is empty
+    EXPECT_EQ(ran, std::vector<std::string>{"one"});
 }
 
 TEST(JobWorker, AppendsFromAnotherThreadAllRunInOrder)
 {
     JobQueue queue;
     std::vector<std::string> ran;  // touched by the worker only until it has left
-    StopSignal stopped;
     JobWorker worker(
         queue, [&](const TransferJob& j) { ran.push_back(j.logFileName); }, kFast);
-    ASSERT_TRUE(worker.startWorker());
+    WorkerThread thread(worker);
     std::vector<std::string> expected;
     for (int i = 0; i < 500; ++i) {
         expected.push_back(std::to_string(i));
         queue.append(job(expected.back()));
     }
-    worker.requestStop(stopped.callback());
-    stopped.wait();
+    worker.requestStop();
+    thread.join();
     EXPECT_EQ(ran, expected);
 }
 

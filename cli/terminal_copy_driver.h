@@ -79,14 +79,15 @@ int exitStatusFor(const RunReport& report, bool listComplete);
 // 20 ms, answers the engine's questions through the console and stops the run
 // when the stop flag is raised (the current file ends as Stopped with its log's
 // end record) or when the medium is removed.
-class CopyDriver
+class TerminalCopyDriver
 {
 public:
-    CopyDriver(CopyEngine& engine, FileSystem& fs, const CopyOptions& options, Console& console,
-               const std::atomic<bool>& stop, const CliTexts& texts = CliTexts());
-    ~CopyDriver();
-    CopyDriver(const CopyDriver&) = delete;
-    CopyDriver& operator=(const CopyDriver&) = delete;
+    TerminalCopyDriver(CopyEngine& engine, FileSystem& fs, const CopyOptions& options,
+                       Console& console, const std::atomic<bool>& stop,
+                       const CliTexts& texts = CliTexts());
+    ~TerminalCopyDriver();
+    TerminalCopyDriver(const TerminalCopyDriver&) = delete;
+    TerminalCopyDriver& operator=(const TerminalCopyDriver&) = delete;
 
     RunReport run(const CopyList& list);
 

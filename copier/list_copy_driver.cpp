@@ -1,4 +1,4 @@
-#include "copier/copy_driver.h"
+#include "copier/list_copy_driver.h"
 
 #include <algorithm>
 
@@ -7,8 +7,8 @@
 
 namespace tessaly {
 
-CopyDriver::CopyDriver(CopyEngine& engine, FileSystem& fs, RunCounters& counters,
-                       const std::atomic<bool>& exiting, DriverHost& host, Timing timing)
+ListCopyDriver::ListCopyDriver(CopyEngine& engine, FileSystem& fs, RunCounters& counters,
+                               const std::atomic<bool>& exiting, DriverHost& host, Timing timing)
     : m_engine(engine),
       m_step(engine, fs),
       m_counters(counters),
@@ -18,20 +18,20 @@ CopyDriver::CopyDriver(CopyEngine& engine, FileSystem& fs, RunCounters& counters
 {
 }
 
-CopyDriver::~CopyDriver()
+ListCopyDriver::~ListCopyDriver()
 {
     if (m_thread.joinable()) {
         m_thread.join();
     }
 }
 
-void CopyDriver::start(std::atomic<int>& workerCount)
+void ListCopyDriver::start(std::atomic<int>& workerCount)
 {
     workerCount.fetch_add(1);
     m_thread = std::thread([this, &workerCount] { runDriver(workerCount); });
 }
 
-void CopyDriver::runDriver(std::atomic<int>& workerCount)
+void ListCopyDriver::runDriver(std::atomic<int>& workerCount)
 {
     while (!m_exiting.load()) {
         idle();
@@ -59,7 +59,7 @@ void CopyDriver::runDriver(std::atomic<int>& workerCount)
     workerCount.fetch_sub(1);
 }
 
-void CopyDriver::idle()
+void ListCopyDriver::idle()
 {
     // Short slices, so that Start and Exit are taken up at once.
     for (std::uint32_t waited = 0; waited < m_timing.idleMs; waited += m_timing.sliceMs) {
@@ -70,7 +70,7 @@ void CopyDriver::idle()
     }
 }
 
-void CopyDriver::copyNextEntry()
+void ListCopyDriver::copyNextEntry()
 {
     bool skip = false;
     const std::optional<NextEntry> next = m_host.takeEntry(skip);
@@ -86,7 +86,7 @@ void CopyDriver::copyNextEntry()
     m_host.showTimes();
 }
 
-void CopyDriver::refresh(int filePercent)
+void ListCopyDriver::refresh(int filePercent)
 {
     if (!m_started) {
         m_started = true;
@@ -107,7 +107,7 @@ void CopyDriver::refresh(int filePercent)
     m_host.showTimes();
 }
 
-EntryEnd CopyDriver::endOf(const StepResult& step, const std::string& source)
+EntryEnd ListCopyDriver::endOf(const StepResult& step, const std::string& source)
 {
     switch (step.outcome) {
         case FileOutcome::Done:

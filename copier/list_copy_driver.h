@@ -49,7 +49,7 @@ public:
 // The copy run of the window, on a thread of its own from start() until exit: it idles
 // in short polls while no run is wanted, and copies the list's lines one after another
 // while `copying` is set. Start, Stop and Exit reach it through the counters' flags.
-class CopyDriver
+class ListCopyDriver
 {
 public:
     struct Timing
@@ -58,12 +58,12 @@ public:
         std::uint32_t sliceMs = 10;  // an idle wait ends this soon after a flag changes
     };
 
-    CopyDriver(CopyEngine& engine, FileSystem& fs, RunCounters& counters,
-               const std::atomic<bool>& exiting, DriverHost& host, Timing timing);
+    ListCopyDriver(CopyEngine& engine, FileSystem& fs, RunCounters& counters,
+                   const std::atomic<bool>& exiting, DriverHost& host, Timing timing);
     // Joins the thread; exiting must have been raised before.
-    ~CopyDriver();
-    CopyDriver(const CopyDriver&) = delete;
-    CopyDriver& operator=(const CopyDriver&) = delete;
+    ~ListCopyDriver();
+    ListCopyDriver(const ListCopyDriver&) = delete;
+    ListCopyDriver& operator=(const ListCopyDriver&) = delete;
 
     // Starts the thread, counted in workerCount until it ends.
     void start(std::atomic<int>& workerCount);

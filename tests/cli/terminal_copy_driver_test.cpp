@@ -1,4 +1,4 @@
-#include "cli/copy_driver.h"
+#include "cli/terminal_copy_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -68,10 +68,10 @@ private:
     std::mutex m_mutex;
 };
 
-class CopyDriverTest : public ::testing::Test
+class TerminalCopyDriverTest : public ::testing::Test
 {
 protected:
-    CopyDriverTest() : engine(medium) { medium.addFolder("/out"); }
+    TerminalCopyDriverTest() : engine(medium) { medium.addFolder("/out"); }
 
     // Files added one by one: straight into the output folder.
     RunReport run(const std::vector<std::pair<std::string, std::uint64_t>>& files)
@@ -84,14 +84,14 @@ protected:
         }
         options.outputFolder = "/out";
         applyToEngine(options, engine);
-        CopyDriver driver(engine, medium, options, console, stop);
+        TerminalCopyDriver driver(engine, medium, options, console, stop);
         return driver.run(list);
     }
 
     // The driver's answer; path receives the path it gives.
     bool ask(QueryKind kind, std::string* path = nullptr)
     {
-        CopyDriver driver(engine, medium, options, console, stop);
+        TerminalCopyDriver driver(engine, medium, options, console, stop);
         EngineQuery query{kind, {}};
         const bool answer = driver.answerQuery(query);
         if (path != nullptr) *path = query.path;
@@ -125,7 +125,7 @@ TEST(ExitStatus, OrderOfTheOutcomes)
     EXPECT_EQ(exitStatusFor({{clean, failed}, false, true}, true), 3);
 }
 
-TEST_F(CopyDriverTest, QuestionsWithoutATerminalTakeTheProfileDefaults)
+TEST_F(TerminalCopyDriverTest, QuestionsWithoutATerminalTakeTheProfileDefaults)
 {
     std::string path;
     EXPECT_TRUE(ask(QueryKind::Existing));  // an existing copy is continued by the policy
@@ -139,7 +139,7 @@ TEST_F(CopyDriverTest, QuestionsWithoutATerminalTakeTheProfileDefaults)
     EXPECT_TRUE(console.questions.empty());
 }
 
-TEST_F(CopyDriverTest, QuestionsOnATerminal)
+TEST_F(TerminalCopyDriverTest, QuestionsOnATerminal)
 {
     console.isInteractive = true;
     console.confirmAnswers = {false, true, true};
@@ -174,7 +174,7 @@ TEST_F(CopyDriverTest, QuestionsOnATerminal)
     EXPECT_EQ(console.questions.size(), asked);
 }
 
-TEST_F(CopyDriverTest, AFailedFileIsReportedAndTheRunGoesOn)
+TEST_F(TerminalCopyDriverTest, AFailedFileIsReportedAndTheRunGoesOn)
 {
     const std::string data = std::string(8192, 'a');
     medium.addFile("/src/a.bin", data);
@@ -201,7 +201,7 @@ TEST_F(CopyDriverTest, AFailedFileIsReportedAndTheRunGoesOn)
 
 // The progress shows the trim pass while it runs, and the report counts the bytes
 // that stay filled after it.
-TEST_F(CopyDriverTest, TheTrimShowsInTheProgressAndTheReportCountsWhatItLeft)
+TEST_F(TerminalCopyDriverTest, TheTrimShowsInTheProgressAndTheReportCountsWhatItLeft)
 {
     medium.addFile("/src/t.bin", std::string(8192, 't'));
     medium.markBad("/src/t.bin", 1024, 512);
@@ -247,7 +247,7 @@ TEST(ProgressLine, ShowsTheNameEscapedAndCutAtItsStart)
 }
 
 // Names reach the terminal's messages escaped as in the report, whatever bytes they hold.
-TEST_F(CopyDriverTest, MessagesNameFilesEscaped)
+TEST_F(TerminalCopyDriverTest, MessagesNameFilesEscaped)
 {
     const std::string name = "/src/b\x1b[2J\nc.bin";
     medium.addFile(name, std::string(8192, 'b'));
@@ -270,7 +270,7 @@ TEST_F(CopyDriverTest, MessagesNameFilesEscaped)
 }
 
 // A copy left alone under skip may be partial: it must not pass for a complete copy.
-TEST_F(CopyDriverTest, AnExistingCopyLeftUnderSkipIsReportedAsSkipped)
+TEST_F(TerminalCopyDriverTest, AnExistingCopyLeftUnderSkipIsReportedAsSkipped)
 {
     medium.addFile("/src/a.bin", std::string(8192, 'a'));
     medium.addFile("/src/b.bin", std::string(8192, 'b'));
@@ -286,7 +286,7 @@ TEST_F(CopyDriverTest, AnExistingCopyLeftUnderSkipIsReportedAsSkipped)
     EXPECT_EQ(report.files[1].copied(), 8192u);
 }
 
-TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
+TEST_F(TerminalCopyDriverTest, TwoSourcesNeverShareOneCopy)
 {
     medium.addFile("/src/x/a.bin", std::string(3000, 'x'));
     medium.addFile("/src/y/a.bin", std::string(5000, 'y'));
@@ -324,7 +324,7 @@ TEST_F(CopyDriverTest, TwoSourcesNeverShareOneCopy)
 
 // Fills of 2 GiB or more are still counted as fills: the file is not reported
 // complete without them.
-TEST_F(CopyDriverTest, FillsBeyond2GiBAreCountedInFull)
+TEST_F(TerminalCopyDriverTest, FillsBeyond2GiBAreCountedInFull)
 {
     const std::uint64_t size = (std::uint64_t{1} << 31) + 4096;
     medium.addSparseFile("/src/dead.img", size);
@@ -339,7 +339,7 @@ TEST_F(CopyDriverTest, FillsBeyond2GiBAreCountedInFull)
     EXPECT_EQ(exitStatusFor(report, true), 1);
 }
 
-TEST_F(CopyDriverTest, ARemovedMediumEndsTheRun)
+TEST_F(TerminalCopyDriverTest, ARemovedMediumEndsTheRun)
 {
     medium.addFile("/src/a.bin", std::string(300000, 'a'));
     medium.addFile("/src/b.bin", std::string(1000, 'b'));
@@ -358,7 +358,7 @@ TEST_F(CopyDriverTest, ARemovedMediumEndsTheRun)
     EXPECT_TRUE(medium.hasFile("/out/a.bin.log"));
 }
 
-TEST_F(CopyDriverTest, AStopEndsTheCurrentFileAsStoppedAndStartsNoOther)
+TEST_F(TerminalCopyDriverTest, AStopEndsTheCurrentFileAsStoppedAndStartsNoOther)
 {
     // The question for another copy holds the worker until the driver has seen
     // the stop and passed it on, so the stop always lands in the middle.
@@ -389,7 +389,7 @@ TEST_F(CopyDriverTest, AStopEndsTheCurrentFileAsStoppedAndStartsNoOther)
     EXPECT_EQ(log.substr(log.size() - 4), std::string(4, '\0'));
 }
 
-TEST_F(CopyDriverTest, TooLittleSpaceIsDiskFullBeforeAnythingIsCopied)
+TEST_F(TerminalCopyDriverTest, TooLittleSpaceIsDiskFullBeforeAnythingIsCopied)
 {
     medium.addFile("/src/a.bin", std::string(100000, 'a'));
     medium.setQuota(50000);

@@ -1,6 +1,6 @@
 // The copier's run over its list, with the engine over the scripted medium and a list
 // that stands in for the window.
-#include "copier/copy_driver.h"
+#include "copier/list_copy_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -131,10 +131,10 @@ private:
     std::shared_ptr<const std::string> m_noBase = std::make_shared<const std::string>();
 };
 
-class CopyDriverTest : public ::testing::Test
+class ListCopyDriverTest : public ::testing::Test
 {
 protected:
-    CopyDriverTest() : driver(engine, medium, counters, exiting, host, {20, 2})
+    ListCopyDriverTest() : driver(engine, medium, counters, exiting, host, {20, 2})
     {
         medium.addFolder("/out");
         host.engine = &engine;
@@ -147,7 +147,7 @@ protected:
         });
         driver.start(workers);
     }
-    ~CopyDriverTest() override
+    ~ListCopyDriverTest() override
     {
         exiting.store(true);
         engine.requestStop(false);
@@ -172,7 +172,7 @@ protected:
     std::atomic<int> workers{0};
     ListHost host{counters};
     std::function<bool(EngineQuery&)> onQuery;
-    CopyDriver driver;
+    ListCopyDriver driver;
 };
 
 // The driver finds the list done and ends the run; an Add with auto start between its
@@ -199,7 +199,7 @@ TEST(RunRequest, TheEndOfARunNeverClearsAStartThatCameAfterTheLook)
     EXPECT_FALSE(counters.copying.load());
 }
 
-TEST_F(CopyDriverTest, AnEmptyFileIsDoneAndAFailingOneIsReportedWhileTheRunGoesOn)
+TEST_F(ListCopyDriverTest, AnEmptyFileIsDoneAndAFailingOneIsReportedWhileTheRunGoesOn)
 {
     const Bytes data = pattern(4096, 1);
     medium.addFile("/src/empty", Bytes{});
@@ -235,7 +235,7 @@ TEST_F(CopyDriverTest, AnEmptyFileIsDoneAndAFailingOneIsReportedWhileTheRunGoesO
 
 // A file listed twice opens and gets its copy from the first line; the second line is
 // refused with what happened, not with a copy that cannot be opened.
-TEST_F(CopyDriverTest, TheSecondLineOfADuplicateSaysAnotherLineMakesItsCopy)
+TEST_F(ListCopyDriverTest, TheSecondLineOfADuplicateSaysAnotherLineMakesItsCopy)
 {
     const Bytes data = pattern(4096, 3);
     medium.addFile("/src/a.bin", data);
@@ -250,7 +250,7 @@ TEST_F(CopyDriverTest, TheSecondLineOfADuplicateSaysAnotherLineMakesItsCopy)
 
 // The figures of the last refresh: the "Not read" bytes go down again when the trim
 // reads a filled sector, and a list of empty files ends at 100 %.
-TEST_F(CopyDriverTest, TheLastFiguresFollowTheTrimAndTheEmptyFiles)
+TEST_F(ListCopyDriverTest, TheLastFiguresFollowTheTrimAndTheEmptyFiles)
 {
     const Bytes data = pattern(8192, 4);
     medium.addFile("/src/w.bin", data);
@@ -269,7 +269,7 @@ TEST_F(CopyDriverTest, TheLastFiguresFollowTheTrimAndTheEmptyFiles)
     EXPECT_EQ(host.lastTotalPercent.load(), 100);
 }
 
-TEST_F(CopyDriverTest, AMediumTakenOutEndsTheRunSilentlyAndTheNextStartFinishesTheLine)
+TEST_F(ListCopyDriverTest, AMediumTakenOutEndsTheRunSilentlyAndTheNextStartFinishesTheLine)
 {
     const Bytes data = pattern(16384, 3);
     medium.addFile("/src/b.bin", data);
@@ -293,7 +293,7 @@ TEST_F(CopyDriverTest, AMediumTakenOutEndsTheRunSilentlyAndTheNextStartFinishesT
     EXPECT_TRUE(host.messages.empty());
 }
 
-TEST_F(CopyDriverTest, StopKeepsTheLineCurrentAndTheNextStartResumesIt)
+TEST_F(ListCopyDriverTest, StopKeepsTheLineCurrentAndTheNextStartResumesIt)
 {
     const Bytes data = pattern(4 << 20, 5);
     medium.addFile("/src/big.bin", data);
@@ -330,7 +330,7 @@ TEST_F(CopyDriverTest, StopKeepsTheLineCurrentAndTheNextStartResumesIt)
     EXPECT_EQ(host.filled.load(), 512u);
 }
 
-TEST_F(CopyDriverTest, ContinuingFromAnEarlierLinePassesOverTheDoneOnes)
+TEST_F(ListCopyDriverTest, ContinuingFromAnEarlierLinePassesOverTheDoneOnes)
 {
     for (const char* name : {"/src/a", "/src/b", "/src/c", "/src/d"}) {
         medium.addFile(name, pattern(2048, 6));

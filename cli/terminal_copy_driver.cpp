@@ -1,4 +1,4 @@
-#include "cli/copy_driver.h"
+#include "cli/terminal_copy_driver.h"
 
 #include <algorithm>
 #include <cstring>
@@ -36,8 +36,9 @@ int exitStatusFor(const RunReport& report, bool listComplete)
     return anyFilled ? 1 : 0;
 }
 
-CopyDriver::CopyDriver(CopyEngine& engine, FileSystem& fs, const CopyOptions& options,
-                       Console& console, const std::atomic<bool>& stop, const CliTexts& texts)
+TerminalCopyDriver::TerminalCopyDriver(CopyEngine& engine, FileSystem& fs,
+                                       const CopyOptions& options, Console& console,
+                                       const std::atomic<bool>& stop, const CliTexts& texts)
     : m_engine(engine),
       m_options(options),
       m_console(console),
@@ -48,12 +49,12 @@ CopyDriver::CopyDriver(CopyEngine& engine, FileSystem& fs, const CopyOptions& op
     m_engine.setQueryCallback([this](EngineQuery& query) { return answerQuery(query); });
 }
 
-CopyDriver::~CopyDriver()
+TerminalCopyDriver::~TerminalCopyDriver()
 {
     m_engine.setQueryCallback(nullptr);
 }
 
-RunReport CopyDriver::run(const CopyList& list)
+RunReport TerminalCopyDriver::run(const CopyList& list)
 {
     RunReport report;
     m_count = list.entries.size();
@@ -77,7 +78,7 @@ RunReport CopyDriver::run(const CopyList& list)
     return report;
 }
 
-FileResult CopyDriver::copyOne(const FileEntry& entry)
+FileResult TerminalCopyDriver::copyOne(const FileEntry& entry)
 {
     m_source = entry.name;
     FileResult result{entry.name, true, {}};
@@ -95,7 +96,7 @@ FileResult CopyDriver::copyOne(const FileEntry& entry)
     return result;
 }
 
-void CopyDriver::showProgress(const FileEntry& entry, int filePercent)
+void TerminalCopyDriver::showProgress(const FileEntry& entry, int filePercent)
 {
     Progress p;
     p.index = m_index;
@@ -112,13 +113,13 @@ void CopyDriver::showProgress(const FileEntry& entry, int filePercent)
     m_console.progress(p);
 }
 
-void CopyDriver::reportRefusal(const StepResult& step, const std::string& source)
+void TerminalCopyDriver::reportRefusal(const StepResult& step, const std::string& source)
 {
     m_console.message(composeRunMessage(refusalMessage(step.verdict, escapedName(source)),
                                         [this](int id) { return m_texts.text(id); }));
 }
 
-void CopyDriver::reportFailure(EngineStatus status, const std::string& source)
+void TerminalCopyDriver::reportFailure(EngineStatus status, const std::string& source)
 {
     const std::string name = escapedName(source);
     const std::string file = m_texts.text(text::kFileWord) + " " + name;
@@ -138,7 +139,7 @@ void CopyDriver::reportFailure(EngineStatus status, const std::string& source)
     if (!text.empty()) m_console.message(text);
 }
 
-bool CopyDriver::answerQuery(EngineQuery& query)
+bool TerminalCopyDriver::answerQuery(EngineQuery& query)
 {
     switch (query.kind) {
         case QueryKind::AddReserved:
@@ -163,7 +164,7 @@ bool CopyDriver::answerQuery(EngineQuery& query)
     return true;
 }
 
-bool CopyDriver::askForCopy(EngineQuery& query)
+bool TerminalCopyDriver::askForCopy(EngineQuery& query)
 {
     if (!m_console.interactive() || m_stop.load()) return false;
     // No list line beside the terminal names the file the question is about.

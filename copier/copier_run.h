@@ -1,0 +1,117 @@
+#pragma once
+
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "copier/list_copy_driver.h"
+#include "copier/run_times.h"
+#include "copier/window_driver_host.h"
+#include "engine/copy_engine.h"
+#include "run/file_entry.h"
+#include "ui/run_counters.h"
+#include "ui/worker_group.h"
+
+class QSocketNotifier;
+
+namespace tessaly {
+
+class CopierWindow;
+class FileListControl;
+
+// The copier's run behind its window: the copy engine, the list driver on a worker of
+// its own, the folder scans, the counters the window and the driver share, and the exit
+// protocol. Its workers reach the window queued, on the window's thread; the window
+// never waits for them but by its event loop.
+class CopierRun : public QObject
+{
+    Q_OBJECT
+public:
+    // What an Add hands over, on the window's thread: its lines (a scan's in batches),
+    // the end of each scan (of the Add when it started none), and a file that cannot be
+    // opened, while the Add lists its files.
+    struct AddResults
+    {
+        std::function<void(std::vector<FileEntry>)> lines;
+        std::function<void()> done;
+        std::function<void(const std::string&)> cannotOpen;
+    };
+
+    CopierRun(CopierWindow& window, FileSystem& fs, ListCopyDriver::Timing timing);
+    // Raises the exit flags; a worker still running is waited for without the event loop
+    // (see WorkerGroup), so the window lets the run end first.
+    ~CopierRun() override;
+
+    CopyEngine& engine() { return m_engine; }
+    const CopyEngine& engine() const { return m_engine; }
+    RunCounters& counters() { return m_counters; }
+    const RunCounters& counters() const { return m_counters; }
+    // Driver and folder scans: what they hand to the window runs on its thread.
+    WorkerGroup& workers() { return m_workers; }
+    // Driver and folder scans that have not left yet.
+    int workerCount() const { return m_workers.count(); }
+    bool exiting() const { return m_exiting.load(); }
+    const std::atomic<bool>& exitingFlag() const { return m_exiting; }
+    // The engine and the counters at this moment, for the speed and the times.
+    RunSnapshot snapshot() const;
+    // The list whose lines the run takes; set once the window has built it.
+    void setList(FileListControl* list) { m_list = list; }
+
+    // Starts the driver: it idles until a run is wanted and leaves at exit.
+    void startDriver();
+    // Lists files, which share one base folder (none: they land straight in the output
+    // folder), and folders, each with a scan of its own; on the window's thread.
+    void addPaths(const std::vector<std::string>& paths, const std::string& outputFolder,
+                  const AddResults& results);
+    // Lists the files below folder on a worker of its own, leaving outputFolder out; a
+    // folder that cannot be read adds nothing, and the scan ends early at exit.
+    void startScan(const std::string& folder, const std::string& outputFolder, AddResults results);
+    // Start: the driver copies from the current line on.
+    void start();
+    // Stop: the current file ends with its log whole and its line stays current. Never
+    // waits: the worker may need the window's thread to answer a question first.
+    void stop();
+    // The first call stops the run and returns true; ended() follows, on the window's
+    // thread, once every worker has left and the engine is idle. Later calls return false.
+    bool requestExit();
+    // From now on SIGINT, SIGTERM and SIGHUP call onSignal on the window's thread.
+    void watchStopSignals(std::function<void()> onSignal);
+    // For a process that ends without the window's exit: stops the copy and waits up to
+    // waitMs for it to end with its log whole. Touches no widget, so any thread may call it.
+    void stopForProcessEnd(std::uint32_t waitMs);
+
+    // On the window's thread, for the driver: the line at the current index, which the
+    // run then holds (InProgress); a Done line is passed over (skip).
+    std::optional<NextEntry> takeNextEntry(bool& skip, const std::string& outputFolder);
+    // On the window's thread: the current line's copy has started, its unread bytes, and
+    // its end, which gives it the end's icon and state.
+    void markEntryStarted();
+    void showFilled(std::uint64_t bytes);
+    void endEntry(const EntryEnd& end);
+
+signals:
+    // The run has ended after requestExit(): no worker is left and the engine is idle.
+    void ended();
+
+private:
+    void endWhenIdle();
+
+    FileSystem& m_fs;
+    FileListControl* m_list = nullptr;
+    RunCounters m_counters;
+    std::atomic<bool> m_exiting{false};
+    std::atomic<int> m_driverLoops{0};  // the driver's own count of its loop
+    bool m_ended = false;
+    QSocketNotifier* m_stopSignals = nullptr;
+    CopyEngine m_engine;
+    WindowDriverHost m_host;
+    ListCopyDriver m_driver;
+    WorkerGroup m_workers;  // last: its workers have left before the members above go
+};
+
+}  // namespace tessaly
