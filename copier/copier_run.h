@@ -14,7 +14,7 @@
 #include "copier/window_driver_host.h"
 #include "engine/copy_engine.h"
 #include "run/file_entry.h"
-#include "ui/run_counters.h"
+#include "run/run_counters.h"
 #include "ui/worker_group.h"
 
 class QSocketNotifier;
