@@ -41,6 +41,7 @@ public:
     PromptAnswer prompt(QWidget*, const Prompt&) override { return {}; }
     QString chooseFolder(QWidget*, const QString&) override { return {}; }
     QStringList openFiles(QWidget*, const QString&, const QString&) override { return {}; }
+    QString saveFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
 };
 
 QString qPath(const char* path)

@@ -32,12 +32,14 @@ const MenuText kMenuTexts[] = {
     {copier_command::kSetOutputFolder, text::kSetOutputFolderCommand, "Ctrl+D"},
     {copier_command::kStartCopying, text::kStartCommand, "Ctrl+S"},
     {copier_command::kStopCopying, text::kStopCommand, "Ctrl+A"},
+    {copier_command::kSaveReport, text::kSaveReport, "Ctrl+E"},
     {copier_command::kExit, text::kExitCommand, "Alt+X"},
     {copier_command::kGeneralSettings, text::kGeneralPage, "Ctrl+G"},
     {copier_command::kAlgorithmSettings, text::kAlgorithmCommand, "Ctrl+L"},
     {copier_command::kReservedSettings, text::kReservedCopiesCommand, "Ctrl+R"},
     {copier_command::kMiscSettings, text::kMiscellaneousCommand, "Ctrl+M"},
     {copier_command::kShowDetails, text::kShowDetails, "Ctrl+H"},
+    {copier_command::kShowDamagedOnly, text::kShowDamagedOnly, "Ctrl+U"},
     {copier_command::kHelpContents, text::kHelpMenu, ""},
     {copier_command::kAbout, text::kAboutCommand, ""},
 };
@@ -87,10 +89,12 @@ const std::vector<CopierCommands::Key>& CopierCommands::keys()
     static const std::vector<Key> keys = {
         {"Ctrl+O", copier_command::kAddFiles},         {"Ctrl+F", copier_command::kAddFolder},
         {"Ctrl+D", copier_command::kSetOutputFolder},  {"Ctrl+S", copier_command::kStartCopying},
-        {"Ctrl+A", copier_command::kStopCopying},      {"Alt+X", copier_command::kExit},
+        {"Ctrl+A", copier_command::kStopCopying},      {"Ctrl+E", copier_command::kSaveReport},
+        {"Alt+X", copier_command::kExit},
         {"Ctrl+G", copier_command::kGeneralSettings},  {"Ctrl+L", copier_command::kAlgorithmSettings},
         {"Ctrl+R", copier_command::kReservedSettings}, {"Ctrl+M", copier_command::kMiscSettings},
-        {"Ctrl+H", copier_command::kShowDetails},      {"F1", copier_command::kHelpContext},
+        {"Ctrl+H", copier_command::kShowDetails},      {"Ctrl+U", copier_command::kShowDamagedOnly},
+        {"F1", copier_command::kHelpContext},
     };
     return keys;
 }
@@ -168,6 +172,8 @@ QMenuBar* CopierCommands::buildMenuBar()
     addCommand(file, "Start copying", copier_command::kStartCopying);
     addCommand(file, "Stop copying", copier_command::kStopCopying);
     file->addSeparator();
+    addCommand(file, "Save report...", copier_command::kSaveReport);
+    file->addSeparator();
     addCommand(file, "Exit", copier_command::kExit);
     QMenu* settings = bar->addMenu(QStringLiteral("Settings"));
     addCommand(settings, "General", copier_command::kGeneralSettings);
@@ -179,6 +185,7 @@ QMenuBar* CopierCommands::buildMenuBar()
     settings->addMenu(QStringLiteral("Language"))->addAction(QString());
     QMenu* view = bar->addMenu(QStringLiteral("View"));
     addCommand(view, "Show details", copier_command::kShowDetails)->setCheckable(true);
+    addCommand(view, "Show only damaged files", copier_command::kShowDamagedOnly)->setCheckable(true);
     QMenu* help = bar->addMenu(QStringLiteral("Help"));
     addCommand(help, "Help", copier_command::kHelpContents);
     help->addSeparator();
@@ -242,6 +249,7 @@ void CopierCommands::updateCommandStates(const CommandStates& states)
     }
     if (m_menuBar) {
         m_menu.check(copier_command::kShowDetails, false, states.showDetails);
+        m_menu.check(copier_command::kShowDamagedOnly, false, states.damagedOnly);
         m_menu.enable(copier_command::kStartCopying, false, !states.copying && states.entriesLeft);
         m_menu.enable(copier_command::kStopCopying, false, states.copying);
         m_menuBar->update();

@@ -29,6 +29,8 @@ inline constexpr quint32 kAlgorithmSettings = 32785;
 inline constexpr quint32 kReservedSettings = 32786;
 inline constexpr quint32 kMiscSettings = 32787;
 inline constexpr quint32 kShowDetails = 32789;
+inline constexpr quint32 kSaveReport = 32796;
+inline constexpr quint32 kShowDamagedOnly = 32797;
 inline constexpr quint32 kHelpContents = 32790;
 inline constexpr quint32 kHelpContext = 1;  // F1: the help page of the window
 inline constexpr quint32 kLanguageFirst = 44000;
@@ -41,6 +43,7 @@ struct CommandStates
     bool copying = false;
     bool entriesLeft = false;  // currentIndex < entryCount
     bool showDetails = false;
+    bool damagedOnly = false;  // the list shows only the lines with unread parts or failures
 };
 
 // The copier's menu bar, toolbar and keys. The menu bar is built anew from its template

@@ -220,7 +220,7 @@ void CopierRun::showFilled(std::uint64_t bytes)
     }
 }
 
-void CopierRun::endEntry(const EntryEnd& end)
+void CopierRun::endEntry(const EntryEnd& end, const ReportLine& report)
 {
     // The line the run holds is still the current one: lines before it move the index
     // along with it when they are deleted, and nothing else moves it meanwhile.
@@ -229,6 +229,7 @@ void CopierRun::endEntry(const EntryEnd& end)
     if (m_list != nullptr && row < m_list->lines().rowCount()) {
         m_list->lines().setIcon(row, end.icon);
         m_list->lines().setState(row, end.state);
+        m_list->lines().setReport(row, report);
     }
     m_counters.doneSize += end.doneBytes;
     if (end.advance) {

@@ -48,6 +48,7 @@ public:
     ~CopierRun() override;
 
     CopyEngine& engine() { return m_engine; }
+    FileSystem& fileSystem() { return m_fs; }
     const CopyEngine& engine() const { return m_engine; }
     RunCounters& counters() { return m_counters; }
     const RunCounters& counters() const { return m_counters; }
@@ -92,7 +93,7 @@ public:
     // its end, which gives it the end's icon and state.
     void markEntryStarted();
     void showFilled(std::uint64_t bytes);
-    void endEntry(const EntryEnd& end);
+    void endEntry(const EntryEnd& end, const ReportLine& report);
 
 signals:
     // The run has ended after requestExit(): no worker is left and the engine is idle.

@@ -110,11 +110,14 @@ void CopierWindow::buildControls()
             [this](const QStringList& paths) { addPaths(paths, AfterAdd::AutoStart); });
 
     m_fields = std::make_unique<CopierFields>(this);
+    m_report = new RunReportView(this, *m_list, m_prompts, m_run->fileSystem(),
+                                 [this] { return m_settings.outputFolder; });
 
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(DetailPane::kMarginSide, DetailPane::kMarginTop,
                                  DetailPane::kMarginSide, DetailPane::kMarginSide);
     m_layout->addWidget(m_list, 1);
+    m_layout->addWidget(m_report->summary());
     m_fields->addTo(m_layout);
 
     m_details = std::make_unique<DetailPane>(this, m_layout, engine());
@@ -172,6 +175,7 @@ void CopierWindow::setTexts()
     m_list->setTexts({text(text::kSourceFileColumn), text(text::kSizeColumn), text(text::kNotReadColumn)},
                      text(text::kDeleteFromList), text(text::kContinueCopying));
     m_fields->setTexts([this](int id) { return text(id); });
+    m_report->setTexts([this](int id) { return text(id); });
     showOutputFolder();
     setWindowTitle(QStringLiteral("Tessaly"));
 }
@@ -376,6 +380,8 @@ void CopierWindow::runCommand(quint32 id)
             return;
         case copier_command::kMiscSettings: openMiscDialog(); return;
         case copier_command::kShowDetails: toggleDetails(); return;
+        case copier_command::kShowDamagedOnly: m_report->toggleDamagedOnly(); return;
+        case copier_command::kSaveReport: m_report->save(); return;
         case copier_command::kHelpContents: openHelp(true); return;
         case copier_command::kHelpContext: openHelp(false); return;
         default: break;
@@ -428,6 +434,7 @@ void CopierWindow::showRunMessage(const RunMessage& message)
 
 void CopierWindow::showRunEnded()
 {
+    m_report->showSummary();
     updateCommandStates();
     updateTimes();
 }
@@ -453,7 +460,7 @@ void CopierWindow::updateCommandStates()
 {
     const bool copying = counters().copying.load();
     const bool left = counters().currentIndex.load() < counters().entryCount.load();
-    m_commands->updateCommandStates({copying, left, m_settings.showDetails != 0});
+    m_commands->updateCommandStates({copying, left, m_settings.showDetails != 0, m_report->damagedOnly()});
 }
 
 QString CopierWindow::text(int id) const

@@ -18,6 +18,7 @@
 #include "copier/copier_fields.h"
 #include "copier/copier_run.h"
 #include "copier/detail_pane.h"
+#include "copier/run_report_view.h"
 #include "copier/window_gone_filter.h"
 #include "engine/copy_engine.h"
 #include "settings/profile_settings.h"
@@ -153,6 +154,7 @@ public:
     BlockMapControl& detailView() { return *m_details->view(); }
     DetailPane& details() { return *m_details; }
     CopierFields& fields() { return *m_fields; }
+    RunReportView& report() { return *m_report; }
     int workerCount() const { return m_run->workerCount(); }
     bool exiting() const { return m_run->exiting(); }
 
@@ -192,6 +194,7 @@ private:
     CopierCommands* m_commands = nullptr;
     FileListControl* m_list = nullptr;
     std::unique_ptr<CopierFields> m_fields;
+    RunReportView* m_report = nullptr;  // a child of the window
     std::unique_ptr<WindowGoneFilter> m_windowGone;
 
     std::unique_ptr<CopierRun> m_run;       // its workers leave before the members above go

@@ -10,6 +10,7 @@ namespace tessaly {
 ListCopyDriver::ListCopyDriver(CopyEngine& engine, FileSystem& fs, RunCounters& counters,
                                const std::atomic<bool>& exiting, DriverHost& host, Timing timing)
     : m_engine(engine),
+      m_fs(fs),
       m_step(engine, fs),
       m_counters(counters),
       m_exiting(exiting),
@@ -82,7 +83,7 @@ void ListCopyDriver::copyNextEntry()
     m_lastFilled = 0;
     const StepResult step = m_step.copy(
         next->entry, next->outputFolder, [this](int percent) { refresh(percent); }, &m_stop);
-    m_host.entryEnded(endOf(step, next->entry.name));
+    m_host.entryEnded(endOf(step, next->entry.name), reportLineOf(next->entry, &step, m_fs));
     m_host.showTimes();
 }
 

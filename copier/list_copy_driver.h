@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/copy_engine.h"
+#include "run/damage_report.h"
 #include "run/failure_message.h"
 #include "run/file_entry.h"
 #include "run/file_step.h"
@@ -39,7 +40,8 @@ public:
     // Each poll of a file that has started, the last after the engine's worker ended:
     // the detail view draws what is new of the file.
     virtual void refreshDetails() = 0;
-    virtual void entryEnded(const EntryEnd& end) = 0;
+    // The current line has ended as end says; report is its line of the run's report.
+    virtual void entryEnded(const EntryEnd& end, const ReportLine& report) = 0;
     // A failure message; returns when the user has read it.
     virtual void reportFailure(const RunMessage& message) = 0;
     // The run is over (list exhausted or medium gone): copying has been cleared.
@@ -82,6 +84,7 @@ private:
     EntryEnd endOf(const StepResult& step, const std::string& source);
 
     CopyEngine& m_engine;
+    FileSystem& m_fs;
     FileStep m_step;
     RunCounters& m_counters;
     const std::atomic<bool>& m_exiting;

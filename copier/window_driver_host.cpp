@@ -53,12 +53,12 @@ void WindowDriverHost::refreshDetails()
     });
 }
 
-void WindowDriverHost::entryEnded(const EntryEnd& end)
+void WindowDriverHost::entryEnded(const EntryEnd& end, const ReportLine& report)
 {
     // Waits: the next step reads the index that this moves.
     m_run.workers().call([&] {
         m_window.details().fileEnded();
-        m_run.endEntry(end);
+        m_run.endEntry(end, report);
         m_window.updateCommandStates();
     });
 }

@@ -24,7 +24,7 @@ public:
     void showFilled(std::uint64_t bytes) override;
     void showTimes() override;
     void refreshDetails() override;
-    void entryEnded(const EntryEnd& end) override;
+    void entryEnded(const EntryEnd& end, const ReportLine& report) override;
     void reportFailure(const RunMessage& message) override;
     void runEnded() override;
 

@@ -71,7 +71,7 @@ void FileListModel::append(std::vector<FileEntry> entries)
     std::uint64_t added = 0;
     for (FileEntry& entry : entries) {
         added += entry.size;
-        m_lines.push_back({std::move(entry), 0, std::nullopt});
+        m_lines.push_back({std::move(entry), 0, std::nullopt, std::nullopt});
     }
     m_counters.totalSize += added;
     m_counters.entryCount.store(static_cast<std::uint32_t>(m_lines.size()));
@@ -169,6 +169,30 @@ void FileListModel::setFilled(int row, std::uint64_t bytes)
 {
     m_lines[static_cast<std::size_t>(row)].filled = bytes;
     changed(row, 2, Qt::DisplayRole);
+}
+
+void FileListModel::setReport(int row, ReportLine report)
+{
+    m_lines[static_cast<std::size_t>(row)].report = std::move(report);
+    changed(row, 0, Qt::UserRole);
+}
+
+ReportLine FileListModel::report(int row) const
+{
+    const Line& line = m_lines[static_cast<std::size_t>(row)];
+    if (line.report) return *line.report;
+    ReportLine notCopied;
+    notCopied.source = line.entry.name;
+    notCopied.size = line.entry.size;
+    return notCopied;
+}
+
+std::vector<ReportLine> FileListModel::reportLines() const
+{
+    std::vector<ReportLine> lines;
+    lines.reserve(m_lines.size());
+    for (int row = 0; row < rowCount(); ++row) lines.push_back(report(row));
+    return lines;
 }
 
 void FileListModel::changed(int row, int column, int role)

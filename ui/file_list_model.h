@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "run/damage_report.h"
 #include "run/file_entry.h"
 #include "run/run_counters.h"
 
@@ -49,6 +50,10 @@ public:
     void setIcon(int row, int icon);
     void setState(int row, EntryState state);
     void setFilled(int row, std::uint64_t bytes);
+    // The line's report of its last copy; a line the run has not come to is "not copied".
+    void setReport(int row, ReportLine report);
+    ReportLine report(int row) const;
+    std::vector<ReportLine> reportLines() const;
 
 private:
     struct Line
@@ -56,6 +61,7 @@ private:
         FileEntry entry;
         int icon = 0;
         std::optional<std::uint64_t> filled;
+        std::optional<ReportLine> report;
     };
     void changed(int row, int column, int role);
 

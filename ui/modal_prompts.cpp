@@ -75,6 +75,19 @@ QStringList DesktopPrompts::openFiles(QWidget* owner, const QString& title, cons
     return dialog.selectedFiles();
 }
 
+QString DesktopPrompts::saveFile(QWidget* owner, const QString& title, const QString& suggested,
+                                 const QString& filter)
+{
+    QFileDialog dialog(owner, title, QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.selectFile(suggested);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().first();
+}
+
 QUrl helpPage(const QString& programFolder, int context)
 {
     QString page;

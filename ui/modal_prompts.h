@@ -56,6 +56,10 @@ public:
     virtual QString chooseFolder(QWidget* owner, const QString& title) = 0;
     // An open-file dialog for several existing files; none when the user cancelled.
     virtual QStringList openFiles(QWidget* owner, const QString& title, const QString& filter) = 0;
+    // A save-file dialog that starts at suggested and asks before an existing file is
+    // replaced; the chosen path, or an empty string when the user cancelled.
+    virtual QString saveFile(QWidget* owner, const QString& title, const QString& suggested,
+                             const QString& filter) = 0;
 };
 
 // The prompts a person answers: QMessageBox, QFileDialog and the desktop's browser.
@@ -69,6 +73,8 @@ public:
     PromptAnswer prompt(QWidget* owner, const Prompt& prompt) override;
     QString chooseFolder(QWidget* owner, const QString& title) override;
     QStringList openFiles(QWidget* owner, const QString& title, const QString& filter) override;
+    QString saveFile(QWidget* owner, const QString& title, const QString& suggested,
+                     const QString& filter) override;
 };
 
 // The page of the help pages below programFolder that explains help context

@@ -39,7 +39,7 @@ public:
     void add(const std::string& name, std::uint64_t size, EntryState state = EntryState::Fresh)
     {
         std::lock_guard lock(m_mutex);
-        lines.push_back({{m_noBase, name, size, 0, state}, 0});
+        lines.push_back({{m_noBase, name, size, 0, state}, 0, 0, 0, false, {}});
         m_counters.totalSize += size;
         m_counters.entryCount.store(static_cast<std::uint32_t>(lines.size()));
     }
@@ -82,10 +82,11 @@ public:
         ++line.refreshes;
         line.lastRefreshAfterWorker = engine != nullptr && !engine->busy();
     }
-    void entryEnded(const EntryEnd& end) override
+    void entryEnded(const EntryEnd& end, const ReportLine& report) override
     {
         std::lock_guard lock(m_mutex);
         const std::uint32_t index = m_counters.currentIndex.load();
+        lines[index].report = report;
         lines[index].icon = end.icon;
         lines[index].entry.state = end.state;
         m_counters.doneSize += end.doneBytes;
@@ -105,6 +106,7 @@ public:
         int refreshes = 0;  // of the detail view
         int refreshesBeforeStart = 0;
         bool lastRefreshAfterWorker = false;
+        ReportLine report;
     };
     const CopyEngine* engine = nullptr;
     std::vector<Line> lines;

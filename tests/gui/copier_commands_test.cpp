@@ -114,10 +114,11 @@ QStringList expectedTexts(const LanguageTable& language)
     const auto t = [&](int id) { return uiText(language, static_cast<std::uint32_t>(id)); };
     const auto item = [&](int id, const char* label) { return t(id) + u'\t' + QLatin1String(label); };
     return {t(1), item(31, "Ctrl+O"), item(32, "Ctrl+F"), QString(), item(33, "Ctrl+D"),
-            QString(), item(34, "Ctrl+S"), item(35, "Ctrl+A"), QString(), item(36, "Alt+X"),
+            QString(), item(34, "Ctrl+S"), item(35, "Ctrl+A"), QString(), item(143, "Ctrl+E"),
+            QString(), item(36, "Alt+X"),
             t(2), item(10, "Ctrl+G"), item(37, "Ctrl+L"), item(38, "Ctrl+R"), QString(),
             item(39, "Ctrl+M"), QString(), item(40, ""),
-            t(66), item(67, "Ctrl+H"),
+            t(66), item(67, "Ctrl+H"), item(144, "Ctrl+U"),
             t(3), item(3, ""), QString(), item(41, ""),
             t(31), t(32), t(33), QString(), t(34), QString(), t(35), QString(), t(9), t(39),
             QString(), t(67),
@@ -213,7 +214,7 @@ private slots:
                 QVERIFY(item->text().endsWith(u'\t' + QLatin1String(key.label)));
             }
         }
-        QCOMPARE(triggered.size(), 12);
+        QCOMPARE(triggered.size(), 14);
         // Twelve toolbar slots: eight buttons with their images, four separators.
         const QList<QAction*> toolSlots = commands.toolBar()->actions();
         QCOMPARE(toolSlots.size(), 12);
@@ -232,7 +233,7 @@ private slots:
         commands.updateCommandStates({true, true, false});
         QTest::keySequence(&host, QKeySequence(QStringLiteral("Ctrl+S")));
         QTest::keySequence(&host, QKeySequence(QStringLiteral("Ctrl+A")));
-        QCOMPARE(triggered.size(), 13);
+        QCOMPARE(triggered.size(), 15);
         QCOMPARE(triggered.last().at(0).toUInt(), copier_command::kStopCopying);
     }
 

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QSettings>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -146,7 +147,8 @@ private slots:
         QCOMPARE(copier.field("filePercent"), QStringLiteral("0%"));
         const QList<QAction*> file = copier.window->menuBar()->actions().at(0)->menu()->actions();
         QCOMPARE(file.at(0)->text(), copier.text(31) + "\tCtrl+O");
-        QCOMPARE(file.at(8)->text(), copier.text(36) + "\tAlt+X");
+        QCOMPARE(file.at(8)->text(), copier.text(143) + "\tCtrl+E");
+        QCOMPARE(file.at(10)->text(), copier.text(36) + "\tAlt+X");
         QVERIFY(!file.at(5)->isEnabled());  // Start: nothing to copy
         QVERIFY(!file.at(6)->isEnabled());  // Stop: no run
 
@@ -352,6 +354,59 @@ private slots:
         QVERIFY(fs::exists(out / "disk/empty.bin"));
         QCOMPARE(copier.field("filePercent"), QStringLiteral("100%"));
         QCOMPARE(copier.field("totalPercent"), QStringLiteral("100%"));
+        QVERIFY(copier.exitAndWait());
+    }
+
+    // At the end of a run the window says which files are damaged, shows only those on
+    // request, and saves the report that tessaly-cli writes for the same copies.
+    void theRunsReportNamesTheDamagedFiles()
+    {
+        MediumMount medium;
+        medium.addImage("disk/a.bin", MediumMount::patternBytes(70000, 1));
+        medium.addImage("disk/sub/b.bin", MediumMount::patternBytes(40 * 512, 2), "bad 3\nbad 10-11\n");
+        medium.addImage("disk/c, \"d\".bin", MediumMount::patternBytes(3000, 3));
+        MOUNT_OR_SKIP(medium);
+        testing::TempDir out;
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun(out.path());
+        QVERIFY(!copier.window->report().summary()->isVisible());
+        QVERIFY(copier.copy({q(medium.path("disk"))}));
+        QTRY_VERIFY(copier.window->report().summary()->isVisibleTo(copier.window.get()));
+        ReportSummary expected;
+        expected.files[static_cast<int>(ReportState::Complete)] = 2;
+        expected.files[static_cast<int>(ReportState::Damaged)] = 1;
+        expected.notRead = 3 * 512;
+        QCOMPARE(copier.window->report().summary()->text(),
+                 RunReportView::summaryText(expected, [&](int id) { return copier.text(id); }));
+
+        FileListControl& list = copier.window->fileList();
+        copier.window->runCommand(copier_command::kShowDamagedOnly);
+        for (int row = 0; row < list.lines().rowCount(); ++row) {
+            const bool damaged = list.lines().entry(row).name.ends_with("b.bin");
+            QCOMPARE(list.isRowHidden(row, QModelIndex()), !damaged);
+        }
+        copier.window->runCommand(copier_command::kShowDamagedOnly);
+        for (int row = 0; row < list.lines().rowCount(); ++row) {
+            QVERIFY(!list.isRowHidden(row, QModelIndex()));
+        }
+
+        const fs::path saved = out / "window.csv";
+        copier.prompts.fileAnswers = {q(saved.string())};
+        copier.window->runCommand(copier_command::kSaveReport);
+        QVERIFY(copier.prompts.messages.isEmpty());
+        const std::string csv = testing::readText(saved);
+        QVERIFY(csv.find(",damaged,18944,1536,2,") != std::string::npos);
+        QVERIFY(csv.find("\"" + medium.path("disk/c, \"\"d\"\".bin") + "\",3000,complete,") !=
+                std::string::npos);
+        // The same copies again from the terminal: the same report, line for line.
+        const fs::path fromCli = out / "cli.csv";
+        const QString cli = qEnvironmentVariable("TESSALY_BIN_DIR") + QStringLiteral("/tessaly-cli");
+        QCOMPARE(QProcess::execute(cli, {QStringLiteral("copy"), QStringLiteral("--quiet"),
+                                         QStringLiteral("--report=") + q(fromCli.string()),
+                                         q(medium.path("disk")), q(out.path())}),
+                 1);
+        QVERIFY(testing::readText(fromCli) == csv);
         QVERIFY(copier.exitAndWait());
     }
 

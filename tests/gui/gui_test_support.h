@@ -73,6 +73,12 @@ public:
         fileQuestions.append({title, QString(), filter, QString()});
         return filesAnswers.isEmpty() ? QStringList() : filesAnswers.takeFirst();
     }
+    QString saveFile(QWidget*, const QString& title, const QString& suggested,
+                     const QString& filter) override
+    {
+        fileQuestions.append({title, suggested, filter, QString()});
+        return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    }
 
     QList<Message> messages;
     QList<FileQuestion> fileQuestions;
