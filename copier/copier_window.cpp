@@ -17,6 +17,7 @@
 #include "ui/language_table.h"
 #include "ui/text_ids.h"
 #include "ui/ui_text.h"
+#include "ui/path_text.h"
 
 // The icons are compiled into the static library; a program that links it has to
 // register them itself.
@@ -30,16 +31,6 @@ namespace tessaly {
 namespace {
 
 const char* const kAllFiles = "All Files (*)";
-
-QString pathText(const std::string& path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-std::string pathBytes(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include "run/failure_message.h"
 #include "ui/text_ids.h"
+#include "ui/path_text.h"
 
 namespace tessaly {
 namespace {
@@ -37,7 +38,7 @@ bool askForCopy(EngineQuery& query, EngineStatus status, PromptFlags& flags,
         return false;
     }
     RunMessage question = otherCopyQuestion(status, query.path);
-    question.name = QFile::decodeName(QByteArray::fromStdString(question.name)).toStdString();
+    question.name = pathText(question.name).toStdString();
     const QString message = QString::fromStdString(
         composeRunMessage(question, [&](int id) { return text(id).toStdString(); }));
     const ModalPrompts::Icon icon = status == EngineStatus::CopyOpenFailed
@@ -53,7 +54,7 @@ bool askForCopy(EngineQuery& query, EngineStatus status, PromptFlags& flags,
     if (chosen.isEmpty()) {
         return false;
     }
-    query.path = QFile::encodeName(chosen).toStdString();
+    query.path = pathBytes(chosen);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "ui/modal_prompts.h"
 #include "ui/size_format.h"
 #include "ui/text_ids.h"
+#include "ui/path_text.h"
 
 namespace tessaly {
 
@@ -92,11 +93,11 @@ void RunReportView::save()
     QString title = m_text(text::kSaveReport);
     while (title.endsWith(u'.')) title.chop(1);
     const QString chosen = m_prompts.saveFile(
-        m_window, title, QFile::decodeName(QByteArray::fromStdString(folder + "report.csv")),
+        m_window, title, pathText(folder + "report.csv"),
         QStringLiteral("CSV (*.csv)"));
     if (chosen.isEmpty()) return;
     const SysError error =
-        writeReport(m_fs, QFile::encodeName(chosen).toStdString(), m_list.lines().reportLines());
+        writeReport(m_fs, pathBytes(chosen), m_list.lines().reportLines());
     if (error == 0) return;
     m_prompts.message(m_window, ModalPrompts::Icon::Error, m_text(text::kCaption),
                       m_text(text::kReportNotWritten) + u'\n' + chosen + u'\n' +

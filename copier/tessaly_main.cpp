@@ -19,6 +19,7 @@
 #include "platform/program_folder.h"
 #include "ui/language_table.h"
 #include "ui/modal_prompts.h"
+#include "ui/path_text.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ std::vector<std::string> argumentsAfterName()
     std::vector<std::string> arguments;
     const QStringList all = QCoreApplication::arguments();
     for (qsizetype i = 1; i < all.size(); ++i) {
-        arguments.push_back(QFile::encodeName(all[i]).toStdString());
+        arguments.push_back(tessaly::pathBytes(all[i]));
     }
     return arguments;
 }
@@ -36,7 +37,7 @@ QStringList pathList(const std::vector<std::string>& paths)
 {
     QStringList list;
     for (const std::string& path : paths) {
-        list.append(QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).absoluteFilePath());
+        list.append(QFileInfo(tessaly::pathText(path)).absoluteFilePath());
     }
     return list;
 }
@@ -63,7 +64,7 @@ int renderWindow(tessaly::CopierWindow& window, const std::string& file, bool af
         QCoreApplication::processEvents();
     }
     const bool saved =
-        window.grab().toImage().save(QFile::decodeName(QByteArray::fromStdString(file)));
+        window.grab().toImage().save(tessaly::pathText(file));
     if (!saved) {
         std::fprintf(stderr, "tessaly: the picture could not be written\n");
     }

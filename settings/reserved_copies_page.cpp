@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "ui/modal_prompts.h"
+#include "ui/path_text.h"
 
 namespace tessaly {
 
@@ -53,7 +54,7 @@ QString ReservedCopiesPage::title() const
 void ReservedCopiesPage::updateEnabling()
 {
     const bool inFolder = m_placement->checkedId() == static_cast<int>(ReservedPlacement::InFolder);
-    bindField(m_folder, inFolder, QString::fromStdString(m_stored.engine.reservedFolder));
+    bindField(m_folder, inFolder, pathText(m_stored.engine.reservedFolder));
     m_browse->setEnabled(inFolder);
 }
 
@@ -71,7 +72,7 @@ bool ReservedCopiesPage::apply(SheetSettings& values) const
     if (placement == ReservedPlacement::InFolder && m_folder->text().isEmpty()) return false;
     values.engine.reservedPlacement = placement;
     if (placement == ReservedPlacement::InFolder) {
-        values.engine.reservedFolder = m_folder->text().toStdString();
+        values.engine.reservedFolder = pathBytes(m_folder->text());
     }
     return true;
 }

@@ -24,6 +24,7 @@
 #include "ui/language_table.h"
 #include "ui/ui_text.h"
 #include "ui/window_parts.h"
+#include "ui/path_text.h"
 
 // The icons are compiled into the static library; a program that links it has to
 // register them itself.
@@ -43,12 +44,6 @@ constexpr int kExitText = 36;
 constexpr int kLanguageText = 40;
 constexpr int kAboutText = 41;
 
-
-QString pathText(const std::filesystem::path& path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path.string()));
-}
-
 }  // namespace
 
 ToolWindow::ToolWindow(LanguageTable& language, ModalPrompts& prompts, Setup setup,
@@ -62,7 +57,7 @@ ToolWindow::ToolWindow(LanguageTable& language, ModalPrompts& prompts, Setup set
                m_setup.timing)
 {
     initToolResources();
-    m_lastLogFolder = pathText(m_setup.startFolder);
+    m_lastLogFolder = pathText(m_setup.startFolder.string());
     buildControls();
 
     const std::pair<QKeySequence, quint32> accelerators[] = {
@@ -271,8 +266,8 @@ bool ToolWindow::chooseLog(TransferKind kind)
     }
     const QFileInfo log(chosen);
     m_lastLogFolder = log.absolutePath();
-    queueJob({QFile::encodeName(log.fileName()).toStdString(),
-              QFile::encodeName(log.absolutePath()).toStdString(), kind});
+    queueJob({pathBytes(log.fileName()),
+              pathBytes(log.absolutePath()), kind});
     return true;
 }
 
@@ -304,7 +299,7 @@ void ToolWindow::finish()
 
 void ToolWindow::openHelp()
 {
-    m_prompts.openHelp(helpPage(pathText(m_languageFolder), kToolHelpContext));
+    m_prompts.openHelp(helpPage(pathText(m_languageFolder.string()), kToolHelpContext));
 }
 
 void ToolWindow::showAbout()
@@ -355,7 +350,7 @@ void ToolWindow::showJobMessage(ModalPrompts::Icon icon, const JobMessage& messa
     // The texts and the name are decoded each by itself: a name that is no UTF-8 must
     // not turn the language's texts around it into the wrong characters.
     JobMessage shown = message;
-    shown.name = QFile::decodeName(QByteArray::fromStdString(message.name)).toStdString();
+    shown.name = pathText(message.name).toStdString();
     const std::string composed = composeMessage(shown, [this](int id) {
         return textToUtf8(m_language.text(static_cast<std::uint32_t>(id)));
     });
@@ -365,12 +360,12 @@ void ToolWindow::showJobMessage(ModalPrompts::Icon icon, const JobMessage& messa
 std::optional<std::string> ToolWindow::locateDataFile(int titleText, const std::string& folder)
 {
     const QString chosen =
-        m_prompts.openFile(this, text(titleText), QFile::decodeName(QByteArray::fromStdString(folder)),
+        m_prompts.openFile(this, text(titleText), pathText(folder),
                            QStringLiteral("All Files (*)"), QString());
     if (chosen.isEmpty()) {
         return std::nullopt;
     }
-    return QFile::encodeName(chosen).toStdString();
+    return pathBytes(chosen);
 }
 
 QString ToolWindow::text(int id) const

@@ -3,28 +3,21 @@
 #include <QFile>
 
 #include "tool/tool_window.h"
+#include "ui/path_text.h"
 
 namespace tessaly {
 
-namespace {
-
-QString fileNameText(const std::string& name)
-{
-    return QFile::decodeName(QByteArray::fromStdString(name));
-}
-
-}  // namespace
 
 void WindowJobUi::setDataFrom(const std::string& name)
 {
-    m_window.workers().post([window = &m_window, text = fileNameText(name)] {
+    m_window.workers().post([window = &m_window, text = pathText(name)] {
         window->showDataFrom(text);
     });
 }
 
 void WindowJobUi::setDataTo(const std::string& name)
 {
-    m_window.workers().post([window = &m_window, text = fileNameText(name)] {
+    m_window.workers().post([window = &m_window, text = pathText(name)] {
         window->showDataTo(text);
     });
 }

@@ -7,6 +7,7 @@
 
 #include "ui/entry_icons.h"
 #include "ui/size_format.h"
+#include "ui/path_text.h"
 
 namespace tessaly {
 
@@ -38,7 +39,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         return {};
     }
     switch (index.column()) {
-        case 0: return QFile::decodeName(QByteArray::fromStdString(line.entry.name));
+        case 0: return pathText(line.entry.name);
         case 1: return QString::fromStdString(formatSize(line.entry.size));
         case 2:
             return line.filled ? QString::fromStdString(formatSize(*line.filled)) : QString();
@@ -115,7 +116,7 @@ void FileListModel::sortByColumn(int column)
     if (column == 0) {
         paths.reserve(m_lines.size());
         for (const Line& line : m_lines) {
-            paths.push_back(QFile::decodeName(QByteArray::fromStdString(line.entry.name)));
+            paths.push_back(pathText(line.entry.name));
         }
     }
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {

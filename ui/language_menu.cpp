@@ -9,6 +9,7 @@
 #include "ui/language_table.h"
 #include "ui/owner_draw_menu.h"
 #include "ui/text_encoding.h"
+#include "ui/path_text.h"
 
 namespace tessaly {
 
@@ -28,7 +29,7 @@ QMenu* fillLanguageMenu(OwnerDrawMenu& menu, const LanguageTable& table,
     auto* group = new QActionGroup(popup);
     group->setExclusive(true);
     bool marked = false;
-    const QString current = QFile::decodeName(QByteArray::fromStdString(currentFile));
+    const QString current = pathText(currentFile);
     const std::size_t count = std::min(table.languageCount(), idCount);
     for (std::size_t i = 0; i < count; ++i) {
         QAction* item = popup->addAction(
@@ -37,7 +38,7 @@ QMenu* fillLanguageMenu(OwnerDrawMenu& menu, const LanguageTable& table,
         item->setCheckable(true);
         group->addAction(item);
         const QString file =
-            QFile::decodeName(QByteArray::fromStdString(table.languageFile(i).value_or("")));
+            pathText(table.languageFile(i).value_or(""));
         // The first of several names that differ only in case takes the mark.
         if (!marked && file.compare(current, Qt::CaseInsensitive) == 0) {
             item->setChecked(true);
