@@ -109,7 +109,7 @@ public:
     std::uint32_t retryPassCount() const;
     // True when the last startFile continued a copy whose log reaches the file's end
     // and still lists filled regions: the run reads those again (the trim and retry
-    // passes) and nothing else.
+    // passes, while the trim pass is on) and nothing else.
     bool triesAgain() const;
     // Bytes per second over 120 s and 5 s, or 1 while the meter gives 0.
     std::uint32_t longRate() const;
