@@ -454,8 +454,10 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         }
         if (chosen == ExistingPolicy::Resume) {
             file.mainSource.seek(end, Whence::Begin);
-            shared.triesAgain.store(!filled.empty() &&
-                                    static_cast<std::uint64_t>(end) >= file.mainSource.fileSize64());
+            // Without fills in place (Nothing) the passes have nowhere to write.
+            shared.triesAgain.store(
+                !filled.empty() && logFill != static_cast<std::int64_t>(FillType::Nothing) &&
+                static_cast<std::uint64_t>(end) >= file.mainSource.fileSize64());
         }
         // The copy goes on with the fill its log names: one copy never mixes fills
         // written in place with fills left out, whatever the setting says now.

@@ -62,8 +62,8 @@ TrimEnd RetryPass::retryRegion(const Region& region, bool backward, RegionMap& o
             out.add(start, length);
             continue;
         }
-        const UnitRecovery::Unit got = m_units.recover(static_cast<std::uint32_t>(start),
-                                                       static_cast<std::uint32_t>(length));
+        const UnitRecovery::Unit got =
+            m_units.recover(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length));
         why = passEndAfter(got);
         if (got != UnitRecovery::Unit::Read) out.add(start, length);
     }

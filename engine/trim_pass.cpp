@@ -24,7 +24,8 @@ TrimEnd passEndAfter(UnitRecovery::Unit unit)
     }
 }
 
-TrimPass::TrimPass(Copy copy, const std::atomic<bool>& stop) : m_units(std::move(copy)), m_stop(stop)
+TrimPass::TrimPass(Copy copy, const std::atomic<bool>& stop)
+    : m_units(std::move(copy)), m_stop(stop)
 {
 }
 

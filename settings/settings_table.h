@@ -34,7 +34,8 @@ inline constexpr IntKey kRpType =
     enumKey("RPType", ReservedPlacement::BesideSource, kLastReservedPlacement);
 inline constexpr IntKey kEfpType = enumKey("EFPType", ExistingPolicy::Resume, kLastExistingPolicy);
 inline constexpr IntKey kTrimFilled{"TrimFilled", 1, 0, 1};
-inline constexpr IntKey kRetryPasses{"RetryPasses", 2, 0, static_cast<std::int32_t>(kMaxRetryPasses)};
+inline constexpr IntKey kRetryPasses{"RetryPasses", 2, 0,
+                                     static_cast<std::int32_t>(kMaxRetryPasses)};
 
 // The copier window's settings.
 inline constexpr TextKey kLanguage{"Language", "english.lng"};

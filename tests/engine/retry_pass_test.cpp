@@ -64,11 +64,11 @@ TEST_F(RetryPassTest, AWeakSectorInsideARegionIsRecoveredByTheRetryPasses)
         setSetting(*engine, &EngineSettings::retryPasses, c.passes);
         ASSERT_TRUE(copy("/src/f"));
         EXPECT_EQ(engine->status(), EngineStatus::Ok);
-        const std::vector<BadRegion> left =
-            c.recovered ? std::vector<BadRegion>{{10 * kSector, kSector},
-                                                 {20 * kSector, kSector},
-                                                 {22 * kSector, kSector}}
-                        : kBadLeft;
+        const std::vector<BadRegion> left = c.recovered
+                                                ? std::vector<BadRegion>{{10 * kSector, kSector},
+                                                                         {20 * kSector, kSector},
+                                                                         {22 * kSector, kSector}}
+                                                : kBadLeft;
         EXPECT_EQ(engine->badRegions(), left);
         EXPECT_EQ(medium.contents("/out/f"), withZeros(left));
         std::vector<BadRegion> records = left;
@@ -143,10 +143,9 @@ TEST_F(RetryPassTest, RegionsJustUnderAndJustOverTheLimit)
     const std::atomic<bool> stop{false};
     std::vector<std::pair<std::uint32_t, std::size_t>> seen;
     RetryPass pass({{&main, &reserved}, &destination, kSector, 0}, stop);
-    const TrimResult result = pass.run(RegionMap({under, over}), 2,
-                                       [&seen](std::uint32_t p, std::size_t left) {
-                                           seen.emplace_back(p, left);
-                                       });
+    const TrimResult result =
+        pass.run(RegionMap({under, over}), 2,
+                 [&seen](std::uint32_t p, std::size_t left) { seen.emplace_back(p, left); });
     EXPECT_EQ(result.end, TrimEnd::Done);
     EXPECT_EQ(result.regions, RegionMap({{11 * kSector, kSector}, over}));
     using Seen = std::vector<std::pair<std::uint32_t, std::size_t>>;
@@ -211,8 +210,8 @@ TEST_F(RetryPassTest, AMediumRemovedDuringTheRetryEndsItAndAResumeFinishes)
     });
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::NotReady);
-    const std::vector<BadRegion> cut = {kBadLeft[0], kBadLeft[1], {30 * kSector, kSector},
-                                        {32 * kSector, kSector}};
+    const std::vector<BadRegion> cut = {
+        kBadLeft[0], kBadLeft[1], {30 * kSector, kSector}, {32 * kSector, kSector}};
     EXPECT_EQ(engine->badRegions(), cut);
     EXPECT_EQ(medium.contents("/out/f"), withZeros(cut));
     EXPECT_EQ(medium.contents("/out/f.log"),
@@ -224,8 +223,8 @@ TEST_F(RetryPassTest, AMediumRemovedDuringTheRetryEndsItAndAResumeFinishes)
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_TRUE(engine->triesAgain());
-    const std::vector<BadRegion> left = {kBadLeft[0], {20 * kSector, kSector}, {22 * kSector, kSector},
-                                         cut[2], cut[3]};
+    const std::vector<BadRegion> left = {
+        kBadLeft[0], {20 * kSector, kSector}, {22 * kSector, kSector}, cut[2], cut[3]};
     EXPECT_EQ(engine->badRegions(), left);
     EXPECT_EQ(medium.contents("/out/f"), withZeros(left));
     EXPECT_EQ(readsAt(21 * kSector), 3);
@@ -260,7 +259,8 @@ TEST_F(RetryPassTest, AKillAtTheLogsRenameLeavesTheWholeLogAndResumes)
         {10 * kSector, kSector}, {20 * kSector, kSector}, {22 * kSector, kSector}};
     EXPECT_EQ(engine->badRegions(), after);
     EXPECT_EQ(medium.contents("/out/f"), withZeros(after));
-    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {after[0], after[1], after[2], {size, 0}}));
+    EXPECT_EQ(medium.contents("/out/f.log"),
+              logBytes("f", 0, {after[0], after[1], after[2], {size, 0}}));
 }
 
 // Running a finished copy again reads the regions its log lists, through the trim and
