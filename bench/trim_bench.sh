@@ -85,7 +85,7 @@ print(sum(1 for o, l in recs if l))
 PY
 }
 
-printf '%-10s %-24s %10s %10s %7s %7s %8s %7s\n' image tool recovered readable failed reads regions wall_s
+printf '%-10s %-30s %10s %10s %7s %7s %8s %7s\n' image tool recovered readable failed reads regions wall_s
 # run IMAGE NAME COMMAND...: a fresh mount, the command timed, its counts.
 run() {
     local image=$1 name=$2; shift 2
@@ -97,7 +97,7 @@ run() {
     counts=$(awk -v p="/$image" '$1 == p { print $(NF - 1), $NF }' "$MNT/.counts")
     medium_unmount "$MNT"
     local reads=${counts% *} failed=${counts#* }
-    printf '%-10s %-24s %10s %10s %7s %7s %8s %7s\n' "${image%.bin}" "$name" \
+    printf '%-10s %-30s %10s %10s %7s %7s %8s %7s\n' "${image%.bin}" "$name" \
         "$(recovered "$image" "$OUT/$image")" "$(readable "$image")" "$failed" "$reads" \
         "$(log_regions "$OUT/$image.log")" "${wall:-fail}"
 }

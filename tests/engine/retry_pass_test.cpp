@@ -230,37 +230,51 @@ TEST_F(RetryPassTest, AMediumRemovedDuringTheRetryEndsItAndAResumeFinishes)
     EXPECT_EQ(readsAt(21 * kSector), 3);
 }
 
-// A kill as the log that the passes wrote takes the old one's place leaves the main
-// pass's log, which lists the sector the passes read as filled still: a Resume reads
-// it again, and the copy ends as an uninterrupted one would.
-TEST_F(RetryPassTest, AKillAtTheLogsRenameLeavesTheWholeLogAndResumes)
+// A kill as a retry pass writes a sector it read, or as the log that the passes wrote
+// takes the old one's place, leaves the main pass's log, which still lists the sector
+// the passes read: a Resume reads it again, and the copy ends as an uninterrupted one.
+TEST_F(RetryPassTest, AKillDuringTheRetryLeavesTheWholeLogAndResumes)
 {
-    weakBetweenBad(3);
-    std::map<std::string, Bytes> left;
-    medium.setRenameHook([this, &left](const std::string&, const std::string&) {
-        if (!left.empty()) return;
-        for (const char* path : {"/out/f", "/out/f.log"}) left[path] = medium.contents(path);
-    });
-    ASSERT_TRUE(copy("/src/f"));
-    medium.setRenameHook(nullptr);
-    ASSERT_EQ(left.size(), 2u);
-    // The main pass's log: one record per fill.
-    EXPECT_EQ(left["/out/f.log"], logBytes("f", 0,
-                                           {{10 * kSector, kSector},
-                                            {20 * kSector, kSector},
-                                            {21 * kSector, kSector},
-                                            {22 * kSector, kSector},
-                                            {size, 0}}));
-    for (const auto& [path, bytes] : left) medium.addFile(path, bytes);
+    for (const bool atRename : {true, false}) {
+        SCOPED_TRACE(atRename ? "killed at the rename" : "killed at a retry write");
+        medium.removeFile("/out/f");
+        medium.removeFile("/out/f.log");
+        medium.addFile("/src/f", source);
+        weakBetweenBad(3);
+        std::map<std::string, Bytes> left;  // the files as the kill leaves them
+        const auto kill = [this, &left] {
+            if (!left.empty()) return;
+            for (const char* path : {"/out/f", "/out/f.log"}) left[path] = medium.contents(path);
+        };
+        if (atRename) {
+            medium.setRenameHook([&kill](const std::string&, const std::string&) { kill(); });
+        } else {
+            medium.setWriteHook("/out/f", [this, &kill](std::uint64_t) {
+                if (engine->retryPass() > 0) kill();
+            });
+        }
+        ASSERT_TRUE(copy("/src/f"));
+        medium.setRenameHook(nullptr);
+        medium.setWriteHook("/out/f", nullptr);
+        ASSERT_EQ(left.size(), 2u);
+        // The main pass's log: one record per fill.
+        EXPECT_EQ(left["/out/f.log"], logBytes("f", 0,
+                                               {{10 * kSector, kSector},
+                                                {20 * kSector, kSector},
+                                                {21 * kSector, kSector},
+                                                {22 * kSector, kSector},
+                                                {size, 0}}));
+        for (const auto& [path, bytes] : left) medium.addFile(path, bytes);
 
-    ASSERT_TRUE(copy("/src/f"));
-    EXPECT_EQ(engine->status(), EngineStatus::Ok);
-    const std::vector<BadRegion> after = {
-        {10 * kSector, kSector}, {20 * kSector, kSector}, {22 * kSector, kSector}};
-    EXPECT_EQ(engine->badRegions(), after);
-    EXPECT_EQ(medium.contents("/out/f"), withZeros(after));
-    EXPECT_EQ(medium.contents("/out/f.log"),
-              logBytes("f", 0, {after[0], after[1], after[2], {size, 0}}));
+        ASSERT_TRUE(copy("/src/f"));
+        EXPECT_EQ(engine->status(), EngineStatus::Ok);
+        const std::vector<BadRegion> after = {
+            {10 * kSector, kSector}, {20 * kSector, kSector}, {22 * kSector, kSector}};
+        EXPECT_EQ(engine->badRegions(), after);
+        EXPECT_EQ(medium.contents("/out/f"), withZeros(after));
+        EXPECT_EQ(medium.contents("/out/f.log"),
+                  logBytes("f", 0, {after[0], after[1], after[2], {size, 0}}));
+    }
 }
 
 // Running a finished copy again reads the regions its log lists, through the trim and
