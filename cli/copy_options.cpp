@@ -108,6 +108,16 @@ std::string parseReserved(const std::string& value, CopyOptions& o)
     return {};
 }
 
+std::string parseRetryPasses(const std::string& value, CopyOptions& o)
+{
+    std::uint32_t passes = 0;
+    if (!parseUnsigned(value, kMaxRetryPasses, &passes)) {
+        return "--retry-passes takes a number from 0 to " + std::to_string(kMaxRetryPasses);
+    }
+    o.engine.retryPasses = passes;
+    return {};
+}
+
 std::string parseReport(const std::string& value, CopyOptions& o)
 {
     if (value.empty()) return "--report needs the path of the report file";
@@ -126,6 +136,7 @@ ValueParser valueParser(std::string_view name)
     if (name == "--existing") return parseExisting;
     if (name == "--reserved") return parseReserved;
     if (name == "--report") return parseReport;
+    if (name == "--retry-passes") return parseRetryPasses;
     return nullptr;
 }
 
@@ -238,6 +249,11 @@ Options:
                          edges of each filled stretch are read again, one
                          attempt per sector, and every sector read replaces
                          its fill (not with --fill=nothing)
+  --retry-passes=N     passes after the trim pass (0 to 9, default 2): each
+                         reads every sector still filled in stretches of at
+                         most 64 KiB once more, the first pass backward, the
+                         next forward; longer stretches keep their trimmed
+                         edges (no passes with --no-trim)
   --existing=POLICY    when a copy exists already (default resume):
                          replace  start again from an empty copy
                          append   copy the source again after the existing bytes
@@ -261,7 +277,10 @@ existing copy is continued by the policy, a missing log refuses the file unless
 
 While copying, a progress line on standard error (when it is a terminal) shows the
 percent of the file and of all files, the speed and the time left for the file,
-and "trimming N regions" while the trim pass runs.
+"trimming N regions" while the trim pass runs and "retry pass K/M, N regions"
+while a retry pass runs; "again:" precedes them when the file's copy was finished
+before and its log still lists filled regions: running the same command again
+reads those regions again (the trim and the retry passes) and nothing else.
 At the end standard output gets one line per file, fields separated by tabs:
   STATUS  BYTES_COPIED  BYTES_FILLED  SOURCE
 In SOURCE a backslash is written as \\ and each control byte (a tab, a line break,

@@ -1,5 +1,6 @@
 #include "cli/terminal_console.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/escaped_name.h"
@@ -106,9 +107,14 @@ std::string progressHead(const Progress& p)
     char head[160];
     if (p.trimRegions > 0) {
         // The file is covered; the time left and the speed of its copy no longer apply.
-        std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  trimming %zu region%s  ",
-                      p.index + 1, p.count, p.filePercent, p.totalPercent, p.trimRegions,
-                      p.trimRegions == 1 ? "" : "s");
+        char pass[40] = "trimming";
+        if (p.retryPass > 0) {
+            std::snprintf(pass, sizeof pass, "retry pass %u/%u,", p.retryPass,
+                          std::max(p.retryPasses, p.retryPass));
+        }
+        std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  %s%s %zu region%s  ",
+                      p.index + 1, p.count, p.filePercent, p.totalPercent,
+                      p.again ? "again: " : "", pass, p.trimRegions, p.trimRegions == 1 ? "" : "s");
         return head;
     }
     const std::string speed = p.bytesPerSecond ? formatBytes(p.bytesPerSecond) + "/s" : "--";
@@ -138,12 +144,14 @@ void TerminalConsole::progress(const Progress& p)
     if (!lock.owns_lock()) return;
     const std::uint32_t now = tickCount();
     if (p.index == m_lastIndex && p.filePercent == m_lastFilePercent &&
-        p.trimRegions == m_lastTrimRegions && now - m_lastTick < kProgressIntervalMs) {
+        p.trimRegions == m_lastTrimRegions && p.retryPass == m_lastRetryPass &&
+        now - m_lastTick < kProgressIntervalMs) {
         return;
     }
     m_lastIndex = p.index;
     m_lastFilePercent = p.filePercent;
     m_lastTrimRegions = p.trimRegions;
+    m_lastRetryPass = p.retryPass;
     m_lastTick = now;
     const std::string line = progressLine(p, terminalWidth() - 1);
     std::fprintf(stderr, "\r%s\033[K", line.c_str());

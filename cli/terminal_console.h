@@ -44,10 +44,13 @@ private:
     int m_lastFilePercent = -1;
     std::size_t m_lastIndex = 0;
     std::size_t m_lastTrimRegions = 0;
+    std::uint32_t m_lastRetryPass = 0;
 };
 
 // The progress line before the file's name: the file's and the run's percent with
-// the speed and the time left, or the regions the trim pass has still to retry.
+// the speed and the time left, or the pass at the end of the file (the trim or a
+// retry pass) and the regions it has still to read; "again:" before it when the run
+// reads the unread regions of a finished copy again.
 std::string progressHead(const Progress& p);
 // The whole progress line in at most width columns: the head, then the file's name
 // (escaped, and cut at its start when it is too long).

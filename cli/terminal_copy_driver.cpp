@@ -110,6 +110,9 @@ void TerminalCopyDriver::showProgress(const FileEntry& entry, int filePercent)
     const std::uint32_t at = m_engine.destinationPosition();
     p.secondsLeft = (end > at ? end - at : 0) / std::max<std::uint32_t>(m_engine.longRate(), 1);
     p.trimRegions = m_engine.trimmingRegions();
+    p.retryPass = m_engine.retryPass();
+    p.retryPasses = m_engine.retryPassCount();
+    p.again = m_engine.triesAgain();
     m_console.progress(p);
 }
 

@@ -23,9 +23,13 @@ struct Progress
     int totalPercent = 0;
     std::uint32_t bytesPerSecond = 0;  // 0 while nothing has been measured
     std::uint32_t secondsLeft = 0;     // for the current file
-    // Filled regions the trim pass at the end of the file has still to retry; 0
-    // while it does not run.
+    // Filled regions the trim pass or the retry pass at the end of the file has still
+    // to read; 0 while neither runs.
     std::size_t trimRegions = 0;
+    std::uint32_t retryPass = 0;    // the retry pass that runs (from 1); 0 during the trim
+    std::uint32_t retryPasses = 0;  // the retry passes the file gets
+    // The copy was finished before: this run reads its unread regions again, nothing else.
+    bool again = false;
 };
 
 // The user's side of a run: questions, messages and progress. The terminal in the

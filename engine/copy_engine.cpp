@@ -13,6 +13,7 @@
 #include "engine/destination.h"
 #include "engine/rate_meter.h"
 #include "engine/region_map.h"
+#include "engine/retry_pass.h"
 #include "engine/source_reader.h"
 #include "engine/trim_pass.h"
 
@@ -115,8 +116,14 @@ struct CopyEngine::Impl
         std::vector<BadRegion> regions;
         // Changes, under regionsMutex, when the regions are replaced rather than appended to.
         std::atomic<std::uint32_t> regionsGeneration{0};
-        // Merged regions the trim pass has still to retry; 0 while it does not run.
+        // Merged regions the trim pass or the current retry pass has still to read; 0
+        // while neither runs.
         std::atomic<std::size_t> trimming{0};
+        std::atomic<std::uint32_t> retryPass{0};    // from 1 while a retry pass runs
+        std::atomic<std::uint32_t> retryPasses{0};  // the passes this file gets
+        // The copy continued is whole up to the file's end and lists filled regions:
+        // this run reads those again and nothing else.
+        std::atomic<bool> triesAgain{false};
         mutable std::mutex pathMutex;
         std::string destinationPath;
     };
@@ -445,7 +452,13 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
             fail(EngineStatus::SourceMismatch);
             return LogUse::Refused;
         }
-        if (chosen == ExistingPolicy::Resume) file.mainSource.seek(end, Whence::Begin);
+        if (chosen == ExistingPolicy::Resume) {
+            file.mainSource.seek(end, Whence::Begin);
+            // Without fills in place (Nothing) the passes have nowhere to write.
+            shared.triesAgain.store(
+                !filled.empty() && logFill != static_cast<std::int64_t>(FillType::Nothing) &&
+                static_cast<std::uint64_t>(end) >= file.mainSource.fileSize64());
+        }
         // The copy goes on with the fill its log names: one copy never mixes fills
         // written in place with fills left out, whatever the setting says now.
         file.fillType = static_cast<FillType>(logFill);
@@ -976,8 +989,9 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
 }
 
 // Runs the trim pass over the filled regions of a file whose main pass has covered
-// it, after the log's end record; the log is then replaced whole by one that lists
-// what is still filled. True when it wrote such a log.
+// it, after the log's end record, then the retry passes over what is left; the log is
+// then replaced whole by one that lists what is still filled. True when it wrote such
+// a log.
 bool CopyEngine::Impl::trimFilled(const Loop& loop)
 {
     // A copy left alone under Skip is not this run's to change.
@@ -994,10 +1008,19 @@ bool CopyEngine::Impl::trimFilled(const Loop& loop)
     // A destination of another length holds its data where the regions do not say
     // (an earlier run filled with Nothing): its fills are left alone.
     if (before.empty() || file.destination.size() != std::int64_t{base} + size) return false;
-    TrimPass pass({file.sources, &file.destination, shared.sectorSize.load(), base},
-                  shared.stopRequest);
-    const TrimResult result =
-        pass.run(RegionMap(before), [this](std::size_t left) { shared.trimming.store(left); });
+    const PassCopy copy{file.sources, &file.destination, shared.sectorSize.load(), base};
+    TrimResult result = TrimPass(copy, shared.stopRequest)
+                            .run(RegionMap(before),
+                                 [this](std::size_t left) { shared.trimming.store(left); });
+    const std::uint32_t passes = setting(&EngineSettings::retryPasses);
+    if (result.end == TrimEnd::Done && passes > 0) {
+        shared.retryPasses.store(passes);
+        result = RetryPass(copy, shared.stopRequest)
+                     .run(result.regions, passes, [this](std::uint32_t pass, std::size_t left) {
+                         shared.trimming.store(left);
+                         shared.retryPass.store(pass);
+                     });
+    }
     if (result.end == TrimEnd::NotReady) fail(EngineStatus::NotReady);
     if (result.end == TrimEnd::WriteFailed) fail(EngineStatus::WriteFailed);
     // Merging alone changes the list too: the file then keeps one region per stretch.
@@ -1117,6 +1140,8 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     }
     m->shared.skipping = false;
     m->shared.withoutLog = false;
+    m->shared.triesAgain = false;
+    m->shared.retryPasses = 0;
     m->file.replacing = false;
     m->file.logCreated = false;
     m->file.droppedEnd.reset();
@@ -1210,6 +1235,21 @@ std::uint32_t CopyEngine::badRegionsGeneration() const
 std::size_t CopyEngine::trimmingRegions() const
 {
     return m->shared.trimming.load();
+}
+
+std::uint32_t CopyEngine::retryPass() const
+{
+    return m->shared.retryPass.load();
+}
+
+std::uint32_t CopyEngine::retryPassCount() const
+{
+    return m->shared.retryPasses.load();
+}
+
+bool CopyEngine::triesAgain() const
+{
+    return m->shared.triesAgain.load();
 }
 
 std::uint32_t CopyEngine::longRate() const

@@ -57,8 +57,9 @@ public:
     // Replaces every setting at once, normalised (see normalisedSettings). A file being
     // copied takes most of them up at once: the attempts, the fill factor, the fill's
     // value and string, the placement when one more copy is asked for, the deletion of
-    // a clean log and the trim pass. The fill type, the log, the existing-file policy and
-    // the reserved copies opened at the start hold for a file from its startFile on.
+    // a clean log, the trim pass and the retry passes. The fill type, the log, the
+    // existing-file policy and the reserved copies opened at the start hold for a file
+    // from its startFile on.
     void setSettings(const EngineSettings& settings);
     // The settings as the engine keeps them; a fresh engine has EngineSettings{}'s.
     EngineSettings settings() const;
@@ -97,10 +98,19 @@ public:
     // reader that follows badRegionsFrom(first) incrementally starts over from 0 (and
     // repaints in full) when this differs from the value it saw last.
     std::uint32_t badRegionsGeneration() const;
-    // While the trim pass runs: the number of merged filled regions it has still to
-    // trim, the current one included. 0 when no trim runs. Progress stays at the
-    // end of the file meanwhile.
+    // While the trim pass or a retry pass runs: the number of merged filled regions it
+    // has still to read, the current one included. 0 when neither runs. Progress stays
+    // at the end of the file meanwhile.
     std::size_t trimmingRegions() const;
+    // The retry pass that runs, from 1 to retryPassCount(); 0 while none runs (the
+    // trim pass, or the main pass, runs then).
+    std::uint32_t retryPass() const;
+    // The retry passes the current file gets once its trim pass has ended; 0 before.
+    std::uint32_t retryPassCount() const;
+    // True when the last startFile continued a copy whose log reaches the file's end
+    // and still lists filled regions: the run reads those again (the trim and retry
+    // passes, while the trim pass is on) and nothing else.
+    bool triesAgain() const;
     // Bytes per second over 120 s and 5 s, or 1 while the meter gives 0.
     std::uint32_t longRate() const;
     std::uint32_t shortRate() const;

@@ -1,5 +1,7 @@
 #include "engine/engine_settings.h"
 
+#include <algorithm>
+
 #include "engine/destination.h"
 
 namespace tessaly {
@@ -10,6 +12,7 @@ EngineSettings normalisedSettings(EngineSettings wanted, const EngineSettings& c
     if (!(wanted.optimizeFor >= 0.0f && wanted.optimizeFor <= 1.0f)) {
         wanted.optimizeFor = current.optimizeFor;
     }
+    wanted.retryPasses = std::min(wanted.retryPasses, kMaxRetryPasses);
     return wanted;
 }
 

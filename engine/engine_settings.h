@@ -26,6 +26,9 @@ enum class ExistingPolicy : std::int32_t
 };
 inline constexpr ExistingPolicy kLastExistingPolicy = ExistingPolicy::Skip;
 
+// The most retry passes a copy gets.
+inline constexpr std::uint32_t kMaxRetryPasses = 9;
+
 // Every setting of a CopyEngine, with the defaults of an empty profile.
 struct EngineSettings
 {
@@ -41,13 +44,17 @@ struct EngineSettings
     std::uint32_t rereadCount = 1;  // attempts per sector while autoRereads is off
     ExistingPolicy existingPolicy = ExistingPolicy::Resume;
     bool trimPass = true;  // retry the edges of the filled regions at the end of a file
+    // Passes over the small filled regions after the trim (0 to kMaxRetryPasses); they
+    // run only with the trim pass.
+    std::uint32_t retryPasses = 2;
 
     bool operator==(const EngineSettings&) const = default;
 };
 
 // The settings as an engine keeps them when wanted replaces current: the reserved
 // folder gets a trailing separator (an empty one stays empty), and an optimizeFor
-// outside [0, 1] (NaN too) keeps current's.
+// outside [0, 1] (NaN too) keeps current's; more retry passes than kMaxRetryPasses
+// count as that many.
 EngineSettings normalisedSettings(EngineSettings wanted, const EngineSettings& current);
 
 }  // namespace tessaly

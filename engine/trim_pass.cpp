@@ -7,8 +7,25 @@
 
 namespace tessaly {
 
+UnitRecovery::UnitRecovery(PassCopy copy)
+    : m_copy(std::move(copy)), m_buffer(2 * std::size_t{m_copy.sectorSize}, 0)
+{
+}
+
+TrimEnd passEndAfter(UnitRecovery::Unit unit)
+{
+    switch (unit) {
+        case UnitRecovery::Unit::NotReady:
+            return TrimEnd::NotReady;
+        case UnitRecovery::Unit::WriteFailed:
+            return TrimEnd::WriteFailed;
+        default:
+            return TrimEnd::Done;
+    }
+}
+
 TrimPass::TrimPass(Copy copy, const std::atomic<bool>& stop)
-    : m_copy(std::move(copy)), m_stop(stop), m_buffer(2 * std::size_t{m_copy.sectorSize}, 0)
+    : m_units(std::move(copy)), m_stop(stop)
 {
 }
 
@@ -16,7 +33,7 @@ TrimResult TrimPass::run(const RegionMap& regions,
                          const std::function<void(std::size_t left)>& progress)
 {
     TrimResult result;
-    const std::uint64_t base = m_copy.destinationBase;
+    const std::uint64_t base = m_units.copy().destinationBase;
     const auto firstOwn = std::partition_point(
         regions.begin(), regions.end(), [base](const Region& r) { return r.offset < base; });
     for (auto it = regions.begin(); it != firstOwn; ++it) result.regions.add(it->offset, it->length);
@@ -35,7 +52,7 @@ TrimResult TrimPass::run(const RegionMap& regions,
 
 TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
 {
-    const std::uint32_t sector = m_copy.sectorSize;
+    const std::uint32_t sector = m_units.copy().sectorSize;
     const std::uint64_t end = region.end();
     const auto unitStart = [&](std::uint64_t k) { return region.offset + k * sector; };
     const auto unitLength = [&](std::uint64_t k) {
@@ -49,10 +66,10 @@ TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
             why = TrimEnd::Stopped;
             return false;
         }
-        const Unit got = recoverUnit(static_cast<std::uint32_t>(unitStart(k)), unitLength(k));
-        if (got == Unit::NotReady) why = TrimEnd::NotReady;
-        if (got == Unit::WriteFailed) why = TrimEnd::WriteFailed;
-        return got == Unit::Read;
+        const UnitRecovery::Unit got =
+            m_units.recover(static_cast<std::uint32_t>(unitStart(k)), unitLength(k));
+        why = passEndAfter(got);
+        return got == UnitRecovery::Unit::Read;
     };
     // The units [first, last) are still filled. A unit that fails forward ends the
     // forward reads and is not tried again backward.
@@ -69,7 +86,7 @@ TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
     return why;
 }
 
-TrimPass::Unit TrimPass::recoverUnit(std::uint32_t offset, std::uint32_t length)
+UnitRecovery::Unit UnitRecovery::recover(std::uint32_t offset, std::uint32_t length)
 {
     const std::uint32_t sourceOffset = offset - m_copy.destinationBase;
     bool notReady = false;
@@ -86,7 +103,7 @@ TrimPass::Unit TrimPass::recoverUnit(std::uint32_t offset, std::uint32_t length)
     return notReady ? Unit::NotReady : Unit::Failed;
 }
 
-bool TrimPass::readWhole(SourceReader& source, std::uint32_t sourceOffset, std::uint32_t length)
+bool UnitRecovery::readWhole(SourceReader& source, std::uint32_t sourceOffset, std::uint32_t length)
 {
     if (source.seek(sourceOffset, Whence::Begin) < 0) return false;
     std::uint32_t got = 0;

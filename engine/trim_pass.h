@@ -29,6 +29,46 @@ struct TrimResult
     TrimEnd end = TrimEnd::Done;
 };
 
+// A copy as the passes at the end of a file see it.
+struct PassCopy
+{
+    std::vector<SourceReader*> sources;  // every open source, the main file first
+    PlainFile* destination = nullptr;
+    std::uint32_t sectorSize = 512;
+    std::uint32_t destinationBase = 0;  // destination offset of source offset 0
+};
+
+// Reads one unit (a sector, or the short last one of the file) of a filled region
+// again, every source tried, and writes what it gets over the unit's fill.
+class UnitRecovery
+{
+public:
+    enum class Unit
+    {
+        Read,
+        Failed,
+        NotReady,
+        WriteFailed
+    };
+
+    explicit UnitRecovery(PassCopy copy);
+
+    // Reads the destination bytes [offset, offset + length) from the first source that
+    // gives them whole and writes them over their fill. NotReady when no source gave
+    // them and one of them has gone away.
+    Unit recover(std::uint32_t offset, std::uint32_t length);
+    const PassCopy& copy() const { return m_copy; }
+
+private:
+    bool readWhole(SourceReader& source, std::uint32_t sourceOffset, std::uint32_t length);
+
+    PassCopy m_copy;
+    std::vector<std::uint8_t> m_buffer;  // two sectors: an unaligned read may overrun one
+};
+
+// How a pass ends when unit recovery gives unit; Done while it may go on.
+TrimEnd passEndAfter(UnitRecovery::Unit unit);
+
 // The pass that runs after a copy's main pass has covered the whole file: it reads
 // the edges of each filled region again, one attempt per sector, every source tried
 // at a sector before it counts as unreadable, and writes each sector it gets over
@@ -37,13 +77,7 @@ struct TrimResult
 class TrimPass
 {
 public:
-    struct Copy
-    {
-        std::vector<SourceReader*> sources;  // every open source, the main file first
-        PlainFile* destination = nullptr;
-        std::uint32_t sectorSize = 512;
-        std::uint32_t destinationBase = 0;  // destination offset of source offset 0
-    };
+    using Copy = PassCopy;
 
     // stop is read before every sector; a raised stop ends the pass at once.
     TrimPass(Copy copy, const std::atomic<bool>& stop);
@@ -56,24 +90,11 @@ public:
                    const std::function<void(std::size_t left)>& progress = {});
 
 private:
-    enum class Unit
-    {
-        Read,
-        Failed,
-        NotReady,
-        WriteFailed
-    };
-
-    // Reads the destination bytes [offset, offset + length) from the first source
-    // that gives them whole and writes them over their fill.
-    Unit recoverUnit(std::uint32_t offset, std::uint32_t length);
-    bool readWhole(SourceReader& source, std::uint32_t sourceOffset, std::uint32_t length);
     // Trims one region; the part still filled goes to out.
     TrimEnd trimRegion(const Region& region, RegionMap& out);
 
-    Copy m_copy;
+    UnitRecovery m_units;
     const std::atomic<bool>& m_stop;
-    std::vector<std::uint8_t> m_buffer;  // two sectors: an unaligned read may overrun one
 };
 
 // Replaces the log at logPath by one with the same header, the regions' records and the

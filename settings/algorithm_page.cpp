@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -48,9 +49,7 @@ AlgorithmPage::AlgorithmPage(const SettingsDialogContext& context, const SheetSe
     buildAttempts();
     buildOptimize();
     buildFill();
-    m_trim = new QCheckBox(text(t::kTrimPass), this);
-    m_trim->setChecked(values.engine.trimPass);
-    layout->addWidget(m_trim);
+    buildPasses(layout, values);
     layout->addStretch(1);
 
     m_auto->setChecked(values.engine.autoRereads);
@@ -61,6 +60,7 @@ AlgorithmPage::AlgorithmPage(const SettingsDialogContext& context, const SheetSe
     m_slider->setValue(m_shownPosition);
     updateEnabling();
     connect(m_auto, &QCheckBox::clicked, this, &AlgorithmPage::updateEnabling);
+    connect(m_trim, &QCheckBox::toggled, m_retry, &QSpinBox::setEnabled);
     connect(m_fill, &QButtonGroup::idClicked, this, &AlgorithmPage::updateEnabling);
     connect(m_up, &QToolButton::clicked, this, [this] { stepCount(1); });
     connect(m_down, &QToolButton::clicked, this, [this] { stepCount(-1); });
@@ -126,6 +126,25 @@ void AlgorithmPage::buildFill()
     m_string->setEnabled(false);
 }
 
+// The retry passes run only after the trim pass, so their number follows its box.
+void AlgorithmPage::buildPasses(QVBoxLayout* layout, const SheetSettings& values)
+{
+    m_trim = new QCheckBox(text(t::kTrimPass), this);
+    m_trim->setChecked(values.engine.trimPass);
+    layout->addWidget(m_trim);
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(text(t::kRetryPasses), this);
+    m_retry = new QSpinBox(this);
+    m_retry->setRange(0, static_cast<int>(kMaxRetryPasses));
+    m_retry->setValue(static_cast<int>(std::min(values.engine.retryPasses, kMaxRetryPasses)));
+    m_retry->setEnabled(values.engine.trimPass);
+    label->setBuddy(m_retry);
+    row->addWidget(label);
+    row->addWidget(m_retry);
+    row->addStretch(1);
+    layout->addLayout(row);
+}
+
 QString AlgorithmPage::title() const
 {
     return text(t::kAlgorithmTitle);
@@ -169,6 +188,7 @@ bool AlgorithmPage::apply(SheetSettings& values) const
     if (fill == FillType::Value) values.engine.fillValue = static_cast<std::uint8_t>(*byte);
     values.engine.fillType = fill;
     values.engine.trimPass = m_trim->isChecked();
+    values.engine.retryPasses = static_cast<std::uint32_t>(m_retry->value());
     if (m_slider->value() != m_shownPosition) {
         values.engine.optimizeFor = static_cast<float>(m_slider->value()) / kSliderMax;
     }

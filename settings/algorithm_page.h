@@ -6,7 +6,9 @@ class QButtonGroup;
 class QCheckBox;
 class QLineEdit;
 class QSlider;
+class QSpinBox;
 class QToolButton;
+class QVBoxLayout;
 
 namespace tessaly {
 
@@ -32,7 +34,7 @@ public:
     // Otherwise writes Auto, the count (only while Auto is off), the fill string (empty
     // for every fill but Strings), the byte value (only for Values), the fill and the
     // slider's value (kept as it was while the slider stays where it was shown) and
-    // the trim pass.
+    // the trim pass with its number of retry passes.
     bool apply(SheetSettings& values) const override;
     int helpContext() const override { return settings_help::kAlgorithm; }
     QString title() const override;
@@ -46,11 +48,13 @@ public:
     QLineEdit* valueField() const { return m_value; }
     QLineEdit* stringField() const { return m_string; }
     QCheckBox* trimBox() const { return m_trim; }
+    QSpinBox* retrySpin() const { return m_retry; }
 
 private:
     void buildAttempts();
     void buildOptimize();
     void buildFill();
+    void buildPasses(QVBoxLayout* layout, const SheetSettings& values);
     // The count follows Auto; the value and string fields follow the fill.
     void updateEnabling();
     void stepCount(int delta);
@@ -66,6 +70,7 @@ private:
     QLineEdit* m_value = nullptr;
     QLineEdit* m_string = nullptr;
     QCheckBox* m_trim = nullptr;  // the trim pass at the end of each file
+    QSpinBox* m_retry = nullptr;  // the retry passes after it: enabled while it is checked
 };
 
 }  // namespace tessaly

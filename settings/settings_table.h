@@ -34,6 +34,8 @@ inline constexpr IntKey kRpType =
     enumKey("RPType", ReservedPlacement::BesideSource, kLastReservedPlacement);
 inline constexpr IntKey kEfpType = enumKey("EFPType", ExistingPolicy::Resume, kLastExistingPolicy);
 inline constexpr IntKey kTrimFilled{"TrimFilled", 1, 0, 1};
+inline constexpr IntKey kRetryPasses{"RetryPasses", 2, 0,
+                                     static_cast<std::int32_t>(kMaxRetryPasses)};
 
 // The copier window's settings.
 inline constexpr TextKey kLanguage{"Language", "english.lng"};
@@ -79,6 +81,7 @@ inline constexpr auto kEngineKeys = std::tuple{
     bind(profile_key::kRpType, &EngineSettings::reservedPlacement),
     bind(profile_key::kEfpType, &EngineSettings::existingPolicy),
     bind(profile_key::kTrimFilled, &EngineSettings::trimPass),
+    bind(profile_key::kRetryPasses, &EngineSettings::retryPasses),
 };
 
 // The window's settings that load and save as they stand. Language and Path have rules

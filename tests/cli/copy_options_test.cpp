@@ -89,6 +89,9 @@ TEST(CopyOptions, SettingsThatTakeAValue)
               ReservedPlacement::Ask);
     EXPECT_TRUE(parse({"--attempts=3", "--attempts=auto", "s", "o"}).options.engine.autoRereads);
     EXPECT_FLOAT_EQ(parse({"--optimize=1", "s", "o"}).options.engine.optimizeFor, 1.0f);
+    EXPECT_EQ(parse({"s", "o"}).options.engine.retryPasses, 2u);
+    EXPECT_EQ(parse({"--retry-passes=0", "s", "o"}).options.engine.retryPasses, 0u);
+    EXPECT_EQ(parse({"--retry-passes", "9", "s", "o"}).options.engine.retryPasses, 9u);
 }
 
 TEST(CopyOptions, UnusableCommandLinesAreRefusedWithAReason)
@@ -97,6 +100,9 @@ TEST(CopyOptions, UnusableCommandLinesAreRefusedWithAReason)
         {},
         {"only-one"},
         {"--fill=value:256", "s", "o"},
+        {"--retry-passes=10", "s", "o"},
+        {"--retry-passes=-1", "s", "o"},
+        {"--retry-passes=", "s", "o"},
         {"--fill=value:-1", "s", "o"},
         {"--fill=value:", "s", "o"},
         {"--fill=string:", "s", "o"},

@@ -49,6 +49,11 @@ public:
         lastFilePercent = p.filePercent;
         lastTotalPercent = p.totalPercent;
         if (p.trimRegions > 0) trimRegionsSeen = p.trimRegions;
+        if (p.retryPass > 0) {
+            retryPassSeen = p.retryPass;
+            retryPassesSeen = p.retryPasses;
+        }
+        if (p.again) againSeen = true;
         if (onProgress) onProgress();
     }
 
@@ -63,6 +68,9 @@ public:
     std::atomic<int> lastFilePercent{-1};
     std::atomic<int> lastTotalPercent{-1};
     std::atomic<std::size_t> trimRegionsSeen{0};
+    std::atomic<std::uint32_t> retryPassSeen{0};
+    std::atomic<std::uint32_t> retryPassesSeen{0};
+    std::atomic<bool> againSeen{false};
 
 private:
     std::mutex m_mutex;
@@ -219,6 +227,52 @@ TEST_F(TerminalCopyDriverTest, TheTrimShowsInTheProgressAndTheReportCountsWhatIt
     EXPECT_EQ(report.files[0].copied(), 8192u - 512u);
     EXPECT_GT(console.trimRegionsSeen, 0u);
     EXPECT_EQ(console.lastFilePercent, 100);
+}
+
+// Running a finished copy again reads its unread regions again: the progress says so,
+// with the retry pass that runs, and the report counts what stays filled.
+TEST_F(CopyDriverTest, ARerunShowsItTriesAgainWithTheRetryPass)
+{
+    medium.addFile("/src/r.bin", std::string(8192, 'r'));
+    medium.markBad("/src/r.bin", 1024, 512);
+    // Between two bad sectors: the trim never reads it, each retry pass once. Its fourth
+    // read gives it: in the first pass of the second run.
+    medium.markBad("/src/r.bin", 4096, 512);
+    medium.markWeak("/src/r.bin", 4608, 512, 3);
+    medium.markBad("/src/r.bin", 5120, 512);
+    RunReport report = run({{"/src/r.bin", 8192}});
+    ASSERT_EQ(report.files.size(), 1u);
+    EXPECT_EQ(report.files[0].filled(), 4u * 512u);
+    EXPECT_FALSE(console.againSeen);
+
+    medium.setWriteHook("/out/r.bin", [this](std::uint64_t) {
+        // Holds the pass until the driver has shown it (at most 2 s).
+        for (int i = 0; i < 200 && console.retryPassSeen == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    report = run({{"/src/r.bin", 8192}});
+    ASSERT_EQ(report.files.size(), 1u);
+    EXPECT_EQ(report.files[0].status(), "Ok");
+    EXPECT_EQ(report.files[0].filled(), 3u * 512u);
+    EXPECT_TRUE(console.againSeen);
+    EXPECT_EQ(console.retryPassSeen, 1u);
+    EXPECT_EQ(console.retryPassesSeen, 2u);
+}
+
+TEST(ProgressLine, SaysWhichPassRunsAndHowManyRegionsAreLeft)
+{
+    Progress p;
+    p.count = 3;
+    p.filePercent = 100;
+    p.totalPercent = 40;
+    p.trimRegions = 3;
+    p.retryPass = 1;
+    p.retryPasses = 2;
+    EXPECT_EQ(progressHead(p), "[1/3] 100% file  40% all  retry pass 1/2, 3 regions  ");
+    p.again = true;
+    p.retryPass = 0;
+    p.trimRegions = 1;
+    EXPECT_EQ(progressHead(p), "[1/3] 100% file  40% all  again: trimming 1 region  ");
 }
 
 TEST(ProgressLine, SaysHowManyRegionsAreLeftToTrim)

@@ -34,6 +34,11 @@ TEST_F(EngineSettingsTest, FreshEngineHasTheDefaultsAndNormalisesWhatItIsGiven)
     }
     fresh.setSettings({.optimizeFor = 1.0f});
     EXPECT_EQ(fresh.settings().optimizeFor, 1.0f);  // held as given, not as a fill factor
+    // More passes than the most a copy gets (a typed command line) count as the most.
+    for (const std::uint32_t passes : {0u, kMaxRetryPasses, kMaxRetryPasses + 1, ~0u}) {
+        fresh.setSettings({.retryPasses = passes});
+        EXPECT_EQ(fresh.settings().retryPasses, std::min(passes, kMaxRetryPasses));
+    }
 }
 
 // The fill type of a file is the one its log's header records: a change during the

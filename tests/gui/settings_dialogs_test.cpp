@@ -1,14 +1,18 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+
+#include <algorithm>
 
 #include "engine/copy_engine.h"
 #include "settings/algorithm_page.h"
@@ -289,6 +293,39 @@ private slots:
             QVERIFY(!page.apply(refused));
             QCOMPARE(refused.engine.trimPass, stored);
         }
+    }
+
+    // The number of retry passes: shown as stored, 0 to 9, and editable only while the
+    // trim pass (which they follow) is on.
+    void algorithmPageRetryPasses()
+    {
+        SheetSettings values = sampleValues();
+        values.engine.retryPasses = 4;
+        values.engine.trimPass = false;
+        AlgorithmPage page(context(), values);
+        QSpinBox* spin = page.retrySpin();
+        QCOMPARE(spin->value(), 4);
+        QCOMPARE(spin->minimum(), 0);
+        QCOMPARE(spin->maximum(), 9);
+        QVERIFY(!spin->isEnabled());
+        const QList<QLabel*> labels = page.findChildren<QLabel*>();
+        const auto label = std::find_if(labels.begin(), labels.end(),
+                                        [spin](const QLabel* l) { return l->buddy() == spin; });
+        QVERIFY(label != labels.end());
+        QCOMPARE((*label)->text(), QStringLiteral("Retry passes over small unread areas:"));
+
+        page.trimBox()->setChecked(true);
+        QVERIFY(spin->isEnabled());
+        spin->setValue(7);
+        SheetSettings accepted = values;
+        QVERIFY(page.apply(accepted));
+        QCOMPARE(accepted.engine.retryPasses, 7u);
+        page.trimBox()->setChecked(false);
+        QVERIFY(!spin->isEnabled());
+        spin->setValue(12);  // past its range: the most it holds
+        QVERIFY(page.apply(accepted));
+        QCOMPARE(accepted.engine.retryPasses, 9u);
+        QVERIFY(!accepted.engine.trimPass);
     }
 
     void reservedCopiesPage()

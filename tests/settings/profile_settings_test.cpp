@@ -95,6 +95,7 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
     EXPECT_EQ(m_engine.settings().reservedPlacement, ReservedPlacement::BesideSource);
     EXPECT_EQ(m_engine.settings().existingPolicy, ExistingPolicy::Resume);
     EXPECT_TRUE(m_engine.settings().trimPass);
+    EXPECT_EQ(m_engine.settings().retryPasses, 2u);
     EXPECT_EQ(m_profile->get(profile_key::kRpFolder), "A:\\Copy\\");
     // The stored default names no folder of this system: the window shows one in home.
     EXPECT_EQ(m_engine.settings().reservedFolder, QDir::homePath().toStdString() + "/Copy/");
@@ -113,6 +114,7 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
                                     "RPType",
                                     "EFPType",
                                     "TrimFilled",
+                                    "RetryPasses",
                                     "Path",
                                     "AutoStartCopying",
                                     "DontAskForAddReserveds",
@@ -189,9 +191,11 @@ TEST_F(ProfileSettingsTest, SaveWritesWhatTheWindowAndEngineHold)
     setSetting(m_engine, &EngineSettings::rereadCount, 3);
     setSetting(m_engine, &EngineSettings::autoRereads, false);
     setSetting(m_engine, &EngineSettings::trimPass, false);
+    setSetting(m_engine, &EngineSettings::retryPasses, 0);
     saveSettings(*m_profile, m_window, m_engine);
 
     EXPECT_EQ(m_profile->get(profile_key::kTrimFilled), 0);
+    EXPECT_EQ(m_profile->get(profile_key::kRetryPasses), 0);
     EXPECT_EQ(m_profile->get(profile_key::kOutFolder), "");  // not kept for the next start
     EXPECT_EQ(m_profile->get(profile_key::kReuseOutFolder), 0);
     EXPECT_EQ(m_profile->get(profile_key::kQuickStart), 0);

@@ -157,7 +157,8 @@ TEST_F(SettingsTableTest, EngineSettingsRoundTripThroughTheProfile)
                                  .reservedPlacement = ReservedPlacement::Ask,
                                  .rereadCount = 3,
                                  .existingPolicy = ExistingPolicy::Append,
-                                 .trimPass = false};
+                                 .trimPass = false,
+                                 .retryPasses = 5};
     storeEngineSettings(*m_profile, changed);
     EXPECT_EQ(loadEngineSettings(*m_profile), changed);
     EXPECT_EQ(m_profile->store().value("GetAutoSectorRereads").toInt(), 0);
