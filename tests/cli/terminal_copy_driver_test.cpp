@@ -231,7 +231,7 @@ TEST_F(TerminalCopyDriverTest, TheTrimShowsInTheProgressAndTheReportCountsWhatIt
 
 // Running a finished copy again reads its unread regions again: the progress says so,
 // with the retry pass that runs, and the report counts what stays filled.
-TEST_F(CopyDriverTest, ARerunShowsItTriesAgainWithTheRetryPass)
+TEST_F(TerminalCopyDriverTest, ARerunShowsItTriesAgainWithTheRetryPass)
 {
     medium.addFile("/src/r.bin", std::string(8192, 'r'));
     medium.markBad("/src/r.bin", 1024, 512);
