@@ -159,5 +159,9 @@ inline constexpr int kSummaryFailed = 148;      // before the count of failed or
 inline constexpr int kReportNotWritten = 149;   // before the reason the report was not written
 // After "File NAME": Resume found a source that is not the file its copy was made from
 inline constexpr int kSourceMismatch = 150;
+// The copier's line below its bars while a pass after the main pass runs
+inline constexpr int kTrimming = 154;     // the trim pass runs
+inline constexpr int kRegionsLeft = 155;  // before the count of regions the pass has left
+inline constexpr int kRetrying = 156;     // a retry pass runs: before its number
 
 }  // namespace tessaly::text
