@@ -642,6 +642,34 @@ private slots:
         QVERIFY(copier.exitAndWait());
     }
 
+    // Over the slow damaged medium: the trim's line shows while its reads wait on the
+    // medium, and goes when the file is done.
+    void theTrimShowsOverTheSlowMedium()
+    {
+        profile().setValue(QStringLiteral("DontAskForAddReserveds"), 1);
+        MediumMount medium;
+        medium.addImage("disk/a.bin", MediumMount::patternBytes(256 * 512, 9),
+                        "bad 10\nbad 50\nbad 90\nbad 130\nbad 170\nbad 210\n"
+                        "slow 10 300\nslow 50 300\nslow 90 300\nslow 130 300\n"
+                        "slow 170 300\nslow 210 300\n");
+        MOUNT_OR_SKIP(medium);
+        testing::TempDir out;
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun(out.path());
+        copier.window->addPaths({q(medium.path("disk/a.bin"))}, CopierWindow::AfterAdd::Start);
+        QString seen;
+        QVERIFY(QTest::qWaitFor([&] {
+            seen = copier.field("passText");
+            return !seen.isEmpty();
+        }, 30000));
+        QVERIFY2(seen.startsWith(copier.text(154) + ", " + copier.text(155) + ": "), qPrintable(seen));
+        QVERIFY(copier.runEnds());
+        QCOMPARE(copier.field("passText"), QString());
+        QCOMPARE(copier.icons(), (std::vector<int>{2}));
+        QVERIFY(copier.exitAndWait());
+    }
+
     // A retry pass shows its number, and the number of passes the file gets.
     void aRetryPassShowsItsNumber()
     {
