@@ -5,6 +5,8 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "ui/size_format.h"
 #include "ui/text_encoding.h"
 #include "ui/text_ids.h"
@@ -27,6 +29,29 @@ QProgressBar* progressBar(QWidget* parent, const char* name)
     return bar;
 }
 
+// The width label needs to show the widest of texts whole, measured on a label of its
+// font (the label's own hint keeps to its minimum width and to its cache).
+int widestText(const QLabel* label, const QStringList& texts)
+{
+    QLabel probe;
+    probe.setFont(label->font());
+    probe.setTextFormat(label->textFormat());
+    probe.setIndent(label->indent());
+    probe.setMargin(label->margin());
+    int widest = 0;
+    for (const QString& text : texts) {
+        probe.setText(text);
+        widest = std::max(widest, probe.sizeHint().width());
+    }
+    return widest;
+}
+
+// A value field keeps room for its widest value: the row never cuts it.
+void fitWidth(QLabel* label, const QStringList& texts)
+{
+    label->setMinimumWidth(widestText(label, texts));
+}
+
 QLabel* percentLabel(QWidget* parent, const char* name)
 {
     auto* label = new QLabel(QStringLiteral("0%"), parent);
@@ -44,6 +69,7 @@ CopierFields::CopierFields(QWidget* window) : m_window(window)
     m_totalBar = progressBar(window, "totalBar");
     m_filePercent = percentLabel(window, "filePercent");
     m_totalPercent = percentLabel(window, "totalPercent");
+    m_pass = valueField(window, "passText");
     m_totalSizeLabel = fieldLabel(window, "totalSizeLabel", "Total files size");
     m_totalSize = valueField(window, "totalSize");
     m_totalSize->setText(QStringLiteral("0"));
@@ -58,53 +84,47 @@ CopierFields::CopierFields(QWidget* window) : m_window(window)
     m_timeThisFile->setText(QStringLiteral("00:00:00"));
     m_timeAllFiles->setText(QStringLiteral("00:00:00"));
     m_speed->setText(QStringLiteral("0"));
+    buildLayouts();
 }
 
 void CopierFields::addTo(QVBoxLayout* layout)
 {
     layout->addWidget(etchedLine(m_window));
-    layout->addLayout(barsLayout());
+    layout->addLayout(m_bars);
     layout->addWidget(etchedLine(m_window));
-    layout->addLayout(folderLayout());
+    layout->addLayout(m_folder);
     layout->addWidget(etchedLine(m_window));
-    layout->addLayout(timesLayout());
+    layout->addLayout(m_times);
     layout->addWidget(etchedLine(m_window));
 }
 
-QGridLayout* CopierFields::barsLayout() const
+void CopierFields::buildLayouts()
 {
-    auto* bars = new QGridLayout;
-    bars->addWidget(m_fileBar, 0, 0);
-    bars->addWidget(m_filePercent, 0, 1);
-    bars->addWidget(m_totalBar, 1, 0);
-    bars->addWidget(m_totalPercent, 1, 1);
-    return bars;
-}
+    m_bars = new QGridLayout;
+    m_bars->addWidget(m_fileBar, 0, 0);
+    m_bars->addWidget(m_filePercent, 0, 1);
+    m_bars->addWidget(m_totalBar, 1, 0);
+    m_bars->addWidget(m_totalPercent, 1, 1);
+    // Below the bars, so that a file at 100 % that still takes time says why.
+    m_bars->addWidget(m_pass, 2, 0, 1, 2);
 
-QGridLayout* CopierFields::folderLayout() const
-{
-    auto* folder = new QGridLayout;
-    folder->setColumnStretch(1, 1);
-    folder->addWidget(m_totalSizeLabel, 0, 0);
-    folder->addWidget(m_totalSize, 0, 1);
-    folder->addWidget(m_outputFolderLabel, 1, 0);
-    folder->addWidget(m_outputFolder, 1, 1);
-    return folder;
-}
+    m_folder = new QGridLayout;
+    m_folder->setColumnStretch(1, 1);
+    m_folder->addWidget(m_totalSizeLabel, 0, 0);
+    m_folder->addWidget(m_totalSize, 0, 1);
+    m_folder->addWidget(m_outputFolderLabel, 1, 0);
+    m_folder->addWidget(m_outputFolder, 1, 1);
 
-QGridLayout* CopierFields::timesLayout() const
-{
-    auto* times = new QGridLayout;
-    times->setColumnStretch(1, 1);
-    times->setColumnStretch(3, 1);
-    times->setColumnStretch(5, 1);
-    times->addWidget(m_timeThisFileLabel, 0, 0);
-    times->addWidget(m_timeThisFile, 0, 1);
-    times->addWidget(m_timeAllFilesLabel, 0, 2);
-    times->addWidget(m_timeAllFiles, 0, 3);
-    times->addWidget(m_speedLabel, 0, 4);
-    times->addWidget(m_speed, 0, 5);
-    return times;
+    m_times = new QGridLayout;
+    m_times->setColumnStretch(1, 1);
+    m_times->setColumnStretch(3, 1);
+    m_times->setColumnStretch(5, 1);
+    m_times->addWidget(m_timeThisFileLabel, 0, 0);
+    m_times->addWidget(m_timeThisFile, 0, 1);
+    m_times->addWidget(m_timeAllFilesLabel, 0, 2);
+    m_times->addWidget(m_timeAllFiles, 0, 3);
+    m_times->addWidget(m_speedLabel, 0, 4);
+    m_times->addWidget(m_speed, 0, 5);
 }
 
 void CopierFields::setTexts(const Text& text)
@@ -114,13 +134,76 @@ void CopierFields::setTexts(const Text& text)
     m_timeThisFileLabel->setText(text(text::kTimeThisFile));
     m_timeAllFilesLabel->setText(text(text::kTimeAllFiles));
     m_speedLabel->setText(text(text::kSpeedLabel));
+    fitValues(text);
+}
+
+void CopierFields::fitValues(const Text& text)
+{
+    const QString unknown = text(text::kUnknown);
+    const QString perSecond = u'/' + text(text::kSecondsUnit);
+    QStringList sizes;
+    QStringList speeds{QStringLiteral("0"), unknown};
+    // The widest numbers formatSize gives in each unit: four digits, or three with a point.
+    for (const std::uint64_t unit : {std::uint64_t{1}, std::uint64_t{1} << 10,
+                                     std::uint64_t{1} << 20, std::uint64_t{1} << 30}) {
+        for (const std::uint64_t bytes : {1000 * unit, 9 * unit + unit / 10 * 9,
+                                          99 * unit + unit / 10 * 9}) {
+            const QString size = QString::fromStdString(formatSize(bytes));
+            sizes << size;
+            speeds << size + perSecond;
+        }
+    }
+    sizes << QString::fromStdString(formatSize(std::uint64_t{9999} << 30));
+    RunSnapshot trim;
+    trim.passRegions = 99999;
+    RunSnapshot retry = trim;
+    retry.retryPass = 9;
+    retry.retryPasses = 9;
+
+    fitWidth(m_timeThisFile, {QStringLiteral("00:00:00"), unknown});
+    fitWidth(m_timeAllFiles, {QStringLiteral("00:00:00"), unknown});
+    fitWidth(m_speed, speeds);
+    fitWidth(m_totalSize, sizes);
+    fitWidth(m_outputFolder, {text(text::kNotChosen)});
+    fitWidth(m_pass, {passText(trim, text), passText(retry, text)});
+    for (QLabel* percent : {m_filePercent, m_totalPercent}) {
+        percent->setFixedWidth(std::max(kPercentWidth, widestText(percent, {QStringLiteral("100%")})));
+    }
+}
+
+int CopierFields::minimumWidth() const
+{
+    int width = 0;
+    for (QGridLayout* grid : {m_bars, m_folder, m_times}) {
+        grid->invalidate();  // a label's new text or width is not in its cache yet
+        width = std::max(width, grid->minimumSize().width());
+    }
+    return width;
+}
+
+QString CopierFields::passText(const RunSnapshot& run, const Text& text)
+{
+    if (run.passRegions == 0) {
+        return {};
+    }
+    const QString pass = run.retryPass == 0
+                             ? text(text::kTrimming)
+                             : text(text::kRetrying) + u' ' + QString::number(run.retryPass) +
+                                   u'/' + QString::number(run.retryPasses);
+    return pass + QStringLiteral(", ") + text(text::kRegionsLeft) + QStringLiteral(": ") +
+           QString::number(run.passRegions);
 }
 
 void CopierFields::showProgress(int filePercent, int totalPercent)
 {
     m_fileBar->setValue(filePercent);
-    m_totalBar->setValue(totalPercent);
     m_filePercent->setText(QString::number(filePercent) + u'%');
+    showTotalProgress(totalPercent);
+}
+
+void CopierFields::showTotalProgress(int totalPercent)
+{
+    m_totalBar->setValue(totalPercent);
     m_totalPercent->setText(QString::number(totalPercent) + u'%');
 }
 
@@ -137,6 +220,10 @@ void CopierFields::showOutputFolder(const QString& shown)
 void CopierFields::showTimes(const RunSnapshot& run, std::uint32_t now, const Text& text,
                              const std::string& unknown)
 {
+    const QString pass = passText(run, text);
+    if (pass != m_pass->text()) {
+        m_pass->setText(pass);
+    }
     if (m_timesShown && now - m_lastTimes < kTimesInterval && run.copying &&
         run.currentIndex < run.entryCount) {
         return;

@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 #include "copier/copier_window.h"
@@ -48,15 +49,42 @@ CopierRun::~CopierRun()
 
 RunSnapshot CopierRun::snapshot() const
 {
-    return {m_counters.copying.load(),
-            m_counters.currentIndex.load(),
-            m_counters.entryCount.load(),
-            m_engine.shortRate(),
-            m_engine.longRate(),
-            m_engine.destinationEnd(),
-            m_engine.destinationPosition(),
-            m_counters.totalSize.load(),
-            m_counters.doneSize.load()};
+    RunSnapshot run{m_counters.copying.load(),
+                    m_counters.currentIndex.load(),
+                    m_counters.entryCount.load(),
+                    m_engine.shortRate(),
+                    m_engine.longRate(),
+                    m_engine.destinationEnd(),
+                    m_engine.destinationPosition(),
+                    m_counters.totalSize.load(),
+                    m_counters.doneSize.load()};
+    run.passRegions = m_engine.busy() ? m_engine.trimmingRegions() : 0;
+    run.retryPass = m_engine.retryPass();
+    run.retryPasses = m_engine.retryPassCount();
+    return run;
+}
+
+int CopierRun::totalPercentNow() const
+{
+    const std::uint64_t total = m_counters.totalSize.load();
+    std::uint64_t done = m_counters.doneSize.load();
+    const std::uint32_t index = m_counters.currentIndex.load();
+    // The line the run holds counts with what its copy has reached so far.
+    if (m_list != nullptr && index < m_counters.entryCount.load() &&
+        m_list->lines().entry(static_cast<int>(index)).state == EntryState::InProgress) {
+        done += m_engine.position();
+    }
+    if (total > 0) {
+        return static_cast<int>(std::min(done, total) * 100 / total);
+    }
+    // Only empty files (or none): done when every line is.
+    const int rows = m_list != nullptr ? m_list->lines().rowCount() : 0;
+    for (int row = 0; row < rows; ++row) {
+        if (m_list->lines().entry(row).state != EntryState::Done) {
+            return 0;
+        }
+    }
+    return rows > 0 ? 100 : 0;
 }
 
 void CopierRun::startDriver()

@@ -58,8 +58,13 @@ public:
     int workerCount() const { return m_workers.count(); }
     bool exiting() const { return m_exiting.load(); }
     const std::atomic<bool>& exitingFlag() const { return m_exiting; }
-    // The engine and the counters at this moment, for the speed and the times.
+    // The engine and the counters at this moment, for the speed, the times and the pass
+    // that runs.
     RunSnapshot snapshot() const;
+    // The whole list's percent now: the copied bytes of the finished lines and of the
+    // line being copied over the sizes of all lines. A list of empty files is at 100 once
+    // each of its lines is Done.
+    int totalPercentNow() const;
     // The list whose lines the run takes; set once the window has built it.
     void setList(FileListControl* list) { m_list = list; }
 

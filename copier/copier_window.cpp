@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "copier/copier_dialogs.h"
 #include "copier/copier_run.h"
 #include "copier/query_prompts.h"
@@ -94,7 +96,7 @@ void CopierWindow::buildControls()
     m_list->setObjectName(QStringLiteral("fileList"));
     connect(m_list, &FileListControl::continueRequested, this, [this] { startCopying(); });
     connect(m_list, &FileListControl::linesDeleted, this, [this] {
-        showTotalSize();
+        showTotals();
         updateCommandStates();
     });
     connect(m_list, &FileListControl::pathsDropped, this,
@@ -123,7 +125,17 @@ void CopierWindow::buildControls()
 QSize CopierWindow::fixedWindowSize() const
 {
     const int menuHeight = menuBar() ? menuBar()->sizeHint().height() : 0;
-    return (dialogUnits(font(), 418, 226) + QSize(0, menuHeight)).expandedTo(sizeHint());
+    QSize size = dialogUnits(font(), 418, 226) + QSize(0, menuHeight);
+    size.setHeight(std::max(size.height(), sizeHint().height()));
+    // Wider where the language's texts need it: the fields never cut a label or a value.
+    size.setWidth(std::max(size.width(), m_details->fullWidthFor(m_fields->minimumWidth())));
+    return size;
+}
+
+void CopierWindow::fitToTexts()
+{
+    m_details->setFullSize(fixedWindowSize());
+    m_details->show(m_settings.showDetails != 0, menuBar());
 }
 
 bool CopierWindow::initialize()
@@ -134,6 +146,7 @@ bool CopierWindow::initialize()
         return false;
     }
     m_details->setFullSize(fixedWindowSize());
+    m_texted = true;
     // The stored flag is applied by toggling it back.
     m_settings.showDetails = m_settings.showDetails != 0 ? 0 : 1;
     toggleDetails();
@@ -169,6 +182,9 @@ void CopierWindow::setTexts()
     m_report->setTexts([this](int id) { return text(id); });
     showOutputFolder();
     setWindowTitle(QStringLiteral("Tessaly"));
+    if (m_texted) {
+        fitToTexts();  // another language: its texts may need another width
+    }
 }
 
 void CopierWindow::runQuickStart()
@@ -233,7 +249,7 @@ void CopierWindow::appendEntries(std::vector<FileEntry> entries)
 {
     if (!entries.empty()) {
         m_list->lines().append(std::move(entries));
-        showTotalSize();
+        showTotals();
     }
     updateCommandStates();
 }
@@ -427,6 +443,7 @@ void CopierWindow::showRunEnded()
 {
     m_report->showSummary();
     updateCommandStates();
+    showTotals();
     updateTimes();
 }
 
@@ -439,6 +456,12 @@ void CopierWindow::showOutputFolder()
 void CopierWindow::showTotalSize()
 {
     m_fields->showTotalSize(counters().totalSize.load());
+}
+
+void CopierWindow::showTotals()
+{
+    showTotalSize();
+    m_fields->showTotalProgress(m_run->totalPercentNow());
 }
 
 void CopierWindow::updateTimes()

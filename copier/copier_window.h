@@ -139,6 +139,8 @@ public:
     // The fields, set on the window's thread.
     void showOutputFolder();
     void showTotalSize();
+    // The total size and the whole list's bar, after every change of the list or its lines.
+    void showTotals();
     // Speed and times, at most once a second while a run goes on.
     void updateTimes();
     void updateCommandStates();
@@ -171,7 +173,11 @@ protected:
 private:
     void buildControls();
     CopierDialogs dialogs();
+    // The window's fixed size with the detail view shown: the template's, or wider where
+    // the fields need it for the texts of the language in use.
     QSize fixedWindowSize() const;
+    // Fixes the window's size anew for the language's texts, the detail view as it is.
+    void fitToTexts();
     void setTexts();
     void runQuickStart();
     void appendEntries(std::vector<FileEntry> entries);
@@ -189,6 +195,7 @@ private:
     bool m_painted = false;
     bool m_quickStartPending = false;
     bool m_columnsSized = false;
+    bool m_texted = false;  // the first size is fixed: a language switch fixes it anew
 
     QVBoxLayout* m_layout = nullptr;
     CopierCommands* m_commands = nullptr;

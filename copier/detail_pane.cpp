@@ -33,6 +33,12 @@ QRect DetailPane::viewRect(const QMenuBar* menuBar) const
                  size);
 }
 
+int DetailPane::fullWidthFor(int controlsWidth) const
+{
+    const QSize view = dialogUnits(m_window->font(), kDetailsWidthDu, kDetailsHeightDu);
+    return kMarginSide + controlsWidth + kMarginSide + view.width() + kDetailsRight;
+}
+
 void DetailPane::show(bool shown, const QMenuBar* menuBar)
 {
     m_shown = shown;

@@ -28,6 +28,9 @@ public:
     DetailPane(QWidget* window, QVBoxLayout* layout, const CopyEngine& engine);
 
     BlockMapControl* view() const { return m_view; }
+    // The window's width with the view shown that leaves controlsWidth pixels between
+    // the controls' margins.
+    int fullWidthFor(int controlsWidth) const;
     // The window's size with the view shown; set before the first show().
     void setFullSize(QSize size) { m_fullSize = size; }
     // Shows or hides the view below menuBar, fixing the window's size to match.

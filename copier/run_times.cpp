@@ -12,6 +12,12 @@ RunTimes computeRunTimes(const RunSnapshot& run)
         return times;
     }
     times.running = true;
+    if (run.passRegions > 0) {
+        times.speed = RunTimes::Speed::Unknown;
+        times.thisFileSeconds = RunTimes::kUnknownSeconds;
+        times.allFilesSeconds = RunTimes::kUnknownSeconds;
+        return times;
+    }
     if (run.shortRate <= 1) {
         times.speed = RunTimes::Speed::Unknown;
     } else {

@@ -59,6 +59,7 @@ void WindowDriverHost::entryEnded(const EntryEnd& end, const ReportLine& report)
     m_run.workers().call([&] {
         m_window.details().fileEnded();
         m_run.endEntry(end, report);
+        m_window.showTotals();
         m_window.updateCommandStates();
     });
 }

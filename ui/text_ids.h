@@ -159,8 +159,10 @@ inline constexpr int kSummaryFailed = 148;      // before the count of failed or
 inline constexpr int kReportNotWritten = 149;   // before the reason the report was not written
 // After "File NAME": Resume found a source that is not the file its copy was made from
 inline constexpr int kSourceMismatch = 150;
-// The passes at the end of a file (151 is the Algorithm page's label of their number)
-inline constexpr int kRetryPass = 152;     // before "N/M": the retry pass that runs
-inline constexpr int kTryingAgain = 153;   // a copy run again reads only its unread areas
+// 151 is the Algorithm page's label of the number of retry passes; 152, 153: not used
+// The copier's line below its bars while a pass after the main pass runs
+inline constexpr int kTrimming = 154;     // the trim pass runs
+inline constexpr int kRegionsLeft = 155;  // before the count of regions the pass has left
+inline constexpr int kRetrying = 156;     // a retry pass runs: before its number
 
 }  // namespace tessaly::text

@@ -98,3 +98,30 @@ TEST(RunFields, TimesAndSpeedOfARun)
     run.currentIndex = 3;
     EXPECT_FALSE(computeRunTimes(run).running);
 }
+
+// During the passes after the main pass the copy's position rests at the file's end:
+// neither rest can be told, and the main pass's last rate is no speed of the pass.
+TEST(RunFields, APassAfterTheMainPassHasNoTimeLeftToTell)
+{
+    RunSnapshot run;
+    run.copying = true;
+    run.currentIndex = 0;
+    run.entryCount = 2;
+    run.shortRate = 40000;
+    run.longRate = 30000;
+    run.destinationEnd = 50000;
+    run.destinationPosition = 50000;
+    run.totalSize = 100000;
+    run.passRegions = 7;
+    RunTimes times = computeRunTimes(run);
+    EXPECT_TRUE(times.running);
+    EXPECT_EQ(times.speed, RunTimes::Speed::Unknown);
+    EXPECT_EQ(times.thisFileSeconds, RunTimes::kUnknownSeconds);
+    EXPECT_EQ(times.allFilesSeconds, RunTimes::kUnknownSeconds);
+    EXPECT_EQ(formatDuration(times.thisFileSeconds, "unknown"), "unknown");
+
+    // The pass is over: the times count again.
+    run.passRegions = 0;
+    run.currentIndex = 1;
+    EXPECT_EQ(computeRunTimes(run).thisFileSeconds, 0u);
+}

@@ -2,14 +2,19 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
+#include <QProgressBar>
 #include <QSettings>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <thread>
 #include <memory>
 
 #include "tests/gui/block_map_test_support.h"
@@ -21,6 +26,7 @@
 #include "ui/dialog_units.h"
 #include "ui/language_table.h"
 #include "ui/modal_prompts.h"
+#include "ui/size_format.h"
 #include "ui/ui_text.h"
 
 using namespace tessaly;
@@ -81,6 +87,23 @@ struct Copier
         return window->findChild<QLabel*>(QLatin1String(name))->text();
     }
     QString text(int id) const { return uiText(language, static_cast<std::uint32_t>(id)); }
+    // Picks language file name from the Language menu, as the user does.
+    bool chooseLanguage(const std::string& name)
+    {
+        for (std::size_t i = 0; const std::optional<std::string> file = language.languageFile(i); ++i) {
+            if (*file == name) {
+                window->chooseLanguage(copier_command::kLanguageFirst + static_cast<quint32>(i));
+                return true;
+            }
+        }
+        return false;
+    }
+    // The whole list's bar and its percent, which must agree.
+    int totalPercent() const
+    {
+        const int bar = window->findChild<QProgressBar*>(QStringLiteral("totalBar"))->value();
+        return field("totalPercent") == QString::number(bar) + u'%' ? bar : -1;
+    }
 
     ScriptedPrompts prompts;
     LanguageTable language;
@@ -588,7 +611,227 @@ private slots:
         QVERIFY(logEndsAt(out / "big.bin.log", fs::file_size(out / "big.bin")));
     }
 
+    // Every label and every value of the fields is shown whole, with the longest value
+    // each can show, in each shipped language: at start and after a switch to it.
+    void theFieldsFitTheTextsOfEveryLanguage()
+    {
+        for (const std::string file : {"english.lng", "deutsch.lng", "russian.lng"}) {
+            profile().setValue(QStringLiteral("Language"), q(file));
+            Copier copier(m_shipped);
+            QVERIFY(copier.window->initialize());
+            copier.window->show();
+            expectFieldsFit(copier, q(file) + " at start");
+            if (QTest::currentTestFailed()) return;
+            QVERIFY(copier.exitAndWait());
+        }
+        profile().setValue(QStringLiteral("Language"), QStringLiteral("english.lng"));
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->show();
+        const int english = copier.window->width();
+        for (const std::string file : {"deutsch.lng", "russian.lng", "english.lng"}) {
+            QVERIFY(copier.chooseLanguage(file));
+            QCOMPARE(copier.field("timeThisFileLabel"), copier.text(69));
+            expectFieldsFit(copier, q(file) + " after a switch");
+            if (QTest::currentTestFailed()) return;
+            // The detail view goes along at the new width.
+            copier.window->toggleDetails();
+            QCOMPARE(copier.window->width(), copier.window->detailView().geometry().right() + 1 + 10);
+            copier.window->toggleDetails();
+        }
+        QCOMPARE(copier.window->width(), english);  // back in English: the English width
+        QVERIFY(copier.exitAndWait());
+    }
+
+    // While the trim pass runs, the file is at 100 % and takes time nonetheless: the
+    // window says which pass runs and how many regions it has left, and tells no time
+    // left it cannot know.
+    void theTrimPassShowsWithItsRegionsLeft()
+    {
+        profile().setValue(QStringLiteral("DontAskForAddReserveds"), 1);
+        testing::ScriptedMedium medium;
+        medium.addFile("/src/t.bin", std::string(8192, 't'));
+        medium.markBad("/src/t.bin", 1024, 512);
+        medium.markWeak("/src/t.bin", 4096, 512, 1);  // filled in the main pass, read in the trim
+        medium.addFolder("/out");
+        Copier copier(m_shipped, false, &medium);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun("/out");
+        std::atomic<bool> release{false};
+        CopyEngine& engine = copier.window->engine();
+        medium.setWriteHook("/out/t.bin", [&](std::uint64_t) {
+
+            // Holds the trim until the test has looked (at most 10 s).
+            for (int i = 0; i < 1000 && engine.trimmingRegions() > 0 && !release.load(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        QLabel* pass = copier.window->findChild<QLabel*>(QStringLiteral("passText"));
+        QVERIFY(pass != nullptr);
+        QVERIFY(pass->text().isEmpty());
+        copier.window->addPaths({"/src/t.bin"}, CopierWindow::AfterAdd::Start);
+
+        const QString unknown = copier.text(71);
+        const bool shown = QTest::qWaitFor([&] {
+            return !pass->text().isEmpty() && copier.field("timeThisFile") == unknown &&
+                   copier.field("filePercent") == QStringLiteral("100%");
+        }, 8000);
+        const QString passShown = pass->text();
+        const QString thisFile = copier.field("timeThisFile");
+        const QString allFiles = copier.field("timeAllFiles");
+        const QString speed = copier.field("speed");
+        const QString percent = copier.field("filePercent");
+        release.store(true);
+        QVERIFY(copier.runEnds());
+        QVERIFY2(shown, qPrintable(passShown + " | " + thisFile));
+        QCOMPARE(passShown, copier.text(154) + ", " + copier.text(155) + ": 1");
+        QCOMPARE(thisFile, unknown);
+        QCOMPARE(allFiles, unknown);
+        QCOMPARE(speed, unknown);  // the main pass's last rate is not the trim's
+        QCOMPARE(percent, QStringLiteral("100%"));
+
+        // Over: no pass, and no time left.
+        QTRY_VERIFY(pass->text().isEmpty());
+        QCOMPARE(copier.field("timeThisFile"), QStringLiteral("00:00:00"));
+        QCOMPARE(copier.icons(), (std::vector<int>{2}));
+        QVERIFY(copier.exitAndWait());
+    }
+
+    // Over the slow damaged medium: the trim's line shows while its reads wait on the
+    // medium, and goes when the file is done.
+    void theTrimShowsOverTheSlowMedium()
+    {
+        profile().setValue(QStringLiteral("DontAskForAddReserveds"), 1);
+        MediumMount medium;
+        medium.addImage("disk/a.bin", MediumMount::patternBytes(256 * 512, 9),
+                        "bad 10\nbad 50\nbad 90\nbad 130\nbad 170\nbad 210\n"
+                        "slow 10 300\nslow 50 300\nslow 90 300\nslow 130 300\n"
+                        "slow 170 300\nslow 210 300\n");
+        MOUNT_OR_SKIP(medium);
+        testing::TempDir out;
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun(out.path());
+        copier.window->addPaths({q(medium.path("disk/a.bin"))}, CopierWindow::AfterAdd::Start);
+        QString seen;
+        QVERIFY(QTest::qWaitFor([&] {
+            seen = copier.field("passText");
+            return !seen.isEmpty();
+        }, 30000));
+        QVERIFY2(seen.startsWith(copier.text(154) + ", " + copier.text(155) + ": "), qPrintable(seen));
+        QVERIFY(copier.runEnds());
+        QCOMPARE(copier.field("passText"), QString());
+        QCOMPARE(copier.icons(), (std::vector<int>{2}));
+        QVERIFY(copier.exitAndWait());
+    }
+
+    // A retry pass shows its number, and the number of passes the file gets.
+    void aRetryPassShowsItsNumber()
+    {
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        RunSnapshot run;
+        run.copying = true;
+        run.entryCount = 1;
+        run.passRegions = 12;
+        run.retryPass = 2;
+        run.retryPasses = 3;
+        const auto text = [&](int id) { return copier.text(id); };
+        copier.window->fields().showTimes(run, 5000, text, "unknown");
+        QCOMPARE(copier.field("passText"), copier.text(156) + " 2/3, " + copier.text(155) + ": 12");
+        run.passRegions = 0;
+        copier.window->fields().showTimes(run, 5001, text, "unknown");  // within the second
+        QCOMPARE(copier.field("passText"), QString());
+        QVERIFY(copier.exitAndWait());
+    }
+
+    // The whole list's bar counts the lines in the list now: a line deleted, or added,
+    // after a run shows at once, as does the total size.
+    void theWholeListBarFollowsTheListsChanges()
+    {
+        profile().setValue(QStringLiteral("AutoStartCopying"), 0);
+        testing::ScriptedMedium medium;
+        medium.addFile("/src/a.bin", std::string(4096, 'a'));
+        medium.addFile("/src/b.bin", std::string(4096, 'b'));
+        medium.addFolder("/out");
+        Copier copier(m_shipped, false, &medium);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun("/out");
+        // The second line makes the same copy as the first: it is refused.
+        QVERIFY(copier.copy({"/src/a.bin", "/src/a.bin"}));
+        QCOMPARE(copier.icons(), (std::vector<int>{2, 4}));
+        QCOMPARE(copier.totalPercent(), 50);
+
+        FileListControl& list = copier.window->fileList();
+        list.setCurrentIndex(list.lines().index(1, 0));
+        QVERIFY(list.deleteSelected());
+        QCOMPARE(copier.field("totalSize"), QStringLiteral("4 Kb"));
+        QCOMPARE(copier.totalPercent(), 100);
+
+        copier.window->addPaths({"/src/b.bin"}, CopierWindow::AfterAdd::Nothing);
+        QCOMPARE(copier.field("totalSize"), QStringLiteral("8 Kb"));
+        QCOMPARE(copier.totalPercent(), 50);
+        QVERIFY(copier.copy({}));
+        QCOMPARE(copier.totalPercent(), 100);
+
+        list.selectAll();
+        QVERIFY(list.deleteSelected());
+        QCOMPARE(copier.field("totalSize"), QStringLiteral("0 b"));
+        QCOMPARE(copier.totalPercent(), 0);
+        QVERIFY(copier.exitAndWait());
+    }
+
 private:
+    // Checks that no label or value of the fields is cut, each value with the longest
+    // texts it can show in the window's language.
+    static void expectFieldsFit(Copier& copier, const QString& where)
+    {
+        const QString perSecond = u'/' + copier.text(117);
+        const QString unknown = copier.text(71);
+        const QString regions = QStringLiteral(", ") + copier.text(155) + QStringLiteral(": 99999");
+        const struct
+        {
+            const char* name;
+            QStringList values;  // empty: the label's own text
+        } fields[] = {
+            {"totalSizeLabel", {}},
+            {"outputFolderLabel", {}},
+            {"timeThisFileLabel", {}},
+            {"timeAllFilesLabel", {}},
+            {"speedLabel", {}},
+            {"filePercent", {QStringLiteral("100%")}},
+            {"totalPercent", {QStringLiteral("100%")}},
+            {"totalSize", {q(formatSize(1000ull << 30)), q(formatSize(9999ull << 30)),
+                           q(formatSize(99ull << 20 | 900ull << 10))}},
+            {"outputFolder", {copier.text(44)}},
+            {"timeThisFile", {QStringLiteral("00:00:00"), unknown}},
+            {"timeAllFiles", {QStringLiteral("00:00:00"), unknown}},
+            {"speed", {unknown, q(formatSize(1000ull << 20)) + perSecond,
+                       q(formatSize(99ull << 20 | 900ull << 10)) + perSecond,
+                       q(formatSize(1023ull << 10)) + perSecond}},
+            {"passText", {copier.text(154) + regions, copier.text(156) + " 9/9" + regions}},
+        };
+        for (const auto& field : fields) {
+            QLabel* label = copier.window->findChild<QLabel*>(QLatin1String(field.name));
+            QVERIFY2(label != nullptr, field.name);
+            const QString kept = label->text();
+            for (const QString& value : field.values.isEmpty() ? QStringList{kept} : field.values) {
+                label->setText(value);
+                copier.window->layout()->activate();
+                // What the text needs, whatever minimum the label was given.
+                QLabel probe(value);
+                probe.setFont(label->font());
+                const int needed = probe.sizeHint().width();
+                QVERIFY2(needed <= label->width(),
+                         qPrintable(where + ": " + field.name + " \"" + value + "\" needs " +
+                                    QString::number(needed) + " px, has " +
+                                    QString::number(label->width())));
+                QVERIFY2(label->geometry().right() < copier.window->width(), field.name);
+            }
+            label->setText(kept);
+        }
+    }
+
     // True when the log at path ends with its end record at offset end: "ACL", the fill
     // type, the name's length and the name, whole 8-byte records, the last of length 0.
     static bool logEndsAt(const std::string& path, std::uint64_t end)
