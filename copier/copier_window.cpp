@@ -288,10 +288,7 @@ void CopierWindow::chooseOutputFolder()
 
 void CopierWindow::startCopying()
 {
-    if (exiting()) {
-        return;
-    }
-    if (m_settings.outputFolder.empty()) {
+    if (!exiting() && m_settings.outputFolder.empty()) {
         chooseOutputFolder();
     }
     if (m_settings.outputFolder.empty() || exiting()) {
@@ -400,22 +397,13 @@ void CopierWindow::runCommand(quint32 id)
 
 bool CopierWindow::answerQuery(EngineQuery& query)
 {
-    if (exiting()) {
-        return false;
-    }
     const EngineStatus status = engine().status();
     return m_run->workers().call([&] {
         if (exiting()) {
             return false;
         }
-        PromptFlags flags{m_settings.dontAskForAddReserveds, m_settings.dontAskForLog,
-                          m_settings.dontAskConfirmForExistings};
-        const bool answer = askEngineQuery(query, status, flags, m_prompts, this,
-                                           [this](int id) { return text(id); }, m_run->exitingFlag());
-        m_settings.dontAskForAddReserveds = flags.dontAskForAddReserveds;
-        m_settings.dontAskForLog = flags.dontAskForLog;
-        m_settings.dontAskConfirmForExistings = flags.dontAskConfirmForExistings;
-        return answer;
+        return askEngineQuery(query, status, m_settings, m_prompts, this,
+                              [this](int id) { return text(id); }, m_run->exitingFlag());
     });
 }
 
@@ -453,14 +441,9 @@ void CopierWindow::showOutputFolder()
                                                                : pathText(m_settings.outputFolder));
 }
 
-void CopierWindow::showTotalSize()
-{
-    m_fields->showTotalSize(counters().totalSize.load());
-}
-
 void CopierWindow::showTotals()
 {
-    showTotalSize();
+    m_fields->showTotalSize(counters().totalSize.load());
     m_fields->showTotalProgress(m_run->totalPercentNow());
 }
 

@@ -138,7 +138,6 @@ public:
 
     // The fields, set on the window's thread.
     void showOutputFolder();
-    void showTotalSize();
     // The total size and the whole list's bar, after every change of the list or its lines.
     void showTotals();
     // Speed and times, at most once a second while a run goes on.

@@ -29,7 +29,7 @@ bool ask(const QString& message, int caption, ModalPrompts::Icon icon, std::int3
     return answer.button == 1;
 }
 
-bool askForCopy(EngineQuery& query, EngineStatus status, PromptFlags& flags,
+bool askForCopy(EngineQuery& query, EngineStatus status, WindowSettings& flags,
                 ModalPrompts& prompts, QWidget* owner, const std::function<QString(int)>& text,
                 const std::atomic<bool>& closing)
 {
@@ -60,7 +60,7 @@ bool askForCopy(EngineQuery& query, EngineStatus status, PromptFlags& flags,
 
 }  // namespace
 
-bool askEngineQuery(EngineQuery& query, EngineStatus status, PromptFlags& flags,
+bool askEngineQuery(EngineQuery& query, EngineStatus status, WindowSettings& flags,
                     ModalPrompts& prompts, QWidget* owner, const std::function<QString(int)>& text,
                     const std::atomic<bool>& closing)
 {
