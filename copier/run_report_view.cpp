@@ -25,6 +25,8 @@ RunReportView::RunReportView(QWidget* window, FileListControl& list, ModalPrompt
 {
     m_summary->setObjectName(QStringLiteral("runSummary"));
     m_summary->setTextFormat(Qt::PlainText);
+    // As wide as the list, on as many lines as the language's words need.
+    m_summary->setWordWrap(true);
     m_summary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_summary->hide();
     FileListModel& model = m_list.lines();
