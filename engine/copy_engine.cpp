@@ -69,7 +69,7 @@ float fraction(std::uint64_t part, std::uint64_t whole)
 struct CopyEngine::Impl
 {
     Impl(FileSystem& fileSystem, const TickSource& ticks)
-        : fs(fileSystem), file(fileSystem), longMeter(ticks), shortMeter(ticks)
+        : fs(fileSystem), tickSource(ticks), file(fileSystem), longMeter(ticks), shortMeter(ticks)
     {
     }
 
@@ -117,6 +117,9 @@ struct CopyEngine::Impl
         std::atomic<std::uint32_t> regionsGeneration{0};
         // Merged regions the trim pass has still to retry; 0 while it does not run.
         std::atomic<std::size_t> trimming{0};
+        // The tick at which the copy loop's current read began; valid while reading is set.
+        std::atomic<bool> reading{false};
+        std::atomic<std::uint32_t> readStart{0};
         mutable std::mutex pathMutex;
         std::string destinationPath;
     };
@@ -136,6 +139,8 @@ struct CopyEngine::Impl
         std::string outputFolderPath;
         std::string logPath;
         bool destinationExisted = false;
+        // Set by continueFile: an existing copy goes on under Resume, unasked.
+        bool continuing = false;
         // The end record taken from a continued log, until the worker runs.
         std::optional<std::uint32_t> droppedEnd;
         // The destination base, kept whole as well: a destination of 4 GiB or more
@@ -259,6 +264,7 @@ struct CopyEngine::Impl
     }
 
     FileSystem& fs;
+    const TickSource& tickSource;
     Settings settings;
     Shared shared;
     FileState file;
@@ -392,8 +398,12 @@ bool CopyEngine::Impl::prepareExisting()
     } else {
         hasLog = true;
     }
-    const ExistingPolicy chosen = setting(&EngineSettings::existingPolicy);
-    if (chosen != ExistingPolicy::Skip && ask(QueryKind::Existing) == std::optional(false)) {
+    // A copy continued after its medium came back was admitted by the user already;
+    // the source check of Resume tells the same medium from another.
+    const ExistingPolicy chosen =
+        file.continuing ? ExistingPolicy::Resume : setting(&EngineSettings::existingPolicy);
+    if (chosen != ExistingPolicy::Skip && !file.continuing &&
+        ask(QueryKind::Existing) == std::optional(false)) {
         fail(EngineStatus::ExistingRefused);
         return false;
     }
@@ -492,7 +502,7 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
     const bool resume = chosen == ExistingPolicy::Resume;
     const bool whole = resume && !logFound &&
                        static_cast<std::uint64_t>(end) == file.mainSource.fileSize64();
-    if (!whole && ask(QueryKind::NoLog) == std::optional(false)) {
+    if (!whole && !file.continuing && ask(QueryKind::NoLog) == std::optional(false)) {
         fail(EngineStatus::NoLogRefused);
         return false;
     }
@@ -775,7 +785,10 @@ void CopyEngine::Impl::runWorker()
         shared.progress.store(fraction(at, size));
         if (size - at < loop.chunk) loop.chunk = (size - at + sector - 1) / sector * sector;
         SourceReader& source = *file.sources[loop.current];
+        shared.readStart.store(tickSource.now());
+        shared.reading.store(true);
         std::uint32_t n = source.read(loop.chunkBuffer.data(), loop.chunk);
+        shared.reading.store(false);
         // The last read asks for whole sectors; a source that grew since it was
         // opened gives more than its size then, and only the size taken is copied.
         n = std::min(n, size - at);
@@ -1096,6 +1109,16 @@ void CopyEngine::setThreadStarter(ThreadStarter starter)
     m->settings.starter = std::move(starter);
 }
 
+bool CopyEngine::continueFile(const std::string& sourcePath, const std::string& outputFolder,
+                              const std::string& baseFolder)
+{
+    if (m->shared.busy.load()) return false;
+    m->file.continuing = true;
+    const bool started = startFile(sourcePath, outputFolder, baseFolder);
+    m->file.continuing = false;
+    return started;
+}
+
 bool CopyEngine::startFile(const std::string& sourcePath, const std::string& outputFolder,
                            const std::string& baseFolder)
 {
@@ -1219,6 +1242,14 @@ std::uint32_t CopyEngine::longRate() const
 std::uint32_t CopyEngine::shortRate() const
 {
     return std::max<std::uint32_t>(m->shortMeter.rate(), 1);
+}
+
+std::uint32_t CopyEngine::readWaitMs() const
+{
+    if (!m->shared.reading.load()) return 0;
+    const std::uint32_t elapsed = m->tickSource.now() - m->shared.readStart.load();
+    // The read may have ended and the next begun between the two loads.
+    return m->shared.reading.load() ? elapsed : 0;
 }
 
 bool CopyEngine::skippedExisting() const
