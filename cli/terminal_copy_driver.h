@@ -26,7 +26,20 @@ struct Progress
     // Filled regions the trim pass at the end of the file has still to retry; 0
     // while it does not run.
     std::size_t trimRegions = 0;
+    // Seconds the current read of the source has gone unanswered, once past
+    // kSilentDriveMs; 0 otherwise.
+    std::uint32_t silentSeconds = 0;
 };
+
+// How long a read may run before the progress line says the drive does not answer.
+inline constexpr std::uint32_t kSilentDriveMs = 5000;
+
+// The silentSeconds of a read that has run readMs: its whole seconds once it has
+// run more than kSilentDriveMs, else 0.
+inline std::uint32_t silentSecondsOf(std::uint32_t readMs)
+{
+    return readMs > kSilentDriveMs ? readMs / 1000 : 0;
+}
 
 // The user's side of a run: questions, messages and progress. The terminal in the
 // program, a script in the tests. Questions may come from the engine's worker
@@ -97,6 +110,7 @@ public:
 private:
     FileResult copyOne(const FileEntry& entry);
     void showProgress(const FileEntry& entry, int filePercent);
+    void reportWait(const WaitStatus& status);
     void reportRefusal(const StepResult& step, const std::string& source);
     void reportFailure(EngineStatus status, const std::string& source);
     bool askForCopy(EngineQuery& query);
@@ -112,6 +126,7 @@ private:
     std::uint64_t m_totalSize = 0;
     std::uint64_t m_doneSize = 0;  // sizes of the files finished before the current one
     std::string m_source;          // of the current file, for the questions
+    bool m_sawOtherMedium = false;  // the last wait message was about another medium
 };
 
 }  // namespace tessaly::cli
