@@ -117,9 +117,13 @@ struct CopyEngine::Impl
         std::atomic<std::uint32_t> regionsGeneration{0};
         // Merged regions the trim pass has still to retry; 0 while it does not run.
         std::atomic<std::size_t> trimming{0};
-        // The tick at which the copy loop's current read began; valid while reading is set.
+        // The copy loop's reads: counted as they begin, reading while one runs. The
+        // worker reads no clock for them; readWaitMs times a read from its first sight.
         std::atomic<bool> reading{false};
-        std::atomic<std::uint32_t> readStart{0};
+        std::atomic<std::uint32_t> readsBegun{0};
+        mutable std::mutex readWatchMutex;
+        mutable std::uint32_t watchedRead = 0;  // readsBegun when readWaitMs last saw a read
+        mutable std::uint32_t watchedSince = 0;  // the tick it first saw that read
         mutable std::mutex pathMutex;
         std::string destinationPath;
     };
@@ -785,7 +789,7 @@ void CopyEngine::Impl::runWorker()
         shared.progress.store(fraction(at, size));
         if (size - at < loop.chunk) loop.chunk = (size - at + sector - 1) / sector * sector;
         SourceReader& source = *file.sources[loop.current];
-        shared.readStart.store(tickSource.now());
+        shared.readsBegun.fetch_add(1);
         shared.reading.store(true);
         std::uint32_t n = source.read(loop.chunkBuffer.data(), loop.chunk);
         shared.reading.store(false);
@@ -1246,10 +1250,19 @@ std::uint32_t CopyEngine::shortRate() const
 
 std::uint32_t CopyEngine::readWaitMs() const
 {
-    if (!m->shared.reading.load()) return 0;
-    const std::uint32_t elapsed = m->tickSource.now() - m->shared.readStart.load();
-    // The read may have ended and the next begun between the two loads.
-    return m->shared.reading.load() ? elapsed : 0;
+    Impl::Shared& shared = m->shared;
+    const std::uint32_t read = shared.readsBegun.load();
+    if (!shared.reading.load()) return 0;
+    const std::uint32_t now = m->tickSource.now();
+    std::lock_guard lock(shared.readWatchMutex);
+    // A read not seen before is timed from now: callers poll far more often than
+    // the seconds this is meant to show.
+    if (read != shared.watchedRead) {
+        shared.watchedRead = read;
+        shared.watchedSince = now;
+        return 0;
+    }
+    return now - shared.watchedSince;
 }
 
 bool CopyEngine::skippedExisting() const

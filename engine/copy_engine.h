@@ -111,7 +111,8 @@ public:
     std::uint32_t longRate() const;
     std::uint32_t shortRate() const;
     // Milliseconds the copy loop's current read of the source has been running (a drive
-    // that does not answer holds it in the kernel); 0 while no read runs.
+    // that does not answer holds it in the kernel), measured from the first call that
+    // saw the read, so within the caller's poll interval; 0 while no read runs.
     std::uint32_t readWaitMs() const;
     // The destination path of the last startFile that got that far (empty otherwise).
     std::string destinationPath() const;

@@ -531,9 +531,11 @@ TEST(ReadWait, TellsHowLongTheCurrentReadHasRun)
     EXPECT_EQ(engine.readWaitMs(), 0u);
     ASSERT_TRUE(engine.startFile("/src/a.bin", "/out", ""));
     while (!held) sleepMs(1);
-    EXPECT_EQ(engine.readWaitMs(), 0u);
+    EXPECT_EQ(engine.readWaitMs(), 0u);  // timed from the first poll that sees it
     ticks.at += 6500;
     EXPECT_EQ(engine.readWaitMs(), 6500u);
+    ticks.at += 500;
+    EXPECT_EQ(engine.readWaitMs(), 7000u);
     release = true;
     while (!engine.waitUntilIdle(1000)) {
     }
