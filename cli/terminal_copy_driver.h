@@ -31,16 +31,6 @@ struct Progress
     std::uint32_t silentSeconds = 0;
 };
 
-// How long a read may run before the progress line says the drive does not answer.
-inline constexpr std::uint32_t kSilentDriveMs = 5000;
-
-// The silentSeconds of a read that has run readMs: its whole seconds once it has
-// run more than kSilentDriveMs, else 0.
-inline std::uint32_t silentSecondsOf(std::uint32_t readMs)
-{
-    return readMs > kSilentDriveMs ? readMs / 1000 : 0;
-}
-
 // The user's side of a run: questions, messages and progress. The terminal in the
 // program, a script in the tests. Questions may come from the engine's worker
 // thread while the driver thread shows progress.

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QIcon>
+#include <QLabel>
 #include <QResizeEvent>
 #include <QToolBar>
 #include <QTimer>
@@ -116,6 +117,12 @@ void CopierWindow::buildControls()
                                  DetailPane::kMarginSide, DetailPane::kMarginSide);
     m_layout->addWidget(m_list, 1);
     m_fields->addTo(m_layout);
+    // What holds the current file up (a medium waited for, a silent drive); shown only then.
+    auto* hold = new QLabel(this);
+    hold->setObjectName(QStringLiteral("runHold"));
+    hold->hide();
+    m_layout->addWidget(hold);
+    m_run->setHoldLabel(hold);
 
     m_details = std::make_unique<DetailPane>(this, m_layout, engine());
     BlockMapControl* map = m_details->view();
@@ -172,6 +179,7 @@ void CopierWindow::setTexts()
     m_list->setTexts({text(text::kSourceFileColumn), text(text::kSizeColumn), text(text::kNotReadColumn)},
                      text(text::kDeleteFromList), text(text::kContinueCopying));
     m_fields->setTexts([this](int id) { return text(id); });
+    m_run->showHoldText();
     showOutputFolder();
     setWindowTitle(QStringLiteral("Tessaly"));
 }

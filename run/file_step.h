@@ -53,6 +53,17 @@ struct WaitStatus
     bool otherMedium = false;    // the last try found another file under the source's name
 };
 
+// How long a read of the source may run before the front ends say that the drive
+// does not answer.
+inline constexpr std::uint32_t kSilentDriveMs = 5000;
+
+// The seconds to show for a read that has run readMs: its whole seconds once it has
+// run more than kSilentDriveMs, else 0 (nothing to show).
+inline std::uint32_t silentSecondsOf(std::uint32_t readMs)
+{
+    return readMs > kSilentDriveMs ? readMs / 1000 : 0;
+}
+
 // How a wait for the medium ended; None when the file did not wait.
 enum class WaitEnd : std::int32_t
 {

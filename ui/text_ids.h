@@ -159,5 +159,10 @@ inline constexpr int kSummaryFailed = 148;      // before the count of failed or
 inline constexpr int kReportNotWritten = 149;   // before the reason the report was not written
 // After "File NAME": Resume found a source that is not the file its copy was made from
 inline constexpr int kSourceMismatch = 150;
+// Waiting for a medium that went away in the middle of a file
+inline constexpr int kWaitForMedium = 157;   // Miscellaneous: check box "Wait for a removed medium"
+inline constexpr int kMediumGone = 158;      // status, before the time waited so far
+inline constexpr int kOtherMedium = 159;     // status, another file under the name: before the time
+inline constexpr int kDriveSilent = 160;     // status, before the time a read has not returned
 
 }  // namespace tessaly::text
