@@ -128,9 +128,9 @@ void TerminalCopyDriver::reportWait(const WaitStatus& status)
     m_sawOtherMedium = status.otherMedium;
     const std::string name = escapedName(m_source);
     if (status.otherMedium) {
-        m_console.message("The medium now holds another file " + name +
-                          " than the one its copy was made from; nothing was written to the "
-                          "copy. Waiting for the medium of the copy (Ctrl-C ends the wait).");
+        m_console.message("The medium now in the drive holds another file under the name " +
+                          name + ", not the one its copy was made from; nothing was written to "
+                          "the copy. Waiting for the medium of the copy (Ctrl-C ends the wait).");
         return;
     }
     std::string limit = "until interrupted (Ctrl-C)";

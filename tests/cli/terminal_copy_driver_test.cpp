@@ -383,6 +383,29 @@ TEST_F(TerminalCopyDriverTest, WaitingForTheMediumTheRunGoesOnWhenItIsBack)
     EXPECT_TRUE(medium.text("/out/a.bin") == std::string(300000, 'a'));
 }
 
+// Another disc under the name gets a line of its own, once, and nothing of it is copied.
+TEST_F(TerminalCopyDriverTest, WaitingTheRunSaysWhenAnotherMediumIsIn)
+{
+    medium.setRemovableMedium("/src/");
+    medium.addFile("/src/a.bin", std::string(300000, 'a'));
+    medium.setRemovalAfter(102400);
+    options.waitForMedium = true;
+    options.waitSeconds = 3;
+    std::string copyBefore;
+    console.onMessage = [&](const std::string& text) {
+        if (text.find("went away") == std::string::npos) return;
+        copyBefore = medium.text("/out/a.bin");
+        medium.addFile("/src/a.bin", std::string(300000, 'x'));
+        medium.insertMedium();
+    };
+    const RunReport report = run({{"/src/a.bin", 300000}});
+    EXPECT_EQ(exitStatusFor(report, true), 3);
+    ASSERT_EQ(console.messages.size(), 3u);
+    EXPECT_NE(console.messages[1].find("another file under the name /src/a.bin"),
+              std::string::npos);
+    EXPECT_TRUE(medium.text("/out/a.bin") == copyBefore);
+}
+
 TEST_F(TerminalCopyDriverTest, AWaitEndsAtItsLimitOrAnInterruptWithExitStatus3)
 {
     medium.setRemovableMedium("/src/");
