@@ -140,6 +140,24 @@ ValueParser valueParser(std::string_view name)
     return nullptr;
 }
 
+// --wait-for-medium takes its value only after '=': a bare one must not swallow a SOURCE.
+constexpr std::string_view kWaitOption = "--wait-for-medium";
+constexpr std::uint32_t kLongestWait = 7 * 24 * 3600;
+
+std::string parseWait(std::string_view arg, CopyOptions& o)
+{
+    o.waitForMedium = true;
+    o.waitSeconds = 0;
+    if (arg.size() == kWaitOption.size()) return {};
+    const std::string value(arg.substr(kWaitOption.size() + 1));
+    std::uint32_t seconds = 0;
+    if (!parseUnsigned(value, kLongestWait, &seconds) || seconds == 0) {
+        return "--wait-for-medium takes a number of seconds from 1 to 604800";
+    }
+    o.waitSeconds = seconds;
+    return {};
+}
+
 bool parseFlag(std::string_view arg, CopyOptions& o)
 {
     if (arg == "--no-log") {
@@ -179,6 +197,11 @@ ParsedCopyOptions parseCopyOptions(const std::vector<std::string>& args)
             continue;
         }
         if (parseFlag(arg, o)) continue;
+        if (arg == kWaitOption || arg.starts_with(std::string(kWaitOption) + "=")) {
+            result.error = parseWait(arg, o);
+            if (!result.ok()) return result;
+            continue;
+        }
         const std::size_t eq = arg.find('=');
         const std::string name = arg.substr(0, eq);
         const ValueParser parser = valueParser(name);
@@ -266,6 +289,13 @@ Options:
                          beside the source), folder:PATH (the same path below
                          PATH), ask (asked on the terminal)
   --report=FILE        write the run's report to FILE as CSV (see below)
+  --wait-for-medium[=SECONDS]
+                       when the medium goes away in the middle of a file, wait
+                         for it instead of ending the run: every second the
+                         source is tried again, and once the same medium is back
+                         the file is continued from its copy (see below); with
+                         SECONDS give up after that long (default: wait until
+                         interrupted)
   -y, --yes            go on without asking where a copy exists or its log is
                          missing (or unusable)
   -q, --quiet          no progress line and no summary
@@ -315,12 +345,23 @@ off without its log's end record (the program was killed) is continued only
 with --yes or after a confirmation, from the end of the copy; the fills that
 its log lists stay listed in the new log.
 
+With --wait-for-medium a line says which file's medium is waited for. When the
+source comes back, the copy is continued as --existing=resume would, whatever
+--existing says and without asking again; a source that is not the file the
+copy was made from (another disc with a file of that name) is not copied into
+it, a line says so and the wait goes on. Ctrl-C ends the wait; the copy and its
+log stay as they are, and the same command continues them. A read that has not
+returned after 5 s shows on the progress line with the seconds the drive has
+not answered (a read stuck in the kernel cannot be cancelled).
+
 Exit status:
   0   every file complete, nothing filled
   1   every file covered, but some bytes are fills
   2   a file failed or is incomplete, the run was interrupted, or a source
       folder could not be read or holds the output folder and gave nothing
-  3   the medium was removed; the run stopped and can be continued
+  3   the medium was removed (with --wait-for-medium: it did not come back
+      before SECONDS passed or the wait was interrupted); the run stopped and
+      can be continued
   64  usage error, or the report file cannot be created
 A report that cannot be written at the end is said on standard error, and the
 exit status is then at least 2.

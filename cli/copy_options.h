@@ -20,6 +20,10 @@ struct CopyOptions
     bool quiet = false;
     bool help = false;
     std::string reportPath;  // --report: where the run's CSV report goes; empty: none
+    // --wait-for-medium: a file whose medium goes away is waited for and continued
+    // once the same medium is back; waitSeconds limits the wait (0: until interrupted).
+    bool waitForMedium = false;
+    std::uint32_t waitSeconds = 0;
     std::vector<std::string> sources;
     std::string outputFolder;
 };

@@ -117,6 +117,13 @@ std::string progressHead(const Progress& p)
                       p.again ? "again: " : "", pass, p.trimRegions, p.trimRegions == 1 ? "" : "s");
         return head;
     }
+    if (p.silentSeconds > 0) {
+        // A read stuck in the drive: the speed and the time left say nothing now.
+        std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  drive not answering for %s  ",
+                      p.index + 1, p.count, p.filePercent, p.totalPercent,
+                      formatDuration(p.silentSeconds).c_str());
+        return head;
+    }
     const std::string speed = p.bytesPerSecond ? formatBytes(p.bytesPerSecond) + "/s" : "--";
     std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  %s  %s left  ", p.index + 1,
                   p.count, p.filePercent, p.totalPercent, speed.c_str(),

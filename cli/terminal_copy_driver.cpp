@@ -47,6 +47,10 @@ TerminalCopyDriver::TerminalCopyDriver(CopyEngine& engine, FileSystem& fs,
       m_step(engine, fs)
 {
     m_engine.setQueryCallback([this](EngineQuery& query) { return answerQuery(query); });
+    if (m_options.waitForMedium) {
+        m_step.setMediumWait({true, m_options.waitSeconds * 1000u, 1000},
+                             [this](const WaitStatus& status) { reportWait(status); });
+    }
 }
 
 TerminalCopyDriver::~TerminalCopyDriver()
@@ -81,6 +85,7 @@ RunReport TerminalCopyDriver::run(const CopyList& list)
 FileResult TerminalCopyDriver::copyOne(const FileEntry& entry)
 {
     m_source = entry.name;
+    m_sawOtherMedium = false;
     FileResult result{entry.name, true, {}};
     result.step = m_step.copy(
         entry, m_options.outputFolder, [&](int percent) { showProgress(entry, percent); }, &m_stop);
@@ -113,7 +118,31 @@ void TerminalCopyDriver::showProgress(const FileEntry& entry, int filePercent)
     p.retryPass = m_engine.retryPass();
     p.retryPasses = m_engine.retryPassCount();
     p.again = m_engine.triesAgain();
+    p.silentSeconds = silentSecondsOf(m_engine.readWaitMs());
     m_console.progress(p);
+}
+
+void TerminalCopyDriver::reportWait(const WaitStatus& status)
+{
+    // A line when the wait begins and whenever what stands at the source's place
+    // changes; the seconds waited are not worth a line each.
+    const bool begins = status.waitedMs == 0 && !status.otherMedium;
+    if (!begins && status.otherMedium == m_sawOtherMedium) return;
+    m_sawOtherMedium = status.otherMedium;
+    const std::string name = escapedName(m_source);
+    if (status.otherMedium) {
+        m_console.message("The medium now in the drive holds another file under the name " +
+                          name + ", not the one its copy was made from; nothing was written to "
+                          "the copy. Waiting for the medium of the copy (Ctrl-C ends the wait).");
+        return;
+    }
+    std::string limit = "until interrupted (Ctrl-C)";
+    if (m_options.waitSeconds != 0) {
+        limit = "for at most " + std::to_string(m_options.waitSeconds) + " s (Ctrl-C ends it sooner)";
+    }
+    m_console.message("The medium of " + name +
+                      " went away. Waiting for it to come back, " + limit +
+                      "; the copy goes on once the same medium is back.");
 }
 
 void TerminalCopyDriver::reportRefusal(const StepResult& step, const std::string& source)
@@ -138,6 +167,7 @@ void TerminalCopyDriver::reportFailure(EngineStatus status, const std::string& s
                "unchanged; --yes continues it after its last byte.";
     } else if (status == EngineStatus::NotReady) {
         text = file + "\nThe medium is not ready (removed?); the same command continues the copy.";
+        if (m_options.waitForMedium) text += "\nThe wait for it has ended.";
     }
     if (!text.empty()) m_console.message(text);
 }

@@ -30,6 +30,9 @@ struct Progress
     std::uint32_t retryPasses = 0;  // the retry passes the file gets
     // The copy was finished before: this run reads its unread regions again, nothing else.
     bool again = false;
+    // Seconds the current read of the source has gone unanswered, once past
+    // kSilentDriveMs; 0 otherwise.
+    std::uint32_t silentSeconds = 0;
 };
 
 // The user's side of a run: questions, messages and progress. The terminal in the
@@ -101,6 +104,7 @@ public:
 private:
     FileResult copyOne(const FileEntry& entry);
     void showProgress(const FileEntry& entry, int filePercent);
+    void reportWait(const WaitStatus& status);
     void reportRefusal(const StepResult& step, const std::string& source);
     void reportFailure(EngineStatus status, const std::string& source);
     bool askForCopy(EngineQuery& query);
@@ -116,6 +120,7 @@ private:
     std::uint64_t m_totalSize = 0;
     std::uint64_t m_doneSize = 0;  // sizes of the files finished before the current one
     std::string m_source;          // of the current file, for the questions
+    bool m_sawOtherMedium = false;  // the last wait message was about another medium
 };
 
 }  // namespace tessaly::cli

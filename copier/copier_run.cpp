@@ -1,5 +1,6 @@
 #include "copier/copier_run.h"
 
+#include <QLabel>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -13,6 +14,8 @@
 #include "run/folder_scan.h"
 #include "ui/entry_icons.h"
 #include "ui/file_list_control.h"
+#include "ui/size_format.h"
+#include "ui/text_ids.h"
 
 namespace tessaly {
 
@@ -27,7 +30,8 @@ constexpr int kEngineRecheckMs = 10;
 }  // namespace
 
 CopierRun::CopierRun(CopierWindow& window, FileSystem& fs, ListCopyDriver::Timing timing)
-    : m_fs(fs),
+    : m_window(window),
+      m_fs(fs),
       m_engine(fs),
       m_host(window, *this),
       m_driver(m_engine, fs, m_counters, m_exiting, m_host, timing)
@@ -246,6 +250,48 @@ void CopierRun::showFilled(std::uint64_t bytes)
     if (m_list != nullptr && row < m_list->lines().rowCount()) {
         m_list->lines().setFilled(row, bytes);
     }
+}
+
+void CopierRun::showHold(RunHold hold, std::uint32_t seconds)
+{
+    m_hold = hold;
+    m_holdSeconds = seconds;
+    showHoldText();
+}
+
+QLabel* CopierRun::makeHoldLabel(QWidget* parent)
+{
+    m_holdLabel = new QLabel(parent);
+    m_holdLabel->setObjectName(QStringLiteral("runHold"));
+    m_holdLabel->hide();
+    return m_holdLabel;
+}
+
+void CopierRun::showHoldText()
+{
+    if (m_holdLabel == nullptr) {
+        return;
+    }
+    int id = 0;
+    switch (m_hold) {
+        case RunHold::None:
+            m_holdLabel->clear();
+            m_holdLabel->hide();
+            return;
+        case RunHold::MediumGone:
+            id = text::kMediumGone;
+            break;
+        case RunHold::OtherMedium:
+            id = text::kOtherMedium;
+            break;
+        case RunHold::DriveSilent:
+            id = text::kDriveSilent;
+            break;
+    }
+    const std::string unknown = m_window.text(text::kUnknown).toStdString();
+    m_holdLabel->setText(m_window.text(id) + u' ' +
+                         QString::fromStdString(formatDuration(m_holdSeconds, unknown)));
+    m_holdLabel->show();
 }
 
 void CopierRun::endEntry(const EntryEnd& end, const ReportLine& report)

@@ -17,6 +17,7 @@
 #include "run/run_counters.h"
 #include "ui/worker_group.h"
 
+class QLabel;
 class QSocketNotifier;
 
 namespace tessaly {
@@ -100,6 +101,15 @@ public:
     void showFilled(std::uint64_t bytes);
     void endEntry(const EntryEnd& end, const ReportLine& report);
 
+    // The status line of what holds the current file up (a medium waited for, a drive
+    // that does not answer), on the window's thread; hidden while nothing does.
+    // makeHoldLabel makes it, a child of parent, for the window to lay out.
+    QLabel* makeHoldLabel(QWidget* parent);
+    void showHold(RunHold hold, std::uint32_t seconds);
+    // Shows the hold again in the window's current language.
+    void showHoldText();
+    RunHold hold() const { return m_hold; }
+
 signals:
     // The run has ended after requestExit(): no worker is left and the engine is idle.
     void ended();
@@ -107,8 +117,12 @@ signals:
 private:
     void endWhenIdle();
 
+    CopierWindow& m_window;
     FileSystem& m_fs;
     FileListControl* m_list = nullptr;
+    QLabel* m_holdLabel = nullptr;
+    RunHold m_hold = RunHold::None;
+    std::uint32_t m_holdSeconds = 0;
     RunCounters m_counters;
     std::atomic<bool> m_exiting{false};
     std::atomic<int> m_driverLoops{0};  // the driver's own count of its loop

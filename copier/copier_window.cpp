@@ -112,6 +112,7 @@ void CopierWindow::buildControls()
     m_layout->addWidget(m_list, 1);
     m_layout->addWidget(m_report->summary());
     m_fields->addTo(m_layout);
+    m_layout->addWidget(m_run->makeHoldLabel(this));  // shown while a file is held up
 
     m_details = std::make_unique<DetailPane>(this, m_layout, engine());
     BlockMapControl* map = m_details->view();
@@ -180,6 +181,7 @@ void CopierWindow::setTexts()
                      text(text::kDeleteFromList), text(text::kContinueCopying));
     m_fields->setTexts([this](int id) { return text(id); });
     m_report->setTexts([this](int id) { return text(id); });
+    m_run->showHoldText();
     showOutputFolder();
     setWindowTitle(QStringLiteral("Tessaly"));
     if (m_texted) {

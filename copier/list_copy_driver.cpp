@@ -81,8 +81,15 @@ void ListCopyDriver::copyNextEntry()
     m_started = false;
     m_lastPercent = -1;  // the bars of the last file give way at the first refresh
     m_lastFilled = 0;
+    MediumWait wait;
+    wait.enabled = m_host.waitForMedium();
+    m_step.setMediumWait(wait, [this](const WaitStatus& status) {
+        hold(status.otherMedium ? RunHold::OtherMedium : RunHold::MediumGone,
+             status.waitedMs / 1000);
+    });
     const StepResult step = m_step.copy(
         next->entry, next->outputFolder, [this](int percent) { refresh(percent); }, &m_stop);
+    hold(RunHold::None, 0);
     m_host.entryEnded(endOf(step, next->entry.name), reportLineOf(next->entry, &step, m_fs));
     m_host.showTimes();
 }
@@ -104,8 +111,22 @@ void ListCopyDriver::refresh(int filePercent)
         m_host.showFilled(filled);
         m_lastFilled = filled;
     }
+    const std::uint32_t silent = silentSecondsOf(m_engine.readWaitMs());
+    if (silent > 0) {
+        hold(RunHold::DriveSilent, silent);
+    } else if (m_hold == RunHold::DriveSilent) {
+        hold(RunHold::None, 0);
+    }
     m_host.refreshDetails();
     m_host.showTimes();
+}
+
+void ListCopyDriver::hold(RunHold hold, std::uint32_t seconds)
+{
+    if (hold == m_hold && seconds == m_holdSeconds) return;
+    m_hold = hold;
+    m_holdSeconds = seconds;
+    m_host.showHold(hold, seconds);
 }
 
 EntryEnd ListCopyDriver::endOf(const StepResult& step, const std::string& source)

@@ -22,6 +22,15 @@ struct NextEntry
     std::string outputFolder;
 };
 
+// What holds the current file up, as the window's status shows it.
+enum class RunHold : std::int32_t
+{
+    None = 0,
+    MediumGone = 1,   // the medium went away; the run waits for it
+    OtherMedium = 2,  // another file stands under the source's name; the wait goes on
+    DriveSilent = 3,  // a read has not returned for more than kSilentDriveMs
+};
+
 // What the copy driver needs of the window. Called on the driver's thread; the window
 // does the work on its own thread and keeps its counters.
 class DriverHost
@@ -46,6 +55,11 @@ public:
     virtual void reportFailure(const RunMessage& message) = 0;
     // The run is over (list exhausted or medium gone): copying has been cleared.
     virtual void runEnded() = 0;
+    // True when a file whose medium goes away is waited for; asked at each file.
+    virtual bool waitForMedium() { return false; }
+    // What holds the current file up, and for how many seconds; None clears it.
+    // Called when either changes.
+    virtual void showHold(RunHold /*hold*/, std::uint32_t /*seconds*/) {}
 };
 
 // The copy run of the window, on a thread of its own from start() until exit: it idles
@@ -81,6 +95,8 @@ public:
 private:
     void idle();
     void refresh(int filePercent);
+    // Passes hold to the host when it or its seconds changed.
+    void hold(RunHold hold, std::uint32_t seconds);
     EntryEnd endOf(const StepResult& step, const std::string& source);
 
     CopyEngine& m_engine;
@@ -97,6 +113,8 @@ private:
     bool m_started = false;
     int m_lastPercent = -1;
     std::uint64_t m_lastFilled = 0;
+    RunHold m_hold = RunHold::None;
+    std::uint32_t m_holdSeconds = 0;
 };
 
 }  // namespace tessaly

@@ -69,6 +69,16 @@ void WindowDriverHost::reportFailure(const RunMessage& message)
     m_run.workers().call([&] { m_window.showRunMessage(message); });
 }
 
+bool WindowDriverHost::waitForMedium()
+{
+    return m_run.workers().call([&] { return m_window.settings().waitForMedium != 0; });
+}
+
+void WindowDriverHost::showHold(RunHold hold, std::uint32_t seconds)
+{
+    m_run.workers().post([r = &m_run, hold, seconds] { r->showHold(hold, seconds); });
+}
+
 void WindowDriverHost::runEnded()
 {
     m_run.workers().post([w = &m_window] { w->showRunEnded(); });

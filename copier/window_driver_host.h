@@ -27,6 +27,8 @@ public:
     void entryEnded(const EntryEnd& end, const ReportLine& report) override;
     void reportFailure(const RunMessage& message) override;
     void runEnded() override;
+    bool waitForMedium() override;
+    void showHold(RunHold hold, std::uint32_t seconds) override;
 
 private:
     CopierWindow& m_window;

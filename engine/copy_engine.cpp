@@ -70,7 +70,7 @@ float fraction(std::uint64_t part, std::uint64_t whole)
 struct CopyEngine::Impl
 {
     Impl(FileSystem& fileSystem, const TickSource& ticks)
-        : fs(fileSystem), file(fileSystem), longMeter(ticks), shortMeter(ticks)
+        : fs(fileSystem), tickSource(ticks), file(fileSystem), longMeter(ticks), shortMeter(ticks)
     {
     }
 
@@ -124,6 +124,13 @@ struct CopyEngine::Impl
         // The copy continued is whole up to the file's end and lists filled regions:
         // this run reads those again and nothing else.
         std::atomic<bool> triesAgain{false};
+        // The copy loop's reads: counted as they begin, reading while one runs. The
+        // worker reads no clock for them; readWaitMs times a read from its first sight.
+        std::atomic<bool> reading{false};
+        std::atomic<std::uint32_t> readsBegun{0};
+        mutable std::mutex readWatchMutex;
+        mutable std::uint32_t watchedRead = 0;  // readsBegun when readWaitMs last saw a read
+        mutable std::uint32_t watchedSince = 0;  // the tick it first saw that read
         mutable std::mutex pathMutex;
         std::string destinationPath;
     };
@@ -143,6 +150,8 @@ struct CopyEngine::Impl
         std::string outputFolderPath;
         std::string logPath;
         bool destinationExisted = false;
+        // Set by continueFile: an existing copy goes on under Resume, unasked.
+        bool continuing = false;
         // The end record taken from a continued log, until the worker runs.
         std::optional<std::uint32_t> droppedEnd;
         // The destination base, kept whole as well: a destination of 4 GiB or more
@@ -266,6 +275,7 @@ struct CopyEngine::Impl
     }
 
     FileSystem& fs;
+    const TickSource& tickSource;
     Settings settings;
     Shared shared;
     FileState file;
@@ -399,8 +409,12 @@ bool CopyEngine::Impl::prepareExisting()
     } else {
         hasLog = true;
     }
-    const ExistingPolicy chosen = setting(&EngineSettings::existingPolicy);
-    if (chosen != ExistingPolicy::Skip && ask(QueryKind::Existing) == std::optional(false)) {
+    // A copy continued after its medium came back was admitted by the user already;
+    // the source check of Resume tells the same medium from another.
+    const ExistingPolicy chosen =
+        file.continuing ? ExistingPolicy::Resume : setting(&EngineSettings::existingPolicy);
+    if (chosen != ExistingPolicy::Skip && !file.continuing &&
+        ask(QueryKind::Existing) == std::optional(false)) {
         fail(EngineStatus::ExistingRefused);
         return false;
     }
@@ -505,7 +519,7 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
     const bool resume = chosen == ExistingPolicy::Resume;
     const bool whole = resume && !logFound &&
                        static_cast<std::uint64_t>(end) == file.mainSource.fileSize64();
-    if (!whole && ask(QueryKind::NoLog) == std::optional(false)) {
+    if (!whole && !file.continuing && ask(QueryKind::NoLog) == std::optional(false)) {
         fail(EngineStatus::NoLogRefused);
         return false;
     }
@@ -788,7 +802,10 @@ void CopyEngine::Impl::runWorker()
         shared.progress.store(fraction(at, size));
         if (size - at < loop.chunk) loop.chunk = (size - at + sector - 1) / sector * sector;
         SourceReader& source = *file.sources[loop.current];
+        shared.readsBegun.fetch_add(1);
+        shared.reading.store(true);
         std::uint32_t n = source.read(loop.chunkBuffer.data(), loop.chunk);
+        shared.reading.store(false);
         // The last read asks for whole sectors; a source that grew since it was
         // opened gives more than its size then, and only the size taken is copied.
         n = std::min(n, size - at);
@@ -1119,6 +1136,16 @@ void CopyEngine::setThreadStarter(ThreadStarter starter)
     m->settings.starter = std::move(starter);
 }
 
+bool CopyEngine::continueFile(const std::string& sourcePath, const std::string& outputFolder,
+                              const std::string& baseFolder)
+{
+    if (m->shared.busy.load()) return false;
+    m->file.continuing = true;
+    const bool started = startFile(sourcePath, outputFolder, baseFolder);
+    m->file.continuing = false;
+    return started;
+}
+
 bool CopyEngine::startFile(const std::string& sourcePath, const std::string& outputFolder,
                            const std::string& baseFolder)
 {
@@ -1259,6 +1286,23 @@ std::uint32_t CopyEngine::longRate() const
 std::uint32_t CopyEngine::shortRate() const
 {
     return std::max<std::uint32_t>(m->shortMeter.rate(), 1);
+}
+
+std::uint32_t CopyEngine::readWaitMs() const
+{
+    Impl::Shared& shared = m->shared;
+    const std::uint32_t read = shared.readsBegun.load();
+    if (!shared.reading.load()) return 0;
+    const std::uint32_t now = m->tickSource.now();
+    std::lock_guard lock(shared.readWatchMutex);
+    // A read not seen before is timed from now: callers poll far more often than
+    // the seconds this is meant to show.
+    if (read != shared.watchedRead) {
+        shared.watchedRead = read;
+        shared.watchedSince = now;
+        return 0;
+    }
+    return now - shared.watchedSince;
 }
 
 bool CopyEngine::skippedExisting() const

@@ -70,6 +70,12 @@ public:
     // with the reason in status().
     bool startFile(const std::string& sourcePath, const std::string& outputFolder,
                    const std::string& baseFolder);
+    // As startFile, for a file whose copy this run began before its medium went away:
+    // an existing copy goes on under Resume whatever the existing-file policy, and
+    // neither the Existing nor the NoLog question is asked again. A source that is not
+    // the file the copy was made from (another medium) is refused with SourceMismatch.
+    bool continueFile(const std::string& sourcePath, const std::string& outputFolder,
+                      const std::string& baseFolder);
     // Asks the worker to stop; with wait, returns once busy is clear.
     void requestStop(bool wait);
     // Waits up to timeoutMs for the worker to end; true as soon as busy is clear.
@@ -114,6 +120,10 @@ public:
     // Bytes per second over 120 s and 5 s, or 1 while the meter gives 0.
     std::uint32_t longRate() const;
     std::uint32_t shortRate() const;
+    // Milliseconds the copy loop's current read of the source has been running (a drive
+    // that does not answer holds it in the kernel), measured from the first call that
+    // saw the read, so within the caller's poll interval; 0 while no read runs.
+    std::uint32_t readWaitMs() const;
     // The destination path of the last startFile that got that far (empty otherwise).
     std::string destinationPath() const;
     // True when the last startFile found its destination and left it as it is (Skip).

@@ -54,7 +54,21 @@ StepResult FileStep::copy(const FileEntry& entry, const std::string& outputFolde
         result.outcome = FileOutcome::Refused;
         return result;
     }
-    if (!m_engine.startFile(entry.name, outputFolder, entry.base())) {
+    result = start(entry, outputFolder, refresh, stop, false);
+    if (result.outcome == FileOutcome::NotReady && m_wait.enabled) {
+        result = waitForMedium(entry, outputFolder, refresh, stop, std::move(result));
+    }
+    return result;
+}
+
+StepResult FileStep::start(const FileEntry& entry, const std::string& outputFolder,
+                           const Refresh& refresh, const std::atomic<bool>* stop, bool continuing)
+{
+    StepResult result;
+    result.destination = destinationPath(entry.name, outputFolder, entry.base());
+    const bool started = continuing ? m_engine.continueFile(entry.name, outputFolder, entry.base())
+                                    : m_engine.startFile(entry.name, outputFolder, entry.base());
+    if (!started) {
         result.status = m_engine.status();
         result.outcome = FileOutcome::NotStarted;
         return result;
@@ -66,6 +80,64 @@ StepResult FileStep::copy(const FileEntry& entry, const std::string& outputFolde
     result.destinationPosition = m_engine.destinationPosition();
     result.figures = figures(result.status);
     return result;
+}
+
+StepResult FileStep::waitForMedium(const FileEntry& entry, const std::string& outputFolder,
+                                   const Refresh& refresh, const std::atomic<bool>* stop,
+                                   StepResult result)
+{
+    std::uint32_t since = m_ticks.now();
+    WaitStatus status;
+    if (m_waitReport) m_waitReport(status);
+    for (;;) {
+        const std::uint32_t tryEvery = std::max<std::uint32_t>(m_wait.tryEveryMs, 1);
+        std::uint32_t tryAt = m_ticks.now() + tryEvery;
+        if (m_wait.limitMs != 0 && m_ticks.now() - since + tryEvery > m_wait.limitMs) {
+            tryAt = since + m_wait.limitMs;
+        }
+        if (!sleepUntil(tryAt, stop)) {
+            result.waitEnd = WaitEnd::Stopped;
+            return result;
+        }
+        status.waitedMs = m_ticks.now() - since;
+        SysError error = 0;
+        if (m_fs.openUnbuffered(entry.name, &error) == nullptr) {
+            status.otherMedium = false;
+        } else {
+            // The probe's handle is closed again: the engine opens the source itself.
+            StepResult next = start(entry, outputFolder, refresh, stop, true);
+            if (next.status == EngineStatus::SourceMismatch) {
+                status.otherMedium = true;  // nothing of it was written
+            } else if (next.outcome == FileOutcome::NotReady) {
+                // Gone again after it had come back: a wait that got the copy further
+                // starts over from here.
+                if (next.destinationPosition > result.destinationPosition) {
+                    since = m_ticks.now();
+                    status = {};
+                }
+                result = std::move(next);
+            } else if (next.status != EngineStatus::SourceOpenFailed) {
+                next.waitEnd = WaitEnd::Returned;
+                return next;
+            }
+        }
+        if (m_waitReport) m_waitReport(status);
+        if (m_wait.limitMs != 0 && m_ticks.now() - since >= m_wait.limitMs) {
+            result.waitEnd = WaitEnd::TimedOut;
+            return result;
+        }
+    }
+}
+
+bool FileStep::sleepUntil(std::uint32_t until, const std::atomic<bool>* stop) const
+{
+    for (;;) {
+        if (stop && stop->load()) return false;
+        // Ticks wrap: the distance left is read as signed.
+        const auto left = static_cast<std::int32_t>(until - m_ticks.now());
+        if (left <= 0) return true;
+        sleepMs(std::min<std::uint32_t>(static_cast<std::uint32_t>(left), kPollMs));
+    }
 }
 
 int FileStep::pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* stop)

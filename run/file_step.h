@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/copy_engine.h"
+#include "platform/clock.h"
 #include "run/destination_guard.h"
 #include "run/file_entry.h"
 
@@ -34,6 +35,44 @@ struct FileFigures
     std::size_t regions = 0;       // filled regions of the copy, merged, earlier runs' included
 };
 
+// How the run waits for a medium that went away in the middle of a file. While it
+// waits it tries to open the source every tryEveryMs; once it opens, the file is
+// continued from its copy (continueFile), and the engine's source check tells the
+// same medium from another one, which is waited past.
+struct MediumWait
+{
+    bool enabled = false;
+    std::uint32_t limitMs = 0;  // give up after waiting this long; 0: until stopped
+    std::uint32_t tryEveryMs = 1000;
+};
+
+// The waiting as the front end shows it.
+struct WaitStatus
+{
+    std::uint32_t waitedMs = 0;  // since the medium went away
+    bool otherMedium = false;    // the last try found another file under the source's name
+};
+
+// How long a read of the source may run before the front ends say that the drive
+// does not answer.
+inline constexpr std::uint32_t kSilentDriveMs = 5000;
+
+// The seconds to show for a read that has run readMs: its whole seconds once it has
+// run more than kSilentDriveMs, else 0 (nothing to show).
+inline std::uint32_t silentSecondsOf(std::uint32_t readMs)
+{
+    return readMs > kSilentDriveMs ? readMs / 1000 : 0;
+}
+
+// How a wait for the medium ended; None when the file did not wait.
+enum class WaitEnd : std::int32_t
+{
+    None = 0,
+    Returned = 1,  // the medium came back and the file was continued
+    Stopped = 2,   // the stop flag ended the wait
+    TimedOut = 3,  // limitMs passed
+};
+
 struct StepResult
 {
     FileOutcome outcome = FileOutcome::NotStarted;
@@ -43,6 +82,7 @@ struct StepResult
     int filePercent = 0;                    // the last one computed
     std::uint32_t destinationPosition = 0;  // where the copy ended
     FileFigures figures;
+    WaitEnd waitEnd = WaitEnd::None;  // of the last wait of this file
 };
 
 // How a list line ends: its icon and state, whether the run moves past it, and the
@@ -76,14 +116,28 @@ public:
     // Called with the file percent (0 to 100) once right after the start, at most
     // once per poll interval while the worker runs, and once after it has ended.
     using Refresh = std::function<void(int filePercent)>;
+    // Called when a wait for the medium begins and after each try to open the source.
+    using WaitReport = std::function<void(const WaitStatus& status)>;
     static constexpr std::uint32_t kPollMs = 20;
 
-    FileStep(CopyEngine& engine, FileSystem& fs) : m_engine(engine), m_guard(fs) {}
+    FileStep(CopyEngine& engine, FileSystem& fs, const TickSource& ticks = systemTicks())
+        : m_engine(engine), m_fs(fs), m_ticks(ticks), m_guard(fs)
+    {
+    }
+
+    // With wait enabled, a file whose medium goes away is waited for (see MediumWait)
+    // instead of ending the step as NotReady; report follows the waiting.
+    void setMediumWait(const MediumWait& wait, WaitReport report = {})
+    {
+        m_wait = wait;
+        m_waitReport = std::move(report);
+    }
 
     // Forgets the copies of the previous run.
     void beginRun() { m_guard.reset(); }
     // Copies entry below outputFolder. A raised stop flag asks the worker to stop
-    // (once); the file then ends as Stopped.
+    // (once); the file then ends as Stopped. A wait for a removed medium that is ended
+    // by the stop flag or its limit ends the file as NotReady.
     StepResult copy(const FileEntry& entry, const std::string& outputFolder, const Refresh& refresh,
                     const std::atomic<bool>* stop = nullptr);
     // The bytes of the current copy that hold fills, earlier runs' included, as the
@@ -91,11 +145,26 @@ public:
     std::uint64_t filledBytes() const;
 
 private:
+    // startFile (or continueFile) and the poll loop, once the guard has admitted entry.
+    StepResult start(const FileEntry& entry, const std::string& outputFolder,
+                     const Refresh& refresh, const std::atomic<bool>* stop, bool continuing);
+    // Waits for the medium of entry, whose copy ended as result says, and continues
+    // the file once the medium is back; the result of the last continuation, or
+    // result with the end of the wait.
+    StepResult waitForMedium(const FileEntry& entry, const std::string& outputFolder,
+                             const Refresh& refresh, const std::atomic<bool>* stop,
+                             StepResult result);
+    // Sleeps until the tick until (or the stop); false when the stop came first.
+    bool sleepUntil(std::uint32_t until, const std::atomic<bool>* stop) const;
     int pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* stop);
     FileFigures figures(EngineStatus status) const;
 
     CopyEngine& m_engine;
+    FileSystem& m_fs;
+    const TickSource& m_ticks;
     DestinationGuard m_guard;
+    MediumWait m_wait;
+    WaitReport m_waitReport;
 };
 
 }  // namespace tessaly

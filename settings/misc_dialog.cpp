@@ -34,6 +34,7 @@ MiscDialog::MiscDialog(const SettingsDialogContext& context, const WindowSetting
     m_quickStart->setChecked(window.quickStart != kQuickStartNone);
     m_askAddReserveds->setChecked(window.dontAskForAddReserveds == 0);
     m_askMissingLog->setChecked(window.dontAskForLog == 0);
+    m_waitForMedium->setChecked(window.waitForMedium != 0);
     applyQuickStartRule();
     connect(m_quickStart, &QCheckBox::clicked, this, &MiscDialog::applyQuickStartRule);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -60,8 +61,10 @@ void MiscDialog::build()
     QGroupBox* copying = addGroup(this, text(t::kCopyingGroup));
     m_autoStart = new QCheckBox(text(t::kStartAutomatically), copying);
     m_reuseOutFolder = new QCheckBox(text(t::kReuseOutFolder), copying);
+    m_waitForMedium = new QCheckBox(text(t::kWaitForMedium), copying);
     copying->layout()->addWidget(m_autoStart);
     copying->layout()->addWidget(m_reuseOutFolder);
+    copying->layout()->addWidget(m_waitForMedium);
     QGroupBox* messages = addGroup(this, text(t::kMessagesGroup));
     m_askAddReserveds = new QCheckBox(text(t::kAskAddReserveds), messages);
     m_askMissingLog = new QCheckBox(text(t::kAskMissingLog), messages);
@@ -98,6 +101,7 @@ void MiscDialog::applyTo(WindowSettings& window) const
                                                    : kQuickStartFiles;
     window.dontAskForAddReserveds = m_askAddReserveds->isChecked() ? 0 : 1;
     window.dontAskForLog = m_askMissingLog->isChecked() ? 0 : 1;
+    window.waitForMedium = m_waitForMedium->isChecked() ? 1 : 0;
 }
 
 void MiscDialog::openHelp()

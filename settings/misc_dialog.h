@@ -25,8 +25,9 @@ public:
     MiscDialog(const SettingsDialogContext& context, const WindowSettings& window,
                QWidget* parent = nullptr);
 
-    // Writes AutoStartCopying, ReuseOutFolder, QuickStart, DontAskForAddReserveds and
-    // DontAskForLog as the controls show them; every state of the controls is accepted.
+    // Writes AutoStartCopying, ReuseOutFolder, QuickStart, DontAskForAddReserveds,
+    // DontAskForLog and WaitForMedium as the controls show them; every state of the
+    // controls is accepted.
     void applyTo(WindowSettings& window) const;
 
     QCheckBox* quickStartBox() const { return m_quickStart; }
@@ -36,6 +37,7 @@ public:
     QCheckBox* reuseOutFolderBox() const { return m_reuseOutFolder; }
     QCheckBox* askAddReservedsBox() const { return m_askAddReserveds; }
     QCheckBox* askMissingLogBox() const { return m_askMissingLog; }
+    QCheckBox* waitForMediumBox() const { return m_waitForMedium; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
     QPushButton* helpButton() const { return m_help; }
@@ -57,6 +59,7 @@ private:
     QCheckBox* m_reuseOutFolder = nullptr;
     QCheckBox* m_askAddReserveds = nullptr;
     QCheckBox* m_askMissingLog = nullptr;
+    QCheckBox* m_waitForMedium = nullptr;
     QPushButton* m_ok = nullptr;
     QPushButton* m_cancel = nullptr;
     QPushButton* m_help = nullptr;

@@ -47,6 +47,8 @@ inline constexpr IntKey kDontAskConfirmForExistings{"DontAskConfirmForExistings"
 inline constexpr IntKey kReuseOutFolder{"ReuseOutFolder", 1};
 inline constexpr TextKey kOutFolder{"OutFolder", ""};
 inline constexpr IntKey kShowDetails{"ShowDetails", 0};
+// A file whose medium goes away is waited for; 0 ends the run there.
+inline constexpr IntKey kWaitForMedium{"WaitForMedium", 0};
 // Any other value would leave the start without the action the Miscellaneous dialog
 // shows for it.
 inline constexpr IntKey kQuickStart = enumKey("QuickStart", QuickStart::AddFiles, kLastQuickStart);
@@ -94,6 +96,7 @@ inline constexpr auto kWindowKeys = std::tuple{
     bind(profile_key::kReuseOutFolder, &WindowSettings::reuseOutFolder),
     bind(profile_key::kOutFolder, &WindowSettings::outputFolder),
     bind(profile_key::kShowDetails, &WindowSettings::showDetails),
+    bind(profile_key::kWaitForMedium, &WindowSettings::waitForMedium),
     bind(profile_key::kQuickStart, &WindowSettings::quickStart),
 };
 

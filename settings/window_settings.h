@@ -28,6 +28,7 @@ struct WindowSettings
     std::int32_t showDetails = 0;
     std::int32_t dontAskConfirmForExistings = 1;
     std::int32_t quickStart = static_cast<std::int32_t>(QuickStart::AddFiles);
+    std::int32_t waitForMedium = 0;  // wait for a medium that goes away in a file
     std::string helpFolder;  // the help pages: programFolder, a separator if missing, "Help/"
 
     bool operator==(const WindowSettings&) const = default;

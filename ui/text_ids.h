@@ -164,5 +164,10 @@ inline constexpr int kSourceMismatch = 150;
 inline constexpr int kTrimming = 154;     // the trim pass runs
 inline constexpr int kRegionsLeft = 155;  // before the count of regions the pass has left
 inline constexpr int kRetrying = 156;     // a retry pass runs: before its number
+// Waiting for a medium that went away in the middle of a file
+inline constexpr int kWaitForMedium = 157;   // Miscellaneous: check box "Wait for a removed medium"
+inline constexpr int kMediumGone = 158;      // status, before the time waited so far
+inline constexpr int kOtherMedium = 159;     // status, another file under the name: before the time
+inline constexpr int kDriveSilent = 160;     // status, before the time a read has not returned
 
 }  // namespace tessaly::text

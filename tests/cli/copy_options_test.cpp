@@ -118,6 +118,11 @@ TEST(CopyOptions, UnusableCommandLinesAreRefusedWithAReason)
         {"--reserved=elsewhere", "s", "o"},
         {"--frobnicate", "s", "o"},
         {"s", "o", "--fill"},
+        {"--wait-for-medium=0", "s", "o"},
+        {"--wait-for-medium=", "s", "o"},
+        {"--wait-for-medium=10s", "s", "o"},
+        {"--wait-for-medium=604801", "s", "o"},
+        {"--wait-for-mediums", "s", "o"},
     };
     for (const auto& args : bad) {
         const ParsedCopyOptions p = parse(args);
@@ -125,6 +130,21 @@ TEST(CopyOptions, UnusableCommandLinesAreRefusedWithAReason)
         for (const auto& a : args) joined += a + ' ';
         EXPECT_FALSE(p.ok()) << joined;
     }
+}
+
+// A bare --wait-for-medium waits until interrupted and never takes the next argument.
+TEST(CopyOptions, WaitForMediumTakesItsSecondsOnlyAfterTheEqualsSign)
+{
+    EXPECT_FALSE(parse({"s", "o"}).options.waitForMedium);
+    const ParsedCopyOptions bare = parse({"--wait-for-medium", "30", "o"});
+    ASSERT_TRUE(bare.ok()) << bare.error;
+    EXPECT_TRUE(bare.options.waitForMedium);
+    EXPECT_EQ(bare.options.waitSeconds, 0u);
+    EXPECT_EQ(bare.options.sources, std::vector<std::string>{"30"});
+    const ParsedCopyOptions limited = parse({"s", "--wait-for-medium=90", "o"});
+    ASSERT_TRUE(limited.ok()) << limited.error;
+    EXPECT_TRUE(limited.options.waitForMedium);
+    EXPECT_EQ(limited.options.waitSeconds, 90u);
 }
 
 TEST(CopyOptions, HelpNeedsNoOperands)

@@ -550,6 +550,37 @@ TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
     EXPECT_FALSE(fs::exists(out + "/a.bin.log"));
 }
 
+// With --wait-for-medium the same run goes on when the medium is mounted again at the
+// same place, and finishes both files exactly.
+TEST_F(CopySystemTest, AWaitingRunGoesOnWhenTheSameMediumIsMountedAgain)
+{
+    const std::string image = MediumMount::patternBytes(1200 * kSector, 5);
+    const std::string other = MediumMount::patternBytes(4000, 6);
+    medium.addImage("disk/a.bin", image, "remove-after 307200\n");
+    medium.addImage("disk/b.bin", other);
+    TESSALY_MOUNT_OR_SKIP(medium);
+    const std::string out = m_work + "/out";
+    CliRun cli({"copy", "--wait-for-medium", medium.path("disk/a.bin"), medium.path("disk/b.bin"),
+                out},
+               m_work);
+    ASSERT_TRUE(cli.started());
+    ASSERT_TRUE(waitFor([&] { return cli.err().find("Waiting for it") != std::string::npos; }))
+        << cli.err();
+    EXPECT_NE(cli.err().find(medium.path("disk/a.bin") + " went away"), std::string::npos)
+        << cli.err();
+    EXPECT_EQ(difference(readAll(out + "/a.bin"), image.substr(0, 307200)), "");
+
+    medium.unmount();
+    ASSERT_TRUE(medium.addMap("disk/a.bin", ""));
+    TESSALY_MOUNT_OR_SKIP(medium);
+    EXPECT_EQ(cli.wait(), 0) << cli.err();
+    EXPECT_EQ(cli.statusOf(medium.path("disk/a.bin")), "Ok") << cli.out();
+    EXPECT_EQ(cli.statusOf(medium.path("disk/b.bin")), "Ok") << cli.out();
+    EXPECT_EQ(difference(readAll(out + "/a.bin"), image), "");
+    EXPECT_EQ(difference(readAll(out + "/b.bin"), other), "");
+    EXPECT_FALSE(fs::exists(out + "/a.bin.log"));
+}
+
 TEST_F(CopySystemTest, AReservedCopySuppliesTheSectorsTheFileLacks)
 {
     const std::string image = MediumMount::patternBytes(400 * kSector, 9);

@@ -40,8 +40,11 @@ public:
     }
     void message(const std::string& text) override
     {
-        std::lock_guard lock(m_mutex);
-        messages.push_back(text);
+        {
+            std::lock_guard lock(m_mutex);
+            messages.push_back(text);
+        }
+        if (onMessage) onMessage(text);
     }
     void progress(const Progress& p) override
     {
@@ -62,6 +65,7 @@ public:
     std::string lineAnswer;
     std::function<std::string()> onAskLine;
     std::function<void()> onProgress;
+    std::function<void(const std::string&)> onMessage;
     std::vector<std::string> questions;
     std::vector<std::string> messages;
     std::atomic<int> progressCalls{0};
@@ -410,6 +414,97 @@ TEST_F(TerminalCopyDriverTest, ARemovedMediumEndsTheRun)
     // Nothing was filled for the removal, and the log can continue the copy.
     EXPECT_EQ(report.files[0].filled(), 0u);
     EXPECT_TRUE(medium.hasFile("/out/a.bin.log"));
+}
+
+// With --wait-for-medium the run waits for the medium and goes on by itself; a line
+// says what it waits for. The medium comes back while the first wait line is shown.
+TEST_F(TerminalCopyDriverTest, WaitingForTheMediumTheRunGoesOnWhenItIsBack)
+{
+    medium.setRemovableMedium("/src/");
+    medium.addFile("/src/a.bin", std::string(300000, 'a'));
+    medium.addFile("/src/b.bin", std::string(1000, 'b'));
+    medium.setRemovalAfter(102400);
+    options.waitForMedium = true;
+    console.onMessage = [&](const std::string&) { medium.insertMedium(); };
+    const RunReport report = run({{"/src/a.bin", 300000}, {"/src/b.bin", 1000}});
+    ASSERT_EQ(console.messages.size(), 1u);
+    EXPECT_NE(console.messages[0].find("/src/a.bin went away. Waiting for it to come back, until "
+                                       "interrupted"),
+              std::string::npos);
+    EXPECT_EQ(report.files[0].status(), "Ok");
+    EXPECT_EQ(report.files[1].status(), "Ok");
+    EXPECT_EQ(exitStatusFor(report, true), 0);
+    EXPECT_TRUE(medium.text("/out/a.bin") == std::string(300000, 'a'));
+}
+
+// Another disc under the name gets a line of its own, once, and nothing of it is copied.
+TEST_F(TerminalCopyDriverTest, WaitingTheRunSaysWhenAnotherMediumIsIn)
+{
+    medium.setRemovableMedium("/src/");
+    medium.addFile("/src/a.bin", std::string(300000, 'a'));
+    medium.setRemovalAfter(102400);
+    options.waitForMedium = true;
+    options.waitSeconds = 3;
+    std::string copyBefore;
+    console.onMessage = [&](const std::string& text) {
+        if (text.find("went away") == std::string::npos) return;
+        copyBefore = medium.text("/out/a.bin");
+        medium.addFile("/src/a.bin", std::string(300000, 'x'));
+        medium.insertMedium();
+    };
+    const RunReport report = run({{"/src/a.bin", 300000}});
+    EXPECT_EQ(exitStatusFor(report, true), 3);
+    ASSERT_EQ(console.messages.size(), 3u);
+    EXPECT_NE(console.messages[1].find("another file under the name /src/a.bin"),
+              std::string::npos);
+    EXPECT_TRUE(medium.text("/out/a.bin") == copyBefore);
+}
+
+TEST_F(TerminalCopyDriverTest, AWaitEndsAtItsLimitOrAnInterruptWithExitStatus3)
+{
+    medium.setRemovableMedium("/src/");
+    medium.addFile("/src/a.bin", std::string(300000, 'a'));
+    medium.setRemovalAfter(102400);
+    options.waitForMedium = true;
+    options.waitSeconds = 1;
+    const RunReport limited = run({{"/src/a.bin", 300000}});
+    EXPECT_EQ(limited.files[0].status(), "NotReady");
+    EXPECT_EQ(exitStatusFor(limited, true), 3);
+    ASSERT_EQ(console.messages.size(), 2u);
+    EXPECT_NE(console.messages[0].find("for at most 1 s"), std::string::npos);
+    EXPECT_NE(console.messages[1].find("The wait for it has ended."), std::string::npos);
+
+    options.waitSeconds = 0;
+    medium.insertMedium();
+    medium.setRemovalAfter(102400);
+    console.onMessage = [&](const std::string&) { stop = true; };
+    const RunReport interrupted = run({{"/src/a.bin", 300000}});
+    EXPECT_EQ(interrupted.files[0].status(), "NotReady");
+    EXPECT_EQ(exitStatusFor(interrupted, true), 3);
+
+    // The log the waits left continues the copy in the next run.
+    stop = false;
+    console.onMessage = nullptr;
+    medium.insertMedium();
+    const RunReport again = run({{"/src/a.bin", 300000}});
+    EXPECT_EQ(again.files[0].status(), "Ok");
+    EXPECT_TRUE(medium.text("/out/a.bin") == std::string(300000, 'a'));
+}
+
+TEST(ProgressLine, SaysHowLongTheDriveHasNotAnswered)
+{
+    EXPECT_EQ(silentSecondsOf(0), 0u);
+    EXPECT_EQ(silentSecondsOf(5000), 0u);
+    EXPECT_EQ(silentSecondsOf(5001), 5u);
+    EXPECT_EQ(silentSecondsOf(73999), 73u);
+    Progress p;
+    p.count = 2;
+    p.filePercent = 40;
+    p.totalPercent = 20;
+    p.bytesPerSecond = 1000;
+    EXPECT_EQ(progressHead(p).find("not answering"), std::string::npos);
+    p.silentSeconds = 73;
+    EXPECT_EQ(progressHead(p), "[1/2]  40% file  20% all  drive not answering for 00:01:13  ");
 }
 
 TEST_F(TerminalCopyDriverTest, AStopEndsTheCurrentFileAsStoppedAndStartsNoOther)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -98,6 +100,15 @@ public:
         messages.push_back(message);
     }
     void runEnded() override { ++runsEnded; }
+    bool waitForMedium() override { return waitsForMedium; }
+    void showHold(RunHold hold, std::uint32_t seconds) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            holds.push_back(hold);
+        }
+        if (onHold) onHold(hold, seconds);
+    }
 
     struct Line
     {
@@ -109,6 +120,9 @@ public:
         ReportLine report;
     };
     const CopyEngine* engine = nullptr;
+    bool waitsForMedium = false;
+    std::function<void(RunHold, std::uint32_t)> onHold;
+    std::vector<RunHold> holds;
     std::vector<Line> lines;
     std::vector<RunMessage> messages;
     std::atomic<int> runsEnded{0};
@@ -293,6 +307,49 @@ TEST_F(ListCopyDriverTest, AMediumTakenOutEndsTheRunSilentlyAndTheNextStartFinis
     EXPECT_EQ(icons(), (std::vector<int>{2, 2}));
     EXPECT_EQ(medium.contents("/out/b.bin"), data);
     EXPECT_TRUE(host.messages.empty());
+}
+
+// With the setting on, the run waits for the medium with the line current, says so, and
+// finishes the line by itself once the medium is back; Stop ends the wait and the run.
+TEST_F(ListCopyDriverTest, WaitingForTheMediumTheRunGoesOnByItselfOrStops)
+{
+    const Bytes data = pattern(16384, 3);
+    medium.addFile("/src/b.bin", data);
+    medium.addFile("/src/c.bin", pattern(1024, 4));
+    medium.setRemovableMedium("/src");
+    medium.setRemovalAfter(6000);
+    host.add("/src/b.bin", data.size());
+    host.add("/src/c.bin", 1024);
+    host.waitsForMedium = true;
+    std::atomic<int> iconWhileWaiting{-1};
+    host.onHold = [&](RunHold hold, std::uint32_t) {
+        if (hold != RunHold::MediumGone) return;
+        iconWhileWaiting = host.icons()[0];
+        if (counters.copying.load()) {
+            // Stop, as the window's does.
+            counters.copying.store(false);
+            driver.requestStop();
+        }
+    };
+    ASSERT_TRUE(runToItsEnd());
+    EXPECT_EQ(iconWhileWaiting.load(), 1);  // the line stays current while the run waits
+    EXPECT_EQ(icons(), (std::vector<int>{3, 0}));
+    EXPECT_EQ(counters.currentIndex.load(), 0u);
+    EXPECT_EQ(host.holds, (std::vector<RunHold>{RunHold::MediumGone, RunHold::None}));
+
+    host.holds.clear();
+    medium.insertMedium();
+    medium.setRemovalAfter(4000);
+    host.onHold = [&](RunHold hold, std::uint32_t) {
+        if (hold == RunHold::MediumGone) medium.insertMedium();
+    };
+    ASSERT_TRUE(runToItsEnd());
+    EXPECT_EQ(icons(), (std::vector<int>{2, 2}));
+    EXPECT_EQ(medium.contents("/out/b.bin"), data);
+    EXPECT_TRUE(host.messages.empty());
+    ASSERT_GE(host.holds.size(), 2u);
+    EXPECT_EQ(host.holds.front(), RunHold::MediumGone);
+    EXPECT_EQ(host.holds.back(), RunHold::None);
 }
 
 TEST_F(ListCopyDriverTest, StopKeepsTheLineCurrentAndTheNextStartResumesIt)

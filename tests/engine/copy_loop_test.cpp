@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 
 #include "tests/engine/engine_fixture.h"
 
@@ -502,6 +503,44 @@ TEST_F(CopyLoopTest, LogHoldsEveryRegionByteForByte)
     EXPECT_EQ(engine->filledBytes(), 1024);
     EXPECT_EQ(medium.contents("/out/data.img.log"),
               logBytes("data.img", 1, {{512, 512}, {19968, 512}, {20480, 0}}));
+}
+
+class SettableTicks : public TickSource
+{
+public:
+    std::uint32_t now() const override { return at.load(); }
+    std::atomic<std::uint32_t> at{1000};
+};
+
+// A drive that does not answer holds a read in the kernel; the engine tells how long.
+TEST(ReadWait, TellsHowLongTheCurrentReadHasRun)
+{
+    ScriptedMedium medium;
+    medium.addFolder("/out");
+    medium.addFile("/src/a.bin", Bytes(300000, 7));
+    SettableTicks ticks;
+    std::atomic<int> reads{0};
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
+    medium.setReadHook("/src/a.bin", [&](std::uint64_t) {
+        if (++reads != 2) return;
+        held = true;
+        while (!release) sleepMs(1);
+    });
+    CopyEngine engine(medium, ticks);
+    EXPECT_EQ(engine.readWaitMs(), 0u);
+    ASSERT_TRUE(engine.startFile("/src/a.bin", "/out", ""));
+    while (!held) sleepMs(1);
+    EXPECT_EQ(engine.readWaitMs(), 0u);  // timed from the first poll that sees it
+    ticks.at += 6500;
+    EXPECT_EQ(engine.readWaitMs(), 6500u);
+    ticks.at += 500;
+    EXPECT_EQ(engine.readWaitMs(), 7000u);
+    release = true;
+    while (!engine.waitUntilIdle(1000)) {
+    }
+    EXPECT_EQ(engine.status(), EngineStatus::Ok);
+    EXPECT_EQ(engine.readWaitMs(), 0u);
 }
 
 }  // namespace

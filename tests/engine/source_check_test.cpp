@@ -134,5 +134,38 @@ TEST_F(SourceCheckTest, AContinuedCopyKeepsTheFillOfItsLog)
     EXPECT_EQ(askedKinds(), (std::vector<QueryKind>{QueryKind::Existing, QueryKind::NoLog}));
 }
 
+// A copy continued after its medium came back goes on from its log whatever the
+// policy, without a question; another file under the name is still refused.
+TEST_F(SourceCheckTest, AContinuedFileResumesUnderAnyPolicyUnasked)
+{
+    for (ExistingPolicy policy : {ExistingPolicy::Replace, ExistingPolicy::Append,
+                                  ExistingPolicy::Skip}) {
+        setSetting(*engine, &EngineSettings::existingPolicy, policy);
+        medium.addFile("/src/a", pattern(20480, 4));
+        EXPECT_FALSE(engine->continueFile("/src/a", "/out", ""));
+        EXPECT_EQ(engine->status(), EngineStatus::SourceMismatch);
+        EXPECT_EQ(medium.contents("/out/a"), copyBytes);
+        EXPECT_TRUE(askedKinds().empty());
+    }
+    medium.addFile("/src/a", source);
+    ASSERT_TRUE(engine->continueFile("/src/a", "/out", ""));
+    waitIdle();
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(continuedAt("/src/a", 8192), 8192u);
+    Bytes expected = source;
+    std::fill(expected.begin() + 1024, expected.begin() + 1536, 0);
+    EXPECT_EQ(medium.contents("/out/a"), expected);
+    EXPECT_TRUE(askedKinds().empty());
+    // The policy holds again for the next startFile.
+    medium.addFile("/src/b", source);
+    EXPECT_TRUE(copy("/src/b"));
+    waitIdle();
+    EXPECT_TRUE(askedKinds().empty());  // a new copy: nothing to ask
+    medium.removeFile("/out/a.log");
+    EXPECT_TRUE(copy("/src/a"));  // Skip: asked nothing, left as it is
+    waitIdle();
+    EXPECT_TRUE(engine->skippedExisting());
+}
+
 }  // namespace
 }  // namespace tessaly::testing

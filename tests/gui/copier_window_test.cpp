@@ -542,6 +542,45 @@ private slots:
         QVERIFY(copier.exitAndWait());
     }
 
+    // With Wait for a removed medium, the run waits with the line current and says so;
+    // another medium under the name is named as such and never copied; Stop ends it all.
+    void waitingForAMediumShowsItsStatusAndStopEndsIt()
+    {
+        profile().setValue(QStringLiteral("WaitForMedium"), 1);
+        testing::ScriptedMedium medium;
+        medium.addFolder("/out");
+        medium.addFile("/src/a.bin", std::vector<std::uint8_t>(16384, 7));
+        medium.setRemovableMedium("/src");
+        medium.setRemovalAfter(6000);
+        Copier copier(m_shipped, false, &medium);
+        QVERIFY(copier.window->initialize());
+        QCOMPARE(copier.window->settings().waitForMedium, 1);
+        copier.window->useOutputFolderForThisRun("/out");
+        auto* hold = copier.window->findChild<QLabel*>(QStringLiteral("runHold"));
+        QVERIFY(hold != nullptr);
+        QVERIFY(hold->isHidden());
+        copier.window->addPaths({"/src/a.bin"}, CopierWindow::AfterAdd::Start);
+
+        QTRY_VERIFY_WITH_TIMEOUT(hold->text().startsWith(copier.text(158) + u' '), 10000);
+        QVERIFY(!hold->isHidden());
+        QVERIFY(copier.window->counters().copying.load());
+        QCOMPARE(copier.icons(), (std::vector<int>{1}));
+        const std::string copyBefore = medium.text("/out/a.bin");
+
+        medium.addFile("/src/a.bin", std::vector<std::uint8_t>(16384, 9));
+        medium.insertMedium();
+        QTRY_VERIFY_WITH_TIMEOUT(hold->text().startsWith(copier.text(159) + u' '), 10000);
+        QCOMPARE(medium.text("/out/a.bin"), copyBefore);
+
+        copier.window->runCommand(copier_command::kStopCopying);
+        QVERIFY(copier.runEnds());
+        QTRY_COMPARE(copier.icons(), (std::vector<int>{3}));  // the line's end follows the run's
+        QCOMPARE(copier.window->counters().currentIndex.load(), 0u);
+        QTRY_VERIFY(hold->isHidden());
+        QVERIFY(copier.prompts.messages.isEmpty());
+        QVERIFY(copier.exitAndWait());
+    }
+
     void exitDuringACopyEndsItWithAWholeLog()
     {
         MediumMount medium;

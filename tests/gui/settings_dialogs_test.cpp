@@ -514,11 +514,14 @@ private slots:
         QVERIFY(!dialog.askAddReservedsBox()->isChecked());
         QVERIFY(dialog.askMissingLogBox()->isChecked());
         QVERIFY(dialog.addFilesRadio()->isChecked());
+        QVERIFY(!dialog.waitForMediumBox()->isChecked());
+        QCOMPARE(dialog.waitForMediumBox()->text(), uiText(m_english, 157));
 
         for (QAbstractButton* box : {static_cast<QAbstractButton*>(dialog.autoStartBox()),
                                      static_cast<QAbstractButton*>(dialog.reuseOutFolderBox()),
                                      static_cast<QAbstractButton*>(dialog.askAddReservedsBox()),
-                                     static_cast<QAbstractButton*>(dialog.askMissingLogBox())}) {
+                                     static_cast<QAbstractButton*>(dialog.askMissingLogBox()),
+                                     static_cast<QAbstractButton*>(dialog.waitForMediumBox())}) {
             click(box);
         }
         WindowSettings after = window;
@@ -527,6 +530,7 @@ private slots:
         QCOMPARE(after.reuseOutFolder, 1);
         QCOMPARE(after.dontAskForAddReserveds, 0);
         QCOMPARE(after.dontAskForLog, 1);
+        QCOMPARE(after.waitForMedium, 1);
         QCOMPARE(after.quickStart, 2);
         QCOMPARE(after.outputFolder, std::string("/out"));
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,131 @@ TEST_F(FileStepTest, ASourceThatShrankSinceItsCopyIsNotTakenAsCopied)
     EXPECT_EQ(result.outcome, FileOutcome::NotStarted);
     EXPECT_EQ(result.figures.copied, 0u);
     EXPECT_EQ(medium.contents("/out/a.bin").size(), 3000u);
+}
+
+// A medium that goes away at 100000 bytes of a 300000-byte file, for the waits below.
+class MediumWaitTest : public FileStepTest
+{
+protected:
+    MediumWaitTest()
+    {
+        medium.setRemovableMedium("/src/");
+        medium.addFile("/src/a.bin", original);
+        medium.setRemovalAfter(100000);
+        // The copy is continued whatever the policy: Append would put the continued
+        // bytes behind the copy. The question about the existing copy is not asked again.
+        EngineSettings settings;
+        settings.existingPolicy = ExistingPolicy::Append;
+        engine.setSettings(settings);
+        engine.setQueryCallback([this](EngineQuery& query) {
+            questions.push_back(query.kind);
+            return true;
+        });
+    }
+
+    // Waits with tries every 10 ms; atTry(n) runs after the n-th report (0: the first,
+    // as the wait begins).
+    void waitWith(std::uint32_t limitMs, std::function<void(int)> atTry)
+    {
+        step.setMediumWait({true, limitMs, 10}, [this, atTry](const WaitStatus& status) {
+            reports.push_back(status);
+            atTry(static_cast<int>(reports.size()) - 1);
+        });
+    }
+
+    StepResult copyA() { return step.copy(entryOf("/src/a.bin", 300000), "/out", {}, &stop); }
+
+    std::string original = [] {
+        std::string bytes(300000, 0);
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 511);
+        return bytes;
+    }();
+    std::atomic<bool> stop{false};
+    std::vector<WaitStatus> reports;
+    std::vector<QueryKind> questions;
+};
+
+TEST_F(MediumWaitTest, TheSameMediumBackContinuesTheFileExactly)
+{
+    waitWith(0, [this](int n) {
+        if (n == 3) medium.insertMedium();
+    });
+    const StepResult result = copyA();
+    EXPECT_EQ(result.outcome, FileOutcome::Done);
+    EXPECT_EQ(result.waitEnd, WaitEnd::Returned);
+    EXPECT_TRUE(result.figures.complete);
+    EXPECT_TRUE(medium.text("/out/a.bin") == original);
+    EXPECT_TRUE(questions.empty());
+    ASSERT_GE(reports.size(), 4u);
+    EXPECT_EQ(reports.front().waitedMs, 0u);
+    EXPECT_GT(reports.back().waitedMs, reports[1].waitedMs);
+    for (const WaitStatus& r : reports) EXPECT_FALSE(r.otherMedium);
+    // Resumed where the copy ended: the first 100000 bytes were read once.
+    const std::vector<std::uint64_t> offsets = medium.readOffsets("/src/a.bin");
+    EXPECT_EQ(std::count(offsets.begin(), offsets.end(), 0u), 2);  // the copy, and the source check
+}
+
+TEST_F(MediumWaitTest, AnotherMediumIsNeverCopiedIntoTheCopyAndTheWaitGoesOn)
+{
+    std::string copyBefore;
+    std::string logBefore;
+    waitWith(0, [&](int n) {
+        if (n == 0) {
+            copyBefore = medium.text("/out/a.bin");
+            logBefore = medium.text("/out/a.bin.log");
+            medium.addFile("/src/a.bin", std::string(300000, 'x'));  // another disc, same name
+            medium.insertMedium();
+        }
+        if (n == 3) {
+            EXPECT_EQ(medium.text("/out/a.bin"), copyBefore);
+            EXPECT_EQ(medium.text("/out/a.bin.log"), logBefore);
+            medium.addFile("/src/a.bin", original);
+        }
+    });
+    const StepResult result = copyA();
+    ASSERT_GE(reports.size(), 4u);
+    EXPECT_TRUE(reports[1].otherMedium);
+    EXPECT_TRUE(reports[3].otherMedium);
+    EXPECT_EQ(result.outcome, FileOutcome::Done);
+    EXPECT_TRUE(medium.text("/out/a.bin") == original);
+    EXPECT_TRUE(questions.empty());
+}
+
+TEST_F(MediumWaitTest, AStopOrTheLimitEndsTheWaitWithTheCopyContinuable)
+{
+    waitWith(0, [this](int n) {
+        if (n == 2) stop = true;
+    });
+    const StepResult stopped = copyA();
+    EXPECT_EQ(stopped.outcome, FileOutcome::NotReady);
+    EXPECT_EQ(stopped.waitEnd, WaitEnd::Stopped);
+    EXPECT_EQ(reports.size(), 3u);
+
+    stop = false;
+    reports.clear();
+    waitWith(100, [](int) {});
+    step.beginRun();
+    const StepResult timedOut = copyA();  // the medium is still out: not even started
+    EXPECT_EQ(timedOut.waitEnd, WaitEnd::None);
+    EXPECT_EQ(timedOut.status, EngineStatus::SourceOpenFailed);
+
+    medium.insertMedium();
+    medium.setRemovalAfter(100000);
+    engine.setSettings({});  // a later run takes the copy up under Resume
+    step.beginRun();
+    const StepResult limited = copyA();
+    EXPECT_EQ(limited.outcome, FileOutcome::NotReady);
+    EXPECT_EQ(limited.waitEnd, WaitEnd::TimedOut);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_GE(reports.back().waitedMs, 100u);
+    EXPECT_LT(reports.back().waitedMs, 5000u);
+
+    // The copy the waits left goes on in a later run.
+    medium.insertMedium();
+    step.beginRun();
+    step.setMediumWait({});
+    EXPECT_EQ(copyA().outcome, FileOutcome::Done);
+    EXPECT_TRUE(medium.text("/out/a.bin") == original);
 }
 
 }  // namespace

@@ -123,8 +123,10 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
                                     "ReuseOutFolder",
                                     "OutFolder",
                                     "ShowDetails",
-                                    "QuickStart"};
+                                    "QuickStart",
+                                    "WaitForMedium"};
     EXPECT_EQ(storedKeys(), expected);
+    EXPECT_EQ(m_window.waitForMedium, 0);  // a removed medium ends the run unless asked
     const std::string onDisk = fileText();
     for (const QString& key : expected) {
         EXPECT_NE(onDisk.find(key.toStdString() + "="), std::string::npos) << key.toStdString();

@@ -49,6 +49,7 @@ struct ScriptedMedium::State
     std::map<std::string, FolderEntry> listedOnly;  // by full path
     std::function<void(const std::string&, const std::string&)> renameHook;
     std::map<std::string, std::function<void(std::uint64_t)>> writeHooks;
+    std::map<std::string, std::function<void(std::uint64_t)>> readHooks;
     std::map<std::string, std::string> links;  // symbolic link -> its target as given
     bool foldCase = false;
     std::map<std::string, std::string> spellings;  // with foldCase: key -> the name as made
@@ -198,6 +199,7 @@ public:
 
     IoResult read(void* buffer, std::size_t n) override
     {
+        runHook(m_state->readHooks);
         std::lock_guard lock(m_state->mutex);
         if (m_access == Access::Write) return {0, EBADF};
         m_node->readOffsets.push_back(m_offset);
@@ -298,14 +300,16 @@ public:
     }
 
 private:
-    void runWriteHook()
+    void runWriteHook() { runHook(m_state->writeHooks); }
+
+    void runHook(const std::map<std::string, std::function<void(std::uint64_t)>>& hooks)
     {
         std::function<void(std::uint64_t)> hook;
         std::uint64_t at = 0;
         {
             std::lock_guard lock(m_state->mutex);
-            const auto it = m_state->writeHooks.find(m_path);
-            if (it == m_state->writeHooks.end()) return;
+            const auto it = hooks.find(m_path);
+            if (it == hooks.end()) return;
             hook = it->second;
             at = m_offset;
         }
@@ -644,6 +648,18 @@ void ScriptedMedium::setRenameHook(
 {
     std::lock_guard lock(m_state->mutex);
     m_state->renameHook = std::move(hook);
+}
+
+void ScriptedMedium::setReadHook(const std::string& path,
+                                 std::function<void(std::uint64_t offset)> hook)
+{
+    std::lock_guard lock(m_state->mutex);
+    const std::string at = m_state->resolve(path, true);
+    if (hook) {
+        m_state->readHooks[at] = std::move(hook);
+    } else {
+        m_state->readHooks.erase(at);
+    }
 }
 
 void ScriptedMedium::setWriteHook(const std::string& path,

@@ -96,6 +96,9 @@ public:
     // Runs hook before each rename, with both paths, outside the medium's lock, so
     // that a test can take the files as a crash at that moment would leave them.
     void setRenameHook(std::function<void(const std::string& from, const std::string& to)> hook);
+    // Runs hook before each read of the file at path, with the read's offset, outside
+    // the medium's lock: a test can hold a read as a drive that does not answer would.
+    void setReadHook(const std::string& path, std::function<void(std::uint64_t offset)> hook);
     // Runs hook before each write to the file at path, with the write's offset,
     // outside the medium's lock.
     void setWriteHook(const std::string& path, std::function<void(std::uint64_t offset)> hook);
