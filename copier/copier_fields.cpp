@@ -159,6 +159,7 @@ void CopierFields::fitValues(const Text& text)
     RunSnapshot retry = trim;
     retry.retryPass = 9;
     retry.retryPasses = 9;
+    retry.again = true;
 
     fitWidth(m_timeThisFile, {QStringLiteral("00:00:00"), unknown});
     fitWidth(m_timeAllFiles, {QStringLiteral("00:00:00"), unknown});
@@ -190,7 +191,7 @@ QString CopierFields::passText(const RunSnapshot& run, const Text& text)
                              ? text(text::kTrimming)
                              : text(text::kRetrying) + u' ' + QString::number(run.retryPass) +
                                    u'/' + QString::number(run.retryPasses);
-    return pass + QStringLiteral(", ") + text(text::kRegionsLeft) + QStringLiteral(": ") +
+    return pass + (run.again ? u' ' + text(text::kAgain) : QString()) + QStringLiteral(", ") + text(text::kRegionsLeft) + QStringLiteral(": ") +
            QString::number(run.passRegions);
 }
 

@@ -65,6 +65,7 @@ RunSnapshot CopierRun::snapshot() const
     run.passRegions = m_engine.busy() ? m_engine.trimmingRegions() : 0;
     run.retryPass = m_engine.retryPass();
     run.retryPasses = m_engine.retryPassCount();
+    run.again = m_engine.triesAgain();
     return run;
 }
 

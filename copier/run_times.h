@@ -24,6 +24,7 @@ struct RunSnapshot
     std::size_t passRegions = 0;
     std::uint32_t retryPass = 0;   // 0: the trim pass; from 1: that retry pass
     std::uint32_t retryPasses = 0; // the retry passes the file gets
+    bool again = false;            // a finished copy run again: only its unread areas are read
 };
 
 // The speed and the two remaining times of a run.

@@ -159,7 +159,8 @@ inline constexpr int kSummaryFailed = 148;      // before the count of failed or
 inline constexpr int kReportNotWritten = 149;   // before the reason the report was not written
 // After "File NAME": Resume found a source that is not the file its copy was made from
 inline constexpr int kSourceMismatch = 150;
-// 151 is the Algorithm page's label of the number of retry passes; 152, 153: not used
+// 151 is the Algorithm page's label of the number of retry passes; 152: not used
+inline constexpr int kAgain = 153;  // after the pass's name: a finished copy's rerun reads its unread areas again
 // The copier's line below its bars while a pass after the main pass runs
 inline constexpr int kTrimming = 154;     // the trim pass runs
 inline constexpr int kRegionsLeft = 155;  // before the count of regions the pass has left

@@ -778,8 +778,13 @@ private slots:
         const auto text = [&](int id) { return copier.text(id); };
         copier.window->fields().showTimes(run, 5000, text, "unknown");
         QCOMPARE(copier.field("passText"), copier.text(156) + " 2/3, " + copier.text(155) + ": 12");
+        // A finished copy run again says so.
+        run.again = true;
+        copier.window->fields().showTimes(run, 6000, text, "unknown");
+        QCOMPARE(copier.field("passText"),
+                 copier.text(156) + " 2/3 " + copier.text(153) + ", " + copier.text(155) + ": 12");
         run.passRegions = 0;
-        copier.window->fields().showTimes(run, 5001, text, "unknown");  // within the second
+        copier.window->fields().showTimes(run, 6001, text, "unknown");  // within the second
         QCOMPARE(copier.field("passText"), QString());
         QVERIFY(copier.exitAndWait());
     }
@@ -848,7 +853,8 @@ private:
             {"speed", {unknown, q(formatSize(1000ull << 20)) + perSecond,
                        q(formatSize(99ull << 20 | 900ull << 10)) + perSecond,
                        q(formatSize(1023ull << 10)) + perSecond}},
-            {"passText", {copier.text(154) + regions, copier.text(156) + " 9/9" + regions}},
+            {"passText", {copier.text(154) + regions,
+                          copier.text(156) + " 9/9 " + copier.text(153) + regions}},
         };
         for (const auto& field : fields) {
             QLabel* label = copier.window->findChild<QLabel*>(QLatin1String(field.name));
