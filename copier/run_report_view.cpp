@@ -30,14 +30,17 @@ RunReportView::RunReportView(QWidget* window, FileListControl& list, ModalPrompt
     m_summary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_summary->hide();
     FileListModel& model = m_list.lines();
-    // Rows move and come and go: the view is laid anew; a line that ends is shown or not.
-    connect(&model, &QAbstractItemModel::rowsInserted, this, [this] { showRows(); });
-    connect(&model, &QAbstractItemModel::rowsRemoved, this, [this] { showRows(); });
-    connect(&model, &QAbstractItemModel::layoutChanged, this, [this] { showRows(); });
-    connect(&model, &QAbstractItemModel::modelReset, this, [this] { showRows(); });
+    // The view keeps hidden rows by persistent index, so they move with sorts and
+    // deletions; only new lines and lines that end are looked at, and only while the
+    // damaged lines alone are shown (a long list is added in many batches).
+    connect(&model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) {
+                if (!m_damagedOnly) return;
+                for (int row = first; row <= last; ++row) showRow(row);
+            });
     connect(&model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& first, const QModelIndex&, const QList<int>& roles) {
-                if (roles.contains(Qt::UserRole)) showRow(first.row());
+                if (m_damagedOnly && roles.contains(Qt::UserRole)) showRow(first.row());
             });
 }
 
