@@ -39,12 +39,12 @@ std::string formatBytes(std::uint64_t bytes)
     return text;
 }
 
-std::string formatDuration(std::uint32_t seconds)
+std::string formatDuration(std::uint64_t seconds)
 {
     if (seconds >= 86400) return "--:--:--";
+    const auto s = static_cast<unsigned>(seconds);
     char text[16];
-    std::snprintf(text, sizeof text, "%02u:%02u:%02u", seconds / 3600, seconds / 60 % 60,
-                  seconds % 60);
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", s / 3600, s / 60 % 60, s % 60);
     return text;
 }
 

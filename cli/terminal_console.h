@@ -59,6 +59,6 @@ std::string progressLine(const Progress& p, std::size_t width);
 // Text of a byte count with three or four significant digits: "512 B", "1.5 KiB".
 std::string formatBytes(std::uint64_t bytes);
 // "hh:mm:ss", or "--:--:--" for a day or more.
-std::string formatDuration(std::uint32_t seconds);
+std::string formatDuration(std::uint64_t seconds);
 
 }  // namespace tessaly::cli

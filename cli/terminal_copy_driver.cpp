@@ -111,8 +111,8 @@ void TerminalCopyDriver::showProgress(const FileEntry& entry, int filePercent)
     p.totalPercent = totalPercent(m_doneSize, m_engine.position(), m_totalSize, filePercent);
     const std::uint32_t shortRate = m_engine.shortRate();
     p.bytesPerSecond = shortRate > 1 ? shortRate : 0;
-    const std::uint32_t end = m_engine.destinationEnd();
-    const std::uint32_t at = m_engine.destinationPosition();
+    const std::uint64_t end = m_engine.destinationEnd();
+    const std::uint64_t at = m_engine.destinationPosition();
     p.secondsLeft = (end > at ? end - at : 0) / std::max<std::uint32_t>(m_engine.longRate(), 1);
     p.trimRegions = m_engine.trimmingRegions();
     p.retryPass = m_engine.retryPass();

@@ -22,7 +22,7 @@ struct Progress
     int filePercent = 0;
     int totalPercent = 0;
     std::uint32_t bytesPerSecond = 0;  // 0 while nothing has been measured
-    std::uint32_t secondsLeft = 0;     // for the current file
+    std::uint64_t secondsLeft = 0;     // for the current file
     // Filled regions the trim pass or the retry pass at the end of the file has still
     // to read; 0 while neither runs.
     std::size_t trimRegions = 0;

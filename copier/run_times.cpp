@@ -25,10 +25,11 @@ RunTimes computeRunTimes(const RunSnapshot& run)
         times.rate = run.shortRate;
     }
     const std::uint32_t rate = std::max<std::uint32_t>(run.longRate, 1);
-    const std::uint32_t fileRest = run.destinationEnd > run.destinationPosition
+    const std::uint64_t fileRest = run.destinationEnd > run.destinationPosition
                                        ? run.destinationEnd - run.destinationPosition
                                        : 0;
-    times.thisFileSeconds = fileRest / rate;
+    times.thisFileSeconds = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(fileRest / rate, std::numeric_limits<std::uint32_t>::max()));
     if (run.currentIndex + 1 == run.entryCount) {
         times.allFilesSeconds = times.thisFileSeconds;
         return times;

@@ -14,8 +14,8 @@ struct RunSnapshot
     std::uint32_t entryCount = 0;
     std::uint32_t shortRate = 1;  // bytes per second; 1: nothing measured yet
     std::uint32_t longRate = 1;
-    std::uint32_t destinationEnd = 0;
-    std::uint32_t destinationPosition = 0;
+    std::uint64_t destinationEnd = 0;
+    std::uint64_t destinationPosition = 0;
     std::uint64_t totalSize = 0;
     std::uint64_t doneSize = 0;
     // A pass after the main pass (the trim pass, then the retry passes) runs while

@@ -26,7 +26,6 @@ constexpr std::uint32_t kShortWindowMs = 5000;
 constexpr std::uint32_t kChunkRestoreBytes = 1048576;
 // Bytes beyond the remaining source that the output volume must have free.
 constexpr std::uint64_t kFreeSpaceMargin = 1024;
-constexpr std::uint64_t kMaxSourceSize = std::uint64_t{1} << 32;
 
 // Retry heuristics. In automatic mode a CD is read twice at a bad sector unless
 // the fill factor leans further than this towards speed.
@@ -104,9 +103,9 @@ struct CopyEngine::Impl
         std::atomic<bool> started{false};
         std::atomic<EngineStatus> status{EngineStatus::Ok};
         std::atomic<float> progress{0.0f};
-        std::atomic<std::uint32_t> fileSize{0};
-        std::atomic<std::uint32_t> position{0};
-        std::atomic<std::uint32_t> destinationBase{0};
+        std::atomic<std::uint64_t> fileSize{0};
+        std::atomic<std::uint64_t> position{0};
+        std::atomic<std::uint64_t> destinationBase{0};
         std::atomic<std::int64_t> filledBytes{0};
         std::atomic<std::uint32_t> sectorSize{0};
         std::atomic<DriveType> driveType{DriveType::Unknown};
@@ -153,9 +152,8 @@ struct CopyEngine::Impl
         // Set by continueFile: an existing copy goes on under Resume, unasked.
         bool continuing = false;
         // The end record taken from a continued log, until the worker runs.
-        std::optional<std::uint32_t> droppedEnd;
-        // The destination base, kept whole as well: a destination of 4 GiB or more
-        // must be refused, not appended to at an offset cut to 32 bits.
+        std::optional<std::uint64_t> droppedEnd;
+        // The destination offset of source offset 0: the copy's size before an Append.
         std::uint64_t wideBase = 0;
         bool replacing = false;
         bool logCreated = false;  // this start wrote the log afresh
@@ -249,7 +247,7 @@ struct CopyEngine::Impl
     void setBase(std::int64_t base)
     {
         file.wideBase = static_cast<std::uint64_t>(std::max<std::int64_t>(base, 0));
-        shared.destinationBase.store(static_cast<std::uint32_t>(file.wideBase));
+        shared.destinationBase.store(file.wideBase);
     }
 
     // worker parts
@@ -262,6 +260,13 @@ struct CopyEngine::Impl
     bool writeFill(Loop& loop, std::uint32_t length);
     void finishWorker(Loop& loop);
     bool trimFilled(const Loop& loop);
+    // The form of a log that lists regions for this copy: the narrow form while every
+    // offset and the copy's end fit 32 bits.
+    LogForm logFormFor(const RegionMap& regions) const
+    {
+        return tessaly::logFormFor(std::max(fileEnd(), regions.reach()));
+    }
+    bool widenLog();
     SourceReader* askForOneMoreCopy();
     void clearMarks() { std::fill(file.failedMarks.begin(), file.failedMarks.end(), false); }
     // The destination read as a copy of its own source would hand back what it
@@ -292,13 +297,6 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
 {
     if (!file.mainSource.open(path)) {
         fail(EngineStatus::SourceOpenFailed);
-        return false;
-    }
-    // Offsets in the log and in the loop are 32-bit; a larger file would be copied
-    // truncated, so it is refused.
-    if (file.mainSource.fileSize64() >= kMaxSourceSize) {
-        file.mainSource.close();
-        fail(EngineStatus::SourceTooLarge);
         return false;
     }
     file.sourcePath = path;
@@ -471,7 +469,7 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
             // Without fills in place (Nothing) the passes have nowhere to write.
             shared.triesAgain.store(
                 !filled.empty() && logFill != static_cast<std::int64_t>(FillType::Nothing) &&
-                static_cast<std::uint64_t>(end) >= file.mainSource.fileSize64());
+                static_cast<std::uint64_t>(end) >= file.mainSource.fileSize());
         }
         // The copy goes on with the fill its log names: one copy never mixes fills
         // written in place with fills left out, whatever the setting says now.
@@ -479,7 +477,7 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         const std::int64_t destinationEnd = file.destination.seek(0, Whence::End);
         if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
         file.log.dropEndRecord();
-        file.droppedEnd = static_cast<std::uint32_t>(end);
+        file.droppedEnd = static_cast<std::uint64_t>(end);
         shared.filledBytes.store(earlierFills(filled));
         {
             std::lock_guard lock(shared.regionsMutex);
@@ -513,12 +511,11 @@ bool CopyEngine::Impl::endFitsCopy(std::int64_t end, std::int64_t logFill, std::
 bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
 {
     const std::int64_t end = std::max<std::int64_t>(file.destination.seek(0, Whence::End), 0);
-    // Cut from records, the regions always fit records again.
     const RegionMap below =
         RegionMap(file.unfinishedRegions).overlap(0, static_cast<std::uint64_t>(end));
     const bool resume = chosen == ExistingPolicy::Resume;
     const bool whole = resume && !logFound &&
-                       static_cast<std::uint64_t>(end) == file.mainSource.fileSize64();
+                       static_cast<std::uint64_t>(end) == file.mainSource.fileSize();
     if (!whole && !file.continuing && ask(QueryKind::NoLog) == std::optional(false)) {
         fail(EngineStatus::NoLogRefused);
         return false;
@@ -533,14 +530,13 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
     if (chosen == ExistingPolicy::Append) setBase(end);
     // The copy goes on after its last byte: what the old log lists before it is still
     // filled, whatever else was wrong with the log.
-    file.unfinishedRegions = below.toRecords().value_or(file.unfinishedRegions);
+    file.unfinishedRegions = *below.toRecords(LogForm::Wide);
     if (!below.empty()) {
         shared.filledBytes.store(earlierFills(below));
         std::lock_guard lock(shared.regionsMutex);
         shared.regions = file.unfinishedRegions;
     }
-    shared.progress.store(fraction(static_cast<std::uint64_t>(end),
-                            std::uint64_t{file.mainSource.fileSize()} + shared.destinationBase.load()));
+    shared.progress.store(fraction(static_cast<std::uint64_t>(end), fileEnd()));
     return true;
 }
 
@@ -554,7 +550,7 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
 bool CopyEngine::Impl::sourceMatchesCopy(const RegionMap& filled, std::uint64_t end,
                                          bool withoutFills)
 {
-    if (end > file.mainSource.fileSize64()) return false;
+    if (end > file.mainSource.fileSize()) return false;
     const std::uint64_t sector = std::max<std::uint32_t>(file.mainSource.bytesPerSector(), 1);
     const auto down = [&](std::uint64_t at) { return at / sector * sector; };
     std::vector<std::uint8_t> fromSource(sector);
@@ -583,11 +579,6 @@ bool CopyEngine::Impl::sourceMatchesCopy(const RegionMap& filled, std::uint64_t 
 
 bool CopyEngine::Impl::checkFreeSpace()
 {
-    // Appending behind a destination must not carry offsets past 32 bits either.
-    if (file.wideBase + file.mainSource.fileSize() >= kMaxSourceSize) {
-        fail(EngineStatus::SourceTooLarge);
-        return false;
-    }
     const std::optional<std::uint64_t> free = fs.freeSpace(outputPrefix(file.outputFolderPath));
     if (!free) {
         fail(EngineStatus::FreeSpaceUnknown);
@@ -595,7 +586,7 @@ bool CopyEngine::Impl::checkFreeSpace()
     }
     const std::int64_t offset = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
     const std::int64_t remaining =
-        std::max<std::int64_t>(std::int64_t{file.mainSource.fileSize()} - offset, 0);
+        std::max<std::int64_t>(static_cast<std::int64_t>(file.mainSource.fileSize()) - offset, 0);
     if (*free < static_cast<std::uint64_t>(remaining) + kFreeSpaceMargin) {
         fail(EngineStatus::DiskFull);
         return false;
@@ -616,20 +607,24 @@ bool CopyEngine::Impl::createNewLog()
         file.logFile.close();
         if (isLog) fs.removeFile(file.logPath);
     }
-    if (file.log.isBound() || !createLog || shared.skipping) return true;
+    if (file.log.isBound()) return widenLog();
+    if (!createLog || shared.skipping) return true;
     const auto fill = static_cast<std::int32_t>(file.fillType);
     if (!file.unfinishedRegions.empty()) {
         // The regions an unusable log still listed go into its replacement, which takes
         // its place in one step: a run killed meanwhile leaves the old log whole. The old
         // one stays open, and so locked, until then.
+        const RegionMap earlier(file.unfinishedRegions);
+        const LogForm form = logFormFor(earlier);
         PlainFile next(fs);
-        if (!writeLogByRename(fs, file.logPath, file.fileName, fill, file.unfinishedRegions, &next)) {
+        if (!writeLogByRename(fs, file.logPath, file.fileName, fill, form,
+                              *earlier.toRecords(form), &next)) {
             fail(EngineStatus::LogCreateFailed);
             return false;
         }
         file.logFile = std::move(next);
         file.logCreated = true;
-        file.log.bind(&file.logFile);
+        file.log.bind(&file.logFile, form);
         return true;
     }
     // Locked before it is emptied, so that a log another run holds keeps its records.
@@ -652,7 +647,28 @@ bool CopyEngine::Impl::createNewLog()
     file.log.bind(&file.logFile);
     // A header that cannot be written makes the log unusable for the next run,
     // which then asks before going on without it.
-    file.log.writeHeader(file.fileName, fill);
+    file.log.writeHeader(file.fileName, fill, logFormFor(RegionMap()));
+    return true;
+}
+
+// A continued log keeps its form, unless the copy now ends where its narrow records
+// cannot say (Append behind a large copy, a source that grew): its records then go into
+// a wide log that takes its place in one step, before anything is copied.
+bool CopyEngine::Impl::widenLog()
+{
+    const RegionMap earlier = [this] {
+        std::lock_guard lock(shared.regionsMutex);
+        return RegionMap(shared.regions);
+    }();
+    if (file.log.form() == LogForm::Wide || logFormFor(earlier) == LogForm::Narrow) return true;
+    PlainFile next(fs);
+    if (!writeLogByRename(fs, file.logPath, file.fileName, static_cast<std::int32_t>(file.fillType),
+                          LogForm::Wide, *earlier.toRecords(LogForm::Wide), &next)) {
+        fail(EngineStatus::LogCreateFailed);
+        return false;
+    }
+    file.logFile = std::move(next);
+    file.log.bind(&file.logFile, LogForm::Wide);
     return true;
 }
 
@@ -769,12 +785,8 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     loop.chunkBuffer.assign(loop.fullChunk, 0);
     loop.lastGood.assign(sector, 0);
     shared.fileSize.store(file.mainSource.fileSize());
-    // Resume behind a destination of 4 GiB or more leaves nothing to copy; its offset
-    // cut to 32 bits would restart the copy in the middle of the source.
     const std::int64_t start = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
-    shared.position.store(start >= static_cast<std::int64_t>(kMaxSourceSize)
-                       ? file.mainSource.fileSize()
-                       : static_cast<std::uint32_t>(start));
+    shared.position.store(std::min(static_cast<std::uint64_t>(start), file.mainSource.fileSize()));
     longMeter.start();
     shortMeter.start();
     longMeter.setWindow(kLongWindowMs);
@@ -794,13 +806,14 @@ void CopyEngine::Impl::runWorker()
 {
     Loop loop;
     setUpWorker(loop);
-    const std::uint32_t size = shared.fileSize.load();
+    const std::uint64_t size = shared.fileSize.load();
     const std::uint32_t sector = shared.sectorSize.load();
     for (;;) {
-        const std::uint32_t at = shared.position.load();
+        const std::uint64_t at = shared.position.load();
         if (at >= size || shared.stopRequest.load()) break;
         shared.progress.store(fraction(at, size));
-        if (size - at < loop.chunk) loop.chunk = (size - at + sector - 1) / sector * sector;
+        if (size - at < loop.chunk)
+            loop.chunk = static_cast<std::uint32_t>((size - at + sector - 1) / sector * sector);
         SourceReader& source = *file.sources[loop.current];
         shared.readsBegun.fetch_add(1);
         shared.reading.store(true);
@@ -808,7 +821,7 @@ void CopyEngine::Impl::runWorker()
         shared.reading.store(false);
         // The last read asks for whole sectors; a source that grew since it was
         // opened gives more than its size then, and only the size taken is copied.
-        n = std::min(n, size - at);
+        n = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, size - at));
         if (n > 0) {
             if (!afterGoodRead(loop, n)) break;
             continue;
@@ -855,7 +868,7 @@ bool CopyEngine::Impl::afterGoodRead(Loop& loop, std::uint32_t n)
 
 bool CopyEngine::Impl::afterFailedRead(Loop& loop)
 {
-    const std::uint32_t at = shared.position.load();
+    const auto at = static_cast<std::int64_t>(shared.position.load());
     const std::size_t failed = loop.current;
     file.failedMarks[failed] = true;
     for (std::size_t i = 0; i < file.sources.size(); ++i) {
@@ -892,11 +905,12 @@ bool CopyEngine::Impl::afterFailedRead(Loop& loop)
 
 bool CopyEngine::Impl::fillHere(Loop& loop)
 {
-    const std::uint32_t at = shared.position.load();
+    const std::uint64_t at = shared.position.load();
     const std::uint32_t sector = shared.sectorSize.load();
     loop.fillSpan = std::min(loop.fillSpan, static_cast<float>(loop.sectorsPerChunk));
-    const std::uint32_t length =
-        std::min(static_cast<std::uint32_t>(loop.fillSpan) * sector, shared.fileSize.load() - at);
+    // At most a chunk: the fill is written from the chunk's buffer.
+    const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        static_cast<std::uint32_t>(loop.fillSpan) * sector, shared.fileSize.load() - at));
     const BadRegion region{at + shared.destinationBase.load(), length};
     if (!recordAndWriteFill(loop, region)) return false;
     longMeter.add(length);
@@ -907,7 +921,7 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
     }
     shared.position.fetch_add(length);
     shared.filledBytes.fetch_add(length);
-    file.sources[loop.current]->seek(length, Whence::Current);
+    file.sources[loop.current]->seek(std::int64_t{length}, Whence::Current);
 
     const float factor = fillFactor();
     loop.fillSpan *= factor;
@@ -938,7 +952,7 @@ bool CopyEngine::Impl::recordAndWriteFill(Loop& loop, const BadRegion& region)
         fail(EngineStatus::LogWriteFailed);
         return false;
     }
-    if (writeFill(loop, region.length)) return true;
+    if (writeFill(loop, static_cast<std::uint32_t>(region.length))) return true;
     if (loop.logActive) file.log.dropEndRecord();  // the last record: the one just appended
     fail(EngineStatus::WriteFailed);
     return false;
@@ -977,8 +991,8 @@ bool CopyEngine::Impl::writeFill(Loop& loop, std::uint32_t length)
 
 void CopyEngine::Impl::finishWorker(Loop& loop)
 {
-    const std::uint32_t at = shared.position.load();
-    const std::uint32_t size = shared.fileSize.load();
+    const std::uint64_t at = shared.position.load();
+    const std::uint64_t size = shared.fileSize.load();
     bool logEnded = !loop.logActive || file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0;
     shared.progress.store(fraction(at, size));
     const EngineStatus ended = shared.status.load();
@@ -1020,11 +1034,12 @@ bool CopyEngine::Impl::trimFilled(const Loop& loop)
         std::lock_guard lock(shared.regionsMutex);
         return shared.regions;
     }();
-    const std::uint32_t base = shared.destinationBase.load();
-    const std::uint32_t size = shared.fileSize.load();
+    const std::uint64_t base = shared.destinationBase.load();
+    const std::uint64_t size = shared.fileSize.load();
     // A destination of another length holds its data where the regions do not say
     // (an earlier run filled with Nothing): its fills are left alone.
-    if (before.empty() || file.destination.size() != std::int64_t{base} + size) return false;
+    if (before.empty() || file.destination.size() != static_cast<std::int64_t>(base + size))
+        return false;
     const PassCopy copy{file.sources, &file.destination, shared.sectorSize.load(), base};
     TrimResult result = TrimPass(copy, shared.stopRequest)
                             .run(RegionMap(before),
@@ -1042,7 +1057,8 @@ bool CopyEngine::Impl::trimFilled(const Loop& loop)
     if (result.end == TrimEnd::WriteFailed) fail(EngineStatus::WriteFailed);
     // Merging alone changes the list too: the file then keeps one region per stretch.
     // What is left of the regions always fits the records they came from.
-    std::optional<std::vector<BadRegion>> after = result.regions.toRecords();
+    std::optional<std::vector<BadRegion>> after = result.regions.toRecords(
+        loop.logActive ? file.log.form() : logFormFor(result.regions));
     if (!after || *after == before) return false;
     const bool rewritten = loop.logActive && replaceLog(fs, file.logPath, result.regions, size + base);
     {
@@ -1051,7 +1067,7 @@ bool CopyEngine::Impl::trimFilled(const Loop& loop)
         shared.regionsGeneration.fetch_add(1);
     }
     shared.filledBytes.store(
-        static_cast<std::int64_t>(result.regions.bytesBelow(std::uint64_t{size} + base)));
+        static_cast<std::int64_t>(result.regions.bytesBelow(size + base)));
     return rewritten;
 }
 
@@ -1211,17 +1227,17 @@ std::int64_t CopyEngine::filledBytes() const
 {
     return m->shared.filledBytes.load();
 }
-std::uint32_t CopyEngine::position() const
+std::uint64_t CopyEngine::position() const
 {
     return m->shared.position.load();
 }
 
-std::uint32_t CopyEngine::destinationPosition() const
+std::uint64_t CopyEngine::destinationPosition() const
 {
     return m->shared.position.load() + m->shared.destinationBase.load();
 }
 
-std::uint32_t CopyEngine::destinationEnd() const
+std::uint64_t CopyEngine::destinationEnd() const
 {
     return m->shared.fileSize.load() + m->shared.destinationBase.load();
 }

@@ -88,9 +88,9 @@ public:
     EngineStatus status() const;
     // Bytes of the copy that hold fills, earlier runs' included, each byte once.
     std::int64_t filledBytes() const;
-    std::uint32_t position() const;
-    std::uint32_t destinationPosition() const;
-    std::uint32_t destinationEnd() const;
+    std::uint64_t position() const;
+    std::uint64_t destinationPosition() const;
+    std::uint64_t destinationEnd() const;
     std::uint32_t sectorSize() const;
     DriveType driveType() const;
     // A copy of the filled regions so far, taken under the engine's lock.

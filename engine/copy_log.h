@@ -10,32 +10,51 @@
 namespace tessaly {
 
 // Reader and writer of the copy log kept beside each destination:
-//   0  "ACL\0"            magic
+//   0  "ACL\0"            magic ("AC64" in the wide form)
 //   4  4 bytes            reserved (written as zeros, ignored when read)
 //   8  int32 LE           fill type in force when the log was created
 //   12 uint16 LE L        length of the source's file name, 1..259
 //   14 L bytes            the name, no terminating zero
-//   .. 8-byte records     (offset uint32 LE, length uint32 LE); length 0 is the end record
-// The log refers to a PlainFile it does not own.
+//   .. records            (offset, length): uint32 LE each in the narrow form (8 bytes),
+//                         uint64 LE each in the wide form (16 bytes); length 0 is the
+//                         end record
+// The wide form's magic keeps readers of the narrow form from taking its records for
+// theirs. The log refers to a PlainFile it does not own; its form is the one readHeader
+// or readName found, or the one writeHeader wrote.
 class CopyLog
 {
 public:
     static constexpr std::uint32_t kHeaderSize = 12;
-    static constexpr std::uint32_t kRecordSize = 8;
+    static constexpr std::uint32_t kRecordSize = 8;       // a narrow record
+    static constexpr std::uint32_t kWideRecordSize = 16;  // a wide record
     static constexpr std::uint16_t kMaxNameLength = 259;
     // The engine's name buffer; longer names make a log unreadable.
     static constexpr std::uint16_t kNameBufferSize = 260;
 
-    void bind(PlainFile* file) { m_file = file; }
+    // Takes file as the log; form is the form of the log it holds, for a log written
+    // elsewhere (readHeader and readName find it themselves).
+    void bind(PlainFile* file, LogForm form = LogForm::Narrow)
+    {
+        m_file = file;
+        m_form = form;
+    }
     void unbind() { m_file = nullptr; }
     bool isBound() const { return m_file != nullptr; }
     PlainFile* file() const { return m_file; }
 
+    LogForm form() const { return m_form; }
+    std::uint32_t recordSize() const { return recordSizeOf(m_form); }
+    static std::uint32_t recordSizeOf(LogForm form)
+    {
+        return form == LogForm::Wide ? kWideRecordSize : kRecordSize;
+    }
+
     // Writes magic, reserved bytes and fill type, then the name's length and the
     // name; false as soon as a write writes nothing.
-    bool writeHeader(const std::string& name, std::int32_t fillType);
-    // Appends one record at the file pointer; bytes written (8, or 0 on failure).
-    std::size_t appendRecord(std::uint32_t offset, std::uint32_t length);
+    bool writeHeader(const std::string& name, std::int32_t fillType, LogForm form = LogForm::Narrow);
+    // Appends one record at the file pointer; bytes written (recordSize(), or 0 on
+    // failure or when the narrow form cannot hold offset or length).
+    std::size_t appendRecord(std::uint64_t offset, std::uint64_t length);
     // The fill type of the header, or -1 when the header is unreadable or not a log's.
     std::int64_t readHeader();
     // The offset of the end record that closes the file, or -1 when there is none: the
@@ -55,6 +74,7 @@ public:
 
 private:
     PlainFile* m_file = nullptr;
+    LogForm m_form = LogForm::Narrow;
 };
 
 // Writes a whole log (header, then records in order, the end record included when it is
@@ -64,7 +84,7 @@ private:
 // step failed; logPath is unchanged then. On success keep, when given, holds the new log
 // open (and locked) for further records.
 bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::string& name,
-                      std::int32_t fillType, const std::vector<BadRegion>& records,
+                      std::int32_t fillType, LogForm form, const std::vector<BadRegion>& records,
                       PlainFile* keep = nullptr);
 
 }  // namespace tessaly

@@ -107,10 +107,14 @@ RegionMap RegionMap::overlap(std::uint64_t first, std::uint64_t end) const
     return cut;
 }
 
-std::optional<std::vector<BadRegion>> RegionMap::toRecords() const
+std::optional<std::vector<BadRegion>> RegionMap::toRecords(LogForm form) const
 {
     std::vector<BadRegion> records;
     records.reserve(m_regions.size());
+    if (form == LogForm::Wide) {
+        for (const Region& r : m_regions) records.push_back({r.offset, r.length});
+        return records;
+    }
     for (const Region& r : m_regions) {
         std::uint64_t at = r.offset;
         while (at < r.end()) {
@@ -120,7 +124,7 @@ std::optional<std::vector<BadRegion>> RegionMap::toRecords() const
             const std::uint64_t left = r.end() - at;
             const std::uint64_t length =
                 left <= kRecordMax ? left : (at < kRecordMax ? kRecordMax - at : kRecordMax);
-            records.push_back({static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(length)});
+            records.push_back({at, length});
             at += length;
         }
     }

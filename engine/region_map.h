@@ -21,8 +21,8 @@ struct Region
 
 // The filled bytes of a copy as a set: regions in ascending order of offset, none empty,
 // and no two that overlap or touch (those are one region here), so that every filled
-// byte is counted once. Offsets are 64-bit; the copy log's 32-bit records are converted
-// where the map meets them (the constructor, toRecords).
+// byte is counted once. Offsets are 64-bit, as are the records it is made from; toRecords
+// gives the records of either log form.
 class RegionMap
 {
 public:
@@ -63,10 +63,10 @@ public:
     // The regions that meet [first, end), cut to it.
     RegionMap overlap(std::uint64_t first, std::uint64_t end) const;
 
-    // The regions as copy-log records (32-bit offset and length), in offset order; a region
-    // longer than a record can say takes several. nullopt when a byte lies where no record
-    // reaches (a record starts below 4 GiB).
-    std::optional<std::vector<BadRegion>> toRecords() const;
+    // The regions as copy-log records of the form, in offset order: a wide record holds
+    // any region; a region longer than a narrow record can say takes several, and nullopt
+    // says a byte lies where no narrow record reaches (a record starts below 4 GiB).
+    std::optional<std::vector<BadRegion>> toRecords(LogForm form = LogForm::Narrow) const;
 
     bool operator==(const RegionMap&) const = default;
 

@@ -63,7 +63,7 @@ TrimEnd RetryPass::retryRegion(const Region& region, bool backward, RegionMap& o
             continue;
         }
         const UnitRecovery::Unit got =
-            m_units.recover(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(length));
+            m_units.recover(start, static_cast<std::uint32_t>(length));
         why = passEndAfter(got);
         if (got != UnitRecovery::Unit::Read) out.add(start, length);
     }

@@ -43,9 +43,7 @@ public:
     static std::uint32_t fitChunk(std::uint32_t pageBytes, std::uint32_t sectorBytes,
                                   std::uint64_t fileSize);
 
-    // The whole size; callers that keep 32-bit offsets refuse files of 4 GiB or more.
-    std::uint64_t fileSize64() const { return m_fileSize; }
-    std::uint32_t fileSize() const { return static_cast<std::uint32_t>(m_fileSize); }
+    std::uint64_t fileSize() const { return m_fileSize; }
     std::uint32_t bytesPerSector() const { return m_bytesPerSector; }
     DriveType driveType() const { return m_driveType; }
     std::uint32_t chunkSize() const { return m_chunkSize; }

@@ -67,7 +67,7 @@ TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
             return false;
         }
         const UnitRecovery::Unit got =
-            m_units.recover(static_cast<std::uint32_t>(unitStart(k)), unitLength(k));
+            m_units.recover(unitStart(k), unitLength(k));
         why = passEndAfter(got);
         return got == UnitRecovery::Unit::Read;
     };
@@ -86,15 +86,15 @@ TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
     return why;
 }
 
-UnitRecovery::Unit UnitRecovery::recover(std::uint32_t offset, std::uint32_t length)
+UnitRecovery::Unit UnitRecovery::recover(std::uint64_t offset, std::uint32_t length)
 {
-    const std::uint32_t sourceOffset = offset - m_copy.destinationBase;
+    const std::uint64_t sourceOffset = offset - m_copy.destinationBase;
     bool notReady = false;
     for (SourceReader* source : m_copy.sources) {
         if (readWhole(*source, sourceOffset, length)) {
             PlainFile& out = *m_copy.destination;
             // A write that stops short is not cut back: the bytes behind it are the copy's.
-            if (out.seek(offset, Whence::Begin) < 0 || out.write(m_buffer.data(), length) != length)
+            if (out.seek(static_cast<std::int64_t>(offset), Whence::Begin) < 0 || out.write(m_buffer.data(), length) != length)
                 return Unit::WriteFailed;
             return Unit::Read;
         }
@@ -103,9 +103,9 @@ UnitRecovery::Unit UnitRecovery::recover(std::uint32_t offset, std::uint32_t len
     return notReady ? Unit::NotReady : Unit::Failed;
 }
 
-bool UnitRecovery::readWhole(SourceReader& source, std::uint32_t sourceOffset, std::uint32_t length)
+bool UnitRecovery::readWhole(SourceReader& source, std::uint64_t sourceOffset, std::uint32_t length)
 {
-    if (source.seek(sourceOffset, Whence::Begin) < 0) return false;
+    if (source.seek(static_cast<std::int64_t>(sourceOffset), Whence::Begin) < 0) return false;
     std::uint32_t got = 0;
     while (got < length) {
         // Whole sectors are asked for; the last one of the file gives what it has.
@@ -117,10 +117,8 @@ bool UnitRecovery::readWhole(SourceReader& source, std::uint32_t sourceOffset, s
 }
 
 bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& regions,
-                std::uint32_t endOffset)
+                std::uint64_t endOffset)
 {
-    std::optional<std::vector<BadRegion>> records = regions.toRecords();
-    if (!records) return false;
     PlainFile old(fs);
     if (!old.openExisting(logPath, Access::Read)) return false;
     CopyLog oldLog;
@@ -129,9 +127,13 @@ bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& reg
     const std::string name = oldLog.readName();
     old.close();
     if (fillType < 0 || name.empty()) return false;
+    LogForm form = oldLog.form();
+    if (logFormFor(std::max(endOffset, regions.reach())) == LogForm::Wide) form = LogForm::Wide;
+    std::optional<std::vector<BadRegion>> records = regions.toRecords(form);
+    if (!records) return false;
 
     records->push_back({endOffset, 0});
-    return writeLogByRename(fs, logPath, name, static_cast<std::int32_t>(fillType), *records);
+    return writeLogByRename(fs, logPath, name, static_cast<std::int32_t>(fillType), form, *records);
 }
 
 }  // namespace tessaly

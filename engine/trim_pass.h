@@ -35,7 +35,7 @@ struct PassCopy
     std::vector<SourceReader*> sources;  // every open source, the main file first
     PlainFile* destination = nullptr;
     std::uint32_t sectorSize = 512;
-    std::uint32_t destinationBase = 0;  // destination offset of source offset 0
+    std::uint64_t destinationBase = 0;  // destination offset of source offset 0
 };
 
 // Reads one unit (a sector, or the short last one of the file) of a filled region
@@ -56,11 +56,11 @@ public:
     // Reads the destination bytes [offset, offset + length) from the first source that
     // gives them whole and writes them over their fill. NotReady when no source gave
     // them and one of them has gone away.
-    Unit recover(std::uint32_t offset, std::uint32_t length);
+    Unit recover(std::uint64_t offset, std::uint32_t length);
     const PassCopy& copy() const { return m_copy; }
 
 private:
-    bool readWhole(SourceReader& source, std::uint32_t sourceOffset, std::uint32_t length);
+    bool readWhole(SourceReader& source, std::uint64_t sourceOffset, std::uint32_t length);
 
     PassCopy m_copy;
     std::vector<std::uint8_t> m_buffer;  // two sectors: an unaligned read may overrun one
@@ -98,10 +98,10 @@ private:
 };
 
 // Replaces the log at logPath by one with the same header, the regions' records and the
-// end record (endOffset, 0), through writeLogByRename. False when the old header cannot
-// be read, a region lies where no record reaches, or the new log cannot be written or
-// renamed; the old log is then left as it is.
+// end record (endOffset, 0), through writeLogByRename. The log keeps its form while that
+// form can say where the copy ends. False when the old header cannot be read, or the new
+// log cannot be written or renamed; the old log is then left as it is.
 bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& regions,
-                std::uint32_t endOffset);
+                std::uint64_t endOffset);
 
 }  // namespace tessaly

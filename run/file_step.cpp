@@ -175,8 +175,8 @@ FileFigures FileStep::figures(EngineStatus status) const
     const std::uint64_t filled = filledBytes();
     // A copy resumed behind the end of a source that has shrunk since starts past it:
     // it holds no more of this source than the source's size.
-    const std::uint32_t base = m_engine.destinationPosition() - m_engine.position();
-    const std::uint32_t size = m_engine.destinationEnd() - base;
+    const std::uint64_t base = m_engine.destinationPosition() - m_engine.position();
+    const std::uint64_t size = m_engine.destinationEnd() - base;
     const std::uint64_t covered = std::min(m_engine.position(), size);
     f.copied = covered > filled ? covered - filled : 0;
     f.filled = filled;

@@ -80,7 +80,7 @@ struct StepResult
     GuardVerdict verdict = GuardVerdict::Clear;
     std::string destination;                // path of the copy by the destination rule
     int filePercent = 0;                    // the last one computed
-    std::uint32_t destinationPosition = 0;  // where the copy ended
+    std::uint64_t destinationPosition = 0;  // where the copy ended
     FileFigures figures;
     WaitEnd waitEnd = WaitEnd::None;  // of the last wait of this file
 };

@@ -28,8 +28,8 @@ enum class CellState : std::uint8_t
 // How far the copy of one file has come, in the destination's byte coordinates.
 struct BlockMapProgress
 {
-    std::uint32_t total = 0;  // length of the destination once the file is done
-    std::uint32_t done = 0;   // the position the copy has reached
+    std::uint64_t total = 0;  // length of the destination once the file is done
+    std::uint64_t done = 0;   // the position the copy has reached
     std::uint32_t unit = 0;   // sector size of the source: a cell holds whole sectors
     bool operator==(const BlockMapProgress&) const = default;
 };

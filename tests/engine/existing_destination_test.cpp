@@ -208,26 +208,33 @@ TEST_F(ExistingDestinationTest, ResumeBehindADestinationOfOddSizeReadsEveryByte)
     EXPECT_EQ(medium.contents("/out/a"), source);
 }
 
-// Offsets in the log and in the loop are 32-bit: a destination of 4 GiB or more is
-// never appended to at its size cut to 32 bits; Resume refuses it, as a copy longer
-// than its source was not made from it.
-TEST_F(ExistingDestinationTest, DestinationsOf4GiBOrMoreAreNeverContinuedAtACutOffset)
+// A copy appended behind a destination of 4 GiB or more lands at the destination's whole
+// size, and its log takes the wide form, whose records reach there; an existing narrow
+// log is widened before anything is copied. Resume refuses such a destination: a copy
+// longer than its source was not made from it.
+TEST_F(ExistingDestinationTest, AppendBehindADestinationOf4GiBOrMoreLandsAtItsWholeSize)
 {
     const std::uint64_t huge = (std::uint64_t{1} << 32) + 1024;
-    medium.addFile("/src/a", pattern(20480));
+    const Bytes source = pattern(20480);
+    medium.addFile("/src/a", source);
+    medium.markBad("/src/a", 4096, 512);
     medium.addSparseFile("/out/a", huge);
-    usePolicy(ExistingPolicy::Append);
-    EXPECT_FALSE(copy("/src/a"));
-    EXPECT_EQ(engine->status(), EngineStatus::SourceTooLarge);
-
+    medium.addFile("/out/a.log", logBytes("a", 0, {{512, 512}, {0xFFFFFC00u, 1024}}));
     usePolicy(ExistingPolicy::Resume);
     EXPECT_FALSE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::SourceMismatch);
     EXPECT_EQ(medium.readCount("/src/a"), 0);
-    const std::unique_ptr<File> file =
-        medium.open("/out/a", Disposition::OpenExisting, Access::Read, nullptr);
-    ASSERT_TRUE(file);
-    EXPECT_EQ(file->size(), static_cast<std::int64_t>(huge));
+
+    usePolicy(ExistingPolicy::Append);
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    Bytes expected = source;
+    std::fill(expected.begin() + 4096, expected.begin() + 4608, 0);
+    EXPECT_EQ(medium.contents("/out/a", huge, 30000), expected);
+    EXPECT_EQ(medium.contents("/out/a", 0, 1024), Bytes(1024, 0));
+    EXPECT_EQ(medium.contents("/out/a.log"),
+              wideLogBytes("a", 0, {{512, 512}, {0xFFFFFC00u, 1024}, {huge + 4096, 512},
+                                    {huge + 20480, 0}}));
 }
 
 // A continued log loses its end record while the start is prepared; a start that is

@@ -121,7 +121,7 @@ TEST(SourceReader, KeepsSizesOfFourGibibytesAndMore)
     medium.addSparseFile("/big.img", (std::uint64_t{1} << 32) + 4096);
     SourceReader reader(medium, 4096);
     ASSERT_TRUE(reader.open("/big.img"));
-    EXPECT_EQ(reader.fileSize64(), (std::uint64_t{1} << 32) + 4096);
+    EXPECT_EQ(reader.fileSize(), (std::uint64_t{1} << 32) + 4096);
     EXPECT_EQ(reader.chunkSize(), 102400u);
 }
 

@@ -7,11 +7,99 @@
 
 namespace tessaly::testing {
 
+namespace {
+
+// The bytes of a file in pages: a page never written with anything but zeros reads as
+// zeros and takes no memory, so that a test can copy files of many GiB.
+class PagedBytes
+{
+public:
+    static constexpr std::uint64_t kPage = 65536;
+
+    std::uint64_t size() const { return m_size; }
+    // One past the last byte added or written (what the volume's quota counts): a
+    // sparse file's size is not.
+    std::uint64_t dataEnd() const { return m_dataEnd; }
+
+    void assign(const std::vector<std::uint8_t>& bytes)
+    {
+        clear();
+        write(0, bytes.data(), bytes.size());
+    }
+    void clear()
+    {
+        m_pages.clear();
+        m_size = 0;
+        m_dataEnd = 0;
+    }
+    void setSparseSize(std::uint64_t size)
+    {
+        clear();
+        m_size = size;
+    }
+    // Cuts or extends to length; bytes beyond the old end read as zeros.
+    void resize(std::uint64_t length)
+    {
+        m_pages.erase(m_pages.lower_bound((length + kPage - 1) / kPage), m_pages.end());
+        if (const auto last = m_pages.find(length / kPage); last != m_pages.end()) {
+            std::fill(last->second.begin() + static_cast<std::ptrdiff_t>(length % kPage),
+                      last->second.end(), std::uint8_t{0});
+        }
+        m_size = length;
+        m_dataEnd = length;
+    }
+    void read(std::uint64_t at, std::uint8_t* out, std::size_t n) const
+    {
+        while (n > 0) {
+            const std::uint64_t inPage = at % kPage;
+            const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(n, kPage - inPage));
+            const auto page = m_pages.find(at / kPage);
+            if (page == m_pages.end()) {
+                std::memset(out, 0, part);
+            } else {
+                std::memcpy(out, page->second.data() + inPage, part);
+            }
+            at += part;
+            out += part;
+            n -= part;
+        }
+    }
+    void write(std::uint64_t at, const std::uint8_t* in, std::size_t n)
+    {
+        m_size = std::max(m_size, at + n);
+        m_dataEnd = std::max(m_dataEnd, at + n);
+        while (n > 0) {
+            const std::uint64_t inPage = at % kPage;
+            const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(n, kPage - inPage));
+            auto page = m_pages.find(at / kPage);
+            if (page == m_pages.end() && std::any_of(in, in + part, [](std::uint8_t b) { return b != 0; }))
+                page = m_pages.emplace(at / kPage, std::vector<std::uint8_t>(kPage, 0)).first;
+            if (page != m_pages.end()) std::memcpy(page->second.data() + inPage, in, part);
+            at += part;
+            in += part;
+            n -= part;
+        }
+    }
+    std::vector<std::uint8_t> slice(std::uint64_t at, std::uint64_t length) const
+    {
+        if (at >= m_size) return {};
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(std::min(length, m_size - at)));
+        read(at, out.data(), out.size());
+        return out;
+    }
+
+private:
+    std::map<std::uint64_t, std::vector<std::uint8_t>> m_pages;  // by page number
+    std::uint64_t m_size = 0;
+    std::uint64_t m_dataEnd = 0;
+};
+
+}  // namespace
+
 struct ScriptedMedium::Node
 {
     std::uint64_t inode = 0;
-    std::vector<std::uint8_t> bytes;
-    std::uint64_t sparseSize = 0;  // reported size beyond bytes, read as zeros
+    PagedBytes bytes;
     struct Range
     {
         std::uint64_t offset;
@@ -24,7 +112,7 @@ struct ScriptedMedium::Node
     const void* lockedBy = nullptr;  // the open file that holds the lock, if one does
     int syncs = 0;                   // sync calls through any handle of the file
 
-    std::uint64_t size() const { return bytes.size() + sparseSize; }
+    std::uint64_t size() const { return bytes.size(); }
 };
 
 struct ScriptedMedium::State
@@ -107,7 +195,7 @@ struct ScriptedMedium::State
         std::uint64_t sum = 0;
         std::set<const Node*> seen;
         for (const auto& [path, node] : files) {
-            if (seen.insert(node.get()).second) sum += node->bytes.size();
+            if (seen.insert(node.get()).second) sum += node->bytes.dataEnd();
         }
         return sum;
     }
@@ -212,11 +300,7 @@ public:
         if (m_offset >= size || n == 0) return {0, 0};
         const std::size_t count =
             static_cast<std::size_t>(std::min<std::uint64_t>(n, size - m_offset));
-        auto* out = static_cast<std::uint8_t*>(buffer);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint64_t at = m_offset + i;
-            out[i] = at < m_node->bytes.size() ? m_node->bytes[at] : 0;
-        }
+        m_node->bytes.read(m_offset, static_cast<std::uint8_t*>(buffer), count);
         m_offset += count;
         if (onRemovable()) m_state->served += count;
         return {count, 0};
@@ -239,15 +323,14 @@ public:
         if (m_state->quota) {
             const std::uint64_t end = m_offset + count;
             const std::uint64_t growth =
-                end > m_node->bytes.size() ? end - m_node->bytes.size() : 0;
+                end > m_node->bytes.dataEnd() ? end - m_node->bytes.dataEnd() : 0;
             const std::uint64_t used = m_state->used();
             const std::uint64_t free = *m_state->quota > used ? *m_state->quota - used : 0;
             if (growth > free)
                 count -= static_cast<std::size_t>(std::min<std::uint64_t>(count, growth - free));
             if (count == 0) return {0, ENOSPC};
         }
-        if (m_offset + count > m_node->bytes.size()) m_node->bytes.resize(m_offset + count, 0);
-        std::memcpy(m_node->bytes.data() + m_offset, buffer, count);
+        m_node->bytes.write(m_offset, static_cast<const std::uint8_t*>(buffer), count);
         m_offset += count;
         m_node->written += count;
         return {count, 0};
@@ -281,8 +364,7 @@ public:
     {
         std::lock_guard lock(m_state->mutex);
         if (m_access == Access::Read) return false;
-        m_node->bytes.resize(length, 0);
-        m_node->sparseSize = 0;
+        m_node->bytes.resize(length);
         return true;
     }
 
@@ -361,7 +443,7 @@ ScriptedMedium::~ScriptedMedium() = default;
 void ScriptedMedium::addFile(const std::string& path, std::vector<std::uint8_t> bytes)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->add(path)->bytes = std::move(bytes);
+    m_state->add(path)->bytes.assign(bytes);
 }
 
 void ScriptedMedium::addFile(const std::string& path, const std::string& bytes)
@@ -372,7 +454,15 @@ void ScriptedMedium::addFile(const std::string& path, const std::string& bytes)
 void ScriptedMedium::addSparseFile(const std::string& path, std::uint64_t size)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->add(path)->sparseSize = size;
+    m_state->add(path)->bytes.setSparseSize(size);
+}
+
+void ScriptedMedium::writeAt(const std::string& path, std::uint64_t offset,
+                             const std::vector<std::uint8_t>& bytes)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (const auto node = m_state->find(m_state->resolve(path, true)))
+        node->bytes.write(offset, bytes.data(), bytes.size());
 }
 
 void ScriptedMedium::addFolder(const std::string& path)
@@ -392,7 +482,15 @@ std::vector<std::uint8_t> ScriptedMedium::contents(const std::string& path) cons
 {
     std::lock_guard lock(m_state->mutex);
     const auto node = m_state->find(m_state->resolve(path, true));
-    return node ? node->bytes : std::vector<std::uint8_t>{};
+    return node ? node->bytes.slice(0, node->bytes.size()) : std::vector<std::uint8_t>{};
+}
+
+std::vector<std::uint8_t> ScriptedMedium::contents(const std::string& path, std::uint64_t offset,
+                                                   std::uint64_t length) const
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto node = m_state->find(m_state->resolve(path, true));
+    return node ? node->bytes.slice(offset, length) : std::vector<std::uint8_t>{};
 }
 
 std::string ScriptedMedium::text(const std::string& path) const
@@ -574,7 +672,6 @@ std::unique_ptr<File> ScriptedMedium::open(const std::string& named, Disposition
         m_state->remember(named);
     } else if (disposition == Disposition::CreateAlways) {
         node->bytes.clear();
-        node->sparseSize = 0;
     }
     if (error) *error = 0;
     return std::make_unique<ScriptedFile>(m_state, node, path, false, access);

@@ -48,12 +48,18 @@ public:
     // --- content ---
     void addFile(const std::string& path, std::vector<std::uint8_t> bytes);
     void addFile(const std::string& path, const std::string& bytes);
-    // A file that reports size bytes and reads as zeros without holding them.
+    // A file that reports size bytes and reads as zeros without holding them. Files
+    // keep in memory only the pages written with other bytes than zeros.
     void addSparseFile(const std::string& path, std::uint64_t size);
+    // Writes bytes into the file at path at offset, growing it when they pass its end.
+    void writeAt(const std::string& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
     void addFolder(const std::string& path);
     bool hasFile(const std::string& path) const;
     // The bytes of a file; empty when there is none.
     std::vector<std::uint8_t> contents(const std::string& path) const;
+    // length bytes of the file from offset on, fewer at its end.
+    std::vector<std::uint8_t> contents(const std::string& path, std::uint64_t offset,
+                                       std::uint64_t length) const;
     std::string text(const std::string& path) const;
     // Makes linkPath name the same file as path (same identity, same bytes).
     void addLink(const std::string& linkPath, const std::string& path);

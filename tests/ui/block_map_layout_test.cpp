@@ -172,11 +172,11 @@ struct ScriptedCopy
     std::vector<BadRegion> advance(std::uint32_t step)
     {
         std::vector<BadRegion> added;
-        const std::uint32_t target =
+        const std::uint64_t target =
             std::min(progress.total,
                      progress.done + std::uniform_int_distribution<std::uint32_t>(0, step)(random));
         while (progress.done < target) {
-            const std::uint32_t length = std::min(512u, progress.total - progress.done);
+            const std::uint64_t length = std::min<std::uint64_t>(512, progress.total - progress.done);
             if (random() % 4 == 0) added.push_back({progress.done, length});
             progress.done += length;
         }
