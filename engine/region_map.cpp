@@ -20,8 +20,10 @@ void RegionMap::assign(const std::vector<BadRegion>& records)
 {
     m_regions.clear();
     m_regions.reserve(records.size());
+    // A crafted record that would pass 2^64 ends there, as in add().
     for (const BadRegion& r : records) {
-        if (r.length != 0) m_regions.push_back({r.offset, r.length});
+        const std::uint64_t length = std::min(r.length, std::numeric_limits<std::uint64_t>::max() - r.offset);
+        if (length != 0) m_regions.push_back({r.offset, length});
     }
     std::sort(m_regions.begin(), m_regions.end(),
               [](const Region& a, const Region& b) { return a.offset < b.offset; });

@@ -147,10 +147,16 @@ TEST(RegionMap, OffsetsBeyond4GiBAndTheLogsRecords)
     EXPECT_EQ(RegionMap(furthest).toRecords(), (Records{{1, 0xFFFFFFFEu}, {0xFFFFFFFFu, 0xFFFFFFFFu}}));
     EXPECT_EQ(RegionMap().toRecords(), Records{});
 
-    // A region that would pass 2^64 ends there.
+    // Wide records hold any region whole.
+    EXPECT_EQ(map.toRecords(LogForm::Wide),
+              (Records{{k4GiB - 10, 25}, {5 * k4GiB - 50, 150}}));
+
+    // A region that would pass 2^64 ends there, added or read from a crafted wide record.
     RegionMap top;
     top.add(~std::uint64_t{0} - 5, 100);
     EXPECT_EQ(top.reach(), ~std::uint64_t{0});
+    const RegionMap crafted(Records{{~std::uint64_t{0} - 5, 100}, {10, 10}});
+    EXPECT_EQ(regionsOf(crafted), (std::vector<Region>{{10, 10}, {~std::uint64_t{0} - 5, 5}}));
 }
 
 TEST(RegionMap, AssignReplacesEveryRegion)
