@@ -72,7 +72,7 @@ public:
             const std::uint64_t inPage = at % kPage;
             const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(n, kPage - inPage));
             auto page = m_pages.find(at / kPage);
-            if (page == m_pages.end() && std::any_of(in, in + part, [](std::uint8_t b) { return b != 0; }))
+            if (page == m_pages.end() && !allZero(in, part))
                 page = m_pages.emplace(at / kPage, std::vector<std::uint8_t>(kPage, 0)).first;
             if (page != m_pages.end()) std::memcpy(page->second.data() + inPage, in, part);
             at += part;
@@ -89,6 +89,12 @@ public:
     }
 
 private:
+    static bool allZero(const std::uint8_t* bytes, std::size_t n)
+    {
+        static const std::vector<std::uint8_t> zeros(kPage, 0);
+        return std::memcmp(bytes, zeros.data(), n) == 0;
+    }
+
     std::map<std::uint64_t, std::vector<std::uint8_t>> m_pages;  // by page number
     std::uint64_t m_size = 0;
     std::uint64_t m_dataEnd = 0;
