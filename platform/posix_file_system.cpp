@@ -221,9 +221,18 @@ std::optional<std::uint32_t> blockAttribute(dev_t device, const std::string& att
     return readSysfsNumber(base + "/../" + attribute);
 }
 
-DriveType driveTypeOf(dev_t device)
+// An optical drive's block devices: SCSI CD-ROM (sr), the only kind still made.
+constexpr unsigned kCdRomMajor = 11;
+
+DriveType driveTypeOf(dev_t device, bool wholeDevice)
 {
     const auto mount = mountOf(device);
+    if (!mount && wholeDevice) {
+        // A device read as a whole medium is seldom mounted: its own kind tells.
+        if (major(device) == kCdRomMajor) return DriveType::CdRom;
+        return blockAttribute(device, "removable").value_or(0) == 1 ? DriveType::Removable
+                                                                    : DriveType::Fixed;
+    }
     if (!mount) return DriveType::Unknown;
     const std::string& type = mount->fsType;
     if (type == "iso9660" || type == "udf") return DriveType::CdRom;
@@ -372,7 +381,8 @@ std::optional<VolumeInfo> PosixFileSystem::volumeInfo(const std::string& path)
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     VolumeInfo info;
     info.bytesPerSector = sectorSizeOf(path, st);
-    info.driveType = driveTypeOf(S_ISBLK(st.st_mode) ? st.st_rdev : st.st_dev);
+    const bool wholeDevice = S_ISBLK(st.st_mode);
+    info.driveType = driveTypeOf(wholeDevice ? st.st_rdev : st.st_dev, wholeDevice);
     return info;
 }
 

@@ -298,6 +298,8 @@ TEST_F(PosixFileSystemTest, ABlockDeviceOpensAsASourceWithItsSizeAndSectors)
     EXPECT_EQ(system.fileSize(loop), std::uint64_t{3} << 20);
     ASSERT_TRUE(system.volumeInfo(loop).has_value());
     EXPECT_EQ(system.volumeInfo(loop)->bytesPerSector, 4096u);
+    // Not mounted, and not removable: a fixed disk rather than an unknown drive.
+    EXPECT_EQ(system.volumeInfo(loop)->driveType, DriveType::Fixed);
     SysError error = 0;
     const std::unique_ptr<File> file = system.openUnbuffered(loop, &error);
     ASSERT_NE(file, nullptr) << std::strerror(error);
