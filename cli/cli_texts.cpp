@@ -63,6 +63,13 @@ const char* CliTexts::builtIn(int id)
             return "The copy thread could not be started.";
         case text::kDestinationInUse:
             return "The copy or its log is in use by another copy run; this file is skipped.";
+        case text::kDestinationTooSmall:
+            return "is too large for the file system of the output folder, which cannot hold a "
+                   "file of this size (FAT: at most 4 GiB - 1 byte per file). Choose an output "
+                   "folder on another file system (exFAT, NTFS, ext4).";
+        case text::kDeviceAccess:
+            return "Access to the device was denied: run with access to the device, e.g. as a "
+                   "member of the disk group or with sudo.";
         default:
             return "";
     }

@@ -257,7 +257,11 @@ so that an interrupted copy can be continued and missing parts supplied later.
 A SOURCE that is a file is copied straight into OUTPUT_FOLDER. A SOURCE that is a
 folder is copied with everything below it, and each copy keeps its folder path
 below the mount point of the source's volume: /media/disk/docs/a.txt becomes
-OUTPUT_FOLDER/docs/a.txt when /media/disk is the mount point.
+OUTPUT_FOLDER/docs/a.txt when /media/disk is the mount point. A SOURCE that is a
+block device (a whole disk or card: /dev/sdb, /dev/mmcblk0, a loop device) is
+imaged into OUTPUT_FOLDER/NAME.img (/dev/sdb gives sdb.img), with its log beside
+it; reading it needs access to the device (the disk group, or sudo). A device
+inside a folder SOURCE is never copied.
 
 Options:
   --fill=KIND          what replaces an unreadable sector (default zeros):
@@ -322,7 +326,8 @@ it counts as complete, with 0 bytes copied and filled in this run),
 SourceMismatch when --existing=resume found that the source is not the file
 the copy was made from (its size, or a sector the copy holds, differs: another
 medium?; the copy and its log are left as they are, --existing=replace starts
-it anew), NotStarted for files the run did not reach, SameFile when the copy
+it anew), DestinationTooSmall when the output folder's file system cannot hold
+a file that large (FAT: at most 4 GiB - 1 byte per file; nothing is written), NotStarted for files the run did not reach, SameFile when the copy
 would overwrite its own source, and SameDestination when an earlier file of
 the run has the same copy (files of one name from different folders) or when
 one copy would lie where the other's copy log belongs (a.bin and a.bin.log).

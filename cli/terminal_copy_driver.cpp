@@ -92,7 +92,7 @@ FileResult TerminalCopyDriver::copyOne(const FileEntry& entry)
     if (result.step.outcome == FileOutcome::Refused) {
         reportRefusal(result.step, entry.name);
     } else if (!result.complete()) {
-        reportFailure(result.step.status, entry.name);
+        reportFailure(result.step.status, entry.name, result.step.deviceAccessDenied);
     }
     if (result.step.figures.withoutLog) {
         m_console.message(composeRunMessage(withoutLogMessage(entry.name),
@@ -151,12 +151,14 @@ void TerminalCopyDriver::reportRefusal(const StepResult& step, const std::string
                                         [this](int id) { return m_texts.text(id); }));
 }
 
-void TerminalCopyDriver::reportFailure(EngineStatus status, const std::string& source)
+void TerminalCopyDriver::reportFailure(EngineStatus status, const std::string& source,
+                                       bool deviceAccessDenied)
 {
     const std::string name = escapedName(source);
     const std::string file = m_texts.text(text::kFileWord) + " " + name;
     std::string text;
-    if (const std::optional<RunMessage> message = failureMessage(status, name)) {
+    if (const std::optional<RunMessage> message =
+            failureMessage(status, name, deviceAccessDenied)) {
         text = composeRunMessage(*message, [this](int id) { return m_texts.text(id); });
         // No list line beside the terminal names the file of a message without it.
         if (message->name.empty()) text += "\n" + file;

@@ -106,7 +106,7 @@ private:
     void showProgress(const FileEntry& entry, int filePercent);
     void reportWait(const WaitStatus& status);
     void reportRefusal(const StepResult& step, const std::string& source);
-    void reportFailure(EngineStatus status, const std::string& source);
+    void reportFailure(EngineStatus status, const std::string& source, bool deviceAccessDenied);
     bool askForCopy(EngineQuery& query);
 
     CopyEngine& m_engine;

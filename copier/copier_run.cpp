@@ -109,6 +109,17 @@ void CopierRun::addPaths(const std::vector<std::string>& paths, const std::strin
             scanning = true;
             continue;
         }
+        if (m_fs.isBlockDevice(name)) {
+            // A whole medium, named on its own: its size needs no access to it, so a
+            // user without that access learns how to get it when the copy starts.
+            const std::optional<std::uint64_t> size = m_fs.fileSize(name);
+            if (!size) {
+                results.cannotOpen(name);
+                continue;
+            }
+            entries.push_back({noBase, name, *size, 0, EntryState::Fresh});
+            continue;
+        }
         SysError error = 0;
         const std::unique_ptr<File> file =
             m_fs.open(name, Disposition::OpenExisting, Access::Read, &error);

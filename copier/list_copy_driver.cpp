@@ -147,7 +147,8 @@ EntryEnd ListCopyDriver::endOf(const StepResult& step, const std::string& source
             break;
         case FileOutcome::Failed:
         case FileOutcome::NotStarted:
-            if (const std::optional<RunMessage> message = failureMessage(step.status, source)) {
+            if (const std::optional<RunMessage> message =
+                    failureMessage(step.status, source, step.deviceAccessDenied)) {
                 m_host.reportFailure(*message);
             }
             break;

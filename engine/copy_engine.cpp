@@ -210,6 +210,9 @@ struct CopyEngine::Impl
     bool prepareWithoutLog(ExistingPolicy policy, bool logFound);
     bool sourceMatchesCopy(const RegionMap& filled, std::uint64_t end, bool withoutFills);
     bool checkFreeSpace();
+    // False, with DestinationTooSmall, when the copy would end past the largest file
+    // that the copy's file system can hold (FAT: 4 GiB - 1 byte).
+    bool checkFileSizeLimit();
     bool createNewLog();
     void openReservedCopies();
     void releaseReservedCopies();
@@ -300,7 +303,8 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
         return false;
     }
     file.sourcePath = path;
-    const std::string target = tessaly::destinationPath(path, outputFolder, baseFolder);
+    const std::string target =
+        tessaly::destinationPath(path, outputFolder, baseFolder, fs.isBlockDevice(path));
     const std::size_t slash = target.find_last_of(kPathSeparator);
     file.fileName = target.substr(slash + 1);
     file.relativeFolder = tessaly::relativeFolder(path, baseFolder);
@@ -594,6 +598,18 @@ bool CopyEngine::Impl::checkFreeSpace()
     return true;
 }
 
+bool CopyEngine::Impl::checkFileSizeLimit()
+{
+    // Left as it is under Skip, the copy does not grow.
+    if (shared.skipping) return true;
+    const std::optional<std::uint64_t> limit = fs.maxFileSize(file.destination.path());
+    if (limit && file.wideBase + file.mainSource.fileSize64() > *limit) {
+        fail(EngineStatus::DestinationTooSmall);
+        return false;
+    }
+    return true;
+}
+
 bool CopyEngine::Impl::createNewLog()
 {
     const bool createLog = setting(&EngineSettings::createLog);
@@ -711,7 +727,9 @@ bool CopyEngine::Impl::prepareAndStart(const std::string& sourcePath, const std:
     if (!prepareSource(sourcePath, baseFolder, outputFolder)) return false;
     if (!openDestination()) return false;
     if (file.destinationExisted && !prepareExisting()) return false;
-    if (!checkFreeSpace() || !createNewLog()) return refuseAfterPreparing();
+    if (!checkFileSizeLimit() || !checkFreeSpace() || !createNewLog()) {
+        return refuseAfterPreparing();
+    }
     openReservedCopies();
     if (!startWorker()) return refuseAfterPreparing();
     return true;
@@ -1329,6 +1347,12 @@ bool CopyEngine::skippedExisting() const
 bool CopyEngine::copiedWithoutLog() const
 {
     return m->shared.withoutLog.load();
+}
+
+SysError CopyEngine::sourceOpenError() const
+{
+    if (m->shared.busy.load()) return 0;
+    return m->file.mainSource.lastError();
 }
 
 std::string CopyEngine::destinationPath() const

@@ -131,6 +131,9 @@ public:
     // True when the last startFile copies without a log although one was asked for:
     // the copy's name is too long to take the log's ".log".
     bool copiedWithoutLog() const;
+    // After a startFile refused with SourceOpenFailed: why the source did not open
+    // (errno; EACCES or EPERM when access to it is denied). 0 while the worker runs.
+    SysError sourceOpenError() const;
 
 private:
     // The tests' way in: they replace how the worker thread is started.

@@ -51,14 +51,19 @@ std::string relativeFolder(const std::string& sourcePath, const std::string& bas
     return relative;
 }
 
-std::string destinationPath(const std::string& sourcePath, const std::string& outputFolder,
-                            const std::string& baseFolder)
+std::string copyNameOf(const std::string& sourcePath, bool wholeDevice)
 {
-    const std::string prefix = outputPrefix(outputFolder);
     const std::size_t slash = sourcePath.find_last_of(kPathSeparator);
     const std::string fileName =
         slash == std::string::npos ? sourcePath : sourcePath.substr(slash + 1);
-    return prefix + relativeFolder(sourcePath, baseFolder) + fileName;
+    return wholeDevice ? fileName + kImageExtension : fileName;
+}
+
+std::string destinationPath(const std::string& sourcePath, const std::string& outputFolder,
+                            const std::string& baseFolder, bool wholeDevice)
+{
+    return outputPrefix(outputFolder) + relativeFolder(sourcePath, baseFolder) +
+           copyNameOf(sourcePath, wholeDevice);
 }
 
 }  // namespace tessaly

@@ -20,9 +20,17 @@ std::string logPathOf(const std::string& copyPath);
 // baseFolder is empty, is not a prefix of the source's folder, or the result has a ".." level.
 std::string relativeFolder(const std::string& sourcePath, const std::string& baseFolder);
 
+// The extension of the image file that a whole device is copied into.
+inline constexpr const char* kImageExtension = ".img";
+
+// The name of a source's copy: the source's file name, or for a whole device (a
+// block device, as the file system tells) that name with ".img" ("/dev/sdb" ->
+// "sdb.img"), so that the copy is an ordinary file named after its medium.
+std::string copyNameOf(const std::string& sourcePath, bool wholeDevice);
+
 // outputFolder (with a separator added; an empty one is the root) + the relative
-// folder below baseFolder + the source's file name.
+// folder below baseFolder + the copy's name (see copyNameOf).
 std::string destinationPath(const std::string& sourcePath, const std::string& outputFolder,
-                            const std::string& baseFolder);
+                            const std::string& baseFolder, bool wholeDevice = false);
 
 }  // namespace tessaly

@@ -29,6 +29,7 @@ enum class EngineStatus : std::int32_t {
     LogWriteFailed = 19,     // a record could not go to the log: the fill it lists was not written
     LinkInWay = 20,          // a symbolic link stands where the copy, its log or a folder belongs
     SourceMismatch = 21,     // Resume: the source is not the file the copy was made from
+    DestinationTooSmall = 22,  // the output's file system cannot hold a file that large
 };
 
 // The identifier used in the code and in the command line's report ("Ok", "NotReady", ...).

@@ -156,14 +156,23 @@ public:
     // and "..". False when the folder, or a part of it, could not be read; entries
     // then holds what was read.
     virtual bool listFolder(const std::string& path, std::vector<FolderEntry>* entries) = 0;
-    // Size of the regular file at path (links followed); nullopt for anything else.
+    // Size of the regular file or block device at path (links followed); nullopt for
+    // anything else, and for a device whose size cannot be read.
     virtual std::optional<std::uint64_t> fileSize(const std::string& path) = 0;
+    // True when path (links followed) is a block device: a whole medium or a part of
+    // one, which a copy takes as a source like a file and stores as an image.
+    virtual bool isBlockDevice(const std::string& path) = 0;
+    // The largest file the file system that holds path can keep, in bytes; nullopt
+    // when it sets no limit that matters here, or the limit is unknown.
+    virtual std::optional<std::uint64_t> maxFileSize(const std::string& path) = 0;
     // The path with its links, "." and ".." resolved; nullopt when it does not exist.
     virtual std::optional<std::string> canonicalPath(const std::string& path) = 0;
 };
 
 // True for the errors that mean the medium is gone rather than a sector unreadable.
 bool isNotReady(SysError error);
+// True when an open was refused for want of permission (EACCES, EPERM).
+bool isAccessDenied(SysError error);
 // True when a name or path was refused for its length.
 bool isNameTooLong(SysError error);
 // True when an open that creates or writes found a symbolic link at the path.

@@ -3,9 +3,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -219,9 +221,18 @@ std::optional<std::uint32_t> blockAttribute(dev_t device, const std::string& att
     return readSysfsNumber(base + "/../" + attribute);
 }
 
-DriveType driveTypeOf(dev_t device)
+// An optical drive's block devices: SCSI CD-ROM (sr), the only kind still made.
+constexpr unsigned kCdRomMajor = 11;
+
+DriveType driveTypeOf(dev_t device, bool wholeDevice)
 {
     const auto mount = mountOf(device);
+    if (!mount && wholeDevice) {
+        // A device read as a whole medium is seldom mounted: its own kind tells.
+        if (major(device) == kCdRomMajor) return DriveType::CdRom;
+        return blockAttribute(device, "removable").value_or(0) == 1 ? DriveType::Removable
+                                                                    : DriveType::Fixed;
+    }
     if (!mount) return DriveType::Unknown;
     const std::string& type = mount->fsType;
     if (type == "iso9660" || type == "udf") return DriveType::CdRom;
@@ -370,7 +381,8 @@ std::optional<VolumeInfo> PosixFileSystem::volumeInfo(const std::string& path)
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     VolumeInfo info;
     info.bytesPerSector = sectorSizeOf(path, st);
-    info.driveType = driveTypeOf(S_ISBLK(st.st_mode) ? st.st_rdev : st.st_dev);
+    const bool wholeDevice = S_ISBLK(st.st_mode);
+    info.driveType = driveTypeOf(wholeDevice ? st.st_rdev : st.st_dev, wholeDevice);
     return info;
 }
 
@@ -436,11 +448,57 @@ bool PosixFileSystem::listFolder(const std::string& path, std::vector<FolderEntr
     }
 }
 
+namespace {
+
+// A block device's size in bytes: sysfs counts it in 512-byte units whatever the
+// device's sectors, and needs no access to the device; the device's own answer is
+// the fallback.
+std::optional<std::uint64_t> blockDeviceSize(const std::string& path, dev_t device)
+{
+    std::ifstream in("/sys/dev/block/" + std::to_string(major(device)) + ":" +
+                     std::to_string(minor(device)) + "/size");
+    std::uint64_t units = 0;
+    if (in >> units) return units * 512;
+    const int fd = openRetrying(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::uint64_t bytes = 0;
+    const int r = ::ioctl(fd, BLKGETSIZE64, &bytes);
+    ::close(fd);
+    if (r != 0) return std::nullopt;
+    return bytes;
+}
+
+}  // namespace
+
 std::optional<std::uint64_t> PosixFileSystem::fileSize(const std::string& path)
 {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (S_ISBLK(st.st_mode)) return blockDeviceSize(path, st.st_rdev);
+    if (!S_ISREG(st.st_mode)) return std::nullopt;
     return static_cast<std::uint64_t>(st.st_size);
+}
+
+bool PosixFileSystem::isBlockDevice(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+std::optional<std::uint64_t> PosixFileSystem::maxFileSize(const std::string& path)
+{
+    struct statfs sf {};
+    int r;
+    do {
+        r = ::statfs(path.c_str(), &sf);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) return std::nullopt;
+    // FAT keeps a file's size in 32 bits. pathconf(_PC_FILESIZEBITS) does not help:
+    // the C library answers 32 for every file system it does not know (tmpfs, FUSE),
+    // which would refuse what those hold, and 32 for FAT, which is half its limit.
+    // exFAT, NTFS and the FUSE drivers hold files far larger than any medium.
+    if (sf.f_type == MSDOS_SUPER_MAGIC) return std::uint64_t{0xFFFFFFFF};
+    return std::nullopt;
 }
 
 std::optional<std::string> PosixFileSystem::canonicalPath(const std::string& path)
@@ -461,6 +519,11 @@ std::string absolutePath(const std::string& path)
 bool isNotReady(SysError error)
 {
     return error == ENOMEDIUM || error == ENODEV || error == ENXIO || error == ENOTCONN;
+}
+
+bool isAccessDenied(SysError error)
+{
+    return error == EACCES || error == EPERM;
 }
 
 bool isNameTooLong(SysError error)

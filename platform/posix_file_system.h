@@ -32,6 +32,8 @@ public:
     std::optional<FileIdentity> identity(const std::string& path) override;
     bool listFolder(const std::string& path, std::vector<FolderEntry>* entries) override;
     std::optional<std::uint64_t> fileSize(const std::string& path) override;
+    bool isBlockDevice(const std::string& path) override;
+    std::optional<std::uint64_t> maxFileSize(const std::string& path) override;
     std::optional<std::string> canonicalPath(const std::string& path) override;
 
 private:

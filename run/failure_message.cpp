@@ -39,7 +39,8 @@ RunMessage otherCopyQuestion(EngineStatus status, const std::string& lastAnswer)
     }
 }
 
-std::optional<RunMessage> failureMessage(EngineStatus status, const std::string& sourcePath)
+std::optional<RunMessage> failureMessage(EngineStatus status, const std::string& sourcePath,
+                                         bool deviceAccessDenied)
 {
     const auto cannotOpen = [&](int note) {
         return RunMessage{text::kFileWord, sourcePath, text::kCannotOpen, note};
@@ -52,7 +53,7 @@ std::optional<RunMessage> failureMessage(EngineStatus status, const std::string&
     };
     switch (status) {
         case EngineStatus::SourceOpenFailed:
-            return cannotOpen(-1);
+            return cannotOpen(deviceAccessDenied ? text::kDeviceAccess : -1);
         case EngineStatus::DestinationOpenFailed:
             return cannotOpen(text::kProblemWithCopy);
         case EngineStatus::DestinationCreateFailed:
@@ -79,6 +80,8 @@ std::optional<RunMessage> failureMessage(EngineStatus status, const std::string&
             return fileThen(text::kLinkInWay);
         case EngineStatus::SourceMismatch:
             return fileThen(text::kSourceMismatch);
+        case EngineStatus::DestinationTooSmall:
+            return fileThen(text::kDestinationTooSmall);
         default:
             return std::nullopt;
     }

@@ -26,8 +26,10 @@ std::string composeRunMessage(const RunMessage& message,
 
 // The failure message for a file that ended with status; every path in it is the
 // source path, also for failures of the copy or its log. nullopt for the statuses
-// that show no message (Ok, Stopped, the refused questions, NotReady, ...).
-std::optional<RunMessage> failureMessage(EngineStatus status, const std::string& sourcePath);
+// that show no message (Ok, Stopped, the refused questions, NotReady, ...). A device
+// the user may not read (deviceAccessDenied) gets a note that says how to reach it.
+std::optional<RunMessage> failureMessage(EngineStatus status, const std::string& sourcePath,
+                                         bool deviceAccessDenied = false);
 
 // The notice for a file that was copied without a log because its name is too long.
 RunMessage withoutLogMessage(const std::string& sourcePath);

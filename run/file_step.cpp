@@ -48,7 +48,8 @@ StepResult FileStep::copy(const FileEntry& entry, const std::string& outputFolde
                           const Refresh& refresh, const std::atomic<bool>* stop)
 {
     StepResult result;
-    result.destination = destinationPath(entry.name, outputFolder, entry.base());
+    result.destination =
+        destinationPath(entry.name, outputFolder, entry.base(), m_fs.isBlockDevice(entry.name));
     result.verdict = m_guard.admit(entry.name, result.destination);
     if (result.verdict != GuardVerdict::Clear) {
         result.outcome = FileOutcome::Refused;
@@ -65,12 +66,16 @@ StepResult FileStep::start(const FileEntry& entry, const std::string& outputFold
                            const Refresh& refresh, const std::atomic<bool>* stop, bool continuing)
 {
     StepResult result;
-    result.destination = destinationPath(entry.name, outputFolder, entry.base());
+    result.destination =
+        destinationPath(entry.name, outputFolder, entry.base(), m_fs.isBlockDevice(entry.name));
     const bool started = continuing ? m_engine.continueFile(entry.name, outputFolder, entry.base())
                                     : m_engine.startFile(entry.name, outputFolder, entry.base());
     if (!started) {
         result.status = m_engine.status();
         result.outcome = FileOutcome::NotStarted;
+        result.deviceAccessDenied = result.status == EngineStatus::SourceOpenFailed &&
+                                    isAccessDenied(m_engine.sourceOpenError()) &&
+                                    m_fs.isBlockDevice(entry.name);
         return result;
     }
     m_guard.noteOpened(result.destination);

@@ -79,6 +79,8 @@ struct StepResult
     EngineStatus status = EngineStatus::Ok;
     GuardVerdict verdict = GuardVerdict::Clear;
     std::string destination;                // path of the copy by the destination rule
+    // NotStarted with SourceOpenFailed: the source is a device this user may not read.
+    bool deviceAccessDenied = false;
     int filePercent = 0;                    // the last one computed
     std::uint64_t destinationPosition = 0;  // where the copy ended
     FileFigures figures;

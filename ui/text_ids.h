@@ -170,5 +170,9 @@ inline constexpr int kWaitForMedium = 157;   // Miscellaneous: check box "Wait f
 inline constexpr int kMediumGone = 158;      // status, before the time waited so far
 inline constexpr int kOtherMedium = 159;     // status, another file under the name: before the time
 inline constexpr int kDriveSilent = 160;     // status, before the time a read has not returned
+// After "File NAME": the output's file system cannot hold a file of this size
+inline constexpr int kDestinationTooSmall = 161;
+// Note below "File NAME cannot be opened." for a device the user may not read
+inline constexpr int kDeviceAccess = 162;
 
 }  // namespace tessaly::text

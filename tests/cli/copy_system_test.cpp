@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -454,6 +456,83 @@ TEST_F(InterruptedCopyTest, TerminateAndHangUpStopTheCopyInOrder)
         const std::vector<LogRecord> records = logRecords(out + "/big.bin.log", "big.bin");
         ASSERT_FALSE(records.empty());
         EXPECT_EQ(records.back(), (LogRecord{static_cast<std::uint32_t>(reached), 0}));
+    }
+}
+
+// A read-only loop device over a served image: a whole medium with real EIO.
+class LoopDevice
+{
+public:
+    explicit LoopDevice(const std::string& image, const std::string& workDir)
+    {
+        const std::string named = workDir + "/loop-name";
+        if (std::system(("losetup -r -f --show '" + image + "' >'" + named + "' 2>/dev/null").c_str()) ==
+            0) {
+            std::ifstream(named) >> m_name;
+        }
+    }
+    ~LoopDevice()
+    {
+        if (!m_name.empty()) {
+            [[maybe_unused]] const int r = std::system(("losetup -d " + m_name).c_str());
+        }
+    }
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+    // /dev/loopN; empty when none could be set up.
+    const std::string& name() const { return m_name; }
+
+private:
+    std::string m_name;
+};
+
+// tessaly-cli copy /dev/loopN OUT images the medium into OUT/loopN.img beside its log,
+// exact outside the filled regions; stopped, the same command continues it.
+TEST_F(InterruptedCopyTest, ALoopDeviceIsImagedAndTheSameCommandContinuesIt)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "SKIPPED: a loop device needs root";
+    TESSALY_MOUNT_OR_SKIP(medium);
+    const LoopDevice loop(medium.path("disk/big.bin"), m_work);
+    if (loop.name().empty()) GTEST_SKIP() << "SKIPPED: no loop device here (losetup failed)";
+    const std::string name = loop.name().substr(loop.name().rfind('/') + 1) + ".img";
+    const std::string out = m_work + "/out";
+    const std::string copyPath = out + "/" + name;
+    const std::vector<std::string> command = {"copy", "--optimize=0", loop.name(), out};
+    {
+        CliRun cli(command, m_work);
+        ASSERT_TRUE(cli.started());
+        EXPECT_TRUE(waitFor([&] { return sizeOf(copyPath) >= 300000; }));
+        cli.signal(SIGINT);
+        EXPECT_EQ(cli.wait(), 2);
+        EXPECT_NE(cli.out().find("Stopped\t"), std::string::npos) << cli.out();
+    }
+    const std::uint64_t reached = sizeOf(copyPath);
+    ASSERT_LT(reached, image.size()) << "the copy ended before the stop";
+    const std::vector<LogRecord> stopped = logRecords(copyPath + ".log", name);
+    ASSERT_FALSE(stopped.empty());
+    EXPECT_EQ(stopped.back(), (LogRecord{static_cast<std::uint32_t>(reached), 0}));
+
+    std::string report;
+    EXPECT_EQ(run(command, &report), 1) << m_lastErr;
+    EXPECT_NE(report.find("Ok\t"), std::string::npos) << report;
+    const std::vector<LogRecord> records = logRecords(copyPath + ".log", name);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back(), (LogRecord{static_cast<std::uint32_t>(image.size()), 0}));
+    // Zeros in the listed regions, the medium's bytes everywhere else; every bad
+    // sector lies in a region.
+    std::string expected = image;
+    std::set<std::size_t> filled;
+    for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+        ASSERT_LE(records[i].offset + std::uint64_t{records[i].length}, image.size());
+        std::fill_n(expected.begin() + records[i].offset, records[i].length, '\0');
+        for (std::size_t s = records[i].offset / kSector;
+             s * kSector < records[i].offset + std::uint64_t{records[i].length}; ++s) {
+            filled.insert(s);
+        }
+    }
+    EXPECT_EQ(difference(readAll(copyPath), expected), "");
+    for (std::size_t bad : {60, 61, 700, 1200, 1201, 1202, 1203, 1900}) {
+        EXPECT_TRUE(filled.count(bad)) << "sector " << bad;
     }
 }
 

@@ -550,5 +550,30 @@ TEST_F(TerminalCopyDriverTest, TooLittleSpaceIsDiskFullBeforeAnythingIsCopied)
     EXPECT_EQ(console.progressCalls, 0);
 }
 
+// A device the user may not read says how to get access; an output whose file system
+// cannot hold the copy names the limit. Both are failures of the run.
+TEST_F(TerminalCopyDriverTest, RefusedDevicesAndTooSmallOutputsSayWhatToDo)
+{
+    medium.addFile("/dev/sdb", std::string(8192, 'd'));
+    medium.markBlockDevice("/dev/sdb");
+    medium.failOpen("/dev/sdb");
+    medium.addFile("/src/big.bin", std::string(9000, 'b'));
+    medium.setMaxFileSize("/out/", 8192);
+    const RunReport report = run({{"/dev/sdb", 8192}, {"/src/big.bin", 9000}});
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].status(), "SourceOpenFailed");
+    EXPECT_EQ(report.files[1].status(), "DestinationTooSmall");
+    EXPECT_EQ(exitStatusFor(report, true), 2);
+    ASSERT_EQ(console.messages.size(), 2u);
+    EXPECT_EQ(console.messages[0],
+              "File /dev/sdb\ncannot be opened.\n\nAccess to the device was denied: run with "
+              "access to the device, e.g. as a member of the disk group or with sudo.");
+    EXPECT_NE(console.messages[1].find("File /src/big.bin\nis too large for the file system"),
+              std::string::npos)
+        << console.messages[1];
+    EXPECT_NE(console.messages[1].find("at most 4 GiB - 1 byte per file"), std::string::npos);
+    EXPECT_FALSE(medium.hasFile("/out/big.bin"));
+}
+
 }  // namespace
 }  // namespace tessaly::cli

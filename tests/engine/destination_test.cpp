@@ -41,6 +41,16 @@ TEST(DestinationTest, SourcesLandBelowTheOutputFolder)
     }
 }
 
+TEST(DestinationTest, AWholeDeviceGivesAnImageNamedAfterIt)
+{
+    EXPECT_EQ(destinationPath("/dev/sdb", "/home/u/rescued", "", true), "/home/u/rescued/sdb.img");
+    EXPECT_EQ(destinationPath("/dev/mapper/x", "/out/", "", true), "/out/x.img");
+    EXPECT_EQ(logPathOf(destinationPath("/dev/mmcblk0", "/out", "", true)), "/out/mmcblk0.img.log");
+    // A file keeps its name, whatever it looks like.
+    EXPECT_EQ(destinationPath("/dev/sdb", "/out", "", false), "/out/sdb");
+    EXPECT_EQ(copyNameOf("/media/disk/card.img", false), "card.img");
+}
+
 TEST(DestinationTest, WithSeparatorAddsOneOnlyWhereMissing)
 {
     EXPECT_EQ(withSeparator(""), "");

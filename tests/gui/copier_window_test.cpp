@@ -837,6 +837,40 @@ private slots:
         QVERIFY(copier.exitAndWait());
     }
 
+    // A device named on its own is one line with the device's size, also without
+    // access to it; it is imaged into NAME.img, and a denied one says how to get access.
+    void aDeviceIsListedWithItsSizeAndImaged()
+    {
+        profile().setValue(QStringLiteral("AutoStartCopying"), 0);
+        testing::ScriptedMedium medium;
+        medium.addFile("/dev/sdb", std::string(65536, 'd'));
+        medium.markBlockDevice("/dev/sdb");
+        medium.addFile("/dev/sdc", std::string(4096, 'c'));
+        medium.markBlockDevice("/dev/sdc");
+        medium.failOpen("/dev/sdc");
+        medium.addFolder("/out");
+        Copier copier(m_shipped, false, &medium);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun("/out");
+        copier.window->addPaths({"/dev/sdb"}, CopierWindow::AfterAdd::Nothing);
+        const FileListControl& list = copier.window->fileList();
+        QCOMPARE(list.lines().rowCount(), 1);
+        QCOMPARE(list.lines().entry(0).name, std::string("/dev/sdb"));
+        QCOMPARE(list.lines().entry(0).size, std::uint64_t{65536});
+        QCOMPARE(copier.field("totalSize"), QStringLiteral("64 Kb"));
+
+        QVERIFY(copier.copy({"/dev/sdc"}));
+        QCOMPARE(list.lines().rowCount(), 2);
+        QCOMPARE(list.lines().entry(1).size, std::uint64_t{4096});
+        QCOMPARE(copier.icons(), (std::vector<int>{2, 4}));
+        QCOMPARE(medium.text("/out/sdb.img"), std::string(65536, 'd'));
+        QVERIFY(!medium.hasFile("/out/sdc.img"));
+        QCOMPARE(copier.prompts.messages.size(), 1);
+        QCOMPARE(copier.prompts.messages[0].text, copier.text(14) + " /dev/sdc\n" + copier.text(24) +
+                                                      "\n\n" + copier.text(162));
+        QVERIFY(copier.exitAndWait());
+    }
+
 private:
     // Checks that no label or value of the fields is cut, each value with the longest
     // texts it can show in the window's language.

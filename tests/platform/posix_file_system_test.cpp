@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -267,6 +268,71 @@ TEST_F(PosixFileSystemTest, VolumeRootIsTheMountPointWithASeparator)
     ASSERT_EQ(::stat(m_dir.c_str(), &inside), 0);
     ASSERT_EQ(::stat(root.c_str(), &top), 0);
     EXPECT_EQ(inside.st_dev, top.st_dev);
+}
+
+// A loop device stands for a whole medium: it is a block device with its own size and
+// sector size, opened unbuffered like a file; only a buffered open refuses it.
+TEST_F(PosixFileSystemTest, ABlockDeviceOpensAsASourceWithItsSizeAndSectors)
+{
+    PosixFileSystem system;
+    const std::string image = writeImage("medium.img", 3 << 20);
+    EXPECT_FALSE(system.isBlockDevice(image));
+    EXPECT_FALSE(system.isBlockDevice("/dev/null"));
+    EXPECT_FALSE(system.fileSize("/dev/null").has_value());
+    EXPECT_FALSE(system.isBlockDevice((m_dir / "missing").string()));
+    if (::geteuid() != 0) GTEST_SKIP() << "a loop device needs root";
+    const std::string loopName = (m_dir / "loop").string();
+    if (std::system(("losetup -f --show --sector-size 4096 " + image + " >" + loopName +
+                     " 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "no loop device here (losetup failed)";
+    }
+    std::string loop;
+    std::ifstream(loopName) >> loop;
+    struct Detach
+    {
+        std::string device;
+        ~Detach() { [[maybe_unused]] const int r = std::system(("losetup -d " + device).c_str()); }
+    } detach{loop};
+
+    EXPECT_TRUE(system.isBlockDevice(loop));
+    EXPECT_EQ(system.fileSize(loop), std::uint64_t{3} << 20);
+    ASSERT_TRUE(system.volumeInfo(loop).has_value());
+    EXPECT_EQ(system.volumeInfo(loop)->bytesPerSector, 4096u);
+    // Not mounted, and not removable: a fixed disk rather than an unknown drive.
+    EXPECT_EQ(system.volumeInfo(loop)->driveType, DriveType::Fixed);
+    SysError error = 0;
+    const std::unique_ptr<File> file = system.openUnbuffered(loop, &error);
+    ASSERT_NE(file, nullptr) << std::strerror(error);
+    EXPECT_EQ(file->size(), std::int64_t{3} << 20);
+    LockedBuffer buffer(8192);
+    ASSERT_TRUE(file->seek(1 << 20, Whence::Begin) == 1 << 20);
+    ASSERT_EQ(file->read(buffer.data(), 8192).bytes, 8192u);
+    EXPECT_EQ(std::memcmp(buffer.data(), m_bytes.data() + (1 << 20), 8192), 0);
+    EXPECT_EQ(system.open(loop, Disposition::OpenExisting, Access::Read, &error), nullptr);
+    EXPECT_EQ(error, EINVAL);
+}
+
+// Only a file system known to keep sizes in 32 bits limits the copy; the test folder's
+// and tmpfs do not.
+TEST_F(PosixFileSystemTest, OnlyALimitedFileSystemReportsAMaximumFileSize)
+{
+    PosixFileSystem system;
+    EXPECT_FALSE(system.maxFileSize(m_dir.string()).has_value());
+    if (fs::exists("/dev/shm")) {
+        EXPECT_FALSE(system.maxFileSize("/dev/shm").has_value());
+    }
+    if (::geteuid() != 0) GTEST_SKIP() << "a FAT mount needs root";
+    const std::string image = (m_dir / "fat.img").string();
+    const fs::path mountPoint = m_dir / "fat";
+    fs::create_directories(mountPoint);
+    if (std::system(("command -v mkfs.fat >/dev/null && truncate -s 8M " + image +
+                     " && mkfs.fat " + image + " >/dev/null 2>&1 && mount -o loop " + image + " " +
+                     mountPoint.string() + " 2>/dev/null")
+                        .c_str()) != 0) {
+        GTEST_SKIP() << "no FAT here (mkfs.fat from dosfstools, or vfat in the kernel, missing)";
+    }
+    EXPECT_EQ(system.maxFileSize(mountPoint.string()), std::uint64_t{0xFFFFFFFF});
+    [[maybe_unused]] const int r = std::system(("umount " + mountPoint.string()).c_str());
 }
 
 TEST(NotReady, OnlyMediumLossErrorsCount)

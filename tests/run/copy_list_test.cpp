@@ -177,5 +177,25 @@ TEST(CopyListBuilder, ASecondMentionUnderTheSameBaseIsDropped)
     EXPECT_EQ(list.entries[1].base(), "");
 }
 
+// A device named on its own is a source with its size; one met in a folder is not.
+TEST(CopyListBuilder, OnlyADeviceNamedDirectlyIsListed)
+{
+    testing::ScriptedMedium medium;
+    medium.addFile("/dev/sdb", std::string(8192, 'd'));
+    medium.markBlockDevice("/dev/sdb");
+    medium.addFile("/dev/notes.txt", "n");
+    std::atomic<bool> stop{false};
+    const CopyList named = buildCopyList(medium, {"/dev/sdb"}, "/out", stop);
+    ASSERT_EQ(named.entries.size(), 1u);
+    EXPECT_EQ(named.entries[0].name, "/dev/sdb");
+    EXPECT_EQ(named.entries[0].base(), "");
+    EXPECT_EQ(named.entries[0].size, 8192u);
+    EXPECT_EQ(named.totalSize, 8192u);
+
+    const CopyList scanned = buildCopyList(medium, {"/dev"}, "/out", stop);
+    ASSERT_EQ(scanned.entries.size(), 1u);
+    EXPECT_EQ(scanned.entries[0].name, "/dev/notes.txt");
+}
+
 }  // namespace
 }  // namespace tessaly

@@ -66,6 +66,12 @@ TEST(FailureMessage, TextsAroundTheSourcePathByStatus)
     EXPECT_EQ(shown(EngineStatus::SourceTooLarge), "14 /src/a.bin\n118");
     EXPECT_EQ(shown(EngineStatus::FreeSpaceUnknown), "14 /src/a.bin\n119");
     EXPECT_EQ(shown(EngineStatus::WorkerStartFailed), "14 /src/a.bin\n120");
+    EXPECT_EQ(shown(EngineStatus::DestinationTooSmall), "14 /src/a.bin\n161");
+    // A device this user may not read: the note says how to get access.
+    const auto denied = failureMessage(EngineStatus::SourceOpenFailed, "/dev/sdb", true);
+    ASSERT_TRUE(denied);
+    EXPECT_EQ(composeRunMessage(*denied, [](int id) { return std::to_string(id); }),
+              "14 /dev/sdb\n24\n\n162");
     for (EngineStatus quiet : {EngineStatus::Ok, EngineStatus::Stopped, EngineStatus::NotReady,
                                EngineStatus::NoLogRefused, EngineStatus::ExistingRefused}) {
         EXPECT_EQ(shown(quiet), "-") << statusName(quiet);
@@ -157,6 +163,31 @@ TEST_F(FileStepTest, ASourceThatShrankSinceItsCopyIsNotTakenAsCopied)
     EXPECT_EQ(result.outcome, FileOutcome::NotStarted);
     EXPECT_EQ(result.figures.copied, 0u);
     EXPECT_EQ(medium.contents("/out/a.bin").size(), 3000u);
+}
+
+TEST_F(FileStepTest, ADeviceBecomesAnImageAndADeniedOneSaysSo)
+{
+    medium.addFile("/dev/sdb", std::string(40960, 'd'));
+    medium.markBlockDevice("/dev/sdb");
+    const StepResult imaged = copy(entryOf("/dev/sdb", 40960));
+    EXPECT_EQ(imaged.outcome, FileOutcome::Done);
+    EXPECT_EQ(imaged.destination, "/out/sdb.img");
+    EXPECT_FALSE(imaged.deviceAccessDenied);
+    EXPECT_EQ(medium.text("/out/sdb.img"), std::string(40960, 'd'));
+
+    medium.addFile("/dev/sdc", std::string(4096, 'c'));
+    medium.markBlockDevice("/dev/sdc");
+    medium.failOpen("/dev/sdc");
+    const StepResult denied = copy(entryOf("/dev/sdc", 4096));
+    EXPECT_EQ(denied.outcome, FileOutcome::NotStarted);
+    EXPECT_EQ(denied.status, EngineStatus::SourceOpenFailed);
+    EXPECT_TRUE(denied.deviceAccessDenied);
+    EXPECT_FALSE(medium.hasFile("/out/sdc.img"));
+
+    // A file that cannot be read is no matter of device access.
+    medium.addFile("/src/locked.bin", "x");
+    medium.failOpen("/src/locked.bin");
+    EXPECT_FALSE(copy(entryOf("/src/locked.bin", 1)).deviceAccessDenied);
 }
 
 // A medium that goes away at 100000 bytes of a 300000-byte file, for the waits below.

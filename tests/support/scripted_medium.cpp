@@ -128,6 +128,8 @@ struct ScriptedMedium::State
     std::set<std::string> folders{"/"};
     std::set<std::string> failingOpens;
     std::map<std::string, std::optional<VolumeInfo>> volumes;
+    std::map<std::string, std::optional<std::uint64_t>> fileSizeLimits;  // by path prefix
+    std::set<std::string> blockDevices;
     std::uint64_t nextInode = 100;
     bool removed = false;
     std::string removable = "/";  // paths on the removable medium
@@ -628,6 +630,18 @@ void ScriptedMedium::setVolume(const std::string& prefix, std::optional<VolumeIn
     m_state->volumes[m_state->key(prefix)] = volume;
 }
 
+void ScriptedMedium::setMaxFileSize(const std::string& prefix, std::optional<std::uint64_t> bytes)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->fileSizeLimits[m_state->key(prefix)] = bytes;
+}
+
+void ScriptedMedium::markBlockDevice(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->blockDevices.insert(m_state->resolve(path, true));
+}
+
 std::unique_ptr<File> ScriptedMedium::openUnbuffered(const std::string& named, SysError* error)
 {
     std::lock_guard lock(m_state->mutex);
@@ -667,6 +681,7 @@ std::unique_ptr<File> ScriptedMedium::open(const std::string& named, Disposition
     if (m_state->removed && path.starts_with(m_state->removable)) return fail(ENOMEDIUM);
     if (m_state->failingOpens.count(path)) return fail(EACCES);
     if (m_state->folders.count(path)) return fail(EISDIR);
+    if (m_state->blockDevices.count(path)) return fail(EINVAL);
     std::shared_ptr<Node> node = m_state->find(path);
     if (node && disposition == Disposition::CreateNew) return fail(EEXIST);
     if (!node && disposition == Disposition::OpenExisting) return fail(ENOENT);
@@ -835,7 +850,9 @@ bool ScriptedMedium::listFolder(const std::string& named, std::vector<FolderEntr
     for (const auto& [file, node] : m_state->files) {
         if (State::parentOf(file) != path || file == path) continue;
         const std::string name = nameOf(file);
-        found[name] = FolderEntry{name, EntryKind::File, false, node->size()};
+        found[name] = m_state->blockDevices.count(file)
+                          ? FolderEntry{name, EntryKind::Other, false, 0}
+                          : FolderEntry{name, EntryKind::File, false, node->size()};
     }
     for (const std::string& folder : m_state->folders) {
         if (State::parentOf(folder) != path || folder == path) continue;
@@ -847,7 +864,9 @@ bool ScriptedMedium::listFolder(const std::string& named, std::vector<FolderEntr
         const std::string name = nameOf(link);
         const std::string reached = m_state->resolve(link, true);
         FolderEntry entry{name, EntryKind::Other, true, 0};
-        if (const auto node = m_state->find(reached)) {
+        if (m_state->blockDevices.count(reached)) {
+            // A link to a device lists as the device does.
+        } else if (const auto node = m_state->find(reached)) {
             entry.kind = EntryKind::File;
             entry.size = node->size();
         } else if (m_state->folders.count(reached)) {
@@ -873,6 +892,28 @@ std::optional<std::uint64_t> ScriptedMedium::fileSize(const std::string& path)
     std::lock_guard lock(m_state->mutex);
     if (const auto node = m_state->find(m_state->resolve(path, true))) return node->size();
     return std::nullopt;
+}
+
+bool ScriptedMedium::isBlockDevice(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    const std::string at = m_state->resolve(path, true);
+    return m_state->blockDevices.count(at) > 0 && m_state->find(at) != nullptr;
+}
+
+std::optional<std::uint64_t> ScriptedMedium::maxFileSize(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    const std::string at = m_state->resolve(path, true);
+    std::size_t best = 0;
+    std::optional<std::uint64_t> found;
+    for (const auto& [prefix, limit] : m_state->fileSizeLimits) {
+        if (at.starts_with(prefix) && prefix.size() >= best) {
+            best = prefix.size();
+            found = limit;
+        }
+    }
+    return found;
 }
 
 std::optional<std::string> ScriptedMedium::canonicalPath(const std::string& path)

@@ -61,6 +61,9 @@ public:
     std::vector<std::uint8_t> contents(const std::string& path, std::uint64_t offset,
                                        std::uint64_t length) const;
     std::string text(const std::string& path) const;
+    // Makes the file at path a block device (a whole medium): it opens unbuffered as
+    // a file does, but a buffered open fails with EINVAL and listings show it as Other.
+    void markBlockDevice(const std::string& path);
     // Makes linkPath name the same file as path (same identity, same bytes).
     void addLink(const std::string& linkPath, const std::string& path);
     // A symbolic link at linkPath that leads to target (a file, a folder, or nothing).
@@ -120,6 +123,10 @@ public:
     // Volume of every path that starts with prefix (the longest prefix wins);
     // nullopt makes the query fail. Default: 512-byte sectors, fixed drive.
     void setVolume(const std::string& prefix, std::optional<VolumeInfo> volume);
+    // The largest file that the volume of every path starting with prefix holds (the
+    // longest prefix wins); nullopt: no limit, the default. Only reported by
+    // maxFileSize: writes past it are not refused.
+    void setMaxFileSize(const std::string& prefix, std::optional<std::uint64_t> bytes);
 
     // --- FileSystem ---
     std::unique_ptr<File> openUnbuffered(const std::string& path, SysError* error) override;
@@ -136,6 +143,8 @@ public:
     std::optional<FileIdentity> identity(const std::string& path) override;
     bool listFolder(const std::string& path, std::vector<FolderEntry>* entries) override;
     std::optional<std::uint64_t> fileSize(const std::string& path) override;
+    bool isBlockDevice(const std::string& path) override;
+    std::optional<std::uint64_t> maxFileSize(const std::string& path) override;
     std::optional<std::string> canonicalPath(const std::string& path) override;
 
     struct Node;
