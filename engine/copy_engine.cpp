@@ -422,7 +422,8 @@ bool CopyEngine::Impl::prepareExisting()
     }
     switch (chosen) {
         case ExistingPolicy::Replace:
-            file.destination.truncateAt(0);
+            // Emptied once the file is sure to be copied (prepareAndStart): a refusal
+            // for its size or the free space leaves the copy as it was.
             file.replacing = true;
             return true;
         case ExistingPolicy::Skip:
@@ -591,7 +592,10 @@ bool CopyEngine::Impl::checkFreeSpace()
     const std::int64_t offset = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
     const std::int64_t remaining =
         std::max<std::int64_t>(static_cast<std::int64_t>(file.mainSource.fileSize()) - offset, 0);
-    if (*free < static_cast<std::uint64_t>(remaining) + kFreeSpaceMargin) {
+    // A copy that Replace is about to empty gives its room back.
+    const std::uint64_t freed =
+        file.replacing ? static_cast<std::uint64_t>(std::max<std::int64_t>(file.destination.size(), 0)) : 0;
+    if (*free + freed < static_cast<std::uint64_t>(remaining) + kFreeSpaceMargin) {
         fail(EngineStatus::DiskFull);
         return false;
     }
@@ -603,7 +607,7 @@ bool CopyEngine::Impl::checkFileSizeLimit()
     // Left as it is under Skip, the copy does not grow.
     if (shared.skipping) return true;
     const std::optional<std::uint64_t> limit = fs.maxFileSize(file.destination.path());
-    if (limit && file.wideBase + file.mainSource.fileSize64() > *limit) {
+    if (limit && file.wideBase + file.mainSource.fileSize() > *limit) {
         fail(EngineStatus::DestinationTooSmall);
         return false;
     }
@@ -727,9 +731,12 @@ bool CopyEngine::Impl::prepareAndStart(const std::string& sourcePath, const std:
     if (!prepareSource(sourcePath, baseFolder, outputFolder)) return false;
     if (!openDestination()) return false;
     if (file.destinationExisted && !prepareExisting()) return false;
-    if (!checkFileSizeLimit() || !checkFreeSpace() || !createNewLog()) {
+    if (!checkFileSizeLimit() || !checkFreeSpace()) return refuseAfterPreparing();
+    if (file.replacing && !file.destination.truncateAt(0)) {
+        fail(EngineStatus::WriteFailed);
         return refuseAfterPreparing();
     }
+    if (!createNewLog()) return refuseAfterPreparing();
     openReservedCopies();
     if (!startWorker()) return refuseAfterPreparing();
     return true;

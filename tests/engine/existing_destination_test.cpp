@@ -350,6 +350,37 @@ TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
     EXPECT_FALSE(medium.hasFile("/out/b.log"));
 }
 
+// Replace empties the copy only once the file will be copied: an output that cannot hold
+// the file, or lacks the room, leaves the copy and its log as they were. The room the old
+// copy takes counts as free, as it is given back.
+TEST_F(ExistingDestinationTest, AReplaceRefusedForRoomLeavesTheCopyAsItWas)
+{
+    const Bytes log = logBytes("a", 0, {{512, 512}, {4096, 0}});
+    const Bytes old = pattern(4096, 9);
+    medium.addFile("/src/a", pattern(20480));
+    medium.addFile("/out/a", old);
+    medium.addFile("/out/a.log", log);
+    usePolicy(ExistingPolicy::Replace);
+    medium.setMaxFileSize("/out", 20479);
+    EXPECT_FALSE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::DestinationTooSmall);
+    EXPECT_EQ(medium.contents("/out/a"), old);
+    EXPECT_EQ(medium.contents("/out/a.log"), log);
+
+    medium.setMaxFileSize("/out", std::nullopt);
+    const std::uint64_t used = 20480 + old.size() + log.size();
+    medium.setQuota(used + 10000);  // with the old copy's room, still less than 20480
+    EXPECT_FALSE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::DiskFull);
+    EXPECT_EQ(medium.contents("/out/a"), old);
+    EXPECT_EQ(medium.contents("/out/a.log"), log);
+
+    medium.setQuota(used + 18000);  // enough once the old copy's room is given back
+    ASSERT_TRUE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
+}
+
 TEST_F(ExistingDestinationTest, ReplaceAsksAndStartsOverOrKeepsEverythingWhenRefused)
 {
     const Bytes log = logBytes("a", 0, {{512, 512}, {4096, 0}});
