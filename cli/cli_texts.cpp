@@ -55,8 +55,6 @@ const char* CliTexts::builtIn(int id)
         case text::kDestinationExists:
             return "The destination file already exists. Continue with it as the settings for "
                    "existing files say?";
-        case text::kSourceTooLarge:
-            return "The file is 4 GB or larger and cannot be copied.";
         case text::kFreeSpaceUnknown:
             return "The free space of the output disk cannot be determined.";
         case text::kWorkerStartFailed:

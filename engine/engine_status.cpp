@@ -20,7 +20,6 @@ const char* statusName(EngineStatus status)
         case EngineStatus::Stopped: return "Stopped";
         case EngineStatus::ExistingRefused: return "ExistingRefused";
         case EngineStatus::NotReady: return "NotReady";
-        case EngineStatus::SourceTooLarge: return "SourceTooLarge";
         case EngineStatus::FreeSpaceUnknown: return "FreeSpaceUnknown";
         case EngineStatus::WorkerStartFailed: return "WorkerStartFailed";
         case EngineStatus::DestinationInUse: return "DestinationInUse";

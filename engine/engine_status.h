@@ -22,7 +22,7 @@ enum class EngineStatus : std::int32_t {
     Stopped = 12,
     ExistingRefused = 13,
     NotReady = 14,
-    SourceTooLarge = 15,     // 4 GiB or more: the log's 32-bit offsets cannot describe it
+    // 15 is no longer given: sources of any size are copied.
     FreeSpaceUnknown = 16,   // the output volume cannot report its free space
     WorkerStartFailed = 17,  // the copy thread could not be started
     DestinationInUse = 18,   // another copy run holds the copy or its log locked

@@ -66,8 +66,6 @@ std::optional<RunMessage> failureMessage(EngineStatus status, const std::string&
             return RunMessage{text::kNoFreeSpace, sourcePath, -1, -1};
         case EngineStatus::WriteFailed:
             return RunMessage{text::kWriteFailed, {}, -1, -1};
-        case EngineStatus::SourceTooLarge:
-            return fileThen(text::kSourceTooLarge);
         case EngineStatus::FreeSpaceUnknown:
             return fileThen(text::kFreeSpaceUnknown);
         case EngineStatus::WorkerStartFailed:

@@ -120,7 +120,6 @@ inline constexpr int kSpeedLabel = 116;
 inline constexpr int kSecondsUnit = 117;
 
 // Refusals before a copy starts
-inline constexpr int kSourceTooLarge = 118;  // 4 GB or larger
 inline constexpr int kFreeSpaceUnknown = 119;
 inline constexpr int kWorkerStartFailed = 120;  // the copy thread could not be started
 inline constexpr int kDestinationInUse = 121;   // another copy run holds the copy or its log

@@ -63,7 +63,6 @@ TEST(FailureMessage, TextsAroundTheSourcePathByStatus)
     EXPECT_EQ(shown(EngineStatus::LogCreateFailed), "26 /src/a.bin\n27\n\n28");
     EXPECT_EQ(shown(EngineStatus::DiskFull), "29 /src/a.bin");
     EXPECT_EQ(shown(EngineStatus::WriteFailed), "30");
-    EXPECT_EQ(shown(EngineStatus::SourceTooLarge), "14 /src/a.bin\n118");
     EXPECT_EQ(shown(EngineStatus::FreeSpaceUnknown), "14 /src/a.bin\n119");
     EXPECT_EQ(shown(EngineStatus::WorkerStartFailed), "14 /src/a.bin\n120");
     EXPECT_EQ(shown(EngineStatus::DestinationTooSmall), "14 /src/a.bin\n161");

@@ -20,7 +20,7 @@ constexpr std::uint32_t kLastTextId = 162;
 // Ids that no window or message uses; their lines only keep the numbering.
 const std::set<std::uint32_t> kUnusedIds = {0,   11,  68,  101, 102, 103, 104, 105,
                                             106, 107, 108, 109, 110, 113, 114, 115,
-                                            123, 124, 125, 152};
+                                            118, 123, 124, 125, 152};
 
 fs::path dataFolder()
 {
