@@ -20,8 +20,12 @@ void RegionMap::assign(const std::vector<BadRegion>& records)
 {
     m_regions.clear();
     m_regions.reserve(records.size());
+    // A crafted record whose end would pass 2^64 ends there, as add() makes it, so that
+    // its end never wraps round to a small offset.
     for (const BadRegion& r : records) {
-        if (r.length != 0) m_regions.push_back({r.offset, r.length});
+        if (r.length == 0) continue;
+        m_regions.push_back(
+            {r.offset, std::min(r.length, std::numeric_limits<std::uint64_t>::max() - r.offset)});
     }
     std::sort(m_regions.begin(), m_regions.end(),
               [](const Region& a, const Region& b) { return a.offset < b.offset; });
