@@ -82,9 +82,23 @@ protected:
         ASSERT_FALSE(ui.progress.empty());
         EXPECT_EQ(ui.progress.back(), 100);
 
+        // One byte more than the regions: made from another log, refused untouched.
+        Bytes longer = transfer;
+        longer.push_back(1);
+        medium.addFile("/copy/disk.img.mrd", longer);
+        int writes = 0;
+        medium.setWriteHook("/copy/disk.img", [&writes](std::uint64_t) { ++writes; });
+        ui = {};
+        EXPECT_EQ(run(TransferKind::Put, "/copy"), TransferOutcome::Failed);
+        EXPECT_EQ(ui.errors, (std::vector<JobMessage>{
+                                 {text::kFileWord, "disk.img.mrd", text::kTransferTooLong}}));
+        EXPECT_EQ(writes, 0);
+
         medium.addFile("/copy/disk.img.mrd", transfer);
         ui = {};
         ASSERT_EQ(run(TransferKind::Put, "/copy"), TransferOutcome::Done);
+        EXPECT_GT(writes, 0);
+        medium.setWriteHook("/copy/disk.img", {});
         EXPECT_TRUE(ui.errors.empty());
         EXPECT_EQ(medium.fileSize("/copy/disk.img"), medium.fileSize("/good/disk.img"));
         for (const Piece& p : pieces) {
