@@ -43,7 +43,7 @@ std::uint64_t freeBytes(const std::string& path)
     return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
-std::string medium_image_program()
+std::string mediumImageProgram()
 {
     return std::filesystem::path(MediumMount::programPath()).parent_path() / "tessaly-medium-image";
 }
@@ -112,7 +112,7 @@ TEST(WideRoundTrip, AFileOf5GiBIsCopiedMappedAndCompletedByGetAndPut)
     const std::string map = "sector 512;bad " + std::to_string(kBelow) + "-" +
                             std::to_string(kBelow + 7) + ";bad " + std::to_string(kPast) +
                             ";bad " + std::to_string(kFar) + "-" + std::to_string(kFar + 7);
-    ASSERT_EQ(run(medium_image_program() + " --sparse --seed 19 --map '" + map + "' " + image +
+    ASSERT_EQ(run(mediumImageProgram() + " --sparse --seed 19 --map '" + map + "' " + image +
                   " 5G" + errors),
               0)
         << readText(dir / "stderr.txt");
