@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -69,6 +70,7 @@ std::string compareOutside(const std::string& copyPath, const std::string& image
                 b[i - at] = 0;
             }
         }
+        if (std::memcmp(a.data(), b.data(), static_cast<std::size_t>(na)) == 0) continue;
         for (ssize_t i = 0; i < na && result.empty(); ++i) {
             if (a[static_cast<std::size_t>(i)] != b[static_cast<std::size_t>(i)]) {
                 result = "differ at " + std::to_string(at + static_cast<std::uint64_t>(i));
