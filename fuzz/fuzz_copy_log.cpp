@@ -2,6 +2,7 @@
 // and the ddrescue map that `tessaly-cli map` makes of it.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -36,12 +37,12 @@ void checkMap(const std::vector<BadRegion>& records)
     }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+// Reads bytes as a log in every way the readers do and checks what they promise.
+void checkLog(const std::vector<std::uint8_t>& bytes)
 {
+    const std::size_t size = bytes.size();
     tessaly::testing::ScriptedMedium medium;
-    medium.addFile("/log", std::vector<std::uint8_t>(data, data + size));
+    medium.addFile("/log", bytes);
     PlainFile file(medium);
     FUZZ_CHECK(file.openExisting("/log", tessaly::Access::ReadWrite));
     CopyLog log;
@@ -54,24 +55,49 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool haveName = tessaly::readDataFileName(log, buffer, sizeof buffer);
     FUZZ_CHECK(haveName == (!name.empty() && name.size() < sizeof buffer));
     if (haveName) FUZZ_CHECK(name == std::string(buffer, name.size()) && buffer[name.size()] == 0);
+    // The magic alone says the form; a log without either, or too short for a
+    // header, is read as narrow.
+    const bool wide = size >= CopyLog::kHeaderSize && std::memcmp(bytes.data(), "AC64", 4) == 0;
+    FUZZ_CHECK(log.form() == (wide ? tessaly::LogForm::Wide : tessaly::LogForm::Narrow));
+    const std::size_t recordSize = log.recordSize();
+    FUZZ_CHECK(recordSize == (wide ? 16u : 8u));
 
     std::vector<BadRegion> records;
     const std::int64_t sum = log.readRegions(records);
     FUZZ_CHECK(sum == -1 || !name.empty());
     if (sum >= 0) {
         const std::size_t recordBytes = size - 14 - name.size();
-        FUZZ_CHECK(records.size() == recordBytes / CopyLog::kRecordSize);
-        std::int64_t total = 0;
-        for (const BadRegion& r : records) total += r.length;
-        FUZZ_CHECK(total == sum);
+        FUZZ_CHECK(records.size() == recordBytes / recordSize);
+        std::uint64_t total = 0;
+        for (const BadRegion& r : records) {
+            FUZZ_CHECK(wide || (r.offset <= UINT32_MAX && r.length <= UINT32_MAX));
+            total += r.length;
+        }
+        FUZZ_CHECK(total == static_cast<std::uint64_t>(sum));
         checkMap(records);
     }
 
     const std::int64_t end = log.readEndPosition();
     if (end >= 0) {
-        FUZZ_CHECK(size >= CopyLog::kHeaderSize + CopyLog::kRecordSize);
+        FUZZ_CHECK(size >= CopyLog::kHeaderSize + recordSize);
         log.dropEndRecord();
-        FUZZ_CHECK(file.size() == static_cast<std::int64_t>(size - CopyLog::kRecordSize));
+        FUZZ_CHECK(file.size() == static_cast<std::int64_t>(size - recordSize));
+    }
+}
+
+}  // namespace
+
+// The input as it is, and with the other form's magic in place of its own: every
+// log is read in both forms.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(data, data + size);
+    checkLog(bytes);
+    if (size >= 4) {
+        static const std::uint8_t narrow[4] = {'A', 'C', 'L', 0};
+        static const std::uint8_t wide[4] = {'A', 'C', '6', '4'};
+        std::memcpy(bytes.data(), std::memcmp(data, wide, 4) == 0 ? narrow : wide, 4);
+        checkLog(bytes);
     }
     return 0;
 }

@@ -112,8 +112,12 @@ inline std::size_t movedRecords(const ParsedLog& log)
 // The sum of the lengths of the regions the jobs move.
 inline std::uint64_t regionBytes(const ParsedLog& log)
 {
+    // A wide log's lengths may add up past 2^64: such a sum stands at the top.
     std::uint64_t sum = 0;
-    for (std::size_t i = 0; i < movedRecords(log); ++i) sum += log.records[i].length;
+    for (std::size_t i = 0; i < movedRecords(log); ++i) {
+        const std::uint64_t length = log.records[i].length;
+        sum = length > UINT64_MAX - sum ? UINT64_MAX : sum + length;
+    }
     return sum;
 }
 
@@ -128,7 +132,8 @@ inline void checkGet(testing::ScriptedMedium& medium, const ParsedLog& log, cons
     for (std::size_t i = 0; i < movedRecords(log) && at < transfer.size(); ++i) {
         const BadRegion& r = log.records[i];
         // A record of length 0 holds no byte, wherever it points.
-        FUZZ_CHECK(r.length == 0 || std::uint64_t{r.offset} + r.length <= original.size());
+        FUZZ_CHECK(r.length == 0 || (r.offset <= original.size() &&
+                                     r.length <= original.size() - r.offset));
         const std::uint64_t n = std::min<std::uint64_t>(r.length, transfer.size() - at);
         FUZZ_CHECK(std::equal(original.begin() + r.offset, original.begin() + r.offset + n,
                               transfer.begin() + static_cast<std::ptrdiff_t>(at)));
@@ -154,8 +159,11 @@ inline void checkPut(testing::ScriptedMedium& medium, const ParsedLog& log, cons
     std::vector<bool> inRegion(original.size(), false);
     for (std::size_t i = 0; i < movedRecords(log); ++i) {
         const BadRegion& r = log.records[i];
-        const std::uint64_t end = std::min<std::uint64_t>(std::uint64_t{r.offset} + r.length,
-                                                          original.size());
+        // A wide record's offset and length may add up past 2^64.
+        const std::uint64_t end =
+            r.offset >= original.size() ? r.offset
+                                        : r.offset + std::min<std::uint64_t>(
+                                                         r.length, original.size() - r.offset);
         for (std::uint64_t at = r.offset; at < end; ++at) inRegion[at] = true;
     }
     for (std::size_t at = 0; at < copy.size(); ++at) {

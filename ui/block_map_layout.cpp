@@ -26,7 +26,7 @@ int BlockMapGrid::cellAt(int x, int y) const
     return row * columns + column;
 }
 
-BlockMapGrid blockMapGrid(int width, int height, std::uint32_t total, std::uint32_t unit)
+BlockMapGrid blockMapGrid(int width, int height, std::uint64_t total, std::uint32_t unit)
 {
     const int columns = cellsAcross(width);
     const int rows = cellsAcross(height);

@@ -58,7 +58,7 @@ struct BlockMapGrid
 // The grid of a client area for a file of total bytes: no cell when total is 0 or the
 // area holds no whole cell; bytes per cell are total / cells rounded up to whole units.
 // Bytes beyond columns x rows cells are not shown.
-BlockMapGrid blockMapGrid(int width, int height, std::uint32_t total, std::uint32_t unit);
+BlockMapGrid blockMapGrid(int width, int height, std::uint64_t total, std::uint32_t unit);
 
 // One cell to draw.
 struct CellPaint

@@ -119,6 +119,117 @@ TEST_F(CopyLogTest, IncompleteLastRecordIsNotTaken)
     EXPECT_EQ(regions, (std::vector<BadRegion>{{512, 512}}));
 }
 
+// The wide form: "AC64", the same reserved bytes, fill type and name, then records of
+// two 64-bit little-endian numbers.
+std::string wideHeader(const std::string& name, char fill = 0)
+{
+    return std::string("AC64\0\0\0\0", 8) + std::string(1, fill) + std::string(3, '\0') +
+           std::string(1, static_cast<char>(name.size())) + std::string(1, '\0') + name;
+}
+
+std::string wideRecord(std::uint64_t offset, std::uint64_t length)
+{
+    std::string out;
+    for (const std::uint64_t value : {offset, length}) {
+        for (int i = 0; i < 8; ++i) out += static_cast<char>(value >> (8 * i));
+    }
+    return out;
+}
+
+constexpr std::uint64_t kPast4GiB = 0x1'2345'6000ull;
+
+TEST_F(CopyLogTest, WideLogIsWrittenReadAndContinuedByteForByte)
+{
+    ASSERT_TRUE(m_file.create(m_path, Disposition::CreateAlways, Access::ReadWrite));
+    m_log.bind(&m_file);
+    ASSERT_TRUE(m_log.writeHeader("disk.img", 2, LogForm::Wide));
+    EXPECT_EQ(m_log.form(), LogForm::Wide);
+    EXPECT_EQ(m_log.appendRecord(512, 0x1'0000'0000ull), 16u);  // a region longer than 4 GiB
+    EXPECT_EQ(m_log.appendRecord(kPast4GiB, 4096), 16u);
+    EXPECT_EQ(m_log.appendRecord(0x1'4000'0000ull, 0), 16u);
+    const std::string written = wideHeader("disk.img", 2) + wideRecord(512, 0x1'0000'0000ull) +
+                                wideRecord(kPast4GiB, 4096) + wideRecord(0x1'4000'0000ull, 0);
+    EXPECT_EQ(bytes(), written);
+
+    // Read by a log that knows nothing of its form yet.
+    CopyLog reader;
+    reader.bind(&m_file);
+    EXPECT_EQ(reader.readHeader(), 2);
+    EXPECT_EQ(reader.form(), LogForm::Wide);
+    EXPECT_EQ(reader.recordSize(), 16u);
+    EXPECT_EQ(reader.readName(), "disk.img");
+    EXPECT_EQ(reader.readEndPosition(), 0x1'4000'0000);
+    std::vector<BadRegion> regions;
+    EXPECT_EQ(reader.readRegions(regions), 0x1'0000'1000);
+    EXPECT_EQ(regions, (std::vector<BadRegion>{{512, 0x1'0000'0000ull},
+                                               {kPast4GiB, 4096},
+                                               {0x1'4000'0000ull, 0}}));
+
+    // Continued: the whole end record goes, new records follow in the same form.
+    reader.dropEndRecord();
+    EXPECT_EQ(m_file.size(), static_cast<std::int64_t>(written.size()) - 16);
+    EXPECT_EQ(reader.readEndPosition(), -1);  // the last record is a region now
+    ASSERT_EQ(m_file.seek(0, Whence::End), m_file.size());
+    EXPECT_EQ(reader.appendRecord(0x1'4000'0000ull, 512), 16u);
+    EXPECT_EQ(reader.appendRecord(0x1'4000'1000ull, 0), 16u);
+    EXPECT_EQ(reader.readEndPosition(), 0x1'4000'1000);
+    regions.clear();
+    reader.readRegions(regions);
+    EXPECT_EQ(regions.size(), 4u);
+    EXPECT_EQ(regions[2], (BadRegion{0x1'4000'0000ull, 512}));
+}
+
+TEST_F(CopyLogTest, NarrowLogTakesNoRecordPast32Bits)
+{
+    ASSERT_TRUE(m_file.create(m_path, Disposition::CreateAlways, Access::ReadWrite));
+    m_log.bind(&m_file);
+    ASSERT_TRUE(m_log.writeHeader("a", 0));
+    const std::string header = bytes();
+    EXPECT_EQ(m_log.appendRecord(kPast4GiB, 512), 0u);
+    EXPECT_EQ(m_log.appendRecord(0, 0x1'0000'0000ull), 0u);
+    EXPECT_EQ(m_log.appendRecord(kPast4GiB, 0), 0u);
+    EXPECT_EQ(bytes(), header);
+    // The last offset and length a narrow record holds still go in.
+    EXPECT_EQ(m_log.appendRecord(0xFFFF'FFFFull, 0xFFFF'FFFFull), 8u);
+    EXPECT_EQ(bytes(), header + std::string(8, '\xff'));
+}
+
+TEST_F(CopyLogTest, EachFormReadsItsOwnRecordsOnly)
+{
+    // A wide log whose last record is cut: no end record, and the cut record is not taken.
+    writeBytes(wideHeader("a") + wideRecord(kPast4GiB, 512) + wideRecord(0x1'4000'0000ull, 0) +
+               std::string(8, '\0'));
+    openLog();
+    EXPECT_EQ(m_log.readHeader(), 0);
+    EXPECT_EQ(m_log.readEndPosition(), -1);
+    std::vector<BadRegion> regions;
+    EXPECT_EQ(m_log.readRegions(regions), 512);
+    EXPECT_EQ(regions, (std::vector<BadRegion>{{kPast4GiB, 512}, {0x1'4000'0000ull, 0}}));
+
+    // A wide log holding 8-byte records (narrow ones under the wide magic): one and a
+    // half records are no end record, and the whole one is read as 64-bit numbers.
+    writeBytes(wideHeader("a") + std::string("\0\2\0\0\0\2\0\0", 8) +
+               std::string("\0\4\0\0\0\0\0\0", 8) + std::string(8, '\0'));
+    openLog();
+    EXPECT_EQ(m_log.readEndPosition(), -1);
+    regions.clear();
+    m_log.readRegions(regions);
+    EXPECT_EQ(regions, (std::vector<BadRegion>{{0x0000'0200'0000'0200ull, 0x400}}));
+
+    // Neither magic: no header, whatever follows.
+    writeBytes(std::string("AC32\0\0\0\0\0\0\0\0\1\0a", 15) + wideRecord(4096, 0));
+    openLog();
+    EXPECT_EQ(m_log.readHeader(), -1);
+    writeBytes(std::string("ac64\0\0\0\0\0\0\0\0\1\0a", 15) + wideRecord(4096, 0));
+    openLog();
+    EXPECT_EQ(m_log.readHeader(), -1);
+
+    // An end record past what a file offset holds is no end record.
+    writeBytes(wideHeader("a") + wideRecord(0x8000'0000'0000'0000ull, 0));
+    openLog();
+    EXPECT_EQ(m_log.readEndPosition(), -1);
+}
+
 TEST(PlainFile, CloseOnAClosedFileChangesNothing)
 {
     PlainFile file;

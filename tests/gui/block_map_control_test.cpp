@@ -251,6 +251,27 @@ private slots:
         QCOMPARE(tipOf(10), QString());  // past the end of the file
     }
 
+    void toolTip_ofAFileOf5GiBNamesItsBytesPast4GiB()
+    {
+        LanguageTable english;
+        QVERIFY(english.loadLanguage(qEnvironmentVariable("TESSALY_DATA_DIR").toStdString(),
+                                     "english.lng"));
+        // 10 x 10 cells of 53,690,368 bytes; the region at 4.5 GiB lies in cell 89.
+        ScriptedSource state;
+        state.state = {5ull << 30, 5ull << 30, 4096};
+        state.regions = {{(9ull << 29), 8192}};
+        FedMap map(state, cellsArea(10, 10));
+        map.control.setLanguage(&english);
+        const auto tipOf = [&](int index) {
+            return map.control.toolTipAt(map.control.cellOrigin(index) + QPoint(3, 3));
+        };
+        QCOMPARE(tipOf(89), QStringLiteral("Bytes 4778442752 \u2013 4832133119\n"
+                                           "Unreadable, filled bytes: 8192"));
+        QCOMPARE(tipOf(99), QStringLiteral("Bytes 5315346432 \u2013 5368709119\nRead"));
+        QCOMPARE(pixelOfCell(map.control.grab().toImage(), map.control, 89), kRed);
+        QCOMPARE(pixelOfCell(map.control.grab().toImage(), map.control, 88), kBlue);
+    }
+
     void closeAndF1_askTheWindow()
     {
         BlockMapControl control;

@@ -9,10 +9,14 @@
 //   --random-bad N       N single bad sectors placed by the seed
 //   --random-weak N:K    N weak sectors placed by the seed, each failing K reads
 //   --clusters N:LEN     N runs of LEN bad sectors each, placed by the seed
+//   --sparse             a file of SIZE bytes that holds the pattern only in the MiB
+//                        at each 256 MiB and in the MiB before and after each damaged
+//                        range, zeros (a hole) elsewhere: images of many GiB in no time
 //
 // IMAGE.map is written when there is any damage, and removed otherwise, so that an
 // image made again without damage is served undamaged.
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -39,6 +43,7 @@ struct Request
     std::uint32_t weakReads = 0;
     std::uint64_t clusters = 0;
     std::uint64_t clusterLength = 0;
+    bool sparse = false;
 };
 
 bool parseSize(const std::string& word, std::uint64_t* value)
@@ -90,6 +95,8 @@ bool parseArguments(int argc, char** argv, Request* request)
         } else if (arg == "--clusters" && hasValue && parsePair(argv[++i], &a, &b) && b > 0) {
             request->clusters = a;
             request->clusterLength = b;
+        } else if (arg == "--sparse") {
+            request->sparse = true;
         } else if (!arg.starts_with("--")) {
             positional.push_back(arg);
         } else {
@@ -135,21 +142,56 @@ bool placeDamage(const Request& request, SectorMap* map)
     return true;
 }
 
-bool writeImage(const Request& request)
+// The byte ranges a sparse image holds the pattern in, merged and in order.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> patternRanges(const Request& request,
+                                                                  const SectorMap& map)
+{
+    constexpr std::uint64_t kMiB = 1 << 20;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    for (std::uint64_t at = 0; at < request.size; at += 256 * kMiB) ranges.push_back({at, at + kMiB});
+    const auto around = [&](std::uint64_t first, std::uint64_t last) {
+        const std::uint64_t begin = first * map.sectorSize;
+        const std::uint64_t end = (last + 1) * map.sectorSize;
+        ranges.push_back({begin > kMiB ? begin - kMiB : 0, end + kMiB});
+    };
+    for (const SectorRange& r : map.bad) around(r.first, r.last);
+    for (const auto& [sector, reads] : map.weak) around(sector, sector);
+    for (auto& r : ranges) r.second = std::min(r.second, request.size);
+    std::sort(ranges.begin(), ranges.end());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> merged;
+    for (const auto& r : ranges) {
+        if (r.first >= r.second) continue;
+        if (!merged.empty() && r.first <= merged.back().second) {
+            merged.back().second = std::max(merged.back().second, r.second);
+        } else {
+            merged.push_back(r);
+        }
+    }
+    return merged;
+}
+
+bool writeImage(const Request& request, const SectorMap& map)
 {
     const auto folder = std::filesystem::path(request.image).parent_path();
     std::error_code ec;
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges = {{0, request.size}};
+    if (request.sparse) ranges = patternRanges(request, map);
     std::ofstream out(request.image, std::ios::binary | std::ios::trunc);
     std::vector<char> chunk(1 << 20);
-    for (std::uint64_t offset = 0; out && offset < request.size; offset += chunk.size()) {
-        const auto n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), request.size - offset));
-        fillPattern(chunk.data(), n, offset, request.seed);
-        out.write(chunk.data(), static_cast<std::streamsize>(n));
+    for (const auto& [begin, end] : ranges) {
+        out.seekp(static_cast<std::streamoff>(begin));
+        for (std::uint64_t offset = begin; out && offset < end; offset += chunk.size()) {
+            const auto n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), end - offset));
+            fillPattern(chunk.data(), n, offset, request.seed);
+            out.write(chunk.data(), static_cast<std::streamsize>(n));
+        }
     }
     out.close();
-    return !out.fail();
+    // The rest of a sparse image is a hole up to its size.
+    if (!out.fail() && request.sparse) std::filesystem::resize_file(request.image, request.size, ec);
+    return !out.fail() && !ec;
 }
 
 int run(int argc, char** argv)
@@ -158,7 +200,7 @@ int run(int argc, char** argv)
     if (!parseArguments(argc, argv, &request)) {
         std::fprintf(stderr,
                      "usage: tessaly-medium-image [--seed N] [--map TEXT] [--random-bad N]\n"
-                     "       [--random-weak N:K] [--clusters N:LEN] IMAGE SIZE\n");
+                     "       [--random-weak N:K] [--clusters N:LEN] [--sparse] IMAGE SIZE\n");
         return 2;
     }
     std::string error;
@@ -171,7 +213,7 @@ int run(int argc, char** argv)
         std::fprintf(stderr, "tessaly-medium-image: the damage asked for does not fit\n");
         return 2;
     }
-    if (!writeImage(request)) {
+    if (!writeImage(request, *map)) {
         std::fprintf(stderr, "tessaly-medium-image: %s cannot be written\n", request.image.c_str());
         return 1;
     }

@@ -238,5 +238,34 @@ TEST_F(ToolCliTest, MapIsUsableByDdrescue)
               std::string::npos);
 }
 
+// A wide log's regions and end stand in the map at their full 64-bit positions, with
+// --size past 4 GiB too.
+TEST_F(ToolCliTest, MapOfAWideLogShowsPositionsPast4GiB)
+{
+    writeFile(dir / "wide.log",
+              copyLogBytes("disk.img", 0,
+                           {{0x1000, 0x200},
+                            {0xFFFF'F000ull, 0x2000},
+                            {0x1'2000'0000ull, 0x1000'0000ull},
+                            {0x1'4000'0000ull, 0}},
+                           std::nullopt, LogForm::Wide));
+    ASSERT_EQ(run(cli("map " + (dir / "wide.log") + " --size=0x180000000 >" + (dir / "wide.map"))),
+              0)
+        << errors();
+    const std::string map = readText(dir / "wide.map");
+    const std::string heading = "#      pos        size  status\n";
+    const std::string blocks = map.substr(map.find(heading) + heading.size());
+    EXPECT_EQ(blocks,
+              "0x00000000  0x00001000  +\n"
+              "0x00001000  0x00000200  -\n"
+              "0x00001200  0xFFFFDE00  +\n"
+              "0xFFFFF000  0x00002000  -\n"
+              "0x100001000  0x1FFFF000  +\n"
+              "0x120000000  0x10000000  -\n"
+              "0x130000000  0x10000000  +\n"
+              "0x140000000  0x40000000  ?\n")
+        << map;
+}
+
 }  // namespace
 }  // namespace tessaly

@@ -142,6 +142,40 @@ TEST(BlockMapGridTest, CellsReachingPast4GiBStopAtTheEndOfTheFile)
     EXPECT_EQ(cells, std::string(1598, 'b') + "r");
 }
 
+TEST(BlockMapGridTest, AFileOf5GiBPlacesARegionAt4AndAHalfGiBInItsCell)
+{
+    // 10 x 10 cells over 5 GiB: 53,690,368 bytes a cell (whole 4096-byte units), so
+    // the region at 4.5 GiB lies in cell 89 and nowhere else.
+    constexpr std::uint64_t kGiB = 1ull << 30;
+    constexpr std::uint64_t kTotal = 5 * kGiB;
+    constexpr std::uint64_t kRegion = 4 * kGiB + kGiB / 2;
+    BlockMapLayout layout;
+    layout.setClientSize(pixelsFor(10), pixelsFor(10));
+    layout.update({kTotal, kTotal, 4096}, {{kRegion, 8192}, {kTotal, 0}});
+    ASSERT_EQ(layout.grid().cellCount(), 100);
+    const std::uint64_t perCell = layout.grid().bytesPerCell;
+    EXPECT_EQ(perCell, (kTotal / 100 + 4095) / 4096 * 4096);
+
+    const int expected = static_cast<int>(kRegion / perCell);
+    EXPECT_EQ(expected, 89);
+    std::string cells(static_cast<std::size_t>(expected), 'b');
+    cells += 'r';
+    cells += std::string(static_cast<std::size_t>(100 - expected - 1), 'b');
+    EXPECT_EQ(letters(layout.walk()), cells);
+
+    const CellInfo info = layout.cellInfo(expected);
+    EXPECT_TRUE(info.shown);
+    EXPECT_EQ(info.first, static_cast<std::uint64_t>(expected) * perCell);
+    EXPECT_LE(info.first, kRegion);
+    EXPECT_GT(info.end, kRegion + 8192);
+    EXPECT_EQ(info.unreadBytes, 8192u);
+    EXPECT_EQ(info.state, CellState::Unread);
+    // The last cell ends with the file, past 4 GiB.
+    const CellInfo last = layout.cellInfo(99);
+    EXPECT_EQ(last.end, kTotal);
+    EXPECT_EQ(last.unreadBytes, 0u);
+}
+
 TEST(BlockMapGridTest, CellUnderAPixel)
 {
     const BlockMapGrid grid = blockMapGrid(pixelsFor(3), pixelsFor(2), 3072, 512);
