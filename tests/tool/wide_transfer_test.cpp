@@ -164,6 +164,7 @@ TEST_F(WideTransferTest, PutRefusesAWideLogWhoseRegionsPassTheCopyAndWritesNothi
         // Offset plus length passes 2^64: counted at its true end, it is far beyond.
         {"region that wraps past 2^64", {{4096, 512}, {top - 4095, 8192}, {shortCopy, 0}}},
         {"region that ends at 2^64", {{4096, 512}, {top - 4095, 4096}, {shortCopy, 0}}},
+        {"region at the last offset", {{4096, 512}, {top, 1}, {shortCopy, 0}}},
     };
     medium.addSparseFile("/copy/disk.img", shortCopy);
     medium.writeAt("/copy/disk.img", 4 * kGiB, pattern(8192, 3));
