@@ -26,6 +26,10 @@ constexpr std::uint32_t kShortWindowMs = 5000;
 constexpr std::uint32_t kChunkRestoreBytes = 1048576;
 // Bytes beyond the remaining source that the output volume must have free.
 constexpr std::uint64_t kFreeSpaceMargin = 1024;
+// A continued copy of this size or more is compared with its source at this many more
+// sectors, spread evenly (sourceMatchesCopy).
+constexpr std::uint64_t kDenseCheckFrom = std::uint64_t{1} << 20;
+constexpr std::uint64_t kDenseCheckSectors = 16;
 
 // Retry heuristics. In automatic mode a CD is read twice at a bad sector unless
 // the fill factor leans further than this towards speed.
@@ -547,8 +551,10 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
 
 // Compares a few sectors that the copy holds as read data (outside every filled region,
 // below end) with the source at the same offsets: the last sector before end, the first,
-// and two between. A source shorter than end, or one sector that differs, is another
-// file than the one the copy was made from. A sector the source cannot read now is
+// and two between; a copy of kDenseCheckFrom bytes or more (an image of a card, where
+// another card of the same size may agree in those four) also at kDenseCheckSectors
+// places spread evenly over it. A source shorter than end, or one sector that differs,
+// is another file than the one the copy was made from. A sector the source cannot read now is
 // passed over; a copy that cannot be read where it should hold data fails the check.
 // Without fills (the fill Nothing) the copy lacks the filled regions' bytes, so a source
 // offset lies in the copy that many bytes earlier.
@@ -560,8 +566,13 @@ bool CopyEngine::Impl::sourceMatchesCopy(const RegionMap& filled, std::uint64_t 
     const auto down = [&](std::uint64_t at) { return at / sector * sector; };
     std::vector<std::uint8_t> fromSource(sector);
     std::vector<std::uint8_t> fromCopy(sector);
-    for (std::uint64_t at : {end == 0 ? 0 : down(end - 1), std::uint64_t{0}, down(end / 3),
-                             down(end / 3 * 2)}) {
+    std::vector<std::uint64_t> places = {end == 0 ? 0 : down(end - 1), std::uint64_t{0},
+                                         down(end / 3), down(end / 3 * 2)};
+    if (end >= kDenseCheckFrom) {
+        for (std::uint64_t k = 1; k <= kDenseCheckSectors; ++k)
+            places.push_back(down(end / (kDenseCheckSectors + 1) * k));
+    }
+    for (std::uint64_t at : places) {
         // Past the filled regions that meet the sector, to the next sector of read data.
         while (const std::optional<Region> region = filled.firstMeeting(at, at + sector)) {
             at = down(region->end() + sector - 1);

@@ -102,12 +102,12 @@ protected:
     }
 
     // Where the copy of a source continued at end began to read: past the reads of the
-    // source check before it (at most four, each below end).
+    // source check before it (at most 20, each below end).
     std::uint64_t continuedAt(const std::string& path, std::uint64_t end) const
     {
         const std::vector<std::uint64_t> offsets = medium.readOffsets(path);
         std::size_t i = 0;
-        while (i < offsets.size() && i < 4 && offsets[i] < end) ++i;
+        while (i < offsets.size() && i < 20 && offsets[i] < end) ++i;
         return i < offsets.size() ? offsets[i] : ~std::uint64_t{0};
     }
     std::vector<QueryKind> askedKinds()

@@ -123,6 +123,36 @@ TEST_F(LargeCopyTest, AnotherFileOfTheSameSizeIsToldApartPast4GiB)
     EXPECT_EQ(medium.contents("/out/big", end - 512, 1024), slice(spots[2].bytes, 3584, 4096));
 }
 
+// A copy of a card is compared at more places than four: another card of the same size
+// that agrees at the first, the last and the thirds still differs where the data lies
+// (here at 5/17 of the copy) and is refused.
+TEST_F(LargeCopyTest, ALargeCopyIsComparedAtPlacesSpreadOverIt)
+{
+    const std::uint64_t end = k4GiB + 8192;
+    makeCopyUpTo(end);
+    const std::uint64_t place = end / 17 * 5 / 512 * 512;
+    medium.writeAt("/out/big", place, pattern(512, 7));
+    const Bytes log = wideLogBytes("big", 0, {{end, 0}});
+    medium.addFile("/out/big.log", log);
+    EXPECT_FALSE(copy("/src/big"));
+    EXPECT_EQ(engine->status(), EngineStatus::SourceMismatch);
+    EXPECT_EQ(medium.contents("/out/big.log"), log);
+
+    // The same card again: every place agrees (20 sectors read), and the copy goes on at
+    // its end.
+    medium.writeAt("/src/big", place, pattern(512, 7));
+    const std::size_t before = medium.readOffsets("/src/big").size();
+    ASSERT_TRUE(copy("/src/big"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    const std::vector<std::uint64_t> reads = medium.readOffsets("/src/big");
+    ASSERT_GT(reads.size(), before + 20);
+    EXPECT_EQ(std::count_if(reads.begin() + static_cast<std::ptrdiff_t>(before),
+                            reads.begin() + static_cast<std::ptrdiff_t>(before + 20),
+                            [&](std::uint64_t at) { return at < end; }),
+              20);
+    EXPECT_EQ(reads[before + 20], end);
+}
+
 // A narrow log continued under Append behind a copy that then ends past 4 GiB cannot
 // say where its new regions lie: it is replaced by a wide log with its records before
 // anything is copied, and the copy lands at the destination's whole size.
