@@ -44,12 +44,16 @@ int totalPercent(std::uint64_t doneBefore, std::uint64_t position, std::uint64_t
     return static_cast<int>(std::min(doneBefore + position, total) * 100 / total);
 }
 
+std::string FileStep::destinationOf(const FileEntry& entry, const std::string& outputFolder) const
+{
+    return destinationPath(entry.name, outputFolder, entry.base(), m_fs.isBlockDevice(entry.name));
+}
+
 StepResult FileStep::copy(const FileEntry& entry, const std::string& outputFolder,
                           const Refresh& refresh, const std::atomic<bool>* stop)
 {
     StepResult result;
-    result.destination =
-        destinationPath(entry.name, outputFolder, entry.base(), m_fs.isBlockDevice(entry.name));
+    result.destination = destinationOf(entry, outputFolder);
     result.verdict = m_guard.admit(entry.name, result.destination);
     if (result.verdict != GuardVerdict::Clear) {
         result.outcome = FileOutcome::Refused;
@@ -66,8 +70,7 @@ StepResult FileStep::start(const FileEntry& entry, const std::string& outputFold
                            const Refresh& refresh, const std::atomic<bool>* stop, bool continuing)
 {
     StepResult result;
-    result.destination =
-        destinationPath(entry.name, outputFolder, entry.base(), m_fs.isBlockDevice(entry.name));
+    result.destination = destinationOf(entry, outputFolder);
     const bool started = continuing ? m_engine.continueFile(entry.name, outputFolder, entry.base())
                                     : m_engine.startFile(entry.name, outputFolder, entry.base());
     if (!started) {

@@ -147,6 +147,8 @@ public:
     std::uint64_t filledBytes() const;
 
 private:
+    // Where the engine puts entry's copy: a whole device's copy is its image (NAME.img).
+    std::string destinationOf(const FileEntry& entry, const std::string& outputFolder) const;
     // startFile (or continueFile) and the poll loop, once the guard has admitted entry.
     StepResult start(const FileEntry& entry, const std::string& outputFolder,
                      const Refresh& refresh, const std::atomic<bool>* stop, bool continuing);
