@@ -465,7 +465,7 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     const RegionMap filled(earlier);
     // A log whose regions pass its own end record does not describe the copy it lies beside.
     if (listed && fillKnown && end >= 0 && endFitsCopy(end, logFill, listedBytes) &&
-        filled.reach() <= static_cast<std::uint64_t>(end)) {
+        recordsReach(earlier) <= static_cast<std::uint64_t>(end)) {
         if (chosen == ExistingPolicy::Resume &&
             !sourceMatchesCopy(filled, static_cast<std::uint64_t>(end),
                                logFill == static_cast<std::int64_t>(FillType::Nothing))) {
@@ -678,7 +678,7 @@ bool CopyEngine::Impl::createNewLog()
     file.log.bind(&file.logFile);
     // A header that cannot be written makes the log unusable for the next run,
     // which then asks before going on without it.
-    file.log.writeHeader(file.fileName, fill, logFormFor(RegionMap()));
+    file.log.writeHeader(file.fileName, fill, tessaly::logFormFor(fileEnd()));
     return true;
 }
 

@@ -11,6 +11,16 @@ constexpr std::uint64_t kRecordMax = std::numeric_limits<std::uint32_t>::max();
 
 }  // namespace
 
+std::uint64_t recordsReach(const std::vector<BadRegion>& records)
+{
+    constexpr std::uint64_t kTop = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t reach = 0;
+    for (const BadRegion& r : records) {
+        if (r.length != 0) reach = std::max(reach, r.length > kTop - r.offset ? kTop : r.offset + r.length);
+    }
+    return reach;
+}
+
 RegionMap::RegionMap(const std::vector<BadRegion>& records)
 {
     assign(records);

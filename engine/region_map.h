@@ -19,6 +19,12 @@ struct Region
     bool operator==(const Region&) const = default;
 };
 
+// One past the last byte that any record of length > 0 claims, an end past 2^64 (a
+// crafted wide record) counted as 2^64 - 1: how far a log's records reach, to be held
+// against the file they describe. A map made of them may reach less, as it ends such a
+// record where it starts.
+std::uint64_t recordsReach(const std::vector<BadRegion>& records);
+
 // The filled bytes of a copy as a set: regions in ascending order of offset, none empty,
 // and no two that overlap or touch (those are one region here), so that every filled
 // byte is counted once. Offsets are 64-bit, as are the records it is made from; toRecords

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/fill_type.h"
+#include "engine/region_map.h"
 #include "tool/tool_texts.h"
 
 namespace tessaly {
@@ -267,15 +268,13 @@ struct RegionsExtent
 RegionsExtent regionsExtent(const std::vector<BadRegion>& records)
 {
     constexpr std::uint64_t kTop = std::numeric_limits<std::uint64_t>::max();
-    RegionsExtent extent;
+    // The end record holds no byte; a crafted record whose end passes 2^64 reaches the
+    // top, beyond any file, rather than wrapping round.
+    RegionsExtent extent{recordsReach(records), 0};
+    // Each record's bytes stand in the transfer file, also where regions overlap.
     for (std::size_t i = 0; i < movedCount(records); ++i) {
-        const BadRegion& r = records[i];
-        // A record of length 0 holds no byte. One whose end passes 2^64 (a crafted wide
-        // record) reaches the top, beyond any file, rather than wrapping round.
-        if (r.length == 0) continue;
-        extent.reach = std::max(extent.reach, r.length > kTop - r.offset ? kTop : r.offset + r.length);
-        // Each record's bytes stand in the transfer file, also where regions overlap.
-        extent.bytes = r.length > kTop - extent.bytes ? kTop : extent.bytes + r.length;
+        const std::uint64_t length = records[i].length;
+        extent.bytes = length > kTop - extent.bytes ? kTop : extent.bytes + length;
     }
     return extent;
 }

@@ -327,6 +327,15 @@ TEST_F(ExistingDestinationTest, ALogWithRegionsPastItsEndRecordIsNotUsable)
     EXPECT_EQ(engine->filledBytes(), 4096);
     EXPECT_EQ(medium.contents("/out/a"), source);
     EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{0, 4096}, {16384, 0}}));
+
+    // A wide record at the last offset, whose end lies at 2^64, passes the end record too.
+    medium.addFile("/out/a", slice(source, 0, 4096));
+    const Bytes wide = wideLogBytes("a", 0, {{~std::uint64_t{0}, 1}, {4096, 0}});
+    medium.addFile("/out/a.log", wide);
+    answer = [](EngineQuery& query) { return query.kind == QueryKind::Existing; };
+    EXPECT_FALSE(copy("/src/a"));
+    EXPECT_EQ(engine->status(), EngineStatus::NoLogRefused);
+    EXPECT_EQ(medium.contents("/out/a.log"), wide);
 }
 
 TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
