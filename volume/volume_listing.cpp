@@ -46,7 +46,15 @@ std::vector<ListedFile> listVolumeFiles(Volume& volume, const std::atomic<bool>&
     std::vector<ListedFile> unlisted;
     const VolumeWalkSink sink{
         [&](const std::string& path, const VolumeFileInfo& info) {
-            if (info.kind != EntryKind::File) return;
+            if (info.kind != EntryKind::File) {
+                // A folder read from a damaged record may miss entries; an entry whose
+                // record was read as zeros no longer says what it is.
+                if (info.metadataDamaged) {
+                    unlisted.push_back({path, 0, 0, ListedState::NotListed, 0,
+                                        "its metadata is unreadable in part"});
+                }
+                return;
+            }
             const std::uint64_t bad = volume.unreadableBytes(info);
             files.push_back({path, info.size, bad,
                              bad > 0 || info.metadataDamaged ? ListedState::Damaged
