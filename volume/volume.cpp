@@ -116,6 +116,22 @@ struct Volume::Impl
         for (std::size_t i = 0; i < TSK_IMG_INFO_CACHE_NUM; ++i) img->cache_len[i] = 0;
     }
 
+    // Starts an operation of the library: what it meets from here on counts for it.
+    std::uint64_t begin()
+    {
+        forgetCachedReads();
+        tsk_error_reset();
+        return reader.zeroedReads();
+    }
+    // True when the operation begun at mark met a sector read as zeros, or failed a read
+    // (the library may go on with what it has, a folder without entries).
+    bool damagedSince(std::uint64_t mark)
+    {
+        const bool failed = tsk_error_get_errno() != 0;
+        tsk_error_reset();
+        return failed || reader.zeroedReads() != mark;
+    }
+
     bool openFileSystem(std::uint64_t offset, std::uint64_t length, std::string name);
     void openParts();
     VolumeFileInfo infoOf(TSK_FS_INFO* fs, TSK_FS_FILE* file);
@@ -237,36 +253,36 @@ VolumeFileInfo Volume::Impl::infoOf(TSK_FS_INFO* fs, TSK_FS_FILE* file)
     info.kind = kindOf(meta->type);
     info.size = meta->size > 0 ? static_cast<std::uint64_t>(meta->size) : 0;
     info.times = {meta->mtime, meta->atime, meta->ctime, meta->crtime};
-    if (info.kind != EntryKind::File) {
+    if (info.kind == EntryKind::Other) {
         info.size = 0;
         return info;
     }
-    forgetCachedReads();
-    const std::uint64_t before = reader.zeroedReads();
+    const std::uint64_t mark = begin();
     const TSK_FS_ATTR* attr = tsk_fs_file_attr_get(file);
-    tsk_error_reset();
+    info.metadataDamaged = damagedSince(mark);
     info.runs = runsOf(fs, attr, info.size);
-    info.metadataDamaged = reader.zeroedReads() != before;
     return info;
 }
 
 std::optional<FolderListing> Volume::Impl::list(std::size_t part, std::uint64_t address)
 {
     TSK_FS_INFO* fs = fileSystems[part];
-    forgetCachedReads();
-    const std::uint64_t before = reader.zeroedReads();
+    const std::uint64_t mark = begin();
     DirPtr dir(tsk_fs_dir_open_meta(fs, address));
-    if (!dir) {
-        tsk_error_reset();
-        return std::nullopt;
-    }
+    const bool damaged = damagedSince(mark);
+    if (!dir) return std::nullopt;
     FolderListing listing;
-    listing.complete = reader.zeroedReads() == before;
+    listing.complete = !damaged;
     const std::size_t count = tsk_fs_dir_getsize(dir.get());
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t entryBefore = reader.zeroedReads();
+        const std::uint64_t entryMark = begin();
         FilePtr file(tsk_fs_dir_get(dir.get(), i));
-        if (!file || !file->name) continue;
+        const bool entryDamaged = damagedSince(entryMark);
+        if (!file || !file->name) {
+            listing.unlisted.push_back("entry " + std::to_string(i + 1));
+            listing.complete = false;
+            continue;
+        }
         const TSK_FS_NAME* name = file->name;
         if (!(name->flags & TSK_FS_NAME_FLAG_ALLOC) || !name->name) continue;
         const std::string text = name->name;
@@ -281,10 +297,9 @@ std::optional<FolderListing> Volume::Impl::list(std::size_t part, std::uint64_t 
             continue;
         }
         VolumeFileInfo info = infoOf(fs, file.get());
-        info.metadataDamaged = info.metadataDamaged || reader.zeroedReads() != entryBefore;
+        info.metadataDamaged = info.metadataDamaged || entryDamaged;
         listing.entries.emplace_back(text, std::move(info));
     }
-    tsk_error_reset();
     return listing;
 }
 
@@ -392,20 +407,17 @@ std::optional<VolumeFileInfo> Volume::lookup(std::size_t part, const std::string
     std::lock_guard guard(m->lock);
     if (part >= m->fileSystems.size()) return std::nullopt;
     TSK_FS_INFO* fs = m->fileSystems[part];
-    m->forgetCachedReads();
-    const std::uint64_t before = m->reader.zeroedReads();
+    const std::uint64_t mark = m->begin();
     TSK_INUM_T address = fs->root_inum;
     if (path != "/" && !path.empty() && tsk_fs_path2inum(fs, path.c_str(), &address, nullptr) != 0) {
         tsk_error_reset();
         return std::nullopt;
     }
     FilePtr file(tsk_fs_file_open_meta(fs, nullptr, address));
-    if (!file || !file->meta) {
-        tsk_error_reset();
-        return std::nullopt;
-    }
+    const bool damaged = m->damagedSince(mark);
+    if (!file || !file->meta) return std::nullopt;
     VolumeFileInfo info = m->infoOf(fs, file.get());
-    info.metadataDamaged = info.metadataDamaged || m->reader.zeroedReads() != before;
+    info.metadataDamaged = info.metadataDamaged || damaged;
     return info;
 }
 
@@ -436,17 +448,13 @@ IoResult Volume::readThroughLibrary(std::size_t part, std::uint64_t address, std
 {
     std::lock_guard guard(m->lock);
     if (part >= m->fileSystems.size()) return {0, EIO};
-    m->forgetCachedReads();
-    const std::uint64_t before = m->reader.zeroedReads();
+    const std::uint64_t mark = m->begin();
     FilePtr file(tsk_fs_file_open_meta(m->fileSystems[part], nullptr, address));
-    if (!file) {
-        tsk_error_reset();
-        return {0, EIO};
-    }
-    const ssize_t got = tsk_fs_file_read(file.get(), static_cast<TSK_OFF_T>(offset),
-                                         static_cast<char*>(buffer), len, TSK_FS_FILE_READ_FLAG_NONE);
-    tsk_error_reset();
-    if (got <= 0 || m->reader.zeroedReads() != before) return {0, EIO};
+    const ssize_t got = file ? tsk_fs_file_read(file.get(), static_cast<TSK_OFF_T>(offset),
+                                                static_cast<char*>(buffer), len,
+                                                TSK_FS_FILE_READ_FLAG_NONE)
+                             : -1;
+    if (m->damagedSince(mark) || got <= 0) return {0, EIO};
     return {static_cast<std::size_t>(got), 0};
 }
 

@@ -47,7 +47,7 @@ struct VolumeFileInfo
     EntryKind kind = EntryKind::Other;
     std::uint64_t size = 0;
     VolumeTimes times;
-    std::vector<DataRun> runs;  // of a file: [0, size) in order, without gaps
+    std::vector<DataRun> runs;  // of a file or folder: [0, size) in order, without gaps
     // Reading its metadata met sectors read as zeros: its size and runs may be wrong.
     bool metadataDamaged = false;
 };

@@ -248,7 +248,8 @@ bool VolumeFileSystem::listFolder(const std::string& path, std::vector<FolderEnt
     const std::optional<FolderListing> listing = m_volume.listFolder(place->part, folder->address);
     if (!listing) return false;
     for (const auto& [name, info] : listing->entries) {
-        entries->push_back({name, info.kind, false, info.size});
+        entries->push_back(
+            {name, info.kind, false, info.kind == EntryKind::File ? info.size : 0});
     }
     return listing->complete && !folder->metadataDamaged;
 }

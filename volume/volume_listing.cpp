@@ -63,7 +63,9 @@ std::vector<ListedFile> listVolumeFiles(Volume& volume, const std::atomic<bool>&
                              info.metadataDamaged ? "its metadata is unreadable in part" : ""});
         },
         [&](const std::string& path, const std::string& reason) {
-            unlisted.push_back({path.empty() ? "/" : path, 0, 0, ListedState::NotListed, 0, reason});
+            const std::string shown = path.empty() ? "/" : path;
+            if (!unlisted.empty() && unlisted.back().path == shown) return;  // said already
+            unlisted.push_back({shown, 0, 0, ListedState::NotListed, 0, reason});
         }};
     for (std::size_t i = 0; i < volume.parts().size() && !stop.load(); ++i) {
         volume.walk(i, partRoot(volume.parts()[i]), sink, stop);
