@@ -116,7 +116,6 @@ void printTable(const Volume& volume, const std::vector<ListedFile>& lines)
                     part.type.c_str(), formatBytes(part.length).c_str(),
                     static_cast<unsigned long long>(part.offset));
     }
-    for (const std::string& note : volume.unopenedParts()) std::printf("not read: %s\n", note.c_str());
     std::printf("%-20s %14s %14s  %-16s %s\n", "state", "size", "unreadable", "modified", "path");
     for (const ListedFile& line : lines) {
         std::printf("%-20s %14llu %14llu  %-16s %s%s%s\n", listedStateName(line.state),
@@ -152,7 +151,7 @@ int runFiles(int argc, char** argv)
         return 2;
     }
     std::vector<ListedFile> lines = listVolumeFiles(*volume, g_stopRequested);
-    bool whole = volume->unopenedParts().empty();
+    bool whole = true;
     std::vector<ListedFile> shown;
     for (ListedFile& line : lines) {
         if (line.state != ListedState::Whole) whole = false;

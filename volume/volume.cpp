@@ -105,7 +105,7 @@ struct Volume::Impl
     TSK_VS_INFO* vs = nullptr;
     std::vector<TSK_FS_INFO*> fileSystems;  // by part
     std::vector<VolumePart> parts;
-    std::vector<std::string> unopened;
+    std::vector<std::pair<std::string, std::string>> unopened;  // name, reason
 
     // The library keeps what it read in its own cache; once a sector has been read as
     // zeros, every operation must meet it again, so that each one that depends on it
@@ -164,11 +164,11 @@ void Volume::Impl::openParts()
             const std::uint64_t bs = vs->block_size;
             if (bs == 0 || p->start > reader.size() / bs || p->len > reader.size() / bs ||
                 p->start * bs > reader.size() - p->len * bs) {
-                unopened.push_back(name + ": the partition table puts it beyond the volume");
+                unopened.emplace_back(name, "the partition table puts it beyond the volume");
                 continue;
             }
             if (!openFileSystem(p->start * bs, p->len * bs, name)) {
-                unopened.push_back(name + ": " + libraryError("no file system the library knows"));
+                unopened.emplace_back(name, libraryError("no file system the library knows"));
             }
         }
     }
@@ -178,11 +178,11 @@ void Volume::Impl::openParts()
     }
     // No partition table, or none of its partitions holds a known file system: the
     // volume may be one file system itself.
-    std::vector<std::string> partNotes = std::move(unopened);
+    auto partNotes = std::move(unopened);
     unopened.clear();
     if (!openFileSystem(0, reader.size(), "")) {
         unopened = std::move(partNotes);
-        unopened.push_back(libraryError("no file system the library knows"));
+        unopened.emplace_back("", libraryError("no file system the library knows"));
     }
 }
 
@@ -362,7 +362,9 @@ std::unique_ptr<Volume> Volume::open(FileSystem& fs, const std::string& path, Re
     impl->openParts();
     if (impl->fileSystems.empty()) {
         *error = "no file system found in " + path;
-        for (const std::string& note : impl->unopened) *error += "\n  " + note;
+        for (const auto& [name, reason] : impl->unopened) {
+            *error += "\n  " + (name.empty() ? std::string() : name + ": ") + reason;
+        }
         if (!impl->reader.zeroedMetadata().empty()) {
             *error += "\n  sectors the file systems start with are unreadable";
         }
@@ -376,7 +378,7 @@ const std::vector<VolumePart>& Volume::parts() const
     return m->parts;
 }
 
-const std::vector<std::string>& Volume::unopenedParts() const
+const std::vector<std::pair<std::string, std::string>>& Volume::unopenedParts() const
 {
     return m->unopened;
 }

@@ -93,8 +93,9 @@ public:
                                         RegionSet unreadable, std::string* error);
 
     const std::vector<VolumePart>& parts() const;
-    // Partitions whose file system could not be opened, with the library's reason.
-    const std::vector<std::string>& unopenedParts() const;
+    // Partitions whose file system could not be opened ("p2"), with the reason; and,
+    // when the volume itself is one file system, nothing.
+    const std::vector<std::pair<std::string, std::string>>& unopenedParts() const;
     std::uint64_t size() const;
     std::uint32_t sectorSize() const;
     const RegionSet& unreadable() const;

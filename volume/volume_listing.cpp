@@ -70,6 +70,9 @@ std::vector<ListedFile> listVolumeFiles(Volume& volume, const std::atomic<bool>&
     for (std::size_t i = 0; i < volume.parts().size() && !stop.load(); ++i) {
         volume.walk(i, partRoot(volume.parts()[i]), sink, stop);
     }
+    for (const auto& [name, reason] : volume.unopenedParts()) {
+        unlisted.push_back({"/" + name, 0, 0, ListedState::NotListed, 0, reason});
+    }
     files.insert(files.end(), unlisted.begin(), unlisted.end());
     for (const BadRegion& r : volume.zeroedMetadata().regions()) {
         files.push_back({"", r.length, r.length, ListedState::Metadata, 0,

@@ -32,7 +32,8 @@ struct ListedFile
 };
 
 // Every file of every file system of the volume, in the order of a depth-first walk,
-// then each folder or entry that could not be listed, then each region of metadata
+// then each folder or entry that could not be listed (and each partition whose file
+// system could not be opened), then each region of metadata
 // read as zeros. Ends early when stop is raised.
 std::vector<ListedFile> listVolumeFiles(Volume& volume, const std::atomic<bool>& stop);
 
