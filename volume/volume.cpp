@@ -253,6 +253,13 @@ VolumeFileInfo Volume::Impl::infoOf(TSK_FS_INFO* fs, TSK_FS_FILE* file)
     info.kind = kindOf(meta->type);
     info.size = meta->size > 0 ? static_cast<std::uint64_t>(meta->size) : 0;
     info.times = {meta->mtime, meta->atime, meta->ctime, meta->crtime};
+    // A damaged or crafted record may claim any size; the library would follow it block
+    // by block for hours. No file or folder of a volume is larger than the volume (a
+    // sparse file that is would hold mostly nothing, and is left out all the same).
+    if (info.kind != EntryKind::Other && info.size > reader.size()) {
+        info.problem = "its size (" + std::to_string(info.size) + " bytes) passes the volume's";
+        info.kind = EntryKind::Other;
+    }
     if (info.kind == EntryKind::Other) {
         info.size = 0;
         return info;
@@ -267,6 +274,17 @@ VolumeFileInfo Volume::Impl::infoOf(TSK_FS_INFO* fs, TSK_FS_FILE* file)
 std::optional<FolderListing> Volume::Impl::list(std::size_t part, std::uint64_t address)
 {
     TSK_FS_INFO* fs = fileSystems[part];
+    // Opening the library's folder of orphan files searches the whole file system, and on
+    // a crafted one the search meets that folder again and waits for itself for ever.
+    if (address >= TSK_FS_ORPHANDIR_INUM(fs)) return std::nullopt;
+    {
+        FilePtr folder(tsk_fs_file_open_meta(fs, nullptr, address));
+        tsk_error_reset();
+        if (!folder || !folder->meta || folder->meta->size < 0 ||
+            static_cast<std::uint64_t>(folder->meta->size) > reader.size()) {
+            return std::nullopt;
+        }
+    }
     const std::uint64_t mark = begin();
     DirPtr dir(tsk_fs_dir_open_meta(fs, address));
     const bool damaged = damagedSince(mark);

@@ -50,6 +50,9 @@ struct VolumeFileInfo
     std::vector<DataRun> runs;  // of a file or folder: [0, size) in order, without gaps
     // Reading its metadata met sectors read as zeros: its size and runs may be wrong.
     bool metadataDamaged = false;
+    // Why its metadata cannot be taken at all (a size beyond the volume's); its kind is
+    // then Other, so that nothing copies it or enters it. Empty when it can.
+    std::string problem;
 };
 
 // One file system of a volume: the whole volume, or a partition of its table.
@@ -110,7 +113,8 @@ public:
     std::optional<FolderListing> listFolder(std::size_t part, std::uint64_t address);
     // Every file and folder below the root of part, depth first; prefix starts each
     // path. A folder is entered once, however often it is named (loops in a damaged
-    // file system end there). Ends early when stop is raised.
+    // file system end there). Ends early when stop is raised. The sink is called with
+    // the volume's lock held: it must not call the volume.
     void walk(std::size_t part, const std::string& prefix, const VolumeWalkSink& sink,
               const std::atomic<bool>& stop);
 

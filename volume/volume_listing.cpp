@@ -49,9 +49,10 @@ std::vector<ListedFile> listVolumeFiles(Volume& volume, const std::atomic<bool>&
             if (info.kind != EntryKind::File) {
                 // A folder read from a damaged record may miss entries; an entry whose
                 // record was read as zeros no longer says what it is.
-                if (info.metadataDamaged) {
+                if (info.metadataDamaged || !info.problem.empty()) {
                     unlisted.push_back({path, 0, 0, ListedState::NotListed, 0,
-                                        "its metadata is unreadable in part"});
+                                        info.problem.empty() ? "its metadata is unreadable in part"
+                                                             : info.problem});
                 }
                 return;
             }
