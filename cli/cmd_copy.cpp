@@ -150,6 +150,11 @@ int runCopy(int argc, char** argv)
         console.message("Cannot read the folder " + escapedName(folder) +
                         "; its files are not copied.");
     }
+    const auto unlisted =
+        volumeFs ? volumeFs->takeUnlisted() : std::vector<std::pair<std::string, std::string>>{};
+    for (const auto& [path, reason] : unlisted) {
+        console.message("Not copied: " + escapedName(path) + ": " + reason + ".");
+    }
 
     CopyEngine engine(fs);
     applyToEngine(engineOptions, engine);
@@ -162,7 +167,8 @@ int runCopy(int argc, char** argv)
     console.finish();
     printReport(report, options.quiet);
     const int status =
-        exitStatusFor(report, list.unreadableFolders.empty() && list.foldersHoldingOutput.empty());
+        exitStatusFor(report, list.unreadableFolders.empty() && list.foldersHoldingOutput.empty() &&
+                                  unlisted.empty());
     if (!options.reportPath.empty() && !writeRunReport(fs, options.reportPath, list, report)) {
         return std::max(status, 2);
     }

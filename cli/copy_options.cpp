@@ -401,6 +401,7 @@ Exit status:
   1   every file covered, but some bytes are fills
   2   a file failed or is incomplete, the run was interrupted, or a source
       folder could not be read or holds the output folder and gave nothing
+      (with --volume: or a file or folder of the volume could not be listed)
   3   the medium was removed (with --wait-for-medium: it did not come back
       before SECONDS passed or the wait was interrupted); the run stopped and
       can be continued

@@ -325,7 +325,10 @@ void Volume::Impl::walkFolder(std::size_t part, std::uint64_t address, const std
                               int depth, std::set<std::uint64_t>& entered,
                               const VolumeWalkSink& sink, const std::atomic<bool>& stop)
 {
-    if (!entered.insert(address).second) return;
+    if (!entered.insert(address).second) {
+        if (depth > 0) sink.notListed(path, "the folder is listed already under another name");
+        return;
+    }
     if (depth > kDeepestFolder) {
         sink.notListed(path, "the folder lies deeper than any real tree");
         return;

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <set>
+#include <utility>
 
 namespace tessaly {
 
@@ -247,11 +249,35 @@ bool VolumeFileSystem::listFolder(const std::string& path, std::vector<FolderEnt
     if (!folder || folder->kind != EntryKind::Folder) return false;
     const std::optional<FolderListing> listing = m_volume.listFolder(place->part, folder->address);
     if (!listing) return false;
+    // A damaged or crafted folder may hold one of the folders above it: it is shown as a
+    // link, which a scan does not enter, so that the scan ends.
+    std::set<std::uint64_t> above = {folder->address};
+    for (std::size_t cut = 0; (cut = place->inner.find('/', cut + 1)) != std::string::npos;) {
+        if (auto level = m_volume.lookup(place->part, place->inner.substr(0, cut))) {
+            above.insert(level->address);
+        }
+    }
+    if (auto root = m_volume.lookup(place->part, "/")) above.insert(root->address);
+    const std::string folderPath = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+    for (const std::string& name : listing->unlisted) {
+        m_unlisted.emplace_back(folderPath + "/" + name, "its metadata cannot be read");
+    }
     for (const auto& [name, info] : listing->entries) {
+        if (info.kind == EntryKind::Other && (info.metadataDamaged || !info.problem.empty())) {
+            m_unlisted.emplace_back(folderPath + "/" + name, info.problem.empty()
+                                                                 ? "its metadata cannot be read"
+                                                                 : info.problem);
+        }
+        const bool loop = info.kind == EntryKind::Folder && above.count(info.address) > 0;
         entries->push_back(
-            {name, info.kind, false, info.kind == EntryKind::File ? info.size : 0});
+            {name, info.kind, loop, info.kind == EntryKind::File ? info.size : 0});
     }
     return listing->complete && !folder->metadataDamaged;
+}
+
+std::vector<std::pair<std::string, std::string>> VolumeFileSystem::takeUnlisted()
+{
+    return std::exchange(m_unlisted, {});
 }
 
 std::optional<std::uint64_t> VolumeFileSystem::fileSize(const std::string& path)

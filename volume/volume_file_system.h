@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -23,6 +24,9 @@ public:
     VolumeFileSystem(FileSystem& base, Volume& volume, std::string root);
 
     const std::string& root() const { return m_root; }
+    // The entries that listings met but could not give (their metadata unreadable, or
+    // not to be trusted), each with the reason, since the last call.
+    std::vector<std::pair<std::string, std::string>> takeUnlisted();
 
     std::unique_ptr<File> openUnbuffered(const std::string& path, SysError* error) override;
     std::unique_ptr<File> open(const std::string& path, Disposition disposition, Access access,
@@ -59,6 +63,7 @@ private:
     FileSystem& m_base;
     Volume& m_volume;
     std::string m_root;
+    std::vector<std::pair<std::string, std::string>> m_unlisted;  // path, reason
 };
 
 }  // namespace tessaly
