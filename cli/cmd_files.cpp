@@ -124,6 +124,16 @@ void printTable(const Volume& volume, const std::vector<ListedFile>& lines)
                     escapedName(line.path).c_str(), line.note.empty() ? "" : "  (",
                     line.note.empty() ? "" : (escapedName(line.note) + ")").c_str());
     }
+    std::size_t count[4] = {};
+    std::uint64_t unreadable = 0;
+    for (const ListedFile& line : lines) {
+        ++count[static_cast<int>(line.state)];
+        if (line.state == ListedState::Damaged) unreadable += line.unreadable;
+    }
+    std::printf("%zu file(s) whole, %zu damaged (%s unreadable), %zu not listed\n",
+                count[static_cast<int>(ListedState::Whole)],
+                count[static_cast<int>(ListedState::Damaged)], formatBytes(unreadable).c_str(),
+                count[static_cast<int>(ListedState::NotListed)]);
 }
 
 }  // namespace
