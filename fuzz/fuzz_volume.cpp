@@ -36,12 +36,13 @@ void checkRuns(const Volume& volume, const VolumeFileInfo& info)
 }
 
 // Reads the first and the last 64 KiB of a file through the FileSystem over the volume.
-void readThrough(VolumeFileSystem& fs, const std::string& path, std::uint64_t size)
+// (A damaged folder may name two files alike; the path then leads to one of them.)
+void readThrough(VolumeFileSystem& fs, const std::string& path)
 {
     SysError error = 0;
     const std::unique_ptr<File> file = fs.openUnbuffered(path, &error);
     if (!file) return;
-    FUZZ_CHECK(static_cast<std::uint64_t>(file->size()) == size);
+    const auto size = static_cast<std::uint64_t>(file->size());
     std::vector<char> buffer(65536);
     for (const std::uint64_t from : {std::uint64_t{0}, size > 65536 ? size - 65536 : 0}) {
         file->seek(static_cast<std::int64_t>(from), Whence::Begin);
@@ -72,13 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     VolumeFileSystem fs(medium, *volume, "/v.img");
     const std::atomic<bool> stop{false};
-    std::vector<std::pair<std::string, std::uint64_t>> files;
+    std::vector<std::string> files;
     for (std::size_t part = 0; part < volume->parts().size(); ++part) {
         volume->walk(part, partRoot(volume->parts()[part]),
                      {[&](const std::string& path, const VolumeFileInfo& info) {
                           if (info.kind == EntryKind::Other) return;
                           checkRuns(*volume, info);
-                          if (info.kind == EntryKind::File) files.emplace_back(path, info.size);
+                          if (info.kind == EntryKind::File) files.push_back(path);
                       },
                       [](const std::string&, const std::string& reason) { FUZZ_CHECK(!reason.empty()); }},
                      stop);
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fs.listFolder("/v.img" + partRoot(volume->parts()[part]), &entries);
     }
     for (std::size_t i = 0; i < files.size() && i < 16; ++i) {
-        readThrough(fs, "/v.img" + files[i].first, files[i].second);
+        readThrough(fs, "/v.img" + files[i]);
     }
     for (const ListedFile& line : listVolumeFiles(*volume, stop)) {
         FUZZ_CHECK(line.unreadable <= line.size);

@@ -309,6 +309,11 @@ std::optional<FolderListing> Volume::Impl::list(std::size_t part, std::uint64_t 
                            file->meta->type == TSK_FS_META_TYPE_VIRT_DIR)) {
             continue;
         }
+        // The library shows a FAT volume's label as an empty file of this name.
+        if (TSK_FS_TYPE_ISFAT(fs->ftype) && file->meta && file->meta->size == 0 &&
+            text.ends_with(" (Volume Label Entry)")) {
+            continue;
+        }
         if (!file->meta || text.empty() || text.find('/') != std::string::npos) {
             listing.unlisted.push_back(text);
             listing.complete = false;
