@@ -33,10 +33,12 @@ inline ImageFiles sampleFiles()
             {"/DOCS/A.BIN", MediumMount::patternBytes(30000, 2)},
             {"/DOCS/SUB/C.TXT", MediumMount::patternBytes(700, 3)},
             {"/KEEP/D.BIN", MediumMount::patternBytes(20000, 4)},
+            {"/KEEP/TINY.TXT", MediumMount::patternBytes(40, 6)},
             {"/ZBIG.BIN", MediumMount::patternBytes(300000, 5)}};
 }
 
-// Builds kind ("fat12" or "ext4") holding files at image; an empty string when built,
+// Builds kind ("fat12", "ext4", or "ext4-inline" with small files' data in their inodes)
+// holding files at image; an empty string when built,
 // else why not (a missing tool: the caller skips).
 inline std::string buildImage(const std::string& kind, const ImageFiles& files,
                               const std::filesystem::path& image)
@@ -52,7 +54,9 @@ inline std::string buildImage(const std::string& kind, const ImageFiles& files,
         command = "mformat -C -f 1440 -i " + image.string() + " :: && cd " + tree.string() +
                   " && mcopy -s -i " + image.string() + " B.TXT DOCS KEEP ZBIG.BIN ::";
     } else {
-        command = "mkfs.ext4 -q -F -b 1024 -d " + tree.string() + " " + image.string() + " 4M";
+        command = "mkfs.ext4 -q -F -b 1024 " +
+                  std::string(kind == "ext4-inline" ? "-O inline_data " : "") + "-d " +
+                  tree.string() + " " + image.string() + " 4M";
     }
     const std::string tool = kind == "fat12" ? "mformat" : "mkfs.ext4";
     if (runCommand("command -v " + tool + " >/dev/null 2>&1").status != 0) {
