@@ -15,7 +15,7 @@ CopyList buildVolumeCopyList(VolumeFileSystem& fs, const std::vector<std::string
     const std::vector<std::string> wanted = paths.empty() ? std::vector<std::string>{"/"} : paths;
     for (const std::string& inside : wanted) {
         if (stop.load()) break;
-        const std::string path = fs.root() + (inside.starts_with('/') ? "" : "/") + inside;
+        const std::string path = fs.pathOf(inside);
         if (!fs.isDirectory(path)) {
             // A path that names nothing is listed all the same: the run then says so.
             builder.addFile(path, base, fs.fileSize(path).value_or(0));

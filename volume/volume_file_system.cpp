@@ -97,7 +97,30 @@ private:
     std::uint64_t m_offset = 0;
 };
 
+// A path inside the volume by name, as absolutePath resolves one: "//a/./b/../c/" names
+// "/a/c", and ".." never leads above the volume's root. "" for the root itself.
+std::string innerPath(const std::string& path)
+{
+    std::string inner;
+    for (std::size_t at = 0; at < path.size();) {
+        const std::size_t next = std::min(path.find('/', at), path.size());
+        const std::string level = path.substr(at, next - at);
+        if (level == "..") {
+            inner.erase(std::min(inner.size(), inner.rfind('/')));
+        } else if (!level.empty() && level != ".") {
+            inner += "/" + level;
+        }
+        at = next + 1;
+    }
+    return inner;
+}
+
 }  // namespace
+
+std::string VolumeFileSystem::pathOf(const std::string& inside) const
+{
+    return m_root + innerPath(inside);
+}
 
 VolumeFileSystem::VolumeFileSystem(FileSystem& base, Volume& volume, std::string root)
     : m_base(base), m_volume(volume), m_root(std::move(root))
@@ -109,14 +132,7 @@ std::optional<VolumeFileSystem::Place> VolumeFileSystem::placeOf(const std::stri
 {
     if (path.compare(0, m_root.size(), m_root) != 0) return std::nullopt;
     if (path.size() > m_root.size() && path[m_root.size()] != '/') return std::nullopt;
-    // The rest, without empty levels: "//a/" names what "/a" names.
-    std::string inner;
-    for (std::size_t at = m_root.size(); at < path.size();) {
-        const std::size_t next = std::min(path.find('/', at + 1), path.size());
-        const std::string level = path.substr(at + 1, next - at - 1);
-        if (!level.empty()) inner += "/" + level;
-        at = next;
-    }
+    const std::string inner = innerPath(path.substr(m_root.size()));
     Place place;
     const std::vector<VolumePart>& parts = m_volume.parts();
     if (parts.size() == 1 && parts.front().name.empty()) {

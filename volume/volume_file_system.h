@@ -24,6 +24,9 @@ public:
     VolumeFileSystem(FileSystem& base, Volume& volume, std::string root);
 
     const std::string& root() const { return m_root; }
+    // The path at which this file system shows the path inside the volume, "." and ".."
+    // resolved by name and never above the root.
+    std::string pathOf(const std::string& inside) const;
     // The entries that listings met but could not give (their metadata unreadable, or
     // not to be trusted), each with the reason, since the last call.
     std::vector<std::pair<std::string, std::string>> takeUnlisted();
