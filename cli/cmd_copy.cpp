@@ -1,6 +1,7 @@
 // tessaly-cli copy: the copy engine over a list of files and folders.
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <system_error>
@@ -11,10 +12,12 @@
 #include "cli/copy_options.h"
 #include "cli/escaped_name.h"
 #include "cli/terminal_console.h"
+#include "cli/volume_source.h"
 #include "engine/copy_engine.h"
 #include "platform/terminal.h"
 #include "run/copy_list.h"
 #include "run/damage_report.h"
+#include "volume/volume_log.h"
 
 namespace tessaly::cli {
 
@@ -101,7 +104,22 @@ int runCopy(int argc, char** argv)
         std::fputs(copyHelpText(), stdout);
         return 0;
     }
-    FileSystem& fs = systemFileSystem();
+    FileSystem& system = systemFileSystem();
+    std::unique_ptr<Volume> volume;
+    std::unique_ptr<VolumeFileSystem> volumeFs;
+    if (!options.volumePath.empty()) {
+        std::string error;
+        std::string usedLog;
+        volume = openVolumeWithLog(system, absolutePath(options.volumePath),
+                                   options.volumeLogPath, &error, &usedLog);
+        if (!volume) {
+            std::fprintf(stderr, "tessaly-cli copy: %s\n", escapedName(error).c_str());
+            return 2;
+        }
+        volumeFs = std::make_unique<VolumeFileSystem>(system, *volume,
+                                                      absolutePath(options.volumePath));
+    }
+    FileSystem& fs = volumeFs ? static_cast<FileSystem&>(*volumeFs) : system;
     if (!fs.isDirectory(options.outputFolder)) {
         std::fprintf(stderr, "tessaly-cli copy: the output folder %s is not a folder\n",
                      escapedName(options.outputFolder).c_str());
@@ -116,7 +134,8 @@ int runCopy(int argc, char** argv)
     CopyOptions engineOptions = options;
     engineOptions.outputFolder = absolutePath(options.outputFolder);
     const CopyList list =
-        buildCopyList(fs, options.sources, engineOptions.outputFolder, g_stopRequested);
+        volumeFs ? buildVolumeCopyList(*volumeFs, options.sources, g_stopRequested)
+                 : buildCopyList(fs, options.sources, engineOptions.outputFolder, g_stopRequested);
     for (const std::string& folder : list.foldersHoldingOutput) {
         console.message("Nothing is copied from " + escapedName(folder) +
                         ": the output folder " + escapedName(engineOptions.outputFolder) +
@@ -131,6 +150,11 @@ int runCopy(int argc, char** argv)
         console.message("Cannot read the folder " + escapedName(folder) +
                         "; its files are not copied.");
     }
+    const auto unlisted =
+        volumeFs ? volumeFs->takeUnlisted() : std::vector<std::pair<std::string, std::string>>{};
+    for (const auto& [path, reason] : unlisted) {
+        console.message("Not copied: " + escapedName(path) + ": " + reason + ".");
+    }
 
     CopyEngine engine(fs);
     applyToEngine(engineOptions, engine);
@@ -143,7 +167,8 @@ int runCopy(int argc, char** argv)
     console.finish();
     printReport(report, options.quiet);
     const int status =
-        exitStatusFor(report, list.unreadableFolders.empty() && list.foldersHoldingOutput.empty());
+        exitStatusFor(report, list.unreadableFolders.empty() && list.foldersHoldingOutput.empty() &&
+                                  unlisted.empty());
     if (!options.reportPath.empty() && !writeRunReport(fs, options.reportPath, list, report)) {
         return std::max(status, 2);
     }
