@@ -1204,6 +1204,10 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     if (m->shared.busy.load()) return false;
     // The previous worker has cleared busy; let it finish its last instructions.
     if (m->worker.joinable()) m->worker.join();
+    // A stop that found no worker (Stop while the run waited for a medium) belonged to
+    // that moment: it must not end this file before it starts. Callers that stop a
+    // file being started pass their stop on once the worker runs.
+    m->shared.stopRequest.store(false);
     m->fail(EngineStatus::Ok);
     m->shared.filledBytes.store(0);
     m->shared.progress.store(0.0f);
