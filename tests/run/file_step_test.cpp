@@ -359,5 +359,26 @@ TEST_F(MediumWaitTest, AStopOrTheLimitEndsTheWaitWithTheCopyContinuable)
     EXPECT_TRUE(medium.text("/out/a.bin") == original);
 }
 
+// The medium comes back, the copy goes on, and it goes away again; after that it comes
+// back only to go at once. The wait starts over where the copy got further, never
+// otherwise: its limit ends it (a stop after many tries stands in for a wait without end).
+TEST_F(MediumWaitTest, AMediumLostAgainDuringTheWaitIsStillEndedByTheLimit)
+{
+    waitWith(150, [this](int n) {
+        medium.insertMedium();
+        medium.setRemovalAfter(n == 1 ? 60000 : 4096);
+        if (n > 400) stop = true;
+    });
+    const StepResult result = copyA();
+    EXPECT_EQ(result.waitEnd, WaitEnd::TimedOut);
+    EXPECT_EQ(result.outcome, FileOutcome::NotReady);
+    EXPECT_GT(result.destinationPosition, 100000u);
+    EXPECT_LT(result.destinationPosition, 300000u);
+    EXPECT_EQ(medium.contents("/out/a.bin").size(), result.destinationPosition);
+    EXPECT_TRUE(medium.text("/out/a.bin") == original.substr(0, result.destinationPosition));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_GE(reports.back().waitedMs, 150u);
+}
+
 }  // namespace
 }  // namespace tessaly
