@@ -1204,10 +1204,6 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     if (m->shared.busy.load()) return false;
     // The previous worker has cleared busy; let it finish its last instructions.
     if (m->worker.joinable()) m->worker.join();
-    // A stop that found no worker (Stop while the run waited for a medium) belonged to
-    // that moment: it must not end this file before it starts. Callers that stop a
-    // file being started pass their stop on once the worker runs.
-    m->shared.stopRequest.store(false);
     m->fail(EngineStatus::Ok);
     m->shared.filledBytes.store(0);
     m->shared.progress.store(0.0f);
@@ -1242,6 +1238,11 @@ void CopyEngine::requestStop(bool wait)
     if (!wait) return;
     std::unique_lock lock(m->shared.stateMutex);
     m->shared.stateChanged.wait(lock, [this] { return !m->shared.busy.load(); });
+}
+
+void CopyEngine::withdrawStop()
+{
+    if (!m->shared.busy.load()) m->shared.stopRequest.store(false);
 }
 
 bool CopyEngine::waitUntilIdle(std::uint32_t timeoutMs) const

@@ -142,8 +142,14 @@ public:
         m_waitReport = std::move(report);
     }
 
-    // Forgets the copies of the previous run.
-    void beginRun() { m_guard.reset(); }
+    // Forgets the copies of the previous run, and a stop that reached the idle engine
+    // then (Stop while the run waited for a medium): it would stop this run's first file
+    // at once, which the guard then refuses as another line's copy.
+    void beginRun()
+    {
+        m_guard.reset();
+        m_engine.withdrawStop();
+    }
     // Copies entry below outputFolder. A raised stop flag asks the worker to stop
     // (once); the file then ends as Stopped. A wait for a removed medium that is ended
     // by the stop flag or its limit ends the file as NotReady.
