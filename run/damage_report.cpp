@@ -43,7 +43,13 @@ void appendField(std::string& out, const std::string& field)
 // resolves as the file it will be.
 std::string resolvedPath(FileSystem& fs, const std::string& path)
 {
-    const std::filesystem::path whole = std::filesystem::path(path).lexically_normal();
+    std::filesystem::path whole = std::filesystem::path(path).lexically_normal();
+    // Copies are named from the output folder made absolute: so is a relative path.
+    if (whole.is_relative()) {
+        if (const std::optional<std::string> here = fs.canonicalPath(".")) {
+            whole = (std::filesystem::path(*here) / whole).lexically_normal();
+        }
+    }
     std::filesystem::path head = whole;
     std::filesystem::path tail;
     while (!head.empty()) {

@@ -116,12 +116,14 @@ TEST_F(CopyCommandTest, AReportPathThatIsAFileOfTheRunIsRefused)
         {dir / "outlink/a.bin.log", "the copy log"},
         {dir / "out/b.bin", "the copy"},  // made by this run
         {dir / "out/b.bin.log", "the copy log"},
+        {"b.bin", "the copy"},  // relative to the output folder, where the test runs it
         {dir / "out/a.csv", nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.report);
-        const int status = copy("--yes --report=" + c.report + " " + (dir / "src/a.bin") + " " +
-                                (dir / "src/sub/b.bin"));
+        const int status = run("cd " + (dir / "out") + " && timeout -s KILL 5 " + cliPath() +
+                               " copy -q --yes --report=" + c.report + " " + (dir / "src/a.bin") +
+                               " " + (dir / "src/sub/b.bin") + " . 2>" + (dir / "stderr.txt"));
         const std::string said = readText(dir / "stderr.txt");
         if (c.what == nullptr) {
             EXPECT_NE(status, 64) << said;
