@@ -70,6 +70,22 @@ bool reportFileUsable(FileSystem& fs, const std::string& path)
     return false;
 }
 
+// False (said on standard error) when the report would overwrite a source, a copy or a
+// log of the run when it is written at the end.
+bool reportPathFree(FileSystem& fs, const std::string& path, const CopyList& list,
+                    const std::string& outputFolder)
+{
+    const std::optional<ReportClash> clash = reportClashOf(fs, path, list.entries, outputFolder);
+    if (!clash) return true;
+    static const char* const kWhat[] = {"the source", "the copy", "the copy log"};
+    std::fprintf(stderr,
+                 "tessaly-cli copy: the report %s would overwrite %s %s of this run; "
+                 "nothing was copied. Choose another path for the report.\n",
+                 escapedName(path).c_str(), kWhat[static_cast<int>(clash->kind)],
+                 escapedName(clash->path).c_str());
+    return false;
+}
+
 // Writes the run's report; false (said on standard error) when it could not be written.
 bool writeRunReport(FileSystem& fs, const std::string& path, const CopyList& list,
                     const RunReport& report)
@@ -125,9 +141,6 @@ int runCopy(int argc, char** argv)
                      escapedName(options.outputFolder).c_str());
         return kExitUsage;
     }
-    if (!options.reportPath.empty() && !reportFileUsable(fs, options.reportPath)) {
-        return kExitUsage;
-    }
 
     raiseOnStopSignals(g_stopRequested);
     TerminalConsole console(options.quiet, g_stopRequested);
@@ -136,6 +149,13 @@ int runCopy(int argc, char** argv)
     const CopyList list =
         volumeFs ? buildVolumeCopyList(*volumeFs, options.sources, g_stopRequested)
                  : buildCopyList(fs, options.sources, engineOptions.outputFolder, g_stopRequested);
+    // Checked before the report file is created, which would put an empty file where a
+    // copy or log belongs.
+    if (!options.reportPath.empty() &&
+        (!reportPathFree(fs, options.reportPath, list, engineOptions.outputFolder) ||
+         !reportFileUsable(fs, options.reportPath))) {
+        return kExitUsage;
+    }
     for (const std::string& folder : list.foldersHoldingOutput) {
         console.message("Nothing is copied from " + escapedName(folder) +
                         ": the output folder " + escapedName(engineOptions.outputFolder) +

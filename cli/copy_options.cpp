@@ -373,7 +373,8 @@ the copy has reached, that it holds as read data and as fills (after the trim
 pass); earlier runs are included. A summary line follows.
 
 With --report=FILE the run also writes FILE (created, or emptied when it exists;
-checked before the run starts): CSV as RFC 4180 describes it, names as their
+checked before the run starts, which refuses a FILE that is a source, a copy or a
+copy log of the run): CSV as RFC 4180 describes it, names as their
 bytes stand (UTF-8 on most systems), a header line, then one line per file:
   source,size,state,bytes read,bytes not read,filled regions,copy,log
 state is complete, damaged (the copy reached its end and its log lists parts
@@ -405,7 +406,7 @@ Exit status:
   3   the medium was removed (with --wait-for-medium: it did not come back
       before SECONDS passed or the wait was interrupted); the run stopped and
       can be continued
-  64  usage error, or the report file cannot be created
+  64  usage error, or the report file cannot be created or is a file of the run
 A report that cannot be written at the end is said on standard error, and the
 exit status is then at least 2.
 )";
