@@ -73,7 +73,7 @@ TEST_F(RetryPassTest, AWeakSectorInsideARegionIsRecoveredByTheRetryPasses)
         EXPECT_EQ(medium.contents("/out/f"), withZeros(left));
         std::vector<BadRegion> records = left;
         records.push_back({size, 0});
-        EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, records));
+        EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, records));
         EXPECT_EQ(readsAt(21 * kSector), c.recovered ? c.givesOn : 1 + static_cast<int>(c.passes));
         // Main pass, trim, one read per pass: the bad sectors too are read once a pass.
         EXPECT_EQ(readsAt(22 * kSector), 2 + static_cast<int>(c.passes));
@@ -189,7 +189,7 @@ TEST_F(RetryPassTest, AStopDuringARetryPassKeepsWhatItRead)
     const std::vector<BadRegion> left = {kBadLeft[0], kBadLeft[1], {41 * kSector, kSector}};
     EXPECT_EQ(engine->badRegions(), left);
     EXPECT_EQ(medium.contents("/out/f"), withZeros(left));
-    EXPECT_EQ(medium.contents("/out/f.log"),
+    EXPECT_EQ(logOf("/out/f.log"),
               logBytes("f", 0, {left[0], left[1], left[2], {size, 0}}));
     EXPECT_EQ(readsAt(41 * kSector), 2);  // main pass and trim: the stop came before it
 }
@@ -214,7 +214,7 @@ TEST_F(RetryPassTest, AMediumRemovedDuringTheRetryEndsItAndAResumeFinishes)
         kBadLeft[0], kBadLeft[1], {30 * kSector, kSector}, {32 * kSector, kSector}};
     EXPECT_EQ(engine->badRegions(), cut);
     EXPECT_EQ(medium.contents("/out/f"), withZeros(cut));
-    EXPECT_EQ(medium.contents("/out/f.log"),
+    EXPECT_EQ(logOf("/out/f.log"),
               logBytes("f", 0, {cut[0], cut[1], cut[2], cut[3], {size, 0}}));
     EXPECT_EQ(readsAt(21 * kSector), 1);  // the main pass's only
 
@@ -258,7 +258,7 @@ TEST_F(RetryPassTest, AKillDuringTheRetryLeavesTheWholeLogAndResumes)
         medium.setWriteHook("/out/f", nullptr);
         ASSERT_EQ(left.size(), 2u);
         // The main pass's log: one record per fill.
-        EXPECT_EQ(left["/out/f.log"], logBytes("f", 0,
+        EXPECT_EQ(withoutAnnotations(left["/out/f.log"]), logBytes("f", 0,
                                                {{10 * kSector, kSector},
                                                 {20 * kSector, kSector},
                                                 {21 * kSector, kSector},
@@ -272,7 +272,7 @@ TEST_F(RetryPassTest, AKillDuringTheRetryLeavesTheWholeLogAndResumes)
             {10 * kSector, kSector}, {20 * kSector, kSector}, {22 * kSector, kSector}};
         EXPECT_EQ(engine->badRegions(), after);
         EXPECT_EQ(medium.contents("/out/f"), withZeros(after));
-        EXPECT_EQ(medium.contents("/out/f.log"),
+        EXPECT_EQ(logOf("/out/f.log"),
                   logBytes("f", 0, {after[0], after[1], after[2], {size, 0}}));
     }
 }
@@ -300,7 +300,7 @@ TEST_F(RetryPassTest, ARerunOverAFinishedCopyReadsOnlyTheListedRegions)
     for (std::size_t i = firstRun; i < all.size(); ++i) {
         if (!listed.meets(all[i], all[i] + kSector)) ++outside;
     }
-    EXPECT_LE(outside, 4);  // the source check
+    EXPECT_LE(outside, 16);  // the source check: its sectors, and the copy's start and end
     // Trim 10, 20, 22; pass 1: 22, 21 (its fourth read gives it), 20, 10; pass 2: 10, 20, 22.
     EXPECT_EQ(all.size() - firstRun - static_cast<std::size_t>(outside), 10u);
 

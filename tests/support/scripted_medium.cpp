@@ -117,6 +117,7 @@ struct ScriptedMedium::Node
     std::vector<std::uint64_t> readOffsets;
     const void* lockedBy = nullptr;  // the open file that holds the lock, if one does
     int syncs = 0;                   // sync calls through any handle of the file
+    std::uint64_t modifiedNs = 0;
 
     std::uint64_t size() const { return bytes.size(); }
 };
@@ -129,6 +130,7 @@ struct ScriptedMedium::State
     std::set<std::string> failingOpens;
     std::map<std::string, std::optional<VolumeInfo>> volumes;
     std::map<std::string, std::optional<std::uint64_t>> fileSizeLimits;  // by path prefix
+    std::map<std::string, std::optional<std::string>> serials;            // by path prefix
     std::set<std::string> blockDevices;
     std::uint64_t nextInode = 100;
     bool removed = false;
@@ -389,6 +391,12 @@ public:
         return FileIdentity{1, m_node->inode};
     }
 
+    std::uint64_t modifiedNs() override
+    {
+        std::lock_guard lock(m_state->mutex);
+        return m_node->modifiedNs;
+    }
+
 private:
     void runWriteHook() { runHook(m_state->writeHooks); }
 
@@ -634,6 +642,34 @@ void ScriptedMedium::setMaxFileSize(const std::string& prefix, std::optional<std
 {
     std::lock_guard lock(m_state->mutex);
     m_state->fileSizeLimits[m_state->key(prefix)] = bytes;
+}
+
+void ScriptedMedium::setModified(const std::string& path, std::uint64_t ns)
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto found = m_state->files.find(m_state->resolve(path, true));
+    if (found != m_state->files.end()) found->second->modifiedNs = ns;
+}
+
+void ScriptedMedium::setVolumeSerial(const std::string& prefix, std::optional<std::string> serial)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->serials[m_state->key(prefix)] = std::move(serial);
+}
+
+std::optional<std::string> ScriptedMedium::volumeSerial(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    const std::string at = m_state->resolve(path, true);
+    std::size_t best = 0;
+    std::optional<std::string> found;
+    for (const auto& [prefix, serial] : m_state->serials) {
+        if (at.starts_with(prefix) && prefix.size() >= best) {
+            best = prefix.size();
+            found = serial;
+        }
+    }
+    return found;
 }
 
 void ScriptedMedium::markBlockDevice(const std::string& path)
