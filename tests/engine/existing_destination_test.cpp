@@ -106,6 +106,61 @@ TEST_F(ExistingDestinationTest, AppendCopiesBehindTheDestinationWithItsBase)
     EXPECT_EQ(engine->filledBytes(), 512);  // the earlier copy's fill is not this file's
 }
 
+// An Append cut short (a stop, or its medium taken away) goes on where it stopped,
+// behind the base of its first run: under the same command, under Resume and when the
+// wait for the medium continues it. The copy ends as one uninterrupted Append would,
+// and the earlier copy's fill is not counted as the appended file's.
+TEST_F(ExistingDestinationTest, AnAppendCutShortGoesOnBehindItsBase)
+{
+    const Bytes old = pattern(3000, 5);
+    const Bytes source = pattern(40960, 6);
+    enum class Then { AppendAgain, Resume, Continue };
+    struct Case
+    {
+        const char* name;
+        bool removed;
+        Then then;
+    };
+    const Case cases[] = {{"stopped, append again", false, Then::AppendAgain},
+                          {"stopped, resume", false, Then::Resume},
+                          {"medium removed, append again", true, Then::AppendAgain},
+                          {"medium removed, the wait continues it", true, Then::Continue}};
+    medium.setRemovableMedium("/src");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        medium.addFile("/out/a", old);
+        medium.addFile("/out/a.log", logBytes("a", 0, {{100, 512}, {3000, 0}}));
+        medium.addFile("/src/a", source);
+        medium.markBad("/src/a", 20480, 512);
+        usePolicy(ExistingPolicy::Append);
+        if (c.removed) {
+            medium.setRemovalAfter(10240);
+        } else {
+            ticks.hook = [this] {
+                if (engine->position() >= 10240) engine->requestStop(false);
+            };
+        }
+        ASSERT_TRUE(copy("/src/a"));
+        ticks.hook = nullptr;
+        medium.insertMedium();
+        ASSERT_EQ(engine->status(), c.removed ? EngineStatus::NotReady : EngineStatus::Stopped);
+        ASSERT_LT(engine->position(), 20480u);
+        if (c.then == Then::Resume) usePolicy(ExistingPolicy::Resume);
+        if (c.then == Then::Continue) {
+            ASSERT_TRUE(engine->continueFile("/src/a", "/out", ""));
+            waitIdle();
+        } else {
+            ASSERT_TRUE(copy("/src/a"));
+        }
+        EXPECT_EQ(engine->status(), EngineStatus::Ok);
+        Bytes expected = concat(old, source);
+        std::fill(expected.begin() + 3000 + 20480, expected.begin() + 3000 + 20992, 0);
+        EXPECT_EQ(medium.contents("/out/a"), expected);
+        EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{100, 512}, {23480, 512}, {43960, 0}}));
+        EXPECT_EQ(engine->filledBytes(), 512);
+    }
+}
+
 TEST_F(ExistingDestinationTest, WithoutAUsableLogTheUserIsAskedFirst)
 {
     const Bytes source = pattern(20480, 6);

@@ -254,5 +254,43 @@ TEST_F(LogIntegrityTest, GoingOnWithoutAUsableLogKeepsItsFills)
     expectRightOutsideListed("/out/a", "/out/a.log");
 }
 
+// A log made unusable by one bad field still lists fills that are in its copy. Going on
+// without it (the NoLog question allowed, as --yes does) carries what its records say
+// where they can be trusted; where nothing can be, the whole copy counts as filled. The
+// copy is never right only outside regions that its new log fails to list.
+TEST_F(LogIntegrityTest, AnUnusableLogsFillsStayListed)
+{
+    const std::vector<BadRegion> regions = {{1024, 512}, {8192, 0}};
+    const auto withMagic = [](Bytes log, const char* magic) {
+        std::copy(magic, magic + 4, log.begin());
+        return log;
+    };
+    struct Case
+    {
+        const char* name;
+        Bytes log;
+    };
+    const Case cases[] = {
+        {"name length 0", copyLogBytes("a", 0, regions, 0)},
+        {"name length past the file", copyLogBytes("a", 0, regions, 259)},
+        {"fill type out of range", logBytes("a", 9, regions)},
+        {"negative fill type", logBytes("a", -1, regions)},
+        {"unknown magic", withMagic(logBytes("a", 0, regions), "ACX")},
+        {"wide magic over narrow records", withMagic(logBytes("a", 0, regions), "AC64")},
+        {"narrow magic over wide records", withMagic(wideLogBytes("a", 0, regions), "ACL")},
+        {"a record of 2^63 bytes", wideLogBytes("a", 0, {{1024, std::uint64_t{1} << 63}, {8192, 0}})},
+        {"a record past the end record", logBytes("a", 0, {{1024, 512}, {4096, 8192}, {8192, 0}})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        medium.addFile("/out/a", zeroed(slice(source, 0, 8192), 1024, 512));
+        medium.addFile("/out/a.log", c.log);
+        ASSERT_TRUE(copy("/src/a"));
+        EXPECT_EQ(engine->status(), EngineStatus::Ok);
+        EXPECT_GE(engine->filledBytes(), 512);
+        expectRightOutsideListed("/out/a", "/out/a.log");
+    }
+}
+
 }  // namespace
 }  // namespace tessaly::testing

@@ -312,5 +312,27 @@ TEST_F(RetryPassTest, ARerunOverAFinishedCopyReadsOnlyTheListedRegions)
     EXPECT_FALSE(engine->triesAgain());
 }
 
+// A region that starts exactly at an Append's base is the appended file's own: the
+// retry passes read it (those before the base belong to the copy appended to).
+TEST_F(RetryPassTest, ARegionAtAnAppendsBaseIsRetried)
+{
+    const Bytes old = pattern(3 * kSector, 4);
+    medium.addFile("/out/f", old);
+    medium.addFile("/out/f.log", logBytes("f", 0, {{0, kSector}, {3 * kSector, 0}}));
+    setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Append);
+    // Source sector 1 gives its data on its third read (main pass, trim, first retry);
+    // sectors 0 and 2 never do, so the trim stops at both edges of the region.
+    medium.markBad("/src/f", 0, kSector);
+    medium.markWeak("/src/f", kSector, kSector, 2);
+    medium.markBad("/src/f", 2 * kSector, kSector);
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    const std::uint64_t base = old.size();
+    EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{
+                                        {0, kSector}, {base, kSector}, {base + 2 * kSector, kSector}}));
+    EXPECT_EQ(slice(medium.contents("/out/f"), base + kSector, base + 2 * kSector),
+              slice(source, kSector, 2 * kSector));
+}
+
 }  // namespace
 }  // namespace tessaly::testing
