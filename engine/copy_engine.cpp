@@ -210,6 +210,7 @@ struct CopyEngine::Impl
         std::vector<LogAnnotation> annotations;
         std::vector<LogAnnotation> loggedAnnotations;
         bool replacing = false;
+        bool appending = false;  // the copy goes behind what the destination held (Append)
         bool logCreated = false;  // this start wrote the log afresh
         // Taken at startFile and kept for the whole file: the log's header records it,
         // and a file whose fills changed to or from Nothing midway would have its data
@@ -219,6 +220,9 @@ struct CopyEngine::Impl
         // continued, but its regions still describe fills in the destination, so a
         // copy that goes on without it writes them into its new log.
         std::vector<BadRegion> unfinishedRegions;
+        // The base of an Append that such a log recorded, when its source is this one:
+        // the copy goes on behind it.
+        std::optional<std::uint64_t> unfinishedBase;
         SourceReader mainSource;
         std::vector<std::unique_ptr<SourceReader>> reserved;
         std::vector<SourceReader*> sources;  // the main source first
@@ -278,7 +282,7 @@ struct CopyEngine::Impl
     std::vector<LogAnnotation> freshAnnotations() const
     {
         std::vector<LogAnnotation> notes{sourceAnnotation(file.stamp)};
-        if (file.wideBase > 0) notes.push_back(appendBaseAnnotation(file.wideBase));
+        if (file.appending) notes.push_back(appendBaseAnnotation(file.wideBase));
         return notes;
     }
     bool checkFreeSpace();
@@ -541,9 +545,12 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     // A log whose regions pass its own end record does not describe the copy it lies beside.
     if (listedBytes < 0 || !fillKnown || end < 0 || !endFitsCopy(end, logFill, listedBytes) ||
         recordsReach(earlier) > static_cast<std::uint64_t>(end) || base > static_cast<std::uint64_t>(end)) {
+        const auto copySize = static_cast<std::uint64_t>(std::max<std::int64_t>(file.destination.size(), 0));
         file.droppedEnd.reset();
-        file.unfinishedRegions = salvagedRegions(
-            file.log, logFill, static_cast<std::uint64_t>(std::max<std::int64_t>(file.destination.size(), 0)));
+        file.unfinishedRegions = salvagedRegions(file.log, logFill, copySize);
+        const std::optional<SourceStamp> recorded = sourceStampOf(annotations);
+        if (loggedBase && base <= copySize && (!recorded || sameSource(*recorded, file.stamp)))
+            file.unfinishedBase = base;
         file.log.unbind();
         setBase(0);
         return LogUse::Unusable;
@@ -560,6 +567,7 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         file.annotations = annotations;
     } else {
         setBase(file.destination.seek(0, Whence::End));
+        file.appending = true;
         file.annotations = freshAnnotations();
     }
     // The copy goes on with the fill its log names: one copy never mixes fills
@@ -627,6 +635,10 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
     const bool resume = chosen == ExistingPolicy::Resume;
     const bool whole = resume && !logFound &&
                        static_cast<std::uint64_t>(end) == file.mainSource.fileSize();
+    // Resume, and an Append whose run was cut off behind its base, go on with the source
+    // where the copy ends.
+    const bool goesOn = resume || (chosen == ExistingPolicy::Append && file.unfinishedBase);
+    const std::uint64_t base = goesOn ? file.unfinishedBase.value_or(0) : 0;
     if (whole && compareWithCopy({}, 0, 0, static_cast<std::uint64_t>(end), false) != Match::Same) {
         fail(EngineStatus::CopyNotProven);
         return false;
@@ -635,14 +647,15 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
         fail(EngineStatus::NoLogRefused);
         return false;
     }
-    if (resume && !whole && !sourceMatchesCopy(below, 0, static_cast<std::uint64_t>(end), false)) {
+    if (goesOn && !whole && !sourceMatchesCopy(below, base, static_cast<std::uint64_t>(end), false)) {
         fail(EngineStatus::SourceMismatch);
         return false;
     }
     file.destination.seek(end, Whence::Begin);  // the check moved it
     if (whole) fail(EngineStatus::Ok);  // the missing log is no complaint here
-    if (resume) file.mainSource.seek(end, Whence::Begin);
-    if (chosen == ExistingPolicy::Append) setBase(end);
+    setBase(static_cast<std::int64_t>(goesOn ? base : static_cast<std::uint64_t>(end)));
+    file.appending = chosen == ExistingPolicy::Append || (goesOn && file.unfinishedBase);
+    if (goesOn) file.mainSource.seek(end - static_cast<std::int64_t>(base), Whence::Begin);
     // The copy goes on after its last byte: what the old log lists before it is still
     // filled, whatever else was wrong with the log.
     file.unfinishedRegions = *below.toRecords(LogForm::Wide);
@@ -651,7 +664,8 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
         std::lock_guard lock(shared.regionsMutex);
         shared.regions = file.unfinishedRegions;
     }
-    shared.progress.store(fraction(static_cast<std::uint64_t>(end), fileEnd()));
+    const std::int64_t at = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
+    shared.progress.store(fraction(static_cast<std::uint64_t>(at), file.mainSource.fileSize()));
     return true;
 }
 
@@ -1364,6 +1378,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
         m->shared.regions.clear();
     }
     m->file.unfinishedRegions.clear();
+    m->file.unfinishedBase.reset();
     m->file.annotations.clear();
     m->file.loggedAnnotations.clear();
     {
@@ -1375,6 +1390,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->shared.triesAgain = false;
     m->shared.retryPasses = 0;
     m->file.replacing = false;
+    m->file.appending = false;
     m->file.logCreated = false;
     m->file.droppedEnd.reset();
 

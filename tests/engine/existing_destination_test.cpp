@@ -106,9 +106,9 @@ TEST_F(ExistingDestinationTest, AppendCopiesBehindTheDestinationWithItsBase)
     EXPECT_EQ(engine->filledBytes(), 512);  // the earlier copy's fill is not this file's
 }
 
-// An Append cut short (a stop, or its medium taken away) goes on where it stopped,
-// behind the base of its first run: under the same command, under Resume and when the
-// wait for the medium continues it. The copy ends as one uninterrupted Append would,
+// An Append cut short (a stop, its medium taken away, a kill that left its log without
+// an end record) goes on where it stopped, behind the base of its first run: under the
+// same command, under Resume and when the wait for the medium continues it. The copy ends as one uninterrupted Append would,
 // and the earlier copy's fill is not counted as the appended file's.
 TEST_F(ExistingDestinationTest, AnAppendCutShortGoesOnBehindItsBase)
 {
@@ -120,11 +120,14 @@ TEST_F(ExistingDestinationTest, AnAppendCutShortGoesOnBehindItsBase)
         const char* name;
         bool removed;
         Then then;
+        bool killed = false;
     };
     const Case cases[] = {{"stopped, append again", false, Then::AppendAgain},
                           {"stopped, resume", false, Then::Resume},
                           {"medium removed, append again", true, Then::AppendAgain},
-                          {"medium removed, the wait continues it", true, Then::Continue}};
+                          {"medium removed, the wait continues it", true, Then::Continue},
+                          {"killed, append again", false, Then::AppendAgain, true},
+                          {"killed, resume", false, Then::Resume, true}};
     medium.setRemovableMedium("/src");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -145,6 +148,11 @@ TEST_F(ExistingDestinationTest, AnAppendCutShortGoesOnBehindItsBase)
         medium.insertMedium();
         ASSERT_EQ(engine->status(), c.removed ? EngineStatus::NotReady : EngineStatus::Stopped);
         ASSERT_LT(engine->position(), 20480u);
+        if (c.killed) {
+            Bytes log = medium.contents("/out/a.log");
+            log.resize(log.size() - CopyLog::kRecordSize);  // no end record
+            medium.addFile("/out/a.log", log);
+        }
         if (c.then == Then::Resume) usePolicy(ExistingPolicy::Resume);
         if (c.then == Then::Continue) {
             ASSERT_TRUE(engine->continueFile("/src/a", "/out", ""));
