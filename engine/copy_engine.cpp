@@ -210,7 +210,7 @@ struct CopyEngine::Impl
         std::vector<LogAnnotation> annotations;
         std::vector<LogAnnotation> loggedAnnotations;
         bool replacing = false;
-        bool appending = false;  // the copy goes behind what the destination held (Append)
+        bool appending = false;   // the copy goes behind what the destination held (Append)
         bool logCreated = false;  // this start wrote the log afresh
         // Taken at startFile and kept for the whole file: the log's header records it,
         // and a file whose fills changed to or from Nothing midway would have its data
@@ -275,7 +275,12 @@ struct CopyEngine::Impl
     // How the source's bytes [from, to) compare with the copy's, outside the fills
     // (source offsets): Differs when a byte differs or the copy cannot be read there,
     // Unread when all that was read agrees but a part of the source cannot be read now.
-    enum class Match { Same, Unread, Differs };
+    enum class Match
+    {
+        Same,
+        Unread,
+        Differs
+    };
     Match compareWithCopy(const RegionMap& fills, std::uint64_t base, std::uint64_t from,
                           std::uint64_t to, bool withoutFills);
     // The annotations of a new log of this file: the source, and the base of an Append.
@@ -544,8 +549,10 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     const RegionMap filled(earlier);
     // A log whose regions pass its own end record does not describe the copy it lies beside.
     if (listedBytes < 0 || !fillKnown || end < 0 || !endFitsCopy(end, logFill, listedBytes) ||
-        recordsReach(earlier) > static_cast<std::uint64_t>(end) || base > static_cast<std::uint64_t>(end)) {
-        const auto copySize = static_cast<std::uint64_t>(std::max<std::int64_t>(file.destination.size(), 0));
+        recordsReach(earlier) > static_cast<std::uint64_t>(end) ||
+        base > static_cast<std::uint64_t>(end)) {
+        const auto copySize =
+            static_cast<std::uint64_t>(std::max<std::int64_t>(file.destination.size(), 0));
         file.droppedEnd.reset();
         file.unfinishedRegions = salvagedRegions(file.log, logFill, copySize);
         const std::optional<SourceStamp> recorded = sourceStampOf(annotations);
@@ -560,7 +567,8 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     const bool cutShort = static_cast<std::uint64_t>(end) - base < runSize;
     file.loggedAnnotations = annotations;
     if (chosen == ExistingPolicy::Resume || (loggedBase && cutShort)) {
-        if (!continueLog(filled, base, static_cast<std::uint64_t>(end), logFill, chosen == ExistingPolicy::Resume)) {
+        if (!continueLog(filled, base, static_cast<std::uint64_t>(end), logFill,
+                         chosen == ExistingPolicy::Resume)) {
             file.log.unbind();
             return LogUse::Refused;
         }
@@ -647,7 +655,8 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
         fail(EngineStatus::NoLogRefused);
         return false;
     }
-    if (goesOn && !whole && !sourceMatchesCopy(below, base, static_cast<std::uint64_t>(end), false)) {
+    if (goesOn && !whole &&
+        !sourceMatchesCopy(below, base, static_cast<std::uint64_t>(end), false)) {
         fail(EngineStatus::SourceMismatch);
         return false;
     }
@@ -707,15 +716,16 @@ bool CopyEngine::Impl::sourceMatchesCopy(const RegionMap& filled, std::uint64_t 
             at = down(region->end() + sector - 1);
         }
         if (at >= head && at < tail &&
-            compareWithCopy(fills, base, at, std::min(at + sector, reach), withoutFills) == Match::Differs)
+            compareWithCopy(fills, base, at, std::min(at + sector, reach), withoutFills) ==
+                Match::Differs)
             return false;
     }
     return true;
 }
 
-CopyEngine::Impl::Match CopyEngine::Impl::compareWithCopy(const RegionMap& fills, std::uint64_t base,
-                                                          std::uint64_t from, std::uint64_t to,
-                                                          bool withoutFills)
+CopyEngine::Impl::Match CopyEngine::Impl::compareWithCopy(const RegionMap& fills,
+                                                          std::uint64_t base, std::uint64_t from,
+                                                          std::uint64_t to, bool withoutFills)
 {
     const std::uint64_t step = std::max<std::uint32_t>(file.mainSource.chunkSize(), 1);
     const std::uint64_t sector = std::max<std::uint32_t>(file.mainSource.bytesPerSector(), 1);
@@ -807,8 +817,8 @@ bool CopyEngine::Impl::createNewLog()
         const RegionMap earlier(file.unfinishedRegions);
         const LogForm form = logFormFor(earlier);
         PlainFile next(fs);
-        if (!writeLogByRename(fs, file.logPath, file.fileName, fill, form,
-                              *earlier.toRecords(form), &next, freshAnnotations())) {
+        if (!writeLogByRename(fs, file.logPath, file.fileName, fill, form, *earlier.toRecords(form),
+                              &next, freshAnnotations())) {
             fail(EngineStatus::LogCreateFailed);
             return false;
         }

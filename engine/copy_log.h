@@ -148,6 +148,7 @@ private:
 // open (and locked) for further records.
 bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::string& name,
                       std::int32_t fillType, LogForm form, const std::vector<BadRegion>& records,
-                      PlainFile* keep = nullptr, const std::vector<LogAnnotation>& annotations = {});
+                      PlainFile* keep = nullptr,
+                      const std::vector<LogAnnotation>& annotations = {});
 
 }  // namespace tessaly

@@ -69,7 +69,8 @@ void checkLog(const std::vector<std::uint8_t>& bytes)
     if (sum >= 0) {
         // The records that follow the name and the annotation block, read by the format's
         // rule independently of the reader.
-        const std::size_t recordBytes = tessaly::testing::withoutAnnotations(bytes).size() - 14 - name.size();
+        const std::size_t recordBytes =
+            tessaly::testing::withoutAnnotations(bytes).size() - 14 - name.size();
         FUZZ_CHECK(log.readAnnotations().has_value());
         FUZZ_CHECK(records.size() == recordBytes / recordSize);
         std::uint64_t total = 0;

@@ -1,10 +1,11 @@
+#include "engine/copy_log.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "engine/copy_log.h"
 #include "tests/support/log_bytes.h"
 #include "tests/support/test_folder.h"
 
@@ -237,8 +238,8 @@ TEST_F(CopyLogTest, EachFormReadsItsOwnRecordsOnly)
 // The mark alone is an end record; a block that does not parse makes the log unreadable.
 TEST_F(CopyLogTest, AnnotationsAreNeitherRegionsNorAnEndRecord)
 {
-    const std::vector<LogAnnotation> notes = {sourceAnnotation({5000, 7, 9}),
-                                              appendBaseAnnotation(3000), {77, {1, 2}}};
+    const std::vector<LogAnnotation> notes = {
+        sourceAnnotation({5000, 7, 9}), appendBaseAnnotation(3000), {77, {1, 2}}};
     for (const LogForm form : {LogForm::Narrow, LogForm::Wide}) {
         SCOPED_TRACE(form == LogForm::Wide ? "wide" : "narrow");
         ASSERT_TRUE(m_file.create(m_path, Disposition::CreateAlways, Access::ReadWrite));
@@ -260,7 +261,9 @@ TEST_F(CopyLogTest, AnnotationsAreNeitherRegionsNorAnEndRecord)
         m_file.close();
     }
     const std::uint64_t mark = CopyLog::kAnnotationMark;
-    const auto asString = [](const std::vector<std::uint8_t>& b) { return std::string(b.begin(), b.end()); };
+    const auto asString = [](const std::vector<std::uint8_t>& b) {
+        return std::string(b.begin(), b.end());
+    };
     struct Case
     {
         const char* name;
@@ -271,7 +274,9 @@ TEST_F(CopyLogTest, AnnotationsAreNeitherRegionsNorAnEndRecord)
         {"the mark alone: an end record", {{mark, 0}}, static_cast<std::int64_t>(mark)},
         {"a count past the end", {{mark, 0}, {3, 0}, {1, 0}, {4000, 0}}, -1},
         {"a word with a length", {{mark, 0}, {1, 0}, {1, 7}, {4000, 0}}, -1},
-        {"an annotation longer than the block", {{mark, 0}, {1, 0}, {1 | 2 << 16, 0}, {4000, 0}}, -1},
+        {"an annotation longer than the block",
+         {{mark, 0}, {1, 0}, {1 | 2 << 16, 0}, {4000, 0}},
+         -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

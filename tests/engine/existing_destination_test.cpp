@@ -79,8 +79,7 @@ TEST_F(ExistingDestinationTest, ResumeLoadsTheEarlierRegionsAndStartsAtTheEndRec
     EXPECT_EQ(medium.contents("/out/a"), source);
     EXPECT_EQ(continuedAt("/src/a", 8192), 8192u);
     // Earlier regions count: the log stays.
-    EXPECT_EQ(logOf("/out/a.log"),
-              logBytes("a", 0, {{1024, 512}, {4096, 1024}, {20480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{1024, 512}, {4096, 1024}, {20480, 0}}));
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{1024, 512}, {4096, 1024}}));
 }
 
@@ -101,20 +100,24 @@ TEST_F(ExistingDestinationTest, AppendCopiesBehindTheDestinationWithItsBase)
     std::fill(expected.begin() + 1000 + 2048, expected.begin() + 1000 + 2560, 0);
     EXPECT_EQ(medium.contents("/out/a"), expected);
     EXPECT_EQ(engine->destinationPosition(), 21480u);
-    EXPECT_EQ(logOf("/out/a.log"),
-              logBytes("a", 0, {{100, 512}, {3048, 512}, {21480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{100, 512}, {3048, 512}, {21480, 0}}));
     EXPECT_EQ(engine->filledBytes(), 512);  // the earlier copy's fill is not this file's
 }
 
 // An Append cut short (a stop, its medium taken away, a kill that left its log without
 // an end record) goes on where it stopped, behind the base of its first run: under the
-// same command, under Resume and when the wait for the medium continues it. The copy ends as one uninterrupted Append would,
-// and the earlier copy's fill is not counted as the appended file's.
+// same command, under Resume and when the wait for the medium continues it. The copy ends as one
+// uninterrupted Append would, and the earlier copy's fill is not counted as the appended file's.
 TEST_F(ExistingDestinationTest, AnAppendCutShortGoesOnBehindItsBase)
 {
     const Bytes old = pattern(3000, 5);
     const Bytes source = pattern(40960, 6);
-    enum class Then { AppendAgain, Resume, Continue };
+    enum class Then
+    {
+        AppendAgain,
+        Resume,
+        Continue
+    };
     struct Case
     {
         const char* name;
@@ -234,8 +237,7 @@ TEST_F(ExistingDestinationTest, ResumeAfterAnUnfinishedRunKeepsItsRegionsInTheNe
     medium.addFile("/out/a", slice(source, 0, 4096));
     medium.addFile("/out/a.log", logBytes("a", 0, {{512, 512}}));  // run never ended
     ASSERT_TRUE(copy("/src/a"));
-    EXPECT_EQ(logOf("/out/a.log"),
-              logBytes("a", 0, {{512, 512}, {10240, 512}, {20480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{512, 512}, {10240, 512}, {20480, 0}}));
     EXPECT_EQ(engine->filledBytes(), 1024);
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{512, 512}, {10240, 512}}));
 
@@ -296,9 +298,10 @@ TEST_F(ExistingDestinationTest, AppendBehindADestinationOf4GiBOrMoreLandsAtItsWh
     std::fill(expected.begin() + 4096, expected.begin() + 4608, 0);
     EXPECT_EQ(medium.contents("/out/a", huge, 30000), expected);
     EXPECT_EQ(medium.contents("/out/a", 0, 1024), Bytes(1024, 0));
-    EXPECT_EQ(logOf("/out/a.log"),
-              wideLogBytes("a", 0, {{512, 512}, {0xFFFFFC00u, 1024}, {huge + 4096, 512},
-                                    {huge + 20480, 0}}));
+    EXPECT_EQ(
+        logOf("/out/a.log"),
+        wideLogBytes("a", 0,
+                     {{512, 512}, {0xFFFFFC00u, 1024}, {huge + 4096, 512}, {huge + 20480, 0}}));
 }
 
 // A continued log loses its end record while the start is prepared; a start that is

@@ -132,8 +132,7 @@ TEST_F(LogIntegrityTest, AKillWhileTheEarlierFillsAreRewrittenLosesNone)
         medium.setWriteHook("/out/a.log", nullptr);
         EXPECT_EQ(engine->status(), EngineStatus::Ok);
         EXPECT_EQ(engine->filledBytes(), 1536);
-        EXPECT_EQ(logOf("/out/a.log"),
-                  logBytes("a", 0, {{1024, 512}, {2048, 1024}, {20480, 0}}));
+        EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{1024, 512}, {2048, 1024}, {20480, 0}}));
         if (left.empty()) continue;  // no write reached the log's own name before the rename
         EXPECT_EQ(left["/out/a.log"], unfinished);
         for (const auto& [path, bytes] : left) medium.addFile(path, bytes);
@@ -163,8 +162,7 @@ TEST_F(LogIntegrityTest, AFillWhoseRecordCannotBeWrittenIsNotWritten)
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->filledBytes(), 1024);
     EXPECT_EQ(medium.contents("/out/a").size(), source.size());
-    EXPECT_EQ(logOf("/out/a.log"),
-              logBytes("a", 0, {{4096, 512}, {12288, 512}, {20480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{4096, 512}, {12288, 512}, {20480, 0}}));
     expectRightOutsideListed("/out/a", "/out/a.log");
 }
 
@@ -249,8 +247,7 @@ TEST_F(LogIntegrityTest, GoingOnWithoutAUsableLogKeepsItsFills)
     ASSERT_TRUE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->filledBytes(), 1536 + 512);
-    EXPECT_EQ(logOf("/out/a.log"),
-              logBytes("a", 0, {{512, 1536}, {7680, 512}, {20480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{512, 1536}, {7680, 512}, {20480, 0}}));
     expectRightOutsideListed("/out/a", "/out/a.log");
 }
 
@@ -278,7 +275,8 @@ TEST_F(LogIntegrityTest, AnUnusableLogsFillsStayListed)
         {"unknown magic", withMagic(logBytes("a", 0, regions), "ACX")},
         {"wide magic over narrow records", withMagic(logBytes("a", 0, regions), "AC64")},
         {"narrow magic over wide records", withMagic(wideLogBytes("a", 0, regions), "ACL")},
-        {"a record of 2^63 bytes", wideLogBytes("a", 0, {{1024, std::uint64_t{1} << 63}, {8192, 0}})},
+        {"a record of 2^63 bytes",
+         wideLogBytes("a", 0, {{1024, std::uint64_t{1} << 63}, {8192, 0}})},
         {"a record past the end record", logBytes("a", 0, {{1024, 512}, {4096, 8192}, {8192, 0}})},
     };
     for (const Case& c : cases) {

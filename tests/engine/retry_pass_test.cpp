@@ -189,8 +189,7 @@ TEST_F(RetryPassTest, AStopDuringARetryPassKeepsWhatItRead)
     const std::vector<BadRegion> left = {kBadLeft[0], kBadLeft[1], {41 * kSector, kSector}};
     EXPECT_EQ(engine->badRegions(), left);
     EXPECT_EQ(medium.contents("/out/f"), withZeros(left));
-    EXPECT_EQ(logOf("/out/f.log"),
-              logBytes("f", 0, {left[0], left[1], left[2], {size, 0}}));
+    EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, {left[0], left[1], left[2], {size, 0}}));
     EXPECT_EQ(readsAt(41 * kSector), 2);  // main pass and trim: the stop came before it
 }
 
@@ -214,8 +213,7 @@ TEST_F(RetryPassTest, AMediumRemovedDuringTheRetryEndsItAndAResumeFinishes)
         kBadLeft[0], kBadLeft[1], {30 * kSector, kSector}, {32 * kSector, kSector}};
     EXPECT_EQ(engine->badRegions(), cut);
     EXPECT_EQ(medium.contents("/out/f"), withZeros(cut));
-    EXPECT_EQ(logOf("/out/f.log"),
-              logBytes("f", 0, {cut[0], cut[1], cut[2], cut[3], {size, 0}}));
+    EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, {cut[0], cut[1], cut[2], cut[3], {size, 0}}));
     EXPECT_EQ(readsAt(21 * kSector), 1);  // the main pass's only
 
     medium.setWriteHook("/out/f", nullptr);
@@ -259,11 +257,11 @@ TEST_F(RetryPassTest, AKillDuringTheRetryLeavesTheWholeLogAndResumes)
         ASSERT_EQ(left.size(), 2u);
         // The main pass's log: one record per fill.
         EXPECT_EQ(withoutAnnotations(left["/out/f.log"]), logBytes("f", 0,
-                                               {{10 * kSector, kSector},
-                                                {20 * kSector, kSector},
-                                                {21 * kSector, kSector},
-                                                {22 * kSector, kSector},
-                                                {size, 0}}));
+                                                                   {{10 * kSector, kSector},
+                                                                    {20 * kSector, kSector},
+                                                                    {21 * kSector, kSector},
+                                                                    {22 * kSector, kSector},
+                                                                    {size, 0}}));
         for (const auto& [path, bytes] : left) medium.addFile(path, bytes);
 
         ASSERT_TRUE(copy("/src/f"));
@@ -272,8 +270,7 @@ TEST_F(RetryPassTest, AKillDuringTheRetryLeavesTheWholeLogAndResumes)
             {10 * kSector, kSector}, {20 * kSector, kSector}, {22 * kSector, kSector}};
         EXPECT_EQ(engine->badRegions(), after);
         EXPECT_EQ(medium.contents("/out/f"), withZeros(after));
-        EXPECT_EQ(logOf("/out/f.log"),
-                  logBytes("f", 0, {after[0], after[1], after[2], {size, 0}}));
+        EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, {after[0], after[1], after[2], {size, 0}}));
     }
 }
 
@@ -328,8 +325,9 @@ TEST_F(RetryPassTest, ARegionAtAnAppendsBaseIsRetried)
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     const std::uint64_t base = old.size();
-    EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{
-                                        {0, kSector}, {base, kSector}, {base + 2 * kSector, kSector}}));
+    EXPECT_EQ(
+        engine->badRegions(),
+        (std::vector<BadRegion>{{0, kSector}, {base, kSector}, {base + 2 * kSector, kSector}}));
     EXPECT_EQ(slice(medium.contents("/out/f"), base + kSector, base + 2 * kSector),
               slice(source, kSector, 2 * kSector));
 }

@@ -87,7 +87,8 @@ TEST_F(SourceCheckTest, AContinuedCopyIsRefusedForAnotherSourceThanItsLogRecorde
     };
     for (const bool viaWait : {false, true}) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + (viaWait ? ", continued after a wait" : ", resumed"));
+            SCOPED_TRACE(std::string(c.name) +
+                         (viaWait ? ", continued after a wait" : ", resumed"));
             medium.addFile("/card/b", card);
             medium.setModified("/card/b", 7);
             medium.setVolumeSerial("/card", std::string("card-1"));
@@ -186,8 +187,7 @@ TEST_F(SourceCheckTest, AContinuedCopyKeepsTheFillOfItsLog)
     expected.insert(expected.end(), rest.begin(), rest.end());
     std::fill(expected.begin() + 12288, expected.begin() + 12800, 0);  // zeros, as the log says
     EXPECT_EQ(medium.contents("/out/a"), expected);
-    EXPECT_EQ(logOf("/out/a.log"),
-              logBytes("a", 0, {{1024, 512}, {12288, 512}, {20480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{1024, 512}, {12288, 512}, {20480, 0}}));
 
     medium.addFile("/out/b", copyBytes);
     medium.addFile("/out/b.log", logBytes("b", 9, {{1024, 512}, {8192, 0}}));

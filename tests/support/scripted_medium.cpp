@@ -130,7 +130,7 @@ struct ScriptedMedium::State
     std::set<std::string> failingOpens;
     std::map<std::string, std::optional<VolumeInfo>> volumes;
     std::map<std::string, std::optional<std::uint64_t>> fileSizeLimits;  // by path prefix
-    std::map<std::string, std::optional<std::string>> serials;            // by path prefix
+    std::map<std::string, std::optional<std::string>> serials;           // by path prefix
     std::set<std::string> blockDevices;
     std::uint64_t nextInode = 100;
     bool removed = false;
