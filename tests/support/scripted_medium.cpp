@@ -152,6 +152,23 @@ struct ScriptedMedium::State
     bool foldCase = false;
     std::map<std::string, std::string> spellings;  // with foldCase: key -> the name as made
 
+    // The value set for the longest prefix of path (resolved) among byPrefix's keys.
+    template <class T>
+    std::optional<T> byLongestPrefix(const std::map<std::string, std::optional<T>>& byPrefix,
+                                     const std::string& path) const
+    {
+        const std::string at = resolve(path, true);
+        std::size_t best = 0;
+        std::optional<T> found;
+        for (const auto& [prefix, value] : byPrefix) {
+            if (at.starts_with(prefix) && prefix.size() >= best) {
+                best = prefix.size();
+                found = value;
+            }
+        }
+        return found;
+    }
+
     // The key a path is kept under: with foldCase the ASCII letters in lower case.
     std::string key(const std::string& path) const
     {
@@ -660,16 +677,7 @@ void ScriptedMedium::setVolumeSerial(const std::string& prefix, std::optional<st
 std::optional<std::string> ScriptedMedium::volumeSerial(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    const std::string at = m_state->resolve(path, true);
-    std::size_t best = 0;
-    std::optional<std::string> found;
-    for (const auto& [prefix, serial] : m_state->serials) {
-        if (at.starts_with(prefix) && prefix.size() >= best) {
-            best = prefix.size();
-            found = serial;
-        }
-    }
-    return found;
+    return m_state->byLongestPrefix(m_state->serials, path);
 }
 
 void ScriptedMedium::markBlockDevice(const std::string& path)
@@ -940,16 +948,7 @@ bool ScriptedMedium::isBlockDevice(const std::string& path)
 std::optional<std::uint64_t> ScriptedMedium::maxFileSize(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    const std::string at = m_state->resolve(path, true);
-    std::size_t best = 0;
-    std::optional<std::uint64_t> found;
-    for (const auto& [prefix, limit] : m_state->fileSizeLimits) {
-        if (at.starts_with(prefix) && prefix.size() >= best) {
-            best = prefix.size();
-            found = limit;
-        }
-    }
-    return found;
+    return m_state->byLongestPrefix(m_state->fileSizeLimits, path);
 }
 
 std::optional<std::string> ScriptedMedium::canonicalPath(const std::string& path)
