@@ -69,10 +69,6 @@ std::optional<std::vector<LogAnnotation>> parseAnnotations(const std::vector<std
     return annotations;
 }
 
-}  // namespace
-
-namespace {
-
 void putWords(std::vector<std::uint32_t>& words, std::uint64_t value)
 {
     words.push_back(static_cast<std::uint32_t>(value));
