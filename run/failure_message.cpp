@@ -80,6 +80,10 @@ std::optional<RunMessage> failureMessage(EngineStatus status, const std::string&
             return fileThen(text::kSourceMismatch);
         case EngineStatus::DestinationTooSmall:
             return fileThen(text::kDestinationTooSmall);
+        case EngineStatus::SourceChanged:
+            return fileThen(text::kSourceChanged);
+        case EngineStatus::CopyNotProven:
+            return fileThen(text::kCopyNotProven);
         default:
             return std::nullopt;
     }

@@ -117,6 +117,7 @@ struct ScriptedMedium::Node
     std::vector<std::uint64_t> readOffsets;
     const void* lockedBy = nullptr;  // the open file that holds the lock, if one does
     int syncs = 0;                   // sync calls through any handle of the file
+    std::uint64_t modifiedNs = 0;
 
     std::uint64_t size() const { return bytes.size(); }
 };
@@ -129,6 +130,7 @@ struct ScriptedMedium::State
     std::set<std::string> failingOpens;
     std::map<std::string, std::optional<VolumeInfo>> volumes;
     std::map<std::string, std::optional<std::uint64_t>> fileSizeLimits;  // by path prefix
+    std::map<std::string, std::optional<std::string>> serials;           // by path prefix
     std::set<std::string> blockDevices;
     std::uint64_t nextInode = 100;
     bool removed = false;
@@ -149,6 +151,23 @@ struct ScriptedMedium::State
     std::map<std::string, std::string> links;  // symbolic link -> its target as given
     bool foldCase = false;
     std::map<std::string, std::string> spellings;  // with foldCase: key -> the name as made
+
+    // The value set for the longest prefix of path (resolved) among byPrefix's keys.
+    template <class T>
+    std::optional<T> byLongestPrefix(const std::map<std::string, std::optional<T>>& byPrefix,
+                                     const std::string& path) const
+    {
+        const std::string at = resolve(path, true);
+        std::size_t best = 0;
+        std::optional<T> found;
+        for (const auto& [prefix, value] : byPrefix) {
+            if (at.starts_with(prefix) && prefix.size() >= best) {
+                best = prefix.size();
+                found = value;
+            }
+        }
+        return found;
+    }
 
     // The key a path is kept under: with foldCase the ASCII letters in lower case.
     std::string key(const std::string& path) const
@@ -387,6 +406,12 @@ public:
     {
         std::lock_guard lock(m_state->mutex);
         return FileIdentity{1, m_node->inode};
+    }
+
+    std::uint64_t modifiedNs() override
+    {
+        std::lock_guard lock(m_state->mutex);
+        return m_node->modifiedNs;
     }
 
 private:
@@ -634,6 +659,25 @@ void ScriptedMedium::setMaxFileSize(const std::string& prefix, std::optional<std
 {
     std::lock_guard lock(m_state->mutex);
     m_state->fileSizeLimits[m_state->key(prefix)] = bytes;
+}
+
+void ScriptedMedium::setModified(const std::string& path, std::uint64_t ns)
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto found = m_state->files.find(m_state->resolve(path, true));
+    if (found != m_state->files.end()) found->second->modifiedNs = ns;
+}
+
+void ScriptedMedium::setVolumeSerial(const std::string& prefix, std::optional<std::string> serial)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->serials[m_state->key(prefix)] = std::move(serial);
+}
+
+std::optional<std::string> ScriptedMedium::volumeSerial(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->byLongestPrefix(m_state->serials, path);
 }
 
 void ScriptedMedium::markBlockDevice(const std::string& path)
@@ -904,16 +948,7 @@ bool ScriptedMedium::isBlockDevice(const std::string& path)
 std::optional<std::uint64_t> ScriptedMedium::maxFileSize(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    const std::string at = m_state->resolve(path, true);
-    std::size_t best = 0;
-    std::optional<std::uint64_t> found;
-    for (const auto& [prefix, limit] : m_state->fileSizeLimits) {
-        if (at.starts_with(prefix) && prefix.size() >= best) {
-            best = prefix.size();
-            found = limit;
-        }
-    }
-    return found;
+    return m_state->byLongestPrefix(m_state->fileSizeLimits, path);
 }
 
 std::optional<std::string> ScriptedMedium::canonicalPath(const std::string& path)

@@ -112,6 +112,12 @@ public:
     // outside the medium's lock.
     void setWriteHook(const std::string& path, std::function<void(std::uint64_t offset)> hook);
 
+    // The modification time that an open handle of the file reports (default 0: unknown).
+    void setModified(const std::string& path, std::uint64_t ns);
+    // The serial of the medium of every path that starts with prefix (the longest prefix
+    // wins); nullopt, the default, leaves it unknown.
+    void setVolumeSerial(const std::string& prefix, std::optional<std::string> serial);
+
     // --- writes and volumes ---
     // The file at path (now or once created) accepts bytes more written bytes,
     // then its writes fail with EIO.
@@ -146,6 +152,7 @@ public:
     bool isBlockDevice(const std::string& path) override;
     std::optional<std::uint64_t> maxFileSize(const std::string& path) override;
     std::optional<std::string> canonicalPath(const std::string& path) override;
+    std::optional<std::string> volumeSerial(const std::string& path) override;
 
     struct Node;
     struct State;
