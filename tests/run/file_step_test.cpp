@@ -389,7 +389,7 @@ TEST_F(MediumWaitTest, AMediumLostAgainDuringTheWaitIsStillEndedByTheLimit)
 {
     waitWith(150, [this](int n) {
         medium.insertMedium();
-        medium.setRemovalAfter(n == 1 ? 60000 : 4096);
+        medium.setRemovalAfter(n == 1 ? 160000 : 4096);
         if (n > 400) stop = true;
     });
     const StepResult result = copyA();
