@@ -23,6 +23,9 @@ struct SourceFolder
 // Nothing when folder does not exist.
 std::optional<SourceFolder> resolveSourceFolder(FileSystem& fs, const std::string& folder);
 
+// True when path is folder or lies below it; both absolute and resolved.
+bool isAtOrBelow(const std::string& path, const std::string& folder);
+
 // The output folder as every scan leaves it out: absolute and resolved through links;
 // empty when there is none.
 std::string excludedOutputFolder(FileSystem& fs, const std::string& outputFolder);
@@ -51,9 +54,10 @@ public:
     CopyListBuilder(FileSystem& fs, const std::string& outputFolder, const std::atomic<bool>& stop);
 
     void addSource(const std::string& source);
-    // Adds one file under baseFolder unless it is listed under it already.
+    // Adds one file under baseFolder unless it is listed under it already; scannedFolder
+    // is the folder a scan found it in, if any.
     void addFile(std::string path, const std::shared_ptr<const std::string>& baseFolder,
-                 std::uint64_t size);
+                 std::uint64_t size, std::shared_ptr<const std::string> scannedFolder = nullptr);
     CopyList take() { return std::move(m_list); }
 
 private:
