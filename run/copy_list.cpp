@@ -51,11 +51,8 @@ void CopyListBuilder::addFolder(const std::string& folder)
         m_list.unreadableFolders.push_back(folder);
         return;
     }
-    const auto scanned = std::make_shared<const std::string>(source->resolved);
     const ScanSink sink{
-        [&](const std::string& path, std::uint64_t size) {
-            addFile(path, source->base, size, scanned);
-        },
+        [&](const std::string& path, std::uint64_t size) { addFile(path, source->base, size); },
         [&](const std::string& unreadable) { m_list.unreadableFolders.push_back(unreadable); }};
     const std::size_t before = m_list.entries.size();
     scanFolder(m_fs, source->resolved, m_excluded, m_stop, sink);
@@ -66,8 +63,7 @@ void CopyListBuilder::addFolder(const std::string& folder)
 
 void CopyListBuilder::addFile(std::string path,
                               const std::shared_ptr<const std::string>& baseFolder,
-                              std::uint64_t size,
-                              std::shared_ptr<const std::string> scannedFolder)
+                              std::uint64_t size)
 {
     // A file named twice (a folder and a file in it, or the same folder twice) is
     // copied once: a second copy would only meet the finished first one.
@@ -76,8 +72,7 @@ void CopyListBuilder::addFile(std::string path,
     key += path;
     if (!m_listed.insert(std::move(key)).second) return;
     m_list.totalSize += size;
-    m_list.entries.push_back(FileEntry{baseFolder, std::move(path), size, 0, EntryState::Fresh,
-                                       std::move(scannedFolder)});
+    m_list.entries.push_back(FileEntry{baseFolder, std::move(path), size, 0, EntryState::Fresh});
 }
 
 CopyList buildCopyList(FileSystem& fs, const std::vector<std::string>& sources,

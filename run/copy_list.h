@@ -54,10 +54,9 @@ public:
     CopyListBuilder(FileSystem& fs, const std::string& outputFolder, const std::atomic<bool>& stop);
 
     void addSource(const std::string& source);
-    // Adds one file under baseFolder unless it is listed under it already; scannedFolder
-    // is the folder a scan found it in, if any.
+    // Adds one file under baseFolder unless it is listed under it already.
     void addFile(std::string path, const std::shared_ptr<const std::string>& baseFolder,
-                 std::uint64_t size, std::shared_ptr<const std::string> scannedFolder = nullptr);
+                 std::uint64_t size);
     CopyList take() { return std::move(m_list); }
 
 private:
