@@ -29,11 +29,12 @@ OutputProblem checkOutputFolder(FileSystem& fs, const std::string& outputFolder,
                                 const std::vector<std::string>& sourceFolders)
 {
     if (outputFolder.empty() || !fs.isDirectory(outputFolder)) return OutputProblem::Missing;
-    if (!canCreateIn(fs, outputFolder)) return OutputProblem::NotWritable;
+    // Before the probe: nothing is written onto the medium the files come from.
     const std::string resolved = excludedOutputFolder(fs, outputFolder);
     for (const std::string& folder : sourceFolders) {
         if (isAtOrBelow(resolved, folder)) return OutputProblem::InsideSource;
     }
+    if (!canCreateIn(fs, outputFolder)) return OutputProblem::NotWritable;
     const std::optional<std::uint64_t> free = fs.freeSpace(outputFolder);
     if (free && *free < kOutputRoom) return OutputProblem::NoRoom;
     return OutputProblem::None;

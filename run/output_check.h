@@ -15,7 +15,8 @@ enum class OutputProblem : std::int32_t
     None = 0,
     Missing = 1,       // no folder at that path
     NotWritable = 2,   // a file cannot be created in it
-    InsideSource = 3,  // it is a folder being copied, or lies below one
+    InsideSource = 3,  // it is a folder being copied, or lies below one (found before a
+                       // file is tried in it)
     NoRoom = 4,        // its file system has no room left, not even for a copy log
 };
 
@@ -24,9 +25,9 @@ inline constexpr const char* kOutputProbeName = ".tessaly-write-check";
 // The free space a run needs before its first copy: one block for a log.
 inline constexpr std::uint64_t kOutputRoom = 4096;
 
-// Checks once, before a run, that outputFolder can take its copies: it exists, a file can
-// be created in it, it lies in none of sourceFolders (the folders the list was scanned
-// from, resolved), and its file system has kOutputRoom bytes free (unknown free space
+// Checks once, before a run, that outputFolder can take its copies: it exists, it lies in
+// none of sourceFolders (the folders the list was scanned from, resolved), a file can be
+// created in it, and its file system has kOutputRoom bytes free (unknown free space
 // passes: each file's own check says so). The first problem found, in that order.
 OutputProblem checkOutputFolder(FileSystem& fs, const std::string& outputFolder,
                                 const std::vector<std::string>& sourceFolders);

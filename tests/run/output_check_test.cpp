@@ -34,6 +34,9 @@ TEST(OutputCheck, FindsEachProblemOnceBeforeTheRun)
          [](ScriptedMedium& m) { m.failOpen(std::string("/out/") + kOutputProbeName); },
          OutputProblem::NotWritable},
         {"a scanned folder", "/media/stick", {}, OutputProblem::InsideSource},
+        {"a read-only scanned folder", "/media/stick",
+         [](ScriptedMedium& m) { m.failOpen(std::string("/media/stick/") + kOutputProbeName); },
+         OutputProblem::InsideSource},
         {"below one", "/media/card/docs/rescued", {}, OutputProblem::InsideSource},
         {"through a link", "/link", [](ScriptedMedium& m) { m.addSymlink("/link", "/media/stick/x"); },
          OutputProblem::InsideSource},
@@ -55,6 +58,7 @@ TEST(OutputCheck, FindsEachProblemOnceBeforeTheRun)
         if (row.setUp) row.setUp(medium);
         EXPECT_EQ(checkOutputFolder(medium, row.output, scanned), row.expected) << row.what;
         EXPECT_FALSE(medium.hasFile(std::string("/out/") + kOutputProbeName)) << row.what;
+        EXPECT_FALSE(medium.hasFile(row.output + "/" + kOutputProbeName)) << row.what;
     }
 }
 
