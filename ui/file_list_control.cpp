@@ -66,8 +66,10 @@ int FileListControl::neededWidth(int column) const
 {
     // The widest figures the size and filled columns show, with the cell's margins.
     int value = 0;
-    for (const std::uint64_t bytes : {std::uint64_t{9999} << 30, std::uint64_t{99} << 20 | 900 << 10}) {
-        value = std::max(value, fontMetrics().horizontalAdvance(QString::fromStdString(formatSize(bytes))));
+    for (const std::uint64_t bytes :
+         {std::uint64_t{9999} << 30, std::uint64_t{99} << 20 | 900 << 10}) {
+        const QString shown = QString::fromStdString(formatSize(bytes));
+        value = std::max(value, fontMetrics().horizontalAdvance(shown));
     }
     value += 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 8;
     return std::max(header()->sectionSizeHint(column), value);
