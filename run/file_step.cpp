@@ -113,7 +113,6 @@ StepResult FileStep::waitForMedium(const FileEntry& entry, const std::string& ou
             result.waitEnd = WaitEnd::Stopped;
             return result;
         }
-        status.waitedMs = m_ticks.now() - since;
         SysError error = 0;
         if (m_fs.openUnbuffered(entry.name, &error) == nullptr) {
             status.otherMedium = false;
@@ -136,8 +135,10 @@ StepResult FileStep::waitForMedium(const FileEntry& entry, const std::string& ou
                 return next;
             }
         }
+        // The report and the limit see the same time: a try that took a while shows in both.
+        status.waitedMs = m_ticks.now() - since;
         if (m_waitReport) m_waitReport(status);
-        if (m_wait.limitMs != 0 && m_ticks.now() - since >= m_wait.limitMs) {
+        if (m_wait.limitMs != 0 && status.waitedMs >= m_wait.limitMs) {
             result.waitEnd = WaitEnd::TimedOut;
             return result;
         }
