@@ -185,8 +185,9 @@ bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::str
     for (const BadRegion& r : records) {
         written = written && log.appendRecord(r.offset, r.length) == log.recordSize();
     }
-    // The new log reaches the medium before its name replaces the old one, so that no
-    // moment leaves the log's name on a file that lists less.
+    // Sync point: the new log reaches the medium before its name replaces the old one,
+    // so that no moment leaves the log's name on a file that lists less; the rename
+    // syncs the folder.
     if (!written || !next.sync() || !fs.rename(nextPath, logPath)) {
         next.close();
         fs.removeFile(nextPath);

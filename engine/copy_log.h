@@ -78,13 +78,14 @@ private:
 };
 
 // Writes a whole log (header, then records in order, the end record included when it is
-// among them) under a fresh name in the log's folder, created exclusively, puts it on the
-// medium and renames it over logPath: whatever moment a run is killed at, logPath holds
+// among them) under a fresh name in the log's folder, created exclusively, puts
+// it on the medium and renames it over logPath: whatever moment a run is killed at, logPath holds
 // the old log whole or the new one whole, and no other file is touched. False when any
 // step failed; logPath is unchanged then. On success keep, when given, holds the new log
 // open (and locked) for further records.
 bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::string& name,
                       std::int32_t fillType, LogForm form, const std::vector<BadRegion>& records,
                       PlainFile* keep = nullptr);
+
 
 }  // namespace tessaly

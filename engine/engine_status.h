@@ -30,6 +30,7 @@ enum class EngineStatus : std::int32_t {
     LinkInWay = 20,          // a symbolic link stands where the copy, its log or a folder belongs
     SourceMismatch = 21,     // Resume: the source is not the file the copy was made from
     DestinationTooSmall = 22,  // the output's file system cannot hold a file that large
+    LogUpdateFailed = 23,    // the log the passes rewrite could not be written: the old one holds
 };
 
 // The identifier used in the code and in the command line's report ("Ok", "NotReady", ...).

@@ -114,7 +114,14 @@ public:
         return r == 0;
     }
 
-    bool sync() override { return ::fsync(m_fd) == 0; }
+    bool sync() override
+    {
+        int r;
+        do {
+            r = ::fdatasync(m_fd);
+        } while (r != 0 && errno == EINTR);
+        return r == 0;
+    }
 
     std::optional<FileIdentity> identity() override
     {
@@ -356,16 +363,21 @@ bool PosixFileSystem::removeFile(const std::string& path)
 bool PosixFileSystem::rename(const std::string& from, const std::string& to)
 {
     if (::rename(from.c_str(), to.c_str()) != 0) return false;
-    // The new name is on the medium only once its folder is: a power loss right
-    // after the rename must not bring back the old file.
     const std::size_t slash = to.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    syncFolder(slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash));
     return true;
+}
+
+bool PosixFileSystem::syncFolder(const std::string& path)
+{
+    const int fd = openRetrying(path.empty() ? "." : path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    ::close(fd);
+    return r == 0;
 }
 
 std::optional<std::uint64_t> PosixFileSystem::freeSpace(const std::string& path)

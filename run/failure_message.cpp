@@ -80,6 +80,8 @@ std::optional<RunMessage> failureMessage(EngineStatus status, const std::string&
             return fileThen(text::kSourceMismatch);
         case EngineStatus::DestinationTooSmall:
             return fileThen(text::kDestinationTooSmall);
+        case EngineStatus::LogUpdateFailed:
+            return fileThen(text::kLogNotUpdated);
         default:
             return std::nullopt;
     }

@@ -9,8 +9,10 @@ namespace tessaly {
 
 FileOutcome outcomeOf(int lastFilePercent, EngineStatus status)
 {
-    // A log that lacks its end record is reported even when the copy reached its end.
-    if (status == EngineStatus::LogWriteFailed) return FileOutcome::Failed;
+    // A log that lacks its end record, or lists what the passes read since, is reported
+    // even when the copy reached its end.
+    if (status == EngineStatus::LogWriteFailed || status == EngineStatus::LogUpdateFailed)
+        return FileOutcome::Failed;
     if (lastFilePercent == 100) return FileOutcome::Done;
     switch (status) {
         case EngineStatus::Ok:

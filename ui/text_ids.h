@@ -173,5 +173,7 @@ inline constexpr int kDriveSilent = 160;     // status, before the time a read h
 inline constexpr int kDestinationTooSmall = 161;
 // Note below "File NAME cannot be opened." for a device the user may not read
 inline constexpr int kDeviceAccess = 162;
+// After "File NAME": the log the passes after the copy rewrite could not be written
+inline constexpr int kLogNotUpdated = 163;
 
 }  // namespace tessaly::text

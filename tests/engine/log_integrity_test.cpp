@@ -2,6 +2,7 @@
 // any write, a crafted or stale log, a file beside the copy named like a scratch
 // file), the copy ends right outside the regions its log lists, or the run says why.
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "engine/copy_log.h"
@@ -252,6 +253,46 @@ TEST_F(LogIntegrityTest, GoingOnWithoutAUsableLogKeepsItsFills)
     EXPECT_EQ(medium.contents("/out/a.log"),
               logBytes("a", 0, {{512, 1536}, {7680, 512}, {20480, 0}}));
     expectRightOutsideListed("/out/a", "/out/a.log");
+}
+
+// The log that the trim rewrites cannot be written: the old one stays the truth, the run
+// reports the regions it lists and says that the log could not be updated.
+TEST_F(LogIntegrityTest, ALogThePassesCannotRewriteStaysTheTruth)
+{
+    setSetting(*engine, &EngineSettings::trimPass, true);
+    setSetting(*engine, &EngineSettings::retryPasses, 0u);
+    struct Case
+    {
+        const char* name;  // of the source and its copy
+        std::function<void()> fault;
+    };
+    int writesAt4096 = 0;
+    const Case cases[] = {
+        // The disk fills up once the trim writes the sector it read back.
+        {"full", [&] {
+             medium.setWriteHook("/out/full", [&](std::uint64_t at) {
+                 if (at == 4096 && ++writesAt4096 == 2) medium.setQuota(0);
+             });
+         }},
+        {"unsynced", [&] { medium.failSyncs("/out/.tessaly-"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = c.name;
+        medium.addFile("/src/" + name, source);
+        medium.markWeak("/src/" + name, 4096, 512, 2);  // read back by the trim
+        medium.markBad("/src/" + name, 12288, 512);
+        c.fault();
+        ASSERT_TRUE(copy("/src/" + name));
+        medium.setQuota(std::uint64_t{1} << 30);
+        EXPECT_EQ(engine->status(), EngineStatus::LogUpdateFailed);
+        EXPECT_EQ(engine->filledBytes(), 1024);
+        EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{4096, 512}, {12288, 512}}));
+        EXPECT_EQ(medium.contents("/out/" + name + ".log"),
+                  logBytes(name, 0, {{4096, 512}, {12288, 512}, {20480, 0}}));
+    }
+    EXPECT_EQ(filesIn("/out"),
+              (std::vector<std::string>{"full", "full.log", "unsynced", "unsynced.log"}));
 }
 
 }  // namespace

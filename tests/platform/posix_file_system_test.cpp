@@ -235,6 +235,8 @@ TEST_F(PosixFileSystemTest, RenameReplacesTheTargetWhole)
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new log");
     EXPECT_FALSE(system.rename(next, log));
     EXPECT_TRUE(fs::exists(log));
+    EXPECT_TRUE(system.syncFolder(m_dir.string()));
+    EXPECT_FALSE(system.syncFolder(log));  // a file is no folder
 }
 
 TEST_F(PosixFileSystemTest, VolumeQueriesAnswerOnDiskAndTmpfs)

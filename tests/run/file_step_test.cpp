@@ -42,6 +42,7 @@ TEST(FileOutcome, ByLastPercentThenByStatus)
 {
     EXPECT_EQ(outcomeOf(100, EngineStatus::Ok), FileOutcome::Done);
     EXPECT_EQ(outcomeOf(100, EngineStatus::WriteFailed), FileOutcome::Done);
+    EXPECT_EQ(outcomeOf(100, EngineStatus::LogUpdateFailed), FileOutcome::Failed);
     EXPECT_EQ(outcomeOf(99, EngineStatus::Ok), FileOutcome::Stopped);
     EXPECT_EQ(outcomeOf(40, EngineStatus::Stopped), FileOutcome::Stopped);
     EXPECT_EQ(outcomeOf(40, EngineStatus::NotReady), FileOutcome::NotReady);
@@ -66,6 +67,7 @@ TEST(FailureMessage, TextsAroundTheSourcePathByStatus)
     EXPECT_EQ(shown(EngineStatus::FreeSpaceUnknown), "14 /src/a.bin\n119");
     EXPECT_EQ(shown(EngineStatus::WorkerStartFailed), "14 /src/a.bin\n120");
     EXPECT_EQ(shown(EngineStatus::DestinationTooSmall), "14 /src/a.bin\n161");
+    EXPECT_EQ(shown(EngineStatus::LogUpdateFailed), "14 /src/a.bin\n163");
     // A device this user may not read: the note says how to get access.
     const auto denied = failureMessage(EngineStatus::SourceOpenFailed, "/dev/sdb", true);
     ASSERT_TRUE(denied);
