@@ -8,6 +8,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "engine/destination.h"
@@ -292,6 +293,8 @@ struct CopyEngine::Impl
     Settings settings;
     Shared shared;
     FileState file;
+    // The output folders whose stale scratch logs were removed (once per folder).
+    std::set<std::string> sweptFolders;
     // Fed by the worker only; other threads read their rates.
     RateMeter longMeter;
     RateMeter shortMeter;
@@ -744,6 +747,10 @@ bool CopyEngine::Impl::prepareAndStart(const std::string& sourcePath, const std:
     file.fillType = setting(&EngineSettings::fillType);
     if (!prepareSource(sourcePath, baseFolder, outputFolder)) return false;
     if (!openDestination()) return false;
+    // Scratch logs a killed run left beside the copy; once per folder, as listing it is
+    // not free.
+    if (const std::string folder = parentFolder(file.logPath); sweptFolders.insert(folder).second)
+        removeStaleScratchLogs(fs, folder);
     if (file.destinationExisted && !prepareExisting()) return false;
     if (!checkFileSizeLimit() || !checkFreeSpace()) return refuseAfterPreparing();
     // Sync point: the emptied copy is on the medium before its old log is replaced or

@@ -111,6 +111,10 @@ public:
     // (or its process ends). False only when another handle holds one; a file
     // system without locks counts as locked, so that it can still be written.
     virtual bool tryLock() { return true; }
+    // As tryLock, but true only when this handle now holds a lock that other handles
+    // see: false also on a file system without locks, where a file's writer cannot be
+    // told from no writer.
+    virtual bool tryLockSeen() { return false; }
     // Puts the bytes written through this handle, and the file's size, on the medium
     // (the file's name is its folder's: see FileSystem::syncFolder); false when it failed.
     virtual bool sync() { return true; }

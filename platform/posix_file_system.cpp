@@ -139,6 +139,15 @@ public:
         return r == 0 || errno != EWOULDBLOCK;
     }
 
+    bool tryLockSeen() override
+    {
+        int r;
+        do {
+            r = ::flock(m_fd, LOCK_EX | LOCK_NB);
+        } while (r != 0 && errno == EINTR);
+        return r == 0;
+    }
+
     bool direct() const { return m_direct; }
 
 private:

@@ -295,5 +295,51 @@ TEST_F(LogIntegrityTest, ALogThePassesCannotRewriteStaysTheTruth)
               (std::vector<std::string>{"full", "full.log", "unsynced", "unsynced.log"}));
 }
 
+// A run removes the scratch logs that a killed run left in its copy's folder: only files
+// named as the log's writer names them, not through a link, not one a writer holds.
+TEST_F(LogIntegrityTest, ARunRemovesStaleScratchLogsAndNothingElse)
+{
+    enum Kind { Stale, Held, Link, Folder };
+    struct Case
+    {
+        const char* name;
+        Kind kind;
+    };
+    const Case cases[] = {
+        {".tessaly-0123456789abcdef.log.tmp", Stale},
+        {".tessaly-fedcba9876543210.log.tmp", Held},
+        {".tessaly-1111111111111111.log.tmp", Link},
+        {".tessaly-2222222222222222.log.tmp", Folder},
+        {".tessaly-0123456789ABCDEF.log.tmp", Stale},
+        {".tessaly-0123456789abcde.log.tmp", Stale},
+        {".tessaly-0123456789abcdef0.log.tmp", Stale},
+        {".tessaly-0123456789abcdeg.log.tmp", Stale},
+        {"tessaly-0123456789abcdef.log.tmp", Stale},
+        {".tessaly-0123456789abcdef.log", Stale},
+        {"a.tessaly-0123456789abcdef.log.tmp", Stale},
+    };
+    const Bytes other = pattern(100, 3);
+    medium.addFile("/keep/target", other);
+    std::unique_ptr<File> held;
+    for (const Case& c : cases) {
+        const std::string path = std::string("/out/") + c.name;
+        if (c.kind == Link) medium.addSymlink(path, "/keep/target");
+        if (c.kind == Folder) medium.addFolder(path);
+        if (c.kind != Stale && c.kind != Held) continue;
+        medium.addFile(path, other);
+        if (c.kind == Held) {
+            held = medium.open(path, Disposition::OpenExisting, Access::Write, nullptr);
+            ASSERT_TRUE(held && held->tryLock());
+        }
+    }
+    ASSERT_TRUE(copy("/src/a"));
+    for (const Case& c : cases) {
+        const std::string path = std::string("/out/") + c.name;
+        const bool removable = &c == &cases[0];  // the only name of the form that is stale
+        EXPECT_EQ(medium.exists(path) || medium.isSymlink(path), !removable) << c.name;
+    }
+    EXPECT_EQ(medium.contents("/keep/target"), other);
+}
+
 }  // namespace
 }  // namespace tessaly::testing

@@ -140,8 +140,9 @@ TEST_F(PosixFileSystemTest, ALockIsHeldByOneOpenFileUntilItCloses)
     ASSERT_TRUE(first && second);
     EXPECT_TRUE(first->tryLock());
     EXPECT_FALSE(second->tryLock());
+    EXPECT_FALSE(second->tryLockSeen());
     first.reset();
-    EXPECT_TRUE(second->tryLock());
+    EXPECT_TRUE(second->tryLockSeen());
 }
 
 TEST_F(PosixFileSystemTest, DispositionsCreateOpenAndTruncateAsNamed)

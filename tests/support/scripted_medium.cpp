@@ -442,6 +442,7 @@ public:
         return true;
     }
 
+    bool tryLockSeen() override { return tryLock(); }
 
     std::optional<FileIdentity> identity() override
     {
