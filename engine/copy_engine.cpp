@@ -267,7 +267,7 @@ struct CopyEngine::Impl
     bool recordAndWriteFill(Loop& loop, const BadRegion& region);
     bool writeFill(Loop& loop, std::uint32_t length);
     void finishWorker(Loop& loop);
-    EngineStatus putCopyOnMedium(const Loop& loop);
+    EngineStatus putCopyOnMedium();
     bool trimFilled(const Loop& loop);
     // The form of a log that lists regions for this copy: the narrow form while every
     // offset and the copy's end fit 32 bits.
@@ -1042,7 +1042,7 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     const std::uint64_t at = shared.position.load();
     const std::uint64_t size = shared.fileSize.load();
     // The end record claims every byte before it: the copy is on the medium first.
-    const EngineStatus onMedium = loop.logActive ? putCopyOnMedium(loop) : EngineStatus::Ok;
+    const EngineStatus onMedium = loop.logActive ? putCopyOnMedium() : EngineStatus::Ok;
     bool logEnded = !loop.logActive || (onMedium == EngineStatus::Ok &&
                                         file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0);
     shared.progress.store(fraction(at, size));
@@ -1053,7 +1053,10 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
                ended != EngineStatus::LogWriteFailed) {
         shared.status.store(EngineStatus::Stopped);
     }
-    if (onMedium != EngineStatus::Ok) shared.status.store(onMedium);
+    // A copy that did not reach the medium is neither whole nor merely stopped.
+    const EngineStatus now = shared.status.load();
+    if (onMedium != EngineStatus::Ok && (now == EngineStatus::Ok || now == EngineStatus::Stopped))
+        shared.status.store(onMedium);
     if (at >= size && !shared.stopRequest.load() && onMedium == EngineStatus::Ok && trimFilled(loop))
         logEnded = true;
     closeFile();
@@ -1076,19 +1079,18 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     shared.stopRequest.store(false);
 }
 
-// Sync point of every claim about the copy's bytes (the end record, a log that lists
-// fewer regions, a removed log): the log's records, and its name, reach the medium before
-// the copy does, so that no fill is ever on the medium unlisted; then the copy. Ok, or
-// the status of the sync that failed.
-EngineStatus CopyEngine::Impl::putCopyOnMedium(const Loop& loop)
+// Sync point of the claims about the copy's bytes at the end of a file with its log
+// (the end record, then a log that lists fewer regions or a removed log): the log's
+// records, and its name, reach the medium before the copy does, so that no fill is ever
+// on the medium unlisted; then the copy. Ok, or the status of the sync that failed.
+EngineStatus CopyEngine::Impl::putCopyOnMedium()
 {
     bool listsRegions = false;
     {
         std::lock_guard lock(shared.regionsMutex);
         listsRegions = !shared.regions.empty();
     }
-    if (loop.logActive && listsRegions &&
-        (!file.logFile.sync() || !fs.syncFolder(parentFolder(file.logPath)))) {
+    if (listsRegions && (!file.logFile.sync() || !fs.syncFolder(parentFolder(file.logPath)))) {
         return EngineStatus::LogWriteFailed;
     }
     return file.destination.sync() ? EngineStatus::Ok : EngineStatus::WriteFailed;

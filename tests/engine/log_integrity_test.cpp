@@ -295,6 +295,33 @@ TEST_F(LogIntegrityTest, ALogThePassesCannotRewriteStaysTheTruth)
               (std::vector<std::string>{"full", "full.log", "unsynced", "unsynced.log"}));
 }
 
+// A copy that cannot be put on the medium (its sync fails, or its log's) is not called
+// whole: its log gets no end record and is not deleted, and the next run takes over
+// the regions it lists.
+TEST_F(LogIntegrityTest, ACopyThatDoesNotReachTheMediumIsNotReportedWhole)
+{
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, true);
+    const struct
+    {
+        const char* name;
+        bool filled;  // the copy has a fill: its log is synced first
+        EngineStatus status;
+    } cases[] = {{"clean", false, EngineStatus::WriteFailed},
+                 {"filled", true, EngineStatus::LogWriteFailed}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = c.name;
+        medium.addFile("/src/" + name, source);
+        if (c.filled) medium.markBad("/src/" + name, 4096, 512);
+        medium.failSyncs("/out/" + name);  // the copy and its log
+        ASSERT_TRUE(copy("/src/" + name));
+        EXPECT_EQ(engine->status(), c.status);
+        const std::vector<BadRegion> listed =
+            c.filled ? std::vector<BadRegion>{{4096, 512}} : std::vector<BadRegion>{};
+        EXPECT_EQ(medium.contents("/out/" + name + ".log"), logBytes(name, 0, listed));
+    }
+}
+
 // A run removes the scratch logs that a killed run left in its copy's folder: only files
 // named as the log's writer names them, not through a link, not one a writer holds.
 TEST_F(LogIntegrityTest, ARunRemovesStaleScratchLogsAndNothingElse)
