@@ -21,6 +21,14 @@
 namespace tessaly {
 namespace {
 
+// A file system that cannot sync a file or a folder (some network file systems refuse
+// it for folders) puts them on its medium as it decides: nothing more can be done there,
+// and refusing every copy on it would help no one.
+bool syncUnsupported(SysError error)
+{
+    return error == EINVAL || error == ENOTSUP;
+}
+
 class PosixFile : public File
 {
 public:
@@ -120,7 +128,7 @@ public:
         do {
             r = ::fdatasync(m_fd);
         } while (r != 0 && errno == EINTR);
-        return r == 0;
+        return r == 0 || syncUnsupported(errno);
     }
 
     std::optional<FileIdentity> identity() override
@@ -385,8 +393,9 @@ bool PosixFileSystem::syncFolder(const std::string& path)
     do {
         r = ::fsync(fd);
     } while (r != 0 && errno == EINTR);
+    const SysError why = r == 0 ? 0 : errno;
     ::close(fd);
-    return r == 0;
+    return why == 0 || syncUnsupported(why);
 }
 
 std::optional<std::uint64_t> PosixFileSystem::freeSpace(const std::string& path)
