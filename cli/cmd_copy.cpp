@@ -1,6 +1,7 @@
 // tessaly-cli copy: the copy engine over a list of files and folders.
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <system_error>
@@ -11,10 +12,12 @@
 #include "cli/copy_options.h"
 #include "cli/escaped_name.h"
 #include "cli/terminal_console.h"
+#include "cli/volume_source.h"
 #include "engine/copy_engine.h"
 #include "platform/terminal.h"
 #include "run/copy_list.h"
 #include "run/damage_report.h"
+#include "volume/volume_log.h"
 
 namespace tessaly::cli {
 
@@ -67,6 +70,22 @@ bool reportFileUsable(FileSystem& fs, const std::string& path)
     return false;
 }
 
+// False (said on standard error) when the report would overwrite a source, a copy or a
+// log of the run when it is written at the end.
+bool reportPathFree(FileSystem& fs, const std::string& path, const CopyList& list,
+                    const std::string& outputFolder)
+{
+    const std::optional<ReportClash> clash = reportClashOf(fs, path, list.entries, outputFolder);
+    if (!clash) return true;
+    static const char* const kWhat[] = {"the source", "the copy", "the copy log"};
+    std::fprintf(stderr,
+                 "tessaly-cli copy: the report %s would overwrite %s %s of this run; "
+                 "nothing was copied. Choose another path for the report.\n",
+                 escapedName(path).c_str(), kWhat[static_cast<int>(clash->kind)],
+                 escapedName(clash->path).c_str());
+    return false;
+}
+
 // Writes the run's report; false (said on standard error) when it could not be written.
 bool writeRunReport(FileSystem& fs, const std::string& path, const CopyList& list,
                     const RunReport& report)
@@ -101,13 +120,25 @@ int runCopy(int argc, char** argv)
         std::fputs(copyHelpText(), stdout);
         return 0;
     }
-    FileSystem& fs = systemFileSystem();
+    FileSystem& system = systemFileSystem();
+    std::unique_ptr<Volume> volume;
+    std::unique_ptr<VolumeFileSystem> volumeFs;
+    if (!options.volumePath.empty()) {
+        std::string error;
+        std::string usedLog;
+        volume = openVolumeWithLog(system, absolutePath(options.volumePath),
+                                   options.volumeLogPath, &error, &usedLog);
+        if (!volume) {
+            std::fprintf(stderr, "tessaly-cli copy: %s\n", escapedName(error).c_str());
+            return 2;
+        }
+        volumeFs = std::make_unique<VolumeFileSystem>(system, *volume,
+                                                      absolutePath(options.volumePath));
+    }
+    FileSystem& fs = volumeFs ? static_cast<FileSystem&>(*volumeFs) : system;
     if (!fs.isDirectory(options.outputFolder)) {
         std::fprintf(stderr, "tessaly-cli copy: the output folder %s is not a folder\n",
                      escapedName(options.outputFolder).c_str());
-        return kExitUsage;
-    }
-    if (!options.reportPath.empty() && !reportFileUsable(fs, options.reportPath)) {
         return kExitUsage;
     }
 
@@ -116,7 +147,15 @@ int runCopy(int argc, char** argv)
     CopyOptions engineOptions = options;
     engineOptions.outputFolder = absolutePath(options.outputFolder);
     const CopyList list =
-        buildCopyList(fs, options.sources, engineOptions.outputFolder, g_stopRequested);
+        volumeFs ? buildVolumeCopyList(*volumeFs, options.sources, g_stopRequested)
+                 : buildCopyList(fs, options.sources, engineOptions.outputFolder, g_stopRequested);
+    // Checked before the report file is created, which would put an empty file where a
+    // copy or log belongs.
+    if (!options.reportPath.empty() &&
+        (!reportPathFree(fs, options.reportPath, list, engineOptions.outputFolder) ||
+         !reportFileUsable(fs, options.reportPath))) {
+        return kExitUsage;
+    }
     for (const std::string& folder : list.foldersHoldingOutput) {
         console.message("Nothing is copied from " + escapedName(folder) +
                         ": the output folder " + escapedName(engineOptions.outputFolder) +
@@ -131,6 +170,11 @@ int runCopy(int argc, char** argv)
         console.message("Cannot read the folder " + escapedName(folder) +
                         "; its files are not copied.");
     }
+    const auto unlisted =
+        volumeFs ? volumeFs->takeUnlisted() : std::vector<std::pair<std::string, std::string>>{};
+    for (const auto& [path, reason] : unlisted) {
+        console.message("Not copied: " + escapedName(path) + ": " + reason + ".");
+    }
 
     CopyEngine engine(fs);
     applyToEngine(engineOptions, engine);
@@ -143,7 +187,8 @@ int runCopy(int argc, char** argv)
     console.finish();
     printReport(report, options.quiet);
     const int status =
-        exitStatusFor(report, list.unreadableFolders.empty() && list.foldersHoldingOutput.empty());
+        exitStatusFor(report, list.unreadableFolders.empty() && list.foldersHoldingOutput.empty() &&
+                                  unlisted.empty());
     if (!options.reportPath.empty() && !writeRunReport(fs, options.reportPath, list, report)) {
         return std::max(status, 2);
     }

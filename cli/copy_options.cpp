@@ -125,6 +125,20 @@ std::string parseReport(const std::string& value, CopyOptions& o)
     return {};
 }
 
+std::string parseVolume(const std::string& value, CopyOptions& o)
+{
+    if (value.empty()) return "--volume needs the path of an image or a device";
+    o.volumePath = value;
+    return {};
+}
+
+std::string parseVolumeLog(const std::string& value, CopyOptions& o)
+{
+    if (value.empty()) return "--volume-log needs the path of the image's log";
+    o.volumeLogPath = value;
+    return {};
+}
+
 // Options that take a value; the value follows '=' or comes as the next argument.
 using ValueParser = std::string (*)(const std::string& value, CopyOptions& o);
 
@@ -137,6 +151,8 @@ ValueParser valueParser(std::string_view name)
     if (name == "--reserved") return parseReserved;
     if (name == "--report") return parseReport;
     if (name == "--retry-passes") return parseRetryPasses;
+    if (name == "--volume") return parseVolume;
+    if (name == "--volume-log") return parseVolumeLog;
     return nullptr;
 }
 
@@ -222,7 +238,11 @@ ParsedCopyOptions parseCopyOptions(const std::vector<std::string>& args)
         if (!result.ok()) return result;
     }
     if (o.help) return result;
-    if (operands.size() < 2) {
+    if (!o.volumeLogPath.empty() && o.volumePath.empty()) {
+        result.error = "--volume-log belongs to --volume";
+        return result;
+    }
+    if (operands.size() < (o.volumePath.empty() ? 2u : 1u)) {
         result.error = "give at least one SOURCE and the OUTPUT_FOLDER";
         return result;
     }
@@ -248,6 +268,7 @@ void applyToEngine(const CopyOptions& o, CopyEngine& engine)
 const char* copyHelpText()
 {
     return R"(Usage: tessaly-cli copy [options] SOURCE... OUTPUT_FOLDER
+       tessaly-cli copy [options] --volume=IMAGE_OR_DEVICE [PATH...] OUTPUT_FOLDER
 
 Copies files from a possibly damaged medium into OUTPUT_FOLDER (which must exist)
 and salvages what the medium still gives. Unreadable sectors are replaced by a fill
@@ -262,6 +283,18 @@ block device (a whole disk or card: /dev/sdb, /dev/mmcblk0, a loop device) is
 imaged into OUTPUT_FOLDER/NAME.img (/dev/sdb gives sdb.img), with its log beside
 it; reading it needs access to the device (the disk group, or sudo). A device
 inside a folder SOURCE is never copied.
+
+With --volume=IMAGE_OR_DEVICE the files come out of the file systems of an image
+file or a device without mounting it (FAT, exFAT, NTFS, ext2/3/4, ISO 9660, HFS+
+and more, also inside an MBR or GPT partition table). Each PATH is a file or folder
+inside it, as `tessaly-cli files` lists it (/docs, or /p2/docs with several
+partitions); no PATH copies all of it. Each copy keeps its folders below
+OUTPUT_FOLDER as a folder's do. The bytes the image's log lists as not read (its
+copy log IMAGE.log, or the log --volume-log names) are never taken from the image:
+they are filled and logged like unreadable sectors, and so are bytes whose place
+the damaged file system no longer says; a file whose metadata could not be read
+whole is filled entirely. A folder whose metadata could not be read is said, as an
+unreadable folder is.
 
 Options:
   --fill=KIND          what replaces an unreadable sector (default zeros):
@@ -292,6 +325,10 @@ Options:
                          fails (default beside): beside (FILE.cp1, FILE.cp2, ...
                          beside the source), folder:PATH (the same path below
                          PATH), ask (asked on the terminal)
+  --volume=IMAGE_OR_DEVICE
+                       copy out of the file systems of an image or device (above)
+  --volume-log=FILE    the image's log: a copy log or a GNU ddrescue mapfile
+                         (default: IMAGE.log when it exists)
   --report=FILE        write the run's report to FILE as CSV (see below)
   --wait-for-medium[=SECONDS]
                        when the medium goes away in the middle of a file, wait
@@ -339,7 +376,8 @@ the copy has reached, that it holds as read data and as fills (after the trim
 pass); earlier runs are included. A summary line follows.
 
 With --report=FILE the run also writes FILE (created, or emptied when it exists;
-checked before the run starts): CSV as RFC 4180 describes it, names as their
+checked before the run starts, which refuses a FILE that is a source, a copy or a
+copy log of the run): CSV as RFC 4180 describes it, names as their
 bytes stand (UTF-8 on most systems), a header line, then one line per file:
   source,size,state,bytes read,bytes not read,filled regions,copy,log
 state is complete, damaged (the copy reached its end and its log lists parts
@@ -367,10 +405,11 @@ Exit status:
   1   every file covered, but some bytes are fills
   2   a file failed or is incomplete, the run was interrupted, or a source
       folder could not be read or holds the output folder and gave nothing
+      (with --volume: or a file or folder of the volume could not be listed)
   3   the medium was removed (with --wait-for-medium: it did not come back
       before SECONDS passed or the wait was interrupted); the run stopped and
       can be continued
-  64  usage error, or the report file cannot be created
+  64  usage error, or the report file cannot be created or is a file of the run
 A report that cannot be written at the end is said on standard error, and the
 exit status is then at least 2.
 )";

@@ -24,6 +24,10 @@ struct CopyOptions
     // once the same medium is back; waitSeconds limits the wait (0: until interrupted).
     bool waitForMedium = false;
     std::uint32_t waitSeconds = 0;
+    // --volume: the sources are paths inside this image or device's file systems (none:
+    // all of it); --volume-log: the log that says which of its regions were not read.
+    std::string volumePath;
+    std::string volumeLogPath;
     std::vector<std::string> sources;
     std::string outputFolder;
 };
@@ -37,7 +41,7 @@ struct ParsedCopyOptions
 };
 
 // Parses the arguments that follow `copy`. With --help the sources may be missing;
-// otherwise at least one source and the output folder are required.
+// otherwise at least one source (with --volume none) and the output folder are required.
 ParsedCopyOptions parseCopyOptions(const std::vector<std::string>& args);
 
 // The command line's name of policy, as --existing takes it.

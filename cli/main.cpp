@@ -17,6 +17,7 @@ struct Command
 // One line per subcommand; each lives in its own cmd_*.cpp.
 constexpr Command kCommands[] = {
     {"copy", tessaly::cli::runCopy, "copy files from a damaged medium, salvaging what it gives"},
+    {"files", tessaly::cli::runFiles, "list the files of an image or device, and which are damaged"},
     {"help", nullptr, "show this text"},
     {"get", tessaly::cli::runGetCommand, "read a copy log's regions into its transfer file"},
     {"put", tessaly::cli::runPutCommand, "write a transfer file into the damaged copy"},

@@ -19,7 +19,7 @@
 #include "copier/copier_run.h"
 #include "copier/detail_pane.h"
 #include "copier/run_report_view.h"
-#include "copier/window_gone_filter.h"
+#include "ui/window_gone_filter.h"
 #include "engine/copy_engine.h"
 #include "settings/profile_settings.h"
 #include "settings/window_settings.h"

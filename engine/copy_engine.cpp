@@ -1294,6 +1294,11 @@ void CopyEngine::requestStop(bool wait)
     m->shared.stateChanged.wait(lock, [this] { return !m->shared.busy.load(); });
 }
 
+void CopyEngine::withdrawStop()
+{
+    if (!m->shared.busy.load()) m->shared.stopRequest.store(false);
+}
+
 bool CopyEngine::waitUntilIdle(std::uint32_t timeoutMs) const
 {
     std::unique_lock lock(m->shared.stateMutex);

@@ -76,8 +76,12 @@ public:
     // the file the copy was made from (another medium) is refused with SourceMismatch.
     bool continueFile(const std::string& sourcePath, const std::string& outputFolder,
                       const std::string& baseFolder);
-    // Asks the worker to stop; with wait, returns once busy is clear.
+    // Asks the worker to stop; with wait, returns once busy is clear. A request while
+    // idle stops the next copy at its first pass, unless withdrawn before.
     void requestStop(bool wait);
+    // Withdraws a stop request that found no worker, as a new run begins; a worker's
+    // request stays. Called on the thread that starts the files.
+    void withdrawStop();
     // Waits up to timeoutMs for the worker to end; true as soon as busy is clear.
     // The worker wakes the waiter when it ends.
     bool waitUntilIdle(std::uint32_t timeoutMs) const;

@@ -56,21 +56,23 @@ public:
     // failure or when the narrow form cannot hold offset or length).
     std::size_t appendRecord(std::uint64_t offset, std::uint64_t length);
     // The fill type of the header, or -1 when the header is unreadable or not a log's.
-    std::int64_t readHeader();
+    [[nodiscard]] std::int64_t readHeader();
     // The offset of the end record that closes the file, or -1 when there is none: the
     // last record counts only when it is whole and stands at a record boundary after
     // the name.
-    std::int64_t readEndPosition();
+    [[nodiscard]] std::int64_t readEndPosition();
     // Cuts the end record off, so that a continued run appends after the regions.
     void dropEndRecord();
     // Appends every record after the name, in file order (an end record too, as a
     // region of length 0), and returns the sum of their lengths, or -1 when the
-    // name length is 0 or above 260 or the name cannot be read whole. An
-    // incomplete last record is not taken.
-    std::int64_t readRegions(std::vector<BadRegion>& regions);
+    // name length is 0 or above 260, the name cannot be read whole, or a record's
+    // length carries the sum past 2^63 (regions then holds the records before it
+    // only: a caller must not take them for the log's). An incomplete last record is
+    // not taken.
+    [[nodiscard]] std::int64_t readRegions(std::vector<BadRegion>& regions);
     // The source's file name stored in the header, or an empty string when unreadable
     // or longer than maxLength.
-    std::string readName(std::size_t maxLength = kNameBufferSize);
+    [[nodiscard]] std::string readName(std::size_t maxLength = kNameBufferSize);
 
 private:
     PlainFile* m_file = nullptr;

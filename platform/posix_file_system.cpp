@@ -1,5 +1,7 @@
 #include "platform/posix_file_system.h"
 
+#include "platform/mount_info.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -196,13 +198,6 @@ SysError keepOnlyFiles(int fd, bool blockDevices)
     return why;
 }
 
-struct MountEntry
-{
-    std::string mountPoint;
-    std::string fsType;
-    std::string source;
-};
-
 // The /proc/self/mountinfo line of the device that holds st_dev (the last one
 // wins, as later mounts hide earlier ones).
 std::optional<MountEntry> mountOf(dev_t device)
@@ -212,17 +207,8 @@ std::optional<MountEntry> mountOf(dev_t device)
     std::optional<MountEntry> found;
     const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
     while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, majMin, root, mountPoint;
-        fields >> id >> parent >> majMin >> root >> mountPoint;
-        if (majMin != wanted) continue;
-        std::string word;
-        while (fields >> word && word != "-") {
-        }
-        MountEntry entry;
-        entry.mountPoint = mountPoint;
-        fields >> entry.fsType >> entry.source;
-        found = entry;
+        std::optional<MountEntry> entry = parseMountInfoLine(line);
+        if (entry && entry->device == wanted) found = std::move(entry);
     }
     return found;
 }
@@ -526,8 +512,15 @@ std::optional<std::uint64_t> PosixFileSystem::maxFileSize(const std::string& pat
     // FAT keeps a file's size in 32 bits. pathconf(_PC_FILESIZEBITS) does not help:
     // the C library answers 32 for every file system it does not know (tmpfs, FUSE),
     // which would refuse what those hold, and 32 for FAT, which is half its limit.
-    // exFAT, NTFS and the FUSE drivers hold files far larger than any medium.
-    if (sf.f_type == MSDOS_SUPER_MAGIC) return std::uint64_t{0xFFFFFFFF};
+    // exFAT, NTFS and the other FUSE drivers hold files far larger than any medium.
+    constexpr std::uint64_t kFatLimit = 0xFFFFFFFF;
+    if (sf.f_type == MSDOS_SUPER_MAGIC) return kFatLimit;
+    // A FUSE driver of FAT has FUSE's magic: its mount's type tells.
+    struct stat st {};
+    if (sf.f_type == FUSE_SUPER_MAGIC && ::stat(path.c_str(), &st) == 0) {
+        const std::optional<MountEntry> mount = mountOf(st.st_dev);
+        if (mount && isFatMount(*mount)) return kFatLimit;
+    }
     return std::nullopt;
 }
 

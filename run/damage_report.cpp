@@ -1,6 +1,7 @@
 #include "run/damage_report.h"
 
 #include <cerrno>
+#include <filesystem>
 
 #include "engine/destination.h"
 
@@ -37,7 +38,57 @@ void appendField(std::string& out, const std::string& field)
     out += '"';
 }
 
+// path with the longest part of it that exists resolved (links, "." and ".."), the
+// rest appended as it stands: a file that does not exist yet under a linked folder
+// resolves as the file it will be.
+std::string resolvedPath(FileSystem& fs, const std::string& path)
+{
+    std::filesystem::path whole = std::filesystem::path(path).lexically_normal();
+    // Copies are named from the output folder made absolute: so is a relative path.
+    if (whole.is_relative()) {
+        if (const std::optional<std::string> here = fs.canonicalPath(".")) {
+            whole = (std::filesystem::path(*here) / whole).lexically_normal();
+        }
+    }
+    std::filesystem::path head = whole;
+    std::filesystem::path tail;
+    while (!head.empty()) {
+        if (const std::optional<std::string> real = fs.canonicalPath(head.string())) {
+            return (std::filesystem::path(*real) / tail).lexically_normal().string();
+        }
+        if (!head.has_relative_path()) break;
+        tail = head.filename() / tail;
+        head = head.parent_path();
+    }
+    return whole.string();
+}
+
 }  // namespace
+
+std::optional<ReportClash> reportClashOf(FileSystem& fs, const std::string& reportPath,
+                                         const std::vector<FileEntry>& entries,
+                                         const std::string& outputFolder)
+{
+    const std::string report = resolvedPath(fs, reportPath);
+    const std::optional<FileIdentity> reportId = fs.identity(reportPath);
+    const auto meets = [&](const std::string& path) {
+        if (resolvedPath(fs, path) == report) return true;
+        if (!reportId) return false;
+        const std::optional<FileIdentity> id = fs.identity(path);
+        return id && *id == *reportId;
+    };
+    using Kind = ReportClash::Kind;
+    for (const FileEntry& entry : entries) {
+        const std::string copy =
+            destinationPath(entry.name, outputFolder, entry.base(), fs.isBlockDevice(entry.name));
+        for (const ReportClash& file : {ReportClash{Kind::Source, entry.name},
+                                        ReportClash{Kind::Copy, copy},
+                                        ReportClash{Kind::Log, logPathOf(copy)}}) {
+            if (meets(file.path)) return file;
+        }
+    }
+    return std::nullopt;
+}
 
 const char* reportStateName(ReportState state)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,28 @@ ReportSummary summaryOf(const std::vector<ReportLine>& lines);
 // The report as CSV: UTF-8 as the names' bytes stand, a header line, one line per entry,
 // fields quoted where RFC 4180 asks for it, lines ended by CR LF.
 std::string reportCsv(const std::vector<ReportLine>& lines);
+
+// A file of the run that a report written at reportPath would overwrite.
+struct ReportClash
+{
+    enum class Kind : std::int32_t
+    {
+        Source = 0,  // a file the run copies
+        Copy = 1,    // a copy the run makes or continues
+        Log = 2,     // a copy's log
+    };
+    Kind kind = Kind::Source;
+    std::string path;  // the file's path as the run names it
+};
+
+// The file of the run that a report at reportPath would overwrite, where the run copies
+// entries below outputFolder; nullopt when it meets none. An existing report is
+// compared by identity with every source, copy and log that exists (links and other
+// spellings of a path reach the same file); every path is also compared as it resolves,
+// so that a copy or log the run has still to make is caught too.
+std::optional<ReportClash> reportClashOf(FileSystem& fs, const std::string& reportPath,
+                                         const std::vector<FileEntry>& entries,
+                                         const std::string& outputFolder);
 
 // Writes the report to path (created or emptied; a link at path is not followed).
 // 0 when written, the system's reason otherwise.

@@ -4,20 +4,13 @@
 #include <vector>
 
 #include "engine/destination.h"
+#include "run/case_fold.h"
 
 namespace tessaly {
 
 namespace {
 
 constexpr std::string_view kLogSuffix = ".log";
-
-std::string foldAscii(std::string path)
-{
-    for (char& c : path) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return path;
-}
 
 }  // namespace
 
@@ -36,7 +29,7 @@ bool DestinationGuard::listedAsNamed(const std::string& path)
 
 DestinationGuard::Claim DestinationGuard::claimedUnderOtherCase(const std::string& path)
 {
-    const auto it = m_folded.find(foldAscii(path));
+    const auto it = m_folded.find(foldCase(path));
     if (it == m_folded.end() || it->second.first == path) return Claim::None;
     const std::optional<FileIdentity> reached = m_fs.identity(path);
     if (!reached) return Claim::None;
@@ -78,8 +71,8 @@ GuardVerdict DestinationGuard::admit(const std::string& source, const std::strin
         !m_claimed.insert(destination).second) {
         return GuardVerdict::SameDestination;
     }
-    m_folded[foldAscii(destination)] = {destination, Claim::Copy};
-    m_folded[foldAscii(logPath)] = {logPath, Claim::Log};
+    m_folded[foldCase(destination)] = {destination, Claim::Copy};
+    m_folded[foldCase(logPath)] = {logPath, Claim::Log};
     return GuardVerdict::Clear;
 }
 

@@ -31,7 +31,8 @@ enum class GuardVerdict : std::int32_t
 // what it reaches. Some file systems (FUSE drivers for FAT and exFAT) give every
 // spelling of a name its own inode number; there a destination that exists although
 // its folder lists no entry of exactly its name was reached under another spelling,
-// and is compared with the claimed names that differ from it in ASCII case only.
+// and is compared with the claimed names that differ from it in case only (Unicode
+// simple case folding: "Ärger.txt" and "ärger.txt" as "Data" and "data").
 class DestinationGuard
 {
 public:
@@ -62,7 +63,7 @@ private:
     // the end of a clean copy).
     bool isNoted(const Noted& noted, const std::optional<FileIdentity>& target);
     // How the file at path was claimed under a spelling that differs from path in
-    // ASCII case only, on a file system that reached it under path's spelling.
+    // case only, on a file system that reached it under path's spelling.
     Claim claimedUnderOtherCase(const std::string& path);
     // True when the folder of path lists an entry of exactly path's name.
     bool listedAsNamed(const std::string& path);
@@ -71,7 +72,7 @@ private:
     std::unordered_set<std::string> m_claimed;
     Noted m_copies;
     Noted m_logs;
-    // Claimed copies and their logs by their paths with ASCII letters in lower case.
+    // Claimed copies and their logs by their paths case-folded (foldCase).
     std::map<std::string, std::pair<std::string, Claim>> m_folded;
 };
 

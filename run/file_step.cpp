@@ -7,13 +7,16 @@
 
 namespace tessaly {
 
-FileOutcome outcomeOf(int lastFilePercent, EngineStatus status)
+bool copyComplete(EngineStatus status, std::uint64_t position, std::uint64_t end)
 {
-    // A log that lacks its end record, or lists what the passes read since, is reported
-    // even when the copy reached its end.
-    if (status == EngineStatus::LogWriteFailed || status == EngineStatus::LogUpdateFailed)
-        return FileOutcome::Failed;
-    if (lastFilePercent == 100) return FileOutcome::Done;
+    // A pass after the main pass that lost its medium or failed to write ends at the
+    // end with another status: the file is not done, and says why.
+    return status == EngineStatus::Ok && position >= end;
+}
+
+FileOutcome outcomeOf(bool complete, EngineStatus status)
+{
+    if (complete) return FileOutcome::Done;
     switch (status) {
         case EngineStatus::Ok:
         case EngineStatus::Stopped:
@@ -86,9 +89,9 @@ StepResult FileStep::start(const FileEntry& entry, const std::string& outputFold
     m_guard.noteOpened(result.destination);
     result.filePercent = pollUntilIdle(refresh, stop);
     result.status = m_engine.status();
-    result.outcome = outcomeOf(result.filePercent, result.status);
     result.destinationPosition = m_engine.destinationPosition();
     result.figures = figures(result.status);
+    result.outcome = outcomeOf(result.figures.complete, result.status);
     return result;
 }
 
@@ -175,7 +178,7 @@ std::uint64_t FileStep::filledBytes() const
 FileFigures FileStep::figures(EngineStatus status) const
 {
     FileFigures f;
-    f.complete = status == EngineStatus::Ok;
+    f.complete = copyComplete(status, m_engine.destinationPosition(), m_engine.destinationEnd());
     f.withoutLog = m_engine.copiedWithoutLog();
     // A copy left alone under Skip: nothing was copied, and its state is its own.
     if (f.complete && m_engine.skippedExisting()) {

@@ -15,8 +15,8 @@ namespace tessaly {
 // How one file of the run ended, and what the run does next.
 enum class FileOutcome : std::int32_t
 {
-    Done = 0,        // the copy reached 100 %: the entry is Done, the run goes on
-    Stopped = 1,     // ended short of 100 % by a stop (or Ok): the entry stays current
+    Done = 0,        // the copy is complete (copyComplete): the entry is Done, the run goes on
+    Stopped = 1,     // ended short of its end by a stop (or Ok): the entry stays current
     NotReady = 2,    // the medium went away: the run ends, the entry stays current
     Failed = 3,      // any other status: reported, the run goes on with the next entry
     NotStarted = 4,  // startFile refused the file: reported, the run goes on
@@ -29,7 +29,7 @@ struct FileFigures
 {
     std::uint64_t copied = 0;      // source bytes held as read data
     std::uint64_t filled = 0;      // source bytes held as fills
-    bool complete = false;         // the engine ended with Ok: the whole file is covered
+    bool complete = false;         // copyComplete: the whole file is covered
     bool skippedExisting = false;  // an existing copy was left as it is (Skip)
     bool withoutLog = false;       // copied without the log asked for: its name is too long
     std::size_t regions = 0;       // filled regions of the copy, merged, earlier runs' included
@@ -101,8 +101,15 @@ struct EntryEnd
 // its medium stays the next to copy.
 EntryEnd entryEndOf(const StepResult& step);
 
-// The outcome of a file whose worker has ended, by its last file percent and status.
-FileOutcome outcomeOf(int lastFilePercent, EngineStatus status);
+// True when a copy holds its whole source: its worker ended with Ok at the source's end
+// (position and end are the copy's offsets, destinationPosition and destinationEnd).
+// Every front end and the report take completion from here, never from a percent: a
+// float percent of a large file reaches 100 before its last sectors are copied.
+bool copyComplete(EngineStatus status, std::uint64_t position, std::uint64_t end);
+
+// The outcome of a file whose worker has ended, by whether its copy is complete and by
+// its status.
+FileOutcome outcomeOf(bool complete, EngineStatus status);
 
 // The whole list's percent while the current file is at filePercent: the bytes of the
 // finished lines and of this file (position, below total) over the list's total. A
@@ -135,8 +142,14 @@ public:
         m_waitReport = std::move(report);
     }
 
-    // Forgets the copies of the previous run.
-    void beginRun() { m_guard.reset(); }
+    // Forgets the copies of the previous run, and a stop that reached the idle engine
+    // then (Stop while the run waited for a medium): it would stop this run's first file
+    // at once, which the guard then refuses as another line's copy.
+    void beginRun()
+    {
+        m_guard.reset();
+        m_engine.withdrawStop();
+    }
     // Copies entry below outputFolder. A raised stop flag asks the worker to stop
     // (once); the file then ends as Stopped. A wait for a removed medium that is ended
     // by the stop flag or its limit ends the file as NotReady.

@@ -20,7 +20,7 @@ cmake --build "$build" --target fuzzers -j "$(nproc)" >/dev/null
 "$top/scripts/fuzz_seeds.sh" "$build/seeds"
 
 failed=0
-for target in ${TESSALY_FUZZ_TARGETS:-copy_log language get put resume}; do
+for target in ${TESSALY_FUZZ_TARGETS:-copy_log language get put resume volume}; do
     program=$build/bin/fuzz_$target
     [ -x "$program" ] || continue
     mkdir -p "$build/corpus/$target" "$build/artifacts"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Writes the seed corpora of the fuzz targets into OUT (default build-fuzz/seeds):
 # valid copy logs, logs for the Get and Put jobs over a 64 KiB file named a.bin,
-# and the language files of resources/lng.
+# the language files of resources/lng, and small FAT, ext2 and ISO 9660 images (one
+# behind an MBR partition table) for the volume layer, each after the two bytes that
+# name its unreadable sector (ff ff: none).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$top/build-fuzz/seeds}
@@ -46,7 +48,7 @@ wide_log() {
     } >"$file"
 }
 
-mkdir -p "$out/copy_log" "$out/language" "$out/get" "$out/put" "$out/resume"
+mkdir -p "$out/copy_log" "$out/language" "$out/get" "$out/put" "$out/resume" "$out/volume"
 for target in copy_log get put resume; do
     dir=$out/$target
     copy_log "$dir/end-only" 0 a.bin 65536:0
@@ -63,3 +65,35 @@ copy_log "$out/copy_log/long-name" 3 "$(printf 'n%.0s' {1..259})" 0:0
 copy_log "$out/copy_log/empty-name" 0 "" 0:0
 cp "$top"/resources/lng/*.lng "$out/language/"
 printf 'Tiny\r\nzero\r\n\r\none\rtwo\n' >"$out/language/crlf.lng"
+
+# Images for the volume layer, where the tools that build them are installed.
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+mkdir -p "$tmp/tree/docs"
+printf 'a small file\n' >"$tmp/tree/a.txt"
+head -c 3000 /dev/zero | tr '\0' 'x' >"$tmp/tree/docs/b.txt"
+volume_seed() {  # NAME IMAGE [BAD_SECTOR]
+    local bad=${3:-65535}
+    { printf "\\x$(printf %02x $((bad & 255)))\\x$(printf %02x $((bad >> 8)))"; cat "$2"; } \
+        >"$out/volume/$1"
+}
+if command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null; then
+    mkfs.fat -C "$tmp/fat.img" 64 >/dev/null
+    mcopy -s -i "$tmp/fat.img" "$tmp/tree/a.txt" "$tmp/tree/docs" ::
+    volume_seed fat "$tmp/fat.img"
+    volume_seed fat-bad-table "$tmp/fat.img" 1
+    { printf '\0%.0s' {1..446}
+      printf '\0\0\0\0\x01\0\0\0\x01\0\0\0\x80\0\0\0'
+      printf '\0%.0s' {1..48}; printf '\x55\xaa'; cat "$tmp/fat.img"; } >"$tmp/mbr.img"
+    volume_seed mbr-fat "$tmp/mbr.img"
+fi
+if command -v mkfs.ext4 >/dev/null; then
+    mkfs.ext4 -q -F -b 1024 -N 16 -O ^has_journal,^resize_inode -d "$tmp/tree" "$tmp/ext.img" 128K \
+        >/dev/null
+    volume_seed ext2 "$tmp/ext.img"
+    volume_seed ext2-bad-inodes "$tmp/ext.img" 10
+fi
+if command -v genisoimage >/dev/null; then
+    genisoimage -quiet -R -J -o "$tmp/cd.iso" "$tmp/tree"
+    volume_seed iso "$tmp/cd.iso"
+fi

@@ -17,6 +17,8 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-de
           xvfb openbox xdotool    # the copier's window ended from outside: tests/gui
           clang libclang-rt-dev   # clang and libFuzzer: scripts/fuzz.sh
           exfatprogs exfat-fuse   # an output that ignores case, for the system tests
+          libtsk-dev              # partitions and file systems of images and devices: volume/
+          mtools e2fsprogs genisoimage  # images built without mounting, for the volume tests
           dosfstools              # a FAT output (mkfs.fat): its limit of 4 GiB - 1 byte per file
           scdoc man-db            # the manual pages: built from their scdoc sources, checked by man
           dpkg-dev file           # the Debian package: dpkg-shlibdeps finds its dependencies

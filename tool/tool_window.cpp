@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -75,10 +76,17 @@ ToolWindow::ToolWindow(LanguageTable& language, ModalPrompts& prompts, Setup set
             finish();
         }
     });
+    // Some window managers and tools close a window by destroying it: the toolkit then
+    // keeps the dialog running with nothing on the screen, so the run ends as Exit ends
+    // it (the queued jobs first), instead of going on without a window.
+    m_windowGone = std::make_unique<WindowGoneFilter>(
+        this, [this] { QTimer::singleShot(0, this, [this] { stopSequence(); }); });
+    QCoreApplication::instance()->installNativeEventFilter(m_windowGone.get());
 }
 
 ToolWindow::~ToolWindow()
 {
+    QCoreApplication::instance()->removeNativeEventFilter(m_windowGone.get());
     storeLanguage();
     // The worker leaves once the queue is empty; the group waits for it as it goes.
     m_worker.requestStop();

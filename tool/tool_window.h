@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "tool/job_queue.h"
@@ -16,6 +17,7 @@
 #include "ui/ending_dialog.h"
 #include "ui/modal_prompts.h"
 #include "ui/owner_draw_menu.h"
+#include "ui/window_gone_filter.h"
 #include "ui/worker_group.h"
 
 class QLabel;
@@ -146,6 +148,8 @@ private:
     TransferFiles m_files;
     WindowJobUi m_jobUi;
     JobQueue m_queue;
+    // A window destroyed from outside ends the run as Exit does.
+    std::unique_ptr<WindowGoneFilter> m_windowGone;
     JobWorker m_worker;
     WorkerGroup m_workers;  // last: its thread ends before the members above go
 };

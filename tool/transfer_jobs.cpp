@@ -356,7 +356,12 @@ TransferOutcome runJob(const KindTraits& kind, const TransferJob& job, TransferF
     // Checked before the transfer file is touched, so that a refused log changes
     // nothing: a crafted region must not make Get pad or Put grow a file without end.
     std::vector<BadRegion> records;
-    files.log.readRegions(records);
+    if (files.log.readRegions(records) < 0) {
+        // The records before a damaged one are not the log: moving them alone would
+        // end Done with regions left unmoved.
+        ui.showError({text::kFileWord, job.logFileName, text::kDamagedLog});
+        return TransferOutcome::Failed;
+    }
     if (const std::optional<JobMessage> refused = refusal(kind, files, job, dataName, records)) {
         ui.showError(*refused);
         return TransferOutcome::Failed;

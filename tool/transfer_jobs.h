@@ -18,7 +18,7 @@ inline constexpr std::size_t kDataFileNameCapacity = 260;
 // Reads the data file's name that the bound log holds (after its 12-byte header)
 // into buffer, NUL-terminated. False when the log ends before the name, or the
 // name's length is 0 or not below capacity.
-bool readDataFileName(CopyLog& log, char* buffer, std::size_t capacity);
+[[nodiscard]] bool readDataFileName(CopyLog& log, char* buffer, std::size_t capacity);
 
 // True when name can stand for a file in the log's folder: not empty, not "." or
 // "..", and free of path separators ('/' and '\\') and NUL bytes.

@@ -14,6 +14,40 @@ constexpr std::array<char32_t, 32> kCp1252High = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+}  // namespace
+
+std::size_t decodeUtf8(std::string_view bytes, char32_t& cp)
+{
+    if (bytes.empty()) return 0;
+    const auto b0 = static_cast<std::uint8_t>(bytes[0]);
+    std::size_t length = 0;
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    }
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
+        cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        cp = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        cp = b0 & 0x07;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto b = static_cast<std::uint8_t>(bytes[k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return length;
+}
+
 void appendUtf8(std::string& out, char32_t cp)
 {
     if (cp < 0x80) {
@@ -21,47 +55,25 @@ void appendUtf8(std::string& out, char32_t cp)
     } else if (cp < 0x800) {
         out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
+    } else if (cp < 0x10000) {
         out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
 }
 
-}  // namespace
-
 bool isValidUtf8(std::string_view bytes)
 {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto b0 = static_cast<std::uint8_t>(bytes[i]);
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
+    while (!bytes.empty()) {
         char32_t cp = 0;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            length = 2;
-            cp = b0 & 0x1F;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            length = 3;
-            cp = b0 & 0x0F;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            length = 4;
-            cp = b0 & 0x07;
-        } else {
-            return false;
-        }
-        if (bytes.size() - i < length) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto b = static_cast<std::uint8_t>(bytes[i + k]);
-            if ((b & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (b & 0x3F);
-        }
-        const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-        if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += length;
+        const std::size_t length = decodeUtf8(bytes, cp);
+        if (length == 0) return false;
+        bytes.remove_prefix(length);
     }
     return true;
 }

@@ -132,6 +132,7 @@ inline constexpr int kNothingFillLog = 136;          // Put, the log: fill Nothi
 inline constexpr int kTransferTooLong = 137;         // Put, the transfer file: not from this log
 inline constexpr int kCopyHeldByRun = 138;           // Put, the copy: another copy run holds it
 inline constexpr int kNoLogHeader = 139;             // Put, the log: fill and offsets unknown
+inline constexpr int kDamagedLog = 175;              // Get, Put, the log: a record cannot be read
 
 // Block map cell tooltips
 inline constexpr int kMapBytes = 126;       // before a cell's byte range

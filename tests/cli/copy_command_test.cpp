@@ -94,6 +94,51 @@ TEST_F(CopyCommandTest, AnOutputFolderThatIsTheSourceIsNamedAsTheReason)
         << readText(dir / "stderr.txt");
 }
 
+// The report is written over its path after the run: a path that is a source, a copy or
+// a log of the run (by another spelling, through a link, or still to be made) is refused
+// before anything is copied or created.
+TEST_F(CopyCommandTest, AReportPathThatIsAFileOfTheRunIsRefused)
+{
+    std::filesystem::create_directories(dir / "src/sub");
+    writeFile(dir / "src/a.bin", pattern(5000));
+    writeFile(dir / "src/sub/b.bin", pattern(3000));
+    writeFile(dir / "out/a.bin", pattern(1000));  // an earlier run's, with its log
+    writeFile(dir / "out/a.bin.log", testing::logBytes("a.bin", {{512, 512}}));
+    std::filesystem::create_directory_symlink(dir / "out", dir / "outlink");
+    const struct
+    {
+        std::string report;
+        const char* what;  // in the refusal; nullptr: the run goes on
+    } cases[] = {
+        {dir / "src/a.bin", "the source"},
+        {dir / "src/sub/../a.bin", "the source"},
+        {dir / "out/a.bin", "the copy"},
+        {dir / "outlink/a.bin.log", "the copy log"},
+        {dir / "out/b.bin", "the copy"},  // made by this run
+        {dir / "out/b.bin.log", "the copy log"},
+        {"b.bin", "the copy"},  // relative to the output folder, where the test runs it
+        {dir / "out/a.csv", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.report);
+        const int status = run("cd " + (dir / "out") + " && timeout -s KILL 5 " + cliPath() +
+                               " copy -q --yes --report=" + c.report + " " + (dir / "src/a.bin") +
+                               " " + (dir / "src/sub/b.bin") + " . 2>" + (dir / "stderr.txt"));
+        const std::string said = readText(dir / "stderr.txt");
+        if (c.what == nullptr) {
+            EXPECT_NE(status, 64) << said;
+            EXPECT_NE(readText(c.report).find("b.bin"), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(status, 64);
+        EXPECT_NE(said.find(std::string("would overwrite ") + c.what), std::string::npos) << said;
+        EXPECT_EQ(readFile(dir / "src/a.bin"), pattern(5000));
+        EXPECT_EQ(readFile(dir / "out/a.bin"), pattern(1000));
+        EXPECT_EQ(readFile(dir / "out/a.bin.log"), testing::logBytes("a.bin", {{512, 512}}));
+        EXPECT_FALSE(std::filesystem::exists(dir / "out/b.bin"));
+    }
+}
+
 // A name with a line break, a tab, an escape sequence and a backslash stays one line
 // of four fields, and printf '%b' gives the name back.
 TEST_F(CopyCommandTest, EachFileIsOneReportLineWhateverItsName)

@@ -326,9 +326,10 @@ TEST_F(ListCopyDriverTest, WaitingForTheMediumTheRunGoesOnByItselfOrStops)
         if (hold != RunHold::MediumGone) return;
         iconWhileWaiting = host.icons()[0];
         if (counters.copying.load()) {
-            // Stop, as the window's does.
+            // Stop, as the window's does: the engine, idle during the wait, is told too.
             counters.copying.store(false);
             driver.requestStop();
+            engine.requestStop(false);
         }
     };
     ASSERT_TRUE(runToItsEnd());

@@ -174,7 +174,7 @@ TEST_F(CopyLogTest, WideLogIsWrittenReadAndContinuedByteForByte)
     EXPECT_EQ(reader.appendRecord(0x1'4000'1000ull, 0), 16u);
     EXPECT_EQ(reader.readEndPosition(), 0x1'4000'1000);
     regions.clear();
-    reader.readRegions(regions);
+    EXPECT_GE(reader.readRegions(regions), 0);
     EXPECT_EQ(regions.size(), 4u);
     EXPECT_EQ(regions[2], (BadRegion{0x1'4000'0000ull, 512}));
 }
@@ -213,7 +213,7 @@ TEST_F(CopyLogTest, EachFormReadsItsOwnRecordsOnly)
     openLog();
     EXPECT_EQ(m_log.readEndPosition(), -1);
     regions.clear();
-    m_log.readRegions(regions);
+    EXPECT_EQ(m_log.readRegions(regions), 0x400);
     EXPECT_EQ(regions, (std::vector<BadRegion>{{0x0000'0200'0000'0200ull, 0x400}}));
 
     // Neither magic: no header, whatever follows.

@@ -1,7 +1,7 @@
 // The real tessaly on a private X server with a window manager, copying from the
 // simulated medium: however the window is ended from outside (the window manager
 // destroys it, a signal arrives), the program stops the copy, keeps its log whole
-// and leaves within seconds.
+// and leaves within seconds. The companion tool leaves too when its window goes.
 #include <fcntl.h>
 #include <poll.h>
 #include <gtest/gtest.h>
@@ -263,6 +263,26 @@ TEST_P(WindowExitTest, TheCopyStopsWithItsLogWholeAndTheProgramLeaves)
     EXPECT_EQ((log.size() - header) % 8, 0u);
     EXPECT_EQ(le32(log, log.size() - 8), reached);
     EXPECT_EQ(le32(log, log.size() - 4), 0u) << "the log does not end in an end record";
+}
+
+// The companion tool's window destroyed by the window manager: the tool ends as its
+// Exit ends it, instead of running on with no window.
+TEST_F(WindowExitTest, TheToolLeavesWhenItsWindowIsDestroyed)
+{
+    Display display(m_work);
+    ASSERT_TRUE(display.ready()) << readAll(m_work + "/xvfb.txt") << readAll(m_work + "/openbox.txt");
+    const char* binDir = std::getenv("TESSALY_BIN_DIR");
+    Child tool({std::string(binDir ? binDir : "bin") + "/velmora"},
+               {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb",
+                "XDG_CONFIG_HOME=" + m_work + "/config", "HOME=" + m_work},
+               m_work + "/velmora.txt");
+    ASSERT_GT(tool.pid(), 0);
+    const std::string window = windowOf(display.name(), tool.pid());
+    ASSERT_FALSE(window.empty()) << readAll(m_work + "/velmora.txt");
+    ASSERT_EQ(std::system(("DISPLAY=" + display.name() + " xdotool windowclose " + window).c_str()), 0);
+    ASSERT_TRUE(waitFor([&] { return tool.ended(); }, 10000))
+        << "still running 10 s later\n" << readAll(m_work + "/velmora.txt");
+    EXPECT_EQ(tool.status(), 0) << readAll(m_work + "/velmora.txt");
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, WindowExitTest,

@@ -18,6 +18,7 @@
 
 #include "platform/locked_buffer.h"
 #include "platform/posix_file_system.h"
+#include "platform/mount_info.h"
 #include "tests/support/test_folder.h"
 
 namespace tessaly {
@@ -336,6 +337,39 @@ TEST_F(PosixFileSystemTest, OnlyALimitedFileSystemReportsAMaximumFileSize)
     }
     EXPECT_EQ(system.maxFileSize(mountPoint.string()), std::uint64_t{0xFFFFFFFF});
     [[maybe_unused]] const int r = std::system(("umount " + mountPoint.string()).c_str());
+}
+
+// FAT mounted through FUSE has FUSE's magic: only its mountinfo line says it is FAT.
+TEST(MountInfo, FatIsKnownByTheMountsTypeOrItsFuseDriver)
+{
+    const struct
+    {
+        const char* line;
+        const char* type;  // nullptr: the line is not read
+        bool fat;
+    } cases[] = {
+        {"36 25 8:17 / /media/card rw,relatime shared:1 - vfat /dev/sdb1 rw,fmask=0022", "vfat", true},
+        {"37 25 8:18 / /mnt/d rw - msdos /dev/sdb2 rw", "msdos", true},
+        {"40 25 0:52 / /mnt/f rw,nosuid,nodev - fuse.fusefat /tmp/fat.img rw,user_id=0", "fuse.fusefat", true},
+        {"41 25 8:33 / /mnt/g rw - fuseblk.fatfs /dev/sdc1 rw", "fuseblk.fatfs", true},
+        {"42 25 0:53 / /mnt/with\\040blank rw master:3 - fuse fusefat rw", "fuse", true},
+        {"43 25 8:34 / /mnt/h rw - fuseblk /dev/sdc2 rw,user_id=0", "fuseblk", false},
+        {"44 25 0:54 / /mnt/e rw - fuse.exfat-fuse /dev/sdd1 rw", "fuse.exfat-fuse", false},
+        {"45 25 0:55 / /mnt/i rw - fuse.sshfs fat@host:/ rw", "fuse.sshfs", false},
+        {"46 25 0:56 / /mnt/j rw - fuse.fusefatx /x rw", "fuse.fusefatx", false},
+        {"47 25 8:35 / /mnt/k rw - exfat /dev/sde1 rw", "exfat", false},
+        {"48 25 8:36 / /mnt/l rw shared:2", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::optional<MountEntry> mount = parseMountInfoLine(c.line);
+        ASSERT_EQ(mount.has_value(), c.type != nullptr);
+        if (!mount) continue;
+        EXPECT_EQ(mount->fsType, c.type);
+        EXPECT_EQ(isFatMount(*mount), c.fat);
+    }
+    EXPECT_EQ(parseMountInfoLine(cases[4].line)->mountPoint, "/mnt/with\\040blank");
+    EXPECT_EQ(parseMountInfoLine(cases[2].line)->device, "0:52");
 }
 
 TEST(NotReady, OnlyMediumLossErrorsCount)

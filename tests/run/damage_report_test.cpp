@@ -60,6 +60,18 @@ TEST_F(DamageReportTest, ALineForEachWayAFileEnds)
     EXPECT_EQ(hurt.regions, 1u);
     EXPECT_EQ(hurt.logPath, "/out/hurt.bin.log");
 
+    // The medium went away part way: the next run continues the copy from its log.
+    medium.addFile("/card/cut.bin", std::string(200000, 'c'));
+    medium.setRemovableMedium("/card/");
+    medium.setRemovalAfter(70000);
+    const ReportLine cut = lineOf("/card/cut.bin", 200000);
+    EXPECT_EQ(cut.state, ReportState::Unfinished);
+    EXPECT_STREQ(reportStateName(cut.state), "unfinished");
+    EXPECT_GT(cut.read, 0u);
+    EXPECT_LT(cut.read, 200000u);
+    EXPECT_EQ(cut.notRead, 0u);
+    EXPECT_EQ(cut.logPath, "/out/cut.bin.log");
+
     EXPECT_EQ(lineOf("/dup/whole.bin", 100).state, ReportState::Failed);  // the same copy
     EXPECT_EQ(lineOf("/src/gone.bin", 100).state, ReportState::Failed);   // cannot be opened
 

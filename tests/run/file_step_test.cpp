@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "run/damage_report.h"
 #include "run/failure_message.h"
+#include "tests/support/log_bytes.h"
 #include "tests/support/scripted_medium.h"
 
 namespace tessaly {
@@ -38,16 +40,58 @@ TEST(DestinationGuard, RefusesTheSourceItselfAndCopiesThatWouldMeet)
     EXPECT_EQ(guard.admit("/src/y/b.bin", "/out/b.bin"), GuardVerdict::Clear);
 }
 
-TEST(FileOutcome, ByLastPercentThenByStatus)
+// A 16 GiB copy taken up 512 bytes before its end, where its percent already rounds to
+// 100: only the status and the byte counts tell how it ended, for the line, the wait
+// for the medium, the figures and the report alike.
+TEST(FileCompletion, ComesFromTheStatusAndTheBytesNotFromARoundedPercent)
 {
-    EXPECT_EQ(outcomeOf(100, EngineStatus::Ok), FileOutcome::Done);
-    EXPECT_EQ(outcomeOf(100, EngineStatus::WriteFailed), FileOutcome::Done);
-    EXPECT_EQ(outcomeOf(100, EngineStatus::LogUpdateFailed), FileOutcome::Failed);
-    EXPECT_EQ(outcomeOf(99, EngineStatus::Ok), FileOutcome::Stopped);
-    EXPECT_EQ(outcomeOf(40, EngineStatus::Stopped), FileOutcome::Stopped);
-    EXPECT_EQ(outcomeOf(40, EngineStatus::NotReady), FileOutcome::NotReady);
-    EXPECT_EQ(outcomeOf(40, EngineStatus::WriteFailed), FileOutcome::Failed);
-    EXPECT_EQ(outcomeOf(0, EngineStatus::NoLogRefused), FileOutcome::Failed);
+    constexpr std::uint64_t kSize = std::uint64_t{16} << 30;
+    constexpr std::uint64_t kLast = kSize - 512;
+    enum class Fault { None, Removal, Stop, TrimWriteFails };
+    const struct
+    {
+        Fault fault;
+        FileOutcome outcome;
+        EngineStatus status;
+        ReportState report;
+    } cases[] = {
+        {Fault::None, FileOutcome::Done, EngineStatus::Ok, ReportState::Complete},
+        {Fault::Removal, FileOutcome::NotReady, EngineStatus::NotReady, ReportState::Unfinished},
+        {Fault::Stop, FileOutcome::Stopped, EngineStatus::Stopped, ReportState::Unfinished},
+        // The trim pass reads the filled last sector and cannot write it: at the end, not Ok.
+        {Fault::TrimWriteFails, FileOutcome::Failed, EngineStatus::WriteFailed, ReportState::Failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.fault));
+        testing::ScriptedMedium medium;
+        medium.setRemovableMedium("/src/");
+        medium.addSparseFile("/src/big", kSize);
+        medium.addSparseFile("/out/big", kLast);
+        medium.addFile("/out/big.log", testing::wideLogBytes("big", 0, {{kLast, 0}}));
+        CopyEngine engine(medium);
+        EngineSettings settings;
+        settings.autoRereads = false;
+        settings.rereadCount = 2;
+        if (c.fault == Fault::Stop) medium.markBad("/src/big", kLast, 512);
+        if (c.fault == Fault::TrimWriteFails) {
+            settings.rereadCount = 1;
+            medium.markWeak("/src/big", kLast, 512, 1);
+            medium.setWriteLimit("/out/big", 512);  // the fill goes in, the trim's read not
+        }
+        engine.setSettings(settings);
+        medium.setReadHook("/src/big", [&](std::uint64_t offset) {
+            if (offset != kLast) return;
+            if (c.fault == Fault::Removal) medium.removeMedium();
+            if (c.fault == Fault::Stop) engine.requestStop(false);
+        });
+        FileStep step(engine, medium);
+        const FileEntry entry = entryOf("/src/big", kSize);
+        const StepResult result = step.copy(entry, "/out", {});
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.figures.complete, c.fault == Fault::None);
+        EXPECT_EQ(reportLineOf(entry, &result, medium).state, c.report);
+    }
 }
 
 TEST(FailureMessage, TextsAroundTheSourcePathByStatus)
@@ -314,6 +358,27 @@ TEST_F(MediumWaitTest, AStopOrTheLimitEndsTheWaitWithTheCopyContinuable)
     step.setMediumWait({});
     EXPECT_EQ(copyA().outcome, FileOutcome::Done);
     EXPECT_TRUE(medium.text("/out/a.bin") == original);
+}
+
+// The medium comes back, the copy goes on, and it goes away again; after that it comes
+// back only to go at once. The wait starts over where the copy got further, never
+// otherwise: its limit ends it (a stop after many tries stands in for a wait without end).
+TEST_F(MediumWaitTest, AMediumLostAgainDuringTheWaitIsStillEndedByTheLimit)
+{
+    waitWith(150, [this](int n) {
+        medium.insertMedium();
+        medium.setRemovalAfter(n == 1 ? 60000 : 4096);
+        if (n > 400) stop = true;
+    });
+    const StepResult result = copyA();
+    EXPECT_EQ(result.waitEnd, WaitEnd::TimedOut);
+    EXPECT_EQ(result.outcome, FileOutcome::NotReady);
+    EXPECT_GT(result.destinationPosition, 100000u);
+    EXPECT_LT(result.destinationPosition, 300000u);
+    EXPECT_EQ(medium.contents("/out/a.bin").size(), result.destinationPosition);
+    EXPECT_TRUE(medium.text("/out/a.bin") == original.substr(0, result.destinationPosition));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_GE(reports.back().waitedMs, 150u);
 }
 
 }  // namespace

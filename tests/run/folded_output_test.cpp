@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "run/case_fold.h"
 #include "run/file_step.h"
 #include "tests/support/engine_settings_edit.h"
 #include "tests/support/scripted_medium.h"
@@ -83,6 +84,36 @@ TEST_F(FoldedOutputTest, ACopyWhereAnotherCopysLogLiesIsRefusedEitherWay)
 
 // An inode number is given anew once its file is gone: a log deleted at the end of
 // a clean copy must not make a later copy that gets its number look like that log.
+// Names an output that ignores case takes for one, and names it keeps apart.
+TEST(FoldCase, NamesThatDifferInCaseOnlyFoldAlike)
+{
+    const struct
+    {
+        const char* a;
+        const char* b;
+        bool alike;
+    } pairs[] = {
+        {"Data.IMG", "data.img", true},
+        {"\u00c4rger \u00d8l \u00de.txt", "\u00e4rger \u00f8l \u00fe.txt", true},  // Latin-1
+        {"\u0141\u00f3d\u017a \u0152\u0178", "\u0142\u00f3d\u017a \u0153\u00ff", true},  // Ext-A
+        {"\u03a3\u039f\u03a6\u0399\u0391\u03a3", "\u03c3\u03bf\u03c6\u03b9\u03b1\u03c2", true},  // final sigma
+        {"\u038a\u03b8\u03b1\u03ba\u03b7", "\u03af\u03b8\u03b1\u03ba\u03b7", true},
+        {"\u0416\u0423\u041a \u0401\u0416 \u0490", "\u0436\u0443\u043a \u0451\u0436 \u0491", true},
+        {"\u00b5m", "\u03bcm", true},               // micro sign
+        {"\u1e9e", "\u00df", true},                 // capital sharp s
+        {"stra\u00dfe", "strasse", false},           // simple folding: one character for one
+        {"\u0130", "i", false},                      // dotted capital I has no simple folding
+        {"\u00c4", "A", false},
+        {"a\xc4" "b", "A\xc4" "B", true},              // not UTF-8: the byte stays
+        {"\xc3\x84\x80", "\xc3\xa4\x80", true},
+    };
+    for (const auto& p : pairs) {
+        SCOPED_TRACE(std::string(p.a) + " / " + p.b);
+        EXPECT_EQ(foldCase(p.a) == foldCase(p.b), p.alike);
+    }
+    EXPECT_EQ(foldCase("\xc4\x80\xff"), "\xc4\x81\xff");  // U+0100 folds; a stray byte stays
+}
+
 TEST(DestinationGuardIdentity, AClaimHoldsOnlyWhileItsFileIsThere)
 {
     testing::ScriptedMedium medium;

@@ -38,9 +38,9 @@ protected:
         medium.setQuota(data.size() + 1024 * 1024);
     }
     TransferOutcome run(TransferKind kind, const std::vector<BadRegion>& records,
-                        std::int32_t fill = kZeros)
+                        std::int32_t fill = kZeros, LogForm form = LogForm::Narrow)
     {
-        medium.addFile("/copy/a.bin.log", copyLogBytes("a.bin", fill, records));
+        medium.addFile("/copy/a.bin.log", copyLogBytes("a.bin", fill, records, {}, form));
         ui = {};
         TransferFiles files(medium);
         const TransferOutcome outcome = runTransferJob({"a.bin.log", "/copy", kind}, files, ui);
@@ -120,6 +120,19 @@ TEST_F(CraftedLogTest, PutWritesOnlyWhereAFillOfTheCopyCanLie)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         expectRefused(run(TransferKind::Put, c.records, c.fill));
+    }
+}
+
+// A wide record whose length carries the regions' sum past 2^63 ends the reading of the
+// log: the records before it are not the log, so neither job moves them and says Done.
+TEST_F(CraftedLogTest, AJobRefusesALogWithARecordItCannotRead)
+{
+    medium.addFile("/copy/a.bin.mrd", pattern(10, 9));
+    const std::vector<BadRegion> records = {{0, 10}, {100, ~std::uint64_t{0}}, {200, 30}, {kSize, 0}};
+    for (const TransferKind kind : {TransferKind::Get, TransferKind::Put}) {
+        expectRefused(run(kind, records, kZeros, LogForm::Wide),
+                      {text::kFileWord, "a.bin.log", text::kDamagedLog});
+        EXPECT_EQ(medium.contents("/copy/a.bin.mrd"), pattern(10, 9));
     }
 }
 

@@ -89,9 +89,9 @@ std::vector<BadRegion> logRegions(const std::string& path, LogForm* form)
     std::vector<BadRegion> regions;
     if (!file.openExisting(path, Access::Read)) return regions;
     log.bind(&file);
-    log.readHeader();
+    EXPECT_GE(log.readHeader(), 0);
     *form = log.form();
-    log.readRegions(regions);
+    EXPECT_GE(log.readRegions(regions), 0);
     return regions;
 }
 

@@ -1,4 +1,4 @@
-#include "copier/window_gone_filter.h"
+#include "ui/window_gone_filter.h"
 
 #include <cstring>
 #include <utility>
