@@ -363,7 +363,10 @@ it counts as complete, with 0 bytes copied and filled in this run),
 SourceMismatch when --existing=resume found that the source is not the file
 the copy was made from (its size, or a sector the copy holds, differs: another
 medium?; the copy and its log are left as they are, --existing=replace starts
-it anew), DestinationTooSmall when the output folder's file system cannot hold
+it anew), SourceChanged when a continued copy's source differs in size,
+modification time or medium from the one its log recorded, CopyNotProven when
+a copy without a log is as long as its source but not equal to it byte for byte
+(it is left as it is), DestinationTooSmall when the output folder's file system cannot hold
 a file that large (FAT: at most 4 GiB - 1 byte per file; nothing is written),
 LogUpdateFailed when the log could not be rewritten after the trim and retry
 passes (a full disk: the old log stays, and the figures are the ones it lists),

@@ -31,6 +31,9 @@ constexpr std::uint64_t kFreeSpaceMargin = 1024;
 // sectors, spread evenly (sourceMatchesCopy).
 constexpr std::uint64_t kDenseCheckFrom = std::uint64_t{1} << 20;
 constexpr std::uint64_t kDenseCheckSectors = 16;
+// A continued copy is compared with its source over this many bytes at its start and
+// at its end, as far as it holds read data there.
+constexpr std::uint64_t kEdgeCheckBytes = std::uint64_t{1} << 20;
 
 // Retry heuristics. In automatic mode a CD is read twice at a bad sector unless
 // the fill factor leans further than this towards speed.
@@ -62,6 +65,47 @@ std::int64_t readFilledRegions(CopyLog& log, std::vector<BadRegion>& regions)
     const std::int64_t sum = log.readRegions(regions);
     std::erase_if(regions, [](const BadRegion& r) { return r.length == 0; });
     return sum;
+}
+
+// The medium's serial as the log keeps it: 64-bit FNV-1a, never 0 (0 is "not known").
+std::uint64_t volumeHash(const std::optional<std::string>& serial)
+{
+    if (!serial) return 0;
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : *serial) hash = (hash ^ static_cast<std::uint8_t>(c)) * 1099511628211ull;
+    return hash == 0 ? 1 : hash;
+}
+
+// True when the source open now may be the one a log recorded: the same size, and the
+// same modification time and medium wherever both are known.
+bool sameSource(const SourceStamp& recorded, const SourceStamp& now)
+{
+    const auto agree = [](std::uint64_t a, std::uint64_t b) { return a == 0 || b == 0 || a == b; };
+    return recorded.size == now.size && agree(recorded.modifiedNs, now.modifiedNs) &&
+           agree(recorded.volume, now.volume);
+}
+
+// What an unusable log still tells of the fills of its copy, whose size is copySize: the
+// regions of its records, as far as they lie in the copy, when every record starts where
+// a run of the copier puts one (in the copy; a record of length 0 only last). Otherwise,
+// and when its header, name or annotations cannot be read, nothing of it can be trusted
+// and the whole copy counts as filled.
+std::vector<BadRegion> salvagedRegions(CopyLog& log, std::int64_t logFill, std::uint64_t copySize)
+{
+    std::vector<BadRegion> records;
+    bool trusted = logFill >= 0 && log.readRecords(records);
+    // Under the fill Nothing the copy lacks its regions' bytes: they reach that much further.
+    std::uint64_t limit = copySize;
+    if (logFill == static_cast<std::int64_t>(FillType::Nothing)) {
+        for (const BadRegion& r : records) limit += std::min(r.length, UINT64_MAX - limit);
+    }
+    for (std::size_t i = 0; trusted && i < records.size(); ++i) {
+        const BadRegion& r = records[i];
+        trusted = r.length == 0 ? i + 1 == records.size() : r.offset < limit;
+    }
+    if (!trusted) records.assign(1, BadRegion{0, copySize});
+    std::erase_if(records, [](const BadRegion& r) { return r.length == 0; });
+    return records;
 }
 
 float fraction(std::uint64_t part, std::uint64_t whole)
@@ -160,7 +204,14 @@ struct CopyEngine::Impl
         std::optional<std::uint64_t> droppedEnd;
         // The destination offset of source offset 0: the copy's size before an Append.
         std::uint64_t wideBase = 0;
+        // The source as it is now, taken when it was opened.
+        SourceStamp stamp;
+        // The annotations the log of this file carries from now on, and those the log
+        // continued had (a rewrite puts the first in place of the second).
+        std::vector<LogAnnotation> annotations;
+        std::vector<LogAnnotation> loggedAnnotations;
         bool replacing = false;
+        bool appending = false;   // the copy goes behind what the destination held (Append)
         bool logCreated = false;  // this start wrote the log afresh
         // Taken at startFile and kept for the whole file: the log's header records it,
         // and a file whose fills changed to or from Nothing midway would have its data
@@ -170,6 +221,9 @@ struct CopyEngine::Impl
         // continued, but its regions still describe fills in the destination, so a
         // copy that goes on without it writes them into its new log.
         std::vector<BadRegion> unfinishedRegions;
+        // The base of an Append that such a log recorded, when its source is this one:
+        // the copy goes on behind it.
+        std::optional<std::uint64_t> unfinishedBase;
         SourceReader mainSource;
         std::vector<std::unique_ptr<SourceReader>> reserved;
         std::vector<SourceReader*> sources;  // the main source first
@@ -212,8 +266,31 @@ struct CopyEngine::Impl
     enum class LogUse { Continued, Unusable, Refused };
     LogUse prepareWithLog(ExistingPolicy policy);
     bool endFitsCopy(std::int64_t end, std::int64_t logFill, std::int64_t listedBytes);
+    // Takes up a usable log whose copy of this source goes on at its end record (base:
+    // the destination offset of source offset 0); false when the source is refused.
+    bool continueLog(const RegionMap& filled, std::uint64_t base, std::uint64_t end,
+                     std::int64_t logFill, bool resume);
     bool prepareWithoutLog(ExistingPolicy policy, bool logFound);
-    bool sourceMatchesCopy(const RegionMap& filled, std::uint64_t end, bool withoutFills);
+    bool sourceMatchesCopy(const RegionMap& filled, std::uint64_t base, std::uint64_t end,
+                           bool withoutFills);
+    // How the source's bytes [from, to) compare with the copy's, outside the fills
+    // (source offsets): Differs when a byte differs or the copy cannot be read there,
+    // Unread when all that was read agrees but a part of the source cannot be read now.
+    enum class Match
+    {
+        Same,
+        Unread,
+        Differs
+    };
+    Match compareWithCopy(const RegionMap& fills, std::uint64_t base, std::uint64_t from,
+                          std::uint64_t to, bool withoutFills);
+    // The annotations of a new log of this file: the source, and the base of an Append.
+    std::vector<LogAnnotation> freshAnnotations() const
+    {
+        std::vector<LogAnnotation> notes{sourceAnnotation(file.stamp)};
+        if (file.appending) notes.push_back(appendBaseAnnotation(file.wideBase));
+        return notes;
+    }
     bool checkFreeSpace();
     // False, with DestinationTooSmall, when the copy would end past the largest file
     // that the copy's file system can hold (FAT: 4 GiB - 1 byte).
@@ -243,14 +320,15 @@ struct CopyEngine::Impl
     }
     // The destination offset where the copy of the whole source ends.
     std::uint64_t fileEnd() const { return file.wideBase + file.mainSource.fileSize(); }
-    // How much of the earlier runs' regions counts as filled: what lies before the
-    // place where this run starts to write (it writes the rest anew), and inside the file.
+    // How much of the earlier runs' regions counts as this file's fills: what lies from
+    // the destination base (before it lies another file's copy, under Append) to the
+    // place where this run starts to write (it writes the rest anew).
     std::int64_t earlierFills(const RegionMap& regions) const
     {
         const std::int64_t start = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
         const std::uint64_t limit =
             std::min(file.wideBase + static_cast<std::uint64_t>(start), fileEnd());
-        return static_cast<std::int64_t>(regions.bytesBelow(limit));
+        return static_cast<std::int64_t>(regions.bytesIn(file.wideBase, limit));
     }
     void setBase(std::int64_t base)
     {
@@ -275,7 +353,7 @@ struct CopyEngine::Impl
     {
         return tessaly::logFormFor(std::max(fileEnd(), regions.reach()));
     }
-    bool widenLog();
+    bool rewriteContinuedLog();
     SourceReader* askForOneMoreCopy();
     void clearMarks() { std::fill(file.failedMarks.begin(), file.failedMarks.end(), false); }
     // The destination read as a copy of its own source would hand back what it
@@ -311,6 +389,8 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
         return false;
     }
     file.sourcePath = path;
+    file.stamp = {file.mainSource.fileSize(), file.mainSource.modifiedNs(),
+                  volumeHash(fs.volumeSerial(path))};
     const std::string target =
         tessaly::destinationPath(path, outputFolder, baseFolder, fs.isBlockDevice(path));
     const std::size_t slash = target.find_last_of(kPathSeparator);
@@ -454,8 +534,9 @@ bool CopyEngine::Impl::prepareExisting()
 
 // Continues from the log's end record. An unusable log is left as it is, so that a
 // refusal to go on without it changes nothing; the regions it still lists readably are
-// kept for the copy that goes on without it. Resume refuses a source that is not the
-// file the copy was made from, before anything is written.
+// kept for the copy that goes on without it. Resume, and an Append that its log shows cut
+// short, go on with the source of the copy: another one is refused before anything is
+// written. Any other Append starts behind the copy's last byte.
 CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
 {
     file.log.bind(&file.logFile);
@@ -463,47 +544,82 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     const std::int64_t end = logFill < 0 ? -1 : file.log.readEndPosition();
     std::vector<BadRegion> earlier;
     const std::int64_t listedBytes = logFill < 0 ? -1 : readFilledRegions(file.log, earlier);
-    const bool listed = listedBytes >= 0;
+    const std::vector<LogAnnotation> annotations =
+        file.log.readAnnotations().value_or(std::vector<LogAnnotation>{});
+    const std::optional<std::uint64_t> loggedBase = appendBaseOf(annotations);
+    const std::uint64_t base = loggedBase.value_or(0);
     // A fill the engine does not know tells nothing of how the copy's bytes stand.
     const bool fillKnown = logFill <= static_cast<std::int64_t>(kLastFillType);
     const RegionMap filled(earlier);
     // A log whose regions pass its own end record does not describe the copy it lies beside.
-    if (listed && fillKnown && end >= 0 && endFitsCopy(end, logFill, listedBytes) &&
-        recordsReach(earlier) <= static_cast<std::uint64_t>(end)) {
-        if (chosen == ExistingPolicy::Resume &&
-            !sourceMatchesCopy(filled, static_cast<std::uint64_t>(end),
-                               logFill == static_cast<std::int64_t>(FillType::Nothing))) {
+    if (listedBytes < 0 || !fillKnown || end < 0 || !endFitsCopy(end, logFill, listedBytes) ||
+        recordsReach(earlier) > static_cast<std::uint64_t>(end) ||
+        base > static_cast<std::uint64_t>(end)) {
+        const auto copySize =
+            static_cast<std::uint64_t>(std::max<std::int64_t>(file.destination.size(), 0));
+        file.droppedEnd.reset();
+        file.unfinishedRegions = salvagedRegions(file.log, logFill, copySize);
+        const std::optional<SourceStamp> recorded = sourceStampOf(annotations);
+        if (loggedBase && base <= copySize && (!recorded || sameSource(*recorded, file.stamp)))
+            file.unfinishedBase = base;
+        file.log.unbind();
+        setBase(0);
+        return LogUse::Unusable;
+    }
+    const std::optional<SourceStamp> recorded = sourceStampOf(annotations);
+    const std::uint64_t runSize = recorded ? recorded->size : file.mainSource.fileSize();
+    const bool cutShort = static_cast<std::uint64_t>(end) - base < runSize;
+    file.loggedAnnotations = annotations;
+    if (chosen == ExistingPolicy::Resume || (loggedBase && cutShort)) {
+        if (!continueLog(filled, base, static_cast<std::uint64_t>(end), logFill,
+                         chosen == ExistingPolicy::Resume)) {
             file.log.unbind();
-            fail(EngineStatus::SourceMismatch);
             return LogUse::Refused;
         }
-        if (chosen == ExistingPolicy::Resume) {
-            file.mainSource.seek(end, Whence::Begin);
-            // Without fills in place (Nothing) the passes have nowhere to write.
-            shared.triesAgain.store(
-                !filled.empty() && logFill != static_cast<std::int64_t>(FillType::Nothing) &&
-                static_cast<std::uint64_t>(end) >= file.mainSource.fileSize());
-        }
-        // The copy goes on with the fill its log names: one copy never mixes fills
-        // written in place with fills left out, whatever the setting says now.
-        file.fillType = static_cast<FillType>(logFill);
-        const std::int64_t destinationEnd = file.destination.seek(0, Whence::End);
-        if (chosen == ExistingPolicy::Append) setBase(destinationEnd);
-        file.log.dropEndRecord();
-        file.droppedEnd = static_cast<std::uint64_t>(end);
-        shared.filledBytes.store(earlierFills(filled));
-        {
-            std::lock_guard lock(shared.regionsMutex);
-            shared.regions = std::move(earlier);
-        }
-        shared.progress.store(fraction(static_cast<std::uint64_t>(end), file.mainSource.fileSize()));
-        return LogUse::Continued;
+        file.annotations = annotations;
+    } else {
+        setBase(file.destination.seek(0, Whence::End));
+        file.appending = true;
+        file.annotations = freshAnnotations();
     }
-    file.droppedEnd.reset();
-    if (listed) file.unfinishedRegions = std::move(earlier);
-    file.log.unbind();
-    setBase(0);
-    return LogUse::Unusable;
+    // The copy goes on with the fill its log names: one copy never mixes fills
+    // written in place with fills left out, whatever the setting says now.
+    file.fillType = static_cast<FillType>(logFill);
+    file.destination.seek(0, Whence::End);
+    file.log.dropEndRecord();
+    file.droppedEnd = static_cast<std::uint64_t>(end);
+    shared.filledBytes.store(earlierFills(filled));
+    {
+        std::lock_guard lock(shared.regionsMutex);
+        shared.regions = std::move(earlier);
+    }
+    const std::int64_t at = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
+    shared.progress.store(fraction(static_cast<std::uint64_t>(at), file.mainSource.fileSize()));
+    return LogUse::Continued;
+}
+
+// The source must be the one the copy was made from: the one its log recorded (size,
+// time, medium), and one whose bytes agree with the copy's. Then it is read on from the
+// end record. Resume with the whole file read has only the fills to read again.
+bool CopyEngine::Impl::continueLog(const RegionMap& filled, std::uint64_t base, std::uint64_t end,
+                                   std::int64_t logFill, bool resume)
+{
+    const bool withoutFills = logFill == static_cast<std::int64_t>(FillType::Nothing);
+    const std::optional<SourceStamp> recorded = sourceStampOf(file.loggedAnnotations);
+    if (recorded && !sameSource(*recorded, file.stamp)) {
+        fail(EngineStatus::SourceChanged);
+        return false;
+    }
+    if (!sourceMatchesCopy(filled, base, end, withoutFills)) {
+        fail(EngineStatus::SourceMismatch);
+        return false;
+    }
+    setBase(static_cast<std::int64_t>(base));
+    file.mainSource.seek(static_cast<std::int64_t>(end - base), Whence::Begin);
+    // Without fills in place (Nothing) the passes have nowhere to write.
+    shared.triesAgain.store(resume && filled.meets(base, end) && !withoutFills &&
+                            end - base >= file.mainSource.fileSize());
+    return true;
 }
 
 // The end record is where the copy ends: the run that wrote it wrote every byte before
@@ -519,8 +635,10 @@ bool CopyEngine::Impl::endFitsCopy(std::int64_t end, std::int64_t logFill, std::
 }
 
 // Goes on after the copy's last byte. Under Resume the source must be the file the copy
-// was made from; a copy that has no log at all and is as long as its source is whole
-// (its log was deleted because nothing had to be filled): it is taken as it is, unasked.
+// was made from; a copy that has no log at all and is as long as its source is whole when
+// every byte of it equals the source's (its log was deleted because nothing had to be
+// filled): it is taken as it is, unasked. One that is not found equal cannot be told from
+// a copy whose fills went unlisted, and is refused (CopyNotProven).
 bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
 {
     const std::int64_t end = std::max<std::int64_t>(file.destination.seek(0, Whence::End), 0);
@@ -529,18 +647,28 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
     const bool resume = chosen == ExistingPolicy::Resume;
     const bool whole = resume && !logFound &&
                        static_cast<std::uint64_t>(end) == file.mainSource.fileSize();
+    // Resume, and an Append whose run was cut off behind its base, go on with the source
+    // where the copy ends.
+    const bool goesOn = resume || (chosen == ExistingPolicy::Append && file.unfinishedBase);
+    const std::uint64_t base = goesOn ? file.unfinishedBase.value_or(0) : 0;
+    if (whole && compareWithCopy({}, 0, 0, static_cast<std::uint64_t>(end), false) != Match::Same) {
+        fail(EngineStatus::CopyNotProven);
+        return false;
+    }
     if (!whole && !file.continuing && ask(QueryKind::NoLog) == std::optional(false)) {
         fail(EngineStatus::NoLogRefused);
         return false;
     }
-    if (resume && !sourceMatchesCopy(below, static_cast<std::uint64_t>(end), false)) {
+    if (goesOn && !whole &&
+        !sourceMatchesCopy(below, base, static_cast<std::uint64_t>(end), false)) {
         fail(EngineStatus::SourceMismatch);
         return false;
     }
     file.destination.seek(end, Whence::Begin);  // the check moved it
     if (whole) fail(EngineStatus::Ok);  // the missing log is no complaint here
-    if (resume) file.mainSource.seek(end, Whence::Begin);
-    if (chosen == ExistingPolicy::Append) setBase(end);
+    setBase(static_cast<std::int64_t>(goesOn ? base : static_cast<std::uint64_t>(end)));
+    file.appending = chosen == ExistingPolicy::Append || (goesOn && file.unfinishedBase);
+    if (goesOn) file.mainSource.seek(end - static_cast<std::int64_t>(base), Whence::Begin);
     // The copy goes on after its last byte: what the old log lists before it is still
     // filled, whatever else was wrong with the log.
     file.unfinishedRegions = *below.toRecords(LogForm::Wide);
@@ -549,52 +677,93 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
         std::lock_guard lock(shared.regionsMutex);
         shared.regions = file.unfinishedRegions;
     }
-    shared.progress.store(fraction(static_cast<std::uint64_t>(end), fileEnd()));
+    const std::int64_t at = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
+    shared.progress.store(fraction(static_cast<std::uint64_t>(at), file.mainSource.fileSize()));
     return true;
 }
 
-// Compares a few sectors that the copy holds as read data (outside every filled region,
-// below end) with the source at the same offsets: the last sector before end, the first,
-// and two between; a copy of kDenseCheckFrom bytes or more (an image of a card, where
-// another card of the same size may agree in those four) also at kDenseCheckSectors
-// places spread evenly over it. A source shorter than end, or one sector that differs,
-// is another file than the one the copy was made from. A sector the source cannot read now is
-// passed over; a copy that cannot be read where it should hold data fails the check.
-// Without fills (the fill Nothing) the copy lacks the filled regions' bytes, so a source
-// offset lies in the copy that many bytes earlier.
-bool CopyEngine::Impl::sourceMatchesCopy(const RegionMap& filled, std::uint64_t end,
-                                         bool withoutFills)
+// Compares what the copy holds as read data (outside every filled region, below end)
+// with the source at the same offsets: its first and last kEdgeCheckBytes whole, and
+// between them a few sectors: the last before end, the first, two between, and for a copy
+// of kDenseCheckFrom bytes or more (an image of a card, where another card of the same
+// size may agree in those) kDenseCheckSectors more spread evenly over it. A source shorter
+// than the copy, or one byte that differs, is another file than the one the copy was made
+// from. What the source cannot read now is passed over; a copy that cannot be read where
+// it should hold data fails the check. filled and end are destination offsets; the copy
+// of source offset 0 is at base. Without fills (the fill Nothing) the copy lacks the
+// filled regions' bytes, so a source offset lies in the copy that many bytes earlier.
+bool CopyEngine::Impl::sourceMatchesCopy(const RegionMap& filled, std::uint64_t base,
+                                         std::uint64_t end, bool withoutFills)
 {
-    if (end > file.mainSource.fileSize()) return false;
+    const std::uint64_t reach = end - base;  // source bytes the copy covers
+    if (reach > file.mainSource.fileSize()) return false;
+    RegionMap fills;
+    for (const Region& r : filled.overlap(base, end)) fills.add(r.offset - base, r.length);
     const std::uint64_t sector = std::max<std::uint32_t>(file.mainSource.bytesPerSector(), 1);
     const auto down = [&](std::uint64_t at) { return at / sector * sector; };
-    std::vector<std::uint8_t> fromSource(sector);
-    std::vector<std::uint8_t> fromCopy(sector);
-    std::vector<std::uint64_t> places = {end == 0 ? 0 : down(end - 1), std::uint64_t{0},
-                                         down(end / 3), down(end / 3 * 2)};
-    if (end >= kDenseCheckFrom) {
+    // The edges are compared whole; the sampled places between them.
+    const std::uint64_t head = std::min(kEdgeCheckBytes, reach);
+    const std::uint64_t tail = std::max(head, reach - std::min(reach, kEdgeCheckBytes));
+    if (compareWithCopy(fills, base, 0, head, withoutFills) == Match::Differs ||
+        compareWithCopy(fills, base, tail, reach, withoutFills) == Match::Differs) {
+        return false;
+    }
+    std::vector<std::uint64_t> places = {reach == 0 ? 0 : down(reach - 1), std::uint64_t{0},
+                                         down(reach / 3), down(reach / 3 * 2)};
+    if (reach >= kDenseCheckFrom) {
         for (std::uint64_t k = 1; k <= kDenseCheckSectors; ++k)
-            places.push_back(down(end / (kDenseCheckSectors + 1) * k));
+            places.push_back(down(reach / (kDenseCheckSectors + 1) * k));
     }
     for (std::uint64_t at : places) {
         // Past the filled regions that meet the sector, to the next sector of read data.
-        while (const std::optional<Region> region = filled.firstMeeting(at, at + sector)) {
+        while (const std::optional<Region> region = fills.firstMeeting(at, at + sector)) {
             at = down(region->end() + sector - 1);
         }
-        if (at >= end) continue;
-        const auto length = static_cast<std::uint32_t>(std::min(sector, end - at));
-        if (file.mainSource.seek(static_cast<std::int64_t>(at), Whence::Begin) < 0 ||
-            file.mainSource.read(fromSource.data(), length) != length) {
-            continue;  // unreadable now: nothing to compare
-        }
-        const std::uint64_t inCopy = withoutFills ? at - filled.bytesBelow(at) : at;
-        if (file.destination.seek(static_cast<std::int64_t>(inCopy), Whence::Begin) < 0 ||
-            file.destination.read(fromCopy.data(), length) != length ||
-            !std::equal(fromSource.begin(), fromSource.begin() + length, fromCopy.begin())) {
+        if (at >= head && at < tail &&
+            compareWithCopy(fills, base, at, std::min(at + sector, reach), withoutFills) ==
+                Match::Differs)
             return false;
-        }
     }
     return true;
+}
+
+CopyEngine::Impl::Match CopyEngine::Impl::compareWithCopy(const RegionMap& fills,
+                                                          std::uint64_t base, std::uint64_t from,
+                                                          std::uint64_t to, bool withoutFills)
+{
+    const std::uint64_t step = std::max<std::uint32_t>(file.mainSource.chunkSize(), 1);
+    const std::uint64_t sector = std::max<std::uint32_t>(file.mainSource.bytesPerSector(), 1);
+    // The source is read in whole sectors, as past the cache it must be.
+    std::vector<std::uint8_t> fromSource(step + sector);
+    std::vector<std::uint8_t> fromCopy(step);
+    bool unread = false;
+    for (std::uint64_t at = from; at < to;) {
+        if (const std::optional<Region> fill = fills.firstMeeting(at, at + 1)) {
+            at = fill->end();
+            continue;
+        }
+        std::uint64_t stop = std::min(to, at + step);
+        if (const std::optional<Region> next = fills.firstMeeting(at, stop)) stop = next->offset;
+        const auto want = static_cast<std::uint32_t>(stop - at);
+        const auto whole = static_cast<std::uint32_t>((want + sector - 1) / sector * sector);
+        const std::uint32_t got =
+            file.mainSource.seek(static_cast<std::int64_t>(at), Whence::Begin) < 0
+                ? 0
+                : std::min(file.mainSource.read(fromSource.data(), whole), want);
+        if (got == 0) {
+            unread = true;  // nothing to compare
+            at = stop;
+            continue;
+        }
+        const std::uint64_t inCopy = base + (withoutFills ? at - fills.bytesBelow(at) : at);
+        if (file.destination.seek(static_cast<std::int64_t>(inCopy), Whence::Begin) < 0 ||
+            file.destination.read(fromCopy.data(), got) != got ||
+            !std::equal(fromSource.begin(), fromSource.begin() + got, fromCopy.begin())) {
+            return Match::Differs;
+        }
+        at += got;
+    }
+    return unread ? Match::Unread : Match::Same;
 }
 
 bool CopyEngine::Impl::checkFreeSpace()
@@ -642,7 +811,7 @@ bool CopyEngine::Impl::createNewLog()
         file.logFile.close();
         if (isLog) fs.removeFile(file.logPath);
     }
-    if (file.log.isBound()) return widenLog();
+    if (file.log.isBound()) return rewriteContinuedLog();
     if (!createLog || shared.skipping) return true;
     const auto fill = static_cast<std::int32_t>(file.fillType);
     if (!file.unfinishedRegions.empty()) {
@@ -654,8 +823,8 @@ bool CopyEngine::Impl::createNewLog()
         const RegionMap earlier(file.unfinishedRegions);
         const LogForm form = logFormFor(earlier);
         PlainFile next(fs);
-        if (!writeLogByRename(fs, file.logPath, file.fileName, fill, form,
-                              *earlier.toRecords(form), &next)) {
+        if (!writeLogByRename(fs, file.logPath, file.fileName, fill, form, *earlier.toRecords(form),
+                              &next, freshAnnotations())) {
             fail(EngineStatus::LogCreateFailed);
             return false;
         }
@@ -684,28 +853,30 @@ bool CopyEngine::Impl::createNewLog()
     file.log.bind(&file.logFile);
     // A header that cannot be written makes the log unusable for the next run,
     // which then asks before going on without it.
-    file.log.writeHeader(file.fileName, fill, tessaly::logFormFor(fileEnd()));
+    file.log.writeHeader(file.fileName, fill, tessaly::logFormFor(fileEnd()), freshAnnotations());
     return true;
 }
 
 // A continued log keeps its form, unless the copy now ends where its narrow records
-// cannot say (Append behind a large copy, a source that grew): its records then go into
-// a wide log that takes its place in one step, before anything is copied.
-bool CopyEngine::Impl::widenLog()
+// cannot say (Append behind a large copy, a source that grew), and its annotations,
+// unless an Append starts anew (its source and base): its records then go into a log
+// that takes its place in one step, before anything is copied.
+bool CopyEngine::Impl::rewriteContinuedLog()
 {
     const RegionMap earlier = [this] {
         std::lock_guard lock(shared.regionsMutex);
         return RegionMap(shared.regions);
     }();
-    if (file.log.form() == LogForm::Wide || logFormFor(earlier) == LogForm::Narrow) return true;
+    const LogForm form = file.log.form() == LogForm::Wide ? LogForm::Wide : logFormFor(earlier);
+    if (form == file.log.form() && file.annotations == file.loggedAnnotations) return true;
     PlainFile next(fs);
     if (!writeLogByRename(fs, file.logPath, file.fileName, static_cast<std::int32_t>(file.fillType),
-                          LogForm::Wide, *earlier.toRecords(LogForm::Wide), &next)) {
+                          form, *earlier.toRecords(form), &next, file.annotations)) {
         fail(EngineStatus::LogCreateFailed);
         return false;
     }
     file.logFile = std::move(next);
-    file.log.bind(&file.logFile, LogForm::Wide);
+    file.log.bind(&file.logFile, form);
     return true;
 }
 
@@ -1060,8 +1231,13 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     if (at >= size && !shared.stopRequest.load() && onMedium == EngineStatus::Ok && trimFilled(loop))
         logEnded = true;
     closeFile();
-    if (loop.logActive && setting(&EngineSettings::deleteLogIfNoErrors) &&
-        shared.filledBytes.load() == 0 &&
+    // A log that lists an earlier copy's fills (before an Append's base) is kept, however
+    // this file's part went.
+    const bool listsFills = [this] {
+        std::lock_guard lock(shared.regionsMutex);
+        return !shared.regions.empty();
+    }();
+    if (loop.logActive && setting(&EngineSettings::deleteLogIfNoErrors) && !listsFills &&
         shared.status.load() == EngineStatus::Ok) {
         // The copy went to the medium before the end record, and again before the log of
         // the passes: a whole copy may lose its log. Sync point: the folder, so that the
@@ -1156,8 +1332,7 @@ bool CopyEngine::Impl::trimFilled(const Loop& loop)
         shared.regions = std::move(*after);
         shared.regionsGeneration.fetch_add(1);
     }
-    shared.filledBytes.store(
-        static_cast<std::int64_t>(result.regions.bytesBelow(size + base)));
+    shared.filledBytes.store(static_cast<std::int64_t>(result.regions.bytesIn(base, size + base)));
     return loop.logActive;
 }
 
@@ -1267,6 +1442,9 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
         m->shared.regions.clear();
     }
     m->file.unfinishedRegions.clear();
+    m->file.unfinishedBase.reset();
+    m->file.annotations.clear();
+    m->file.loggedAnnotations.clear();
     {
         std::lock_guard lock(m->shared.pathMutex);
         m->shared.destinationPath.clear();
@@ -1276,6 +1454,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->shared.triesAgain = false;
     m->shared.retryPasses = 0;
     m->file.replacing = false;
+    m->file.appending = false;
     m->file.logCreated = false;
     m->file.droppedEnd.reset();
 

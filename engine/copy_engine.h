@@ -73,7 +73,8 @@ public:
     // As startFile, for a file whose copy this run began before its medium went away:
     // an existing copy goes on under Resume whatever the existing-file policy, and
     // neither the Existing nor the NoLog question is asked again. A source that is not
-    // the file the copy was made from (another medium) is refused with SourceMismatch.
+    // the file the copy was made from (another medium) is refused with SourceChanged or
+    // SourceMismatch.
     bool continueFile(const std::string& sourcePath, const std::string& outputFolder,
                       const std::string& baseFolder);
     // Asks the worker to stop; with wait, returns once busy is clear. A request while
@@ -90,7 +91,8 @@ public:
     float progress() const;
     bool busy() const;
     EngineStatus status() const;
-    // Bytes of the copy that hold fills, earlier runs' included, each byte once.
+    // Bytes of this file's part of the copy (from the destination base on: not the
+    // copy an Append went behind) that hold fills, earlier runs' included, each byte once.
     std::int64_t filledBytes() const;
     std::uint64_t position() const;
     std::uint64_t destinationPosition() const;

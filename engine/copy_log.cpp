@@ -44,13 +44,93 @@ bool readExact(PlainFile& file, void* buffer, std::size_t n)
     return file.read(buffer, n) == n;
 }
 
+// The annotations as the words of a block: per annotation kind | n << 16, then its n words.
+std::vector<std::uint32_t> annotationWords(const std::vector<LogAnnotation>& annotations)
+{
+    std::vector<std::uint32_t> words;
+    for (const LogAnnotation& a : annotations) {
+        words.push_back(a.kind | static_cast<std::uint32_t>(a.words.size()) << 16);
+        words.insert(words.end(), a.words.begin(), a.words.end());
+    }
+    return words;
+}
+
+// The annotations of a block's words; nullopt when an annotation passes the block's end.
+std::optional<std::vector<LogAnnotation>> parseAnnotations(const std::vector<std::uint32_t>& words)
+{
+    std::vector<LogAnnotation> annotations;
+    for (std::size_t i = 0; i < words.size();) {
+        const std::size_t n = words[i] >> 16;
+        if (n > words.size() - i - 1) return std::nullopt;
+        annotations.push_back({static_cast<std::uint16_t>(words[i] & 0xFFFF),
+                               {words.begin() + static_cast<std::ptrdiff_t>(i + 1),
+                                words.begin() + static_cast<std::ptrdiff_t>(i + 1 + n)}});
+        i += n + 1;
+    }
+    return annotations;
+}
+
+void putWords(std::vector<std::uint32_t>& words, std::uint64_t value)
+{
+    words.push_back(static_cast<std::uint32_t>(value));
+    words.push_back(static_cast<std::uint32_t>(value >> 32));
+}
+
+std::uint64_t wordsAt(const std::vector<std::uint32_t>& words, std::size_t i)
+{
+    return words[i] | std::uint64_t{words[i + 1]} << 32;
+}
+
+// The words of the first annotation of kind that has at least n of them.
+const std::vector<std::uint32_t>* wordsOf(const std::vector<LogAnnotation>& annotations,
+                                          AnnotationKind kind, std::size_t n)
+{
+    for (const LogAnnotation& a : annotations) {
+        if (a.kind == static_cast<std::uint16_t>(kind) && a.words.size() >= n) return &a.words;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
-bool CopyLog::writeHeader(const std::string& name, std::int32_t fillType, LogForm form)
+LogAnnotation sourceAnnotation(const SourceStamp& stamp)
+{
+    LogAnnotation a{static_cast<std::uint16_t>(AnnotationKind::Source), {}};
+    putWords(a.words, stamp.size);
+    putWords(a.words, stamp.modifiedNs);
+    putWords(a.words, stamp.volume);
+    return a;
+}
+
+LogAnnotation appendBaseAnnotation(std::uint64_t base)
+{
+    LogAnnotation a{static_cast<std::uint16_t>(AnnotationKind::AppendBase), {}};
+    putWords(a.words, base);
+    return a;
+}
+
+std::optional<SourceStamp> sourceStampOf(const std::vector<LogAnnotation>& annotations)
+{
+    const std::vector<std::uint32_t>* w = wordsOf(annotations, AnnotationKind::Source, 6);
+    if (w == nullptr) return std::nullopt;
+    return SourceStamp{wordsAt(*w, 0), wordsAt(*w, 2), wordsAt(*w, 4)};
+}
+
+std::optional<std::uint64_t> appendBaseOf(const std::vector<LogAnnotation>& annotations)
+{
+    const std::vector<std::uint32_t>* w = wordsOf(annotations, AnnotationKind::AppendBase, 2);
+    if (w == nullptr) return std::nullopt;
+    return wordsAt(*w, 0);
+}
+
+bool CopyLog::writeHeader(const std::string& name, std::int32_t fillType, LogForm form,
+                          const std::vector<LogAnnotation>& annotations)
 {
     if (!m_file) return false;
     m_form = form;
-    // Header, name length and name in one write.
+    const std::vector<std::uint32_t> words = annotationWords(annotations);
+    if (words.size() > kMaxAnnotationWords) return false;
+    // Header, name length, name and annotation block in one write.
     std::vector<std::uint8_t> bytes(kHeaderSize + 2 + name.size(), 0);
     const auto& magic = form == LogForm::Wide ? kWideMagic : kMagic;
     std::memcpy(bytes.data(), magic.data(), magic.size());
@@ -59,6 +139,16 @@ bool CopyLog::writeHeader(const std::string& name, std::int32_t fillType, LogFor
     bytes[kHeaderSize] = static_cast<std::uint8_t>(length);
     bytes[kHeaderSize + 1] = static_cast<std::uint8_t>(length >> 8);
     std::memcpy(bytes.data() + kHeaderSize + 2, name.data(), name.size());
+    if (!words.empty()) {
+        const std::size_t half = recordSize() / 2;
+        const auto putRecord = [&](std::uint32_t offset) {
+            bytes.resize(bytes.size() + recordSize(), 0);
+            putLe(bytes.data() + bytes.size() - recordSize(), offset, static_cast<int>(half));
+        };
+        putRecord(kAnnotationMark);
+        putRecord(static_cast<std::uint32_t>(words.size()));
+        for (std::uint32_t word : words) putRecord(word);
+    }
     return m_file->write(bytes.data(), bytes.size()) == bytes.size();
 }
 
@@ -94,15 +184,15 @@ std::int64_t CopyLog::readHeader()
 std::int64_t CopyLog::readEndPosition()
 {
     if (!m_file) return -1;
-    // Only a whole record after the name can be the end record: trailing bytes of a
-    // record written in part, or a name that does not fit the file, would make any
-    // 8 bytes look like one.
-    const std::string name = readName();
-    const std::int64_t records = kHeaderSize + 2 + static_cast<std::int64_t>(name.size());
+    // Only a whole record after the name and the annotations can be the end record:
+    // trailing bytes of a record written in part, or a name that does not fit the file,
+    // would make any 8 bytes look like one.
+    const std::optional<Layout> layout = readLayout();
+    if (!layout) return -1;
+    const std::int64_t records = layout->recordsAt;
     const std::int64_t size = m_file->size();
     const std::int64_t recordBytes = recordSize();
-    if (name.empty() || size < records + recordBytes || (size - records) % recordBytes != 0)
-        return -1;
+    if (size < records + recordBytes || (size - records) % recordBytes != 0) return -1;
     if (m_file->seek(size - recordBytes, Whence::Begin) < 0) return -1;
     std::uint8_t record[kWideRecordSize];
     if (!readExact(*m_file, record, recordSize())) return -1;
@@ -121,18 +211,71 @@ void CopyLog::dropEndRecord()
 
 std::int64_t CopyLog::readRegions(std::vector<BadRegion>& regions)
 {
-    if (readName().empty()) return -1;
+    const std::size_t first = regions.size();
+    if (!readRecords(regions)) return -1;
     std::int64_t sum = 0;
+    for (std::size_t i = first; i < regions.size(); ++i) {
+        // A crafted length would carry the sum past what any file can hold.
+        if (regions[i].length > static_cast<std::uint64_t>(INT64_MAX - sum)) {
+            regions.resize(i);
+            return -1;
+        }
+        sum += static_cast<std::int64_t>(regions[i].length);
+    }
+    return sum;
+}
+
+bool CopyLog::readRecords(std::vector<BadRegion>& records)
+{
+    const std::optional<Layout> layout = readLayout();
+    if (!layout || m_file->seek(layout->recordsAt, Whence::Begin) < 0) return false;
     const int half = static_cast<int>(recordSize() / 2);
     std::uint8_t record[kWideRecordSize];
     while (readExact(*m_file, record, recordSize())) {
-        const BadRegion region{getLe(record, half), getLe(record + half, half)};
-        // A crafted length would carry the sum past what any file can hold.
-        if (region.length > static_cast<std::uint64_t>(INT64_MAX - sum)) return -1;
-        regions.push_back(region);
-        sum += static_cast<std::int64_t>(region.length);
+        records.push_back({getLe(record, half), getLe(record + half, half)});
     }
-    return sum;
+    return true;
+}
+
+std::optional<std::vector<LogAnnotation>> CopyLog::readAnnotations()
+{
+    std::optional<Layout> layout = readLayout();
+    if (!layout) return std::nullopt;
+    return std::move(layout->annotations);
+}
+
+std::optional<CopyLog::Layout> CopyLog::readLayout()
+{
+    const std::string name = readName();
+    if (name.empty()) return std::nullopt;
+    Layout layout{static_cast<std::int64_t>(kHeaderSize + 2 + name.size()), {}};
+    const int half = static_cast<int>(recordSize() / 2);
+    std::uint8_t record[kWideRecordSize];
+    const auto next = [&](std::uint64_t& offset) {
+        if (!readExact(*m_file, record, recordSize())) return false;
+        offset = getLe(record, half);
+        return getLe(record + half, half) == 0;
+    };
+    std::uint64_t mark = 0;
+    std::uint64_t count = 0;
+    // The mark alone is an end record; with a record after it, a block whose every
+    // record has length 0 and whose words fit 32 bits.
+    if (!next(mark) || mark != kAnnotationMark) return layout;
+    const std::int64_t afterMark = m_file->offset();
+    if (!readExact(*m_file, record, recordSize())) return layout;
+    m_file->seek(afterMark, Whence::Begin);
+    if (!next(count) || count == 0 || count > kMaxAnnotationWords) return std::nullopt;
+    std::vector<std::uint32_t> words(count);
+    for (std::uint32_t& word : words) {
+        std::uint64_t value = 0;
+        if (!next(value) || value > UINT32_MAX) return std::nullopt;
+        word = static_cast<std::uint32_t>(value);
+    }
+    std::optional<std::vector<LogAnnotation>> annotations = parseAnnotations(words);
+    if (!annotations) return std::nullopt;
+    layout.recordsAt = m_file->offset();
+    layout.annotations = std::move(*annotations);
+    return layout;
 }
 
 std::string CopyLog::readName(std::size_t maxLength)
@@ -185,7 +328,7 @@ bool isScratchLogName(const std::string& name)
 
 bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::string& name,
                       std::int32_t fillType, LogForm form, const std::vector<BadRegion>& records,
-                      PlainFile* keep)
+                      PlainFile* keep, const std::vector<LogAnnotation>& annotations)
 {
     constexpr int kTries = 16;
     PlainFile next(fs);
@@ -200,7 +343,7 @@ bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::str
     if (!next.isOpen()) return false;
     CopyLog log;
     log.bind(&next);
-    bool written = log.writeHeader(name, fillType, form);
+    bool written = log.writeHeader(name, fillType, form, annotations);
     for (const BadRegion& r : records) {
         written = written && log.appendRecord(r.offset, r.length) == log.recordSize();
     }

@@ -28,6 +28,8 @@ const char* statusName(EngineStatus status)
         case EngineStatus::SourceMismatch: return "SourceMismatch";
         case EngineStatus::DestinationTooSmall: return "DestinationTooSmall";
         case EngineStatus::LogUpdateFailed: return "LogUpdateFailed";
+        case EngineStatus::SourceChanged: return "SourceChanged";
+        case EngineStatus::CopyNotProven: return "CopyNotProven";
     }
     return "Unknown";
 }

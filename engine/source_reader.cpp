@@ -123,4 +123,9 @@ std::optional<FileIdentity> SourceReader::identity() const
     return m_file->identity();
 }
 
+std::uint64_t SourceReader::modifiedNs() const
+{
+    return m_file ? m_file->modifiedNs() : 0;
+}
+
 }  // namespace tessaly

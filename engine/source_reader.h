@@ -54,6 +54,8 @@ public:
     // errno of the last failed open or read; 0 after a read that reached the end.
     SysError lastError() const { return m_lastError; }
     std::optional<FileIdentity> identity() const;
+    // The open file's last modification (File::modifiedNs); 0 when closed or unknown.
+    std::uint64_t modifiedNs() const;
 
 private:
     std::uint32_t readUnaligned(void* target, std::uint32_t n, std::int64_t offset,

@@ -125,15 +125,17 @@ bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& reg
     oldLog.bind(&old);
     const std::int64_t fillType = oldLog.readHeader();
     const std::string name = oldLog.readName();
+    const std::optional<std::vector<LogAnnotation>> annotations = oldLog.readAnnotations();
     old.close();
-    if (fillType < 0 || name.empty()) return false;
+    if (fillType < 0 || name.empty() || !annotations) return false;
     LogForm form = oldLog.form();
     if (logFormFor(std::max(endOffset, regions.reach())) == LogForm::Wide) form = LogForm::Wide;
     std::optional<std::vector<BadRegion>> records = regions.toRecords(form);
     if (!records) return false;
 
     records->push_back({endOffset, 0});
-    return writeLogByRename(fs, logPath, name, static_cast<std::int32_t>(fillType), form, *records);
+    return writeLogByRename(fs, logPath, name, static_cast<std::int32_t>(fillType), form, *records,
+                            nullptr, *annotations);
 }
 
 }  // namespace tessaly

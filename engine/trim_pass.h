@@ -97,10 +97,10 @@ private:
     const std::atomic<bool>& m_stop;
 };
 
-// Replaces the log at logPath by one with the same header, the regions' records and the
-// end record (endOffset, 0), through writeLogByRename. The log keeps its form while that
-// form can say where the copy ends. False when the old header cannot be read, or the new
-// log cannot be written or renamed; the old log is then left as it is.
+// Replaces the log at logPath by one with the same header and annotations, the regions' records and
+// the end record (endOffset, 0), through writeLogByRename. The log keeps its form while that form
+// can say where the copy ends. False when the old header cannot be read, or the new log cannot be
+// written or renamed; the old log is then left as it is.
 bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& regions,
                 std::uint64_t endOffset);
 

@@ -118,6 +118,9 @@ public:
     // Puts the bytes written through this handle, and the file's size, on the medium
     // (the file's name is its folder's: see FileSystem::syncFolder); false when it failed.
     virtual bool sync() { return true; }
+    // The last modification of a regular file in nanoseconds since 1970; 0 for anything
+    // else, or when unknown.
+    virtual std::uint64_t modifiedNs() { return 0; }
 };
 
 // Everything the engine and the companion tool need of files and volumes. The
@@ -176,6 +179,10 @@ public:
     virtual std::optional<std::uint64_t> maxFileSize(const std::string& path) = 0;
     // The path with its links, "." and ".." resolved; nullopt when it does not exist.
     virtual std::optional<std::string> canonicalPath(const std::string& path) = 0;
+    // What tells the medium of path from another one, where it is cheap to learn: the
+    // serial of a device, the UUID of the file system that holds a file; nullopt when
+    // unknown.
+    virtual std::optional<std::string> volumeSerial(const std::string&) { return std::nullopt; }
 };
 
 // True for the errors that mean the medium is gone rather than a sector unreadable.

@@ -133,6 +133,14 @@ public:
         return r == 0 || syncUnsupported(errno);
     }
 
+    std::uint64_t modifiedNs() override
+    {
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+        return static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+               static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
+    }
+
     std::optional<FileIdentity> identity() override
     {
         struct stat st {};
@@ -522,6 +530,28 @@ std::optional<std::uint64_t> PosixFileSystem::maxFileSize(const std::string& pat
         if (mount && isFatMount(*mount)) return kFatLimit;
     }
     return std::nullopt;
+}
+
+std::optional<std::string> PosixFileSystem::volumeSerial(const std::string& path)
+{
+    // udev names each medium's device after its serial (by-id) and each file system after
+    // its UUID (by-uuid); the name whose link leads to the device is the answer.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    const bool device = S_ISBLK(st.st_mode);
+    const dev_t wanted = device ? st.st_rdev : st.st_dev;
+    const char* folder = device ? "/dev/disk/by-id" : "/dev/disk/by-uuid";
+    std::error_code error;
+    std::optional<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        struct stat target {};
+        const std::string name = entry.path().filename().string();
+        if (::stat(entry.path().c_str(), &target) == 0 && S_ISBLK(target.st_mode) &&
+            target.st_rdev == wanted && (!found || name < *found)) {
+            found = name;
+        }
+    }
+    return found;
 }
 
 std::optional<std::string> PosixFileSystem::canonicalPath(const std::string& path)

@@ -36,6 +36,7 @@ public:
     bool isBlockDevice(const std::string& path) override;
     std::optional<std::uint64_t> maxFileSize(const std::string& path) override;
     std::optional<std::string> canonicalPath(const std::string& path) override;
+    std::optional<std::string> volumeSerial(const std::string& path) override;
 
 private:
     Options m_options;

@@ -82,6 +82,10 @@ std::optional<RunMessage> failureMessage(EngineStatus status, const std::string&
             return fileThen(text::kDestinationTooSmall);
         case EngineStatus::LogUpdateFailed:
             return fileThen(text::kLogNotUpdated);
+        case EngineStatus::SourceChanged:
+            return fileThen(text::kSourceChanged);
+        case EngineStatus::CopyNotProven:
+            return fileThen(text::kCopyNotProven);
         default:
             return std::nullopt;
     }

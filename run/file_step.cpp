@@ -119,7 +119,8 @@ StepResult FileStep::waitForMedium(const FileEntry& entry, const std::string& ou
         } else {
             // The probe's handle is closed again: the engine opens the source itself.
             StepResult next = start(entry, outputFolder, refresh, stop, true);
-            if (next.status == EngineStatus::SourceMismatch) {
+            if (next.status == EngineStatus::SourceMismatch ||
+                next.status == EngineStatus::SourceChanged) {
                 status.otherMedium = true;  // nothing of it was written
             } else if (next.outcome == FileOutcome::NotReady) {
                 // Gone again after it had come back: a wait that got the copy further
@@ -193,7 +194,8 @@ FileFigures FileStep::figures(EngineStatus status) const
     const std::uint64_t covered = std::min(m_engine.position(), size);
     f.copied = covered > filled ? covered - filled : 0;
     f.filled = filled;
-    f.regions = RegionMap(m_engine.badRegions()).size();
+    // Regions of the copy an Append went behind are not this file's.
+    f.regions = RegionMap(m_engine.badRegions()).overlap(base, m_engine.destinationEnd()).size();
     return f;
 }
 

@@ -1,10 +1,12 @@
+#include "engine/copy_log.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "engine/copy_log.h"
+#include "tests/support/log_bytes.h"
 #include "tests/support/test_folder.h"
 
 namespace tessaly {
@@ -228,6 +230,64 @@ TEST_F(CopyLogTest, EachFormReadsItsOwnRecordsOnly)
     writeBytes(wideHeader("a") + wideRecord(0x8000'0000'0000'0000ull, 0));
     openLog();
     EXPECT_EQ(m_log.readEndPosition(), -1);
+}
+
+// The annotation block after the name goes out in the header's write, comes back whole,
+// and is passed over by the readers of the records in both forms: no annotation is a
+// region, and none is an end record, not even in a log killed before its first record.
+// The mark alone is an end record; a block that does not parse makes the log unreadable.
+TEST_F(CopyLogTest, AnnotationsAreNeitherRegionsNorAnEndRecord)
+{
+    const std::vector<LogAnnotation> notes = {
+        sourceAnnotation({5000, 7, 9}), appendBaseAnnotation(3000), {77, {1, 2}}};
+    for (const LogForm form : {LogForm::Narrow, LogForm::Wide}) {
+        SCOPED_TRACE(form == LogForm::Wide ? "wide" : "narrow");
+        ASSERT_TRUE(m_file.create(m_path, Disposition::CreateAlways, Access::ReadWrite));
+        m_log.bind(&m_file);
+        ASSERT_TRUE(m_log.writeHeader("a", 0, form, notes));
+        std::vector<BadRegion> records;
+        EXPECT_EQ(m_log.readEndPosition(), -1);
+        EXPECT_EQ(m_log.readRegions(records), 0);
+        EXPECT_TRUE(records.empty());
+        m_file.seek(0, Whence::End);
+        m_log.appendRecord(1024, 512);
+        m_log.appendRecord(8000, 0);
+        EXPECT_EQ(m_log.readAnnotations(), notes);
+        EXPECT_EQ(sourceStampOf(notes), (SourceStamp{5000, 7, 9}));
+        EXPECT_EQ(appendBaseOf(notes), 3000u);
+        EXPECT_EQ(m_log.readRegions(records), 512);
+        EXPECT_EQ(records, (std::vector<BadRegion>{{1024, 512}, {8000, 0}}));
+        EXPECT_EQ(m_log.readEndPosition(), 8000);
+        m_file.close();
+    }
+    const std::uint64_t mark = CopyLog::kAnnotationMark;
+    const auto asString = [](const std::vector<std::uint8_t>& b) {
+        return std::string(b.begin(), b.end());
+    };
+    struct Case
+    {
+        const char* name;
+        std::vector<BadRegion> records;
+        std::int64_t end;  // -1: the log is unreadable
+    };
+    const Case cases[] = {
+        {"the mark alone: an end record", {{mark, 0}}, static_cast<std::int64_t>(mark)},
+        {"a count past the end", {{mark, 0}, {3, 0}, {1, 0}, {4000, 0}}, -1},
+        {"a word with a length", {{mark, 0}, {1, 0}, {1, 7}, {4000, 0}}, -1},
+        {"an annotation longer than the block",
+         {{mark, 0}, {1, 0}, {1 | 2 << 16, 0}, {4000, 0}},
+         -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes(asString(testing::copyLogBytes("a", 0, c.records)));
+        openLog();
+        std::vector<BadRegion> records;
+        EXPECT_EQ(m_log.readEndPosition(), c.end);
+        EXPECT_EQ(m_log.readRegions(records), c.end < 0 ? -1 : 0);
+        EXPECT_EQ(m_log.readAnnotations().has_value(), c.end >= 0);
+        m_file.close();
+    }
 }
 
 TEST(PlainFile, CloseOnAClosedFileChangesNothing)

@@ -44,7 +44,7 @@ TEST_F(CopyLoopTest, CleanCopyIsExactReadsAlignedAndLeavesNoLog)
     setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
     setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Replace);
     ASSERT_TRUE(copy("/src/a.bin"));
-    EXPECT_EQ(medium.contents("/out/a.bin.log"), logBytes("a.bin", 0, {{100000, 0}}));
+    EXPECT_EQ(logOf("/out/a.bin.log"), logBytes("a.bin", 0, {{100000, 0}}));
 }
 
 // The size is taken when the source is opened; what is added to the file during
@@ -71,7 +71,7 @@ TEST_F(CopyLoopTest, SourceThatGrowsDuringTheCopyGivesItsSizeAtTheStart)
     EXPECT_EQ(engine->position(), 20000u);
     EXPECT_FLOAT_EQ(engine->progress(), 1.0f);
     EXPECT_EQ(medium.contents("/out/g"), source);
-    EXPECT_EQ(medium.contents("/out/g.log"), logBytes("g", 0, {{20000, 0}}));
+    EXPECT_EQ(logOf("/out/g.log"), logBytes("g", 0, {{20000, 0}}));
 }
 
 // A source cut short during the copy gives nothing past its new end: the rest of
@@ -113,7 +113,7 @@ TEST_F(CopyLoopTest, EmptySourceEndsAtOnceWithAnEndRecord)
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_FLOAT_EQ(engine->progress(), 1.0f);
     EXPECT_TRUE(medium.hasFile("/out/empty"));
-    EXPECT_EQ(medium.contents("/out/empty.log"), logBytes("empty", 0, {{0, 0}}));
+    EXPECT_EQ(logOf("/out/empty.log"), logBytes("empty", 0, {{0, 0}}));
     EXPECT_EQ(medium.readCount("/src/empty"), 0);
 }
 
@@ -155,7 +155,7 @@ TEST_P(FillTest, ReplacesAnUnreadableSector)
     const std::uint32_t bad = static_cast<std::uint32_t>(c.badOffset);
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{bad, 512}}));
     EXPECT_EQ(engine->filledBytes(), 512);
-    EXPECT_EQ(medium.contents("/out/f.log"),
+    EXPECT_EQ(logOf("/out/f.log"),
               logBytes("f", static_cast<std::int32_t>(c.type), {{bad, 512}, {20480, 0}}));
 }
 
@@ -210,7 +210,7 @@ TEST_F(CopyLoopTest, UnknownFillTypeFailsAsAWriteFailure)
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::WriteFailed);
     EXPECT_EQ(engine->position(), 3072u);
-    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 9, {{3072, 0}}));
+    EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 9, {{3072, 0}}));
 }
 
 TEST_F(CopyLoopTest, FillSpanDoublesAtSpeedUpToOneChunk)
@@ -314,7 +314,7 @@ TEST_F(CopyLoopTest, StopRequestedWhileIdleStopsTheNextCopyAtItsFirstPass)
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::Stopped);
     EXPECT_EQ(engine->position(), 0u);
-    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {{0, 0}}));
+    EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, {{0, 0}}));
     EXPECT_TRUE(medium.contents("/out/f").empty());
     // The request ended with that copy: the next one runs through.
     ASSERT_TRUE(copy("/src/f"));
@@ -341,7 +341,7 @@ TEST_F(CopyLoopTest, StopJustAfterTheLastBytesStillEndsOk)
         } else {
             EXPECT_EQ(engine->status(), EngineStatus::Stopped);
             EXPECT_EQ(engine->position(), 7u * 512);
-            EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {{7 * 512, 0}}));
+            EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, {{7 * 512, 0}}));
         }
     }
 }
@@ -359,7 +359,7 @@ TEST_F(CopyLoopTest, StopAmongFillsEndsWithTheRegionsAndTheEndRecord)
     EXPECT_EQ(engine->status(), EngineStatus::Stopped);
     EXPECT_EQ(engine->badRegions(),
               (std::vector<BadRegion>{{2048, 512}, {3072, 512}, {3584, 512}}));
-    EXPECT_EQ(medium.contents("/out/f.log"),
+    EXPECT_EQ(logOf("/out/f.log"),
               logBytes("f", 0, {{2048, 512}, {3072, 512}, {3584, 512}, {4096, 0}}));
     EXPECT_EQ(medium.contents("/out/f").size(), 4096u);
 }
@@ -374,7 +374,7 @@ TEST_F(CopyLoopTest, RemovedMediumEndsWithNotReadyAndNoFill)
     EXPECT_TRUE(engine->badRegions().empty());
     EXPECT_EQ(engine->filledBytes(), 0);
     EXPECT_EQ(medium.contents("/out/f"), slice(source, 0, 3 * 20480));
-    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {{3 * 20480, 0}}));
+    EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, {{3 * 20480, 0}}));
 }
 
 TEST_F(CopyLoopTest, MediumRemovedAmongSectorReadsIsNotFilledEither)
@@ -388,7 +388,7 @@ TEST_F(CopyLoopTest, MediumRemovedAmongSectorReadsIsNotFilledEither)
     EXPECT_EQ(engine->status(), EngineStatus::NotReady);
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{4096, 512}}));
     // The read after the fill still worked; the next one found the medium gone.
-    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {{4096, 512}, {5120, 0}}));
+    EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, {{4096, 512}, {5120, 0}}));
 }
 
 TEST_F(CopyLoopTest, FailedWritesEndWithWriteFailedAndTheReachedPosition)
@@ -420,7 +420,7 @@ TEST_F(CopyLoopTest, FailedWritesEndWithWriteFailedAndTheReachedPosition)
         ASSERT_TRUE(copy("/src/" + name));
         EXPECT_EQ(engine->status(), EngineStatus::WriteFailed);
         EXPECT_EQ(engine->position(), c.reached);
-        EXPECT_EQ(medium.contents("/out/" + name + ".log"), logBytes(name, 0, {{c.reached, 0}}));
+        EXPECT_EQ(logOf("/out/" + name + ".log"), logBytes(name, 0, {{c.reached, 0}}));
         // The destination ends at the end record, so that Resume continues in step.
         EXPECT_EQ(medium.contents("/out/" + name), slice(source, 0, c.reached));
     }
@@ -467,7 +467,7 @@ TEST_F(CopyLoopTest, ARecordWrittenInPartIsCutOffTheLogAndItsFillIsNotWritten)
     ASSERT_TRUE(copy("/src/f"));
     ticks.hook = nullptr;
     EXPECT_EQ(engine->status(), EngineStatus::LogWriteFailed);
-    EXPECT_EQ(medium.contents("/out/f.log"), logBytes("f", 0, {{2048, 512}}));
+    EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, {{2048, 512}}));
     EXPECT_EQ(medium.contents("/out/f").size(), 8192u);
 }
 
@@ -482,7 +482,7 @@ TEST_F(CopyLoopTest, EveryFillIsInTheLogBeforeItIsInTheCopy)
     // Only fills are written at these offsets: they lie in the bad ranges.
     medium.setWriteHook("/out/f", [&](std::uint64_t offset) {
         if (offset == 2048 || offset == 8192 || offset == 8704) {
-            logAtFill.emplace_back(offset, medium.contents("/out/f.log"));
+            logAtFill.emplace_back(offset, logOf("/out/f.log"));
         }
     });
     ASSERT_TRUE(copy("/src/f"));
@@ -501,7 +501,7 @@ TEST_F(CopyLoopTest, LogHoldsEveryRegionByteForByte)
     setSetting(*engine, &EngineSettings::fillType, FillType::Value);
     ASSERT_TRUE(copy("/src/data.img"));
     EXPECT_EQ(engine->filledBytes(), 1024);
-    EXPECT_EQ(medium.contents("/out/data.img.log"),
+    EXPECT_EQ(logOf("/out/data.img.log"),
               logBytes("data.img", 1, {{512, 512}, {19968, 512}, {20480, 0}}));
 }
 

@@ -101,13 +101,22 @@ protected:
         return copyLogBytes(name, fill, records);
     }
 
+    // The annotation block of a new log: mark, count, the source's annotation (1 + 6 words).
+    static constexpr std::size_t kSourceBlockBytes = 9 * CopyLog::kRecordSize;
+
+    // The log at path without its annotation block (see withoutAnnotations).
+    std::vector<std::uint8_t> logOf(const std::string& path) const
+    {
+        return withoutAnnotations(medium.contents(path));
+    }
+
     // Where the copy of a source continued at end began to read: past the reads of the
-    // source check before it (at most 20, each below end).
+    // source check before it (at most 64, each below end).
     std::uint64_t continuedAt(const std::string& path, std::uint64_t end) const
     {
         const std::vector<std::uint64_t> offsets = medium.readOffsets(path);
         std::size_t i = 0;
-        while (i < offsets.size() && i < 20 && offsets[i] < end) ++i;
+        while (i < offsets.size() && i < 64 && offsets[i] < end) ++i;
         return i < offsets.size() ? offsets[i] : ~std::uint64_t{0};
     }
     std::vector<QueryKind> askedKinds()

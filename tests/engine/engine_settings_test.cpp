@@ -66,14 +66,14 @@ TEST_F(EngineSettingsTest, FillTypeChangedDuringAFileHoldsFromTheNextFile)
     std::fill(expected.begin() + 2048, expected.begin() + 2560, 0);
     std::fill(expected.begin() + 8192, expected.begin() + 8704, 0);
     EXPECT_EQ(medium.contents("/out/a"), expected);
-    EXPECT_EQ(medium.contents("/out/a.log"),
+    EXPECT_EQ(logOf("/out/a.log"),
               logBytes("a", 0, {{2048, 512}, {8192, 512}, {20480, 0}}));
 
     medium.addFile("/src/b", source);
     medium.markBad("/src/b", 2048, 512);
     ASSERT_TRUE(copy("/src/b"));
     EXPECT_EQ(medium.contents("/out/b").size(), 20480u - 512);
-    EXPECT_EQ(medium.contents("/out/b.log"), logBytes("b", 4, {{2048, 512}, {20480, 0}}));
+    EXPECT_EQ(logOf("/out/b.log"), logBytes("b", 4, {{2048, 512}, {20480, 0}}));
 }
 
 // The fill's value, like the attempts and the fill factor, is taken up at once.

@@ -60,7 +60,7 @@ TEST_F(ExistingDestinationTest, ResumeAfterAStopEqualsAnUninterruptedCopy)
     while (reference.busy()) sleepMs(1);
     EXPECT_EQ(reference.status(), EngineStatus::Ok);
     EXPECT_EQ(medium.contents("/out/r.bin"), fresh.contents("/out/r.bin"));
-    EXPECT_EQ(medium.contents("/out/r.bin.log"), fresh.contents("/out/r.bin.log"));
+    EXPECT_EQ(logOf("/out/r.bin.log"), withoutAnnotations(fresh.contents("/out/r.bin.log")));
     EXPECT_EQ(engine->badRegions(), reference.badRegions());
     EXPECT_EQ(engine->filledBytes(), 4096);
 }
@@ -79,8 +79,7 @@ TEST_F(ExistingDestinationTest, ResumeLoadsTheEarlierRegionsAndStartsAtTheEndRec
     EXPECT_EQ(medium.contents("/out/a"), source);
     EXPECT_EQ(continuedAt("/src/a", 8192), 8192u);
     // Earlier regions count: the log stays.
-    EXPECT_EQ(medium.contents("/out/a.log"),
-              logBytes("a", 0, {{1024, 512}, {4096, 1024}, {20480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{1024, 512}, {4096, 1024}, {20480, 0}}));
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{1024, 512}, {4096, 1024}}));
 }
 
@@ -101,9 +100,76 @@ TEST_F(ExistingDestinationTest, AppendCopiesBehindTheDestinationWithItsBase)
     std::fill(expected.begin() + 1000 + 2048, expected.begin() + 1000 + 2560, 0);
     EXPECT_EQ(medium.contents("/out/a"), expected);
     EXPECT_EQ(engine->destinationPosition(), 21480u);
-    EXPECT_EQ(medium.contents("/out/a.log"),
-              logBytes("a", 0, {{100, 512}, {3048, 512}, {21480, 0}}));
-    EXPECT_EQ(engine->filledBytes(), 1024);
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{100, 512}, {3048, 512}, {21480, 0}}));
+    EXPECT_EQ(engine->filledBytes(), 512);  // the earlier copy's fill is not this file's
+}
+
+// An Append cut short (a stop, its medium taken away, a kill that left its log without
+// an end record) goes on where it stopped, behind the base of its first run: under the
+// same command, under Resume and when the wait for the medium continues it. The copy ends as one
+// uninterrupted Append would, and the earlier copy's fill is not counted as the appended file's.
+TEST_F(ExistingDestinationTest, AnAppendCutShortGoesOnBehindItsBase)
+{
+    const Bytes old = pattern(3000, 5);
+    const Bytes source = pattern(40960, 6);
+    enum class Then
+    {
+        AppendAgain,
+        Resume,
+        Continue
+    };
+    struct Case
+    {
+        const char* name;
+        bool removed;
+        Then then;
+        bool killed = false;
+    };
+    const Case cases[] = {{"stopped, append again", false, Then::AppendAgain},
+                          {"stopped, resume", false, Then::Resume},
+                          {"medium removed, append again", true, Then::AppendAgain},
+                          {"medium removed, the wait continues it", true, Then::Continue},
+                          {"killed, append again", false, Then::AppendAgain, true},
+                          {"killed, resume", false, Then::Resume, true}};
+    medium.setRemovableMedium("/src");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        medium.addFile("/out/a", old);
+        medium.addFile("/out/a.log", logBytes("a", 0, {{100, 512}, {3000, 0}}));
+        medium.addFile("/src/a", source);
+        medium.markBad("/src/a", 20480, 512);
+        usePolicy(ExistingPolicy::Append);
+        if (c.removed) {
+            medium.setRemovalAfter(10240);
+        } else {
+            ticks.hook = [this] {
+                if (engine->position() >= 10240) engine->requestStop(false);
+            };
+        }
+        ASSERT_TRUE(copy("/src/a"));
+        ticks.hook = nullptr;
+        medium.insertMedium();
+        ASSERT_EQ(engine->status(), c.removed ? EngineStatus::NotReady : EngineStatus::Stopped);
+        ASSERT_LT(engine->position(), 20480u);
+        if (c.killed) {
+            Bytes log = medium.contents("/out/a.log");
+            log.resize(log.size() - CopyLog::kRecordSize);  // no end record
+            medium.addFile("/out/a.log", log);
+        }
+        if (c.then == Then::Resume) usePolicy(ExistingPolicy::Resume);
+        if (c.then == Then::Continue) {
+            ASSERT_TRUE(engine->continueFile("/src/a", "/out", ""));
+            waitIdle();
+        } else {
+            ASSERT_TRUE(copy("/src/a"));
+        }
+        EXPECT_EQ(engine->status(), EngineStatus::Ok);
+        Bytes expected = concat(old, source);
+        std::fill(expected.begin() + 3000 + 20480, expected.begin() + 3000 + 20992, 0);
+        EXPECT_EQ(medium.contents("/out/a"), expected);
+        EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{100, 512}, {23480, 512}, {43960, 0}}));
+        EXPECT_EQ(engine->filledBytes(), 512);
+    }
 }
 
 TEST_F(ExistingDestinationTest, WithoutAUsableLogTheUserIsAskedFirst)
@@ -121,9 +187,10 @@ TEST_F(ExistingDestinationTest, WithoutAUsableLogTheUserIsAskedFirst)
     const Case cases[] = {
         {"no log", {}},
         {"log cannot be opened", logBytes("a", 0, {{4096, 0}}), true},
-        {"wrong magic", wrongMagic},
+        // Nothing of a log without its magic or name can be trusted: the copy counts as filled.
+        {"wrong magic", wrongMagic, false, 4096},
         {"run never ended", logBytes("a", 0, {{512, 512}}), false, 512},
-        {"empty name", logBytes("", 0, {{4096, 0}})},
+        {"empty name", logBytes("", 0, {{4096, 0}}), false, 4096},
         {"header only", logBytes("a", 0, {})},
     };
     int index = 0;
@@ -170,8 +237,7 @@ TEST_F(ExistingDestinationTest, ResumeAfterAnUnfinishedRunKeepsItsRegionsInTheNe
     medium.addFile("/out/a", slice(source, 0, 4096));
     medium.addFile("/out/a.log", logBytes("a", 0, {{512, 512}}));  // run never ended
     ASSERT_TRUE(copy("/src/a"));
-    EXPECT_EQ(medium.contents("/out/a.log"),
-              logBytes("a", 0, {{512, 512}, {10240, 512}, {20480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{512, 512}, {10240, 512}, {20480, 0}}));
     EXPECT_EQ(engine->filledBytes(), 1024);
     EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{512, 512}, {10240, 512}}));
 
@@ -190,9 +256,9 @@ TEST_F(ExistingDestinationTest, ResumeAfterAnUnfinishedRunKeepsItsRegionsInTheNe
         std::fill(expected.begin() + 14336, expected.begin() + 14848, 0);
         EXPECT_EQ(medium.contents("/out/a"), expected);
         EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{512, 512}, {14336, 512}}));
-        EXPECT_EQ(engine->filledBytes(), 1024);
+        EXPECT_EQ(engine->filledBytes(), 512);  // the appended file's own
         EXPECT_EQ(
-            medium.contents("/out/a.log"),
+            logOf("/out/a.log"),
             createLog ? logBytes("a", 0, {{512, 512}, {14336, 512}, {24576, 0}}) : unfinished);
     }
 }
@@ -232,9 +298,10 @@ TEST_F(ExistingDestinationTest, AppendBehindADestinationOf4GiBOrMoreLandsAtItsWh
     std::fill(expected.begin() + 4096, expected.begin() + 4608, 0);
     EXPECT_EQ(medium.contents("/out/a", huge, 30000), expected);
     EXPECT_EQ(medium.contents("/out/a", 0, 1024), Bytes(1024, 0));
-    EXPECT_EQ(medium.contents("/out/a.log"),
-              wideLogBytes("a", 0, {{512, 512}, {0xFFFFFC00u, 1024}, {huge + 4096, 512},
-                                    {huge + 20480, 0}}));
+    EXPECT_EQ(
+        logOf("/out/a.log"),
+        wideLogBytes("a", 0,
+                     {{512, 512}, {0xFFFFFC00u, 1024}, {huge + 4096, 512}, {huge + 20480, 0}}));
 }
 
 // A continued log loses its end record while the start is prepared; a start that is
@@ -256,7 +323,7 @@ TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
     for (const auto& refuse : refusals) {
         refuse();
         EXPECT_FALSE(copy("/src/a"));
-        EXPECT_EQ(medium.contents("/out/a.log"), log);
+        EXPECT_EQ(logOf("/out/a.log"), log);
         EXPECT_EQ(medium.contents("/out/a"), slice(source, 0, 4096));
     }
     medium.setQuota(std::uint64_t{1} << 30);
@@ -269,7 +336,7 @@ TEST_F(ExistingDestinationTest, ARefusedStartKeepsTheLogItWouldHaveContinued)
     ASSERT_TRUE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->filledBytes(), 512);
-    EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{512, 512}, {20480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{512, 512}, {20480, 0}}));
     // Never asked to go on without it.
     for (QueryKind kind : askedKinds()) EXPECT_EQ(kind, QueryKind::Existing);
 }
@@ -316,7 +383,7 @@ TEST_F(ExistingDestinationTest, ALogWithRegionsPastItsEndRecordIsNotUsable)
     EXPECT_FALSE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::NoLogRefused);
     EXPECT_EQ(askedKinds(), (std::vector<QueryKind>{QueryKind::Existing, QueryKind::NoLog}));
-    EXPECT_EQ(medium.contents("/out/a.log"), log);
+    EXPECT_EQ(logOf("/out/a.log"), log);
     EXPECT_EQ(medium.contents("/out/a"), slice(source, 0, 4096));
 
     // Going on, the regions it lists stay listed where the copy holds bytes already.
@@ -326,7 +393,7 @@ TEST_F(ExistingDestinationTest, ALogWithRegionsPastItsEndRecordIsNotUsable)
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(engine->filledBytes(), 4096);
     EXPECT_EQ(medium.contents("/out/a"), source);
-    EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{0, 4096}, {16384, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{0, 4096}, {16384, 0}}));
 
     // A wide record at the last offset, whose end lies at 2^64, passes the end record too.
     medium.addFile("/out/a", slice(source, 0, 4096));
@@ -335,7 +402,7 @@ TEST_F(ExistingDestinationTest, ALogWithRegionsPastItsEndRecordIsNotUsable)
     answer = [](EngineQuery& query) { return query.kind == QueryKind::Existing; };
     EXPECT_FALSE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::NoLogRefused);
-    EXPECT_EQ(medium.contents("/out/a.log"), wide);
+    EXPECT_EQ(logOf("/out/a.log"), wide);
 }
 
 TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
@@ -354,7 +421,7 @@ TEST_F(ExistingDestinationTest, SkipLeavesDestinationAndLogUntouched)
     EXPECT_TRUE(askedKinds().empty());
     EXPECT_EQ(medium.readCount("/src/a") + medium.readCount("/src/b"), 0);
     EXPECT_EQ(medium.contents("/out/a"), pattern(4096, 9));
-    EXPECT_EQ(medium.contents("/out/a.log"), log);
+    EXPECT_EQ(logOf("/out/a.log"), log);
     EXPECT_EQ(medium.contents("/out/b"), pattern(100, 9));
     EXPECT_FALSE(medium.hasFile("/out/b.log"));
 }
@@ -374,7 +441,7 @@ TEST_F(ExistingDestinationTest, AReplaceRefusedForRoomLeavesTheCopyAsItWas)
     EXPECT_FALSE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::DestinationTooSmall);
     EXPECT_EQ(medium.contents("/out/a"), old);
-    EXPECT_EQ(medium.contents("/out/a.log"), log);
+    EXPECT_EQ(logOf("/out/a.log"), log);
 
     medium.setMaxFileSize("/out", std::nullopt);
     const std::uint64_t used = 20480 + old.size() + log.size();
@@ -382,7 +449,7 @@ TEST_F(ExistingDestinationTest, AReplaceRefusedForRoomLeavesTheCopyAsItWas)
     EXPECT_FALSE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::DiskFull);
     EXPECT_EQ(medium.contents("/out/a"), old);
-    EXPECT_EQ(medium.contents("/out/a.log"), log);
+    EXPECT_EQ(logOf("/out/a.log"), log);
 
     medium.setQuota(used + 18000);  // enough once the old copy's room is given back
     ASSERT_TRUE(copy("/src/a"));
@@ -401,14 +468,14 @@ TEST_F(ExistingDestinationTest, ReplaceAsksAndStartsOverOrKeepsEverythingWhenRef
     EXPECT_FALSE(copy("/src/a"));
     EXPECT_EQ(engine->status(), EngineStatus::ExistingRefused);
     EXPECT_EQ(medium.contents("/out/a"), pattern(30000, 9));
-    EXPECT_EQ(medium.contents("/out/a.log"), log);
+    EXPECT_EQ(logOf("/out/a.log"), log);
 
     answer = nullptr;
     setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, false);
     ASSERT_TRUE(copy("/src/a"));
     EXPECT_EQ(askedKinds(), (std::vector<QueryKind>{QueryKind::Existing, QueryKind::Existing}));
     EXPECT_EQ(medium.contents("/out/a"), pattern(20480));
-    EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{20480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{20480, 0}}));
     EXPECT_EQ(engine->filledBytes(), 0);
 
     // Without a new log the old one would pass for the new copy's: it goes.

@@ -25,7 +25,7 @@ protected:
     {
         EXPECT_EQ(engine->status(), EngineStatus::SourceMismatch);
         EXPECT_EQ(medium.contents("/out/a"), copyBytes);
-        EXPECT_EQ(medium.contents("/out/a.log"), logBytes("a", 0, {{1024, 512}, {8192, 0}}));
+        EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{1024, 512}, {8192, 0}}));
         EXPECT_EQ(askedKinds(), std::vector<QueryKind>{QueryKind::Existing});
     }
 
@@ -57,6 +57,67 @@ TEST_F(SourceCheckTest, ASourceShorterThanTheCopysEndIsRefused)
     EXPECT_EQ(medium.readCount("/src/a"), 0);
 }
 
+// A copy records its source (size, time, medium) in its log when it starts; a copy
+// continued from another card is refused even where its bytes agree with the card at
+// every sampled place (SourceChanged), and a card with the same record but other bytes
+// in the first or last MiB the copy holds is refused by comparing them (SourceMismatch).
+// Resume and the wait for the medium (continueFile) check alike.
+TEST_F(SourceCheckTest, AContinuedCopyIsRefusedForAnotherSourceThanItsLogRecorded)
+{
+    const std::uint64_t size = 4u << 20;
+    const std::uint64_t unsampled = (3u << 19) + 1000;  // between the sampled places
+    const Bytes card = pattern(size, 21);
+    struct Case
+    {
+        const char* name;
+        std::uint64_t changedByte;  // ~0: none
+        const char* serial;
+        std::uint64_t modified;
+        std::uint64_t size;
+        EngineStatus expected;
+    };
+    const std::uint64_t none = ~std::uint64_t{0};
+    const Case cases[] = {
+        {"another card's serial", unsampled, "card-2", 7, size, EngineStatus::SourceChanged},
+        {"another modification time", unsampled, "card-1", 8, size, EngineStatus::SourceChanged},
+        {"another size", none, "card-1", 7, size + 512, EngineStatus::SourceChanged},
+        {"the same record, other bytes in the first MiB", 4000, "card-1", 7, size,
+         EngineStatus::SourceMismatch},
+        {"the same card", none, "card-1", 7, size, EngineStatus::Ok},
+    };
+    for (const bool viaWait : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) +
+                         (viaWait ? ", continued after a wait" : ", resumed"));
+            medium.addFile("/card/b", card);
+            medium.setModified("/card/b", 7);
+            medium.setVolumeSerial("/card", std::string("card-1"));
+            medium.removeFile("/out/b");
+            medium.removeFile("/out/b.log");
+            ticks.hook = [this] {
+                if (engine->position() >= (3u << 20)) engine->requestStop(false);
+            };
+            ASSERT_TRUE(copy("/card/b"));
+            ticks.hook = nullptr;
+            ASSERT_EQ(engine->status(), EngineStatus::Stopped);
+            const Bytes copied = medium.contents("/out/b");
+
+            Bytes other = card;
+            other.resize(c.size, 0x5A);
+            if (c.changedByte != none) other[c.changedByte] ^= 1;
+            medium.addFile("/card/b", other);
+            medium.setModified("/card/b", c.modified);
+            medium.setVolumeSerial("/card", std::string(c.serial));
+            const bool started = viaWait ? engine->continueFile("/card/b", "/out", "")
+                                         : engine->startFile("/card/b", "/out", "");
+            waitIdle();
+            EXPECT_EQ(engine->status(), c.expected);
+            EXPECT_EQ(started, c.expected == EngineStatus::Ok);
+            EXPECT_EQ(medium.contents("/out/b"), c.expected == EngineStatus::Ok ? card : copied);
+        }
+    }
+}
+
 // A sector that cannot be read now is passed over, and the filled sectors are never
 // compared (the copy holds a fill there, the source may give its data now): the same
 // file continues.
@@ -82,15 +143,23 @@ TEST_F(SourceCheckTest, ARerunOverAWholeCopyWithoutALogIsComplete)
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(askedKinds(), std::vector<QueryKind>{QueryKind::Existing});
     EXPECT_EQ(engine->progress(), 1.0f);
-    EXPECT_LE(medium.readCount("/src/b"), 4);  // the check's sectors only
     EXPECT_EQ(medium.contents("/out/b"), source);
     EXPECT_FALSE(medium.exists("/out/b.log"));
 
-    medium.addFile("/src/c", pattern(20480, 9));
-    medium.addFile("/out/c", source);
-    EXPECT_FALSE(copy("/src/c"));
-    EXPECT_EQ(engine->status(), EngineStatus::SourceMismatch);
-    EXPECT_EQ(medium.contents("/out/c"), source);
+    // Every byte is compared: one that differs between the sampled places, or one the
+    // source cannot give now, leaves the copy unproven, and it is refused as it is.
+    for (const bool unreadable : {false, true}) {
+        SCOPED_TRACE(unreadable ? "unreadable" : "differs");
+        Bytes other = source;
+        other[7 * 512 + 100] ^= 1;
+        medium.addFile("/src/c", unreadable ? source : other);
+        if (unreadable) medium.markBad("/src/c", 7 * 512, 512);
+        medium.addFile("/out/c", source);
+        EXPECT_FALSE(copy("/src/c"));
+        EXPECT_EQ(engine->status(), EngineStatus::CopyNotProven);
+        EXPECT_EQ(medium.contents("/out/c"), source);
+        EXPECT_FALSE(medium.exists("/out/c.log"));
+    }
 }
 
 // Append copies the source again behind the copy by design: it is not compared.
@@ -118,8 +187,7 @@ TEST_F(SourceCheckTest, AContinuedCopyKeepsTheFillOfItsLog)
     expected.insert(expected.end(), rest.begin(), rest.end());
     std::fill(expected.begin() + 12288, expected.begin() + 12800, 0);  // zeros, as the log says
     EXPECT_EQ(medium.contents("/out/a"), expected);
-    EXPECT_EQ(medium.contents("/out/a.log"),
-              logBytes("a", 0, {{1024, 512}, {12288, 512}, {20480, 0}}));
+    EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{1024, 512}, {12288, 512}, {20480, 0}}));
 
     medium.addFile("/out/b", copyBytes);
     medium.addFile("/out/b.log", logBytes("b", 9, {{1024, 512}, {8192, 0}}));

@@ -46,7 +46,7 @@ TEST_F(WholeDeviceTest, ADeviceIsCopiedIntoAnImageNamedAfterIt)
     Bytes expected = medium4k;
     std::fill(expected.begin() + 10 * 4096, expected.begin() + 11 * 4096, 0);
     EXPECT_EQ(medium.contents("/out/sdb.img"), expected);
-    EXPECT_EQ(medium.contents("/out/sdb.img.log"),
+    EXPECT_EQ(logOf("/out/sdb.img.log"),
               logBytes("sdb.img", 0, {{10 * 4096, 4096}, {64 * 4096, 0}}));
 }
 
@@ -83,7 +83,7 @@ TEST_F(WholeDeviceTest, TheOutputMustHoldTheWholeCopy)
     EXPECT_FALSE(engine->startFile("/src/a", "/out", ""));
     EXPECT_EQ(engine->status(), EngineStatus::DestinationTooSmall);
     EXPECT_EQ(medium.contents("/out/a"), old);
-    EXPECT_EQ(medium.contents("/out/a.log"), oldLog);
+    EXPECT_EQ(logOf("/out/a.log"), oldLog);
 
     medium.addFile("/src/a", pattern(19480, 6));
     ASSERT_TRUE(copy("/src/a"));

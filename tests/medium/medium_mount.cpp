@@ -121,7 +121,15 @@ MediumMount::~MediumMount()
 bool MediumMount::addImage(const std::string& relativePath, const std::string& bytes,
                            const std::string& map)
 {
-    if (m_source.empty() || !writeFile(fs::path(m_source) / relativePath, bytes)) return false;
+    const fs::path image = fs::path(m_source) / relativePath;
+    if (m_source.empty() || !writeFile(image, bytes)) return false;
+    // A file keeps its modification time on its medium: an image put back is the same
+    // file again, one of other bytes another file. The time comes from the bytes.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    const timespec times[2] = {{1000000000 + static_cast<time_t>(hash % 100000000), 0},
+                               {1000000000 + static_cast<time_t>(hash % 100000000), 0}};
+    if (::utimensat(AT_FDCWD, image.c_str(), times, 0) != 0) return false;
     return map.empty() || addMap(relativePath, map);
 }
 

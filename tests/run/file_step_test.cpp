@@ -112,6 +112,8 @@ TEST(FailureMessage, TextsAroundTheSourcePathByStatus)
     EXPECT_EQ(shown(EngineStatus::WorkerStartFailed), "14 /src/a.bin\n120");
     EXPECT_EQ(shown(EngineStatus::DestinationTooSmall), "14 /src/a.bin\n161");
     EXPECT_EQ(shown(EngineStatus::LogUpdateFailed), "14 /src/a.bin\n163");
+    EXPECT_EQ(shown(EngineStatus::SourceChanged), "14 /src/a.bin\n168");
+    EXPECT_EQ(shown(EngineStatus::CopyNotProven), "14 /src/a.bin\n169");
     // A device this user may not read: the note says how to get access.
     const auto denied = failureMessage(EngineStatus::SourceOpenFailed, "/dev/sdb", true);
     ASSERT_TRUE(denied);
@@ -153,6 +155,27 @@ TEST_F(FileStepTest, ACompleteCopyIsDoneBelowItsRelativeFolder)
     EXPECT_EQ(percents.back(), 100);
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
     EXPECT_EQ(medium.text("/out/docs/a.bin"), std::string(300000, 'a'));
+}
+
+// Appended behind a copy that holds a fill, a file read whole counts as read whole: the
+// earlier copy's fill and regions are not the appended file's (the CLI's summary, the
+// report and the window's "Not read" column take these figures).
+TEST_F(FileStepTest, AnAppendedFileCountsOnlyItsOwnFills)
+{
+    medium.addFile("/src/a.bin", std::string(65536, 'a'));
+    medium.markBad("/src/a.bin", 1024, 512);
+    ASSERT_EQ(copy(entryOf("/src/a.bin", 65536)).figures.filled, 512u);
+    medium.addFile("/src/a.bin", std::string(65536, 'b'));
+    EngineSettings settings = engine.settings();
+    settings.existingPolicy = ExistingPolicy::Append;
+    engine.setSettings(settings);
+    step.beginRun();
+    const StepResult appended = copy(entryOf("/src/a.bin", 65536));
+    EXPECT_EQ(appended.status, EngineStatus::Ok);
+    EXPECT_EQ(appended.figures.copied, 65536u);
+    EXPECT_EQ(appended.figures.filled, 0u);
+    EXPECT_EQ(appended.figures.regions, 0u);
+    EXPECT_EQ(medium.contents("/out/a.bin").size(), 2 * 65536u);
 }
 
 TEST_F(FileStepTest, RefusedAndUnstartedFilesShowNoProgress)
@@ -204,7 +227,7 @@ TEST_F(FileStepTest, ASourceThatShrankSinceItsCopyIsNotTakenAsCopied)
     medium.addFile("/src/a.bin", std::string(1000, 'a'));
     step.beginRun();  // a later run
     const StepResult result = copy(entryOf("/src/a.bin", 1000));
-    EXPECT_EQ(result.status, EngineStatus::SourceMismatch);
+    EXPECT_EQ(result.status, EngineStatus::SourceChanged);  // its log recorded 3000 bytes
     EXPECT_EQ(result.outcome, FileOutcome::NotStarted);
     EXPECT_EQ(result.figures.copied, 0u);
     EXPECT_EQ(medium.contents("/out/a.bin").size(), 3000u);

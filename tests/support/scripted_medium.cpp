@@ -118,6 +118,7 @@ struct ScriptedMedium::Node
     const void* lockedBy = nullptr;  // the open file that holds the lock, if one does
     int syncs = 0;                   // sync calls through any handle of the file
     PagedBytes durable;              // with durability tracked: the bytes on the medium
+    std::uint64_t modifiedNs = 0;
 
     std::uint64_t size() const { return bytes.size(); }
 };
@@ -130,6 +131,7 @@ struct ScriptedMedium::State
     std::set<std::string> failingOpens;
     std::map<std::string, std::optional<VolumeInfo>> volumes;
     std::map<std::string, std::optional<std::uint64_t>> fileSizeLimits;  // by path prefix
+    std::map<std::string, std::optional<std::string>> serials;           // by path prefix
     std::set<std::string> blockDevices;
     std::uint64_t nextInode = 100;
     bool removed = false;
@@ -159,6 +161,23 @@ struct ScriptedMedium::State
     std::vector<std::string> failingSyncs;  // path prefixes
     bool foldCase = false;
     std::map<std::string, std::string> spellings;  // with foldCase: key -> the name as made
+
+    // The value set for the longest prefix of path (resolved) among byPrefix's keys.
+    template <class T>
+    std::optional<T> byLongestPrefix(const std::map<std::string, std::optional<T>>& byPrefix,
+                                     const std::string& path) const
+    {
+        const std::string at = resolve(path, true);
+        std::size_t best = 0;
+        std::optional<T> found;
+        for (const auto& [prefix, value] : byPrefix) {
+            if (at.starts_with(prefix) && prefix.size() >= best) {
+                best = prefix.size();
+                found = value;
+            }
+        }
+        return found;
+    }
 
     // The key a path is kept under: with foldCase the ASCII letters in lower case.
     std::string key(const std::string& path) const
@@ -450,6 +469,12 @@ public:
         return FileIdentity{1, m_node->inode};
     }
 
+    std::uint64_t modifiedNs() override
+    {
+        std::lock_guard lock(m_state->mutex);
+        return m_node->modifiedNs;
+    }
+
 private:
     void runWriteHook() { runHook(m_state->writeHooks); }
 
@@ -700,6 +725,25 @@ void ScriptedMedium::setMaxFileSize(const std::string& prefix, std::optional<std
 {
     std::lock_guard lock(m_state->mutex);
     m_state->fileSizeLimits[m_state->key(prefix)] = bytes;
+}
+
+void ScriptedMedium::setModified(const std::string& path, std::uint64_t ns)
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto found = m_state->files.find(m_state->resolve(path, true));
+    if (found != m_state->files.end()) found->second->modifiedNs = ns;
+}
+
+void ScriptedMedium::setVolumeSerial(const std::string& prefix, std::optional<std::string> serial)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->serials[m_state->key(prefix)] = std::move(serial);
+}
+
+std::optional<std::string> ScriptedMedium::volumeSerial(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->byLongestPrefix(m_state->serials, path);
 }
 
 void ScriptedMedium::markBlockDevice(const std::string& path)
@@ -1025,16 +1069,7 @@ bool ScriptedMedium::isBlockDevice(const std::string& path)
 std::optional<std::uint64_t> ScriptedMedium::maxFileSize(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    const std::string at = m_state->resolve(path, true);
-    std::size_t best = 0;
-    std::optional<std::uint64_t> found;
-    for (const auto& [prefix, limit] : m_state->fileSizeLimits) {
-        if (at.starts_with(prefix) && prefix.size() >= best) {
-            best = prefix.size();
-            found = limit;
-        }
-    }
-    return found;
+    return m_state->byLongestPrefix(m_state->fileSizeLimits, path);
 }
 
 std::optional<std::string> ScriptedMedium::canonicalPath(const std::string& path)

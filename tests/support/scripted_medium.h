@@ -117,6 +117,12 @@ public:
     // outside the medium's lock.
     void setWriteHook(const std::string& path, std::function<void(std::uint64_t offset)> hook);
 
+    // The modification time that an open handle of the file reports (default 0: unknown).
+    void setModified(const std::string& path, std::uint64_t ns);
+    // The serial of the medium of every path that starts with prefix (the longest prefix
+    // wins); nullopt, the default, leaves it unknown.
+    void setVolumeSerial(const std::string& prefix, std::optional<std::string> serial);
+
     // --- power loss ---
     // What is there now counts as on the medium; what the code under test writes from
     // now on reaches it only through syncs. Files the test adds or writes later count
@@ -169,6 +175,7 @@ public:
     bool isBlockDevice(const std::string& path) override;
     std::optional<std::uint64_t> maxFileSize(const std::string& path) override;
     std::optional<std::string> canonicalPath(const std::string& path) override;
+    std::optional<std::string> volumeSerial(const std::string& path) override;
 
     struct Node;
     struct State;
