@@ -73,6 +73,28 @@ const char* CliTexts::builtIn(int id)
         case text::kDeviceAccess:
             return "Access to the device was denied: run with access to the device, e.g. as a "
                    "member of the disk group or with sudo.";
+        case text::kAgain:
+            return "again";
+        case text::kTrimming:
+            return "Trimming";
+        case text::kRegionsLeft:
+            return "regions left";
+        case text::kRetrying:
+            return "Retrying";
+        case text::kOutputFolderWord:
+            return "The output folder";
+        case text::kOutputMissing:
+            return "does not exist or is not a folder. Choose an existing output folder. Nothing "
+                   "was copied.";
+        case text::kOutputNotWritable:
+            return "cannot be written to. Choose an output folder you may write to. Nothing was "
+                   "copied.";
+        case text::kOutputInsideSource:
+            return "lies inside a folder that is being copied, on the medium the files come from. "
+                   "Choose an output folder outside it. Nothing was copied.";
+        case text::kOutputNoRoom:
+            return "has no free space left, not even for a copy log. Free some space or choose "
+                   "another output folder. Nothing was copied.";
         default:
             return "";
     }

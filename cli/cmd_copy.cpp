@@ -17,6 +17,7 @@
 #include "platform/terminal.h"
 #include "run/copy_list.h"
 #include "run/damage_report.h"
+#include "run/output_check.h"
 #include "volume/volume_log.h"
 
 namespace tessaly::cli {
@@ -29,34 +30,41 @@ std::atomic<bool> g_stopRequested{false};
 
 void printReport(const RunReport& report, bool quiet)
 {
-    std::size_t complete = 0;
-    std::size_t withFills = 0;
-    std::uint64_t copied = 0;
-    std::uint64_t filled = 0;
     for (const FileResult& f : report.files) {
         std::printf("%s\t%llu\t%llu\t%s\n", f.status().c_str(),
                     static_cast<unsigned long long>(f.copied()),
                     static_cast<unsigned long long>(f.filled()), escapedName(f.source).c_str());
-        if (f.complete()) ++(f.filled() > 0 ? withFills : complete);
-        copied += f.copied();
-        filled += f.filled();
     }
-    if (!quiet) {
-        std::printf(
-            "%zu file(s): %zu complete, %zu with filled parts, %zu failed or incomplete; "
-            "%s copied, %s filled%s\n",
-            report.files.size(), complete, withFills, report.files.size() - complete - withFills,
-            formatBytes(copied).c_str(), formatBytes(filled).c_str(),
-            report.notReady  ? "; stopped: the medium was removed"
-            : report.stopped ? "; stopped on request"
-                             : "");
-    }
+    if (!quiet) std::printf("%s\n", runSummary(report).c_str());
     std::fflush(stdout);
 }
 
 std::string reasonOf(SysError error)
 {
     return std::error_code(error, std::generic_category()).message();
+}
+
+// Checks the output folder before the list is built: it takes copies, and lies in no
+// folder named as a source (the copies would be written onto the medium they come
+// from). False after saying why.
+bool outputFolderUsable(FileSystem& fs, const std::string& outputFolder,
+                        const std::vector<std::string>& sources, const CliTexts& texts)
+{
+    std::vector<std::string> folders;
+    for (const std::string& source : sources) {
+        const std::string absolute = absolutePath(source);
+        if (!fs.isDirectory(absolute)) continue;
+        if (const std::optional<std::string> resolved = fs.canonicalPath(absolute)) {
+            folders.push_back(*resolved);
+        }
+    }
+    const OutputProblem problem = checkOutputFolder(fs, outputFolder, folders);
+    if (problem == OutputProblem::None) return true;
+    const std::string message =
+        composeRunMessage(outputProblemMessage(problem, escapedName(outputFolder)),
+                          [&texts](int id) { return texts.text(id); });
+    std::fprintf(stderr, "tessaly-cli copy: %s\n", message.c_str());
+    return false;
 }
 
 // Creates the report file before the run, so that a path that cannot take it is said
@@ -136,14 +144,15 @@ int runCopy(int argc, char** argv)
                                                       absolutePath(options.volumePath));
     }
     FileSystem& fs = volumeFs ? static_cast<FileSystem&>(*volumeFs) : system;
-    if (!fs.isDirectory(options.outputFolder)) {
-        std::fprintf(stderr, "tessaly-cli copy: the output folder %s is not a folder\n",
-                     escapedName(options.outputFolder).c_str());
+    const CliTexts texts = CliTexts::fromProgramFolder();
+    // The folders of a volume lie inside its image or device, never around the output.
+    if (!outputFolderUsable(system, options.outputFolder,
+                            volumeFs ? std::vector<std::string>{} : options.sources, texts)) {
         return kExitUsage;
     }
 
     raiseOnStopSignals(g_stopRequested);
-    TerminalConsole console(options.quiet, g_stopRequested);
+    TerminalConsole console(options.quiet, g_stopRequested, texts);
     CopyOptions engineOptions = options;
     engineOptions.outputFolder = absolutePath(options.outputFolder);
     const CopyList list =
@@ -155,16 +164,6 @@ int runCopy(int argc, char** argv)
         (!reportPathFree(fs, options.reportPath, list, engineOptions.outputFolder) ||
          !reportFileUsable(fs, options.reportPath))) {
         return kExitUsage;
-    }
-    for (const std::string& folder : list.foldersHoldingOutput) {
-        console.message("Nothing is copied from " + escapedName(folder) +
-                        ": the output folder " + escapedName(engineOptions.outputFolder) +
-                        (excludedOutputFolder(fs, engineOptions.outputFolder) ==
-                                 fs.canonicalPath(folder).value_or(folder)
-                             ? " is that folder"
-                             : " lies inside it") +
-                        ", and a run never copies its own copies. Choose an output folder "
-                        "outside the source.");
     }
     for (const std::string& folder : list.unreadableFolders) {
         console.message("Cannot read the folder " + escapedName(folder) +
@@ -180,15 +179,13 @@ int runCopy(int argc, char** argv)
     applyToEngine(engineOptions, engine);
     RunReport report;
     {
-        TerminalCopyDriver driver(engine, fs, engineOptions, console, g_stopRequested,
-                          CliTexts::fromProgramFolder());
+        TerminalCopyDriver driver(engine, fs, engineOptions, console, g_stopRequested, texts);
         report = driver.run(list);
     }
     console.finish();
     printReport(report, options.quiet);
     const int status =
-        exitStatusFor(report, list.unreadableFolders.empty() && list.foldersHoldingOutput.empty() &&
-                                  unlisted.empty());
+        exitStatusFor(report, list.unreadableFolders.empty() && unlisted.empty());
     if (!options.reportPath.empty() && !writeRunReport(fs, options.reportPath, list, report)) {
         return std::max(status, 2);
     }

@@ -348,10 +348,11 @@ existing copy is continued by the policy, a missing log refuses the file unless
 
 While copying, a progress line on standard error (when it is a terminal) shows the
 percent of the file and of all files, the speed and the time left for the file,
-"trimming N regions" while the trim pass runs and "retry pass K/M, N regions"
-while a retry pass runs; "again:" precedes them when the file's copy was finished
-before and its log still lists filled regions: running the same command again
-reads those regions again (the trim and the retry passes) and nothing else.
+"Trimming, regions left: N" while the trim pass runs and "Retrying K/M, regions
+left: N" while a retry pass runs, with the speed; "again" follows the pass's name
+when the file's copy was finished before and its log still lists filled regions:
+running the same command again reads those regions again (the trim and the retry
+passes) and nothing else.
 At the end standard output gets one line per file, fields separated by tabs:
   STATUS  BYTES_COPIED  BYTES_FILLED  SOURCE
 In SOURCE a backslash is written as \\ and each control byte (a tab, a line break,
@@ -376,7 +377,8 @@ the run has the same copy (files of one name from different folders) or when
 one copy would lie where the other's copy log belongs (a.bin and a.bin.log).
 BYTES_COPIED and BYTES_FILLED count the bytes of the source, up to the place
 the copy has reached, that it holds as read data and as fills (after the trim
-pass); earlier runs are included. A summary line follows.
+pass); earlier runs are included. A summary line follows: complete, damaged
+(copied to the end, with parts not read) and failed or incomplete files.
 
 With --report=FILE the run also writes FILE (created, or emptied when it exists;
 checked before the run starts, which refuses a FILE that is a source, a copy or a
@@ -407,12 +409,14 @@ Exit status:
   0   every file complete, nothing filled
   1   every file covered, but some bytes are fills
   2   a file failed or is incomplete, the run was interrupted, or a source
-      folder could not be read or holds the output folder and gave nothing
-      (with --volume: or a file or folder of the volume could not be listed)
+      folder could not be read (with --volume: or a file or folder of the
+      volume could not be listed)
   3   the medium was removed (with --wait-for-medium: it did not come back
       before SECONDS passed or the wait was interrupted); the run stopped and
       can be continued
-  64  usage error, or the report file cannot be created or is a file of the run
+  64  usage error, the output folder cannot take the copies (it does not
+      exist, cannot be written to, lies in a folder being copied or has no
+      room left), or the report file cannot be created or is a file of the run
 A report that cannot be written at the end is said on standard error, and the
 exit status is then at least 2.
 )";

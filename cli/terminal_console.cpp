@@ -6,6 +6,7 @@
 #include "cli/escaped_name.h"
 #include "platform/clock.h"
 #include "platform/terminal.h"
+#include "run/failure_message.h"
 
 namespace tessaly::cli {
 
@@ -48,8 +49,10 @@ std::string formatDuration(std::uint64_t seconds)
     return text;
 }
 
-TerminalConsole::TerminalConsole(bool quiet, const std::atomic<bool>& stop)
-    : m_stop(stop), m_interactive(isTerminal(stdin)), m_showProgress(!quiet && isTerminal(stderr))
+TerminalConsole::TerminalConsole(bool quiet, const std::atomic<bool>& stop, CliTexts texts)
+    : m_stop(stop),
+      m_texts(std::move(texts)),
+      m_interactive(isTerminal(stdin)), m_showProgress(!quiet && isTerminal(stderr))
 {
 }
 
@@ -102,20 +105,17 @@ void TerminalConsole::message(const std::string& text)
     std::fflush(stderr);
 }
 
-std::string progressHead(const Progress& p)
+std::string progressHead(const Progress& p, const CliTexts& texts)
 {
     char head[160];
+    const std::string speed = p.bytesPerSecond ? formatBytes(p.bytesPerSecond) + "/s" : "--";
     if (p.trimRegions > 0) {
-        // The file is covered; the time left and the speed of its copy no longer apply.
-        char pass[40] = "trimming";
-        if (p.retryPass > 0) {
-            std::snprintf(pass, sizeof pass, "retry pass %u/%u,", p.retryPass,
-                          std::max(p.retryPasses, p.retryPass));
-        }
-        std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  %s%s %zu region%s  ",
-                      p.index + 1, p.count, p.filePercent, p.totalPercent,
-                      p.again ? "again: " : "", pass, p.trimRegions, p.trimRegions == 1 ? "" : "s");
-        return head;
+        // The file is covered: its time left no longer applies, the speed of the pass does.
+        std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  %s  ", p.index + 1,
+                      p.count, p.filePercent, p.totalPercent, speed.c_str());
+        return head + passText(p.retryPass, p.retryPasses, p.again, p.trimRegions,
+                               [&texts](int id) { return texts.text(id); }) +
+               "  ";
     }
     if (p.silentSeconds > 0) {
         // A read stuck in the drive: the speed and the time left say nothing now.
@@ -124,16 +124,15 @@ std::string progressHead(const Progress& p)
                       formatDuration(p.silentSeconds).c_str());
         return head;
     }
-    const std::string speed = p.bytesPerSecond ? formatBytes(p.bytesPerSecond) + "/s" : "--";
     std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  %s  %s left  ", p.index + 1,
                   p.count, p.filePercent, p.totalPercent, speed.c_str(),
                   formatDuration(p.secondsLeft).c_str());
     return head;
 }
 
-std::string progressLine(const Progress& p, std::size_t width)
+std::string progressLine(const Progress& p, std::size_t width, const CliTexts& texts)
 {
-    std::string line = progressHead(p);
+    std::string line = progressHead(p, texts);
     const std::string name = p.source ? escapedName(*p.source) : std::string();
     if (line.size() + name.size() <= width) {
         line += name;
@@ -160,7 +159,7 @@ void TerminalConsole::progress(const Progress& p)
     m_lastTrimRegions = p.trimRegions;
     m_lastRetryPass = p.retryPass;
     m_lastTick = now;
-    const std::string line = progressLine(p, terminalWidth() - 1);
+    const std::string line = progressLine(p, terminalWidth() - 1, m_texts);
     std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
     m_lineShown = true;

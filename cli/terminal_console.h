@@ -16,7 +16,7 @@ namespace tessaly::cli {
 class TerminalConsole : public Console
 {
 public:
-    TerminalConsole(bool quiet, const std::atomic<bool>& stop);
+    TerminalConsole(bool quiet, const std::atomic<bool>& stop, CliTexts texts = CliTexts());
 
     bool interactive() const override { return m_interactive; }
     bool confirm(const std::string& question, bool defaultYes) override;
@@ -36,6 +36,7 @@ private:
     void clearLineLocked();
 
     const std::atomic<bool>& m_stop;
+    const CliTexts m_texts;
     bool m_interactive = false;
     bool m_showProgress = false;
     std::mutex m_mutex;  // one writer on the terminal at a time
@@ -48,13 +49,13 @@ private:
 };
 
 // The progress line before the file's name: the file's and the run's percent with
-// the speed and the time left, or the pass at the end of the file (the trim or a
-// retry pass) and the regions it has still to read; "again:" before it when the run
-// reads the unread regions of a finished copy again.
-std::string progressHead(const Progress& p);
+// the speed and the time left, or with the speed and the pass at the end of the file
+// (the trim or a retry pass, in the language file's words) and the regions it has
+// still to read.
+std::string progressHead(const Progress& p, const CliTexts& texts = CliTexts());
 // The whole progress line in at most width columns: the head, then the file's name
 // (escaped, and cut at its start when it is too long).
-std::string progressLine(const Progress& p, std::size_t width);
+std::string progressLine(const Progress& p, std::size_t width, const CliTexts& texts = CliTexts());
 
 // Text of a byte count with three or four significant digits: "512 B", "1.5 KiB".
 std::string formatBytes(std::uint64_t bytes);

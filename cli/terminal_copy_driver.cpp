@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli/escaped_name.h"
+#include "cli/terminal_console.h"
 #include "run/failure_message.h"
 
 namespace tessaly::cli {
@@ -23,6 +24,34 @@ std::string FileResult::status() const
     }
     if (step.figures.skippedExisting) return "Skipped";
     return statusName(step.status);
+}
+
+std::string runSummary(const RunReport& report)
+{
+    std::size_t complete = 0;
+    std::size_t damaged = 0;
+    std::uint64_t copied = 0;
+    std::uint64_t filled = 0;
+    std::uint64_t notRead = 0;
+    for (const FileResult& f : report.files) {
+        if (f.reached && f.step.damaged()) {
+            ++damaged;
+            notRead += f.filled();
+        } else if (f.complete()) {
+            ++complete;
+        }
+        copied += f.copied();
+        filled += f.filled();
+    }
+    std::string line = std::to_string(report.files.size()) + " file(s): " +
+                       std::to_string(complete) + " complete, " + std::to_string(damaged) +
+                       " damaged (" + formatBytes(notRead) + " not read), " +
+                       std::to_string(report.files.size() - complete - damaged) +
+                       " failed or incomplete; " + formatBytes(copied) + " copied, " +
+                       formatBytes(filled) + " filled";
+    if (report.notReady) return line + "; stopped: the medium was removed";
+    if (report.stopped) return line + "; stopped on request";
+    return line;
 }
 
 int exitStatusFor(const RunReport& report, bool listComplete)
@@ -92,7 +121,7 @@ FileResult TerminalCopyDriver::copyOne(const FileEntry& entry)
     if (result.step.outcome == FileOutcome::Refused) {
         reportRefusal(result.step, entry.name);
     } else if (!result.complete()) {
-        reportFailure(result.step.status, entry.name, result.step.deviceAccessDenied);
+        reportFailure(result.step, entry.name);
     }
     if (result.step.figures.withoutLog) {
         m_console.message(composeRunMessage(withoutLogMessage(entry.name),
@@ -151,17 +180,19 @@ void TerminalCopyDriver::reportRefusal(const StepResult& step, const std::string
                                         [this](int id) { return m_texts.text(id); }));
 }
 
-void TerminalCopyDriver::reportFailure(EngineStatus status, const std::string& source,
-                                       bool deviceAccessDenied)
+void TerminalCopyDriver::reportFailure(const StepResult& step, const std::string& source)
 {
+    const EngineStatus status = step.status;
     const std::string name = escapedName(source);
     const std::string file = m_texts.text(text::kFileWord) + " " + name;
     std::string text;
-    if (const std::optional<RunMessage> message =
-            failureMessage(status, name, deviceAccessDenied)) {
+    if (const std::optional<RunMessage> message = failureMessage(
+            status, name, step.destination.empty() ? std::string() : escapedName(step.destination),
+            step.deviceAccessDenied)) {
         text = composeRunMessage(*message, [this](int id) { return m_texts.text(id); });
-        // No list line beside the terminal names the file of a message without it.
-        if (message->name.empty()) text += "\n" + file;
+        // No list line beside the terminal names the file of a message that names none,
+        // or only its copy.
+        if (message->name != name) text += "\n" + file;
     } else if (status == EngineStatus::NoLogRefused) {
         // The window shows nothing for these; a terminal user needs the reason and the way on.
         text = file +

@@ -77,6 +77,11 @@ struct RunReport
     bool notReady = false;  // the medium was removed
 };
 
+// The line after the report: how many files are complete, damaged (copied to their end,
+// with parts that could not be read: the bytes they lack) or failed or incomplete, the
+// bytes copied and filled, and why the run stopped early.
+std::string runSummary(const RunReport& report);
+
 // Exit status of `tessaly-cli copy`: 0 complete without fills, 1 complete with
 // fills, 2 a file failed or stayed incomplete (also after a stop, or when folders
 // could not be read), 3 the medium was removed.
@@ -106,7 +111,7 @@ private:
     void showProgress(const FileEntry& entry, int filePercent);
     void reportWait(const WaitStatus& status);
     void reportRefusal(const StepResult& step, const std::string& source);
-    void reportFailure(EngineStatus status, const std::string& source, bool deviceAccessDenied);
+    void reportFailure(const StepResult& step, const std::string& source);
     bool askForCopy(EngineQuery& query);
 
     CopyEngine& m_engine;

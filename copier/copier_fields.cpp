@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "run/failure_message.h"
 #include "ui/size_format.h"
 #include "ui/text_encoding.h"
 #include "ui/text_ids.h"
@@ -187,12 +188,9 @@ QString CopierFields::passText(const RunSnapshot& run, const Text& text)
     if (run.passRegions == 0) {
         return {};
     }
-    const QString pass = run.retryPass == 0
-                             ? text(text::kTrimming)
-                             : text(text::kRetrying) + u' ' + QString::number(run.retryPass) +
-                                   u'/' + QString::number(run.retryPasses);
-    return pass + (run.again ? u' ' + text(text::kAgain) : QString()) + QStringLiteral(", ") + text(text::kRegionsLeft) + QStringLiteral(": ") +
-           QString::number(run.passRegions);
+    return QString::fromStdString(tessaly::passText(
+        run.retryPass, run.retryPasses, run.again, run.passRegions,
+        [&text](int id) { return text(id).toStdString(); }));
 }
 
 void CopierFields::showProgress(int filePercent, int totalPercent)

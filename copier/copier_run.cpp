@@ -149,9 +149,10 @@ void CopierRun::startScan(const std::string& folder, const std::string& outputFo
             lastPost = tickCount();
         };
         if (const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder)) {
+            const auto scanned = std::make_shared<const std::string>(source->resolved);
             const ScanSink sink{
                 [&](const std::string& path, std::uint64_t size) {
-                    batch.push_back({source->base, path, size, 0, EntryState::Fresh});
+                    batch.push_back({source->base, path, size, 0, EntryState::Fresh, scanned});
                     if (batch.size() >= kScanBatch || tickCount() - lastPost >= kScanPostInterval) {
                         post();
                     }

@@ -9,11 +9,13 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <set>
 
 #include "copier/copier_dialogs.h"
 #include "copier/copier_run.h"
 #include "copier/query_prompts.h"
 #include "platform/clock.h"
+#include "run/output_check.h"
 #include "ui/block_map_control.h"
 #include "ui/dialog_units.h"
 #include "ui/language_table.h"
@@ -179,6 +181,10 @@ void CopierWindow::setTexts()
     m_commands->setTexts([this](int id) { return text(id); });
     m_list->setTexts({text(text::kSourceFileColumn), text(text::kSizeColumn), text(text::kNotReadColumn)},
                      text(text::kDeleteFromList), text(text::kContinueCopying));
+    // By ReportState; a line the run has not come to has no word.
+    m_list->lines().setStateTexts({text(text::kLineComplete), text(text::kLineDamaged),
+                                   text(text::kLineUnfinished), text(text::kLineFailed), QString(),
+                                   text(text::kLineSkipped)});
     m_fields->setTexts([this](int id) { return text(id); });
     m_report->setTexts([this](int id) { return text(id); });
     m_run->showHoldText();
@@ -293,11 +299,27 @@ void CopierWindow::startCopying()
     if (!exiting() && m_settings.outputFolder.empty()) {
         chooseOutputFolder();
     }
-    if (m_settings.outputFolder.empty() || exiting()) {
+    if (m_settings.outputFolder.empty() || exiting() || !outputFolderUsable()) {
         return;
     }
     m_run->start();
     updateCommandStates();
+}
+
+bool CopierWindow::outputFolderUsable()
+{
+    // The folders the list was scanned from, each once (its lines share one string).
+    std::set<const std::string*> seen;
+    std::vector<std::string> scanned;
+    const FileListModel& lines = m_list->lines();
+    for (int row = 0; row < lines.rowCount(); ++row) {
+        const std::string* folder = lines.entry(row).scannedFolder.get();
+        if (folder != nullptr && seen.insert(folder).second) scanned.push_back(*folder);
+    }
+    const OutputProblem problem = checkOutputFolder(m_fs, m_settings.outputFolder, scanned);
+    if (problem == OutputProblem::None) return true;
+    showRunMessage(outputProblemMessage(problem, m_settings.outputFolder));
+    return false;
 }
 
 void CopierWindow::stopCopying()

@@ -179,6 +179,9 @@ private:
     void fitToTexts();
     void setTexts();
     void runQuickStart();
+    // Checks the output folder once before a run; false after a message that says why
+    // it cannot take the copies.
+    bool outputFolderUsable();
     void appendEntries(std::vector<FileEntry> entries);
     void afterAdd(AfterAdd after);
     // What the run's Add hands to the window, and after the Add what after asks for.

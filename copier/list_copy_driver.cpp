@@ -148,7 +148,8 @@ EntryEnd ListCopyDriver::endOf(const StepResult& step, const std::string& source
         case FileOutcome::Failed:
         case FileOutcome::NotStarted:
             if (const std::optional<RunMessage> message =
-                    failureMessage(step.status, source, step.deviceAccessDenied)) {
+                    failureMessage(step.status, source, step.destination,
+                                   step.deviceAccessDenied)) {
                 m_host.reportFailure(*message);
             }
             break;

@@ -12,17 +12,18 @@ RunTimes computeRunTimes(const RunSnapshot& run)
         return times;
     }
     times.running = true;
-    if (run.passRegions > 0) {
-        times.speed = RunTimes::Speed::Unknown;
-        times.thisFileSeconds = RunTimes::kUnknownSeconds;
-        times.allFilesSeconds = RunTimes::kUnknownSeconds;
-        return times;
-    }
     if (run.shortRate <= 1) {
         times.speed = RunTimes::Speed::Unknown;
     } else {
         times.speed = RunTimes::Speed::Measured;
         times.rate = run.shortRate;
+    }
+    // The passes after the main pass read the reads' rate too, but how long they take
+    // depends on what the medium still gives.
+    if (run.passRegions > 0) {
+        times.thisFileSeconds = RunTimes::kUnknownSeconds;
+        times.allFilesSeconds = RunTimes::kUnknownSeconds;
+        return times;
     }
     const std::uint32_t rate = std::max<std::uint32_t>(run.longRate, 1);
     const std::uint64_t fileRest = run.destinationEnd > run.destinationPosition

@@ -1294,7 +1294,12 @@ bool CopyEngine::Impl::trimFilled(const Loop& loop)
     // (an earlier run filled with Nothing): its fills are left alone.
     if (before.empty() || file.destination.size() != static_cast<std::int64_t>(base + size))
         return false;
-    const PassCopy copy{file.sources, &file.destination, shared.sectorSize.load(), base};
+    // The passes' reads keep the speed shown while they run.
+    const PassCopy copy{file.sources, &file.destination, shared.sectorSize.load(), base,
+                        [this](std::uint32_t bytes) {
+                            longMeter.add(bytes);
+                            shortMeter.add(bytes);
+                        }};
     TrimResult result = TrimPass(copy, shared.stopRequest)
                             .run(RegionMap(before),
                                  [this](std::size_t left) { shared.trimming.store(left); });

@@ -92,6 +92,7 @@ UnitRecovery::Unit UnitRecovery::recover(std::uint64_t offset, std::uint32_t len
     bool notReady = false;
     for (SourceReader* source : m_copy.sources) {
         if (readWhole(*source, sourceOffset, length)) {
+            if (m_copy.counted) m_copy.counted(length);
             PlainFile& out = *m_copy.destination;
             // A write that stops short is not cut back: the bytes behind it are the copy's.
             if (out.seek(static_cast<std::int64_t>(offset), Whence::Begin) < 0 || out.write(m_buffer.data(), length) != length)
@@ -100,7 +101,9 @@ UnitRecovery::Unit UnitRecovery::recover(std::uint64_t offset, std::uint32_t len
         }
         notReady = notReady || isNotReady(source->lastError());
     }
-    return notReady ? Unit::NotReady : Unit::Failed;
+    if (notReady) return Unit::NotReady;
+    if (m_copy.counted) m_copy.counted(length);
+    return Unit::Failed;
 }
 
 bool UnitRecovery::readWhole(SourceReader& source, std::uint64_t sourceOffset, std::uint32_t length)

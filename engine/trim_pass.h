@@ -36,6 +36,8 @@ struct PassCopy
     PlainFile* destination = nullptr;
     std::uint32_t sectorSize = 512;
     std::uint64_t destinationBase = 0;  // destination offset of source offset 0
+    // Told the bytes of each unit tried, read or not, for the copy's rate meters.
+    std::function<void(std::uint32_t bytes)> counted = nullptr;
 };
 
 // Reads one unit (a sector, or the short last one of the file) of a filled region

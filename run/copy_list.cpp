@@ -4,16 +4,11 @@
 
 namespace tessaly {
 
-namespace {
-
-// True when path is folder or lies below it; both absolute and resolved.
 bool isAtOrBelow(const std::string& path, const std::string& folder)
 {
     if (path.empty() || folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
     return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
 }
-
-}  // namespace
 
 std::optional<SourceFolder> resolveSourceFolder(FileSystem& fs, const std::string& folder)
 {

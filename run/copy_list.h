@@ -23,6 +23,9 @@ struct SourceFolder
 // Nothing when folder does not exist.
 std::optional<SourceFolder> resolveSourceFolder(FileSystem& fs, const std::string& folder);
 
+// True when path is folder or lies below it; both absolute and resolved.
+bool isAtOrBelow(const std::string& path, const std::string& folder);
+
 // The output folder as every scan leaves it out: absolute and resolved through links;
 // empty when there is none.
 std::string excludedOutputFolder(FileSystem& fs, const std::string& outputFolder);

@@ -14,8 +14,7 @@ ReportState stateOf(const StepResult& step)
     switch (step.outcome) {
         case FileOutcome::Done:
             if (step.figures.skippedExisting) return ReportState::Skipped;
-            return step.figures.filled > 0 || step.figures.regions > 0 ? ReportState::Damaged
-                                                                       : ReportState::Complete;
+            return step.damaged() ? ReportState::Damaged : ReportState::Complete;
         case FileOutcome::Stopped:
         case FileOutcome::NotReady:
             return ReportState::Unfinished;

@@ -1,5 +1,8 @@
 #include "run/failure_message.h"
 
+#include <algorithm>
+
+#include "engine/destination.h"
 #include "ui/text_ids.h"
 
 namespace tessaly {
@@ -12,6 +15,16 @@ std::string composeRunMessage(const RunMessage& message,
     if (message.secondText >= 0) composed += "\n" + text(message.secondText);
     if (message.noteText >= 0) composed += "\n\n" + text(message.noteText);
     return composed;
+}
+
+std::string passText(std::uint32_t retryPass, std::uint32_t retryPasses, bool again,
+                     std::size_t regionsLeft, const std::function<std::string(int)>& text)
+{
+    std::string line = retryPass == 0 ? text(text::kTrimming)
+                                      : text(text::kRetrying) + ' ' + std::to_string(retryPass) +
+                                            '/' + std::to_string(std::max(retryPasses, retryPass));
+    if (again) line += ' ' + text(text::kAgain);
+    return line + ", " + text(text::kRegionsLeft) + ": " + std::to_string(regionsLeft);
 }
 
 RunMessage withoutLogMessage(const std::string& sourcePath)
@@ -40,28 +53,31 @@ RunMessage otherCopyQuestion(EngineStatus status, const std::string& lastAnswer)
 }
 
 std::optional<RunMessage> failureMessage(EngineStatus status, const std::string& sourcePath,
-                                         bool deviceAccessDenied)
+                                         const std::string& copyPath, bool deviceAccessDenied)
 {
-    const auto cannotOpen = [&](int note) {
-        return RunMessage{text::kFileWord, sourcePath, text::kCannotOpen, note};
+    const auto cannotOpen = [&](const std::string& path, int note) {
+        return RunMessage{text::kFileWord, path, text::kCannotOpen, note};
     };
-    const auto cannotCreate = [&](int note) {
-        return RunMessage{text::kCannotCreate, sourcePath, text::kCheckFolder, note};
+    const auto cannotCreate = [&](const std::string& path, int note) {
+        return RunMessage{text::kCannotCreate, path, text::kCheckFolder, note};
     };
+    // Without a copy's path (none was made) the source names the file.
+    const std::string& copy = copyPath.empty() ? sourcePath : copyPath;
+    const std::string log = copyPath.empty() ? sourcePath : logPathOf(copyPath);
     const auto fileThen = [&](int second) {
         return RunMessage{text::kFileWord, sourcePath, second, -1};
     };
     switch (status) {
         case EngineStatus::SourceOpenFailed:
-            return cannotOpen(deviceAccessDenied ? text::kDeviceAccess : -1);
+            return cannotOpen(sourcePath, deviceAccessDenied ? text::kDeviceAccess : -1);
         case EngineStatus::DestinationOpenFailed:
-            return cannotOpen(text::kProblemWithCopy);
+            return cannotOpen(copy, text::kProblemWithCopy);
         case EngineStatus::DestinationCreateFailed:
-            return cannotCreate(text::kProblemWithCopy);
+            return cannotCreate(copy, text::kProblemWithCopy);
         case EngineStatus::LogOpenFailed:
-            return cannotOpen(text::kProblemWithLog);
+            return cannotOpen(log, text::kProblemWithLog);
         case EngineStatus::LogCreateFailed:
-            return cannotCreate(text::kProblemWithLog);
+            return cannotCreate(log, text::kProblemWithLog);
         case EngineStatus::DiskFull:
             return RunMessage{text::kNoFreeSpace, sourcePath, -1, -1};
         case EngineStatus::WriteFailed:

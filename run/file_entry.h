@@ -23,8 +23,9 @@ enum class EntryIcon : int
     Copied = 2,       // the copy is whole
     Interrupted = 3,  // stopped or the medium went away: the line stays the next to copy
     Failed = 4,       // failed or refused: the run went on with the next line
+    Damaged = 5,      // the copy reached its end, but holds parts that could not be read
 };
-inline constexpr int kEntryIconCount = 5;
+inline constexpr int kEntryIconCount = 6;
 
 // One file of the copy list.
 struct FileEntry
@@ -36,6 +37,9 @@ struct FileEntry
     std::uint64_t size = 0;
     std::uint64_t unread = 0;  // 0 when made; the run leaves it alone
     EntryState state = EntryState::Fresh;
+    // The folder the window's scan listed it from, resolved and shared by its entries;
+    // null for a file added by itself. The run's output folder must not lie in it.
+    std::shared_ptr<const std::string> scannedFolder = nullptr;
 
     const std::string& base() const
     {

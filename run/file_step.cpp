@@ -33,7 +33,8 @@ EntryEnd entryEndOf(const StepResult& step)
     const auto icon = [](EntryIcon i) { return static_cast<int>(i); };
     switch (step.outcome) {
         case FileOutcome::Done:
-            return {icon(EntryIcon::Copied), EntryState::Done, true, step.destinationPosition};
+            return {icon(step.damaged() ? EntryIcon::Damaged : EntryIcon::Copied), EntryState::Done,
+                    true, step.destinationPosition};
         case FileOutcome::Stopped:
         case FileOutcome::NotReady:
             return {icon(EntryIcon::Interrupted), EntryState::Unfinished, false, 0};

@@ -85,6 +85,13 @@ struct StepResult
     std::uint64_t destinationPosition = 0;  // where the copy ended
     FileFigures figures;
     WaitEnd waitEnd = WaitEnd::None;  // of the last wait of this file
+
+    // The copy reached its end and holds parts of its source that could not be read.
+    bool damaged() const
+    {
+        return outcome == FileOutcome::Done && !figures.skippedExisting &&
+               (figures.filled > 0 || figures.regions > 0);
+    }
 };
 
 // How a list line ends: its icon and state, whether the run moves past it, and the
@@ -98,7 +105,7 @@ struct EntryEnd
 };
 
 // The end of the line of a file that ended as step says: a line that stopped or lost
-// its medium stays the next to copy.
+// its medium stays the next to copy; a damaged copy gets an icon of its own.
 EntryEnd entryEndOf(const StepResult& step);
 
 // True when a copy holds its whole source: its worker ended with Ok at the source's end

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package tessaly_VERSION_ARCH.deb into the top folder and prints
-# its path.
+# its path. The programs carry Debian's hardening flags (cmake/Hardening.cmake, from
+# dpkg-buildflags) and are stripped, their .comment section too.
 #   scripts/package.sh          a release build of the three programs in build-release/
 #   scripts/package.sh BUILD    reuses the configured build folder BUILD (build/ after
 #                               scripts/test.sh); only what the package holds is built

@@ -4,7 +4,7 @@
 # opens on the damaged medium instead; without one, the terminal shows the salvage.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/setup.sh" "$top/build"
+"$top/scripts/setup.sh" --quiet "$top/build"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     exec "$top/scripts/demo.sh" --window "$top/build"
 fi

@@ -1,16 +1,47 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs (when run as root), then configures
 # and builds into build/ (or the folder given as $1). Extra arguments go to cmake.
-# With --packages-only it stops once the packages are there.
+# With --packages-only it stops once the packages are there. With --quiet the package
+# installation and the build write into BUILD/setup.log and one line sums them up; a
+# step that fails shows its whole output (CI calls it without --quiet and sees all).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 packagesOnly=0
-if [ "${1:-}" = "--packages-only" ]; then
-    packagesOnly=1
+quiet=0
+while [ $# -gt 0 ]; do
+    case $1 in
+        --packages-only) packagesOnly=1 ;;
+        --quiet) quiet=1 ;;
+        *) break ;;
+    esac
     shift
-fi
+done
 build=${1:-$top/build}
 shift || true
+
+log=""
+if [ "$quiet" -eq 1 ]; then
+    mkdir -p "$build"
+    log=$build/setup.log
+    : >"$log"
+fi
+# Runs one step of the setup; quiet, into the log, and the log goes to standard error
+# when the step fails.
+step() {
+    if [ -z "$log" ]; then
+        "$@"
+        return
+    fi
+    echo "+ $*" >>"$log"
+    local status=0
+    "$@" >>"$log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        cat "$log" >&2
+        echo "setup: failed (status $status): $*" >&2
+        echo "setup: the output above is kept in $log" >&2
+        exit "$status"
+    fi
+}
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
           libfuse3-dev fuse3 gddrescue fonts-dejavu-core time strace
@@ -30,16 +61,21 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" -eq 0 ]; then
         export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq
-        apt-get install -y -qq --no-install-recommends "${missing[@]}"
+        step apt-get update -qq
+        step apt-get install -y -qq --no-install-recommends "${missing[@]}"
     else
         echo "Missing packages. Run as root:" >&2
         echo "  apt-get install -y ${missing[*]}" >&2
         exit 1
     fi
 fi
+installed="${#missing[@]} Debian package(s) installed"
 
-[ "$packagesOnly" -eq 0 ] || exit 0
+if [ "$packagesOnly" -eq 1 ]; then
+    [ -z "$log" ] || echo "setup: $installed (log: $log)"
+    exit 0
+fi
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$build" -j "$(nproc)"
+step cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+step cmake --build "$build" -j "$(nproc)"
+[ -z "$log" ] || echo "setup: $installed, $build built (log: $log)"

@@ -86,8 +86,42 @@ private:
 // writes only what the transfer file held and reports the rest as unread. A write
 // that stops short is cut off again: the output ends where the last whole piece
 // ended.
+// The job's progress bar over the bytes to move: a region of gigabytes moves it too.
+class ByteProgress
+{
+public:
+    ByteProgress(JobUi& ui, std::uint64_t total) : m_ui(ui), m_total(total) {}
+    // Counts n more bytes moved; the bar hears of each new percent.
+    void add(std::uint64_t n)
+    {
+        m_done = std::min(m_total, m_done + n);
+        show(m_total == 0 ? 100 : percentOf(m_done, m_total));
+    }
+    // All moved (also when there was nothing to move).
+    void finish() { show(100); }
+
+private:
+    static int percentOf(std::uint64_t done, std::uint64_t total)
+    {
+        // done * 100 stays below 2^64 while total does; a larger total is divided first.
+        constexpr std::uint64_t kWide = std::numeric_limits<std::uint64_t>::max() / 100;
+        return static_cast<int>(total <= kWide ? done * 100 / total : done / (total / 100));
+    }
+    void show(int percent)
+    {
+        if (percent == m_shown) return;
+        m_shown = percent;
+        m_ui.setProgress(percent);
+    }
+
+    JobUi& m_ui;
+    std::uint64_t m_total;
+    std::uint64_t m_done = 0;
+    int m_shown = -1;
+};
+
 TransferOutcome moveRegion(const KindTraits& kind, TransferFiles& files, const BadRegion& region,
-                           std::vector<std::uint8_t>& buffer)
+                           std::vector<std::uint8_t>& buffer, ByteProgress& progress)
 {
     PlainFile& in = files.inputFile;
     PlainFile& out = files.outputFile;
@@ -109,12 +143,14 @@ TransferOutcome moveRegion(const KindTraits& kind, TransferFiles& files, const B
                     static_cast<std::size_t>(std::min<std::uint64_t>(remaining, buffer.size()));
                 if (!out.writeWhole(buffer.data(), n)) return TransferOutcome::WriteFailed;
                 remaining -= n;
+                progress.add(n);
             }
             return TransferOutcome::Done;
         }
         readAny = true;
         if (!out.writeWhole(buffer.data(), got)) return TransferOutcome::WriteFailed;
         remaining -= got;
+        progress.add(got);
     }
     return TransferOutcome::Done;
 }
@@ -331,13 +367,13 @@ TransferOutcome moveRegions(const KindTraits& kind, TransferFiles& files, JobUi&
 {
     std::vector<std::uint8_t> buffer(kTransferBufferSize);
     ui.setState(kind.runningState);
-    const auto count = static_cast<std::int64_t>(movedCount(records));
-    for (std::int64_t i = 0; i < count; ++i) {
-        const TransferOutcome outcome =
-            moveRegion(kind, files, records[static_cast<std::size_t>(i)], buffer);
+    const std::size_t count = movedCount(records);
+    ByteProgress progress(ui, regionsExtent(records).bytes);
+    for (std::size_t i = 0; i < count; ++i) {
+        const TransferOutcome outcome = moveRegion(kind, files, records[i], buffer, progress);
         if (outcome != TransferOutcome::Done) return outcome;
-        ui.setProgress(static_cast<int>((i + 1) * 100 / count));
     }
+    if (count > 0) progress.finish();
     return TransferOutcome::Done;
 }
 

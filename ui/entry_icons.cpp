@@ -17,6 +17,7 @@ const QColor kTeal(0x1f, 0x9a, 0x94);
 const QColor kGreen(0x32, 0x96, 0x32);
 const QColor kDarkRed(0x9a, 0x1f, 0x1f);
 const QColor kRed(0xd9, 0x4a, 0x3a);
+const QColor kAmber(0xe8, 0xa0, 0x1c);
 
 void drawWaiting(QPainter& p)
 {
@@ -33,7 +34,7 @@ void drawCopying(QPainter& p)
     p.drawPolygon(arrow);
 }
 
-void drawCopied(QPainter& p)
+void drawTick(QPainter& p, const QColor& colour)
 {
     QPainterPath tick;
     tick.moveTo(2.5, 8.5);
@@ -42,8 +43,23 @@ void drawCopied(QPainter& p)
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(kRim, 4.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(tick);
-    p.setPen(QPen(kGreen, 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(colour, 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(tick);
+}
+
+void drawCopied(QPainter& p)
+{
+    drawTick(p, kGreen);
+}
+
+// The tick of a copy that reached its end, in amber, with a red block for the sectors
+// it lacks (the block map's colour of unread cells).
+void drawDamaged(QPainter& p)
+{
+    drawTick(p, kAmber);
+    p.setPen(QPen(kRim, 1.0));
+    p.setBrush(kRed);
+    p.drawRect(QRectF(10.5, 9.5, 5, 5));
 }
 
 void drawInterrupted(QPainter& p)
@@ -81,7 +97,7 @@ QIcon entryIcon(int index)
     // Drawn once, on first use (a QPixmap needs the application object).
     static const std::array<QIcon, kEntryIconCount> icons = {
         draw(drawWaiting), draw(drawCopying), draw(drawCopied), draw(drawInterrupted),
-        draw(drawFailed)};
+        draw(drawFailed), draw(drawDamaged)};
     if (index < 0 || index >= kEntryIconCount) {
         return {};
     }

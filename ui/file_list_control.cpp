@@ -7,8 +7,10 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QStyle>
 
 #include "ui/owner_draw_menu.h"
+#include "ui/size_format.h"
 
 namespace tessaly {
 namespace {
@@ -56,15 +58,38 @@ void FileListControl::setTexts(const QStringList& headers, const QString& delete
     m_model.setHeaderTexts(headers);
     m_deleteText = deleteText;
     m_continueText = continueText;
+    // Another language's headers may be wider or narrower than the last ones.
+    setColumnWidths(viewport()->width());
+}
+
+int FileListControl::neededWidth(int column) const
+{
+    // The widest figures the size and filled columns show, with the cell's margins.
+    int value = 0;
+    for (const std::uint64_t bytes :
+         {std::uint64_t{9999} << 30, std::uint64_t{99} << 20 | 900 << 10}) {
+        const QString shown = QString::fromStdString(formatSize(bytes));
+        value = std::max(value, fontMetrics().horizontalAdvance(shown));
+    }
+    value += 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 8;
+    return std::max(header()->sectionSizeHint(column), value);
 }
 
 void FileListControl::setColumnWidths(int clientWidth)
 {
-    const int first = clientWidth * 3 / 5;
-    const int second = clientWidth / 5;
+    const int third = std::max(clientWidth / 5, neededWidth(2));
+    const int second = std::max(clientWidth / 5, neededWidth(1));
+    // The path column gives way first; it keeps at least a fifth of the list.
+    const int first = std::max(clientWidth - second - third, clientWidth / 5);
     header()->resizeSection(0, first);
     header()->resizeSection(1, second);
-    header()->resizeSection(2, clientWidth - first - second);
+    header()->resizeSection(2, third);
+}
+
+void FileListControl::resizeEvent(QResizeEvent* event)
+{
+    QTreeView::resizeEvent(event);
+    setColumnWidths(viewport()->width());
 }
 
 std::vector<int> FileListControl::selectedRows() const

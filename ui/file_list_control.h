@@ -36,7 +36,9 @@ public:
     // The header texts (source file, size, not read) and the menu's (delete, continue).
     void setTexts(const QStringList& headers, const QString& deleteText,
                   const QString& continueText);
-    // The widths of the columns from the list's client width: 3/5, 1/5 and the rest.
+    // The widths of the columns from the list's client width: 3/5, 1/5 and the rest,
+    // the last two widened to their header texts and the widest size they show, the
+    // first given what is left. Done again whenever the texts or the width change.
     void setColumnWidths(int clientWidth);
 
     // The selected rows in ascending order.
@@ -69,8 +71,12 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The width column needs for its header text and for the widest value it shows.
+    int neededWidth(int column) const;
+
     RunCounters& m_counters;
     FileListModel m_model;
     QString m_deleteText;

@@ -39,7 +39,14 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         return {};
     }
     switch (index.column()) {
-        case 0: return pathText(line.entry.name);
+        case 0:
+            if (role == Qt::ToolTipRole && line.report) {
+                const auto state = static_cast<qsizetype>(line.report->state);
+                if (state < m_stateTexts.size() && !m_stateTexts[state].isEmpty()) {
+                    return pathText(line.entry.name) + u'\n' + m_stateTexts[state];
+                }
+            }
+            return pathText(line.entry.name);
         case 1: return QString::fromStdString(formatSize(line.entry.size));
         case 2:
             return line.filled ? QString::fromStdString(formatSize(*line.filled)) : QString();
@@ -60,6 +67,11 @@ void FileListModel::setHeaderTexts(const QStringList& texts)
 {
     m_headers = texts;
     emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
+}
+
+void FileListModel::setStateTexts(const QStringList& texts)
+{
+    m_stateTexts = texts;
 }
 
 void FileListModel::append(std::vector<FileEntry> entries)

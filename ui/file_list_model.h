@@ -29,6 +29,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     void setHeaderTexts(const QStringList& texts);
+    // The words a line's tooltip gives below its path once its copy has ended, by
+    // ReportState; an empty word (or none) adds nothing.
+    void setStateTexts(const QStringList& texts);
 
     // Appends the entries as new lines (icon 0), adding to the line count and total size.
     void append(std::vector<FileEntry> entries);
@@ -68,6 +71,7 @@ private:
     RunCounters& m_counters;
     std::deque<Line> m_lines;  // grows without moving the lines it holds
     QStringList m_headers;
+    QStringList m_stateTexts;
 };
 
 }  // namespace tessaly

@@ -180,5 +180,17 @@ inline constexpr int kLogNotUpdated = 163;
 inline constexpr int kSourceChanged = 168;
 // After "File NAME": a copy without a log, as long as its source, not found equal to it
 inline constexpr int kCopyNotProven = 169;
+// Tooltip of a list line after its copy, below its path: how the copy ended
+inline constexpr int kLineComplete = 181;
+inline constexpr int kLineDamaged = 182;     // reached its end, with parts not read
+inline constexpr int kLineUnfinished = 183;  // stopped or the medium went away
+inline constexpr int kLineFailed = 184;
+inline constexpr int kLineSkipped = 185;     // an existing copy was left as it was
+// The output folder, checked once at the start of a run: "186 FOLDER\nREASON"
+inline constexpr int kOutputFolderWord = 186;
+inline constexpr int kOutputMissing = 187;
+inline constexpr int kOutputNotWritable = 188;
+inline constexpr int kOutputInsideSource = 189;
+inline constexpr int kOutputNoRoom = 190;
 
 }  // namespace tessaly::text

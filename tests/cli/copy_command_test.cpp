@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -70,28 +71,52 @@ TEST_F(CopyCommandTest, ANamedPipeAsSourceIsRefusedAtOnce)
     EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 }
 
-// A source that is the output folder, or holds nothing but it, gives nothing to copy:
-// the run says why and does not pass for a success.
-TEST_F(CopyCommandTest, AnOutputFolderThatIsTheSourceIsNamedAsTheReason)
+// An output folder that cannot take the copies is said once, by its path, before
+// anything is copied: one that is missing, a file, a folder being copied or inside one
+// (the copies would go onto the medium they come from).
+TEST_F(CopyCommandTest, AnUnusableOutputFolderIsNamedOnceBeforeTheRun)
 {
-    writeFile(dir / "out" + "/a.bin", pattern(100));
-    EXPECT_EQ(copy(dir / "out"), 2);
-    EXPECT_NE(readText(dir / "stderr.txt").find("output folder"), std::string::npos)
-        << readText(dir / "stderr.txt");
-    EXPECT_EQ(report(), "");
-
-    std::filesystem::create_directories(dir / "src");
-    EXPECT_EQ(run("timeout -s KILL 5 " + cliPath() + " copy -q " + (dir / "src") + " " +
-                  (dir / "src/inside") + " >" + (dir / "report.txt") + " 2>" +
-                  (dir / "stderr.txt")),
-              64);  // no such output folder yet
     std::filesystem::create_directories(dir / "src/inside");
-    EXPECT_EQ(run("timeout -s KILL 5 " + cliPath() + " copy -q " + (dir / "src") + " " +
-                  (dir / "src/inside") + " >" + (dir / "report.txt") + " 2>" +
-                  (dir / "stderr.txt")),
-              2);
-    EXPECT_NE(readText(dir / "stderr.txt").find("lies inside it"), std::string::npos)
-        << readText(dir / "stderr.txt");
+    writeFile(dir / "src/a.bin", pattern(100));
+    writeFile(dir / "file", pattern(10));
+    const struct
+    {
+        std::string source;
+        std::string output;
+        const char* why;
+    } rows[] = {
+        {dir / "src", dir / "gone", "does not exist"},
+        {dir / "src", dir / "file", "does not exist"},
+        {dir / "src", dir / "src", "lies inside a folder that is being copied"},
+        {dir / "src", dir / "src/inside", "lies inside a folder that is being copied"},
+        {dir / "src/../src/", dir / "src/inside", "lies inside a folder that is being copied"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(run("timeout -s KILL 5 " + cliPath() + " copy -q " + row.source + " " +
+                      row.output + " >" + (dir / "report.txt") + " 2>" + (dir / "stderr.txt")),
+                  64)
+            << row.output;
+        const std::string said = readText(dir / "stderr.txt");
+        const std::string expected =
+            "tessaly-cli copy: The output folder " + row.output + "\n" + row.why;
+        EXPECT_EQ(said.substr(0, expected.size()), expected);
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << said;  // said once
+        EXPECT_EQ(report(), "");
+        EXPECT_TRUE(std::filesystem::is_empty(dir / "src/inside"));
+    }
+}
+
+// A copy that cannot be opened is named by its own path, not by the source's, which
+// the run never writes to; the terminal names the source after it.
+TEST_F(CopyCommandTest, ACopyThatCannotBeOpenedIsNamedByItsPath)
+{
+    writeFile(dir / "a.bin", pattern(100));
+    std::filesystem::create_directories(dir / "out/a.bin");  // a folder where the copy belongs
+    EXPECT_EQ(copy(dir / "a.bin"), 2);
+    EXPECT_EQ(readText(dir / "stderr.txt"),
+              "tessaly-cli: File " + (dir / "out/a.bin") +
+                  "\ncannot be opened.\n\nThe problem is with its copy in the output directory.\n"
+                  "File " + (dir / "a.bin") + "\n");
 }
 
 // The report is written over its path after the run: a path that is a source, a copy or

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "cli/terminal_console.h"
 #include "engine/copy_engine.h"
 #include "tests/support/scripted_medium.h"
+#include "ui/language_table.h"
 
 namespace tessaly::cli {
 namespace {
@@ -263,33 +265,55 @@ TEST_F(TerminalCopyDriverTest, ARerunShowsItTriesAgainWithTheRetryPass)
     EXPECT_EQ(console.retryPassesSeen, 2u);
 }
 
+// A copy that reached its end with unread parts is counted as damaged, apart from the
+// complete ones; a skipped copy counts as complete, a file not reached as incomplete.
+TEST(RunSummary, CountsDamagedCopiesApartFromCompleteOnes)
+{
+    const auto file = [](FileOutcome outcome, std::uint64_t copied, std::uint64_t filled,
+                         bool skipped = false) {
+        FileResult f{"/src/x", true, {}};
+        f.step.outcome = outcome;
+        f.step.figures = {copied, filled, outcome == FileOutcome::Done, skipped, false,
+                          filled > 0 ? 1u : 0u};
+        return f;
+    };
+    RunReport report;
+    report.files = {file(FileOutcome::Done, 2048, 0), file(FileOutcome::Done, 1024, 512),
+                    file(FileOutcome::Done, 0, 0, true), file(FileOutcome::Stopped, 100, 0),
+                    FileResult{"/src/y", false, {}}};
+    EXPECT_EQ(runSummary(report),
+              "5 file(s): 2 complete, 1 damaged (512 B not read), 2 failed or incomplete; "
+              "3.1 KiB copied, 512 B filled");
+    report.stopped = true;
+    EXPECT_EQ(runSummary(report).substr(runSummary(report).find(';')),
+              "; 3.1 KiB copied, 512 B filled; stopped on request");
+}
+
+// The pass at the end of a file, in the language file's words, with the speed of its reads.
 TEST(ProgressLine, SaysWhichPassRunsAndHowManyRegionsAreLeft)
 {
     Progress p;
     p.count = 3;
     p.filePercent = 100;
     p.totalPercent = 40;
+    EXPECT_EQ(progressHead(p).find("Trimming"), std::string::npos);
     p.trimRegions = 3;
     p.retryPass = 1;
     p.retryPasses = 2;
-    EXPECT_EQ(progressHead(p), "[1/3] 100% file  40% all  retry pass 1/2, 3 regions  ");
+    EXPECT_EQ(progressHead(p), "[1/3] 100% file  40% all  --  Retrying 1/2, regions left: 3  ");
     p.again = true;
     p.retryPass = 0;
-    p.trimRegions = 1;
-    EXPECT_EQ(progressHead(p), "[1/3] 100% file  40% all  again: trimming 1 region  ");
-}
-
-TEST(ProgressLine, SaysHowManyRegionsAreLeftToTrim)
-{
-    Progress p;
-    p.count = 3;
-    p.filePercent = 100;
-    p.totalPercent = 40;
-    EXPECT_EQ(progressHead(p).find("trimming"), std::string::npos);
     p.trimRegions = 12;
-    EXPECT_EQ(progressHead(p), "[1/3] 100% file  40% all  trimming 12 regions  ");
-    p.trimRegions = 1;
-    EXPECT_NE(progressHead(p).find("trimming 1 region  "), std::string::npos);
+    p.bytesPerSecond = 1536;
+    EXPECT_EQ(progressHead(p),
+              "[1/3] 100% file  40% all  1.5 KiB/s  Trimming again, regions left: 12  ");
+
+    const char* dataDir = std::getenv("TESSALY_DATA_DIR");
+    ASSERT_NE(dataDir, nullptr);
+    LanguageTable german;
+    ASSERT_TRUE(german.loadLanguage(std::string(dataDir) + "/deutsch.lng"));
+    EXPECT_EQ(progressHead(p, CliTexts(german.snapshot())),
+              "[1/3] 100% file  40% all  1.5 KiB/s  Trimmen erneut, verbleibende Bereiche: 12  ");
 }
 
 TEST(ProgressLine, ShowsTheNameEscapedAndCutAtItsStart)

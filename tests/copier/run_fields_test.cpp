@@ -100,8 +100,8 @@ TEST(RunFields, TimesAndSpeedOfARun)
 }
 
 // During the passes after the main pass the copy's position rests at the file's end:
-// neither rest can be told, and the main pass's last rate is no speed of the pass.
-TEST(RunFields, APassAfterTheMainPassHasNoTimeLeftToTell)
+// neither rest can be told, but the passes' reads have a speed.
+TEST(RunFields, APassAfterTheMainPassShowsItsSpeedButNoTimeLeft)
 {
     RunSnapshot run;
     run.copying = true;
@@ -115,7 +115,8 @@ TEST(RunFields, APassAfterTheMainPassHasNoTimeLeftToTell)
     run.passRegions = 7;
     RunTimes times = computeRunTimes(run);
     EXPECT_TRUE(times.running);
-    EXPECT_EQ(times.speed, RunTimes::Speed::Unknown);
+    EXPECT_EQ(times.speed, RunTimes::Speed::Measured);
+    EXPECT_EQ(times.rate, 40000u);
     EXPECT_EQ(times.thisFileSeconds, RunTimes::kUnknownSeconds);
     EXPECT_EQ(times.allFilesSeconds, RunTimes::kUnknownSeconds);
     EXPECT_EQ(formatDuration(times.thisFileSeconds, "unknown"), "unknown");

@@ -88,6 +88,25 @@ TEST_F(TrimPassTest, AWeakSectorEndsAsDataAndLeavesTheLog)
     EXPECT_FALSE(medium.hasFile("/out/f.log"));
 }
 
+// The trim's reads, read or failed, count in the speed as the main pass's do. The clock
+// stands still, so a meter's rate is its bytes times 1000.
+TEST_F(TrimPassTest, ItsReadsCountInTheRateMeters)
+{
+    medium.markBad("/src/f", 20 * kSector, 10 * kSector);
+    setSetting(*engine, &EngineSettings::optimizeFor, 1.0f);
+    setSetting(*engine, &EngineSettings::trimPass, false);
+    ASSERT_TRUE(copy("/src/f"));
+    const std::uint32_t mainPass = engine->shortRate();
+    EXPECT_EQ(mainPass, size * 1000u);
+    setSetting(*engine, &EngineSettings::trimPass, true);
+    setSetting(*engine, &EngineSettings::existingPolicy, ExistingPolicy::Replace);
+    ASSERT_TRUE(copy("/src/f"));
+    // Readable sectors behind the run, and one failed read at each of its ends.
+    const std::uint32_t trimmed = engine->shortRate() - mainPass;
+    EXPECT_GE(trimmed, 3 * kSector * 1000u);
+    EXPECT_EQ(engine->longRate(), engine->shortRate());
+}
+
 // At Speed the fills over a dead run grow 1, 2, 4, 6 sectors and cover readable
 // sectors behind it; the trim reads them back from the region's end, for one failed
 // read at each end of the run.

@@ -94,18 +94,53 @@ TEST(FileCompletion, ComesFromTheStatusAndTheBytesNotFromARoundedPercent)
     }
 }
 
-TEST(FailureMessage, TextsAroundTheSourcePathByStatus)
+// A line's icon says how its copy ended; a copy with unread parts is not shown as whole.
+TEST(EntryEnd, IconAndStateByOutcome)
+{
+    struct Row
+    {
+        FileOutcome outcome;
+        std::uint64_t filled;
+        std::size_t regions;
+        bool skipped;
+        EntryIcon icon;
+        EntryState state;
+    };
+    const Row rows[] = {
+        {FileOutcome::Done, 0, 0, false, EntryIcon::Copied, EntryState::Done},
+        {FileOutcome::Done, 512, 1, false, EntryIcon::Damaged, EntryState::Done},
+        {FileOutcome::Done, 0, 1, false, EntryIcon::Damaged, EntryState::Done},  // fill Nothing
+        {FileOutcome::Done, 512, 1, true, EntryIcon::Copied, EntryState::Done},  // left alone
+        {FileOutcome::Stopped, 512, 1, false, EntryIcon::Interrupted, EntryState::Unfinished},
+        {FileOutcome::NotReady, 0, 0, false, EntryIcon::Interrupted, EntryState::Unfinished},
+        {FileOutcome::Failed, 0, 0, false, EntryIcon::Failed, EntryState::Unfinished},
+    };
+    for (const Row& row : rows) {
+        StepResult step;
+        step.outcome = row.outcome;
+        step.figures.filled = row.filled;
+        step.figures.regions = row.regions;
+        step.figures.skippedExisting = row.skipped;
+        const EntryEnd end = entryEndOf(step);
+        EXPECT_EQ(end.icon, static_cast<int>(row.icon)) << static_cast<int>(row.outcome) << " " << row.filled;
+        EXPECT_EQ(end.state, row.state);
+    }
+}
+
+// A failure of the copy or its log names the copy or the log, not the source, which
+// the run never writes to.
+TEST(FailureMessage, TextsAroundThePathByStatus)
 {
     const auto shown = [](EngineStatus status) {
-        const auto message = failureMessage(status, "/src/a.bin");
+        const auto message = failureMessage(status, "/src/a.bin", "/out/a.bin");
         return message ? composeRunMessage(*message, [](int id) { return std::to_string(id); })
                        : std::string("-");
     };
     EXPECT_EQ(shown(EngineStatus::SourceOpenFailed), "14 /src/a.bin\n24");
-    EXPECT_EQ(shown(EngineStatus::DestinationOpenFailed), "14 /src/a.bin\n24\n\n25");
-    EXPECT_EQ(shown(EngineStatus::DestinationCreateFailed), "26 /src/a.bin\n27\n\n25");
-    EXPECT_EQ(shown(EngineStatus::LogOpenFailed), "14 /src/a.bin\n24\n\n28");
-    EXPECT_EQ(shown(EngineStatus::LogCreateFailed), "26 /src/a.bin\n27\n\n28");
+    EXPECT_EQ(shown(EngineStatus::DestinationOpenFailed), "14 /out/a.bin\n24\n\n25");
+    EXPECT_EQ(shown(EngineStatus::DestinationCreateFailed), "26 /out/a.bin\n27\n\n25");
+    EXPECT_EQ(shown(EngineStatus::LogOpenFailed), "14 /out/a.bin.log\n24\n\n28");
+    EXPECT_EQ(shown(EngineStatus::LogCreateFailed), "26 /out/a.bin.log\n27\n\n28");
     EXPECT_EQ(shown(EngineStatus::DiskFull), "29 /src/a.bin");
     EXPECT_EQ(shown(EngineStatus::WriteFailed), "30");
     EXPECT_EQ(shown(EngineStatus::FreeSpaceUnknown), "14 /src/a.bin\n119");
@@ -115,7 +150,7 @@ TEST(FailureMessage, TextsAroundTheSourcePathByStatus)
     EXPECT_EQ(shown(EngineStatus::SourceChanged), "14 /src/a.bin\n168");
     EXPECT_EQ(shown(EngineStatus::CopyNotProven), "14 /src/a.bin\n169");
     // A device this user may not read: the note says how to get access.
-    const auto denied = failureMessage(EngineStatus::SourceOpenFailed, "/dev/sdb", true);
+    const auto denied = failureMessage(EngineStatus::SourceOpenFailed, "/dev/sdb", "/out/sdb.img", true);
     ASSERT_TRUE(denied);
     EXPECT_EQ(composeRunMessage(*denied, [](int id) { return std::to_string(id); }),
               "14 /dev/sdb\n24\n\n162");
@@ -390,7 +425,7 @@ TEST_F(MediumWaitTest, AMediumLostAgainDuringTheWaitIsStillEndedByTheLimit)
 {
     waitWith(150, [this](int n) {
         medium.insertMedium();
-        medium.setRemovalAfter(n == 1 ? 60000 : 4096);
+        medium.setRemovalAfter(n == 1 ? 160000 : 4096);
         if (n > 400) stop = true;
     });
     const StepResult result = copyA();

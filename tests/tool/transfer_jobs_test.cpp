@@ -144,7 +144,8 @@ TEST_F(TransferJobTest, GetThenPutRestoresThreeRegionsInLogOrder)
     ASSERT_EQ(get(), TransferOutcome::Done);
     EXPECT_EQ(readFile(dir / "data.bin.mrd"),
               concat({slice(good, 4096, 512), slice(good, 100, 900), slice(good, 600, 1000)}));
-    EXPECT_EQ(ui.progress, (std::vector<int>{33, 66, 100}));
+    // The bar counts bytes: 512, then 1412 of 2412.
+    EXPECT_EQ(ui.progress, (std::vector<int>{21, 58, 100}));
 
     Bytes damaged = good;
     for (const BadRegion& r : regions) std::fill_n(damaged.begin() + r.offset, r.length, 0xEE);
@@ -153,6 +154,17 @@ TEST_F(TransferJobTest, GetThenPutRestoresThreeRegionsInLogOrder)
     ASSERT_EQ(put(), TransferOutcome::Done);
     EXPECT_EQ(readFile(dir / "data.bin"), good);
     expectAllClosed();
+}
+
+// One region larger than the job's buffer moves the bar as its bytes go, not only
+// when it is done.
+TEST_F(TransferJobTest, ARegionLargerThanTheBufferMovesTheBarOnTheWay)
+{
+    const Bytes large = pattern(3'000'000, 4);
+    writeLog({{0, 3'000'000}, {3'000'000, 0}});
+    writeFile(dir / "data.bin", large);
+    ASSERT_EQ(get(), TransferOutcome::Done);
+    EXPECT_EQ(ui.progress, (std::vector<int>{33, 66, 99, 100}));
 }
 
 // A run that never ended (killed, or its end record could not be written) leaves no
@@ -415,7 +427,7 @@ TEST_F(TransferJobTest, PutWithShortTransferFileWritesOnlyWhatItHolds)
     std::copy(transfer.begin() + 100, transfer.end(), expected.begin() + 1000);
     EXPECT_EQ(data, expected);
     EXPECT_EQ(ui.states.back(), text::kReadFailed);
-    EXPECT_EQ(ui.progress, std::vector<int>{33});
+    EXPECT_EQ(ui.progress, (std::vector<int>{33, 50}));
     expectAllClosed();
 }
 

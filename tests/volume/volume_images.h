@@ -148,8 +148,8 @@ inline std::vector<BadRegion> logRegions(const std::string& logPath)
     if (!file.openExisting(logPath, Access::Read)) return records;
     CopyLog log;
     log.bind(&file);
-    log.readHeader();
-    log.readRegions(records);
+    EXPECT_GE(log.readHeader(), 0) << logPath;
+    EXPECT_GE(log.readRegions(records), 0) << logPath;
     std::erase_if(records, [](const BadRegion& r) { return r.length == 0; });
     return records;
 }
