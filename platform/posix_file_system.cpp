@@ -148,27 +148,23 @@ public:
         return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     }
 
-    bool tryLock() override
-    {
-        int r;
-        do {
-            r = ::flock(m_fd, LOCK_EX | LOCK_NB);
-        } while (r != 0 && errno == EINTR);
-        return r == 0 || errno != EWOULDBLOCK;
-    }
+    bool tryLock() override { return takeLock() != EWOULDBLOCK; }
 
-    bool tryLockSeen() override
-    {
-        int r;
-        do {
-            r = ::flock(m_fd, LOCK_EX | LOCK_NB);
-        } while (r != 0 && errno == EINTR);
-        return r == 0;
-    }
+    bool tryLockSeen() override { return takeLock() == 0; }
 
     bool direct() const { return m_direct; }
 
 private:
+    // 0 when this handle now holds the file's exclusive lock, else why not (errno).
+    SysError takeLock()
+    {
+        int r;
+        do {
+            r = ::flock(m_fd, LOCK_EX | LOCK_NB);
+        } while (r != 0 && errno == EINTR);
+        return r == 0 ? 0 : errno;
+    }
+
     int m_fd;
     bool m_direct;
     bool m_dropCache;
