@@ -65,6 +65,11 @@ const char* CliTexts::builtIn(int id)
             return "is too large for the file system of the output folder, which cannot hold a "
                    "file of this size (FAT: at most 4 GiB - 1 byte per file). Choose an output "
                    "folder on another file system (exFAT, NTFS, ext4).";
+        case text::kLogNotUpdated:
+            return "The log of its copy could not be updated after its unread areas were read "
+                   "again (is the output disk full, or did writing fail?). The log as it was "
+                   "still lists every area it listed, and the figures shown are its own; copy "
+                   "the file again to read those areas once more.";
         case text::kDeviceAccess:
             return "Access to the device was denied: run with access to the device, e.g. as a "
                    "member of the disk group or with sudo.";

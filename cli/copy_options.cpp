@@ -368,7 +368,10 @@ it anew), SourceChanged when a continued copy's source differs in size,
 modification time or medium from the one its log recorded, CopyNotProven when
 a copy without a log is as long as its source but not equal to it byte for byte
 (it is left as it is), DestinationTooSmall when the output folder's file system cannot hold
-a file that large (FAT: at most 4 GiB - 1 byte per file; nothing is written), NotStarted for files the run did not reach, SameFile when the copy
+a file that large (FAT: at most 4 GiB - 1 byte per file; nothing is written),
+LogUpdateFailed when the log could not be rewritten after the trim and retry
+passes (a full disk: the old log stays, and the figures are the ones it lists),
+NotStarted for files the run did not reach, SameFile when the copy
 would overwrite its own source, and SameDestination when an earlier file of
 the run has the same copy (files of one name from different folders) or when
 one copy would lie where the other's copy log belongs (a.bin and a.bin.log).

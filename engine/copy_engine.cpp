@@ -8,6 +8,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "engine/destination.h"
@@ -344,6 +345,7 @@ struct CopyEngine::Impl
     bool recordAndWriteFill(Loop& loop, const BadRegion& region);
     bool writeFill(Loop& loop, std::uint32_t length);
     void finishWorker(Loop& loop);
+    EngineStatus putCopyOnMedium();
     bool trimFilled(const Loop& loop);
     // The form of a log that lists regions for this copy: the narrow form while every
     // offset and the copy's end fit 32 bits.
@@ -369,6 +371,8 @@ struct CopyEngine::Impl
     Settings settings;
     Shared shared;
     FileState file;
+    // The output folders whose stale scratch logs were removed (once per folder).
+    std::set<std::string> sweptFolders;
     // Fed by the worker only; other threads read their rates.
     RateMeter longMeter;
     RateMeter shortMeter;
@@ -813,7 +817,9 @@ bool CopyEngine::Impl::createNewLog()
     if (!file.unfinishedRegions.empty()) {
         // The regions an unusable log still listed go into its replacement, which takes
         // its place in one step: a run killed meanwhile leaves the old log whole. The old
-        // one stays open, and so locked, until then.
+        // one stays open, and so locked, until then. The copy needs no sync first: what
+        // the new log leaves out lies past the copy's end, where no earlier state of the
+        // copy on the medium reaches (only Replace shortens a copy, and syncs it).
         const RegionMap earlier(file.unfinishedRegions);
         const LogForm form = logFormFor(earlier);
         PlainFile next(fs);
@@ -912,9 +918,15 @@ bool CopyEngine::Impl::prepareAndStart(const std::string& sourcePath, const std:
     file.fillType = setting(&EngineSettings::fillType);
     if (!prepareSource(sourcePath, baseFolder, outputFolder)) return false;
     if (!openDestination()) return false;
+    // Scratch logs a killed run left beside the copy; once per folder, as listing it is
+    // not free.
+    if (const std::string folder = parentFolder(file.logPath); sweptFolders.insert(folder).second)
+        removeStaleScratchLogs(fs, folder);
     if (file.destinationExisted && !prepareExisting()) return false;
     if (!checkFileSizeLimit() || !checkFreeSpace()) return refuseAfterPreparing();
-    if (file.replacing && !file.destination.truncateAt(0)) {
+    // Sync point: the emptied copy is on the medium before its old log is replaced or
+    // removed, so that no power loss brings back its old fills without their log.
+    if (file.replacing && (!file.destination.truncateAt(0) || !file.destination.sync())) {
         fail(EngineStatus::WriteFailed);
         return refuseAfterPreparing();
     }
@@ -1200,7 +1212,10 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
 {
     const std::uint64_t at = shared.position.load();
     const std::uint64_t size = shared.fileSize.load();
-    bool logEnded = !loop.logActive || file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0;
+    // The end record claims every byte before it: the copy is on the medium first.
+    const EngineStatus onMedium = loop.logActive ? putCopyOnMedium() : EngineStatus::Ok;
+    bool logEnded = !loop.logActive || (onMedium == EngineStatus::Ok &&
+                                        file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0);
     shared.progress.store(fraction(at, size));
     const EngineStatus ended = shared.status.load();
     if (at >= size) {
@@ -1209,7 +1224,12 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
                ended != EngineStatus::LogWriteFailed) {
         shared.status.store(EngineStatus::Stopped);
     }
-    if (at >= size && !shared.stopRequest.load() && trimFilled(loop)) logEnded = true;
+    // A copy that did not reach the medium is neither whole nor merely stopped.
+    const EngineStatus now = shared.status.load();
+    if (onMedium != EngineStatus::Ok && (now == EngineStatus::Ok || now == EngineStatus::Stopped))
+        shared.status.store(onMedium);
+    if (at >= size && !shared.stopRequest.load() && onMedium == EngineStatus::Ok && trimFilled(loop))
+        logEnded = true;
     closeFile();
     // A log that lists an earlier copy's fills (before an Append's base) is kept, however
     // this file's part went.
@@ -1219,8 +1239,12 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     }();
     if (loop.logActive && setting(&EngineSettings::deleteLogIfNoErrors) && !listsFills &&
         shared.status.load() == EngineStatus::Ok) {
+        // The copy went to the medium before the end record, and again before the log of
+        // the passes: a whole copy may lose its log. Sync point: the folder, so that the
+        // removal and the copy's name stay.
         fs.removeFile(file.logPath);
-    } else if (!logEnded) {
+        fs.syncFolder(parentFolder(file.logPath));
+    } else if (!logEnded && onMedium == EngineStatus::Ok) {
         // A log without its end record cannot be continued as it stands: the copy is
         // not reported whole, and the next run takes over the regions it lists.
         shared.status.store(EngineStatus::LogWriteFailed);
@@ -1231,10 +1255,28 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     shared.stopRequest.store(false);
 }
 
+// Sync point of the claims about the copy's bytes at the end of a file with its log
+// (the end record, then a log that lists fewer regions or a removed log): the log's
+// records, and its name, reach the medium before the copy does, so that no fill is ever
+// on the medium unlisted; then the copy. Ok, or the status of the sync that failed.
+EngineStatus CopyEngine::Impl::putCopyOnMedium()
+{
+    bool listsRegions = false;
+    {
+        std::lock_guard lock(shared.regionsMutex);
+        listsRegions = !shared.regions.empty();
+    }
+    if (listsRegions && (!file.logFile.sync() || !fs.syncFolder(parentFolder(file.logPath)))) {
+        return EngineStatus::LogWriteFailed;
+    }
+    return file.destination.sync() ? EngineStatus::Ok : EngineStatus::WriteFailed;
+}
+
 // Runs the trim pass over the filled regions of a file whose main pass has covered
 // it, after the log's end record, then the retry passes over what is left; the log is
 // then replaced whole by one that lists what is still filled. True when it wrote such
-// a log.
+// a log; when that log cannot be written the old one stays, and so do the regions and
+// figures of the run, which are what it lists (LogUpdateFailed).
 bool CopyEngine::Impl::trimFilled(const Loop& loop)
 {
     // A copy left alone under Skip is not this run's to change.
@@ -1277,14 +1319,26 @@ bool CopyEngine::Impl::trimFilled(const Loop& loop)
     std::optional<std::vector<BadRegion>> after = result.regions.toRecords(
         loop.logActive ? file.log.form() : logFormFor(result.regions));
     if (!after || *after == before) return false;
-    const bool rewritten = loop.logActive && replaceLog(fs, file.logPath, result.regions, size + base);
+    if (loop.logActive) {
+        // Sync point: the sectors the passes read back are on the medium before a log that
+        // no longer lists them replaces the old one. When either fails the old log stays
+        // the truth, and the run reports what it lists.
+        const EngineStatus why = !file.destination.sync() ? EngineStatus::WriteFailed
+                                 : !replaceLog(fs, file.logPath, result.regions, size + base)
+                                     ? EngineStatus::LogUpdateFailed
+                                     : EngineStatus::Ok;
+        if (why != EngineStatus::Ok) {
+            if (shared.status.load() == EngineStatus::Ok) fail(why);
+            return false;
+        }
+    }
     {
         std::lock_guard lock(shared.regionsMutex);
         shared.regions = std::move(*after);
         shared.regionsGeneration.fetch_add(1);
     }
     shared.filledBytes.store(static_cast<std::int64_t>(result.regions.bytesIn(base, size + base)));
-    return rewritten;
+    return loop.logActive;
 }
 
 SourceReader* CopyEngine::Impl::askForOneMoreCopy()

@@ -2,6 +2,7 @@
 
 #include "engine/destination.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdint>
@@ -296,18 +297,34 @@ std::string CopyLog::readName(std::size_t maxLength)
 
 namespace {
 
+constexpr const char* kScratchPrefix = ".tessaly-";
+constexpr const char* kScratchSuffix = ".log.tmp";
+constexpr std::size_t kScratchDigits = 16;
+
 // A name in the log's folder that no file holds now; the caller creates it exclusively.
 std::string temporaryLogName(const std::string& logPath)
 {
     thread_local std::mt19937_64 random{std::random_device{}()};
-    const std::size_t slash = logPath.find_last_of(kPathSeparator);
-    const std::string folder = slash == std::string::npos ? std::string() : logPath.substr(0, slash + 1);
-    char suffix[17];
-    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
-    return folder + ".tessaly-" + suffix + ".log.tmp";
+    char digits[kScratchDigits + 1];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(random()));
+    return withSeparator(parentFolder(logPath)) + kScratchPrefix + digits + kScratchSuffix;
 }
 
 }  // namespace
+
+bool isScratchLogName(const std::string& name)
+{
+    const std::string prefix = kScratchPrefix;
+    const std::string suffix = kScratchSuffix;
+    if (name.size() != prefix.size() + kScratchDigits + suffix.size() || !name.starts_with(prefix) ||
+        !name.ends_with(suffix)) {
+        return false;
+    }
+    const std::string digits = name.substr(prefix.size(), kScratchDigits);
+    return std::all_of(digits.begin(), digits.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    });
+}
 
 bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::string& name,
                       std::int32_t fillType, LogForm form, const std::vector<BadRegion>& records,
@@ -318,18 +335,21 @@ bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::str
     std::string nextPath;
     for (int i = 0; i < kTries && !next.isOpen(); ++i) {
         nextPath = temporaryLogName(logPath);
-        next.create(nextPath, Disposition::CreateNew, Access::Write);
+        // Locked from its creation on, so that removeStaleScratchLogs of another run
+        // leaves it alone; a name that run has locked first is its to remove.
+        if (next.create(nextPath, Disposition::CreateNew, Access::Write) && !next.file()->tryLock())
+            next.close();
     }
     if (!next.isOpen()) return false;
-    next.file()->tryLock();
     CopyLog log;
     log.bind(&next);
     bool written = log.writeHeader(name, fillType, form, annotations);
     for (const BadRegion& r : records) {
         written = written && log.appendRecord(r.offset, r.length) == log.recordSize();
     }
-    // The new log reaches the medium before its name replaces the old one, so that no
-    // moment leaves the log's name on a file that lists less.
+    // Sync point: the new log reaches the medium before its name replaces the old one,
+    // so that no moment leaves the log's name on a file that lists less; the rename
+    // syncs the folder.
     if (!written || !next.sync() || !fs.rename(nextPath, logPath)) {
         next.close();
         fs.removeFile(nextPath);
@@ -337,6 +357,25 @@ bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::str
     }
     if (keep != nullptr) *keep = std::move(next);
     return true;
+}
+
+int removeStaleScratchLogs(FileSystem& fs, const std::string& folder)
+{
+    std::vector<FolderEntry> entries;
+    fs.listFolder(folder, &entries);  // what could be read
+    int removed = 0;
+    for (const FolderEntry& entry : entries) {
+        if (entry.kind != EntryKind::File || entry.link || !isScratchLogName(entry.name)) continue;
+        const std::string path = withSeparator(folder) + entry.name;
+        PlainFile scratch(fs);
+        // Opened to be written, so never through a link put there since the listing; a
+        // lock that cannot be taken (or told) may be a running writer's.
+        if (!scratch.openExisting(path, Access::Write) || !scratch.file()->tryLockSeen()) continue;
+        // Renamed into a log meanwhile, the name holds another file or none.
+        if (fs.isSymlink(path) || fs.identity(path) != scratch.file()->identity()) continue;
+        if (fs.removeFile(path)) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace tessaly

@@ -143,8 +143,8 @@ private:
 };
 
 // Writes a whole log (header, then records in order, the end record included when it is
-// among them) under a fresh name in the log's folder, created exclusively, puts it on the
-// medium and renames it over logPath: whatever moment a run is killed at, logPath holds
+// among them) under a fresh name in the log's folder, created exclusively and locked, puts
+// it on the medium and renames it over logPath: whatever moment a run is killed at, logPath holds
 // the old log whole or the new one whole, and no other file is touched. False when any
 // step failed; logPath is unchanged then. On success keep, when given, holds the new log
 // open (and locked) for further records.
@@ -152,5 +152,15 @@ bool writeLogByRename(FileSystem& fs, const std::string& logPath, const std::str
                       std::int32_t fillType, LogForm form, const std::vector<BadRegion>& records,
                       PlainFile* keep = nullptr,
                       const std::vector<LogAnnotation>& annotations = {});
+
+// True for the names writeLogByRename gives its scratch logs: ".tessaly-", 16 hex
+// digits in lower case, ".log.tmp".
+bool isScratchLogName(const std::string& name);
+
+// Removes from folder the scratch logs that runs killed while writing them left behind:
+// regular files (no links) named as isScratchLogName says whose lock nobody holds, as a
+// running writer holds its own from the scratch log's creation on. On a file system
+// whose locks cannot be told, none is removed. Returns the number removed.
+int removeStaleScratchLogs(FileSystem& fs, const std::string& folder);
 
 }  // namespace tessaly

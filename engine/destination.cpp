@@ -31,6 +31,13 @@ std::string withSeparator(std::string folder)
     return folder;
 }
 
+std::string parentFolder(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of(kPathSeparator);
+    if (slash == std::string::npos) return {};
+    return slash == 0 ? std::string(1, kPathSeparator) : path.substr(0, slash);
+}
+
 std::string outputPrefix(const std::string& outputFolder)
 {
     return outputFolder.empty() ? std::string(1, kPathSeparator) : withSeparator(outputFolder);

@@ -9,6 +9,10 @@ inline constexpr char kPathSeparator = '/';
 // folder with a trailing separator unless empty.
 std::string withSeparator(std::string folder);
 
+// The folder that holds path, without a trailing separator: the root for a file in the
+// root, empty for a bare name.
+std::string parentFolder(const std::string& path);
+
 // The output folder as the first part of a destination path: with its trailing
 // separator; an empty output folder is the root.
 std::string outputPrefix(const std::string& outputFolder);

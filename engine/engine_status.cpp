@@ -27,6 +27,7 @@ const char* statusName(EngineStatus status)
         case EngineStatus::LinkInWay: return "LinkInWay";
         case EngineStatus::SourceMismatch: return "SourceMismatch";
         case EngineStatus::DestinationTooSmall: return "DestinationTooSmall";
+        case EngineStatus::LogUpdateFailed: return "LogUpdateFailed";
         case EngineStatus::SourceChanged: return "SourceChanged";
         case EngineStatus::CopyNotProven: return "CopyNotProven";
     }

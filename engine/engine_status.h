@@ -30,6 +30,7 @@ enum class EngineStatus : std::int32_t {
     LinkInWay = 20,          // a symbolic link stands where the copy, its log or a folder belongs
     SourceMismatch = 21,     // Resume: the source is not the file the copy was made from
     DestinationTooSmall = 22,  // the output's file system cannot hold a file that large
+    LogUpdateFailed = 23,    // the log the passes rewrite could not be written: the old one holds
     SourceChanged = 24,  // a continued copy: the source differs from the one its log recorded
     CopyNotProven = 25,  // a copy without a log, as long as its source, not found equal to it
 };

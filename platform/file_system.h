@@ -111,7 +111,12 @@ public:
     // (or its process ends). False only when another handle holds one; a file
     // system without locks counts as locked, so that it can still be written.
     virtual bool tryLock() { return true; }
-    // Puts what was written through this handle on the medium; false when it failed.
+    // As tryLock, but true only when this handle now holds a lock that other handles
+    // see: false also on a file system without locks, where a file's writer cannot be
+    // told from no writer.
+    virtual bool tryLockSeen() { return false; }
+    // Puts the bytes written through this handle, and the file's size, on the medium
+    // (the file's name is its folder's: see FileSystem::syncFolder); false when it failed.
     virtual bool sync() { return true; }
     // The last modification of a regular file in nanoseconds since 1970; 0 for anything
     // else, or when unknown.
@@ -148,8 +153,12 @@ public:
     virtual bool removeFile(const std::string& path) = 0;
     // Gives the file at from the name to, replacing a file of that name in one step,
     // so that a reader finds either the old file or the new one whole. False when
-    // the rename failed; nothing has changed then.
+    // the rename failed; nothing has changed then. The folder is synced after it (see
+    // syncFolder), so that a power loss does not bring the old file back.
     virtual bool rename(const std::string& from, const std::string& to) = 0;
+    // Puts the entries of the folder at path on the medium: the files created, renamed
+    // or removed in it since; false when it failed.
+    virtual bool syncFolder(const std::string& path) = 0;
     // Bytes free to this user on the volume that holds path; nullopt when unknown.
     virtual std::optional<std::uint64_t> freeSpace(const std::string& path) = 0;
     // Sector size and drive type of the volume that holds path; nullopt when unknown.

@@ -23,6 +23,14 @@
 namespace tessaly {
 namespace {
 
+// A file system that cannot sync a file or a folder (some network file systems refuse
+// it for folders) puts them on its medium as it decides: nothing more can be done there,
+// and refusing every copy on it would help no one.
+bool syncUnsupported(SysError error)
+{
+    return error == EINVAL || error == ENOTSUP;
+}
+
 class PosixFile : public File
 {
 public:
@@ -116,7 +124,14 @@ public:
         return r == 0;
     }
 
-    bool sync() override { return ::fsync(m_fd) == 0; }
+    bool sync() override
+    {
+        int r;
+        do {
+            r = ::fdatasync(m_fd);
+        } while (r != 0 && errno == EINTR);
+        return r == 0 || syncUnsupported(errno);
+    }
 
     std::uint64_t modifiedNs() override
     {
@@ -133,18 +148,23 @@ public:
         return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     }
 
-    bool tryLock() override
+    bool tryLock() override { return takeLock() != EWOULDBLOCK; }
+
+    bool tryLockSeen() override { return takeLock() == 0; }
+
+    bool direct() const { return m_direct; }
+
+private:
+    // 0 when this handle now holds the file's exclusive lock, else why not (errno).
+    SysError takeLock()
     {
         int r;
         do {
             r = ::flock(m_fd, LOCK_EX | LOCK_NB);
         } while (r != 0 && errno == EINTR);
-        return r == 0 || errno != EWOULDBLOCK;
+        return r == 0 ? 0 : errno;
     }
 
-    bool direct() const { return m_direct; }
-
-private:
     int m_fd;
     bool m_direct;
     bool m_dropCache;
@@ -350,16 +370,22 @@ bool PosixFileSystem::removeFile(const std::string& path)
 bool PosixFileSystem::rename(const std::string& from, const std::string& to)
 {
     if (::rename(from.c_str(), to.c_str()) != 0) return false;
-    // The new name is on the medium only once its folder is: a power loss right
-    // after the rename must not bring back the old file.
     const std::size_t slash = to.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    syncFolder(slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash));
     return true;
+}
+
+bool PosixFileSystem::syncFolder(const std::string& path)
+{
+    const int fd = openRetrying(path.empty() ? "." : path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    const SysError why = r == 0 ? 0 : errno;
+    ::close(fd);
+    return why == 0 || syncUnsupported(why);
 }
 
 std::optional<std::uint64_t> PosixFileSystem::freeSpace(const std::string& path)

@@ -96,6 +96,8 @@ std::optional<RunMessage> failureMessage(EngineStatus status, const std::string&
             return fileThen(text::kSourceMismatch);
         case EngineStatus::DestinationTooSmall:
             return fileThen(text::kDestinationTooSmall);
+        case EngineStatus::LogUpdateFailed:
+            return fileThen(text::kLogNotUpdated);
         case EngineStatus::SourceChanged:
             return fileThen(text::kSourceChanged);
         case EngineStatus::CopyNotProven:

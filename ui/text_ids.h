@@ -174,6 +174,8 @@ inline constexpr int kDriveSilent = 160;     // status, before the time a read h
 inline constexpr int kDestinationTooSmall = 161;
 // Note below "File NAME cannot be opened." for a device the user may not read
 inline constexpr int kDeviceAccess = 162;
+// After "File NAME": the log the passes after the copy rewrite could not be written
+inline constexpr int kLogNotUpdated = 163;
 // After "File NAME": a continued copy's source differs from the one its log recorded
 inline constexpr int kSourceChanged = 168;
 // After "File NAME": a copy without a log, as long as its source, not found equal to it

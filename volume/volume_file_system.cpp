@@ -226,6 +226,11 @@ bool VolumeFileSystem::rename(const std::string& from, const std::string& to)
     return placeOf(from) || placeOf(to) ? false : m_base.rename(from, to);
 }
 
+bool VolumeFileSystem::syncFolder(const std::string& path)
+{
+    return placeOf(path) ? false : m_base.syncFolder(path);
+}
+
 std::optional<std::uint64_t> VolumeFileSystem::freeSpace(const std::string& path)
 {
     return placeOf(path) ? std::optional<std::uint64_t>(0) : m_base.freeSpace(path);

@@ -2,6 +2,7 @@
 // any write, a crafted or stale log, a file beside the copy named like a scratch
 // file), the copy ends right outside the regions its log lists, or the run says why.
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "engine/copy_log.h"
@@ -249,6 +250,119 @@ TEST_F(LogIntegrityTest, GoingOnWithoutAUsableLogKeepsItsFills)
     EXPECT_EQ(engine->filledBytes(), 1536 + 512);
     EXPECT_EQ(logOf("/out/a.log"), logBytes("a", 0, {{512, 1536}, {7680, 512}, {20480, 0}}));
     expectRightOutsideListed("/out/a", "/out/a.log");
+}
+
+// The log that the trim rewrites cannot be written: the old one stays the truth, the run
+// reports the regions it lists and says that the log could not be updated.
+TEST_F(LogIntegrityTest, ALogThePassesCannotRewriteStaysTheTruth)
+{
+    setSetting(*engine, &EngineSettings::trimPass, true);
+    setSetting(*engine, &EngineSettings::retryPasses, 0u);
+    struct Case
+    {
+        const char* name;  // of the source and its copy
+        std::function<void()> fault;
+    };
+    int writesAt4096 = 0;
+    const Case cases[] = {
+        // The disk fills up once the trim writes the sector it read back.
+        {"full", [&] {
+             medium.setWriteHook("/out/full", [&](std::uint64_t at) {
+                 if (at == 4096 && ++writesAt4096 == 2) medium.setQuota(0);
+             });
+         }},
+        {"unsynced", [&] { medium.failSyncs("/out/.tessaly-"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = c.name;
+        medium.addFile("/src/" + name, source);
+        medium.markWeak("/src/" + name, 4096, 512, 2);  // read back by the trim
+        medium.markBad("/src/" + name, 12288, 512);
+        c.fault();
+        ASSERT_TRUE(copy("/src/" + name));
+        medium.setQuota(std::uint64_t{1} << 30);
+        EXPECT_EQ(engine->status(), EngineStatus::LogUpdateFailed);
+        EXPECT_EQ(engine->filledBytes(), 1024);
+        EXPECT_EQ(engine->badRegions(), (std::vector<BadRegion>{{4096, 512}, {12288, 512}}));
+        EXPECT_EQ(logOf("/out/" + name + ".log"),
+                  logBytes(name, 0, {{4096, 512}, {12288, 512}, {20480, 0}}));
+    }
+    EXPECT_EQ(filesIn("/out"),
+              (std::vector<std::string>{"full", "full.log", "unsynced", "unsynced.log"}));
+}
+
+// A copy that cannot be put on the medium (its sync fails, or its log's) is not called
+// whole: its log gets no end record and is not deleted, and the next run takes over
+// the regions it lists.
+TEST_F(LogIntegrityTest, ACopyThatDoesNotReachTheMediumIsNotReportedWhole)
+{
+    setSetting(*engine, &EngineSettings::deleteLogIfNoErrors, true);
+    const struct
+    {
+        const char* name;
+        bool filled;  // the copy has a fill: its log is synced first
+        EngineStatus status;
+    } cases[] = {{"clean", false, EngineStatus::WriteFailed},
+                 {"filled", true, EngineStatus::LogWriteFailed}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = c.name;
+        medium.addFile("/src/" + name, source);
+        if (c.filled) medium.markBad("/src/" + name, 4096, 512);
+        medium.failSyncs("/out/" + name);  // the copy and its log
+        ASSERT_TRUE(copy("/src/" + name));
+        EXPECT_EQ(engine->status(), c.status);
+        const std::vector<BadRegion> listed =
+            c.filled ? std::vector<BadRegion>{{4096, 512}} : std::vector<BadRegion>{};
+        EXPECT_EQ(logOf("/out/" + name + ".log"), logBytes(name, 0, listed));
+    }
+}
+
+// A run removes the scratch logs that a killed run left in its copy's folder: only files
+// named as the log's writer names them, not through a link, not one a writer holds.
+TEST_F(LogIntegrityTest, ARunRemovesStaleScratchLogsAndNothingElse)
+{
+    enum Kind { Stale, Held, Link, Folder };
+    struct Case
+    {
+        const char* name;
+        Kind kind;
+    };
+    const Case cases[] = {
+        {".tessaly-0123456789abcdef.log.tmp", Stale},
+        {".tessaly-fedcba9876543210.log.tmp", Held},
+        {".tessaly-1111111111111111.log.tmp", Link},
+        {".tessaly-2222222222222222.log.tmp", Folder},
+        {".tessaly-0123456789ABCDEF.log.tmp", Stale},
+        {".tessaly-0123456789abcde.log.tmp", Stale},
+        {".tessaly-0123456789abcdef0.log.tmp", Stale},
+        {".tessaly-0123456789abcdeg.log.tmp", Stale},
+        {"tessaly-0123456789abcdef.log.tmp", Stale},
+        {".tessaly-0123456789abcdef.log", Stale},
+        {"a.tessaly-0123456789abcdef.log.tmp", Stale},
+    };
+    const Bytes other = pattern(100, 3);
+    medium.addFile("/keep/target", other);
+    std::unique_ptr<File> held;
+    for (const Case& c : cases) {
+        const std::string path = std::string("/out/") + c.name;
+        if (c.kind == Link) medium.addSymlink(path, "/keep/target");
+        if (c.kind == Folder) medium.addFolder(path);
+        if (c.kind != Stale && c.kind != Held) continue;
+        medium.addFile(path, other);
+        if (c.kind == Held) {
+            held = medium.open(path, Disposition::OpenExisting, Access::Write, nullptr);
+            ASSERT_TRUE(held && held->tryLock());
+        }
+    }
+    ASSERT_TRUE(copy("/src/a"));
+    for (const Case& c : cases) {
+        const std::string path = std::string("/out/") + c.name;
+        const bool removable = &c == &cases[0];  // the only name of the form that is stale
+        EXPECT_EQ(medium.exists(path) || medium.isSymlink(path), !removable) << c.name;
+    }
+    EXPECT_EQ(medium.contents("/keep/target"), other);
 }
 
 // A log made unusable by one bad field still lists fills that are in its copy. Going on

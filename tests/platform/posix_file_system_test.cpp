@@ -141,8 +141,9 @@ TEST_F(PosixFileSystemTest, ALockIsHeldByOneOpenFileUntilItCloses)
     ASSERT_TRUE(first && second);
     EXPECT_TRUE(first->tryLock());
     EXPECT_FALSE(second->tryLock());
+    EXPECT_FALSE(second->tryLockSeen());
     first.reset();
-    EXPECT_TRUE(second->tryLock());
+    EXPECT_TRUE(second->tryLockSeen());
 }
 
 TEST_F(PosixFileSystemTest, DispositionsCreateOpenAndTruncateAsNamed)
@@ -236,6 +237,8 @@ TEST_F(PosixFileSystemTest, RenameReplacesTheTargetWhole)
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new log");
     EXPECT_FALSE(system.rename(next, log));
     EXPECT_TRUE(fs::exists(log));
+    EXPECT_TRUE(system.syncFolder(m_dir.string()));
+    EXPECT_FALSE(system.syncFolder(log));  // a file is no folder
 }
 
 TEST_F(PosixFileSystemTest, VolumeQueriesAnswerOnDiskAndTmpfs)

@@ -146,6 +146,7 @@ TEST(FailureMessage, TextsAroundThePathByStatus)
     EXPECT_EQ(shown(EngineStatus::FreeSpaceUnknown), "14 /src/a.bin\n119");
     EXPECT_EQ(shown(EngineStatus::WorkerStartFailed), "14 /src/a.bin\n120");
     EXPECT_EQ(shown(EngineStatus::DestinationTooSmall), "14 /src/a.bin\n161");
+    EXPECT_EQ(shown(EngineStatus::LogUpdateFailed), "14 /src/a.bin\n163");
     EXPECT_EQ(shown(EngineStatus::SourceChanged), "14 /src/a.bin\n168");
     EXPECT_EQ(shown(EngineStatus::CopyNotProven), "14 /src/a.bin\n169");
     // A device this user may not read: the note says how to get access.

@@ -117,6 +117,7 @@ struct ScriptedMedium::Node
     std::vector<std::uint64_t> readOffsets;
     const void* lockedBy = nullptr;  // the open file that holds the lock, if one does
     int syncs = 0;                   // sync calls through any handle of the file
+    PagedBytes durable;              // with durability tracked: the bytes on the medium
     std::uint64_t modifiedNs = 0;
 
     std::uint64_t size() const { return bytes.size(); }
@@ -149,6 +150,15 @@ struct ScriptedMedium::State
     std::map<std::string, std::function<void(std::uint64_t)>> writeHooks;
     std::map<std::string, std::function<void(std::uint64_t)>> readHooks;
     std::map<std::string, std::string> links;  // symbolic link -> its target as given
+    // Power loss. With tracking on, durableFiles holds the names on the medium and each
+    // node's durable bytes what of it is there; lossImage is taken at sync point lossAt.
+    using Image = std::map<std::string, std::pair<std::shared_ptr<Node>, PagedBytes>>;
+    bool tracking = false;
+    std::map<std::string, std::shared_ptr<Node>> durableFiles;
+    int syncPoints = 0;
+    std::optional<int> lossAt;
+    std::optional<Image> lossImage;
+    std::vector<std::string> failingSyncs;  // path prefixes
     bool foldCase = false;
     std::map<std::string, std::string> spellings;  // with foldCase: key -> the name as made
 
@@ -215,6 +225,50 @@ struct ScriptedMedium::State
     {
         const auto it = spellings.find(key);
         return it == spellings.end() ? key : it->second;
+    }
+
+    // A file the test made or changed is on the medium at once.
+    void settle(const std::string& path)
+    {
+        const auto node = find(path);
+        if (!tracking || !node) return;
+        node->durable = node->bytes;
+        durableFiles[path] = node;
+    }
+
+    Image durableImage() const
+    {
+        Image image;
+        for (const auto& [path, node] : durableFiles) image[path] = {node, node->durable};
+        return image;
+    }
+
+    // Counts a sync point; the image a power loss right after it would leave is kept
+    // when it is the chosen one.
+    void countSyncPoint()
+    {
+        ++syncPoints;
+        if (lossAt == syncPoints) lossImage = durableImage();
+    }
+
+    // The names in the folder at path (resolved) reach the medium.
+    bool syncFolder(const std::string& path)
+    {
+        if (!folders.count(path) || syncFails(path)) return false;
+        if (!tracking) return true;
+        const auto inFolder = [&](const std::string& file) { return parentOf(file) == path; };
+        std::erase_if(durableFiles, [&](const auto& entry) { return inFolder(entry.first); });
+        for (const auto& [file, node] : files) {
+            if (inFolder(file)) durableFiles[file] = node;
+        }
+        countSyncPoint();
+        return true;
+    }
+
+    bool syncFails(const std::string& path) const
+    {
+        return std::any_of(failingSyncs.begin(), failingSyncs.end(),
+                           [&](const std::string& prefix) { return path.starts_with(prefix); });
     }
 
     std::uint64_t used() const
@@ -399,8 +453,15 @@ public:
     {
         std::lock_guard lock(m_state->mutex);
         ++m_node->syncs;
+        if (m_state->syncFails(m_path)) return false;
+        if (m_state->tracking) {
+            m_node->durable = m_node->bytes;
+            m_state->countSyncPoint();
+        }
         return true;
     }
+
+    bool tryLockSeen() override { return tryLock(); }
 
     std::optional<FileIdentity> identity() override
     {
@@ -477,6 +538,7 @@ void ScriptedMedium::addFile(const std::string& path, std::vector<std::uint8_t> 
 {
     std::lock_guard lock(m_state->mutex);
     m_state->add(path)->bytes.assign(bytes);
+    m_state->settle(m_state->resolve(path, false));
 }
 
 void ScriptedMedium::addFile(const std::string& path, const std::string& bytes)
@@ -488,14 +550,18 @@ void ScriptedMedium::addSparseFile(const std::string& path, std::uint64_t size)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->add(path)->bytes.setSparseSize(size);
+    m_state->settle(m_state->resolve(path, false));
 }
 
 void ScriptedMedium::writeAt(const std::string& path, std::uint64_t offset,
                              const std::vector<std::uint8_t>& bytes)
 {
     std::lock_guard lock(m_state->mutex);
-    if (const auto node = m_state->find(m_state->resolve(path, true)))
+    const std::string at = m_state->resolve(path, true);
+    if (const auto node = m_state->find(at)) {
         node->bytes.write(offset, bytes.data(), bytes.size());
+        m_state->settle(at);
+    }
 }
 
 void ScriptedMedium::addFolder(const std::string& path)
@@ -802,7 +868,62 @@ bool ScriptedMedium::rename(const std::string& namedFrom, const std::string& nam
     m_state->links.erase(to);  // a link at to is replaced, its target is not touched
     m_state->files[to] = node;
     m_state->remember(namedTo);
+    m_state->syncFolder(State::parentOf(to));  // as the system's rename does
     return true;
+}
+
+bool ScriptedMedium::syncFolder(const std::string& named)
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->syncFolder(m_state->resolve(named, true));
+}
+
+void ScriptedMedium::trackDurability()
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->tracking = true;
+    m_state->durableFiles = m_state->files;
+    for (const auto& [path, node] : m_state->files) node->durable = node->bytes;
+    m_state->syncPoints = 0;
+    m_state->lossAt.reset();
+    m_state->lossImage.reset();
+}
+
+int ScriptedMedium::syncPoints() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->syncPoints;
+}
+
+void ScriptedMedium::setPowerLossAfter(int n)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->lossAt = n;
+    m_state->lossImage.reset();
+    if (n == m_state->syncPoints) m_state->lossImage = m_state->durableImage();
+}
+
+void ScriptedMedium::losePower()
+{
+    std::lock_guard lock(m_state->mutex);
+    const State::Image image = m_state->lossImage ? *m_state->lossImage : m_state->durableImage();
+    m_state->files.clear();
+    for (const auto& [path, kept] : image) {
+        const auto& [node, bytes] = kept;
+        node->bytes = bytes;
+        node->durable = bytes;
+        node->lockedBy = nullptr;
+        m_state->files[path] = node;
+    }
+    m_state->durableFiles = m_state->files;
+    m_state->lossAt.reset();
+    m_state->lossImage.reset();
+}
+
+void ScriptedMedium::failSyncs(const std::string& prefix)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->failingSyncs.push_back(m_state->key(prefix));
 }
 
 void ScriptedMedium::setRenameHook(

@@ -34,6 +34,11 @@ namespace tessaly::testing {
 // Open files take exclusive locks as the system's do: one holder per file, until
 // it is closed.
 //
+// Power loss (trackDurability): from then on a file's bytes reach the medium only when
+// the file is synced, and the names created, renamed or removed in a folder only when
+// the folder is (a rename syncs its folder, as the system's does); losePower brings back what was on the medium at a chosen sync point,
+// as a power loss right after it would leave the files.
+//
 // Symbolic links (addSymlink) behave as the system's: the folders of a path are
 // followed; the last level is followed by reads, by the queries (exists, identity,
 // fileSize, ...) and by an open to read an existing file, and an open that creates
@@ -118,6 +123,23 @@ public:
     // wins); nullopt, the default, leaves it unknown.
     void setVolumeSerial(const std::string& prefix, std::optional<std::string> serial);
 
+    // --- power loss ---
+    // What is there now counts as on the medium; what the code under test writes from
+    // now on reaches it only through syncs. Files the test adds or writes later count
+    // as on the medium at once.
+    void trackDurability();
+    // The syncs (of files and of folders) since trackDurability.
+    int syncPoints() const;
+    // losePower will bring back what was on the medium right after sync point n (0:
+    // when tracking began).
+    void setPowerLossAfter(int n);
+    // The power is lost: every file and name is as it was on the medium after the sync
+    // point setPowerLossAfter chose (by default: now), and no lock is held. Open files
+    // must be closed first.
+    void losePower();
+    // Syncs of files whose path starts with prefix, and of such folders, fail with EIO.
+    void failSyncs(const std::string& prefix);
+
     // --- writes and volumes ---
     // The file at path (now or once created) accepts bytes more written bytes,
     // then its writes fail with EIO.
@@ -144,6 +166,7 @@ public:
     bool createDirectory(const std::string& path) override;
     bool removeFile(const std::string& path) override;
     bool rename(const std::string& from, const std::string& to) override;
+    bool syncFolder(const std::string& path) override;
     std::optional<std::uint64_t> freeSpace(const std::string& path) override;
     std::optional<VolumeInfo> volumeInfo(const std::string& path) override;
     std::optional<FileIdentity> identity(const std::string& path) override;
