@@ -172,10 +172,11 @@ private slots:
         QCOMPARE(copier.field("filePercent"), QStringLiteral("0%"));
         const QList<QAction*> file = copier.window->menuBar()->actions().at(0)->menu()->actions();
         QCOMPARE(file.at(0)->text(), copier.text(31) + "\tCtrl+O");
-        QCOMPARE(file.at(8)->text(), copier.text(143) + "\tCtrl+E");
-        QCOMPARE(file.at(10)->text(), copier.text(36) + "\tAlt+X");
-        QVERIFY(!file.at(5)->isEnabled());  // Start: nothing to copy
-        QVERIFY(!file.at(6)->isEnabled());  // Stop: no run
+        QCOMPARE(file.at(2)->text(), copier.text(191) + "\tCtrl+I");
+        QCOMPARE(file.at(9)->text(), copier.text(143) + "\tCtrl+E");
+        QCOMPARE(file.at(11)->text(), copier.text(36) + "\tAlt+X");
+        QVERIFY(!file.at(6)->isEnabled());  // Start: nothing to copy
+        QVERIFY(!file.at(7)->isEnabled());  // Stop: no run
 
         const QSize size = copier.window->size();
         QCOMPARE(copier.window->minimumSize(), size);
