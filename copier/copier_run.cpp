@@ -190,7 +190,8 @@ void CopierRun::addVolume(const std::string& path, AddResults results)
             return;
         }
         // No scanned folder: the volume's folders lie inside its image or device, never
-        // around the output folder.
+        // around the output folder. The scan goes through the volume's own file system,
+        // so that what it could not list is this scan's alone.
         const FileEntry model{VolumeSet::baseOf(opened), {}, 0, 0, EntryState::Fresh};
         std::vector<std::pair<std::string, std::string>> unlisted;
         scanLines(*opened->files, opened->files->root(), model, {}, results,
