@@ -29,6 +29,7 @@ struct MenuText
 const MenuText kMenuTexts[] = {
     {copier_command::kAddFiles, text::kAddFilesCommand, "Ctrl+O"},
     {copier_command::kAddFolder, text::kAddFolderCommand, "Ctrl+F"},
+    {copier_command::kAddFromVolume, text::kAddFromVolume, "Ctrl+I"},
     {copier_command::kSetOutputFolder, text::kSetOutputFolderCommand, "Ctrl+D"},
     {copier_command::kStartCopying, text::kStartCommand, "Ctrl+S"},
     {copier_command::kStopCopying, text::kStopCommand, "Ctrl+A"},
@@ -88,6 +89,7 @@ const std::vector<CopierCommands::Key>& CopierCommands::keys()
 {
     static const std::vector<Key> keys = {
         {"Ctrl+O", copier_command::kAddFiles},         {"Ctrl+F", copier_command::kAddFolder},
+        {"Ctrl+I", copier_command::kAddFromVolume},
         {"Ctrl+D", copier_command::kSetOutputFolder},  {"Ctrl+S", copier_command::kStartCopying},
         {"Ctrl+A", copier_command::kStopCopying},      {"Ctrl+E", copier_command::kSaveReport},
         {"Alt+X", copier_command::kExit},
@@ -166,6 +168,7 @@ QMenuBar* CopierCommands::buildMenuBar()
     QMenu* file = bar->addMenu(QStringLiteral("File"));
     addCommand(file, "Add files to list", copier_command::kAddFiles);
     addCommand(file, "Add folder to list", copier_command::kAddFolder);
+    addCommand(file, "Add from image or device...", copier_command::kAddFromVolume);
     file->addSeparator();
     addCommand(file, "Set output directory", copier_command::kSetOutputFolder);
     file->addSeparator();

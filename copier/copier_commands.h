@@ -31,6 +31,7 @@ inline constexpr quint32 kMiscSettings = 32787;
 inline constexpr quint32 kShowDetails = 32789;
 inline constexpr quint32 kSaveReport = 32796;
 inline constexpr quint32 kShowDamagedOnly = 32797;
+inline constexpr quint32 kAddFromVolume = 32798;
 inline constexpr quint32 kHelpContents = 32790;
 inline constexpr quint32 kHelpContext = 1;  // F1: the help page of the window
 inline constexpr quint32 kLanguageFirst = 44000;

@@ -31,10 +31,11 @@ constexpr int kEngineRecheckMs = 10;
 
 CopierRun::CopierRun(CopierWindow& window, FileSystem& fs, ListCopyDriver::Timing timing)
     : m_window(window),
-      m_fs(fs),
-      m_engine(fs),
+      m_volumes(fs),
+      m_fs(m_volumes),
+      m_engine(m_fs),
       m_host(window, *this),
-      m_driver(m_engine, fs, m_counters, m_exiting, m_host, timing)
+      m_driver(m_engine, m_fs, m_counters, m_exiting, m_host, timing)
 {
     connect(&m_workers, &WorkerGroup::emptied, this, [this] {
         if (m_exiting.load()) {
@@ -136,32 +137,71 @@ void CopierRun::addPaths(const std::vector<std::string>& paths, const std::strin
     }
 }
 
+void CopierRun::scanLines(FileSystem& fs, const std::string& folder, const FileEntry& model,
+                          const std::string& excluded, const AddResults& results,
+                          const std::function<void(const std::string&)>& unreadable)
+{
+    std::vector<FileEntry> batch;
+    std::uint32_t lastPost = tickCount();
+    const auto post = [&] {
+        m_workers.post(
+            [lines = std::move(batch), to = results.lines]() mutable { to(std::move(lines)); });
+        batch.clear();
+        lastPost = tickCount();
+    };
+    const ScanSink sink{[&](const std::string& path, std::uint64_t size) {
+                            FileEntry& line = batch.emplace_back(model);
+                            line.name = path;
+                            line.size = size;
+                            if (batch.size() >= kScanBatch ||
+                                tickCount() - lastPost >= kScanPostInterval) {
+                                post();
+                            }
+                        },
+                        unreadable};
+    scanFolder(fs, folder, excluded, m_exiting, sink);
+    post();
+}
+
 void CopierRun::startScan(const std::string& folder, const std::string& outputFolder,
                           AddResults results)
 {
     m_workers.start([this, folder, outputFolder, results = std::move(results)] {
-        std::vector<FileEntry> batch;
-        std::uint32_t lastPost = tickCount();
-        const auto post = [&] {
-            m_workers.post(
-                [lines = std::move(batch), to = results.lines]() mutable { to(std::move(lines)); });
-            batch.clear();
-            lastPost = tickCount();
-        };
         if (const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder)) {
-            const auto scanned = std::make_shared<const std::string>(source->resolved);
-            const ScanSink sink{
-                [&](const std::string& path, std::uint64_t size) {
-                    batch.push_back({source->base, path, size, 0, EntryState::Fresh, scanned});
-                    if (batch.size() >= kScanBatch || tickCount() - lastPost >= kScanPostInterval) {
-                        post();
-                    }
-                },
-                [](const std::string&) {}};
-            scanFolder(m_fs, source->resolved, excludedOutputFolder(m_fs, outputFolder), m_exiting,
-                       sink);
+            const FileEntry model{source->base, {}, 0, 0, EntryState::Fresh,
+                                  std::make_shared<const std::string>(source->resolved)};
+            scanLines(m_fs, source->resolved, model, excludedOutputFolder(m_fs, outputFolder),
+                      results, [](const std::string&) {});
+        } else {
+            m_workers.post([to = results.lines] { to({}); });
         }
-        post();
+        m_workers.post(results.done);
+    });
+}
+
+void CopierRun::addVolume(const std::string& path, AddResults results)
+{
+    m_workers.start([this, path, results = std::move(results)] {
+        std::string error;
+        const std::shared_ptr<OpenedVolume> opened = m_volumes.open(path, &error);
+        if (!opened) {
+            m_workers.post([path, error, to = results.volumeUnreadable] { to(path, error); });
+            m_workers.post(results.done);
+            return;
+        }
+        // No scanned folder: the volume's folders lie inside its image or device, never
+        // around the output folder. The scan goes through the volume's own file system,
+        // so that what it could not list is this scan's alone.
+        const FileEntry model{VolumeSet::baseOf(opened), {}, 0, 0, EntryState::Fresh};
+        std::vector<std::pair<std::string, std::string>> unlisted;
+        scanLines(*opened->files, opened->files->root(), model, {}, results,
+                  [&](const std::string& folder) { unlisted.emplace_back(folder, std::string()); });
+        for (auto& entry : opened->files->takeUnlisted()) unlisted.push_back(std::move(entry));
+        if (!unlisted.empty()) {
+            m_workers.post([unlisted = std::move(unlisted), to = results.notListed]() mutable {
+                to(std::move(unlisted));
+            });
+        }
         m_workers.post(results.done);
     });
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "copier/list_copy_driver.h"
@@ -16,6 +17,7 @@
 #include "run/file_entry.h"
 #include "run/run_counters.h"
 #include "ui/worker_group.h"
+#include "volume/volume_set.h"
 
 class QLabel;
 class QSocketNotifier;
@@ -41,6 +43,11 @@ public:
         std::function<void(std::vector<FileEntry>)> lines;
         std::function<void()> done;
         std::function<void(const std::string&)> cannotOpen;
+        // Of an image or a device: it cannot be read as a volume (path, why); and the
+        // folders and entries it could not list (path, why; empty for a folder that
+        // cannot be read), once after its scan.
+        std::function<void(const std::string&, const std::string&)> volumeUnreadable;
+        std::function<void(std::vector<std::pair<std::string, std::string>>)> notListed;
     };
 
     CopierRun(CopierWindow& window, FileSystem& fs, ListCopyDriver::Timing timing);
@@ -49,6 +56,7 @@ public:
     ~CopierRun() override;
 
     CopyEngine& engine() { return m_engine; }
+    // The window's file system with the volumes whose files the list holds.
     FileSystem& fileSystem() { return m_fs; }
     const CopyEngine& engine() const { return m_engine; }
     RunCounters& counters() { return m_counters; }
@@ -78,6 +86,11 @@ public:
     // Lists the files below folder on a worker of its own, leaving outputFolder out; a
     // folder that cannot be read adds nothing, and the scan ends early at exit.
     void startScan(const std::string& folder, const std::string& outputFolder, AddResults results);
+    // Opens the image or device at path (absolute) as a volume, with its log beside it, and
+    // lists every file of it on a worker of its own, each below the volume's root as its
+    // base folder (several file systems in folders p1, p2, ...). Its lines keep the
+    // volume open; the engine reads them through it.
+    void addVolume(const std::string& path, AddResults results);
     // Start: the driver copies from the current line on.
     void start();
     // Stop: the current file ends with its log whole and its line stays current. Never
@@ -116,9 +129,15 @@ signals:
 
 private:
     void endWhenIdle();
+    // On a worker: lists the files below folder of fs as lines with base and scanned,
+    // handed to lines in batches; each folder that cannot be read goes to unreadable.
+    void scanLines(FileSystem& fs, const std::string& folder, const FileEntry& model,
+                   const std::string& excluded, const AddResults& results,
+                   const std::function<void(const std::string&)>& unreadable);
 
     CopierWindow& m_window;
-    FileSystem& m_fs;
+    VolumeSet m_volumes;  // over the window's file system
+    FileSystem& m_fs;     // m_volumes
     FileListControl* m_list = nullptr;
     QLabel* m_holdLabel = nullptr;
     RunHold m_hold = RunHold::None;

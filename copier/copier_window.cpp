@@ -35,6 +35,8 @@ namespace tessaly {
 namespace {
 
 const char* const kAllFiles = "All Files (*)";
+// The most entries a message lists that a volume could not; the rest are counted.
+constexpr std::size_t kNotListedShown = 30;
 
 }  // namespace
 
@@ -233,15 +235,49 @@ void CopierWindow::addFolder()
     m_run->startScan(pathBytes(chosen), m_settings.outputFolder, addResults(AfterAdd::AutoStart));
 }
 
+void CopierWindow::addFromVolume()
+{
+    const QString chosen = m_prompts.openFile(this, text(text::kAddFromVolume), QString(),
+                                              QLatin1String(kAllFiles), QString());
+    if (chosen.isEmpty() || exiting()) {
+        return;
+    }
+    m_run->addVolume(absolutePath(pathBytes(chosen)), addResults(AfterAdd::AutoStart));
+}
+
 CopierRun::AddResults CopierWindow::addResults(AfterAdd after)
 {
+    const auto error = [this](const QString& message) {
+        m_prompts.message(this, ModalPrompts::Icon::Error, text(text::kCaption), message);
+    };
     return {[this](std::vector<FileEntry> lines) { appendEntries(std::move(lines)); },
             [this, after] { afterAdd(after); },
-            [this](const std::string& name) {
-                m_prompts.message(this, ModalPrompts::Icon::Error, text(text::kCaption),
-                                  text(text::kFileWord) + u' ' + pathText(name) + u'\n' +
-                                      text(text::kCannotOpen));
+            [this, error](const std::string& name) {
+                error(text(text::kFileWord) + u' ' + pathText(name) + u'\n' +
+                      text(text::kCannotOpen));
+            },
+            [this, error](const std::string& path, const std::string& reason) {
+                error(text(text::kVolumeUnreadable) + u'\n' + pathText(path) + u'\n' +
+                      pathText(reason));
+            },
+            [this, error](const std::vector<std::pair<std::string, std::string>>& unlisted) {
+                error(notListedText(unlisted));
             }};
+}
+
+QString CopierWindow::notListedText(const std::vector<std::pair<std::string, std::string>>& unlisted) const
+{
+    QString message = text(text::kNotListed);
+    const std::size_t shown = std::min(unlisted.size(), kNotListedShown);
+    for (std::size_t i = 0; i < shown; ++i) {
+        const auto& [path, reason] = unlisted[i];
+        message += u'\n' + pathText(path) + QStringLiteral(": ") +
+                   (reason.empty() ? text(text::kFolderUnreadable) : pathText(reason));
+    }
+    if (shown < unlisted.size()) {
+        message += QStringLiteral("\n... +") + QString::number(unlisted.size() - shown);
+    }
+    return message;
 }
 
 void CopierWindow::addPaths(const QStringList& paths, AfterAdd after)
@@ -391,6 +427,7 @@ void CopierWindow::runCommand(quint32 id)
     switch (id) {
         case copier_command::kAddFiles: addFiles(); return;
         case copier_command::kAddFolder: addFolder(); return;
+        case copier_command::kAddFromVolume: addFromVolume(); return;
         case copier_command::kSetOutputFolder: chooseOutputFolder(); return;
         case copier_command::kStartCopying:
             // The toolbar's Start stays enabled during a run; pressed again it does nothing.

@@ -84,6 +84,9 @@ public:
     // The File commands.
     void addFiles();
     void addFolder();
+    // Asks for an image file or a device (a path may be typed) and lists every file of
+    // it, read without mounting, with the log beside it.
+    void addFromVolume();
     void chooseOutputFolder();
     void startCopying();
     void stopCopying();
@@ -186,6 +189,8 @@ private:
     void afterAdd(AfterAdd after);
     // What the run's Add hands to the window, and after the Add what after asks for.
     CopierRun::AddResults addResults(AfterAdd after);
+    // The message of the entries a volume could not list, each with why.
+    QString notListedText(const std::vector<std::pair<std::string, std::string>>& unlisted) const;
 
     LanguageTable& m_language;
     ModalPrompts& m_prompts;

@@ -192,5 +192,10 @@ inline constexpr int kOutputMissing = 187;
 inline constexpr int kOutputNotWritable = 188;
 inline constexpr int kOutputInsideSource = 189;
 inline constexpr int kOutputNoRoom = 190;
+// Files out of an image or a device read without mounting
+inline constexpr int kAddFromVolume = 191;     // File menu command, and its dialog's title
+inline constexpr int kVolumeUnreadable = 192;  // before the path and the reason it cannot be read
+inline constexpr int kNotListed = 193;         // before the entries a volume could not list
+inline constexpr int kFolderUnreadable = 194;  // after such a folder's path: why
 
 }  // namespace tessaly::text

@@ -113,7 +113,8 @@ QStringList expectedTexts(const LanguageTable& language)
 {
     const auto t = [&](int id) { return uiText(language, static_cast<std::uint32_t>(id)); };
     const auto item = [&](int id, const char* label) { return t(id) + u'\t' + QLatin1String(label); };
-    return {t(1), item(31, "Ctrl+O"), item(32, "Ctrl+F"), QString(), item(33, "Ctrl+D"),
+    return {t(1), item(31, "Ctrl+O"), item(32, "Ctrl+F"), item(191, "Ctrl+I"), QString(),
+            item(33, "Ctrl+D"),
             QString(), item(34, "Ctrl+S"), item(35, "Ctrl+A"), QString(), item(143, "Ctrl+E"),
             QString(), item(36, "Alt+X"),
             t(2), item(10, "Ctrl+G"), item(37, "Ctrl+L"), item(38, "Ctrl+R"), QString(),
@@ -214,7 +215,7 @@ private slots:
                 QVERIFY(item->text().endsWith(u'\t' + QLatin1String(key.label)));
             }
         }
-        QCOMPARE(triggered.size(), 14);
+        QCOMPARE(triggered.size(), 15);
         // Twelve toolbar slots: eight buttons with their images, four separators.
         const QList<QAction*> toolSlots = commands.toolBar()->actions();
         QCOMPARE(toolSlots.size(), 12);
@@ -233,7 +234,7 @@ private slots:
         commands.updateCommandStates({true, true, false});
         QTest::keySequence(&host, QKeySequence(QStringLiteral("Ctrl+S")));
         QTest::keySequence(&host, QKeySequence(QStringLiteral("Ctrl+A")));
-        QCOMPARE(triggered.size(), 15);
+        QCOMPARE(triggered.size(), 16);
         QCOMPARE(triggered.last().at(0).toUInt(), copier_command::kStopCopying);
     }
 

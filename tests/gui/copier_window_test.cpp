@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <memory>
 
@@ -22,6 +23,7 @@
 #include "tests/medium/medium_mount.h"
 #include "tests/support/scripted_medium.h"
 #include "tests/tool/tool_test_support.h"
+#include "tests/volume/volume_image_files.h"
 #include "ui/block_map_control.h"
 #include "ui/dialog_units.h"
 #include "ui/language_table.h"
@@ -170,10 +172,11 @@ private slots:
         QCOMPARE(copier.field("filePercent"), QStringLiteral("0%"));
         const QList<QAction*> file = copier.window->menuBar()->actions().at(0)->menu()->actions();
         QCOMPARE(file.at(0)->text(), copier.text(31) + "\tCtrl+O");
-        QCOMPARE(file.at(8)->text(), copier.text(143) + "\tCtrl+E");
-        QCOMPARE(file.at(10)->text(), copier.text(36) + "\tAlt+X");
-        QVERIFY(!file.at(5)->isEnabled());  // Start: nothing to copy
-        QVERIFY(!file.at(6)->isEnabled());  // Stop: no run
+        QCOMPARE(file.at(2)->text(), copier.text(191) + "\tCtrl+I");
+        QCOMPARE(file.at(9)->text(), copier.text(143) + "\tCtrl+E");
+        QCOMPARE(file.at(11)->text(), copier.text(36) + "\tAlt+X");
+        QVERIFY(!file.at(6)->isEnabled());  // Start: nothing to copy
+        QVERIFY(!file.at(7)->isEnabled());  // Stop: no run
 
         const QSize size = copier.window->size();
         QCOMPARE(copier.window->minimumSize(), size);
@@ -923,6 +926,83 @@ private slots:
         QCOMPARE(copier.prompts.messages.size(), 1);
         QCOMPARE(copier.prompts.messages[0].text, copier.text(14) + " /dev/sdc\n" + copier.text(24) +
                                                       "\n\n" + copier.text(162));
+        QVERIFY(copier.exitAndWait());
+    }
+
+    // A floppy image read without mounting, with a log beside it that lists a sector of
+    // one file and the first of a folder as unread: its files are listed below the
+    // image's path with an ordinary file, the folder is said once, and each copy is
+    // exact outside its log's regions, which hold exactly the file's bytes in that sector.
+    // What is no image is said with its reason.
+    void theFilesOfAnImageAreCopiedExactOutsideItsLog()
+    {
+        profile().setValue(QStringLiteral("AutoStartCopying"), 0);
+        testing::TempDir dir;
+        const fs::path image = fs::path(dir.path()) / "floppy.img";
+        const testing::ImageFiles files = testing::sampleFiles();
+        const std::string missing = testing::buildImage("fat12", files, image);
+        if (!missing.empty()) QSKIP(qPrintable(QStringLiteral("SKIPPED: ") + q(missing)));
+        std::string error;
+        std::unique_ptr<Volume> clean = Volume::open(systemFileSystem(), image, {}, &error);
+        QVERIFY2(clean, error.c_str());
+        std::map<std::string, VolumeFileInfo> tree = testing::walkVolume(*clean);
+        clean.reset();
+        const auto sectorIn = [&](const std::string& path, std::uint64_t along) {
+            const DataRun& run = tree[path].runs.at(0);
+            return (run.volumeOffset + run.length * along / 2) / 512 * 512;
+        };
+        const std::vector<std::uint64_t> bad = {sectorIn("/DOCS/A.BIN", 1), sectorIn("/DOCS/SUB", 0)};
+        std::ofstream(image.string() + ".log") << testing::mapfileFor(fs::file_size(image), bad);
+        const fs::path plain = fs::path(dir.path()) / "plain.bin";
+        std::ofstream(plain) << files.at("/B.TXT");
+        const fs::path out = fs::path(dir.path()) / "out";
+        fs::create_directory(out);
+
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.window->useOutputFolderForThisRun(out.string());
+        copier.prompts.fileAnswers = {q(plain.string()), q(image.string())};
+        copier.window->runCommand(copier_command::kAddFromVolume);
+        QTRY_COMPARE(copier.prompts.messages.size(), 1);
+        QVERIFY(copier.prompts.messages[0].text.startsWith(copier.text(192) + u'\n' +
+                                                           q(plain.string()) + u'\n'));
+        copier.window->runCommand(copier_command::kAddFromVolume);
+        const FileListModel& lines = copier.window->fileList().lines();
+        QTRY_COMPARE(lines.rowCount(), 5);  // the files outside the unread folder
+        QTRY_COMPARE(copier.prompts.messages.size(), 2);
+        QCOMPARE(copier.prompts.messages[1].text,
+                 copier.text(193) + u'\n' + q(image.string()) + QStringLiteral("/DOCS/SUB: ") +
+                     copier.text(194));
+        copier.window->addPaths({q(plain.string())}, CopierWindow::AfterAdd::Nothing);
+        QTRY_COMPARE(lines.rowCount(), 6);
+        copier.window->runCommand(copier_command::kStartCopying);
+        QVERIFY(copier.runEnds());
+
+        QCOMPARE(copier.prompts.messages.size(), 2);
+        std::map<std::string, std::uint64_t> copied;  // path inside the image -> filled bytes
+        for (int row = 0; row < lines.rowCount(); ++row) {
+            const std::string name = lines.entry(row).name;
+            const bool inImage = name.starts_with(image.string() + "/");
+            const std::string inside = inImage ? name.substr(image.string().size()) : "/B.TXT";
+            const fs::path copy = inImage ? out / inside.substr(1) : out / "plain.bin";
+            const std::string want = files.at(inside);
+            std::string got = testing::readText(copy);
+            QCOMPARE(got.size(), want.size());
+            const std::optional<std::vector<BadRegion>> regions =
+                testing::readLogRegions(copy.string() + ".log");
+            QVERIFY(regions);
+            std::uint64_t filled = 0;
+            for (const BadRegion& r : *regions) {
+                filled += r.length;
+                got.replace(r.offset, r.length, want.substr(r.offset, r.length));
+            }
+            QVERIFY2(got == want, name.c_str());
+            QCOMPARE(lines.icon(row), filled > 0 ? 5 : 2);
+            if (inImage) copied[inside] = filled;
+        }
+        QCOMPARE(copied.size(), std::size_t{5});
+        QCOMPARE(copied["/DOCS/A.BIN"], testing::bytesIn(tree["/DOCS/A.BIN"], bad));
+        QVERIFY(copied["/DOCS/A.BIN"] > 0);
         QVERIFY(copier.exitAndWait());
     }
 
