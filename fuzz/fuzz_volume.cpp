@@ -54,6 +54,14 @@ void readThrough(VolumeFileSystem& fs, const std::string& path)
 
 }  // namespace
 
+// The library's path lookup leaves a folder it opened unfreed when a crafted ext folder
+// fails to read part way (inside tsk_fs_path2inum: nothing of ours holds it). A lookup
+// costs at most that folder's buffers; every other leak still fails the run.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:tsk_fs_path2inum\n";
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 2) return 0;

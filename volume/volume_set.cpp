@@ -119,6 +119,11 @@ bool VolumeSet::removeFile(const std::string& path)
     return route(path, [&](FileSystem& fs) { return fs.removeFile(path); });
 }
 
+bool VolumeSet::syncFolder(const std::string& path)
+{
+    return route(path, [&](FileSystem& fs) { return fs.syncFolder(path); });
+}
+
 bool VolumeSet::rename(const std::string& from, const std::string& to)
 {
     // A volume is read-only: its file system refuses a rename out of it or into it.

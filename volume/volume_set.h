@@ -45,6 +45,7 @@ public:
     bool createDirectory(const std::string& path) override;
     bool removeFile(const std::string& path) override;
     bool rename(const std::string& from, const std::string& to) override;
+    bool syncFolder(const std::string& path) override;
     std::optional<std::uint64_t> freeSpace(const std::string& path) override;
     std::optional<VolumeInfo> volumeInfo(const std::string& path) override;
     std::optional<FileIdentity> identity(const std::string& path) override;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,7 +41,8 @@ inline std::vector<std::uint8_t> copyLogBytes(const std::string& name, std::int3
 inline std::vector<std::uint8_t> withoutAnnotations(std::vector<std::uint8_t> log)
 {
     if (log.size() < 14) return log;
-    const std::size_t record = log[2] == '6' ? 16 : 8;
+    // The whole magic says the form, as the reader takes it: anything else reads as narrow.
+    const std::size_t record = std::memcmp(log.data(), "AC64", 4) == 0 ? 16 : 8;
     const std::size_t at = 14 + (log[12] | log[13] << 8);
     const auto word = [&](std::size_t i) -> std::optional<std::uint64_t> {
         const std::size_t p = at + i * record;
