@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "engine/csv_field.h"
 #include "engine/destination.h"
 
 namespace tessaly {
@@ -21,20 +22,6 @@ ReportState stateOf(const StepResult& step)
         default:
             return ReportState::Failed;
     }
-}
-
-void appendField(std::string& out, const std::string& field)
-{
-    if (field.find_first_of(",\"\r\n") == std::string::npos) {
-        out += field;
-        return;
-    }
-    out += '"';
-    for (const char c : field) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
 }
 
 // path with the longest part of it that exists resolved (links, "." and ".."), the
@@ -140,13 +127,13 @@ std::string reportCsv(const std::vector<ReportLine>& lines)
     std::string out =
         "source,size,state,bytes read,bytes not read,filled regions,copy,log\r\n";
     for (const ReportLine& line : lines) {
-        appendField(out, line.source);
+        appendCsvField(out, line.source);
         out += ',' + std::to_string(line.size) + ',' + reportStateName(line.state) + ',' +
                std::to_string(line.read) + ',' + std::to_string(line.notRead) + ',' +
                std::to_string(line.regions) + ',';
-        appendField(out, line.copyPath);
+        appendCsvField(out, line.copyPath);
         out += ',';
-        appendField(out, line.logPath);
+        appendCsvField(out, line.logPath);
         out += "\r\n";
     }
     return out;

@@ -1,24 +1,8 @@
 #include "volume/volume_listing.h"
 
+#include "engine/csv_field.h"
+
 namespace tessaly {
-
-namespace {
-
-void appendField(std::string& out, const std::string& field)
-{
-    if (field.find_first_of(",\"\r\n") == std::string::npos) {
-        out += field;
-        return;
-    }
-    out += '"';
-    for (const char c : field) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-}
-
-}  // namespace
 
 const char* listedStateName(ListedState state)
 {
@@ -87,10 +71,10 @@ std::string listedFilesCsv(const std::vector<ListedFile>& lines)
 {
     std::string out = "path,size,bytes unreadable,state,modified,note\r\n";
     for (const ListedFile& line : lines) {
-        appendField(out, line.path);
+        appendCsvField(out, line.path);
         out += ',' + std::to_string(line.size) + ',' + std::to_string(line.unreadable) + ',' +
                listedStateName(line.state) + ',' + std::to_string(line.modified) + ',';
-        appendField(out, line.note);
+        appendCsvField(out, line.note);
         out += "\r\n";
     }
     return out;
