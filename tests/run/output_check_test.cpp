@@ -5,7 +5,6 @@
 #include <functional>
 
 #include "tests/support/scripted_medium.h"
-#include "ui/text_ids.h"
 
 namespace tessaly {
 namespace {
@@ -60,14 +59,6 @@ TEST(OutputCheck, FindsEachProblemOnceBeforeTheRun)
         EXPECT_FALSE(medium.hasFile(std::string("/out/") + kOutputProbeName)) << row.what;
         EXPECT_FALSE(medium.hasFile(row.output + "/" + kOutputProbeName)) << row.what;
     }
-}
-
-TEST(OutputCheck, TheMessageNamesTheOutputFolder)
-{
-    const RunMessage message = outputProblemMessage(OutputProblem::InsideSource, "/media/stick/x");
-    EXPECT_EQ(composeRunMessage(message, [](int id) { return std::to_string(id); }),
-              std::to_string(text::kOutputFolderWord) + " /media/stick/x\n" +
-                  std::to_string(text::kOutputInsideSource));
 }
 
 }  // namespace
