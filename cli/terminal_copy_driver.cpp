@@ -117,7 +117,7 @@ FileResult TerminalCopyDriver::copyOne(const FileEntry& entry)
     m_sawOtherMedium = false;
     FileResult result{entry.name, true, {}};
     result.step = m_step.copy(
-        entry, m_options.outputFolder, [&](int percent) { showProgress(entry, percent); }, &m_stop);
+        entry, m_options.outputFolder, [&](const EngineSnapshot& engine) { showProgress(entry, engine); }, &m_stop);
     if (result.step.outcome == FileOutcome::Refused) {
         reportRefusal(result.step, entry.name);
     } else if (!result.complete()) {
@@ -130,24 +130,29 @@ FileResult TerminalCopyDriver::copyOne(const FileEntry& entry)
     return result;
 }
 
-void TerminalCopyDriver::showProgress(const FileEntry& entry, int filePercent)
+void TerminalCopyDriver::showProgress(const FileEntry& entry, const EngineSnapshot& engine)
 {
+    ListPlace place;
+    place.copying = true;
+    place.index = static_cast<std::uint32_t>(m_index);
+    place.count = static_cast<std::uint32_t>(m_count);
+    place.totalSize = m_totalSize;
+    place.doneSize = m_doneSize;
+    place.onLine = true;
+    const RunFigures figures = runFigures(engine, place);
     Progress p;
     p.index = m_index;
     p.count = m_count;
     p.source = &entry.name;
-    p.filePercent = filePercent;
-    p.totalPercent = totalPercent(m_doneSize, m_engine.position(), m_totalSize, filePercent);
-    const std::uint32_t shortRate = m_engine.shortRate();
-    p.bytesPerSecond = shortRate > 1 ? shortRate : 0;
-    const std::uint64_t end = m_engine.destinationEnd();
-    const std::uint64_t at = m_engine.destinationPosition();
-    p.secondsLeft = (end > at ? end - at : 0) / std::max<std::uint32_t>(m_engine.longRate(), 1);
-    p.trimRegions = m_engine.trimmingRegions();
-    p.retryPass = m_engine.retryPass();
-    p.retryPasses = m_engine.retryPassCount();
-    p.again = m_engine.triesAgain();
-    p.silentSeconds = silentSecondsOf(m_engine.readWaitMs());
+    p.filePercent = figures.filePercent;
+    p.totalPercent = figures.totalPercent;
+    p.bytesPerSecond = figures.times.speed == RunTimes::Speed::Measured ? figures.times.rate : 0;
+    p.secondsLeft = figures.times.thisFileSeconds;
+    p.trimRegions = figures.passRegions;
+    p.retryPass = figures.retryPass;
+    p.retryPasses = figures.retryPasses;
+    p.again = figures.again;
+    p.silentSeconds = figures.silentSeconds;
     m_console.progress(p);
 }
 

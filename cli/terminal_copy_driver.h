@@ -108,7 +108,7 @@ public:
 
 private:
     FileResult copyOne(const FileEntry& entry);
-    void showProgress(const FileEntry& entry, int filePercent);
+    void showProgress(const FileEntry& entry, const EngineSnapshot& engine);
     void reportWait(const WaitStatus& status);
     void reportRefusal(const StepResult& step, const std::string& source);
     void reportFailure(const StepResult& step, const std::string& source);

@@ -155,9 +155,9 @@ void CopierFields::fitValues(const Text& text)
         }
     }
     sizes << QString::fromStdString(formatSize(std::uint64_t{9999} << 30));
-    RunSnapshot trim;
+    RunFigures trim;
     trim.passRegions = 99999;
-    RunSnapshot retry = trim;
+    RunFigures retry = trim;
     retry.retryPass = 9;
     retry.retryPasses = 9;
     retry.again = true;
@@ -183,7 +183,7 @@ int CopierFields::minimumWidth() const
     return width;
 }
 
-QString CopierFields::passText(const RunSnapshot& run, const Text& text)
+QString CopierFields::passText(const RunFigures& run, const Text& text)
 {
     if (run.passRegions == 0) {
         return {};
@@ -216,18 +216,17 @@ void CopierFields::showOutputFolder(const QString& shown)
     m_outputFolder->setText(shown);
 }
 
-void CopierFields::showTimes(const RunSnapshot& run, std::uint32_t now, const Text& text,
+void CopierFields::showTimes(const RunFigures& run, std::uint32_t now, const Text& text,
                              const std::string& unknown)
 {
     const QString pass = passText(run, text);
     if (pass != m_pass->text()) {
         m_pass->setText(pass);
     }
-    if (m_timesShown && now - m_lastTimes < kTimesInterval && run.copying &&
-        run.currentIndex < run.entryCount) {
+    const RunTimes& times = run.times;
+    if (m_timesShown && now - m_lastTimes < kTimesInterval && times.running) {
         return;
     }
-    const RunTimes times = computeRunTimes(run);
     switch (times.speed) {
         case RunTimes::Speed::Idle:
             m_speed->setText(QStringLiteral("0"));

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "copier/run_times.h"
+#include "run/run_figures.h"
 
 class QGridLayout;
 class QLabel;
@@ -42,12 +42,12 @@ public:
     // Speed and times of run, at most once a second while the run goes on; unknown is
     // the language's text for a time that cannot be told. The pass and its regions left
     // are shown at every call.
-    void showTimes(const RunSnapshot& run, std::uint32_t now, const Text& text,
+    void showTimes(const RunFigures& run, std::uint32_t now, const Text& text,
                    const std::string& unknown);
 
     // "Trimming, regions left: N" while the trim pass runs, "Retrying P/Q, regions left:
     // N" while a retry pass does, empty otherwise.
-    static QString passText(const RunSnapshot& run, const Text& text);
+    static QString passText(const RunFigures& run, const Text& text);
 
 private:
     void buildLayouts();

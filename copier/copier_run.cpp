@@ -52,45 +52,18 @@ CopierRun::~CopierRun()
     m_engine.requestStop(false);
 }
 
-RunSnapshot CopierRun::snapshot() const
+RunFigures CopierRun::figures() const
 {
-    RunSnapshot run{m_counters.copying.load(),
-                    m_counters.currentIndex.load(),
-                    m_counters.entryCount.load(),
-                    m_engine.shortRate(),
-                    m_engine.longRate(),
-                    m_engine.destinationEnd(),
-                    m_engine.destinationPosition(),
-                    m_counters.totalSize.load(),
-                    m_counters.doneSize.load()};
-    run.passRegions = m_engine.busy() ? m_engine.trimmingRegions() : 0;
-    run.retryPass = m_engine.retryPass();
-    run.retryPasses = m_engine.retryPassCount();
-    run.again = m_engine.triesAgain();
-    return run;
-}
-
-int CopierRun::totalPercentNow() const
-{
-    const std::uint64_t total = m_counters.totalSize.load();
-    std::uint64_t done = m_counters.doneSize.load();
-    const std::uint32_t index = m_counters.currentIndex.load();
+    ListPlace place;
+    place.copying = m_counters.copying.load();
+    place.index = m_counters.currentIndex.load();
+    place.count = m_counters.entryCount.load();
+    place.totalSize = m_counters.totalSize.load();
+    place.doneSize = m_counters.doneSize.load();
     // The line the run holds counts with what its copy has reached so far.
-    if (m_list != nullptr && index < m_counters.entryCount.load() &&
-        m_list->lines().entry(static_cast<int>(index)).state == EntryState::InProgress) {
-        done += m_engine.position();
-    }
-    if (total > 0) {
-        return static_cast<int>(std::min(done, total) * 100 / total);
-    }
-    // Only empty files (or none): done when every line is.
-    const int rows = m_list != nullptr ? m_list->lines().rowCount() : 0;
-    for (int row = 0; row < rows; ++row) {
-        if (m_list->lines().entry(row).state != EntryState::Done) {
-            return 0;
-        }
-    }
-    return rows > 0 ? 100 : 0;
+    place.onLine = m_list != nullptr && place.index < place.count &&
+                   m_list->lines().entry(static_cast<int>(place.index)).state == EntryState::InProgress;
+    return runFigures(m_engine.snapshot(), place);
 }
 
 void CopierRun::startDriver()

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "copier/list_copy_driver.h"
-#include "copier/run_times.h"
+#include "run/run_figures.h"
 #include "copier/window_driver_host.h"
 #include "engine/copy_engine.h"
 #include "run/file_entry.h"
@@ -67,13 +67,9 @@ public:
     int workerCount() const { return m_workers.count(); }
     bool exiting() const { return m_exiting.load(); }
     const std::atomic<bool>& exitingFlag() const { return m_exiting; }
-    // The engine and the counters at this moment, for the speed, the times and the pass
-    // that runs.
-    RunSnapshot snapshot() const;
-    // The whole list's percent now: the copied bytes of the finished lines and of the
-    // line being copied over the sizes of all lines. A list of empty files is at 100 once
-    // each of its lines is Done.
-    int totalPercentNow() const;
+    // The run's figures at this moment (run/run_figures.h): the total percent, the
+    // speed, the times and the pass that runs; on the window's thread.
+    RunFigures figures() const;
     // The list whose lines the run takes; set once the window has built it.
     void setList(FileListControl* list) { m_list = list; }
 

@@ -505,12 +505,12 @@ void CopierWindow::showOutputFolder()
 void CopierWindow::showTotals()
 {
     m_fields->showTotalSize(counters().totalSize.load());
-    m_fields->showTotalProgress(m_run->totalPercentNow());
+    m_fields->showTotalProgress(m_run->figures().totalPercent);
 }
 
 void CopierWindow::updateTimes()
 {
-    m_fields->showTimes(m_run->snapshot(), tickCount(), [this](int id) { return text(id); },
+    m_fields->showTimes(m_run->figures(), tickCount(), [this](int id) { return text(id); },
                         m_language.text(text::kUnknown));
 }
 

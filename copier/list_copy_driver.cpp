@@ -88,32 +88,37 @@ void ListCopyDriver::copyNextEntry()
              status.waitedMs / 1000);
     });
     const StepResult step = m_step.copy(
-        next->entry, next->outputFolder, [this](int percent) { refresh(percent); }, &m_stop);
+        next->entry, next->outputFolder, [this](const EngineSnapshot& engine) { refresh(engine); }, &m_stop);
     hold(RunHold::None, 0);
     m_host.entryEnded(endOf(step, next->entry.name), reportLineOf(next->entry, &step, m_fs));
     m_host.showTimes();
 }
 
-void ListCopyDriver::refresh(int filePercent)
+void ListCopyDriver::refresh(const EngineSnapshot& engine)
 {
     if (!m_started) {
         m_started = true;
         m_host.entryStarted();
     }
-    if (filePercent != m_lastPercent) {
-        m_host.showProgress(filePercent,
-                            totalPercent(m_counters.doneSize.load(), m_engine.position(),
-                                         m_counters.totalSize.load(), filePercent));
-        m_lastPercent = filePercent;
+    ListPlace place;
+    place.copying = true;
+    place.index = m_counters.currentIndex.load();
+    place.count = m_counters.entryCount.load();
+    place.totalSize = m_counters.totalSize.load();
+    place.doneSize = m_counters.doneSize.load();
+    place.onLine = true;
+    const RunFigures figures = runFigures(engine, place);
+    if (figures.filePercent != m_lastPercent) {
+        m_host.showProgress(figures.filePercent, figures.totalPercent);
+        m_lastPercent = figures.filePercent;
     }
-    const std::uint64_t filled = m_step.filledBytes();
+    const auto filled = static_cast<std::uint64_t>(std::max<std::int64_t>(engine.filledBytes, 0));
     if (filled != m_lastFilled) {
         m_host.showFilled(filled);
         m_lastFilled = filled;
     }
-    const std::uint32_t silent = silentSecondsOf(m_engine.readWaitMs());
-    if (silent > 0) {
-        hold(RunHold::DriveSilent, silent);
+    if (figures.silentSeconds > 0) {
+        hold(RunHold::DriveSilent, figures.silentSeconds);
     } else if (m_hold == RunHold::DriveSilent) {
         hold(RunHold::None, 0);
     }

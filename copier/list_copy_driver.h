@@ -94,7 +94,7 @@ public:
 
 private:
     void idle();
-    void refresh(int filePercent);
+    void refresh(const EngineSnapshot& engine);
     // Passes hold to the host when it or its seconds changed.
     void hold(RunHold hold, std::uint32_t seconds);
     EntryEnd endOf(const StepResult& step, const std::string& source);

@@ -1441,6 +1441,7 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->fail(EngineStatus::Ok);
     m->shared.filledBytes.store(0);
     m->shared.progress.store(0.0f);
+    m->shared.position.store(0);
     m->setBase(0);
     {
         std::lock_guard lock(m->shared.regionsMutex);
@@ -1598,6 +1599,26 @@ std::uint32_t CopyEngine::readWaitMs() const
         return 0;
     }
     return now - shared.watchedSince;
+}
+
+EngineSnapshot CopyEngine::snapshot() const
+{
+    const Impl::Shared& shared = m->shared;
+    EngineSnapshot now;
+    now.busy = shared.busy.load();
+    now.status = shared.status.load();
+    now.fileSize = shared.fileSize.load();
+    now.position = shared.position.load();
+    now.destinationBase = shared.destinationBase.load();
+    now.filledBytes = shared.filledBytes.load();
+    now.passRegions = now.busy ? shared.trimming.load() : 0;
+    now.retryPass = shared.retryPass.load();
+    now.retryPasses = shared.retryPasses.load();
+    now.triesAgain = shared.triesAgain.load();
+    now.shortRate = shortRate();
+    now.longRate = longRate();
+    now.readWaitMs = readWaitMs();
+    return now;
 }
 
 bool CopyEngine::skippedExisting() const

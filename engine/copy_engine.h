@@ -10,6 +10,7 @@
 #include "engine/bad_region.h"
 #include "engine/copy_log.h"
 #include "engine/engine_settings.h"
+#include "engine/engine_snapshot.h"
 #include "engine/engine_status.h"
 #include "engine/plain_file.h"
 #include "platform/clock.h"
@@ -86,6 +87,11 @@ public:
     // Waits up to timeoutMs for the worker to end; true as soon as busy is clear.
     // The worker wakes the waiter when it ends.
     bool waitUntilIdle(std::uint32_t timeoutMs) const;
+
+    // The figures of the file being copied, for the front ends (through run/'s
+    // figures); callable from any thread while the worker runs. It counts as the one
+    // reader of readWaitMs.
+    EngineSnapshot snapshot() const;
 
     // Accessors polled by other threads while the worker runs.
     float progress() const;

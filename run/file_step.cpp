@@ -43,13 +43,6 @@ EntryEnd entryEndOf(const StepResult& step)
     }
 }
 
-int totalPercent(std::uint64_t doneBefore, std::uint64_t position, std::uint64_t total,
-                 int filePercent)
-{
-    if (total == 0) return filePercent;
-    return static_cast<int>(std::min(doneBefore + position, total) * 100 / total);
-}
-
 std::string FileStep::destinationOf(const FileEntry& entry, const std::string& outputFolder) const
 {
     return destinationPath(entry.name, outputFolder, entry.base(), m_fs.isBlockDevice(entry.name));
@@ -88,10 +81,11 @@ StepResult FileStep::start(const FileEntry& entry, const std::string& outputFold
         return result;
     }
     m_guard.noteOpened(result.destination);
-    result.filePercent = pollUntilIdle(refresh, stop);
-    result.status = m_engine.status();
-    result.destinationPosition = m_engine.destinationPosition();
-    result.figures = figures(result.status);
+    const EngineSnapshot last = pollUntilIdle(refresh, stop);
+    result.filePercent = filePercentOf(last);
+    result.status = last.status;
+    result.destinationPosition = last.destinationPosition();
+    result.figures = figures(last);
     result.outcome = outcomeOf(result.figures.complete, result.status);
     return result;
 }
@@ -156,48 +150,40 @@ bool FileStep::sleepUntil(std::uint32_t until, const std::atomic<bool>* stop) co
     }
 }
 
-int FileStep::pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* stop)
+EngineSnapshot FileStep::pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* stop)
 {
     bool stopSent = false;
     for (;;) {
-        // Busy is read first: once it is clear the worker's final counters are in place.
-        const bool more = m_engine.busy();
-        if (more && !stopSent && stop && stop->load()) {
+        const EngineSnapshot now = m_engine.snapshot();
+        if (now.busy && !stopSent && stop && stop->load()) {
             m_engine.requestStop(false);
             stopSent = true;
         }
-        const int percent = static_cast<int>(m_engine.progress() * 100.0f);
-        if (refresh) refresh(percent);
-        if (!more) return percent;
+        if (refresh) refresh(now);
+        if (!now.busy) return now;
         m_engine.waitUntilIdle(kPollMs);
     }
 }
 
-std::uint64_t FileStep::filledBytes() const
-{
-    return static_cast<std::uint64_t>(std::max<std::int64_t>(m_engine.filledBytes(), 0));
-}
-
-FileFigures FileStep::figures(EngineStatus status) const
+FileFigures FileStep::figures(const EngineSnapshot& last) const
 {
     FileFigures f;
-    f.complete = copyComplete(status, m_engine.destinationPosition(), m_engine.destinationEnd());
+    f.complete = copyComplete(last.status, last.destinationPosition(), last.destinationEnd());
     f.withoutLog = m_engine.copiedWithoutLog();
     // A copy left alone under Skip: nothing was copied, and its state is its own.
     if (f.complete && m_engine.skippedExisting()) {
         f.skippedExisting = true;
         return f;
     }
-    const std::uint64_t filled = filledBytes();
+    const auto filled = static_cast<std::uint64_t>(std::max<std::int64_t>(last.filledBytes, 0));
     // A copy resumed behind the end of a source that has shrunk since starts past it:
     // it holds no more of this source than the source's size.
-    const std::uint64_t base = m_engine.destinationPosition() - m_engine.position();
-    const std::uint64_t size = m_engine.destinationEnd() - base;
-    const std::uint64_t covered = std::min(m_engine.position(), size);
+    const std::uint64_t covered = std::min(last.position, last.fileSize);
     f.copied = covered > filled ? covered - filled : 0;
     f.filled = filled;
     // Regions of the copy an Append went behind are not this file's.
-    f.regions = RegionMap(m_engine.badRegions()).overlap(base, m_engine.destinationEnd()).size();
+    f.regions =
+        RegionMap(m_engine.badRegions()).overlap(last.destinationBase, last.destinationEnd()).size();
     return f;
 }
 

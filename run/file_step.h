@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "run/destination_guard.h"
 #include "run/file_entry.h"
+#include "run/run_figures.h"
 
 namespace tessaly {
 
@@ -52,17 +53,6 @@ struct WaitStatus
     std::uint32_t waitedMs = 0;  // since the medium went away
     bool otherMedium = false;    // the last try found another file under the source's name
 };
-
-// How long a read of the source may run before the front ends say that the drive
-// does not answer.
-inline constexpr std::uint32_t kSilentDriveMs = 5000;
-
-// The seconds to show for a read that has run readMs: its whole seconds once it has
-// run more than kSilentDriveMs, else 0 (nothing to show).
-inline std::uint32_t silentSecondsOf(std::uint32_t readMs)
-{
-    return readMs > kSilentDriveMs ? readMs / 1000 : 0;
-}
 
 // How a wait for the medium ended; None when the file did not wait.
 enum class WaitEnd : std::int32_t
@@ -118,20 +108,14 @@ bool copyComplete(EngineStatus status, std::uint64_t position, std::uint64_t end
 // its status.
 FileOutcome outcomeOf(bool complete, EngineStatus status);
 
-// The whole list's percent while the current file is at filePercent: the bytes of the
-// finished lines and of this file (position, below total) over the list's total. A
-// list of empty files is as far as its current file.
-int totalPercent(std::uint64_t doneBefore, std::uint64_t position, std::uint64_t total,
-                 int filePercent);
-
 // Copies one list entry: the guard's checks, startFile, and the poll loop until
 // the worker ends.
 class FileStep
 {
 public:
-    // Called with the file percent (0 to 100) once right after the start, at most
-    // once per poll interval while the worker runs, and once after it has ended.
-    using Refresh = std::function<void(int filePercent)>;
+    // Called with the engine's figures once right after the start, at most once per
+    // poll interval while the worker runs, and once after it has ended.
+    using Refresh = std::function<void(const EngineSnapshot& engine)>;
     // Called when a wait for the medium begins and after each try to open the source.
     using WaitReport = std::function<void(const WaitStatus& status)>;
     static constexpr std::uint32_t kPollMs = 20;
@@ -162,10 +146,6 @@ public:
     // by the stop flag or its limit ends the file as NotReady.
     StepResult copy(const FileEntry& entry, const std::string& outputFolder, const Refresh& refresh,
                     const std::atomic<bool>* stop = nullptr);
-    // The bytes of the current copy that hold fills, earlier runs' included, as the
-    // line's "Not read" figure shows them while the file is copied.
-    std::uint64_t filledBytes() const;
-
 private:
     // Where the engine puts entry's copy: a whole device's copy is its image (NAME.img).
     std::string destinationOf(const FileEntry& entry, const std::string& outputFolder) const;
@@ -180,8 +160,9 @@ private:
                              StepResult result);
     // Sleeps until the tick until (or the stop); false when the stop came first.
     bool sleepUntil(std::uint32_t until, const std::atomic<bool>* stop) const;
-    int pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* stop);
-    FileFigures figures(EngineStatus status) const;
+    // The engine's last figures, taken once its worker has ended.
+    EngineSnapshot pollUntilIdle(const Refresh& refresh, const std::atomic<bool>* stop);
+    FileFigures figures(const EngineSnapshot& last) const;
 
     CopyEngine& m_engine;
     FileSystem& m_fs;

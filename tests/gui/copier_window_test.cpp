@@ -839,9 +839,8 @@ private slots:
     {
         Copier copier(m_shipped);
         QVERIFY(copier.window->initialize());
-        RunSnapshot run;
-        run.copying = true;
-        run.entryCount = 1;
+        RunFigures run;
+        run.times.running = true;
         run.passRegions = 12;
         run.retryPass = 2;
         run.retryPasses = 3;

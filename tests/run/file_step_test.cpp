@@ -167,7 +167,7 @@ protected:
 
     StepResult copy(const FileEntry& entry)
     {
-        return step.copy(entry, "/out", [this](int percent) { percents.push_back(percent); });
+        return step.copy(entry, "/out", [this](const EngineSnapshot& now) { percents.push_back(filePercentOf(now)); });
     }
 
     testing::ScriptedMedium medium;
@@ -242,7 +242,7 @@ TEST_F(FileStepTest, ARaisedStopEndsTheFileAsStopped)
     });
     const StepResult result = step.copy(
         entryOf("/src/a.bin", 200000), "/out",
-        [&](int) {
+        [&](const EngineSnapshot&) {
             if (stop) ++refreshesAfterStop;
         },
         &stop);
