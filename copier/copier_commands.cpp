@@ -7,8 +7,8 @@
 #include <QToolBar>
 
 #include "copier/copier_window.h"
+#include "texts/text_ids.h"
 #include "ui/language_menu.h"
-#include "ui/text_ids.h"
 #include "ui/window_parts.h"
 
 namespace tessaly {

@@ -12,10 +12,10 @@
 #include "platform/stop_signals.h"
 #include "run/copy_list.h"
 #include "run/folder_scan.h"
+#include "texts/text_ids.h"
 #include "ui/entry_icons.h"
 #include "ui/file_list_control.h"
 #include "ui/size_format.h"
-#include "ui/text_ids.h"
 
 namespace tessaly {
 

@@ -18,14 +18,14 @@
 
 #include "platform/program_folder.h"
 #include "settings/profile_settings.h"
+#include "texts/language_table.h"
+#include "texts/text_ids.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
-#include "ui/text_ids.h"
 #include "ui/language_menu.h"
-#include "ui/language_table.h"
+#include "ui/path_text.h"
 #include "ui/ui_text.h"
 #include "ui/window_parts.h"
-#include "ui/path_text.h"
 
 // The icons are compiled into the static library; a program that links it has to
 // register them itself.

@@ -13,7 +13,7 @@
 #include "platform/clock.h"
 #include "tests/support/engine_settings_edit.h"
 #include "tests/support/scripted_medium.h"
-#include "ui/text_ids.h"
+#include "texts/text_ids.h"
 
 namespace tessaly {
 namespace {

@@ -25,7 +25,7 @@
 #include "tests/gui/gui_test_support.h"
 #include "tests/support/scripted_medium.h"
 #include "tests/tool/tool_test_support.h"
-#include "ui/language_table.h"
+#include "texts/language_table.h"
 #include "ui/ui_text.h"
 
 using namespace tessaly;

@@ -14,8 +14,8 @@
 
 #include "tests/gui/gui_test_support.h"
 #include "tests/tool/tool_test_support.h"
-#include "ui/text_ids.h"
-#include "ui/language_table.h"
+#include "texts/language_table.h"
+#include "texts/text_ids.h"
 #include "ui/ui_text.h"
 
 using namespace tessaly;
