@@ -95,7 +95,7 @@ int CopierRun::totalPercentNow() const
 
 void CopierRun::startDriver()
 {
-    m_workers.start([this] { m_driver.runDriver(m_driverLoops); });
+    m_workers.start([this] { m_driver.runDriver(); });
 }
 
 void CopierRun::addPaths(const std::vector<std::string>& paths, const std::string& outputFolder,
@@ -118,7 +118,7 @@ void CopierRun::addPaths(const std::vector<std::string>& paths, const std::strin
                 results.cannotOpen(name);
                 continue;
             }
-            entries.push_back({noBase, name, *size, 0, EntryState::Fresh});
+            entries.push_back({noBase, name, *size, EntryState::Fresh});
             continue;
         }
         SysError error = 0;
@@ -129,7 +129,7 @@ void CopierRun::addPaths(const std::vector<std::string>& paths, const std::strin
             results.cannotOpen(name);
             continue;
         }
-        entries.push_back({noBase, name, static_cast<std::uint64_t>(size), 0, EntryState::Fresh});
+        entries.push_back({noBase, name, static_cast<std::uint64_t>(size), EntryState::Fresh});
     }
     results.lines(std::move(entries));
     if (!scanning) {
@@ -168,7 +168,7 @@ void CopierRun::startScan(const std::string& folder, const std::string& outputFo
 {
     m_workers.start([this, folder, outputFolder, results = std::move(results)] {
         if (const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder)) {
-            const FileEntry model{source->base, {}, 0, 0, EntryState::Fresh,
+            const FileEntry model{source->base, {}, 0, EntryState::Fresh,
                                   std::make_shared<const std::string>(source->resolved)};
             scanLines(m_fs, source->resolved, model, excludedOutputFolder(m_fs, outputFolder),
                       results, [](const std::string&) {});
@@ -192,7 +192,7 @@ void CopierRun::addVolume(const std::string& path, AddResults results)
         // No scanned folder: the volume's folders lie inside its image or device, never
         // around the output folder. The scan goes through the volume's own file system,
         // so that what it could not list is this scan's alone.
-        const FileEntry model{VolumeSet::baseOf(opened), {}, 0, 0, EntryState::Fresh};
+        const FileEntry model{VolumeSet::baseOf(opened), {}, 0, EntryState::Fresh};
         std::vector<std::pair<std::string, std::string>> unlisted;
         scanLines(*opened->files, opened->files->root(), model, {}, results,
                   [&](const std::string& folder) { unlisted.emplace_back(folder, std::string()); });
