@@ -284,7 +284,6 @@ void ToolWindow::stopSequence()
     if (!m_worker.requestStop()) {
         return;
     }
-    ++m_stopsStarted;
     if (m_workers.empty()) {
         // No worker (it never started): the run ends all the same, after this call.
         QTimer::singleShot(0, this, [this] { finish(); });
