@@ -61,7 +61,7 @@ public:
     virtual void showHold(RunHold /*hold*/, std::uint32_t /*seconds*/) {}
 };
 
-// The copy run of the window, on a thread of the window's from runDriver() until exit: it
+// The copy run of the window, in runDriver() on one of the window's workers until exit: it
 // idles in short polls while no run is wanted, and copies the list's lines one after
 // another while `copying` is set. Start, Stop and Exit reach it through the counters' flags.
 class ListCopyDriver
