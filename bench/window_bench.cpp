@@ -19,7 +19,7 @@
 
 #include "copier/copier_window.h"
 #include "platform/program_folder.h"
-#include "ui/language_table.h"
+#include "texts/language_table.h"
 #include "ui/modal_prompts.h"
 
 namespace {

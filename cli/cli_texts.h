@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "ui/language_table.h"
-#include "ui/text_ids.h"
+#include "texts/language_table.h"
+#include "texts/text_ids.h"
 
 namespace tessaly::cli {
 

@@ -6,8 +6,8 @@
 #include "cli/commands.h"
 #include "cli/escaped_name.h"
 #include "platform/program_folder.h"
-#include "ui/language_table.h"
-#include "ui/text_encoding.h"
+#include "texts/language_table.h"
+#include "texts/text_encoding.h"
 
 namespace tessaly::cli {
 

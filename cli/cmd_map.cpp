@@ -12,9 +12,9 @@
 #include "cli/terminal_texts.h"
 #include "engine/copy_log.h"
 #include "engine/plain_file.h"
+#include "texts/text_ids.h"
 #include "tool/job_ui.h"
 #include "tool/rescue_map.h"
-#include "ui/text_ids.h"
 
 namespace tessaly::cli {
 namespace {

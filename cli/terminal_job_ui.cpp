@@ -5,7 +5,7 @@
 
 #include "cli/escaped_name.h"
 #include "platform/terminal.h"
-#include "ui/text_ids.h"
+#include "texts/text_ids.h"
 
 namespace tessaly::cli {
 

@@ -3,12 +3,10 @@
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
-#include <QShortcut>
 #include <QToolBar>
 
-#include "copier/copier_window.h"
+#include "texts/text_ids.h"
 #include "ui/language_menu.h"
-#include "ui/text_ids.h"
 #include "ui/window_parts.h"
 
 namespace tessaly {
@@ -18,15 +16,8 @@ namespace {
 constexpr int kToolBarHeight = 40;
 const QSize kToolImageSize(30, 25);
 
-// A command of the menus: its language text and the key label shown after the tab.
-struct MenuText
-{
-    quint32 command;
-    int textId;
-    const char* label;
-};
-
-const MenuText kMenuTexts[] = {
+// The commands in the order of the menus, F1 last: it shows on no item.
+const MenuCommand kCommands[] = {
     {copier_command::kAddFiles, text::kAddFilesCommand, "Ctrl+O"},
     {copier_command::kAddFolder, text::kAddFolderCommand, "Ctrl+F"},
     {copier_command::kAddFromVolume, text::kAddFromVolume, "Ctrl+I"},
@@ -43,6 +34,7 @@ const MenuText kMenuTexts[] = {
     {copier_command::kShowDamagedOnly, text::kShowDamagedOnly, "Ctrl+U"},
     {copier_command::kHelpContents, text::kHelpMenu, ""},
     {copier_command::kAbout, text::kAboutCommand, ""},
+    {copier_command::kHelpContext, MenuCommand::kNoText, "F1"},
 };
 
 // A toolbar button: command, image and the text of its tip; command 0 is a separator.
@@ -85,20 +77,9 @@ QAction* findCommand(const QList<QAction*>& actions, quint32 id)
 
 }  // namespace
 
-const std::vector<CopierCommands::Key>& CopierCommands::keys()
+std::span<const MenuCommand> CopierCommands::commands()
 {
-    static const std::vector<Key> keys = {
-        {"Ctrl+O", copier_command::kAddFiles},         {"Ctrl+F", copier_command::kAddFolder},
-        {"Ctrl+I", copier_command::kAddFromVolume},
-        {"Ctrl+D", copier_command::kSetOutputFolder},  {"Ctrl+S", copier_command::kStartCopying},
-        {"Ctrl+A", copier_command::kStopCopying},      {"Ctrl+E", copier_command::kSaveReport},
-        {"Alt+X", copier_command::kExit},
-        {"Ctrl+G", copier_command::kGeneralSettings},  {"Ctrl+L", copier_command::kAlgorithmSettings},
-        {"Ctrl+R", copier_command::kReservedSettings}, {"Ctrl+M", copier_command::kMiscSettings},
-        {"Ctrl+H", copier_command::kShowDetails},      {"Ctrl+U", copier_command::kShowDamagedOnly},
-        {"F1", copier_command::kHelpContext},
-    };
-    return keys;
+    return kCommands;
 }
 
 CopierCommands::CopierCommands(QWidget* window) : QObject(window), m_window(window)
@@ -141,10 +122,7 @@ void CopierCommands::buildToolBar()
 
 void CopierCommands::buildKeys()
 {
-    for (const Key& key : keys()) {
-        auto* shortcut = new QShortcut(QKeySequence(QLatin1String(key.label)), m_window);
-        connect(shortcut, &QShortcut::activated, this, [this, id = key.command] { runKey(id); });
-    }
+    addCommandKeys(m_window, commands(), this, [this](quint32 id) { runKey(id); });
 }
 
 void CopierCommands::runKey(quint32 id)
@@ -219,8 +197,10 @@ void CopierCommands::setTexts(const TextOf& text)
     for (quint32 position = 0; position < 4; ++position) {
         m_menu.setItemTextAt(position, text(topTexts[position]));
     }
-    for (const MenuText& item : kMenuTexts) {
-        m_menu.setCommandText(item.command, text(item.textId) + u'\t' + QLatin1String(item.label));
+    for (const MenuCommand& command : commands()) {
+        if (command.textId != MenuCommand::kNoText) {
+            m_menu.setCommandText(command.id, commandText(text(command.textId), command));
+        }
     }
     if (auto settings = m_menu.subMenu(1)) {
         settings->setItemTextAt(6, text(text::kLanguageMenu) + u'\t');

@@ -5,9 +5,10 @@
 #include <QString>
 
 #include <functional>
+#include <span>
 #include <string>
-#include <vector>
 
+#include "ui/menu_keys.h"
 #include "ui/owner_draw_menu.h"
 
 class QAction;
@@ -21,9 +22,15 @@ namespace tessaly {
 
 class LanguageTable;
 
-// Command ids of the copier beyond the File and Help commands of the window, kept as
-// each QAction's data.
+// Command ids of the copier, kept as each QAction's data.
 namespace copier_command {
+inline constexpr quint32 kExit = 32771;
+inline constexpr quint32 kAbout = 32772;
+inline constexpr quint32 kAddFiles = 32773;
+inline constexpr quint32 kStartCopying = 32775;
+inline constexpr quint32 kSetOutputFolder = 32780;
+inline constexpr quint32 kAddFolder = 32782;
+inline constexpr quint32 kStopCopying = 32788;
 inline constexpr quint32 kGeneralSettings = 32784;  // the sheet's page is id - kGeneralSettings
 inline constexpr quint32 kAlgorithmSettings = 32785;
 inline constexpr quint32 kReservedSettings = 32786;
@@ -77,13 +84,8 @@ public:
     // The item of the menu bar, or the toolbar button, with command id; null if none.
     QAction* menuAction(quint32 id) const;
     QAction* toolAction(quint32 id) const;
-    // The keys and the commands they run, in the order of the menus.
-    struct Key
-    {
-        const char* label;
-        quint32 command;
-    };
-    static const std::vector<Key>& keys();
+    // The commands of the menus and the keys, in the order of the menus.
+    static std::span<const MenuCommand> commands();
 
 signals:
     void triggered(quint32 id);

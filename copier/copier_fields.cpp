@@ -8,9 +8,9 @@
 #include <algorithm>
 
 #include "run/failure_message.h"
+#include "texts/text_encoding.h"
+#include "texts/text_ids.h"
 #include "ui/size_format.h"
-#include "ui/text_encoding.h"
-#include "ui/text_ids.h"
 #include "ui/window_parts.h"
 
 namespace tessaly {

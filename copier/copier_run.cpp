@@ -12,10 +12,10 @@
 #include "platform/stop_signals.h"
 #include "run/copy_list.h"
 #include "run/folder_scan.h"
+#include "texts/text_ids.h"
 #include "ui/entry_icons.h"
 #include "ui/file_list_control.h"
 #include "ui/size_format.h"
-#include "ui/text_ids.h"
 
 namespace tessaly {
 
@@ -68,7 +68,7 @@ RunFigures CopierRun::figures() const
 
 void CopierRun::startDriver()
 {
-    m_workers.start([this] { m_driver.runDriver(m_driverLoops); });
+    m_workers.start([this] { m_driver.runDriver(); });
 }
 
 void CopierRun::addPaths(const std::vector<std::string>& paths, const std::string& outputFolder,
@@ -91,7 +91,7 @@ void CopierRun::addPaths(const std::vector<std::string>& paths, const std::strin
                 results.cannotOpen(name);
                 continue;
             }
-            entries.push_back({noBase, name, *size, 0, EntryState::Fresh});
+            entries.push_back({noBase, name, *size, EntryState::Fresh});
             continue;
         }
         SysError error = 0;
@@ -102,7 +102,7 @@ void CopierRun::addPaths(const std::vector<std::string>& paths, const std::strin
             results.cannotOpen(name);
             continue;
         }
-        entries.push_back({noBase, name, static_cast<std::uint64_t>(size), 0, EntryState::Fresh});
+        entries.push_back({noBase, name, static_cast<std::uint64_t>(size), EntryState::Fresh});
     }
     results.lines(std::move(entries));
     if (!scanning) {
@@ -141,7 +141,7 @@ void CopierRun::startScan(const std::string& folder, const std::string& outputFo
 {
     m_workers.start([this, folder, outputFolder, results = std::move(results)] {
         if (const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder)) {
-            const FileEntry model{source->base, {}, 0, 0, EntryState::Fresh,
+            const FileEntry model{source->base, {}, 0, EntryState::Fresh,
                                   std::make_shared<const std::string>(source->resolved)};
             scanLines(m_fs, source->resolved, model, excludedOutputFolder(m_fs, outputFolder),
                       results, [](const std::string&) {});
@@ -165,7 +165,7 @@ void CopierRun::addVolume(const std::string& path, AddResults results)
         // No scanned folder: the volume's folders lie inside its image or device, never
         // around the output folder. The scan goes through the volume's own file system,
         // so that what it could not list is this scan's alone.
-        const FileEntry model{VolumeSet::baseOf(opened), {}, 0, 0, EntryState::Fresh};
+        const FileEntry model{VolumeSet::baseOf(opened), {}, 0, EntryState::Fresh};
         std::vector<std::pair<std::string, std::string>> unlisted;
         scanLines(*opened->files, opened->files->root(), model, {}, results,
                   [&](const std::string& folder) { unlisted.emplace_back(folder, std::string()); });

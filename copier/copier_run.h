@@ -140,7 +140,6 @@ private:
     std::uint32_t m_holdSeconds = 0;
     RunCounters m_counters;
     std::atomic<bool> m_exiting{false};
-    std::atomic<int> m_driverLoops{0};  // the driver's own count of its loop
     bool m_ended = false;
     QSocketNotifier* m_stopSignals = nullptr;
     CopyEngine m_engine;

@@ -16,12 +16,12 @@
 #include "copier/query_prompts.h"
 #include "platform/clock.h"
 #include "run/output_check.h"
+#include "texts/language_table.h"
+#include "texts/text_ids.h"
 #include "ui/block_map_control.h"
 #include "ui/dialog_units.h"
-#include "ui/language_table.h"
-#include "ui/text_ids.h"
-#include "ui/ui_text.h"
 #include "ui/path_text.h"
+#include "ui/ui_text.h"
 
 // The icons are compiled into the static library; a program that links it has to
 // register them itself.

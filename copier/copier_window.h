@@ -35,17 +35,6 @@ namespace tessaly {
 class BlockMapControl;
 class LanguageTable;
 
-// Command ids of the copier's menu, kept as each QAction's data.
-namespace copier_command {
-inline constexpr quint32 kExit = 32771;
-inline constexpr quint32 kAbout = 32772;
-inline constexpr quint32 kAddFiles = 32773;
-inline constexpr quint32 kStartCopying = 32775;
-inline constexpr quint32 kSetOutputFolder = 32780;
-inline constexpr quint32 kAddFolder = 32782;
-inline constexpr quint32 kStopCopying = 32788;
-}  // namespace copier_command
-
 // The copier's window: the list of files to copy, the output folder, two progress bars,
 // the remaining times and the speed, and the commands that fill the list and start and
 // stop the run, with the detail view (the block map of the current file) at their right.

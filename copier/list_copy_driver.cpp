@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/clock.h"
-#include "ui/text_ids.h"
+#include "texts/text_ids.h"
 
 namespace tessaly {
 
@@ -19,20 +19,7 @@ ListCopyDriver::ListCopyDriver(CopyEngine& engine, FileSystem& fs, RunCounters& 
 {
 }
 
-ListCopyDriver::~ListCopyDriver()
-{
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-}
-
-void ListCopyDriver::start(std::atomic<int>& workerCount)
-{
-    workerCount.fetch_add(1);
-    m_thread = std::thread([this, &workerCount] { runDriver(workerCount); });
-}
-
-void ListCopyDriver::runDriver(std::atomic<int>& workerCount)
+void ListCopyDriver::runDriver()
 {
     while (!m_exiting.load()) {
         idle();
@@ -57,7 +44,6 @@ void ListCopyDriver::runDriver(std::atomic<int>& workerCount)
             copyNextEntry();
         }
     }
-    workerCount.fetch_sub(1);
 }
 
 void ListCopyDriver::idle()

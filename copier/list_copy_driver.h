@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "engine/copy_engine.h"
 #include "run/damage_report.h"
@@ -62,9 +61,9 @@ public:
     virtual void showHold(RunHold /*hold*/, std::uint32_t /*seconds*/) {}
 };
 
-// The copy run of the window, on a thread of its own from start() until exit: it idles
-// in short polls while no run is wanted, and copies the list's lines one after another
-// while `copying` is set. Start, Stop and Exit reach it through the counters' flags.
+// The copy run of the window, in runDriver() on one of the window's workers until exit: it
+// idles in short polls while no run is wanted, and copies the list's lines one after
+// another while `copying` is set. Start, Stop and Exit reach it through the counters' flags.
 class ListCopyDriver
 {
 public:
@@ -76,19 +75,15 @@ public:
 
     ListCopyDriver(CopyEngine& engine, FileSystem& fs, RunCounters& counters,
                    const std::atomic<bool>& exiting, DriverHost& host, Timing timing);
-    // Joins the thread; exiting must have been raised before.
-    ~ListCopyDriver();
     ListCopyDriver(const ListCopyDriver&) = delete;
     ListCopyDriver& operator=(const ListCopyDriver&) = delete;
 
-    // Starts the thread, counted in workerCount until it ends.
-    void start(std::atomic<int>& workerCount);
     // Asks the current file to stop; the flag is lowered by the next run's start.
     void requestStop() { m_stop.store(true); }
     void clearStop() { m_stop.store(false); }
 
-    // The body of the thread.
-    void runDriver(std::atomic<int>& workerCount);
+    // The body of the driver's thread; returns once exiting is raised.
+    void runDriver();
     // One step of the run: the line at the current index.
     void copyNextEntry();
 
@@ -107,7 +102,6 @@ private:
     DriverHost& m_host;
     Timing m_timing;
     std::atomic<bool> m_stop{false};
-    std::thread m_thread;
 
     // The current file's refresh state, on the driver's thread only.
     bool m_started = false;

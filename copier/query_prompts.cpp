@@ -3,7 +3,7 @@
 #include <QFile>
 
 #include "run/failure_message.h"
-#include "ui/text_ids.h"
+#include "texts/text_ids.h"
 #include "ui/path_text.h"
 
 namespace tessaly {

@@ -5,11 +5,11 @@
 
 #include <system_error>
 
+#include "texts/text_ids.h"
 #include "ui/file_list_control.h"
 #include "ui/modal_prompts.h"
-#include "ui/size_format.h"
-#include "ui/text_ids.h"
 #include "ui/path_text.h"
+#include "ui/size_format.h"
 
 namespace tessaly {
 

@@ -17,7 +17,7 @@
 #include "copier/command_line.h"
 #include "copier/copier_window.h"
 #include "platform/program_folder.h"
-#include "ui/language_table.h"
+#include "texts/language_table.h"
 #include "ui/modal_prompts.h"
 #include "ui/path_text.h"
 

@@ -45,7 +45,7 @@ std::string outputPrefix(const std::string& outputFolder)
 
 std::string logPathOf(const std::string& copyPath)
 {
-    return copyPath + ".log";
+    return copyPath + std::string(kLogSuffix);
 }
 
 std::string relativeFolder(const std::string& sourcePath, const std::string& baseFolder)

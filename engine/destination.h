@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tessaly {
 
@@ -17,7 +18,10 @@ std::string parentFolder(const std::string& path);
 // separator; an empty output folder is the root.
 std::string outputPrefix(const std::string& outputFolder);
 
-// The copy log's path of a copy: beside it, its name with ".log" appended.
+// What a copy's name takes to become its log's name.
+inline constexpr std::string_view kLogSuffix = ".log";
+
+// The copy log's path of a copy: beside it, its name with kLogSuffix appended.
 std::string logPathOf(const std::string& copyPath);
 
 // The folder of source below baseFolder, with a trailing separator: empty when

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "ui/language_table.h"
-#include "ui/text_encoding.h"
+#include "texts/language_table.h"
+#include "texts/text_encoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

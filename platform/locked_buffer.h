@@ -24,7 +24,6 @@ public:
 
     std::uint8_t* data() const { return m_data; }
     std::size_t size() const { return m_size; }
-    bool locked() const { return m_locked; }
     explicit operator bool() const { return m_data != nullptr; }
 
 private:

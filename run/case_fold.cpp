@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "ui/text_encoding.h"
+#include "texts/text_encoding.h"
 
 namespace tessaly {
 

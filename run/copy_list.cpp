@@ -72,7 +72,7 @@ void CopyListBuilder::addFile(std::string path,
     key += path;
     if (!m_listed.insert(std::move(key)).second) return;
     m_list.totalSize += size;
-    m_list.entries.push_back(FileEntry{baseFolder, std::move(path), size, 0, EntryState::Fresh});
+    m_list.entries.push_back(FileEntry{baseFolder, std::move(path), size, EntryState::Fresh});
 }
 
 CopyList buildCopyList(FileSystem& fs, const std::vector<std::string>& sources,

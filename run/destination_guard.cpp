@@ -8,12 +8,6 @@
 
 namespace tessaly {
 
-namespace {
-
-constexpr std::string_view kLogSuffix = ".log";
-
-}  // namespace
-
 bool DestinationGuard::listedAsNamed(const std::string& path)
 {
     const std::size_t slash = path.find_last_of('/');

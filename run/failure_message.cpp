@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/destination.h"
-#include "ui/text_ids.h"
+#include "texts/text_ids.h"
 
 namespace tessaly {
 

@@ -35,7 +35,6 @@ struct FileEntry
     std::shared_ptr<const std::string> baseFolder;
     std::string name;  // full path of the source
     std::uint64_t size = 0;
-    std::uint64_t unread = 0;  // 0 when made; the run leaves it alone
     EntryState state = EntryState::Fresh;
     // The folder the window's scan listed it from, resolved and shared by its entries;
     // null for a file added by itself. The run's output folder must not lie in it.

@@ -3,7 +3,7 @@
 #include <cerrno>
 
 #include "run/copy_list.h"
-#include "ui/text_ids.h"
+#include "texts/text_ids.h"
 
 namespace tessaly {
 

@@ -12,20 +12,21 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
-#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "engine/destination.h"
 #include "platform/program_folder.h"
 #include "settings/profile_settings.h"
+#include "texts/language_table.h"
+#include "texts/text_ids.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
-#include "ui/text_ids.h"
 #include "ui/language_menu.h"
-#include "ui/language_table.h"
+#include "ui/menu_keys.h"
+#include "ui/path_text.h"
 #include "ui/ui_text.h"
 #include "ui/window_parts.h"
-#include "ui/path_text.h"
 
 // The icons are compiled into the static library; a program that links it has to
 // register them itself.
@@ -38,12 +39,15 @@ namespace tessaly {
 
 namespace {
 
-constexpr int kMenuFileText = 1;
-constexpr int kMenuSettingsText = 2;
-constexpr int kMenuHelpText = 3;
-constexpr int kExitText = 36;
-constexpr int kLanguageText = 40;
-constexpr int kAboutText = 41;
+// The commands in the order of the menus, F1 last: it shows on no item.
+const MenuCommand kCommands[] = {
+    {tool_command::kGet, text::kGetCommand, "Ctrl+G"},
+    {tool_command::kPut, text::kPutCommand, "Ctrl+P"},
+    {tool_command::kExit, text::kExitCommand, "Alt+X"},
+    {tool_command::kHelp, text::kHelpMenu, ""},
+    {tool_command::kAbout, text::kAboutCommand, ""},
+    {tool_command::kHelp, MenuCommand::kNoText, "F1"},
+};
 
 }  // namespace
 
@@ -61,16 +65,7 @@ ToolWindow::ToolWindow(LanguageTable& language, ModalPrompts& prompts, Setup set
     m_lastLogFolder = pathText(m_setup.startFolder.string());
     buildControls();
 
-    const std::pair<QKeySequence, quint32> accelerators[] = {
-        {QKeySequence(Qt::CTRL | Qt::Key_G), tool_command::kGet},
-        {QKeySequence(Qt::CTRL | Qt::Key_P), tool_command::kPut},
-        {QKeySequence(Qt::ALT | Qt::Key_X), tool_command::kExit},
-        {QKeySequence(Qt::Key_F1), tool_command::kHelp},
-    };
-    for (const auto& [keys, id] : accelerators) {
-        auto* shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this, [this, command = id] { runCommand(command); });
-    }
+    addCommandKeys(this, kCommands, this, [this](quint32 id) { runCommand(id); });
     connect(&m_workers, &WorkerGroup::emptied, this, [this] {
         if (m_worker.stopRequested()) {
             finish();
@@ -171,10 +166,10 @@ void ToolWindow::buildMenuBar()
     }
     auto* bar = new QMenuBar(this);
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    addCommand(file, "&Get\tCtrl+G", tool_command::kGet);
-    addCommand(file, "&Put\tCtrl+P", tool_command::kPut);
+    addCommand(file, "&Get", tool_command::kGet);
+    addCommand(file, "&Put", tool_command::kPut);
     file->addSeparator();
-    addCommand(file, "E&xit\tAlt+X", tool_command::kExit);
+    addCommand(file, "E&xit", tool_command::kExit);
     QMenu* settingsMenu = bar->addMenu(QStringLiteral("&Settings"));
     QMenu* language = settingsMenu->addMenu(QStringLiteral("Language"));
     addCommand(language, "English", tool_command::kLanguageFirst);
@@ -214,18 +209,17 @@ bool ToolWindow::buildLanguagePopup()
 
 void ToolWindow::setMenuTexts()
 {
-    m_menu.setItemTextAt(0, text(kMenuFileText));
-    m_menu.setItemTextAt(1, text(kMenuSettingsText));
-    m_menu.setItemTextAt(2, text(kMenuHelpText));
-    const QString tab = QStringLiteral("\t");
-    m_menu.setCommandText(tool_command::kGet, text(text::kGetCommand) + tab + "Ctrl+G");
-    m_menu.setCommandText(tool_command::kPut, text(text::kPutCommand) + tab + "Ctrl+P");
-    m_menu.setCommandText(tool_command::kExit, text(kExitText) + tab + "Alt+X");
+    m_menu.setItemTextAt(0, text(text::kFileMenu));
+    m_menu.setItemTextAt(1, text(text::kSettingsMenu));
+    m_menu.setItemTextAt(2, text(text::kHelpMenu));
     if (auto settingsMenu = m_menu.subMenu(1)) {
-        settingsMenu->setItemTextAt(0, text(kLanguageText) + tab);
+        settingsMenu->setItemTextAt(0, text(text::kLanguageMenu) + u'\t');
     }
-    m_menu.setCommandText(tool_command::kHelp, text(kMenuHelpText) + tab);
-    m_menu.setCommandText(tool_command::kAbout, text(kAboutText) + tab);
+    for (const MenuCommand& command : kCommands) {
+        if (command.textId != MenuCommand::kNoText) {
+            m_menu.setCommandText(command.id, commandText(text(command.textId), command));
+        }
+    }
 }
 
 bool ToolWindow::applyTexts()
@@ -266,9 +260,10 @@ bool ToolWindow::chooseLog(TransferKind kind)
     if (m_worker.stopRequested()) {
         return false;
     }
+    const QString suffix = QString::fromLatin1(kLogSuffix.data(), kLogSuffix.size());
     const QString chosen = m_prompts.openFile(this, text(text::kChooseLogTitle), m_lastLogFolder,
-                                              QStringLiteral("Tessaly log files (*.log)"),
-                                              QStringLiteral("log"));
+                                              QStringLiteral("Tessaly log files (*%1)").arg(suffix),
+                                              suffix.mid(1));
     if (chosen.isEmpty()) {
         return false;
     }
@@ -289,7 +284,6 @@ void ToolWindow::stopSequence()
     if (!m_worker.requestStop()) {
         return;
     }
-    ++m_stopsStarted;
     if (m_workers.empty()) {
         // No worker (it never started): the run ends all the same, after this call.
         QTimer::singleShot(0, this, [this] { finish(); });
@@ -312,7 +306,7 @@ void ToolWindow::openHelp()
 
 void ToolWindow::showAbout()
 {
-    AboutDialog about({text(kAboutText), QStringLiteral("Velmora 2.1"),
+    AboutDialog about({text(text::kAboutCommand), QStringLiteral("Velmora 2.1"),
                        QStringLiteral(":/icons/velmora-about.png"), QUrl()},
                       this);
     about.exec();

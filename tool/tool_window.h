@@ -98,15 +98,10 @@ public:
 
     QString text(int id) const;
     const std::string& currentLanguageFile() const { return m_languageFile; }
-    const std::filesystem::path& languageFolder() const { return m_languageFolder; }
     QMenuBar* menuBar() const { return m_menuBar; }
     QMenu* languageMenu() const { return m_languageMenu; }
-    OwnerDrawMenu& ownerDrawMenu() { return m_menu; }
     JobQueue& queue() { return m_queue; }
-    const JobWorker& worker() const { return m_worker; }
     WorkerGroup& workers() { return m_workers; }
-    // How many calls of stopSequence() started the stop: one at most.
-    int stopsStarted() const { return m_stopsStarted; }
 
 signals:
     // The worker has left after a stop request and the window has ended its run.
@@ -130,7 +125,6 @@ private:
     std::filesystem::path m_languageFolder;
     std::string m_languageFile;
     QString m_lastLogFolder;
-    int m_stopsStarted = 0;
 
     QVBoxLayout* m_layout = nullptr;
     QPointer<QMenuBar> m_menuBar;

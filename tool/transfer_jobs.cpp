@@ -10,7 +10,7 @@
 
 #include "engine/fill_type.h"
 #include "engine/region_map.h"
-#include "tool/tool_texts.h"
+#include "texts/text_ids.h"
 
 namespace tessaly {
 namespace {
@@ -239,7 +239,7 @@ TransferOutcome openTransferFile(const KindTraits& kind, TransferFiles& files, J
             if (files.outputFile.fileSystem().isSymlink(path)) {
                 ui.showError({text::kFileWord, name, text::kLinkInWay});
             } else {
-                ui.showError({text::kCannotCreateHead, name, text::kCannotCreateTail});
+                ui.showError({text::kCannotCreate, name, text::kCheckFolder});
             }
             return TransferOutcome::Failed;
         }

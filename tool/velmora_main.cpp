@@ -17,8 +17,8 @@
 #include <system_error>
 
 #include "platform/program_folder.h"
+#include "texts/language_table.h"
 #include "tool/tool_window.h"
-#include "ui/language_table.h"
 #include "ui/modal_prompts.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <QRect>
 #include <QString>
 
+#include "texts/language_table.h"
+#include "texts/text_ids.h"
 #include "ui/block_map_layout.h"
 #include "ui/block_map_source.h"
-#include "ui/language_table.h"
-#include "ui/text_ids.h"
 
 namespace tessaly {
 

@@ -114,8 +114,6 @@ public:
     // The number of regions taken since the last reset, each as it came: where the next
     // update goes on in a list that is only ever appended to.
     std::size_t regionCount() const { return m_taken; }
-    // The index of the first cell the next incremental walk visits.
-    int firstCellToDraw() const { return m_firstCellToDraw; }
 
 private:
     CellState stateAt(std::uint64_t start) const;

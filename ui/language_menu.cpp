@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-#include "ui/language_table.h"
+#include "texts/language_table.h"
+#include "texts/text_encoding.h"
 #include "ui/owner_draw_menu.h"
-#include "ui/text_encoding.h"
 #include "ui/path_text.h"
 
 namespace tessaly {

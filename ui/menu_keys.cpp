@@ -110,6 +110,22 @@ QString markedLabel(const QString& label)
     return marked;
 }
 
+QString commandText(const QString& text, const MenuCommand& command)
+{
+    return text + u'\t' + QLatin1String(command.key);
+}
+
+void addCommandKeys(QWidget* window, std::span<const MenuCommand> commands, QObject* context,
+                    const std::function<void(quint32)>& run)
+{
+    for (const MenuCommand& command : commands) {
+        if (*command.key == '\0') continue;
+        auto* shortcut = new QShortcut(QKeySequence(QLatin1String(command.key)), window);
+        QObject::connect(shortcut, &QShortcut::activated, context,
+                         [run, id = command.id] { run(id); });
+    }
+}
+
 bool pickMenuItem(QMenu* menu, QChar letter)
 {
     const std::vector<QAction*> items = itemsFor(menu, letter);

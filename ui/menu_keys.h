@@ -4,6 +4,9 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <span>
+
 class QAction;
 class QMenu;
 class QMenuBar;
@@ -43,6 +46,26 @@ private:
 
     QMenuBar* m_bar = nullptr;  // set when the served menu is a menu bar
 };
+
+// A command of a window's menus: its id (the item's data), its language text (kNoText
+// for a command no item shows), and the key that runs it, as Qt spells it ("Ctrl+O"),
+// which its item shows after a tab ("" for none).
+struct MenuCommand
+{
+    static constexpr int kNoText = -1;
+
+    quint32 id;
+    int textId;
+    const char* key;
+};
+
+// The item text of command: text, a tab, and the command's key.
+QString commandText(const QString& text, const MenuCommand& command);
+
+// A shortcut of window for every command that has a key; it calls run with the id, as
+// long as context lives.
+void addCommandKeys(QWidget* window, std::span<const MenuCommand> commands, QObject* context,
+                    const std::function<void(quint32)>& run);
 
 // Picks the item of menu whose mnemonic is letter: the only one is run (a submenu
 // opens), among several the next after the active item becomes active. False when no

@@ -92,12 +92,9 @@ public:
     const QFont& menuFont() const { return m_font; }
     void setMenuFont(const QFont& font) { m_font = font; }
     int imageWidth() const { return m_imageWidth; }
-    int imageHeight() const { return m_imageHeight; }
     // The height of a one-line menu bar, which sets the item height.
-    int menuBarHeight() const { return m_menuBarHeight; }
     void setMenuBarHeight(int height) { m_menuBarHeight = height; }
     // Without gradients every gradient is filled solid with its end colour.
-    bool gradients() const { return m_gradients; }
     void setGradients(bool enabled) { m_gradients = enabled; }
 
     QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
@@ -151,7 +148,6 @@ public:
     void detach();
     bool isAttached() const { return !m_menu.isNull(); }
     QWidget* menu() const { return m_menu; }
-    QWidget* parentMenu() const { return m_parent; }
 
     // Sets the text of the item at position in the attached menu; false if there is none.
     bool setItemTextAt(quint32 position, const QString& text);

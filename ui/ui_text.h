@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "ui/language_table.h"
-#include "ui/text_encoding.h"
+#include "texts/language_table.h"
+#include "texts/text_encoding.h"
 
 namespace tessaly {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ui/language_table.h"
+#include "texts/language_table.h"
 
 namespace tessaly::cli {
 namespace {

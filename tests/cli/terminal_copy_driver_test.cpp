@@ -15,7 +15,7 @@
 #include "cli/terminal_console.h"
 #include "engine/copy_engine.h"
 #include "tests/support/scripted_medium.h"
-#include "ui/language_table.h"
+#include "texts/language_table.h"
 
 namespace tessaly::cli {
 namespace {

@@ -8,12 +8,13 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/clock.h"
 #include "tests/support/engine_settings_edit.h"
 #include "tests/support/scripted_medium.h"
-#include "ui/text_ids.h"
+#include "texts/text_ids.h"
 
 namespace tessaly {
 namespace {
@@ -41,7 +42,7 @@ public:
     void add(const std::string& name, std::uint64_t size, EntryState state = EntryState::Fresh)
     {
         std::lock_guard lock(m_mutex);
-        lines.push_back({{m_noBase, name, size, 0, state}, 0, 0, 0, false, {}});
+        lines.push_back({{m_noBase, name, size, state}, 0, 0, 0, false, {}});
         m_counters.totalSize += size;
         m_counters.entryCount.store(static_cast<std::uint32_t>(lines.size()));
     }
@@ -161,13 +162,13 @@ protected:
         engine.setQueryCallback([this](EngineQuery& query) {
             return onQuery ? onQuery(query) : query.kind == QueryKind::Existing;
         });
-        driver.start(workers);
+        thread = std::thread([this] { driver.runDriver(); });
     }
     ~ListCopyDriverTest() override
     {
         exiting.store(true);
         engine.requestStop(false);
-        while (workers.load() != 0) sleepMs(5);
+        thread.join();
     }
 
     // Starts a run and waits until the driver has ended it (or 10 s have passed).
@@ -185,10 +186,10 @@ protected:
     CopyEngine engine{medium};
     RunCounters counters;
     std::atomic<bool> exiting{false};
-    std::atomic<int> workers{0};
     ListHost host{counters};
     std::function<bool(EngineQuery&)> onQuery;
     ListCopyDriver driver;
+    std::thread thread;
 };
 
 // The driver finds the list done and ends the run; an Add with auto start between its

@@ -28,7 +28,7 @@ struct List
         std::vector<FileEntry> entries;
         const auto base = std::make_shared<const std::string>();
         for (const Line& line : lines) {
-            entries.push_back({base, line.name, line.size, 0, line.state});
+            entries.push_back({base, line.name, line.size, line.state});
             if (line.state == EntryState::Done) {
                 counters.doneSize += line.size;
             }

@@ -23,7 +23,7 @@
 #include "settings/settings_table.h"
 #include "settings/window_settings.h"
 #include "tests/gui/gui_test_support.h"
-#include "ui/language_table.h"
+#include "texts/language_table.h"
 #include "ui/modal_prompts.h"
 #include "ui/ui_text.h"
 

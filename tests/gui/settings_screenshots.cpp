@@ -10,7 +10,7 @@
 #include "settings/copying_settings_sheet.h"
 #include "settings/misc_dialog.h"
 #include "settings/window_settings.h"
-#include "ui/language_table.h"
+#include "texts/language_table.h"
 #include "ui/modal_prompts.h"
 
 using namespace tessaly;

@@ -13,7 +13,7 @@
 #include "tests/support/log_bytes.h"
 #include "tests/support/scripted_medium.h"
 #include "tests/tool/tool_test_support.h"
-#include "tool/tool_texts.h"
+#include "texts/text_ids.h"
 #include "tool/transfer_jobs.h"
 
 namespace tessaly {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "ui/text_ids.h"
+#include "texts/text_ids.h"
 
 namespace tessaly::cli {
 namespace {

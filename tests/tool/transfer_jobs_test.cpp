@@ -8,7 +8,7 @@
 
 #include "platform/posix_file_system.h"
 #include "tests/tool/tool_test_support.h"
-#include "ui/text_ids.h"
+#include "texts/text_ids.h"
 
 namespace tessaly {
 namespace {

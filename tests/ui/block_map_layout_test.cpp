@@ -261,7 +261,6 @@ TEST(BlockMapWalkTest, WalksOnlyFromTheLastGreenCellToThePosition)
     layout.setClientSize(pixelsFor(8), 13);
     layout.update({8 * 512, 700, 512}, {});
     EXPECT_EQ(layout.walk().cells.size(), 8u);  // the full repaint: every cell
-    EXPECT_EQ(layout.firstCellToDraw(), 1);
 
     layout.update({8 * 512, 2100, 512}, {{1024, 512}});
     BlockMapLayout::Walk walk = layout.walk();

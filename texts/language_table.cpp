@@ -1,10 +1,10 @@
-#include "ui/language_table.h"
+#include "texts/language_table.h"
 
 #include <algorithm>
 #include <array>
 #include <utility>
 
-#include "ui/text_encoding.h"
+#include "texts/text_encoding.h"
 
 namespace tessaly {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/language_table.h"
-#include "ui/text_encoding.h"
+#include "texts/language_table.h"
+#include "texts/text_encoding.h"
 
 namespace tessaly {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/text_encoding.h"
+#include "texts/text_encoding.h"
 
 #include <array>
 #include <cstdint>

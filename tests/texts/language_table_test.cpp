@@ -1,4 +1,4 @@
-#include "ui/language_table.h"
+#include "texts/language_table.h"
 #include "tests/support/test_folder.h"
 
 #include <gtest/gtest.h>
