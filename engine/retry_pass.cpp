@@ -10,16 +10,16 @@ RetryPass::RetryPass(PassCopy copy, const std::atomic<bool>& stop)
 {
 }
 
-TrimResult RetryPass::run(const RegionMap& regions, std::uint32_t passes,
+PassResult RetryPass::run(const RegionMap& regions, std::uint32_t passes,
                           const std::function<void(std::uint32_t pass, std::size_t left)>& progress)
 {
-    TrimResult result;
+    PassResult result;
     result.regions = regions;
     const std::uint64_t base = m_units.copy().destinationBase;
     const auto wanted = [base](const Region& r) {
         return r.offset >= base && r.length <= kRetryRegionLimit;
     };
-    for (std::uint32_t pass = 1; pass <= passes && result.end == TrimEnd::Done; ++pass) {
+    for (std::uint32_t pass = 1; pass <= passes && result.end == PassEnd::Done; ++pass) {
         std::vector<Region> toRead;
         RegionMap next;
         for (const Region& r : result.regions) {
@@ -34,7 +34,7 @@ TrimResult RetryPass::run(const RegionMap& regions, std::uint32_t passes,
         if (backward) std::reverse(toRead.begin(), toRead.end());
         std::size_t left = toRead.size();
         for (const Region& r : toRead) {
-            if (result.end != TrimEnd::Done) {
+            if (result.end != PassEnd::Done) {
                 next.add(r.offset, r.length);
                 continue;
             }
@@ -47,18 +47,18 @@ TrimResult RetryPass::run(const RegionMap& regions, std::uint32_t passes,
     return result;
 }
 
-TrimEnd RetryPass::retryRegion(const Region& region, bool backward, RegionMap& out)
+PassEnd RetryPass::retryRegion(const Region& region, bool backward, RegionMap& out)
 {
     const std::uint32_t sector = m_units.copy().sectorSize;
     const std::uint64_t units = (region.length + sector - 1) / sector;
-    TrimEnd why = TrimEnd::Done;
+    PassEnd why = PassEnd::Done;
     for (std::uint64_t i = 0; i < units; ++i) {
         const std::uint64_t k = backward ? units - 1 - i : i;
         const std::uint64_t start = region.offset + k * sector;
         const std::uint64_t length = std::min<std::uint64_t>(sector, region.end() - start);
         // Once the pass ends, the units not read yet stay filled as they are.
-        if (why == TrimEnd::Done && m_stop.load()) why = TrimEnd::Stopped;
-        if (why != TrimEnd::Done) {
+        if (why == PassEnd::Done && m_stop.load()) why = PassEnd::Stopped;
+        if (why != PassEnd::Done) {
             out.add(start, length);
             continue;
         }

@@ -31,13 +31,13 @@ public:
     // as they are, as are the longer ones. progress is told, before each region, the
     // pass (from 1) and how many regions that pass has still to read, itself included,
     // and (0, 0) at the end. The passes stop early once no region is left to read.
-    TrimResult run(const RegionMap& regions, std::uint32_t passes,
+    PassResult run(const RegionMap& regions, std::uint32_t passes,
                    const std::function<void(std::uint32_t pass, std::size_t left)>& progress = {});
 
 private:
     // Reads the units of one region once, last first when backward; the units still
     // filled go to out.
-    TrimEnd retryRegion(const Region& region, bool backward, RegionMap& out);
+    PassEnd retryRegion(const Region& region, bool backward, RegionMap& out);
 
     UnitRecovery m_units;
     const std::atomic<bool>& m_stop;

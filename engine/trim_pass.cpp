@@ -12,15 +12,15 @@ UnitRecovery::UnitRecovery(PassCopy copy)
 {
 }
 
-TrimEnd passEndAfter(UnitRecovery::Unit unit)
+PassEnd passEndAfter(UnitRecovery::Unit unit)
 {
     switch (unit) {
         case UnitRecovery::Unit::NotReady:
-            return TrimEnd::NotReady;
+            return PassEnd::NotReady;
         case UnitRecovery::Unit::WriteFailed:
-            return TrimEnd::WriteFailed;
+            return PassEnd::WriteFailed;
         default:
-            return TrimEnd::Done;
+            return PassEnd::Done;
     }
 }
 
@@ -29,17 +29,17 @@ TrimPass::TrimPass(Copy copy, const std::atomic<bool>& stop)
 {
 }
 
-TrimResult TrimPass::run(const RegionMap& regions,
+PassResult TrimPass::run(const RegionMap& regions,
                          const std::function<void(std::size_t left)>& progress)
 {
-    TrimResult result;
+    PassResult result;
     const std::uint64_t base = m_units.copy().destinationBase;
     const auto firstOwn = std::partition_point(
         regions.begin(), regions.end(), [base](const Region& r) { return r.offset < base; });
     for (auto it = regions.begin(); it != firstOwn; ++it) result.regions.add(it->offset, it->length);
     std::size_t left = static_cast<std::size_t>(regions.end() - firstOwn);
     for (auto it = firstOwn; it != regions.end(); ++it, --left) {
-        if (result.end != TrimEnd::Done) {
+        if (result.end != PassEnd::Done) {
             result.regions.add(it->offset, it->length);
             continue;
         }
@@ -50,7 +50,7 @@ TrimResult TrimPass::run(const RegionMap& regions,
     return result;
 }
 
-TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
+PassEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
 {
     const std::uint32_t sector = m_units.copy().sectorSize;
     const std::uint64_t end = region.end();
@@ -59,11 +59,11 @@ TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
         return static_cast<std::uint32_t>(std::min<std::uint64_t>(sector, end - unitStart(k)));
     };
     const std::uint64_t units = (region.length + sector - 1) / sector;
-    TrimEnd why = TrimEnd::Done;
+    PassEnd why = PassEnd::Done;
     // Reads unit k; false when it stays filled, with why set when the pass must end.
     const auto take = [&](std::uint64_t k) {
         if (m_stop.load()) {
-            why = TrimEnd::Stopped;
+            why = PassEnd::Stopped;
             return false;
         }
         const UnitRecovery::Unit got =
@@ -76,7 +76,7 @@ TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
     std::uint64_t first = 0;
     std::uint64_t last = units;
     while (first < last && take(first)) ++first;
-    if (why == TrimEnd::Done) {
+    if (why == PassEnd::Done) {
         while (last > first + 1 && take(last - 1)) --last;
     }
     if (first < last) {

@@ -14,19 +14,20 @@
 
 namespace tessaly {
 
-// How a trim pass ended.
-enum class TrimEnd : std::int32_t
+// How a pass at a file's end (the trim pass, a retry pass) ended.
+enum class PassEnd : std::int32_t
 {
-    Done = 0,         // every region was trimmed
+    Done = 0,         // every region was read
     Stopped = 1,      // the stop request ended it
     NotReady = 2,     // the medium was removed
     WriteFailed = 3,  // a sector read could not be written to the destination
 };
 
-struct TrimResult
+// What a pass at a file's end leaves.
+struct PassResult
 {
     RegionMap regions;  // the filled regions that remain
-    TrimEnd end = TrimEnd::Done;
+    PassEnd end = PassEnd::Done;
 };
 
 // A copy as the passes at the end of a file see it.
@@ -69,7 +70,7 @@ private:
 };
 
 // How a pass ends when unit recovery gives unit; Done while it may go on.
-TrimEnd passEndAfter(UnitRecovery::Unit unit);
+PassEnd passEndAfter(UnitRecovery::Unit unit);
 
 // The pass that runs after a copy's main pass has covered the whole file: it reads
 // the edges of each filled region again, one attempt per sector, every source tried
@@ -88,12 +89,12 @@ public:
     // destination base belong to an earlier copy under Append and are kept as they are.
     // progress is told, before each region, how many regions are left to trim, itself
     // included, and 0 at the end.
-    TrimResult run(const RegionMap& regions,
+    PassResult run(const RegionMap& regions,
                    const std::function<void(std::size_t left)>& progress = {});
 
 private:
     // Trims one region; the part still filled goes to out.
-    TrimEnd trimRegion(const Region& region, RegionMap& out);
+    PassEnd trimRegion(const Region& region, RegionMap& out);
 
     UnitRecovery m_units;
     const std::atomic<bool>& m_stop;

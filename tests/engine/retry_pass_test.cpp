@@ -143,10 +143,10 @@ TEST_F(RetryPassTest, RegionsJustUnderAndJustOverTheLimit)
     const std::atomic<bool> stop{false};
     std::vector<std::pair<std::uint32_t, std::size_t>> seen;
     RetryPass pass({{&main, &reserved}, &destination, kSector, 0}, stop);
-    const TrimResult result =
+    const PassResult result =
         pass.run(RegionMap({under, over}), 2,
                  [&seen](std::uint32_t p, std::size_t left) { seen.emplace_back(p, left); });
-    EXPECT_EQ(result.end, TrimEnd::Done);
+    EXPECT_EQ(result.end, PassEnd::Done);
     EXPECT_EQ(result.regions, RegionMap({{11 * kSector, kSector}, over}));
     using Seen = std::vector<std::pair<std::uint32_t, std::size_t>>;
     EXPECT_EQ(seen, (Seen{{1, 1}, {2, 1}, {0, 0}}));
