@@ -96,6 +96,8 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     }
     m->file.unfinishedRegions.clear();
     m->file.unfinishedBase.reset();
+    m->file.passRecord.reset();
+    m->file.passResume.reset();
     m->file.annotations.clear();
     m->file.loggedAnnotations.clear();
     {

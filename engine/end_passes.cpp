@@ -3,6 +3,12 @@
 #include "engine/retry_pass.h"
 
 namespace tessaly {
+namespace {
+
+// The longest stretch of pass work whose reads a kill may cost: the log is rewritten this often.
+constexpr std::uint32_t kCheckpointMs = 30000;
+
+}  // namespace
 
 void CopyEngine::Impl::finishWorker(Loop& loop)
 {
@@ -69,10 +75,13 @@ EngineStatus CopyEngine::Impl::putCopyOnMedium()
 }
 
 // Runs the trim pass over the filled regions of a file whose main pass has covered
-// it, after the log's end record, then the retry passes over what is left; the log is
-// then replaced whole by one that lists what is still filled. True when it wrote such
-// a log; when that log cannot be written the old one stays, and so do the regions and
-// figures of the run, which are what it lists (LogUpdateFailed).
+// it, after the log's end record, then the retry passes over what is left; a run that only
+// reads the fills again begins where its log's record of the passes says. At least every
+// kCheckpointMs of the passes, and when they end early (stop, removal, a failed write), the
+// log is replaced whole by one that lists what is still filled and how far the passes got;
+// when they end, by one that lists what is still filled. True when it wrote such a log;
+// when that log cannot be written the old one stays, and so do the regions and figures of
+// the run, which are what it lists (LogUpdateFailed).
 bool CopyEngine::Impl::runEndPasses(const Loop& loop)
 {
     // A copy left alone under Skip is not this run's to change.
@@ -90,51 +99,93 @@ bool CopyEngine::Impl::runEndPasses(const Loop& loop)
     // (an earlier run filled with Nothing): its fills are left alone.
     if (before.empty() || file.destination.size() != static_cast<std::int64_t>(base + size))
         return false;
-    // The passes' reads keep the speed shown while they run.
-    const PassCopy copy{file.sources, &file.destination, shared.sectorSize.load(), base,
-                        [this](std::uint32_t bytes) {
-                            longMeter.add(bytes);
-                            shortMeter.add(bytes);
-                        }};
-    PassResult result = TrimPass(copy, shared.stopRequest)
-                            .run(RegionMap(before),
-                                 [this](std::size_t left) { shared.trimming.store(left); });
     const std::uint32_t passes = setting(&EngineSettings::retryPasses);
-    if (result.end == PassEnd::Done && passes > 0) {
+    const LogForm form = loop.logActive ? file.log.form() : logFormFor(RegionMap(before));
+    bool wrote = false;
+    std::uint32_t lastCheckpoint = tickSource.now();
+    // The passes' reads keep the speed shown while they run.
+    PassCopy copy{file.sources, &file.destination, shared.sectorSize.load(), base,
+                  [this](std::uint32_t bytes) {
+                      longMeter.add(bytes);
+                      shortMeter.add(bytes);
+                  }};
+    if (loop.logActive) {
+        copy.checkpointDue = [&] { return tickSource.now() - lastCheckpoint >= kCheckpointMs; };
+        copy.checkpoint = [&](const RegionMap& regions, PassPoint at) {
+            at.passes = passes;
+            lastCheckpoint = tickSource.now();
+            wrote = keepPasses(regions, at, form);
+            return wrote;
+        };
+    }
+    const std::optional<PassPoint> from = file.passResume;
+    PassResult result;
+    result.regions = RegionMap(before);
+    if (!from || from->pass == 0) {
+        result = TrimPass(copy, shared.stopRequest)
+                     .run(result.regions, [this](std::size_t left) { shared.trimming.store(left); },
+                          from ? from->offset : 0);
+    }
+    // A run before may have got further than the passes this one gets: those are done.
+    const bool retried = from && from->pass > 0;
+    if (result.end == PassEnd::Done && passes > 0 && (!retried || from->pass <= passes)) {
         shared.retryPasses.store(passes);
         result = RetryPass(copy, shared.stopRequest)
-                     .run(result.regions, passes, [this](std::uint32_t pass, std::size_t left) {
-                         shared.trimming.store(left);
-                         shared.retryPass.store(pass);
-                     });
+                     .run(result.regions, passes,
+                          [this](std::uint32_t pass, std::size_t left) {
+                              shared.trimming.store(left);
+                              shared.retryPass.store(pass);
+                          },
+                          retried ? from : std::nullopt);
     }
     if (result.end == PassEnd::NotReady) fail(EngineStatus::NotReady);
     if (result.end == PassEnd::WriteFailed) fail(EngineStatus::WriteFailed);
+    // A failed checkpoint has set the status; the last log written stays the truth.
+    if (result.end == PassEnd::CheckpointFailed) return false;
+    // Passes that ended early leave their record for the next run to go on from.
+    std::optional<PassPoint> reached;
+    if (result.end != PassEnd::Done) {
+        reached = result.at;
+        reached->passes = passes;
+    }
     // Merging alone changes the list too: the file then keeps one region per stretch.
     // What is left of the regions always fits the records they came from.
-    std::optional<std::vector<BadRegion>> after = result.regions.toRecords(
-        loop.logActive ? file.log.form() : logFormFor(result.regions));
-    if (!after || *after == before) return false;
-    if (loop.logActive) {
-        // Sync point: the sectors the passes read back are on the medium before a log that
-        // no longer lists them replaces the old one. When either fails the old log stays
-        // the truth, and the run reports what it lists.
-        const EngineStatus why = !file.destination.sync() ? EngineStatus::WriteFailed
-                                 : !replaceLog(fs, file.logPath, result.regions, size + base)
-                                     ? EngineStatus::LogUpdateFailed
-                                     : EngineStatus::Ok;
-        if (why != EngineStatus::Ok) {
-            if (shared.status.load() == EngineStatus::Ok) fail(why);
-            return false;
-        }
+    if (!result.regions.toRecords(form)) return wrote;
+    if (*result.regions.toRecords(form) == before && reached == file.passRecord) return wrote;
+    if (loop.logActive && !keepPasses(result.regions, reached, form)) return false;
+    if (!loop.logActive) publishRegions(result.regions, form);
+    return loop.logActive;
+}
+
+// Sync point: the sectors the passes read back are on the medium before a log that no
+// longer lists them replaces the old one. When either fails the old log stays the truth,
+// and the run reports what it lists (the status tells why).
+bool CopyEngine::Impl::keepPasses(const RegionMap& regions, const std::optional<PassPoint>& reached,
+                                  LogForm form)
+{
+    const EngineStatus why = !file.destination.sync() ? EngineStatus::WriteFailed
+                             : !replaceLog(fs, file.logPath, regions, fileEnd(), reached)
+                                 ? EngineStatus::LogUpdateFailed
+                                 : EngineStatus::Ok;
+    if (why != EngineStatus::Ok) {
+        if (shared.status.load() == EngineStatus::Ok) fail(why);
+        return false;
     }
+    file.passRecord = reached;
+    publishRegions(regions, form);
+    return true;
+}
+
+void CopyEngine::Impl::publishRegions(const RegionMap& regions, LogForm form)
+{
+    std::optional<std::vector<BadRegion>> records = regions.toRecords(form);
+    if (!records) return;
     {
         std::lock_guard lock(shared.regionsMutex);
-        shared.regions = std::move(*after);
+        shared.regions = std::move(*records);
         shared.regionsGeneration.fetch_add(1);
     }
-    shared.filledBytes.store(static_cast<std::int64_t>(result.regions.bytesIn(base, size + base)));
-    return loop.logActive;
+    shared.filledBytes.store(static_cast<std::int64_t>(regions.bytesIn(file.base, fileEnd())));
 }
 
 }  // namespace tessaly

@@ -140,6 +140,10 @@ struct CopyEngine::Impl
         // continued, but its regions still describe fills in the destination, so a
         // copy that goes on without it writes them into its new log.
         std::vector<BadRegion> unfinishedRegions;
+        // The record of the passes that the log holds now, and where this run's passes
+        // begin when it only reads the fills again (nullopt: from the first).
+        std::optional<PassPoint> passRecord;
+        std::optional<PassPoint> passResume;
         // The base of an Append that such a log recorded, when its source is this one:
         // the copy goes on behind it.
         std::optional<std::uint64_t> unfinishedBase;
@@ -267,6 +271,13 @@ struct CopyEngine::Impl
     void finishWorker(Loop& loop);
     EngineStatus putCopyOnMedium();
     bool runEndPasses(const Loop& loop);
+    // Writes a log of the regions with the record of the passes (none: the passes ended)
+    // after the copy is on the medium; false, with the reason in the status, when either failed.
+    bool keepPasses(const RegionMap& regions, const std::optional<PassPoint>& reached, LogForm form);
+    // Makes the regions the run's list of filled regions and its filled bytes.
+    void publishRegions(const RegionMap& regions, LogForm form);
+    // Takes the passes' record of a continued log whose copy reaches end (see existing_copy.cpp).
+    void takePassRecord(std::uint64_t end);
     // The form of a log that lists regions for this copy: the narrow form while every
     // offset and the copy's end fit 32 bits.
     LogForm logFormFor(const RegionMap& regions) const

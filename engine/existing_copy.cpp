@@ -147,6 +147,7 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
             return LogUse::Refused;
         }
         file.annotations = annotations;
+        takePassRecord(static_cast<std::uint64_t>(end));
     } else {
         setBase(file.destination.seek(0, Whence::End));
         file.appending = true;
@@ -190,6 +191,25 @@ bool CopyEngine::Impl::continueLog(const RegionMap& filled, std::uint64_t base, 
     shared.triesAgain.store(resume && filled.meets(base, end) && !withoutFills &&
                             end - base >= file.mainSource.fileSize());
     return true;
+}
+
+// A run that only reads the fills again goes on with the passes where the log's record
+// says, when the record fits the copy (its pass within its count, its offset within the
+// copy; else the passes begin anew). Any other run drops the record: the log is rewritten
+// without it before anything is copied.
+void CopyEngine::Impl::takePassRecord(std::uint64_t end)
+{
+    file.passRecord = passPointOf(file.annotations);
+    if (!file.passRecord) return;
+    if (!shared.triesAgain.load()) {
+        std::erase_if(file.annotations, [](const LogAnnotation& a) {
+            return a.kind == static_cast<std::uint16_t>(AnnotationKind::PassReached);
+        });
+        file.passRecord.reset();
+        return;
+    }
+    if (file.passRecord->pass <= file.passRecord->passes && file.passRecord->offset <= end)
+        file.passResume = file.passRecord;
 }
 
 // The end record is where the copy ends: the run that wrote it wrote every byte before

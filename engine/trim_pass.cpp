@@ -30,12 +30,12 @@ TrimPass::TrimPass(Copy copy, const std::atomic<bool>& stop)
 }
 
 PassResult TrimPass::run(const RegionMap& regions,
-                         const std::function<void(std::size_t left)>& progress)
+                         const std::function<void(std::size_t left)>& progress, std::uint64_t from)
 {
     PassResult result;
-    const std::uint64_t base = m_units.copy().destinationBase;
+    const std::uint64_t keepBelow = std::max(m_units.copy().destinationBase, from);
     const auto firstOwn = std::partition_point(
-        regions.begin(), regions.end(), [base](const Region& r) { return r.offset < base; });
+        regions.begin(), regions.end(), [keepBelow](const Region& r) { return r.offset < keepBelow; });
     for (auto it = regions.begin(); it != firstOwn; ++it) result.regions.add(it->offset, it->length);
     std::size_t left = static_cast<std::size_t>(regions.end() - firstOwn);
     for (auto it = firstOwn; it != regions.end(); ++it, --left) {
@@ -44,14 +44,16 @@ PassResult TrimPass::run(const RegionMap& regions,
             continue;
         }
         if (progress) progress(left);
-        result.end = trimRegion(*it, result.regions);
+        result.end = trimRegion(it, regions, result);
     }
     if (progress) progress(0);
     return result;
 }
 
-PassEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
+PassEnd TrimPass::trimRegion(RegionMap::const_iterator it, const RegionMap& regions,
+                             PassResult& result)
 {
+    const Region& region = *it;
     const std::uint32_t sector = m_units.copy().sectorSize;
     const std::uint64_t end = region.end();
     const auto unitStart = [&](std::uint64_t k) { return region.offset + k * sector; };
@@ -59,6 +61,18 @@ PassEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
         return static_cast<std::uint32_t>(std::min<std::uint64_t>(sector, end - unitStart(k)));
     };
     const std::uint64_t units = (region.length + sector - 1) / sector;
+    // The units [first, last) are still filled. A unit that fails forward ends the
+    // forward reads and is not tried again backward.
+    std::uint64_t first = 0;
+    std::uint64_t last = units;
+    // What is filled while [first, last) of this region is: the region is trimmed again
+    // from its first unit still filled.
+    const auto standing = [&] {
+        RegionMap now = result.regions;
+        now.add(unitStart(first), std::min(end, unitStart(last)) - unitStart(first));
+        for (auto later = it + 1; later != regions.end(); ++later) now.add(later->offset, later->length);
+        return now;
+    };
     PassEnd why = PassEnd::Done;
     // Reads unit k; false when it stays filled, with why set when the pass must end.
     const auto take = [&](std::uint64_t k) {
@@ -66,24 +80,30 @@ PassEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
             why = PassEnd::Stopped;
             return false;
         }
-        const UnitRecovery::Unit got =
-            m_units.recover(unitStart(k), unitLength(k));
+        if (!m_units.offerCheckpoint(standing, {0, 0, unitStart(first)})) {
+            why = PassEnd::CheckpointFailed;
+            return false;
+        }
+        const UnitRecovery::Unit got = m_units.recover(unitStart(k), unitLength(k));
         why = passEndAfter(got);
         return got == UnitRecovery::Unit::Read;
     };
-    // The units [first, last) are still filled. A unit that fails forward ends the
-    // forward reads and is not tried again backward.
-    std::uint64_t first = 0;
-    std::uint64_t last = units;
     while (first < last && take(first)) ++first;
     if (why == PassEnd::Done) {
         while (last > first + 1 && take(last - 1)) --last;
     }
     if (first < last) {
         const std::uint64_t from = unitStart(first);
-        out.add(from, std::min(end, unitStart(last)) - from);
+        result.regions.add(from, std::min(end, unitStart(last)) - from);
     }
+    result.at = {0, 0, unitStart(first)};
     return why;
+}
+
+bool UnitRecovery::offerCheckpoint(const std::function<RegionMap()>& regions, const PassPoint& at)
+{
+    if (!m_copy.checkpointDue || !m_copy.checkpointDue()) return true;
+    return m_copy.checkpoint(regions(), at);
 }
 
 UnitRecovery::Unit UnitRecovery::recover(std::uint64_t offset, std::uint32_t length)
@@ -120,7 +140,7 @@ bool UnitRecovery::readWhole(SourceReader& source, std::uint64_t sourceOffset, s
 }
 
 bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& regions,
-                std::uint64_t endOffset)
+                std::uint64_t endOffset, const std::optional<PassPoint>& reached)
 {
     PlainFile old(fs);
     if (!old.openExisting(logPath, Access::Read)) return false;
@@ -128,8 +148,14 @@ bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& reg
     oldLog.bind(&old);
     const std::int64_t fillType = oldLog.readHeader();
     const std::string name = oldLog.readName();
-    const std::optional<std::vector<LogAnnotation>> annotations = oldLog.readAnnotations();
+    std::optional<std::vector<LogAnnotation>> annotations = oldLog.readAnnotations();
     old.close();
+    if (annotations) {
+        std::erase_if(*annotations, [](const LogAnnotation& a) {
+            return a.kind == static_cast<std::uint16_t>(AnnotationKind::PassReached);
+        });
+        if (reached) annotations->push_back(passAnnotation(*reached));
+    }
     if (fillType < 0 || name.empty() || !annotations) return false;
     LogForm form = oldLog.form();
     if (logFormFor(std::max(endOffset, regions.reach())) == LogForm::Wide) form = LogForm::Wide;

@@ -274,6 +274,110 @@ TEST_F(RetryPassTest, AKillDuringTheRetryLeavesTheWholeLogAndResumes)
     }
 }
 
+// Sectors 10, 20, 24, ..., 44: single bad sectors, each read once by the main pass, once
+// by the trim and once by each retry pass. Each source read takes 10 s of the clock.
+class PassRecordTest : public RetryPassTest
+{
+protected:
+    PassRecordTest()
+    {
+        for (std::uint64_t s : kBad) medium.markBad("/src/f", s * kSector, kSector);
+        setSetting(*engine, &EngineSettings::retryPasses, 3);
+        medium.setReadHook("/src/f", [this](std::uint64_t) { ticks.at += 10000; });
+    }
+    // Reads of each bad sector among the source's reads [from, to).
+    void countBadReads(std::map<std::uint64_t, int>& n, std::size_t from, std::size_t to) const
+    {
+        const auto offsets = reads();
+        for (std::size_t i = from; i < std::min(to, offsets.size()); ++i) {
+            if (offsets[i] % kSector == 0 && std::count(kBad.begin(), kBad.end(), offsets[i] / kSector))
+                ++n[offsets[i] / kSector];
+        }
+    }
+    // The log as a finished copy leaves it: its regions, and no record of the passes.
+    void expectFinishedLog()
+    {
+        std::vector<BadRegion> records;
+        for (std::uint64_t s : kBad) records.push_back({s * kSector, kSector});
+        records.push_back({size, 0});
+        EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, records));
+        EXPECT_EQ(medium.contents("/out/f.log").size(), logOf("/out/f.log").size() + kSourceBlockBytes);
+    }
+    const std::vector<std::uint64_t> kBad = {10, 20, 24, 28, 32, 36, 40, 44};
+};
+
+// A kill during retry pass 2 of 3 loses at most 30 s of pass work: the log it leaves
+// records pass 2 up to its last checkpoint, and the next run reads on from there.
+TEST_F(PassRecordTest, AKillDuringRetryPassTwoContinuesThatPass)
+{
+    std::map<std::string, Bytes> left;  // the files as the kill leaves them
+    std::size_t readsBeforeKill = 0;
+    medium.setReadHook("/src/f", [&](std::uint64_t offset) {
+        ticks.at += 10000;
+        if (engine->retryPass() != 2 || offset != 32 * kSector || !left.empty()) return;
+        readsBeforeKill = reads().size();
+        for (const char* path : {"/out/f", "/out/f.log"}) left[path] = medium.contents(path);
+    });
+    ASSERT_TRUE(copy("/src/f"));
+    ASSERT_EQ(left.size(), 2u);
+    for (const auto& [path, bytes] : left) medium.addFile(path, bytes);
+    const std::size_t firstRun = reads().size();
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    std::map<std::uint64_t, int> n;  // the reads of the killed run, then of the next
+    countBadReads(n, 0, readsBeforeKill);
+    countBadReads(n, firstRun, SIZE_MAX);
+    int lost = 0;
+    for (std::uint64_t s : kBad) {
+        SCOPED_TRACE(::testing::Message() << "sector " << s);
+        // Main pass, trim, three passes; a read lost with the kill comes again.
+        EXPECT_GE(n[s], 5);
+        EXPECT_LE(n[s], 6);
+        lost += n[s] - 5;
+    }
+    EXPECT_LE(lost, 3);  // 30 s of reads of 10 s
+    expectFinishedLog();
+}
+
+// A rerun over a finished copy whose log records the passes: a record that fits goes on
+// where it says, within the passes the settings give now; one that does not fit the copy
+// is ignored, and the passes begin anew. The log then records no pass.
+TEST_F(PassRecordTest, ARerunGoesOnWhereTheRecordedPassStopped)
+{
+    struct Case
+    {
+        PassPoint record;
+        std::uint32_t passesNow;
+        int readsBelow24, readsFrom24;  // by the rerun, of each bad sector
+    };
+    const Case cases[] = {
+        {{4, 3, 0}, 3, 4, 4},                // a pass beyond the count
+        {{2, 3, size + 1}, 3, 4, 4},         // an offset past the copy's end
+        {{0, 3, 24 * kSector}, 3, 3, 4},     // the trim from sector 24 on
+        {{2, 3, 24 * kSector}, 3, 1, 2},     // pass 2 (forward) from 24 on, then pass 3
+        {{1, 3, 24 * kSector}, 2, 2, 1},     // pass 1 (backward) below 24, then pass 2
+        {{3, 3, 0}, 2, 0, 0},                // the passes the settings give now are done
+    };
+    ASSERT_TRUE(copy("/src/f"));
+    const Bytes copied = medium.contents("/out/f");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "pass " << c.record.pass << " of " << c.record.passes
+                                          << " at " << c.record.offset);
+        std::vector<BadRegion> regions;
+        for (std::uint64_t s : kBad) regions.push_back({s * kSector, kSector});
+        ASSERT_TRUE(replaceLog(medium, "/out/f.log", RegionMap(regions), size, c.record));
+        setSetting(*engine, &EngineSettings::retryPasses, c.passesNow);
+        const std::size_t before = reads().size();
+        ASSERT_TRUE(copy("/src/f"));
+        EXPECT_EQ(engine->status(), EngineStatus::Ok);
+        std::map<std::uint64_t, int> n;
+        countBadReads(n, before, SIZE_MAX);
+        for (std::uint64_t s : kBad) EXPECT_EQ(n[s], s < 24 ? c.readsBelow24 : c.readsFrom24) << s;
+        EXPECT_EQ(medium.contents("/out/f"), copied);
+        expectFinishedLog();
+    }
+}
+
 // Running a finished copy again reads the regions its log lists, through the trim and
 // the retry passes, and nothing else beyond the source check's few sectors.
 TEST_F(RetryPassTest, ARerunOverAFinishedCopyReadsOnlyTheListedRegions)
