@@ -111,7 +111,8 @@ LogAnnotation appendBaseAnnotation(std::uint64_t base)
 
 LogAnnotation passAnnotation(const PassPoint& point)
 {
-    LogAnnotation a{static_cast<std::uint16_t>(AnnotationKind::PassReached), {point.pass, point.passes}};
+    LogAnnotation a{static_cast<std::uint16_t>(AnnotationKind::PassReached),
+                    {point.pass, point.passes}};
     putWords(a.words, point.offset);
     return a;
 }

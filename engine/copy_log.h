@@ -22,8 +22,8 @@ struct LogAnnotation
 // The annotations the copier writes.
 enum class AnnotationKind : std::uint16_t
 {
-    Source = 1,      // the source the copy is made from (SourceStamp)
-    AppendBase = 2,  // the copy's offset of source offset 0: the copy's size before Append
+    Source = 1,       // the source the copy is made from (SourceStamp)
+    AppendBase = 2,   // the copy's offset of source offset 0: the copy's size before Append
     PassReached = 3,  // how far the passes at the copy's end had got (PassPoint)
 };
 

@@ -119,24 +119,23 @@ bool CopyEngine::Impl::runEndPasses(const Loop& loop)
         };
     }
     const std::optional<PassPoint> from = file.passResume;
+    const auto trimming = [this](std::size_t left) { shared.trimming.store(left); };
+    const auto retrying = [this](std::uint32_t pass, std::size_t left) {
+        shared.trimming.store(left);
+        shared.retryPass.store(pass);
+    };
     PassResult result;
     result.regions = RegionMap(before);
     if (!from || from->pass == 0) {
         result = TrimPass(copy, shared.stopRequest)
-                     .run(result.regions, [this](std::size_t left) { shared.trimming.store(left); },
-                          from ? from->offset : 0);
+                     .run(result.regions, trimming, from ? from->offset : 0);
     }
     // A run before may have got further than the passes this one gets: those are done.
     const bool retried = from && from->pass > 0;
     if (result.end == PassEnd::Done && passes > 0 && (!retried || from->pass <= passes)) {
         shared.retryPasses.store(passes);
         result = RetryPass(copy, shared.stopRequest)
-                     .run(result.regions, passes,
-                          [this](std::uint32_t pass, std::size_t left) {
-                              shared.trimming.store(left);
-                              shared.retryPass.store(pass);
-                          },
-                          retried ? from : std::nullopt);
+                     .run(result.regions, passes, retrying, retried ? from : std::nullopt);
     }
     if (result.end == PassEnd::NotReady) fail(EngineStatus::NotReady);
     if (result.end == PassEnd::WriteFailed) fail(EngineStatus::WriteFailed);

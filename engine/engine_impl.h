@@ -273,7 +273,8 @@ struct CopyEngine::Impl
     bool runEndPasses(const Loop& loop);
     // Writes a log of the regions with the record of the passes (none: the passes ended)
     // after the copy is on the medium; false, with the reason in the status, when either failed.
-    bool keepPasses(const RegionMap& regions, const std::optional<PassPoint>& reached, LogForm form);
+    bool keepPasses(const RegionMap& regions, const std::optional<PassPoint>& reached,
+                    LogForm form);
     // Makes the regions the run's list of filled regions and its filled bytes.
     void publishRegions(const RegionMap& regions, LogForm form);
     // Takes the passes' record of a continued log whose copy reaches end (see existing_copy.cpp).

@@ -70,7 +70,9 @@ PassEnd RetryPass::retryRegion(Round& round, PassPoint& at)
     const std::uint32_t sector = m_units.copy().sectorSize;
     const std::uint64_t units = (region.length + sector - 1) / sector;
     const auto unitStart = [&](std::uint64_t k) { return region.offset + k * sector; };
-    const auto unitEnd = [&](std::uint64_t k) { return std::min(unitStart(k) + sector, region.end()); };
+    const auto unitEnd = [&](std::uint64_t k) {
+        return std::min(unitStart(k) + sector, region.end());
+    };
     PassEnd why = PassEnd::Done;
     for (std::uint64_t i = 0; i < units; ++i) {
         const std::uint64_t k = backward ? units - 1 - i : i;
@@ -79,15 +81,12 @@ PassEnd RetryPass::retryRegion(Round& round, PassPoint& at)
         // What is filled before unit k is read: the units of this region not read yet
         // (before it and it, backward; it and after it, forward) and the regions after.
         const auto standing = [&] {
-            RegionMap now = round.next;
-            if (backward) {
-                now.add(region.offset, unitEnd(k) - region.offset);
-            } else {
-                now.add(start, region.end() - start);
-            }
+            std::vector<BadRegion> more{backward
+                                            ? BadRegion{region.offset, unitEnd(k) - region.offset}
+                                            : BadRegion{start, region.end() - start}};
             for (std::size_t j = round.current + 1; j < round.toRead.size(); ++j)
-                now.add(round.toRead[j].offset, round.toRead[j].length);
-            return now;
+                more.push_back({round.toRead[j].offset, round.toRead[j].length});
+            return joinedRegions(round.next, std::move(more));
         };
         // Once the pass ends, the units not read yet stay filled as they are.
         if (why == PassEnd::Done) {

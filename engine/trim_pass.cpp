@@ -24,6 +24,12 @@ PassEnd passEndAfter(UnitRecovery::Unit unit)
     }
 }
 
+RegionMap joinedRegions(const RegionMap& map, std::vector<BadRegion> more)
+{
+    for (const Region& r : map) more.push_back({r.offset, r.length});
+    return RegionMap(more);
+}
+
 TrimPass::TrimPass(Copy copy, const std::atomic<bool>& stop)
     : m_units(std::move(copy)), m_stop(stop)
 {
@@ -34,8 +40,9 @@ PassResult TrimPass::run(const RegionMap& regions,
 {
     PassResult result;
     const std::uint64_t keepBelow = std::max(m_units.copy().destinationBase, from);
-    const auto firstOwn = std::partition_point(
-        regions.begin(), regions.end(), [keepBelow](const Region& r) { return r.offset < keepBelow; });
+    const auto firstOwn =
+        std::partition_point(regions.begin(), regions.end(),
+                             [keepBelow](const Region& r) { return r.offset < keepBelow; });
     for (auto it = regions.begin(); it != firstOwn; ++it) result.regions.add(it->offset, it->length);
     std::size_t left = static_cast<std::size_t>(regions.end() - firstOwn);
     for (auto it = firstOwn; it != regions.end(); ++it, --left) {
@@ -68,10 +75,11 @@ PassEnd TrimPass::trimRegion(RegionMap::const_iterator it, const RegionMap& regi
     // What is filled while [first, last) of this region is: the region is trimmed again
     // from its first unit still filled.
     const auto standing = [&] {
-        RegionMap now = result.regions;
-        now.add(unitStart(first), std::min(end, unitStart(last)) - unitStart(first));
-        for (auto later = it + 1; later != regions.end(); ++later) now.add(later->offset, later->length);
-        return now;
+        std::vector<BadRegion> more{
+            {unitStart(first), std::min(end, unitStart(last)) - unitStart(first)}};
+        for (auto later = it + 1; later != regions.end(); ++later)
+            more.push_back({later->offset, later->length});
+        return joinedRegions(result.regions, std::move(more));
     };
     PassEnd why = PassEnd::Done;
     // Reads unit k; false when it stays filled, with why set when the pass must end.

@@ -19,10 +19,10 @@ namespace tessaly {
 // How a pass at a file's end (the trim pass, a retry pass) ended.
 enum class PassEnd : std::int32_t
 {
-    Done = 0,         // every region was read
-    Stopped = 1,      // the stop request ended it
-    NotReady = 2,     // the medium was removed
-    WriteFailed = 3,  // a sector read could not be written to the destination
+    Done = 0,              // every region was read
+    Stopped = 1,           // the stop request ended it
+    NotReady = 2,          // the medium was removed
+    WriteFailed = 3,       // a sector read could not be written to the destination
     CheckpointFailed = 4,  // a checkpoint could not be written (PassCopy::checkpoint)
 };
 
@@ -81,6 +81,9 @@ private:
     PassCopy m_copy;
     std::vector<std::uint8_t> m_buffer;  // two sectors: an unaligned read may overrun one
 };
+
+// The regions of map and those of more as one map, sorted once (a checkpoint's regions).
+RegionMap joinedRegions(const RegionMap& map, std::vector<BadRegion> more);
 
 // How a pass ends when unit recovery gives unit; Done while it may go on.
 PassEnd passEndAfter(UnitRecovery::Unit unit);

@@ -290,7 +290,8 @@ protected:
     {
         const auto offsets = reads();
         for (std::size_t i = from; i < std::min(to, offsets.size()); ++i) {
-            if (offsets[i] % kSector == 0 && std::count(kBad.begin(), kBad.end(), offsets[i] / kSector))
+            if (offsets[i] % kSector == 0 &&
+                std::count(kBad.begin(), kBad.end(), offsets[i] / kSector))
                 ++n[offsets[i] / kSector];
         }
     }
@@ -301,7 +302,8 @@ protected:
         for (std::uint64_t s : kBad) records.push_back({s * kSector, kSector});
         records.push_back({size, 0});
         EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, records));
-        EXPECT_EQ(medium.contents("/out/f.log").size(), logOf("/out/f.log").size() + kSourceBlockBytes);
+        EXPECT_EQ(medium.contents("/out/f.log").size(),
+                  logOf("/out/f.log").size() + kSourceBlockBytes);
     }
     const std::vector<std::uint64_t> kBad = {10, 20, 24, 28, 32, 36, 40, 44};
 };
@@ -351,12 +353,12 @@ TEST_F(PassRecordTest, ARerunGoesOnWhereTheRecordedPassStopped)
         int readsBelow24, readsFrom24;  // by the rerun, of each bad sector
     };
     const Case cases[] = {
-        {{4, 3, 0}, 3, 4, 4},                // a pass beyond the count
-        {{2, 3, size + 1}, 3, 4, 4},         // an offset past the copy's end
-        {{0, 3, 24 * kSector}, 3, 3, 4},     // the trim from sector 24 on
-        {{2, 3, 24 * kSector}, 3, 1, 2},     // pass 2 (forward) from 24 on, then pass 3
-        {{1, 3, 24 * kSector}, 2, 2, 1},     // pass 1 (backward) below 24, then pass 2
-        {{3, 3, 0}, 2, 0, 0},                // the passes the settings give now are done
+        {{4, 3, 0}, 3, 4, 4},             // a pass beyond the count
+        {{2, 3, size + 1}, 3, 4, 4},      // an offset past the copy's end
+        {{0, 3, 24 * kSector}, 3, 3, 4},  // the trim from sector 24 on
+        {{2, 3, 24 * kSector}, 3, 1, 2},  // pass 2 (forward) from 24 on, then pass 3
+        {{1, 3, 24 * kSector}, 2, 2, 1},  // pass 1 (backward) below 24, then pass 2
+        {{3, 3, 0}, 2, 0, 0},             // the passes the settings give now are done
     };
     ASSERT_TRUE(copy("/src/f"));
     const Bytes copied = medium.contents("/out/f");
