@@ -114,8 +114,9 @@ bool CopyEngine::Impl::runEndPasses(const Loop& loop)
         copy.checkpoint = [&](const RegionMap& regions, PassPoint at) {
             at.passes = passes;
             lastCheckpoint = tickSource.now();
-            wrote = keepPasses(regions, at, form);
-            return wrote;
+            if (!keepPasses(regions, at, form)) return false;
+            wrote = true;
+            return true;
         };
     }
     const std::optional<PassPoint> from = file.passResume;
@@ -140,7 +141,7 @@ bool CopyEngine::Impl::runEndPasses(const Loop& loop)
     if (result.end == PassEnd::NotReady) fail(EngineStatus::NotReady);
     if (result.end == PassEnd::WriteFailed) fail(EngineStatus::WriteFailed);
     // A failed checkpoint has set the status; the last log written stays the truth.
-    if (result.end == PassEnd::CheckpointFailed) return false;
+    if (result.end == PassEnd::CheckpointFailed) return wrote;
     // Passes that ended early leave their record for the next run to go on from.
     std::optional<PassPoint> reached;
     if (result.end != PassEnd::Done) {
