@@ -109,6 +109,14 @@ LogAnnotation appendBaseAnnotation(std::uint64_t base)
     return a;
 }
 
+LogAnnotation passAnnotation(const PassPoint& point)
+{
+    LogAnnotation a{static_cast<std::uint16_t>(AnnotationKind::PassReached),
+                    {point.pass, point.passes}};
+    putWords(a.words, point.offset);
+    return a;
+}
+
 std::optional<SourceStamp> sourceStampOf(const std::vector<LogAnnotation>& annotations)
 {
     const std::vector<std::uint32_t>* w = wordsOf(annotations, AnnotationKind::Source, 6);
@@ -121,6 +129,13 @@ std::optional<std::uint64_t> appendBaseOf(const std::vector<LogAnnotation>& anno
     const std::vector<std::uint32_t>* w = wordsOf(annotations, AnnotationKind::AppendBase, 2);
     if (w == nullptr) return std::nullopt;
     return wordsAt(*w, 0);
+}
+
+std::optional<PassPoint> passPointOf(const std::vector<LogAnnotation>& annotations)
+{
+    const std::vector<std::uint32_t>* w = wordsOf(annotations, AnnotationKind::PassReached, 4);
+    if (w == nullptr) return std::nullopt;
+    return PassPoint{(*w)[0], (*w)[1], wordsAt(*w, 2)};
 }
 
 bool CopyLog::writeHeader(const std::string& name, std::int32_t fillType, LogForm form,

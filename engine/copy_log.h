@@ -22,8 +22,9 @@ struct LogAnnotation
 // The annotations the copier writes.
 enum class AnnotationKind : std::uint16_t
 {
-    Source = 1,      // the source the copy is made from (SourceStamp)
-    AppendBase = 2,  // the copy's offset of source offset 0: the copy's size before Append
+    Source = 1,       // the source the copy is made from (SourceStamp)
+    AppendBase = 2,   // the copy's offset of source offset 0: the copy's size before Append
+    PassReached = 3,  // how far the passes at the copy's end had got (PassPoint)
 };
 
 // The source of a copy as the copier recorded it when the copy started. 0 in
@@ -36,11 +37,26 @@ struct SourceStamp
     bool operator==(const SourceStamp&) const = default;
 };
 
+// How far the passes at the end of a file have got: pass 0 is the trim pass, k from 1
+// retry pass k of passes. offset is the copy's offset up to which the pass has gone in
+// its direction: a forward pass (the trim, an even retry pass) has read every unit
+// before it, a backward pass (an odd retry pass) every unit from it on. A log written
+// while the passes run records it; the log of a copy whose passes ended has none.
+struct PassPoint
+{
+    std::uint32_t pass = 0;
+    std::uint32_t passes = 0;
+    std::uint64_t offset = 0;
+    bool operator==(const PassPoint&) const = default;
+};
+
 LogAnnotation sourceAnnotation(const SourceStamp& stamp);
+LogAnnotation passAnnotation(const PassPoint& point);
 LogAnnotation appendBaseAnnotation(std::uint64_t base);
 // The first annotation of its kind that has its words; nullopt when there is none.
 std::optional<SourceStamp> sourceStampOf(const std::vector<LogAnnotation>& annotations);
 std::optional<std::uint64_t> appendBaseOf(const std::vector<LogAnnotation>& annotations);
+std::optional<PassPoint> passPointOf(const std::vector<LogAnnotation>& annotations);
 
 // Reader and writer of the copy log kept beside each destination:
 //   0  "ACL\0"            magic ("AC64" in the wide form)

@@ -10,62 +10,100 @@ RetryPass::RetryPass(PassCopy copy, const std::atomic<bool>& stop)
 {
 }
 
-TrimResult RetryPass::run(const RegionMap& regions, std::uint32_t passes,
-                          const std::function<void(std::uint32_t pass, std::size_t left)>& progress)
+PassResult RetryPass::run(const RegionMap& regions, std::uint32_t passes,
+                          const std::function<void(std::uint32_t pass, std::size_t left)>& progress,
+                          const std::optional<PassPoint>& from)
 {
-    TrimResult result;
+    PassResult result;
     result.regions = regions;
     const std::uint64_t base = m_units.copy().destinationBase;
     const auto wanted = [base](const Region& r) {
         return r.offset >= base && r.length <= kRetryRegionLimit;
     };
-    for (std::uint32_t pass = 1; pass <= passes && result.end == TrimEnd::Done; ++pass) {
-        std::vector<Region> toRead;
-        RegionMap next;
+    const std::uint32_t firstPass = from ? from->pass : 1;
+    for (std::uint32_t pass = firstPass; pass <= passes && result.end == PassEnd::Done; ++pass) {
+        const bool backward = passGoesBackward(pass);
+        // What a run before read of this pass: a forward pass everything before done,
+        // a backward one everything from it on.
+        const std::uint64_t done = from && pass == firstPass ? from->offset
+                                   : backward                ? UINT64_MAX
+                                                             : 0;
+        Round round{pass, passes, {}, 0, {}};
+        bool anyWanted = false;
         for (const Region& r : result.regions) {
-            if (wanted(r)) {
-                toRead.push_back(r);
-            } else {
-                next.add(r.offset, r.length);
-            }
-        }
-        if (toRead.empty()) break;
-        const bool backward = pass % 2 == 1;
-        if (backward) std::reverse(toRead.begin(), toRead.end());
-        std::size_t left = toRead.size();
-        for (const Region& r : toRead) {
-            if (result.end != TrimEnd::Done) {
-                next.add(r.offset, r.length);
+            if (!wanted(r)) {
+                round.next.add(r.offset, r.length);
                 continue;
             }
-            if (progress) progress(pass, left--);
-            result.end = retryRegion(r, backward, next);
+            anyWanted = true;
+            const std::uint64_t lo = backward ? r.offset : std::max(r.offset, done);
+            const std::uint64_t hi = backward ? std::min(r.end(), done) : r.end();
+            if (lo >= hi) {
+                round.next.add(r.offset, r.length);  // read by the run before
+                continue;
+            }
+            round.toRead.push_back({lo, hi - lo});
+            round.next.add(r.offset, lo - r.offset);
+            round.next.add(hi, r.end() - hi);
         }
-        result.regions = std::move(next);
+        if (!anyWanted) break;
+        if (backward) std::reverse(round.toRead.begin(), round.toRead.end());
+        for (; round.current < round.toRead.size(); ++round.current) {
+            const Region& r = round.toRead[round.current];
+            if (result.end != PassEnd::Done) {
+                round.next.add(r.offset, r.length);
+                continue;
+            }
+            if (progress) progress(pass, round.toRead.size() - round.current);
+            result.end = retryRegion(round, result.at);
+        }
+        result.regions = std::move(round.next);
     }
     if (progress) progress(0, 0);
     return result;
 }
 
-TrimEnd RetryPass::retryRegion(const Region& region, bool backward, RegionMap& out)
+PassEnd RetryPass::retryRegion(Round& round, PassPoint& at)
 {
+    const Region& region = round.toRead[round.current];
+    const bool backward = passGoesBackward(round.pass);
     const std::uint32_t sector = m_units.copy().sectorSize;
     const std::uint64_t units = (region.length + sector - 1) / sector;
-    TrimEnd why = TrimEnd::Done;
+    const auto unitStart = [&](std::uint64_t k) { return region.offset + k * sector; };
+    const auto unitEnd = [&](std::uint64_t k) {
+        return std::min(unitStart(k) + sector, region.end());
+    };
+    PassEnd why = PassEnd::Done;
     for (std::uint64_t i = 0; i < units; ++i) {
         const std::uint64_t k = backward ? units - 1 - i : i;
-        const std::uint64_t start = region.offset + k * sector;
-        const std::uint64_t length = std::min<std::uint64_t>(sector, region.end() - start);
+        const std::uint64_t start = unitStart(k);
+        const std::uint64_t length = unitEnd(k) - start;
+        // What is filled before unit k is read: the units of this region not read yet
+        // (before it and it, backward; it and after it, forward) and the regions after.
+        const auto standing = [&] {
+            std::vector<BadRegion> more{backward
+                                            ? BadRegion{region.offset, unitEnd(k) - region.offset}
+                                            : BadRegion{start, region.end() - start}};
+            for (std::size_t j = round.current + 1; j < round.toRead.size(); ++j)
+                more.push_back({round.toRead[j].offset, round.toRead[j].length});
+            return joinedRegions(round.next, std::move(more));
+        };
         // Once the pass ends, the units not read yet stay filled as they are.
-        if (why == TrimEnd::Done && m_stop.load()) why = TrimEnd::Stopped;
-        if (why != TrimEnd::Done) {
-            out.add(start, length);
+        if (why == PassEnd::Done) {
+            at = {round.pass, round.passes, backward ? unitEnd(k) : start};
+            if (m_stop.load()) {
+                why = PassEnd::Stopped;
+            } else if (!m_units.offerCheckpoint(standing, at)) {
+                why = PassEnd::CheckpointFailed;
+            }
+        }
+        if (why != PassEnd::Done) {
+            round.next.add(start, length);
             continue;
         }
-        const UnitRecovery::Unit got =
-            m_units.recover(start, static_cast<std::uint32_t>(length));
+        const UnitRecovery::Unit got = m_units.recover(start, static_cast<std::uint32_t>(length));
         why = passEndAfter(got);
-        if (got != UnitRecovery::Unit::Read) out.add(start, length);
+        if (got != UnitRecovery::Unit::Read) round.next.add(start, length);
     }
     return why;
 }

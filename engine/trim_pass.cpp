@@ -12,16 +12,22 @@ UnitRecovery::UnitRecovery(PassCopy copy)
 {
 }
 
-TrimEnd passEndAfter(UnitRecovery::Unit unit)
+PassEnd passEndAfter(UnitRecovery::Unit unit)
 {
     switch (unit) {
         case UnitRecovery::Unit::NotReady:
-            return TrimEnd::NotReady;
+            return PassEnd::NotReady;
         case UnitRecovery::Unit::WriteFailed:
-            return TrimEnd::WriteFailed;
+            return PassEnd::WriteFailed;
         default:
-            return TrimEnd::Done;
+            return PassEnd::Done;
     }
+}
+
+RegionMap joinedRegions(const RegionMap& map, std::vector<BadRegion> more)
+{
+    for (const Region& r : map) more.push_back({r.offset, r.length});
+    return RegionMap(more);
 }
 
 TrimPass::TrimPass(Copy copy, const std::atomic<bool>& stop)
@@ -29,29 +35,32 @@ TrimPass::TrimPass(Copy copy, const std::atomic<bool>& stop)
 {
 }
 
-TrimResult TrimPass::run(const RegionMap& regions,
-                         const std::function<void(std::size_t left)>& progress)
+PassResult TrimPass::run(const RegionMap& regions,
+                         const std::function<void(std::size_t left)>& progress, std::uint64_t from)
 {
-    TrimResult result;
-    const std::uint64_t base = m_units.copy().destinationBase;
-    const auto firstOwn = std::partition_point(
-        regions.begin(), regions.end(), [base](const Region& r) { return r.offset < base; });
+    PassResult result;
+    const std::uint64_t keepBelow = std::max(m_units.copy().destinationBase, from);
+    const auto firstOwn =
+        std::partition_point(regions.begin(), regions.end(),
+                             [keepBelow](const Region& r) { return r.offset < keepBelow; });
     for (auto it = regions.begin(); it != firstOwn; ++it) result.regions.add(it->offset, it->length);
     std::size_t left = static_cast<std::size_t>(regions.end() - firstOwn);
     for (auto it = firstOwn; it != regions.end(); ++it, --left) {
-        if (result.end != TrimEnd::Done) {
+        if (result.end != PassEnd::Done) {
             result.regions.add(it->offset, it->length);
             continue;
         }
         if (progress) progress(left);
-        result.end = trimRegion(*it, result.regions);
+        result.end = trimRegion(it, regions, result);
     }
     if (progress) progress(0);
     return result;
 }
 
-TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
+PassEnd TrimPass::trimRegion(RegionMap::const_iterator it, const RegionMap& regions,
+                             PassResult& result)
 {
+    const Region& region = *it;
     const std::uint32_t sector = m_units.copy().sectorSize;
     const std::uint64_t end = region.end();
     const auto unitStart = [&](std::uint64_t k) { return region.offset + k * sector; };
@@ -59,31 +68,50 @@ TrimEnd TrimPass::trimRegion(const Region& region, RegionMap& out)
         return static_cast<std::uint32_t>(std::min<std::uint64_t>(sector, end - unitStart(k)));
     };
     const std::uint64_t units = (region.length + sector - 1) / sector;
-    TrimEnd why = TrimEnd::Done;
-    // Reads unit k; false when it stays filled, with why set when the pass must end.
-    const auto take = [&](std::uint64_t k) {
-        if (m_stop.load()) {
-            why = TrimEnd::Stopped;
-            return false;
-        }
-        const UnitRecovery::Unit got =
-            m_units.recover(unitStart(k), unitLength(k));
-        why = passEndAfter(got);
-        return got == UnitRecovery::Unit::Read;
-    };
     // The units [first, last) are still filled. A unit that fails forward ends the
     // forward reads and is not tried again backward.
     std::uint64_t first = 0;
     std::uint64_t last = units;
+    // What is filled while [first, last) of this region is: the region is trimmed again
+    // from its first unit still filled.
+    const auto standing = [&] {
+        std::vector<BadRegion> more{
+            {unitStart(first), std::min(end, unitStart(last)) - unitStart(first)}};
+        for (auto later = it + 1; later != regions.end(); ++later)
+            more.push_back({later->offset, later->length});
+        return joinedRegions(result.regions, std::move(more));
+    };
+    PassEnd why = PassEnd::Done;
+    // Reads unit k; false when it stays filled, with why set when the pass must end.
+    const auto take = [&](std::uint64_t k) {
+        if (m_stop.load()) {
+            why = PassEnd::Stopped;
+            return false;
+        }
+        if (!m_units.offerCheckpoint(standing, {0, 0, unitStart(first)})) {
+            why = PassEnd::CheckpointFailed;
+            return false;
+        }
+        const UnitRecovery::Unit got = m_units.recover(unitStart(k), unitLength(k));
+        why = passEndAfter(got);
+        return got == UnitRecovery::Unit::Read;
+    };
     while (first < last && take(first)) ++first;
-    if (why == TrimEnd::Done) {
+    if (why == PassEnd::Done) {
         while (last > first + 1 && take(last - 1)) --last;
     }
     if (first < last) {
         const std::uint64_t from = unitStart(first);
-        out.add(from, std::min(end, unitStart(last)) - from);
+        result.regions.add(from, std::min(end, unitStart(last)) - from);
     }
+    result.at = {0, 0, unitStart(first)};
     return why;
+}
+
+bool UnitRecovery::offerCheckpoint(const std::function<RegionMap()>& regions, const PassPoint& at)
+{
+    if (!m_copy.checkpointDue || !m_copy.checkpointDue()) return true;
+    return m_copy.checkpoint(regions(), at);
 }
 
 UnitRecovery::Unit UnitRecovery::recover(std::uint64_t offset, std::uint32_t length)
@@ -120,7 +148,7 @@ bool UnitRecovery::readWhole(SourceReader& source, std::uint64_t sourceOffset, s
 }
 
 bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& regions,
-                std::uint64_t endOffset)
+                std::uint64_t endOffset, const std::optional<PassPoint>& reached)
 {
     PlainFile old(fs);
     if (!old.openExisting(logPath, Access::Read)) return false;
@@ -128,8 +156,14 @@ bool replaceLog(FileSystem& fs, const std::string& logPath, const RegionMap& reg
     oldLog.bind(&old);
     const std::int64_t fillType = oldLog.readHeader();
     const std::string name = oldLog.readName();
-    const std::optional<std::vector<LogAnnotation>> annotations = oldLog.readAnnotations();
+    std::optional<std::vector<LogAnnotation>> annotations = oldLog.readAnnotations();
     old.close();
+    if (annotations) {
+        std::erase_if(*annotations, [](const LogAnnotation& a) {
+            return a.kind == static_cast<std::uint16_t>(AnnotationKind::PassReached);
+        });
+        if (reached) annotations->push_back(passAnnotation(*reached));
+    }
     if (fillType < 0 || name.empty() || !annotations) return false;
     LogForm form = oldLog.form();
     if (logFormFor(std::max(endOffset, regions.reach())) == LogForm::Wide) form = LogForm::Wide;

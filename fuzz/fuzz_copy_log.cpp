@@ -71,7 +71,11 @@ void checkLog(const std::vector<std::uint8_t>& bytes)
         // rule independently of the reader.
         const std::size_t recordBytes =
             tessaly::testing::withoutAnnotations(bytes).size() - 14 - name.size();
-        FUZZ_CHECK(log.readAnnotations().has_value());
+        const auto annotations = log.readAnnotations();
+        FUZZ_CHECK(annotations.has_value());
+        // A record of the passes reads back as it is written.
+        if (const auto point = tessaly::passPointOf(*annotations))
+            FUZZ_CHECK(tessaly::passPointOf({tessaly::passAnnotation(*point)}) == point);
         FUZZ_CHECK(records.size() == recordBytes / recordSize);
         std::uint64_t total = 0;
         for (const BadRegion& r : records) {

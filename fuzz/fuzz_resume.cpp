@@ -1,9 +1,14 @@
 // A continued copy with the input as its log: the copy exists, and the engine
 // resumes it (or, for an input of odd length, appends to it) from what the log says.
+// An input whose last record is an end record at the source's size has the whole file
+// copied, so that a Resume runs only the passes at the end, from the place its record
+// of the passes names; its clock moves 30 s at each reading, so that they write a
+// checkpoint before each sector.
 // Whatever the log holds, the run never ends Ok with a wrong byte its log does not list,
 // neither as it ends nor after a power loss at one of its sync points (chosen by the
 // input's bytes), which leaves the files as they were on the medium then.
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -70,6 +75,16 @@ std::optional<std::vector<tessaly::BadRegion>> listedRegions(tessaly::FileSystem
     return regions;
 }
 
+// Moves 30 s at each reading.
+class RushingTicks : public tessaly::TickSource
+{
+public:
+    std::uint32_t now() const override { return m_now += 30000; }
+
+private:
+    mutable std::atomic<std::uint32_t> m_now{0};
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -79,17 +94,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     testing::ScriptedMedium medium;
     medium.addFile("/src/a.bin", source);
     medium.markBad("/src/a.bin", 45056, 1024);
-    medium.addFile("/out/a.bin", Bytes(source.begin(), source.begin() + kCopied));
+    static const std::uint8_t kWholeEnd[8] = {0, 0, 1, 0, 0, 0, 0, 0};  // (65536, 0)
+    const bool append = size % 2 == 1;
+    const bool whole = !append && size >= 8 && std::equal(data + size - 8, data + size, kWholeEnd);
+    medium.addFile("/out/a.bin",
+                   Bytes(source.begin(), source.begin() + (whole ? kSourceSize : kCopied)));
     medium.addFile("/out/a.bin.log", Bytes(data, data + size));
     medium.setQuota(1024 * 1024);
     medium.trackDurability();
     int lossPoint = 0;
     for (std::size_t i = 0; i < size; ++i) lossPoint += data[i];
-    medium.setPowerLossAfter(lossPoint % 9);  // past the run's sync points: as it ends
+    medium.setPowerLossAfter(lossPoint % 40);  // past the run's sync points: as it ends
 
-    const bool append = size % 2 == 1;
     {
-        CopyEngine engine(medium);
+        RushingTicks ticks;
+        CopyEngine engine(medium, ticks);
         const ExistingPolicy policy = append ? ExistingPolicy::Append : ExistingPolicy::Resume;
         engine.setSettings({.autoRereads = false,
                             .deleteLogIfNoErrors = false,

@@ -60,6 +60,10 @@ for target in copy_log get put resume; do
     wide_log "$dir/wide-three-regions" 0 a.bin 512:512 8192:4096 60000:1000 65536:0
     wide_log "$dir/wide-past-4GiB" 0 a.bin 512:512 4294967296:4096 5368709120:0
     wide_log "$dir/wide-never-ended" 1 a.bin 1024:512 2048:1024
+    # An annotation block with a record of the passes (kind 3: retry pass 2 of 3, up to
+    # offset 45056) before the regions of a whole copy.
+    copy_log "$dir/passes-recorded" 0 ab.bin $((0x65746F6E)):0 5:0 $((3 | 4 << 16)):0 2:0 3:0 \
+        45056:0 0:0 4096:512 45056:1024 65536:0
 done
 copy_log "$out/copy_log/long-name" 3 "$(printf 'n%.0s' {1..259})" 0:0
 copy_log "$out/copy_log/empty-name" 0 "" 0:0

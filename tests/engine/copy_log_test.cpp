@@ -239,7 +239,8 @@ TEST_F(CopyLogTest, EachFormReadsItsOwnRecordsOnly)
 TEST_F(CopyLogTest, AnnotationsAreNeitherRegionsNorAnEndRecord)
 {
     const std::vector<LogAnnotation> notes = {
-        sourceAnnotation({5000, 7, 9}), appendBaseAnnotation(3000), {77, {1, 2}}};
+        sourceAnnotation({5000, 7, 9}), appendBaseAnnotation(3000),
+        passAnnotation({2, 3, 5000000000}), {77, {1, 2}}};
     for (const LogForm form : {LogForm::Narrow, LogForm::Wide}) {
         SCOPED_TRACE(form == LogForm::Wide ? "wide" : "narrow");
         ASSERT_TRUE(m_file.create(m_path, Disposition::CreateAlways, Access::ReadWrite));
@@ -255,6 +256,7 @@ TEST_F(CopyLogTest, AnnotationsAreNeitherRegionsNorAnEndRecord)
         EXPECT_EQ(m_log.readAnnotations(), notes);
         EXPECT_EQ(sourceStampOf(notes), (SourceStamp{5000, 7, 9}));
         EXPECT_EQ(appendBaseOf(notes), 3000u);
+        EXPECT_EQ(passPointOf(notes), (PassPoint{2, 3, 5000000000}));
         EXPECT_EQ(m_log.readRegions(records), 512);
         EXPECT_EQ(records, (std::vector<BadRegion>{{1024, 512}, {8000, 0}}));
         EXPECT_EQ(m_log.readEndPosition(), 8000);

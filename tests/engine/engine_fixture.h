@@ -16,17 +16,19 @@
 
 namespace tessaly::testing {
 
-// A clock that stands still and can run a hook on every reading (the worker reads
-// it when it counts bytes), so that tests can act at an exact point of a copy.
+// A clock that stands still unless a test moves it (at), and can run a hook on every
+// reading (the worker reads it when it counts bytes), so that tests can act at an exact
+// point of a copy.
 class HookedTicks : public TickSource
 {
 public:
     std::uint32_t now() const override
     {
         if (hook) hook();
-        return 1000;
+        return at.load();
     }
     std::function<void()> hook;
+    std::atomic<std::uint32_t> at{1000};
 };
 
 }  // namespace tessaly::testing

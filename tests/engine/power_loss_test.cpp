@@ -19,7 +19,8 @@ protected:
     struct Machine
     {
         ScriptedMedium medium;
-        CopyEngine engine{medium};
+        HookedTicks ticks;
+        CopyEngine engine{medium, ticks};
 
         Machine()
         {
@@ -98,6 +99,13 @@ TEST_F(PowerLossTest, EverySyncPointLeavesTheCopyListedByItsLog)
              setSetting(m.engine, &EngineSettings::trimPass, false);
              m.copy();
              setSetting(m.engine, &EngineSettings::trimPass, true);
+         }},
+        {"the passes write a checkpoint before each sector they read",
+         [&](Machine& m) {
+             from(m);
+             m.medium.markWeak("/src/a", 4096, 1024, 2);
+             m.medium.markBad("/src/a", 12288, 1024);
+             m.medium.setReadHook("/src/a", [&m](std::uint64_t) { m.ticks.at += 30000; });
          }},
         {"Replace over a copy with fills elsewhere",
          [&](Machine& m) {

@@ -143,10 +143,10 @@ TEST_F(RetryPassTest, RegionsJustUnderAndJustOverTheLimit)
     const std::atomic<bool> stop{false};
     std::vector<std::pair<std::uint32_t, std::size_t>> seen;
     RetryPass pass({{&main, &reserved}, &destination, kSector, 0}, stop);
-    const TrimResult result =
+    const PassResult result =
         pass.run(RegionMap({under, over}), 2,
                  [&seen](std::uint32_t p, std::size_t left) { seen.emplace_back(p, left); });
-    EXPECT_EQ(result.end, TrimEnd::Done);
+    EXPECT_EQ(result.end, PassEnd::Done);
     EXPECT_EQ(result.regions, RegionMap({{11 * kSector, kSector}, over}));
     using Seen = std::vector<std::pair<std::uint32_t, std::size_t>>;
     EXPECT_EQ(seen, (Seen{{1, 1}, {2, 1}, {0, 0}}));
@@ -271,6 +271,106 @@ TEST_F(RetryPassTest, AKillDuringTheRetryLeavesTheWholeLogAndResumes)
         EXPECT_EQ(engine->badRegions(), after);
         EXPECT_EQ(medium.contents("/out/f"), withZeros(after));
         EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, {after[0], after[1], after[2], {size, 0}}));
+    }
+}
+
+// Sectors 10, 20, 24, ..., 44: single bad sectors, each read once by the main pass, once
+// by the trim and once by each retry pass. Each source read takes 10 s of the clock.
+class PassRecordTest : public RetryPassTest
+{
+protected:
+    PassRecordTest()
+    {
+        for (std::uint64_t s : kBad) regions.push_back({s * kSector, kSector});
+        for (const BadRegion& r : regions) medium.markBad("/src/f", r.offset, r.length);
+        setSetting(*engine, &EngineSettings::retryPasses, 3);
+        medium.setReadHook("/src/f", [this](std::uint64_t) { ticks.at += 10000; });
+    }
+    // Adds the reads of each bad sector among the source's reads [from, to) to n.
+    void countBadReads(std::map<std::uint64_t, int>& n, std::size_t from, std::size_t to) const
+    {
+        const auto offsets = reads();
+        for (std::size_t i = from; i < std::min(to, offsets.size()); ++i) {
+            if (offsets[i] % kSector == 0) ++n[offsets[i] / kSector];
+        }
+    }
+    // The log as a finished copy leaves it: its regions, and no record of the passes.
+    void expectFinishedLog()
+    {
+        std::vector<BadRegion> records = regions;
+        records.push_back({size, 0});
+        EXPECT_EQ(logOf("/out/f.log"), logBytes("f", 0, records));
+        EXPECT_EQ(medium.contents("/out/f.log").size(),
+                  logOf("/out/f.log").size() + kSourceBlockBytes);
+    }
+    const std::vector<std::uint64_t> kBad = {10, 20, 24, 28, 32, 36, 40, 44};
+    std::vector<BadRegion> regions;
+};
+
+// A kill during retry pass 2 of 3 loses at most 30 s of pass work: the log it leaves
+// records pass 2 up to its last checkpoint, and the next run reads on from there.
+TEST_F(PassRecordTest, AKillDuringRetryPassTwoContinuesThatPass)
+{
+    std::map<std::string, Bytes> left;  // the files as the kill leaves them
+    std::size_t readsBeforeKill = 0;
+    medium.setReadHook("/src/f", [&](std::uint64_t offset) {
+        ticks.at += 10000;
+        if (engine->retryPass() != 2 || offset != 32 * kSector || !left.empty()) return;
+        readsBeforeKill = reads().size();
+        for (const char* path : {"/out/f", "/out/f.log"}) left[path] = medium.contents(path);
+    });
+    ASSERT_TRUE(copy("/src/f"));
+    ASSERT_EQ(left.size(), 2u);
+    for (const auto& [path, bytes] : left) medium.addFile(path, bytes);
+    const std::size_t firstRun = reads().size();
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    std::map<std::uint64_t, int> n;  // the reads of the killed run, then of the next
+    countBadReads(n, 0, readsBeforeKill);
+    countBadReads(n, firstRun, SIZE_MAX);
+    int lost = 0;
+    for (std::uint64_t s : kBad) {
+        // Main pass, trim, three passes; a read lost with the kill comes again.
+        EXPECT_TRUE(n[s] == 5 || n[s] == 6) << "sector " << s << ": " << n[s];
+        lost += n[s] - 5;
+    }
+    EXPECT_LE(lost, 3);  // 30 s of reads of 10 s
+    expectFinishedLog();
+}
+
+// A rerun over a finished copy whose log records the passes: a record that fits goes on
+// where it says, within the passes the settings give now; one that does not fit the copy
+// is ignored, and the passes begin anew. The log then records no pass.
+TEST_F(PassRecordTest, ARerunGoesOnWhereTheRecordedPassStopped)
+{
+    struct Case
+    {
+        PassPoint record;
+        std::uint32_t passesNow;
+        int readsBelow24, readsFrom24;  // by the rerun, of each bad sector
+    };
+    const Case cases[] = {
+        {{4, 3, 0}, 3, 4, 4},             // a pass beyond the count
+        {{2, 3, size + 1}, 3, 4, 4},      // an offset past the copy's end
+        {{0, 3, 24 * kSector}, 3, 3, 4},  // the trim from sector 24 on
+        {{2, 3, 24 * kSector}, 3, 1, 2},  // pass 2 (forward) from 24 on, then pass 3
+        {{1, 3, 24 * kSector}, 2, 2, 1},  // pass 1 (backward) below 24, then pass 2
+        {{3, 3, 0}, 2, 0, 0},             // the passes the settings give now are done
+    };
+    ASSERT_TRUE(copy("/src/f"));
+    const Bytes copied = medium.contents("/out/f");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "pass " << c.record.pass << " at " << c.record.offset);
+        ASSERT_TRUE(replaceLog(medium, "/out/f.log", RegionMap(regions), size, c.record));
+        setSetting(*engine, &EngineSettings::retryPasses, c.passesNow);
+        const std::size_t before = reads().size();
+        ASSERT_TRUE(copy("/src/f"));
+        EXPECT_EQ(engine->status(), EngineStatus::Ok);
+        std::map<std::uint64_t, int> n;
+        countBadReads(n, before, SIZE_MAX);
+        for (std::uint64_t s : kBad) EXPECT_EQ(n[s], s < 24 ? c.readsBelow24 : c.readsFrom24) << s;
+        EXPECT_EQ(medium.contents("/out/f"), copied);
+        expectFinishedLog();
     }
 }
 

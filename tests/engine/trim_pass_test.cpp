@@ -293,7 +293,7 @@ TEST_F(TrimPassTest, EachSectorOfARegionIsReadAtMostOnce)
         medium.markBad("/src/g", badAt * kSector, kSector);
         const auto before = medium.readOffsets("/src/g").size();
         TrimPass pass({{&reader}, &destination, kSector, 0}, stop);
-        const TrimResult result = pass.run(RegionMap({{10 * kSector, 3 * kSector}}));
+        const PassResult result = pass.run(RegionMap({{10 * kSector, 3 * kSector}}));
         EXPECT_EQ(result.regions, RegionMap({{badAt * kSector, kSector}}));
         const auto offsets = medium.readOffsets("/src/g");
         std::map<std::uint64_t, int> reads;
