@@ -88,7 +88,6 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     if (m->worker.joinable()) m->worker.join();
     m->clearStatus();
     m->shared.filledBytes.store(0);
-    m->shared.progress.store(0.0f);
     m->shared.position.store(0);
     m->setBase(0);
     {
@@ -141,10 +140,6 @@ bool CopyEngine::waitUntilIdle(std::uint32_t timeoutMs) const
                                            [this] { return !m->shared.busy.load(); });
 }
 
-float CopyEngine::progress() const
-{
-    return m->shared.progress.load();
-}
 bool CopyEngine::busy() const
 {
     return m->shared.busy.load();

@@ -88,13 +88,11 @@ public:
     // The worker wakes the waiter when it ends.
     bool waitUntilIdle(std::uint32_t timeoutMs) const;
 
-    // The figures of the file being copied, for the front ends (through run/'s
-    // figures); callable from any thread while the worker runs. It counts as the one
-    // reader of readWaitMs.
+    // The figures of the file being copied, taken at one moment, for the front ends
+    // (through run/run_figures); callable from any thread while the worker runs.
     EngineSnapshot snapshot() const;
 
     // Accessors polled by other threads while the worker runs.
-    float progress() const;
     bool busy() const;
     EngineStatus status() const;
     // Bytes of this file's part of the copy (from the destination base on: not the

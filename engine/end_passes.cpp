@@ -18,7 +18,6 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     const EngineStatus onMedium = loop.logActive ? putCopyOnMedium() : EngineStatus::Ok;
     bool logEnded = !loop.logActive || (onMedium == EngineStatus::Ok &&
                                         file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0);
-    shared.progress.store(fraction(at, size));
     const EngineStatus ended = shared.status.load();
     if (at >= size) {
         clearStatus();

@@ -30,12 +30,6 @@ bool defaultThreadStarter(std::thread& thread, std::function<void()> body);
 
 struct CopyEngine::Impl
 {
-    // part of whole as a fraction; 1 for an empty whole.
-    static float fraction(std::uint64_t part, std::uint64_t whole)
-    {
-        return whole == 0 ? 1.0f : static_cast<float>(part) / static_cast<float>(whole);
-    }
-
     Impl(FileSystem& fileSystem, const TickSource& ticks)
         : fs(fileSystem), tickSource(ticks), file(fileSystem), longMeter(ticks), shortMeter(ticks)
     {
@@ -70,7 +64,6 @@ struct CopyEngine::Impl
         std::atomic<bool> stopRequest{false};
         std::atomic<bool> started{false};
         std::atomic<EngineStatus> status{EngineStatus::Ok};
-        std::atomic<float> progress{0.0f};
         std::atomic<std::uint64_t> fileSize{0};
         std::atomic<std::uint64_t> position{0};
         std::atomic<std::uint64_t> destinationBase{0};

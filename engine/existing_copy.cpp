@@ -164,8 +164,6 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         std::lock_guard lock(shared.regionsMutex);
         shared.regions = std::move(earlier);
     }
-    const std::int64_t at = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
-    shared.progress.store(fraction(static_cast<std::uint64_t>(at), file.mainSource.fileSize()));
     return LogUse::Continued;
 }
 
@@ -267,8 +265,6 @@ bool CopyEngine::Impl::prepareWithoutLog(ExistingPolicy chosen, bool logFound)
         std::lock_guard lock(shared.regionsMutex);
         shared.regions = file.unfinishedRegions;
     }
-    const std::int64_t at = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
-    shared.progress.store(fraction(static_cast<std::uint64_t>(at), file.mainSource.fileSize()));
     return true;
 }
 

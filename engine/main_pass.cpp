@@ -63,7 +63,6 @@ void CopyEngine::Impl::runWorker()
     for (;;) {
         const std::uint64_t at = shared.position.load();
         if (at >= size || shared.stopRequest.load()) break;
-        shared.progress.store(fraction(at, size));
         if (size - at < loop.chunk)
             loop.chunk = static_cast<std::uint32_t>((size - at + sector - 1) / sector * sector);
         SourceReader& source = *file.sources[loop.current];
