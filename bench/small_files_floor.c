@@ -5,8 +5,8 @@
  * refuses), read it into an aligned buffer in the chunks the copier reads (30 pages,
  * at most 102400 bytes, at most a tenth of the file, whole 512-byte sectors), create
  * the copy below OUTPUT and write it, create the log beside it and write its header,
- * sync the copy's data, write the end record, close both and delete the log. Folders
- * are made as met. No threads, no checks beyond the calls' results: the figure
+ * sync the copy's data, write the end record, close both, delete the log and sync the
+ * folder (so that the copy's name and the log's removal stay). Folders are made as met. No threads, no checks beyond the calls' results: the figure
  * tessaly-cli is measured against in bench/cases/small_files.sh.
  *
  *   tessaly-small-files-floor SOURCE OUTPUT
@@ -36,7 +36,7 @@ static size_t chunkFor(unsigned long long size)
 static unsigned char* buffer;
 static long copied;
 
-static int copyFile(const char* from, const char* to)
+static int copyFile(const char* from, const char* to, int folderFd)
 {
     int in = open(from, O_RDONLY | O_DIRECT);
     if (in < 0 && errno == EINVAL) in = open(from, O_RDONLY);
@@ -62,7 +62,7 @@ static int copyFile(const char* from, const char* to)
     close(in);
     if (out >= 0) close(out);
     if (logFd >= 0) close(logFd);
-    if (ok) unlink(log);
+    if (ok) ok = unlink(log) == 0 && fsync(folderFd) == 0;
     return ok ? 0 : -1;
 }
 
@@ -71,6 +71,11 @@ static int copyTree(const char* from, const char* to)
     if (mkdir(to, 0755) != 0 && errno != EEXIST) return -1;
     DIR* folder = opendir(from);
     if (folder == NULL) return -1;
+    const int folderFd = open(to, O_RDONLY | O_DIRECTORY);
+    if (folderFd < 0) {
+        closedir(folder);
+        return -1;
+    }
     int result = 0;
     for (struct dirent* entry; (entry = readdir(folder)) != NULL;) {
         if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
@@ -83,9 +88,10 @@ static int copyTree(const char* from, const char* to)
         if (S_ISDIR(st.st_mode)) {
             result |= copyTree(source, target);
         } else if (S_ISREG(st.st_mode)) {
-            if (copyFile(source, target) == 0) ++copied; else result = -1;
+            if (copyFile(source, target, folderFd) == 0) ++copied; else result = -1;
         }
     }
+    close(folderFd);
     closedir(folder);
     return result;
 }

@@ -5,8 +5,8 @@
 # tmpfs: the copy reads its sources unbuffered, so on a disk every one of its
 # reads waits for the disk while cp reads the page cache.
 # Also against a floor (tessaly-small-files-floor: the same unbuffered reads, the copy
-# synced before its log goes, and a log created and deleted beside it, in one thread),
-# best of three.
+# synced before its log goes, a log created and deleted beside it and the folder synced,
+# in one thread), best of three.
 # Targets: tessaly-cli at 1,000 files/s or more, and at 0.9 times the floor's speed.
 [[ -x $BENCH_BIN/tessaly-cli ]] || bench_skip "no tessaly-cli in $BENCH_BIN"
 files=2000
