@@ -50,6 +50,23 @@ TEST_P(VolumeImageTest, DamageListAndCopyFollowTheImagesLog)
         folderBad ? std::vector<std::string>{at + "/DOCS/SUB"} : std::vector<std::string>{};
     std::ofstream(dir / "disk.map") << mapfileFor(fs::file_size(image), bad);
 
+    // The tree to pick files from: its top names the file systems as the list does, and a
+    // folder whose sector is bad cannot be read.
+    std::string why;
+    const std::unique_ptr<Volume> logged =
+        openVolumeWithLog(systemFileSystem(), image, (dir / "disk.map").string(), &why, &why);
+    ASSERT_TRUE(logged) << why;
+    VolumeFileSystem inside(systemFileSystem(), *logged, image.string());
+    const std::vector<std::string> top =
+        at.empty() ? std::vector<std::string>{"//"} : std::vector<std::string>{"/p1/", "/p2/"};
+    EXPECT_EQ(treeNames(volumeTreeTop(*logged, inside)), top);
+    EXPECT_EQ(treeNames(listVolumeTreeFolder(inside, image.string() + at + "/DOCS").entries),
+              (std::vector<std::string>{"SUB/", "A.BIN 30000"}));
+    const VolumeTreeFolder sub = listVolumeTreeFolder(inside, image.string() + at + "/DOCS/SUB");
+    EXPECT_EQ(sub.readable, !folderBad);
+    EXPECT_EQ(treeNames(sub.entries),
+              folderBad ? std::vector<std::string>{} : std::vector<std::string>{"C.TXT 700"});
+
     const std::string args = " --volume-log=" + (dir / "disk.map").string() + " ";
     const CommandResult listed = runCommand(cliPath() + " files --csv" + args + image.string());
     EXPECT_EQ(listed.status, 1);
