@@ -83,6 +83,15 @@ TEST_P(VolumeImageTest, DamageListAndCopyFollowTheImagesLog)
     }
     EXPECT_EQ(expected.count(at + "/DOCS/A.BIN"), 1u);
 
+    if (std::string(GetParam()) == "iso9660") {  // a folder's bad sector: no file system, and why
+        const std::uint64_t second = sectorOf(tree["/DOCS/SUB"], false) + 512;
+        std::ofstream(dir / "sub.map") << mapfileFor(fs::file_size(image), {second});
+        const CommandResult refused = runCommand(cliPath() + " files --volume-log=" +
+                                                 (dir / "sub.map").string() + " " + image.string() + " 2>&1");
+        EXPECT_NE(refused.out.find("\n  sectors the file systems start with are unreadable\n"),
+                  std::string::npos)
+            << refused.out;
+    }
     EXPECT_EQ(run(cliPath() + " copy -q" + args + "--volume=" + image.string() + " " +
                   dir.string()),
               folderBad ? 2 : 1);  // 2: a folder could not be read
