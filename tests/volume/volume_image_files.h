@@ -154,8 +154,12 @@ inline std::string buildImage(const std::string& kind, const ImageFiles& files,
         tool = "genisoimage";
         command = "genisoimage -quiet -o " + image.string() + " " + tree.string();
     } else if (kind == "exfat" || kind == "ntfs") {
-        return "no tool writes files into an " + kind + " image without mounting it (mkfs." +
-               kind + " makes it empty)";
+        tool = kind == "exfat" ? "mkfs.exfat" : "mkntfs";
+        if (std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) != 0) {
+            return tool + " is not installed";
+        }
+        return "no tool writes files into an " + kind + " image without mounting it (" + tool +
+               " makes it empty)";
     } else {
         tool = "mkfs.ext4";
         command = "mkfs.ext4 -q -F -b 1024 " +
