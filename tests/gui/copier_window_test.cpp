@@ -56,6 +56,19 @@ void answerPicker(std::function<void(VolumePicker&)> pick, bool accept = true)
     poll->start(20);
 }
 
+// Builds a floppy image of testing::sampleFiles() at image, and gives the runs of its
+// files and folders by path in *tree (none when the image cannot be read); why not, when
+// it cannot be built.
+std::string buildFloppy(const fs::path& image, std::map<std::string, VolumeFileInfo>* tree)
+{
+    const std::string missing = testing::buildImage("fat12", testing::sampleFiles(), image);
+    std::string error;
+    const std::unique_ptr<Volume> clean =
+        missing.empty() ? Volume::open(systemFileSystem(), image, {}, &error) : nullptr;
+    if (clean) *tree = testing::walkVolume(*clean);
+    return missing;
+}
+
 // The item of a picker's tree at names, from its top.
 QTreeWidgetItem* pickerItem(VolumePicker& picker, const QStringList& names)
 {
@@ -972,13 +985,10 @@ private slots:
         testing::TempDir dir;
         const fs::path image = fs::path(dir.path()) / "floppy.img";
         const testing::ImageFiles files = testing::sampleFiles();
-        const std::string missing = testing::buildImage("fat12", files, image);
+        std::map<std::string, VolumeFileInfo> tree;
+        const std::string missing = buildFloppy(image, &tree);
         if (!missing.empty()) QSKIP(qPrintable(QStringLiteral("SKIPPED: ") + q(missing)));
-        std::string error;
-        std::unique_ptr<Volume> clean = Volume::open(systemFileSystem(), image, {}, &error);
-        QVERIFY2(clean, error.c_str());
-        std::map<std::string, VolumeFileInfo> tree = testing::walkVolume(*clean);
-        clean.reset();
+        QVERIFY(!tree.empty());
         const auto sectorIn = [&](const std::string& path, std::uint64_t along) {
             const DataRun& run = tree[path].runs.at(0);
             return (run.volumeOffset + run.length * along / 2) / 512 * 512;
@@ -1047,14 +1057,11 @@ private slots:
         profile().setValue(QStringLiteral("AutoStartCopying"), 0);
         testing::TempDir dir;
         const fs::path image = fs::path(dir.path()) / "floppy.img";
-        const testing::ImageFiles files = testing::sampleFiles();
-        const std::string missing = testing::buildImage("fat12", files, image);
+        std::map<std::string, VolumeFileInfo> tree;
+        const std::string missing = buildFloppy(image, &tree);
         if (!missing.empty()) QSKIP(qPrintable(QStringLiteral("SKIPPED: ") + q(missing)));
-        std::string error;
-        std::unique_ptr<Volume> clean = Volume::open(systemFileSystem(), image, {}, &error);
-        QVERIFY2(clean, error.c_str());
-        const std::uint64_t sub = testing::walkVolume(*clean)["/DOCS/SUB"].runs.at(0).volumeOffset;
-        clean.reset();
+        QVERIFY(!tree.empty());
+        const std::uint64_t sub = tree["/DOCS/SUB"].runs.at(0).volumeOffset;
         std::ofstream(image.string() + ".log") << testing::mapfileFor(fs::file_size(image), {sub});
 
         Copier copier(m_shipped);
