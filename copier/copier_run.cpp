@@ -163,12 +163,12 @@ void CopierRun::addVolume(const std::string& path, VolumePick pick, AddResults r
             m_workers.post(results.done);
             return;
         }
-        // No scanned folder: the volume's folders lie inside its image or device, never
-        // around the output folder. The scan goes through the volume's own file system,
-        // so that what it could not list is this scan's alone.
         const std::vector<std::string> picked = m_workers.call([&] {
             return m_exiting.load() ? std::vector<std::string>{} : pick(*opened);
         });
+        // No scanned folder: the volume's folders lie inside its image or device, never
+        // around the output folder. The scan goes through the volume's own file system,
+        // so that what it could not list is this scan's alone.
         const FileEntry model{VolumeSet::baseOf(opened), {}, 0, 0, EntryState::Fresh};
         std::vector<std::pair<std::string, std::string>> unlisted;
         scanLines(*opened->files, picked, model, {}, results,
