@@ -160,9 +160,13 @@ void VolumePicker::fill(QTreeWidgetItem* item)
     if (!folder.readable) {
         disable(item, text(text::kFolderUnreadable));
     } else {
-        for (const VolumeTreeEntry& entry : folder.entries) addEntry(item, entry, item->checkState(0));
+        for (const VolumeTreeEntry& entry : folder.entries) {
+            addEntry(item, entry, item->checkState(0));
+        }
         if (!folder.complete) item->setToolTip(0, text(text::kFolderIncomplete));
-        if (folder.entries.empty()) item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+        if (folder.entries.empty()) {
+            item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+        }
     }
     m_settingChecks = false;
     // A folder that turned out unreadable no longer counts in the boxes above it.

@@ -63,7 +63,8 @@ inline std::string gptDisk(const std::vector<std::string>& parts)
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const std::uint64_t sectors = (parts[i].size() + 511) / 512;
         const std::size_t at = i * 128;
-        entries.replace(at, 16, "\xA2\xA0\xD0\xEB\xE5\xB9\x33\x44\x87\xC0\x68\xB9\xB4\xD1\xC7\xC7", 16);
+        entries.replace(at, 16, "\xA2\xA0\xD0\xEB\xE5\xB9\x33\x44\x87\xC0\x68\xB9\xB4\xD1\xC7\xC7",
+                        16);
         put(entries, at + 16, 0x1000 + i, 8);  // the partition's own GUID
         put(entries, at + 32, next, 8);
         put(entries, at + 40, next + sectors - 1, 8);
@@ -72,7 +73,8 @@ inline std::string gptDisk(const std::vector<std::string>& parts)
     }
     const std::uint64_t last = next + kMiB - 1;
     std::string disk((last + 1) * 512, '\0');
-    disk.replace(446, 16, std::string("\0\0\x02\0\xEE\xFF\xFF\xFF\x01\0\0\0", 12) + std::string(4, '\0'));
+    disk.replace(446, 16,
+                 std::string("\0\0\x02\0\xEE\xFF\xFF\xFF\x01\0\0\0", 12) + std::string(4, '\0'));
     put(disk, 458, std::min<std::uint64_t>(last, 0xFFFFFFFF), 4);
     disk.replace(510, 2, "\x55\xAA");
     const auto header = [&](std::uint64_t self, std::uint64_t other, std::uint64_t table) {
@@ -95,7 +97,9 @@ inline std::string gptDisk(const std::vector<std::string>& parts)
     };
     header(1, last, 2);
     header(last, 1, last - 32);
-    for (std::size_t i = 0; i < parts.size(); ++i) disk.replace(starts[i] * 512, parts[i].size(), parts[i]);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        disk.replace(starts[i] * 512, parts[i].size(), parts[i]);
+    }
     return disk;
 }
 
@@ -122,7 +126,7 @@ inline std::string buildImage(const std::string& kind, const ImageFiles& files,
     if (kind == "gpt") {
         std::vector<std::string> parts;
         for (const auto& [name, type] : {std::pair<std::string, std::string>{"/p1", "fat12"},
-                                          std::pair<std::string, std::string>{"/p2", "ext4"}}) {
+                                         std::pair<std::string, std::string>{"/p2", "ext4"}}) {
             ImageFiles inside;
             for (const auto& [path, bytes] : files) {
                 if (path.starts_with(name + "/")) inside[path.substr(3)] = bytes;
@@ -130,7 +134,8 @@ inline std::string buildImage(const std::string& kind, const ImageFiles& files,
             const fs::path part = image.string() + name.substr(1);
             if (std::string why = buildImage(type, inside, part); !why.empty()) return why;
             std::ifstream bytes(part, std::ios::binary);
-            parts.emplace_back(std::istreambuf_iterator<char>(bytes), std::istreambuf_iterator<char>());
+            parts.emplace_back(std::istreambuf_iterator<char>(bytes),
+                               std::istreambuf_iterator<char>());
         }
         std::ofstream(image, std::ios::binary | std::ios::trunc) << gptDisk(parts);
         return {};

@@ -86,8 +86,9 @@ TEST_P(VolumeImageTest, DamageListAndCopyFollowTheImagesLog)
     if (std::string(GetParam()) == "iso9660") {  // a folder's bad sector: no file system, and why
         const std::uint64_t second = sectorOf(tree["/DOCS/SUB"], false) + 512;
         std::ofstream(dir / "sub.map") << mapfileFor(fs::file_size(image), {second});
-        const CommandResult refused = runCommand(cliPath() + " files --volume-log=" +
-                                                 (dir / "sub.map").string() + " " + image.string() + " 2>&1");
+        const CommandResult refused =
+            runCommand(cliPath() + " files --volume-log=" + (dir / "sub.map").string() + " " +
+                       image.string() + " 2>&1");
         EXPECT_NE(refused.out.find("\n  sectors the file systems start with are unreadable\n"),
                   std::string::npos)
             << refused.out;
@@ -100,11 +101,13 @@ TEST_P(VolumeImageTest, DamageListAndCopyFollowTheImagesLog)
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, VolumeImageTest,
-                         ::testing::Values("fat12", "fat32", "ext4", "ext4-inline", "iso9660", "gpt",
-                                           "exfat", "ntfs"),
-                         [](const auto& row) { return std::string(row.param) == "ext4-inline"
-                                                          ? std::string("ext4_inline")
-                                                          : std::string(row.param); });
+                         ::testing::Values("fat12", "fat32", "ext4", "ext4-inline", "iso9660",
+                                           "gpt", "exfat", "ntfs"),
+                         [](const auto& row) {
+                             return std::string(row.param) == "ext4-inline"
+                                        ? std::string("ext4_inline")
+                                        : std::string(row.param);
+                         });
 
 // The log of an image: a copy log's filled regions and everything past its end, or
 // everything outside a mapfile's finished blocks, is unreadable; a log that does not fit
