@@ -137,7 +137,7 @@ int runCopy(int argc, char** argv)
         volume = openVolumeWithLog(system, absolutePath(options.volumePath),
                                    options.volumeLogPath, &error, &usedLog);
         if (!volume) {
-            std::fprintf(stderr, "tessaly-cli copy: %s\n", escapedName(error).c_str());
+            std::fprintf(stderr, "tessaly-cli copy: %s\n", escapedLines(error).c_str());
             return 2;
         }
         volumeFs = std::make_unique<VolumeFileSystem>(system, *volume,

@@ -157,7 +157,7 @@ int runFiles(int argc, char** argv)
     const std::unique_ptr<Volume> volume =
         openVolumeWithLog(systemFileSystem(), options.volume, options.log, &error, &usedLog);
     if (!volume) {
-        std::fprintf(stderr, "tessaly-cli files: %s\n", escapedName(error).c_str());
+        std::fprintf(stderr, "tessaly-cli files: %s\n", escapedLines(error).c_str());
         return 2;
     }
     std::vector<ListedFile> lines = listVolumeFiles(*volume, g_stopRequested);

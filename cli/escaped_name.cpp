@@ -1,5 +1,6 @@
 #include "cli/escaped_name.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tessaly::cli {
@@ -19,6 +20,18 @@ std::string escapedName(const std::string& name)
         } else {
             out += c;
         }
+    }
+    return out;
+}
+
+std::string escapedLines(const std::string& text)
+{
+    std::string out;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        if (at > 0) out += '\n';
+        out += escapedName(text.substr(at, end - at));
+        at = end + 1;
     }
     return out;
 }

@@ -9,5 +9,8 @@ namespace tessaly::cli {
 // that a name can neither drive the terminal nor break a line in two; printf '%b'
 // turns the text back into the name. Every other byte stays as it is.
 std::string escapedName(const std::string& name);
+// A message of several lines that names files: each line escaped as escapedName does, the
+// line breaks between them kept.
+std::string escapedLines(const std::string& text);
 
 }  // namespace tessaly::cli

@@ -12,20 +12,14 @@ CopyList buildVolumeCopyList(VolumeFileSystem& fs, const std::vector<std::string
     CopyListBuilder builder(fs, {}, stop);
     CopyList missing;
     const auto base = std::make_shared<const std::string>(fs.root() + "/");
-    const std::vector<std::string> wanted = paths.empty() ? std::vector<std::string>{"/"} : paths;
-    for (const std::string& inside : wanted) {
-        if (stop.load()) break;
-        const std::string path = fs.pathOf(inside);
-        if (!fs.isDirectory(path)) {
-            // A path that names nothing is listed all the same: the run then says so.
-            builder.addFile(path, base, fs.fileSize(path).value_or(0));
-            continue;
-        }
-        const ScanSink sink{
-            [&](const std::string& file, std::uint64_t size) { builder.addFile(file, base, size); },
-            [&](const std::string& folder) { missing.unreadableFolders.push_back(folder); }};
-        scanFolder(fs, path, {}, stop, sink);
+    std::vector<std::string> wanted;
+    for (const std::string& inside : paths.empty() ? std::vector<std::string>{"/"} : paths) {
+        wanted.push_back(fs.pathOf(inside));
     }
+    const ScanSink sink{
+        [&](const std::string& file, std::uint64_t size) { builder.addFile(file, base, size); },
+        [&](const std::string& folder) { missing.unreadableFolders.push_back(folder); }};
+    scanPaths(fs, wanted, {}, stop, sink);
     CopyList list = builder.take();
     list.unreadableFolders.insert(list.unreadableFolders.end(), missing.unreadableFolders.begin(),
                                   missing.unreadableFolders.end());

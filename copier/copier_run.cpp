@@ -110,8 +110,9 @@ void CopierRun::addPaths(const std::vector<std::string>& paths, const std::strin
     }
 }
 
-void CopierRun::scanLines(FileSystem& fs, const std::string& folder, const FileEntry& model,
-                          const std::string& excluded, const AddResults& results,
+void CopierRun::scanLines(FileSystem& fs, const std::vector<std::string>& paths,
+                          const FileEntry& model, const std::string& excluded,
+                          const AddResults& results,
                           const std::function<void(const std::string&)>& unreadable)
 {
     std::vector<FileEntry> batch;
@@ -132,7 +133,7 @@ void CopierRun::scanLines(FileSystem& fs, const std::string& folder, const FileE
                             }
                         },
                         unreadable};
-    scanFolder(fs, folder, excluded, m_exiting, sink);
+    scanPaths(fs, paths, excluded, m_exiting, sink);
     post();
 }
 
@@ -143,7 +144,7 @@ void CopierRun::startScan(const std::string& folder, const std::string& outputFo
         if (const std::optional<SourceFolder> source = resolveSourceFolder(m_fs, folder)) {
             const FileEntry model{source->base, {}, 0, EntryState::Fresh,
                                   std::make_shared<const std::string>(source->resolved)};
-            scanLines(m_fs, source->resolved, model, excludedOutputFolder(m_fs, outputFolder),
+            scanLines(m_fs, {source->resolved}, model, excludedOutputFolder(m_fs, outputFolder),
                       results, [](const std::string&) {});
         } else {
             m_workers.post([to = results.lines] { to({}); });
@@ -152,9 +153,9 @@ void CopierRun::startScan(const std::string& folder, const std::string& outputFo
     });
 }
 
-void CopierRun::addVolume(const std::string& path, AddResults results)
+void CopierRun::addVolume(const std::string& path, VolumePick pick, AddResults results)
 {
-    m_workers.start([this, path, results = std::move(results)] {
+    m_workers.start([this, path, pick = std::move(pick), results = std::move(results)] {
         std::string error;
         const std::shared_ptr<OpenedVolume> opened = m_volumes.open(path, &error);
         if (!opened) {
@@ -162,12 +163,15 @@ void CopierRun::addVolume(const std::string& path, AddResults results)
             m_workers.post(results.done);
             return;
         }
+        const std::vector<std::string> picked = m_workers.call([&] {
+            return m_exiting.load() ? std::vector<std::string>{} : pick(*opened);
+        });
         // No scanned folder: the volume's folders lie inside its image or device, never
         // around the output folder. The scan goes through the volume's own file system,
         // so that what it could not list is this scan's alone.
         const FileEntry model{VolumeSet::baseOf(opened), {}, 0, EntryState::Fresh};
         std::vector<std::pair<std::string, std::string>> unlisted;
-        scanLines(*opened->files, opened->files->root(), model, {}, results,
+        scanLines(*opened->files, picked, model, {}, results,
                   [&](const std::string& folder) { unlisted.emplace_back(folder, std::string()); });
         for (auto& entry : opened->files->takeUnlisted()) unlisted.push_back(std::move(entry));
         if (!unlisted.empty()) {

@@ -82,11 +82,14 @@ public:
     // Lists the files below folder on a worker of its own, leaving outputFolder out; a
     // folder that cannot be read adds nothing, and the scan ends early at exit.
     void startScan(const std::string& folder, const std::string& outputFolder, AddResults results);
+    // Chooses what of an opened volume joins the list, on the window's thread: paths of
+    // its file system, files or folders; none adds nothing.
+    using VolumePick = std::function<std::vector<std::string>(OpenedVolume&)>;
     // Opens the image or device at path (absolute) as a volume, with its log beside it, and
-    // lists every file of it on a worker of its own, each below the volume's root as its
-    // base folder (several file systems in folders p1, p2, ...). Its lines keep the
-    // volume open; the engine reads them through it.
-    void addVolume(const std::string& path, AddResults results);
+    // lists the files pick chooses of it on a worker of its own, each below the volume's
+    // root as its base folder (several file systems in folders p1, p2, ...). Its lines
+    // keep the volume open; the engine reads them through it.
+    void addVolume(const std::string& path, VolumePick pick, AddResults results);
     // Start: the driver copies from the current line on.
     void start();
     // Stop: the current file ends with its log whole and its line stays current. Never
@@ -125,10 +128,10 @@ signals:
 
 private:
     void endWhenIdle();
-    // On a worker: lists the files below folder of fs as lines with base and scanned,
+    // On a worker: lists the files of paths of fs (see scanPaths) as lines like model,
     // handed to lines in batches; each folder that cannot be read goes to unreadable.
-    void scanLines(FileSystem& fs, const std::string& folder, const FileEntry& model,
-                   const std::string& excluded, const AddResults& results,
+    void scanLines(FileSystem& fs, const std::vector<std::string>& paths,
+                   const FileEntry& model, const std::string& excluded, const AddResults& results,
                    const std::function<void(const std::string&)>& unreadable);
 
     CopierWindow& m_window;

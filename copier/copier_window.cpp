@@ -14,6 +14,7 @@
 #include "copier/copier_dialogs.h"
 #include "copier/copier_run.h"
 #include "copier/query_prompts.h"
+#include "copier/volume_picker.h"
 #include "platform/clock.h"
 #include "run/output_check.h"
 #include "texts/language_table.h"
@@ -242,7 +243,11 @@ void CopierWindow::addFromVolume()
     if (chosen.isEmpty() || exiting()) {
         return;
     }
-    m_run->addVolume(absolutePath(pathBytes(chosen)), addResults(AfterAdd::AutoStart));
+    const auto pick = [this](OpenedVolume& opened) {
+        VolumePicker picker(opened, m_language, this);
+        return picker.exec() == QDialog::Accepted ? picker.picked() : std::vector<std::string>{};
+    };
+    m_run->addVolume(absolutePath(pathBytes(chosen)), pick, addResults(AfterAdd::AutoStart));
 }
 
 CopierRun::AddResults CopierWindow::addResults(AfterAdd after)

@@ -61,4 +61,18 @@ bool scanFolder(FileSystem& fs, const std::string& folder, const std::string& ex
     return Scanner(fs, excluded, stop, sink).scan(withoutSeparator(folder));
 }
 
+bool scanPaths(FileSystem& fs, const std::vector<std::string>& paths, const std::string& excluded,
+               const std::atomic<bool>& stop, const ScanSink& sink)
+{
+    for (const std::string& path : paths) {
+        if (stop.load()) return false;
+        if (!fs.isDirectory(path)) {
+            sink.file(path, fs.fileSize(path).value_or(0));
+        } else if (!scanFolder(fs, path, excluded, stop, sink)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace tessaly

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -24,5 +25,12 @@ struct ScanSink
 // stop was raised before the scan ended.
 bool scanFolder(FileSystem& fs, const std::string& folder, const std::string& excluded,
                 const std::atomic<bool>& stop, const ScanSink& sink);
+
+// Reports the files of paths, in their order: each folder's as scanFolder does, and
+// each other path as a file with its size. A path that names nothing is reported all
+// the same, with size 0, so that its copy says what became of it. Returns false when
+// stop was raised before the scan ended.
+bool scanPaths(FileSystem& fs, const std::vector<std::string>& paths, const std::string& excluded,
+               const std::atomic<bool>& stop, const ScanSink& sink);
 
 }  // namespace tessaly

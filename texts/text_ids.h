@@ -197,5 +197,11 @@ inline constexpr int kAddFromVolume = 191;     // File menu command, and its dia
 inline constexpr int kVolumeUnreadable = 192;  // before the path and the reason it cannot be read
 inline constexpr int kNotListed = 193;         // before the entries a volume could not list
 inline constexpr int kFolderUnreadable = 194;  // after such a folder's path: why
+// The tree of an image's or a device's files to pick from
+inline constexpr int kPickFromVolume = 176;    // the dialog's title
+inline constexpr int kPickNameColumn = 177;    // "Name": the heading of the tree's first column
+inline constexpr int kLeadsAbove = 178;        // tooltip: a folder that is one of those above it
+inline constexpr int kFolderIncomplete = 179;  // tooltip: some entries of the folder cannot be read
+inline constexpr int kPickHint = 180;          // below the path: what is added, folders read when opened
 
 }  // namespace tessaly::text

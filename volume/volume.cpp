@@ -391,7 +391,7 @@ std::unique_ptr<Volume> Volume::open(FileSystem& fs, const std::string& path, Re
         for (const auto& [name, reason] : impl->unopened) {
             *error += "\n  " + (name.empty() ? std::string() : name + ": ") + reason;
         }
-        if (!impl->reader.zeroedMetadata().empty()) {
+        if (impl->reader.metUnreadable()) {
             *error += "\n  sectors the file systems start with are unreadable";
         }
         return nullptr;

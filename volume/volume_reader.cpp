@@ -69,6 +69,7 @@ std::size_t VolumeReader::readMetadata(std::uint64_t offset, char* buffer, std::
             ++m_zeroedReads;
             good = sector;
         }
+        m_metUnreadable = m_metUnreadable || good < span;
         const std::uint64_t from = std::max(at, offset);
         const std::uint64_t to = std::min<std::uint64_t>(at + good, end);
         if (to > from) std::memcpy(buffer + (from - offset), window.data() + (from - at), to - from);

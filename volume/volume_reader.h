@@ -47,6 +47,9 @@ public:
     // Counts every metadata sector given as zeros (again each time it is asked for), so
     // that a caller can tell whether an operation met one.
     std::uint64_t zeroedReads() const { return m_zeroedReads; }
+    // Whether a metadata read has met a sector that stays unreadable (or that the log
+    // lists as unread), given as zeros or cut short before it.
+    bool metUnreadable() const { return m_metUnreadable; }
 
 private:
     // Reads [offset, offset + len) exactly; both whole sectors, len at most a chunk.
@@ -58,6 +61,7 @@ private:
     RegionSet m_unreadable;
     RegionSet m_zeroed;
     std::uint64_t m_zeroedReads = 0;
+    bool m_metUnreadable = false;
 };
 
 }  // namespace tessaly

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <atomic>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <memory>
 
+#include "copier/volume_picker.h"
 #include "tests/gui/block_map_test_support.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/medium/medium_mount.h"
@@ -38,6 +40,50 @@ using testing::profile;
 using testing::q;
 
 namespace {
+
+// Answers the next tree of an image's files to pick from: pick acts on it, then OK, or
+// Cancel when accept is false.
+void answerPicker(std::function<void(VolumePicker&)> pick, bool accept = true)
+{
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, pick = std::move(pick), accept] {
+        auto* picker = qobject_cast<VolumePicker*>(QApplication::activeModalWidget());
+        if (picker == nullptr) return;
+        poll->deleteLater();
+        pick(*picker);
+        accept ? picker->accept() : picker->reject();
+    });
+    poll->start(20);
+}
+
+// Builds a floppy image of testing::sampleFiles() at image, and gives the runs of its
+// files and folders by path in *tree (none when the image cannot be read); why not, when
+// it cannot be built.
+std::string buildFloppy(const fs::path& image, std::map<std::string, VolumeFileInfo>* tree)
+{
+    const std::string missing = testing::buildImage("fat12", testing::sampleFiles(), image);
+    std::string error;
+    const std::unique_ptr<Volume> clean =
+        missing.empty() ? Volume::open(systemFileSystem(), image, {}, &error) : nullptr;
+    if (clean) *tree = testing::walkVolume(*clean);
+    return missing;
+}
+
+// The item of a picker's tree at names, from its top.
+QTreeWidgetItem* pickerItem(VolumePicker& picker, const QStringList& names)
+{
+    QTreeWidgetItem* item = picker.tree()->invisibleRootItem();
+    for (const QString& name : names) {
+        QTreeWidgetItem* next = nullptr;
+        for (int i = 0; i < item->childCount(); ++i) {
+            if (item->child(i)->text(0) == name) next = item->child(i);
+        }
+        if (next == nullptr) return nullptr;
+        next->setExpanded(true);
+        item = next;
+    }
+    return item;
+}
 
 
 // A copier window over a language folder, without quick start unless asked, over the
@@ -939,13 +985,10 @@ private slots:
         testing::TempDir dir;
         const fs::path image = fs::path(dir.path()) / "floppy.img";
         const testing::ImageFiles files = testing::sampleFiles();
-        const std::string missing = testing::buildImage("fat12", files, image);
+        std::map<std::string, VolumeFileInfo> tree;
+        const std::string missing = buildFloppy(image, &tree);
         if (!missing.empty()) QSKIP(qPrintable(QStringLiteral("SKIPPED: ") + q(missing)));
-        std::string error;
-        std::unique_ptr<Volume> clean = Volume::open(systemFileSystem(), image, {}, &error);
-        QVERIFY2(clean, error.c_str());
-        std::map<std::string, VolumeFileInfo> tree = testing::walkVolume(*clean);
-        clean.reset();
+        QVERIFY(!tree.empty());
         const auto sectorIn = [&](const std::string& path, std::uint64_t along) {
             const DataRun& run = tree[path].runs.at(0);
             return (run.volumeOffset + run.length * along / 2) / 512 * 512;
@@ -965,6 +1008,7 @@ private slots:
         QTRY_COMPARE(copier.prompts.messages.size(), 1);
         QVERIFY(copier.prompts.messages[0].text.startsWith(copier.text(192) + u'\n' +
                                                            q(plain.string()) + u'\n'));
+        answerPicker([](VolumePicker&) {});  // all of it, as the tree offers it
         copier.window->runCommand(copier_command::kAddFromVolume);
         const FileListModel& lines = copier.window->fileList().lines();
         QTRY_COMPARE(lines.rowCount(), 5);  // the files outside the unread folder
@@ -1002,6 +1046,56 @@ private slots:
         QCOMPARE(copied.size(), std::size_t{5});
         QCOMPARE(copied["/DOCS/A.BIN"], testing::bytesIn(tree["/DOCS/A.BIN"], bad));
         QVERIFY(copied["/DOCS/A.BIN"] > 0);
+        QVERIFY(copier.exitAndWait());
+    }
+
+    // The tree of an image's files: a folder and a file picked join the list, and nothing
+    // else; a folder whose sector is unread cannot be picked and says why; Cancel adds
+    // nothing.
+    void thePickedFilesOfAnImageJoinTheList()
+    {
+        profile().setValue(QStringLiteral("AutoStartCopying"), 0);
+        testing::TempDir dir;
+        const fs::path image = fs::path(dir.path()) / "floppy.img";
+        std::map<std::string, VolumeFileInfo> tree;
+        const std::string missing = buildFloppy(image, &tree);
+        if (!missing.empty()) QSKIP(qPrintable(QStringLiteral("SKIPPED: ") + q(missing)));
+        QVERIFY(!tree.empty());
+        const std::uint64_t sub = tree["/DOCS/SUB"].runs.at(0).volumeOffset;
+        std::ofstream(image.string() + ".log") << testing::mapfileFor(fs::file_size(image), {sub});
+
+        Copier copier(m_shipped);
+        QVERIFY(copier.window->initialize());
+        copier.prompts.fileAnswers = {q(image.string()), q(image.string())};
+        QString subTip;
+        bool subCheckable = true;
+        answerPicker([&](VolumePicker& picker) {
+            pickerItem(picker, {"/"})->setCheckState(0, Qt::Unchecked);
+            pickerItem(picker, {"/", "KEEP"})->setCheckState(0, Qt::Checked);
+            pickerItem(picker, {"/", "B.TXT"})->setCheckState(0, Qt::Checked);
+            QTreeWidgetItem* unread = pickerItem(picker, {"/", "DOCS", "SUB"});
+            subTip = unread->toolTip(0);
+            subCheckable = (unread->flags() & Qt::ItemIsUserCheckable) != 0;
+        });
+        copier.window->runCommand(copier_command::kAddFromVolume);
+        const FileListModel& lines = copier.window->fileList().lines();
+        QTRY_COMPARE(lines.rowCount(), 3);
+        QTRY_VERIFY(copier.window->workerCount() == 1);  // the driver's alone
+        QCOMPARE(subTip, copier.text(194));
+        QVERIFY(!subCheckable);
+        std::map<std::string, std::uint64_t> listed;
+        for (int row = 0; row < lines.rowCount(); ++row) {
+            listed[lines.entry(row).name.substr(image.string().size())] = lines.entry(row).size;
+        }
+        QCOMPARE(listed, (std::map<std::string, std::uint64_t>{
+                             {"/B.TXT", 5000}, {"/KEEP/D.BIN", 20000}, {"/KEEP/TINY.TXT", 40}}));
+        QCOMPARE(copier.prompts.messages.size(), 0);
+
+        answerPicker([](VolumePicker&) {}, false);
+        copier.window->runCommand(copier_command::kAddFromVolume);
+        QTRY_VERIFY(copier.window->workerCount() == 1);
+        QCOMPARE(lines.rowCount(), 3);
+        QCOMPARE(copier.prompts.messages.size(), 0);
         QVERIFY(copier.exitAndWait());
     }
 

@@ -68,6 +68,19 @@ TEST(CraftedVolumeTest, WhatCannotBeTrustedIsSaidAndTheRestComesOutExact)
         }
     }
 
+    // The tree to pick from greys the same: the partition, the file, the folder's loop.
+    std::string why;
+    const std::unique_ptr<Volume> volume = Volume::open(systemFileSystem(), image, {}, &why);
+    ASSERT_TRUE(volume) << why;
+    VolumeFileSystem inside(systemFileSystem(), *volume, image);
+    EXPECT_EQ(treeNames(volumeTreeTop(*volume, inside)),
+              (std::vector<std::string>{"/p1/", "/p2/", "/p3/!"}));
+    EXPECT_EQ(treeNames(listVolumeTreeFolder(inside, image + "/p1").entries),
+              (std::vector<std::string>{"DOCS/", "KEEP/", "lost+found/", "ZBIG.BIN 300000",
+                                        "B.TXT 0!"}));
+    EXPECT_EQ(treeNames(listVolumeTreeFolder(inside, image + "/p1/DOCS/SUB").entries),
+              (std::vector<std::string>{"LOOP/!", "C.TXT 700"}));
+
     EXPECT_EQ(run("timeout -s KILL 20 " + cliPath() + " copy -q --volume=" + image + " /p1 " +
                   dir.string()),
               2);  // B.TXT is said, and not copied

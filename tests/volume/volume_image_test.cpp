@@ -22,7 +22,8 @@ class VolumeImageTest : public ::testing::TestWithParam<const char*>
 TEST_P(VolumeImageTest, DamageListAndCopyFollowTheImagesLog)
 {
     const fs::path dir = freshTestFolder("volume-image");
-    const ImageFiles files = sampleFiles();
+    const ImageFiles files = imageFiles(GetParam());
+    const std::string at = std::string(GetParam()) == "gpt" ? "/p1" : "";  // sampleFiles()' part
     const fs::path image = dir / "disk.img";
     const std::string missing = buildImage(GetParam(), files, image);
     if (!missing.empty()) GTEST_SKIP() << "SKIPPED: " << missing;
@@ -35,42 +36,78 @@ TEST_P(VolumeImageTest, DamageListAndCopyFollowTheImagesLog)
         ASSERT_EQ(tree[path].size, bytes.size()) << path;
         EXPECT_EQ(clean->unreadableBytes(tree[path]), 0u) << path;
     }
-    // With data in the inodes, the folder's entries lie in its inode: only the file's
-    // sector is bad then, and the small file is read through the library.
+    // With data in the inodes, the folder's entries lie in its inode, and the small file is
+    // read through the library; ISO 9660 reads every folder as it opens, so that a folder's
+    // bad sector leaves no file system to read. Only the file's sector is bad then.
     const bool inlined = std::string(GetParam()) == "ext4-inline";
+    const bool folderBad = !inlined && std::string(GetParam()) != "iso9660";
     if (inlined) {
         ASSERT_EQ(tree["/KEEP/TINY.TXT"].runs.at(0).kind, RunKind::Library);
     }
-    std::vector<std::uint64_t> bad = {sectorOf(tree["/DOCS/A.BIN"], true)};
-    if (!inlined) bad.push_back(sectorOf(tree["/DOCS/SUB"], false));
+    std::vector<std::uint64_t> bad = {sectorOf(tree[at + "/DOCS/A.BIN"], true)};
+    if (folderBad) bad.push_back(sectorOf(tree[at + "/DOCS/SUB"], false));
     const std::vector<std::string> unlisted =
-        inlined ? std::vector<std::string>{} : std::vector<std::string>{"/DOCS/SUB"};
+        folderBad ? std::vector<std::string>{at + "/DOCS/SUB"} : std::vector<std::string>{};
     std::ofstream(dir / "disk.map") << mapfileFor(fs::file_size(image), bad);
+
+    // The tree to pick files from: its top names the file systems as the list does, and a
+    // folder whose sector is bad cannot be read.
+    std::string why;
+    const std::unique_ptr<Volume> logged =
+        openVolumeWithLog(systemFileSystem(), image, (dir / "disk.map").string(), &why, &why);
+    ASSERT_TRUE(logged) << why;
+    VolumeFileSystem inside(systemFileSystem(), *logged, image.string());
+    const std::vector<std::string> top =
+        at.empty() ? std::vector<std::string>{"//"} : std::vector<std::string>{"/p1/", "/p2/"};
+    EXPECT_EQ(treeNames(volumeTreeTop(*logged, inside)), top);
+    EXPECT_EQ(treeNames(listVolumeTreeFolder(inside, image.string() + at + "/DOCS").entries),
+              (std::vector<std::string>{"SUB/", "A.BIN 30000"}));
+    const VolumeTreeFolder sub = listVolumeTreeFolder(inside, image.string() + at + "/DOCS/SUB");
+    EXPECT_EQ(sub.readable, !folderBad);
+    EXPECT_EQ(treeNames(sub.entries),
+              folderBad ? std::vector<std::string>{} : std::vector<std::string>{"C.TXT 700"});
 
     const std::string args = " --volume-log=" + (dir / "disk.map").string() + " ";
     const CommandResult listed = runCommand(cliPath() + " files --csv" + args + image.string());
     EXPECT_EQ(listed.status, 1);
     const auto lines = parseFilesCsv(listed.out);
-    EXPECT_EQ(lines.count("/DOCS/SUB") == 1, !inlined);
-    EXPECT_EQ(lines.count("/DOCS/SUB/C.TXT") == 1, inlined);
+    EXPECT_EQ(lines.count(at + "/DOCS/SUB") == 1, folderBad);
+    EXPECT_EQ(lines.count(at + "/DOCS/SUB/C.TXT") == 1, !folderBad);
     std::map<std::string, std::uint64_t> expected;
     for (const auto& [path, bytes] : files) {
-        if (!inlined && path.starts_with("/DOCS/SUB/")) continue;
+        if (folderBad && path.starts_with(at + "/DOCS/SUB/")) continue;
         const std::uint64_t damaged = bytesIn(tree[path], bad);
         if (damaged > 0) expected[path] = damaged;
         EXPECT_EQ(lines.at(path), std::make_pair(damaged, std::string(damaged ? "damaged" : "whole")))
             << path;
     }
-    EXPECT_EQ(expected.count("/DOCS/A.BIN"), 1u);
+    EXPECT_EQ(expected.count(at + "/DOCS/A.BIN"), 1u);
 
+    if (std::string(GetParam()) == "iso9660") {  // a folder's bad sector: no file system, and why
+        const std::uint64_t second = sectorOf(tree["/DOCS/SUB"], false) + 512;
+        std::ofstream(dir / "sub.map") << mapfileFor(fs::file_size(image), {second});
+        const CommandResult refused =
+            runCommand(cliPath() + " files --volume-log=" + (dir / "sub.map").string() + " " +
+                       image.string() + " 2>&1");
+        EXPECT_NE(refused.out.find("\n  sectors the file systems start with are unreadable\n"),
+                  std::string::npos)
+            << refused.out;
+    }
     EXPECT_EQ(run(cliPath() + " copy -q" + args + "--volume=" + image.string() + " " +
                   dir.string()),
-              inlined ? 1 : 2);  // 2: a folder could not be read
+              folderBad ? 2 : 1);  // 2: a folder could not be read
     expectExactCopies(files, dir, expected, unlisted);
     fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, VolumeImageTest, ::testing::Values("fat12", "ext4", "ext4-inline"));
+INSTANTIATE_TEST_SUITE_P(Images, VolumeImageTest,
+                         ::testing::Values("fat12", "fat32", "ext4", "ext4-inline", "iso9660",
+                                           "gpt", "exfat", "ntfs"),
+                         [](const auto& row) {
+                             return std::string(row.param) == "ext4-inline"
+                                        ? std::string("ext4_inline")
+                                        : std::string(row.param);
+                         });
 
 // The log of an image: a copy log's filled regions and everything past its end, or
 // everything outside a mapfile's finished blocks, is unreadable; a log that does not fit

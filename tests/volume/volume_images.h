@@ -21,6 +21,7 @@
 #include "tests/support/test_folder.h"
 #include "tests/volume/volume_image_files.h"
 #include "volume/volume.h"
+#include "volume/volume_tree.h"
 
 namespace tessaly::testing {
 
@@ -90,6 +91,18 @@ inline void expectExactCopies(const ImageFiles& files, const std::filesystem::pa
         const auto it = expected.find(path);
         EXPECT_EQ(filled, it == expected.end() ? 0 : it->second) << path;
     }
+}
+
+// The entries of a tree's folder, or its top, as "NAME SIZE" for a file, "NAME/" for a
+// folder, and "!" after what cannot be picked.
+inline std::vector<std::string> treeNames(const std::vector<VolumeTreeEntry>& entries)
+{
+    std::vector<std::string> names;
+    for (const VolumeTreeEntry& e : entries) {
+        names.push_back(e.name + (e.folder ? "/" : " " + std::to_string(e.size)) +
+                        (e.problem == TreeProblem::None ? "" : "!"));
+    }
+    return names;
 }
 
 }  // namespace tessaly::testing
