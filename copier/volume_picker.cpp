@@ -10,7 +10,7 @@
 #include "ui/dialog_units.h"
 #include "ui/path_text.h"
 #include "ui/size_format.h"
-#include "ui/text_ids.h"
+#include "texts/text_ids.h"
 #include "ui/ui_text.h"
 
 namespace tessaly {
