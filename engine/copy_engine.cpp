@@ -43,7 +43,7 @@ CopyEngine::CopyEngine(FileSystem& fs, const TickSource& ticks)
 CopyEngine::~CopyEngine()
 {
     requestStop(true);
-    if (m->worker.joinable()) m->worker.join();
+    m->endWorker();
 }
 
 void CopyEngine::setSettings(const EngineSettings& wanted)
@@ -84,8 +84,8 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
                            const std::string& baseFolder)
 {
     if (m->shared.busy.load()) return false;
-    // The previous worker has cleared busy; let it finish its last instructions.
-    if (m->worker.joinable()) m->worker.join();
+    // The worker has cleared busy; let it finish the last instructions of its file.
+    m->waitForWorker();
     m->clearStatus();
     m->shared.filledBytes.store(0);
     m->shared.position.store(0);

@@ -40,6 +40,7 @@ struct EngineQuery
 using QueryCallback = std::function<bool(EngineQuery& query)>;
 
 // Starts body on a new thread stored in thread; false when no thread could be started.
+// The engine starts its worker thread so with its first file and keeps it for the next.
 using ThreadStarter = std::function<bool(std::thread& thread, std::function<void()> body)>;
 
 class CopyEngineTestAccess;

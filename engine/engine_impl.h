@@ -301,7 +301,28 @@ struct CopyEngine::Impl
     // Fed by the worker only; other threads read their rates.
     RateMeter longMeter;
     RateMeter shortMeter;
-    std::thread worker;
+
+    // The worker thread: started with the first file and kept for the files after it,
+    // so that a file costs no thread of its own. It leaves when the engine goes.
+    struct Worker
+    {
+        std::thread thread;
+        std::mutex mutex;
+        std::condition_variable wake;  // a file handed over, a file done, or leave
+        bool pending = false;          // a file is handed over and not yet taken up
+        bool running = false;          // a file is handed over or runs, to its last instruction
+        bool leave = false;
+    };
+    Worker worker;
+    // The worker's thread: runs each file handed over, until leave.
+    void workerLoop();
+    // Hands the prepared file to the worker, starting its thread with start if it has
+    // none yet; false when no thread could be started.
+    bool handToWorker(const ThreadStarter& start);
+    // Returns once the worker has finished the last instruction of its file.
+    void waitForWorker();
+    // Lets the worker's thread leave, and joins it.
+    void endWorker();
 };
 
 }  // namespace tessaly

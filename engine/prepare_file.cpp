@@ -286,9 +286,54 @@ void CopyEngine::Impl::closeFile()
     releaseReservedCopies();
 }
 
+void CopyEngine::Impl::workerLoop()
+{
+    std::unique_lock lock(worker.mutex);
+    for (;;) {
+        worker.wake.wait(lock, [this] { return worker.pending || worker.leave; });
+        if (!worker.pending) return;
+        worker.pending = false;
+        lock.unlock();
+        runWorker();
+        lock.lock();
+        worker.running = false;
+        worker.wake.notify_all();
+    }
+}
+
+bool CopyEngine::Impl::handToWorker(const ThreadStarter& start)
+{
+    {
+        std::lock_guard lock(worker.mutex);
+        if (!worker.thread.joinable() && !start(worker.thread, [this] { workerLoop(); })) {
+            return false;
+        }
+        worker.pending = true;
+        worker.running = true;
+    }
+    worker.wake.notify_all();
+    return true;
+}
+
+void CopyEngine::Impl::waitForWorker()
+{
+    std::unique_lock lock(worker.mutex);
+    worker.wake.wait(lock, [this] { return !worker.running; });
+}
+
+void CopyEngine::Impl::endWorker()
+{
+    {
+        std::lock_guard lock(worker.mutex);
+        worker.leave = true;
+    }
+    worker.wake.notify_all();
+    if (worker.thread.joinable()) worker.thread.join();
+}
+
 bool CopyEngine::Impl::startWorker()
 {
-    if (worker.joinable()) worker.join();
+    waitForWorker();
     ThreadStarter start;
     {
         std::lock_guard lock(settings.mutex);
@@ -297,7 +342,7 @@ bool CopyEngine::Impl::startWorker()
     setState(shared.busy, true);
     shared.driveType.store(file.mainSource.driveType());
     shared.started.store(false);
-    if (!start || !start(worker, [this] { runWorker(); })) {
+    if (!start || !handToWorker(start)) {
         setState(shared.busy, false);
         releaseReservedCopies();
         fail(EngineStatus::WorkerStartFailed);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -18,7 +19,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <vector>
 
 namespace tessaly {
 namespace {
@@ -202,19 +205,77 @@ SysError keepOnlyFiles(int fd, bool blockDevices)
     return why;
 }
 
-// The /proc/self/mountinfo line of the device that holds st_dev (the last one
-// wins, as later mounts hide earlier ones).
+// The mount table as /proc/self/mountinfo gives it, read again only when the kernel
+// marks a change: the open file signals each mount and unmount to poll() (POLLPRI), so
+// a run over many files reads the table once, and a medium mounted, unmounted or
+// swapped meanwhile is seen at the next look.
+class MountTable
+{
+public:
+    ~MountTable()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+
+    // The line of the device that holds st_dev (the last one wins, as later mounts
+    // hide earlier ones).
+    std::optional<MountEntry> entryOf(dev_t device)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_fd < 0 || changed()) reload();
+        const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+        for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
+            if (entry->device == wanted) return *entry;
+        }
+        return std::nullopt;
+    }
+
+private:
+    bool changed() const
+    {
+        pollfd watch{m_fd, POLLPRI, 0};
+        return ::poll(&watch, 1, 0) != 0;  // a change, or an error: read it again
+    }
+
+    void reload()
+    {
+        m_entries.clear();
+        if (m_fd < 0) m_fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+        if (m_fd < 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) return close();
+        std::string text;
+        char block[8192];
+        for (;;) {
+            const ssize_t n = ::read(m_fd, block, sizeof block);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return close();
+            if (n == 0) break;
+            text.append(block, static_cast<std::size_t>(n));
+        }
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            if (std::optional<MountEntry> entry = parseMountInfoLine(line)) {
+                m_entries.push_back(std::move(*entry));
+            }
+        }
+    }
+
+    // Without the file nothing is known, and the next look tries again.
+    void close()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+        m_entries.clear();
+    }
+
+    std::mutex m_mutex;
+    int m_fd = -1;
+    std::vector<MountEntry> m_entries;
+};
+
 std::optional<MountEntry> mountOf(dev_t device)
 {
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line;
-    std::optional<MountEntry> found;
-    const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
-    while (std::getline(in, line)) {
-        std::optional<MountEntry> entry = parseMountInfoLine(line);
-        if (entry && entry->device == wanted) found = std::move(entry);
-    }
-    return found;
+    static MountTable table;
+    return table.entryOf(device);
 }
 
 std::optional<std::uint32_t> readSysfsNumber(const std::string& path)

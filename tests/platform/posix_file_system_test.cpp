@@ -259,6 +259,20 @@ TEST_F(PosixFileSystemTest, VolumeQueriesAnswerOnDiskAndTmpfs)
         EXPECT_EQ(system.volumeInfo("/dev/shm")->driveType, DriveType::RamDisk);
     }
     EXPECT_FALSE(system.volumeInfo((m_dir / "missing").string()).has_value());
+
+    // The mount table is kept between looks: a medium mounted, and taken away again,
+    // after the first look shows at the next one.
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting needs root";
+    const fs::path point = m_dir / "medium";
+    fs::create_directory(point);
+    const DriveType before = system.volumeInfo(point.string())->driveType;
+    ASSERT_NE(before, DriveType::RamDisk);
+    if (std::system(("mount -t tmpfs -o size=1m none " + point.string()).c_str()) != 0) {
+        GTEST_SKIP() << "this machine does not let tmpfs be mounted";
+    }
+    EXPECT_EQ(system.volumeInfo(point.string())->driveType, DriveType::RamDisk);
+    ASSERT_EQ(std::system(("umount " + point.string()).c_str()), 0);
+    EXPECT_EQ(system.volumeInfo(point.string())->driveType, before);
 }
 
 TEST_F(PosixFileSystemTest, VolumeRootIsTheMountPointWithASeparator)
