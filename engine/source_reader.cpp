@@ -49,8 +49,10 @@ bool SourceReader::open(const std::string& path)
     m_driveType = volume->driveType;
     m_chunkSize = fitChunk(m_pageBytes, m_bytesPerSector, m_fileSize);
     m_sectorsPerChunk = m_chunkSize / m_bytesPerSector;
-    // A buffer that cannot be had makes every read fail, like an unreadable sector.
-    m_buffer = LockedBuffer(m_chunkSize);
+    // The buffer of the previous file serves this one when it is large enough: reads
+    // never ask for more than the chunk. A buffer that cannot be had makes every read
+    // fail, like an unreadable sector.
+    if (m_buffer.size() < m_chunkSize) m_buffer = LockedBuffer(m_chunkSize);
     m_file = std::move(file);
     m_path = path;
     m_lastError = 0;
@@ -112,9 +114,7 @@ std::int64_t SourceReader::currentOffset() const
 
 void SourceReader::close()
 {
-    if (!m_file) return;
-    m_file.reset();
-    m_buffer = LockedBuffer();
+    m_file.reset();  // the buffer stays for the next file
 }
 
 std::optional<FileIdentity> SourceReader::identity() const

@@ -34,6 +34,7 @@ public:
     // New offset from the start, or -1 when closed or the move would be negative.
     std::int64_t seek(std::int64_t distance, Whence whence);
     std::int64_t currentOffset() const;
+    // Closes the file; the buffer stays for the next open.
     void close();
     bool isOpen() const { return m_file != nullptr; }
 
