@@ -77,20 +77,7 @@ lines = [l.split() for l in open(sys.argv[1]) if l.strip() and not l.startswith(
 print(sum(int(w[1], 16) for w in lines[1:] if len(w) >= 3 and w[2] == '+'))
 PY
 }
-# The image's readable bytes: all but its bad sectors (weak ones read in the end).
-readable() {
-    python3 - "$IMAGES/$1" <<'PY'
-import os, sys
-size = os.path.getsize(sys.argv[1])
-bad = 0
-for line in open(sys.argv[1] + '.map'):
-    words = line.split('#')[0].split()
-    if len(words) == 2 and words[0] == 'bad':
-        first, _, last = words[1].partition('-')
-        bad += int(last or first) - int(first) + 1
-print(size - bad * 512)
-PY
-}
+readable() { medium_readable "$IMAGES/$1"; }
 
 printf '%-10s %-24s %14s %14s %8s %8s %7s\n' image tool read readable failed reads wall_s
 declare -A READ FAILED

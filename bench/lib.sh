@@ -60,6 +60,22 @@ medium_unmount_all() {
     for mount in "${!BENCH_MEDIUM_PIDS[@]}"; do medium_unmount "$mount"; done
 }
 
+# medium_readable IMAGE: the bytes of IMAGE that its map does not name bad (weak
+# sectors give their data in the end).
+medium_readable() {
+    python3 - "$1" <<'PY'
+import os, sys
+size = os.path.getsize(sys.argv[1])
+bad = 0
+for line in open(sys.argv[1] + '.map'):
+    words = line.split('#')[0].split()
+    if len(words) == 2 and words[0] == 'bad':
+        first, _, last = words[1].partition('-')
+        bad += int(last or first) - int(first) + 1
+print(size - bad * 512)
+PY
+}
+
 medium_counts() {
     cat "$1/.counts"
 }

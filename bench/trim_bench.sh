@@ -59,20 +59,7 @@ except OSError:
 print(sum(512 for i in range(0, len(a), 512) if a[i:i + 512] == b[i:i + 512]))
 PY
 }
-# Weak sectors give their data in the end: only the bad ones are unreadable.
-readable() {
-    python3 - "$IMAGES/$1" <<'PY'
-import os, sys
-size = os.path.getsize(sys.argv[1])
-bad = 0
-for line in open(sys.argv[1] + '.map'):
-    words = line.split('#')[0].split()
-    if len(words) == 2 and words[0] == 'bad':
-        first, _, last = words[1].partition('-')
-        bad += int(last or first) - int(first) + 1
-print(size - bad * 512)
-PY
-}
+readable() { medium_readable "$IMAGES/$1"; }
 # Filled regions the copy's log lists (end record left out); "-" without a log.
 log_regions() {
     [[ -f $1 ]] || { echo 0; return; }
