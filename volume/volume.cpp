@@ -309,6 +309,13 @@ std::optional<FolderListing> Volume::Impl::list(std::size_t part, std::uint64_t 
                            file->meta->type == TSK_FS_META_TYPE_VIRT_DIR)) {
             continue;
         }
+        // The library shows an exFAT volume's own structures (its allocation bitmap, its
+        // up-case table, ...) as files of the root named with a "$" and without a time;
+        // a file of the user has a time (exFAT's earliest is 1980).
+        if (fs->ftype == TSK_FS_TYPE_EXFAT && address == fs->root_inum && file->meta &&
+            file->meta->mtime == 0 && text.starts_with('$')) {
+            continue;
+        }
         // The library shows a FAT volume's label as an empty file of this name.
         if (TSK_FS_TYPE_ISFAT(fs->ftype) && file->meta && file->meta->size == 0 &&
             text.ends_with(" (Volume Label Entry)")) {

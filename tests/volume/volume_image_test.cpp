@@ -109,6 +109,23 @@ INSTANTIATE_TEST_SUITE_P(Images, VolumeImageTest,
                                         : std::string(row.param);
                          });
 
+// An exFAT volume's own structures (its allocation bitmap, its up-case table) are not
+// files of it.
+TEST(ExfatVolumeTest, HoldsNoFilesOfItsOwnStructures)
+{
+    if (std::system("command -v mkfs.exfat >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mkfs.exfat";
+    const fs::path dir = freshTestFolder("volume-exfat");
+    const fs::path image = dir / "card.img";
+    ASSERT_EQ(std::system(("truncate -s 8M " + image.string() + " && mkfs.exfat " +
+                           image.string() + " >/dev/null 2>&1").c_str()),
+              0);
+    std::string error;
+    const std::unique_ptr<Volume> volume = Volume::open(systemFileSystem(), image, {}, &error);
+    ASSERT_TRUE(volume) << error;
+    EXPECT_TRUE(walkVolume(*volume).empty());
+    fs::remove_all(dir);
+}
+
 // The log of an image: a copy log's filled regions and everything past its end, or
 // everything outside a mapfile's finished blocks, is unreadable; a log that does not fit
 // the image, or a malformed mapfile, is refused.
