@@ -67,14 +67,10 @@ extern "C" const char* __lsan_default_suppressions()
     return "leak:tsk_fs_path2inum\nleak:tsk_vs_dos_open\nleak:tsk_fs_file_attr_get\n";
 }
 
-// The library sizes some buffers by fields of the image (a folder or an attribute of a
-// few GiB on a crafted one), as it would for the real thing. Such a request is granted
-// lazily or refused (null, which the library reports as an error that the volume layer
-// passes on), never a fault of ours: scripts/fuzz.sh lifts libFuzzer's limit for one
-// allocation for this target, and the limit on memory really used still holds.
+// Whole stacks for the leak checker, through the library's frames (see above).
 extern "C" const char* __asan_default_options()
 {
-    return "allocator_may_return_null=1:fast_unwind_on_malloc=0";
+    return "fast_unwind_on_malloc=0";
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

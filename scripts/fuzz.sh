@@ -25,11 +25,7 @@ for target in ${TESSALY_FUZZ_TARGETS:-copy_log language get put resume volume}; 
     [ -x "$program" ] || continue
     mkdir -p "$build/corpus/$target" "$build/artifacts"
     log=$build/$target.log
-    # The volume's library sizes some buffers by fields of the image (see
-    # fuzz_volume.cpp): one allocation may ask for gigabytes; what is used stays limited.
-    limits=(-rss_limit_mb=2048)
-    [ "$target" = volume ] && limits+=(-malloc_limit_mb=1048576)
-    if "$program" -max_total_time="$seconds" -timeout=10 "${limits[@]}" \
+    if "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" \
         "$build/corpus/$target" "$build/seeds/$target" >"$log" 2>&1; then
         result=clean

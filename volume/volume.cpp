@@ -4,12 +4,61 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
 #include <set>
 
 #include "volume/volume_reader.h"
+
+// The library sizes some of its buffers by fields of the image and clears them: a damaged
+// or crafted image can make it ask for gigabytes (a folder or an inode's data of 4 GiB)
+// and really use them. Every allocation of the library passes through these two
+// functions, which it calls through its symbol table, so the program's own definitions
+// take their place: a request past kLargestLibraryBlock fails as an allocation failure
+// does, which the library reports as an error of the folder or file it was reading. No
+// real file system's metadata needs a single block that large.
+namespace {
+constexpr std::size_t kLargestLibraryBlock = std::size_t{256} << 20;
+
+void refuseBlock(std::size_t len)
+{
+    tsk_error_reset();
+    tsk_error_set_errno(TSK_ERR_AUX_MALLOC);
+    tsk_error_set_errstr("the image asks for a block of %zu bytes, more than any real one", len);
+}
+}  // namespace
+
+extern "C" void* tsk_malloc(std::size_t len)
+{
+    if (len > kLargestLibraryBlock) {
+        refuseBlock(len);
+        return nullptr;
+    }
+    void* block = std::calloc(len, 1);
+    if (block == nullptr) {
+        tsk_error_reset();
+        tsk_error_set_errno(TSK_ERR_AUX_MALLOC);
+        tsk_error_set_errstr("tsk_malloc: %s (%zu requested)", std::strerror(errno), len);
+    }
+    return block;
+}
+
+extern "C" void* tsk_realloc(void* block, std::size_t len)
+{
+    if (len > kLargestLibraryBlock) {
+        refuseBlock(len);
+        return nullptr;
+    }
+    void* grown = std::realloc(block, len);
+    if (grown == nullptr && len != 0) {
+        tsk_error_reset();
+        tsk_error_set_errno(TSK_ERR_AUX_MALLOC);
+        tsk_error_set_errstr("tsk_realloc: %s (%zu requested)", std::strerror(errno), len);
+    }
+    return grown;
+}
 
 namespace tessaly {
 

@@ -2,12 +2,18 @@
 // folder above it, a partition table with a partition past the disk's end next to two
 // good ones. Each is said, nothing hangs, and the good files come out exact.
 #include <gtest/gtest.h>
+#include <tsk/libtsk.h>
 
 #include <array>
 #include <filesystem>
 
 #include "tests/tool/tool_test_support.h"
 #include "tests/volume/volume_images.h"
+
+// The library's own allocation of a file's metadata with a buffer of a_buf_len bytes
+// (exported, declared only in its internal headers).
+extern "C" TSK_FS_META* tsk_fs_meta_alloc(size_t a_buf_len);
+extern "C" void tsk_fs_meta_close(TSK_FS_META* meta);
 
 namespace tessaly::testing {
 namespace {
@@ -29,6 +35,16 @@ std::string mbrWith(const std::vector<std::array<std::uint32_t, 3>>& parts)
     mbr[510] = '\x55';
     mbr[511] = '\xaa';
     return mbr;
+}
+
+// The library's blocks come from the volume layer, which refuses one that only a crafted
+// image asks for: the library clears what it gets, so a field of 4 GiB would cost 4 GiB.
+TEST(CraftedVolumeTest, TheLibraryGetsNoBlockOfGigabytes)
+{
+    TSK_FS_META* small = tsk_fs_meta_alloc(4096);
+    ASSERT_NE(small, nullptr);
+    tsk_fs_meta_close(small);
+    EXPECT_EQ(tsk_fs_meta_alloc(std::size_t{1} << 30), nullptr);
 }
 
 TEST(CraftedVolumeTest, WhatCannotBeTrustedIsSaidAndTheRestComesOutExact)
