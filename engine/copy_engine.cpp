@@ -98,6 +98,8 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->file.unfinishedBase.reset();
     m->file.passRecord.reset();
     m->file.passResume.reset();
+    m->file.phaseResume.reset();
+    m->file.notTried.clear();
     m->file.annotations.clear();
     m->file.loggedAnnotations.clear();
     {

@@ -16,10 +16,15 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     const std::uint64_t size = shared.fileSize.load();
     // The end record claims every byte before it: the copy is on the medium first.
     const EngineStatus onMedium = loop.logActive ? putCopyOnMedium() : EngineStatus::Ok;
-    bool logEnded = !loop.logActive || (onMedium == EngineStatus::Ok &&
-                                        file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0);
+    // A copy read in phases gets a whole new log; one read in order, its end record.
+    const auto endLog = [&] {
+        return loop.phased ? writePhaseLog(loop, loop.phasesDone)
+                           : file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0;
+    };
+    bool logEnded = !loop.logActive || (onMedium == EngineStatus::Ok && endLog());
     const EngineStatus ended = shared.status.load();
-    if (at >= size) {
+    const bool whole = loop.phased ? loop.phasesDone : at >= size;
+    if (whole) {
         clearStatus();
     } else if (shared.stopRequest.load() && ended != EngineStatus::WriteFailed &&
                ended != EngineStatus::LogWriteFailed) {
@@ -29,7 +34,7 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     const EngineStatus now = shared.status.load();
     if (onMedium != EngineStatus::Ok && (now == EngineStatus::Ok || now == EngineStatus::Stopped))
         shared.status.store(onMedium);
-    if (at >= size && !shared.stopRequest.load() && onMedium == EngineStatus::Ok && runEndPasses(loop))
+    if (whole && !shared.stopRequest.load() && onMedium == EngineStatus::Ok && runEndPasses(loop))
         logEnded = true;
     closeFile();
     // A log that lists an earlier copy's fills (before an Append's base) is kept, however
