@@ -113,6 +113,9 @@ bool CopyEngine::Impl::runEndPasses(const Loop& loop)
                       longMeter.add(bytes);
                       shortMeter.add(bytes);
                   }};
+    // No sector is read more than 1 + passes times after its first failure.
+    copy.reads = &unitReads;
+    copy.budget = 1 + passes;
     if (loop.logActive) {
         copy.checkpointDue = [&] { return tickSource.now() - lastCheckpoint >= kCheckpointMs; };
         copy.checkpoint = [&](const RegionMap& regions, PassPoint at) {

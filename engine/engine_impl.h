@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -332,6 +333,9 @@ struct CopyEngine::Impl
     // Fed by the worker only; other threads read their rates.
     RateMeter longMeter;
     RateMeter shortMeter;
+    // The worker's: the sector reads of filled sectors since their first failure, by copy
+    // offset (PassCopy::reads); a sector without an entry has had none.
+    std::map<std::uint64_t, std::uint32_t> unitReads;
     std::thread worker;
 };
 

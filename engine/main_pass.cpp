@@ -36,6 +36,7 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     loop.chunk = loop.fullChunk;
     loop.chunkBuffer.assign(loop.fullChunk, 0);
     loop.lastGood.assign(sector, 0);
+    unitReads.clear();
     shared.fileSize.store(file.mainSource.fileSize());
     const std::int64_t start = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
     shared.position.store(std::min(static_cast<std::uint64_t>(start), file.mainSource.fileSize()));
@@ -174,6 +175,9 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
         static_cast<std::uint32_t>(loop.fillSpan) * sector, loop.limit - at));
     const BadRegion region{at + shared.destinationBase.load(), length};
     if (!recordAndWriteFill(loop, region)) return false;
+    // The sector reads here after the first that failed (a chunk's failure says nothing
+    // of one sector); none is kept as no entry.
+    if (loop.attempts > 1) unitReads[region.offset] = loop.attempts - 1;
     longMeter.add(length);
     shortMeter.add(length);
     {
