@@ -261,6 +261,7 @@ EngineSnapshot CopyEngine::snapshot() const
     now.passRegions = now.busy ? shared.trimming.load() : 0;
     now.retryPass = shared.retryPass.load();
     now.retryPasses = shared.retryPasses.load();
+    now.phase = now.busy ? shared.phase.load() : 0;
     now.triesAgain = shared.triesAgain.load();
     now.shortRate = shortRate();
     now.longRate = longRate();

@@ -70,6 +70,7 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     // The first log claims no byte that the log before it did not: the copy need not
     // reach the medium first. It lists the areas not tried before the copy grows to its
     // end (so that the end record fits it) and any byte of them is written.
+    shared.phase.store(loop.phase);
     if (!writePhaseLog(loop, false, false)) return;
     if (!file.phaseResume && !file.destination.truncateAt(fileEnd())) {
         fail(EngineStatus::WriteFailed);
@@ -77,7 +78,9 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     }
     if (loop.phase == 1 && !easyPass(loop)) return;
     loop.phase = 2;
+    shared.phase.store(loop.phase);
     if (!mainPassOverPending(loop)) return;
+    shared.phase.store(0);
     shared.position.store(size);
     loop.phasesDone = true;
 }

@@ -16,14 +16,17 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     const std::uint64_t size = shared.fileSize.load();
     // The end record claims every byte before it: the copy is on the medium first.
     const EngineStatus onMedium = loop.logActive ? putCopyOnMedium() : EngineStatus::Ok;
-    // A copy read in phases gets a whole new log; one read in order, its end record.
+    // A copy read in phases gets a whole new log; one read in order, its end record. A
+    // phase's log that cannot be replaced stays, end record and all, and still lists
+    // every byte not read since (the status says why it stayed).
     const auto endLog = [&] {
-        return loop.phased ? writePhaseLog(loop, loop.phasesDone)
-                           : file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0;
+        if (!loop.phased) return file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0;
+        return writePhaseLog(loop, loop.phasesDone) || !loop.phasesDone;
     };
     bool logEnded = !loop.logActive || (onMedium == EngineStatus::Ok && endLog());
     const EngineStatus ended = shared.status.load();
     const bool whole = loop.phased ? loop.phasesDone : at >= size;
+    shared.phase.store(0);
     if (whole) {
         clearStatus();
     } else if (shared.stopRequest.load() && ended != EngineStatus::WriteFailed &&

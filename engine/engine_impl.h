@@ -82,6 +82,7 @@ struct CopyEngine::Impl
         std::atomic<std::size_t> trimming{0};
         std::atomic<std::uint32_t> retryPass{0};    // from 1 while a retry pass runs
         std::atomic<std::uint32_t> retryPasses{0};  // the passes this file gets
+        std::atomic<std::uint32_t> phase{0};        // EngineSnapshot::phase
         // The copy continued is whole up to the file's end and lists filled regions:
         // this run reads those again and nothing else.
         std::atomic<bool> triesAgain{false};
