@@ -129,18 +129,17 @@ for image in deadhead.bin slowband.bin scattered.bin weakblocks.bin deadrun.bin;
     run $image "ddrescue -d -r2" map ddrescue -d -q -r2 "$MNT/$image" "$OUT/$image" "$OUT/$image.map"
 done
 
+# ratios TOOL: its bytes read and failed reads over those of ddrescue -d, per image.
+ratios() {
+    for image in deadhead.bin slowband.bin scattered.bin weakblocks.bin deadrun.bin; do
+        awk -v i="${image%.bin}" -v a="${READ["$image $1"]}" -v b="${READ["$image ddrescue -d"]}" \
+            -v f="${FAILED["$image $1"]}" -v g="${FAILED["$image ddrescue -d"]}" \
+            'BEGIN { printf "  %-10s bytes read %6.2f x   failed reads %s\n", i, (b > 0 ? a / b : 0),
+                     (g > 0 ? sprintf("%6.2f x", f / g) : (f > 0 ? "more (none for ddrescue)" : "none")) }'
+    done
+}
 echo
-echo "tessaly-cli at its defaults over ddrescue -d, within $BUDGET s:"
-for image in deadhead.bin slowband.bin scattered.bin weakblocks.bin deadrun.bin; do
-    awk -v i="${image%.bin}" -v a="${READ["$image tessaly-cli"]}" -v b="${READ["$image ddrescue -d"]}" \
-        -v f="${FAILED["$image tessaly-cli"]}" -v g="${FAILED["$image ddrescue -d"]}" \
-        'BEGIN { printf "  %-10s bytes read %6.2f x   failed reads %s\n", i, (b > 0 ? a / b : 0),
-                 (g > 0 ? sprintf("%6.2f x", f / g) : (f > 0 ? "more (none for ddrescue)" : "none")) }'
-done
+echo "tessaly-cli at its defaults (the easy data first) over ddrescue -d, within $BUDGET s:"
+ratios "tessaly-cli"
 echo "tessaly-cli --no-easy-first (in order) over ddrescue -d, within $BUDGET s:"
-for image in deadhead.bin slowband.bin scattered.bin weakblocks.bin deadrun.bin; do
-    awk -v i="${image%.bin}" -v a="${READ["$image tessaly-cli --no-easy-first"]}" -v b="${READ["$image ddrescue -d"]}" \
-        -v f="${FAILED["$image tessaly-cli --no-easy-first"]}" -v g="${FAILED["$image ddrescue -d"]}" \
-        'BEGIN { printf "  %-10s bytes read %6.2f x   failed reads %s\n", i, (b > 0 ? a / b : 0),
-                 (g > 0 ? sprintf("%6.2f x", f / g) : (f > 0 ? "more (none for ddrescue)" : "none")) }'
-done
+ratios "tessaly-cli --no-easy-first"

@@ -52,8 +52,9 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     loop.phased = true;
     loop.skip = wholeChunks(kFirstSkip, loop.fullChunk);
     if (const std::optional<PhasePoint> from = file.phaseResume) {
-        const std::uint64_t boundary = from->boundary - file.base;
-        const std::uint64_t cursor = from->cursor - file.base;
+        // Nothing past the source's end is read (a log may reach further).
+        const std::uint64_t boundary = std::min(from->boundary - file.base, size);
+        const std::uint64_t cursor = std::min(from->cursor - file.base, size);
         // A run with the setting off goes on with the main pass.
         const bool easy = from->phase == 1 && setting(&EngineSettings::easyFirst);
         const RegionMap skipped = file.notTried.overlap(boundary, easy ? cursor : size);
@@ -139,6 +140,8 @@ bool CopyEngine::Impl::mainPassOverPending(Loop& loop)
         const Region area = loop.pending.front();
         shared.position.store(area.offset);
         loop.current = 0;
+        loop.attempts = 0;
+        clearMarks();
         file.sources[0]->seek(static_cast<std::int64_t>(area.offset), Whence::Begin);
         if (file.destination.seek(static_cast<std::int64_t>(file.base + area.offset), Whence::Begin) < 0) {
             fail(EngineStatus::WriteFailed);
