@@ -355,13 +355,11 @@ CopyEngine::Impl::Match CopyEngine::Impl::compareWithCopy(const RegionMap& fills
     return unread ? Match::Unread : Match::Same;
 }
 
-
-
 // A run over a copy whose log records its phases goes on with them where the record
 // says, when the record fits the copy (one with fills in place, whole up to the source's
-// end, its points within it): the regions from its boundary on
-// are then areas not tried, no fills. A record that does not fit goes, and every region
-// counts as filled (the passes read them again).
+// end, its points within it): the regions from its boundary on are then areas not
+// tried, no fills. A record that does not fit goes, and every region counts as filled
+// (the passes read them again).
 void CopyEngine::Impl::takePhaseRecord(std::vector<BadRegion>& regions, std::uint64_t end,
                                        std::int64_t logFill)
 {

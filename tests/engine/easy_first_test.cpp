@@ -1,8 +1,5 @@
-// The easy data first: a pass of chunk reads that skips past failures, then the main pass
-// over what it skipped (engine/easy_pass.cpp).
-#include <algorithm>
-#include <functional>
-
+// The easy data first (engine/easy_pass.cpp) over a dead head: 64 KiB unreadable in every
+// 256 KiB of 1 MiB, whose last chunk (the reader's chunk is 100 KiB here) lies behind them all.
 #include "engine/copy_log.h"
 #include "engine/region_map.h"
 #include "tests/engine/engine_fixture.h"
@@ -12,89 +9,65 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint64_t kSize = 1 << 20;
-constexpr std::uint64_t kStripe = 64 << 10;  // a dead head: 64 KiB unreadable in every 256 KiB
-// The file's last chunk (the reader's chunk for 1 MiB is 100 KiB) lies behind every stripe.
+constexpr std::uint64_t kStripe = 64 << 10;
 constexpr std::uint64_t kLastChunk = kSize - 102400;
+const std::vector<BadRegion> kStripes = {{kStripe, kStripe}, {5 * kStripe, kStripe},
+                                         {9 * kStripe, kStripe}, {13 * kStripe, kStripe}};
 
 class EasyFirstTest : public EngineTest
 {
 protected:
-    EasyFirstTest()
+    // A new source whose stripes fail `failures` times (-1: always), and no copy yet.
+    void freshSource(int failures)
     {
-        setSetting(*engine, &EngineSettings::easyFirst, true);
+        medium.removeFile("/out/f");
+        medium.removeFile("/out/f.log");
         medium.addFile("/src/f", source);
-    }
-
-    void deadHead(int failures = -1)
-    {
-        for (std::uint64_t at = kStripe; at < kLastChunk; at += 4 * kStripe) {
+        for (const BadRegion& s : kStripes) {
             if (failures < 0)
-                medium.markBad("/src/f", at, kStripe);
+                medium.markBad("/src/f", s.offset, s.length);
             else
-                medium.markWeak("/src/f", at, kStripe, failures);
+                medium.markWeak("/src/f", s.offset, s.length, failures);
         }
     }
-    std::vector<BadRegion> stripes() const
-    {
-        std::vector<BadRegion> out;
-        for (std::uint64_t at = kStripe; at < kLastChunk; at += 4 * kStripe) out.push_back({at, kStripe});
-        return out;
-    }
-    // The log's regions, merged, and its annotations; none when there is no readable log.
-    std::pair<RegionMap, std::vector<LogAnnotation>> readLog()
+    // The regions of the log (none without one), and its annotations in notes.
+    RegionMap logged(std::vector<LogAnnotation>* notes = nullptr)
     {
         PlainFile file(medium);
-        if (!file.openExisting("/out/f.log", Access::Read)) return {};
         CopyLog log;
         log.bind(&file);
         std::vector<BadRegion> records;
-        if (log.readRegions(records) < 0) return {};
-        return {RegionMap(records), log.readAnnotations().value_or(std::vector<LogAnnotation>{})};
+        if (!file.openExisting("/out/f.log", Access::Read) || log.readRegions(records) < 0) return {};
+        if (notes) *notes = log.readAnnotations().value_or(std::vector<LogAnnotation>{});
+        return RegionMap(records);
     }
-    // Every byte of the copy that is not the source's is listed by its log.
-    void expectListed()
-    {
-        const Bytes copy = medium.contents("/out/f");
-        const RegionMap listed = readLog().first;
-        for (std::size_t i = 0; i < copy.size(); ++i) {
-            if (i < source.size() && copy[i] == source[i]) continue;
-            ASSERT_TRUE(listed.meets(i, i + 1)) << "byte " << i;
-        }
-    }
-    // A finished copy: the source with zeros where the log lists regions, and these regions.
-    void expectFinished(const std::vector<BadRegion>& regions)
+    // A finished copy: the source with zeros where its log lists the regions left.
+    void expectFinished(const std::vector<BadRegion>& left)
     {
         EXPECT_EQ(engine->status(), EngineStatus::Ok);
         Bytes expected = source;
-        for (const BadRegion& r : regions) std::fill_n(expected.begin() + r.offset, r.length, 0);
+        for (const BadRegion& r : left) std::fill_n(expected.begin() + r.offset, r.length, 0);
         EXPECT_EQ(medium.contents("/out/f"), expected);
-        EXPECT_EQ(readLog().first, RegionMap(regions));
+        EXPECT_EQ(logged(), RegionMap(left));
     }
 
     const Bytes source = pattern(kSize, 3);
 };
 
+// In order, every sector of every stripe fails before the last chunk is read; first,
+// a few chunks per stripe. Either way, the main pass reads every readable sector.
 TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead)
 {
     struct Case
     {
-        const char* name;
-        int failures;  // of each stripe; -1: for ever
         bool easyFirst;
+        int failures;
         std::vector<BadRegion> left;
     };
-    const Case cases[] = {
-        {"dead head, in order", -1, false, stripes()},
-        {"dead head, easy data first", -1, true, stripes()},
-        {"weak stripes, easy data first", 1, true, {}},
-    };
     int inOrder = 0;  // failed reads before the last chunk, in order
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        medium.addFile("/src/f", source);
-        medium.removeFile("/out/f");
-        medium.removeFile("/out/f.log");
-        deadHead(c.failures);
+    for (const Case& c : {Case{false, -1, kStripes}, Case{true, -1, kStripes}, Case{true, 1, {}}}) {
+        SCOPED_TRACE(::testing::Message() << "easy first " << c.easyFirst << ", failures " << c.failures);
+        freshSource(c.failures);
         setSetting(*engine, &EngineSettings::easyFirst, c.easyFirst);
         int failedBeforeLast = -1;
         medium.setReadHook("/src/f", [&](std::uint64_t offset) {
@@ -102,54 +75,40 @@ TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead
                 failedBeforeLast = medium.failedReadCount("/src/f");
         });
         ASSERT_TRUE(copy("/src/f"));
-        medium.setReadHook("/src/f", nullptr);
         expectFinished(c.left);
         if (!c.easyFirst) inOrder = failedBeforeLast;
-        // In order, every sector of every stripe fails before the last chunk is read;
-        // first, a few chunks per stripe.
-        if (c.easyFirst) {
-            EXPECT_LT(failedBeforeLast * 20, inOrder);
-        }
         EXPECT_GT(failedBeforeLast, 0);
+        EXPECT_TRUE(!c.easyFirst || failedBeforeLast * 20 < inOrder) << failedBeforeLast;
     }
 }
 
+// A stop in either phase leaves it in the log, whose regions list what was not read;
+// the next run goes on there and ends as one that was not stopped.
 TEST_F(EasyFirstTest, AStopInEachPhaseLeavesItInTheLogAndAResumeGoesOnFromThere)
 {
-    struct Case
-    {
-        const char* name;
-        std::uint32_t phase;
-        // Told each read's offset and the highest offset read so far: true stops the copy.
-        std::function<bool(std::uint64_t offset, std::uint64_t highest)> stopAt;
-    };
-    const Case cases[] = {
-        {"in the easy data", 1, [](std::uint64_t at, std::uint64_t) { return at >= kSize / 2; }},
-        {"in the main pass over what was skipped", 2,
-         [](std::uint64_t at, std::uint64_t highest) { return highest >= kLastChunk && at < 3 * kStripe; }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        medium.addFile("/src/f", source);
-        medium.removeFile("/out/f");
-        medium.removeFile("/out/f.log");
-        deadHead();
-        std::uint64_t highest = 0;
-        medium.setReadHook("/src/f", [&](std::uint64_t offset) {
-            highest = std::max(highest, offset);
-            if (c.stopAt(offset, highest)) engine->requestStop(false);
+    setSetting(*engine, &EngineSettings::easyFirst, true);
+    for (const std::uint32_t phase : {1u, 2u}) {
+        SCOPED_TRACE(::testing::Message() << "phase " << phase);
+        freshSource(-1);
+        std::uint64_t highest = 0;  // phase 2 reads below what phase 1 reached
+        medium.setReadHook("/src/f", [&](std::uint64_t at) {
+            highest = std::max(highest, at);
+            if (phase == 1 ? at >= kSize / 2 : highest >= kLastChunk && at < 3 * kStripe)
+                engine->requestStop(false);
         });
         ASSERT_TRUE(copy("/src/f"));
         medium.setReadHook("/src/f", nullptr);
         ASSERT_EQ(engine->status(), EngineStatus::Stopped);
-        expectListed();
-        const std::optional<PhasePoint> point = phasePointOf(readLog().second);
-        ASSERT_TRUE(point.has_value());
-        EXPECT_EQ(point->phase, c.phase);
+        std::vector<LogAnnotation> notes;
+        const RegionMap listed = logged(&notes);
+        const Bytes copied = medium.contents("/out/f");
+        for (std::size_t i = 0; i < copied.size(); ++i)
+            ASSERT_TRUE(copied[i] == source[i] || listed.meets(i, i + 1)) << "byte " << i;
+        ASSERT_TRUE(phasePointOf(notes).has_value());
+        EXPECT_EQ(phasePointOf(notes)->phase, phase);
 
         ASSERT_TRUE(copy("/src/f"));
-        expectFinished(stripes());
-        EXPECT_EQ(phasePointOf(readLog().second), std::nullopt);
+        expectFinished(kStripes);
     }
 }
 

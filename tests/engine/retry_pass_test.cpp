@@ -432,12 +432,6 @@ TEST_F(RetryPassTest, ARegionAtAnAppendsBaseIsRetried)
               slice(source, kSector, 2 * kSector));
 }
 
-}  // namespace
-}  // namespace tessaly::testing
-
-namespace tessaly::testing {
-namespace {
-
 // No sector is read more than 1 + RetryPasses times after its first failed sector read,
 // the main pass's counted: sector 10 where a chunk failed first, sector 20 behind it.
 TEST_F(RetryPassTest, NoSectorIsReadMoreThanTheBudgetAfterItsFirstFailure)
