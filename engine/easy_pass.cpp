@@ -23,6 +23,12 @@ constexpr std::uint64_t kFirstSkip = 65536;
 constexpr std::uint64_t kMaxSkip = std::uint64_t{1} << 30;
 // A file of no more chunks than this is read in order.
 constexpr std::uint64_t kFewChunks = 4;
+// A good chunk read that takes kSlowFactor times the usual one, and at least kSlowMs, is
+// a slow area's: the pass keeps what it read and skips ahead as after a failure. The
+// usual time is judged after kReadsBeforeJudging good reads.
+constexpr std::uint32_t kSlowFactor = 10;
+constexpr std::uint32_t kSlowMs = 40;
+constexpr std::uint32_t kReadsBeforeJudging = 4;
 
 std::uint64_t wholeChunks(std::uint64_t bytes, std::uint64_t chunk)
 {
@@ -94,6 +100,20 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         wholeChunks(std::min(size / 1000, kMaxSkip), loop.fullChunk);
     const std::uint64_t firstSkip = wholeChunks(kFirstSkip, loop.fullChunk);
     SourceReader& source = file.mainSource;
+    std::uint32_t usualMs = 0;
+    std::uint32_t timed = 0;
+    // Marks the skip from the cursor on as not tried (at least minimum bytes), and
+    // doubles the next skip.
+    const auto skipAhead = [&](std::uint64_t minimum) {
+        const std::uint64_t at = loop.cursor;
+        const std::uint64_t skipped = std::min(std::max(loop.skip, minimum), size - at);
+        if (!loop.pending.empty() && loop.pending.back().end() == at)
+            loop.pending.back().length += skipped;
+        else
+            loop.pending.push_back({at, skipped});
+        loop.cursor += skipped;
+        loop.skip = std::min(loop.skip * 2, std::max(maxSkip, firstSkip));
+    };
     while (loop.cursor < size) {
         if (shared.stopRequest.load() || !checkpointIfDue(loop)) return false;
         const std::uint64_t at = loop.cursor;
@@ -103,7 +123,9 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         source.seek(static_cast<std::int64_t>(at), Whence::Begin);
         shared.readsBegun.fetch_add(1);
         shared.reading.store(true);
+        const std::uint32_t began = tickSource.now();
         std::uint32_t n = source.read(loop.chunkBuffer.data(), length);
+        const std::uint32_t took = tickSource.now() - began;
         shared.reading.store(false);
         n = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, size - at));
         if (n > 0) {
@@ -115,6 +137,12 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
             longMeter.add(n);
             shortMeter.add(n);
             loop.cursor += n;
+            if (timed >= kReadsBeforeJudging && took >= kSlowMs && took / kSlowFactor > usualMs) {
+                if (loop.cursor < size) skipAhead(0);
+                continue;
+            }
+            usualMs = timed == 0 ? took : (usualMs * 7 + took) / 8;
+            ++timed;
             loop.skip = std::max(firstSkip, loop.skip / 2 / loop.fullChunk * loop.fullChunk);
             continue;
         }
@@ -122,13 +150,7 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
             fail(EngineStatus::NotReady);
             return false;
         }
-        const std::uint64_t skipped = std::min(std::max<std::uint64_t>(loop.skip, length), size - at);
-        if (!loop.pending.empty() && loop.pending.back().end() == at)
-            loop.pending.back().length += skipped;
-        else
-            loop.pending.push_back({at, skipped});
-        loop.cursor += skipped;
-        loop.skip = std::min(loop.skip * 2, std::max(maxSkip, firstSkip));
+        skipAhead(length);
     }
     shared.position.store(size);
     return true;

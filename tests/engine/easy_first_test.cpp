@@ -82,6 +82,23 @@ TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead
     }
 }
 
+// A slow band (each read 100 ms, the rest 1 ms) is read after the rest, and read whole.
+TEST_F(EasyFirstTest, ASlowBandIsReadAfterTheRest)
+{
+    setSetting(*engine, &EngineSettings::easyFirst, true);
+    freshSource(0);
+    int slowBeforeLast = -1, slow = 0;
+    medium.setReadHook("/src/f", [&](std::uint64_t at) {
+        const bool inBand = at >= kSize / 2 && at < 3 * kSize / 4;
+        slow += inBand;
+        ticks.at += inBand ? 100 : 1;
+        if (at >= kLastChunk && slowBeforeLast < 0) slowBeforeLast = slow;
+    });
+    ASSERT_TRUE(copy("/src/f"));
+    expectFinished({});
+    EXPECT_LT(slowBeforeLast, slow);  // in order, all of them come before
+}
+
 // A stop in either phase leaves it in the log, whose regions list what was not read;
 // the next run goes on there and ends as one that was not stopped.
 TEST_F(EasyFirstTest, AStopInEachPhaseLeavesItInTheLogAndAResumeGoesOnFromThere)
