@@ -63,11 +63,12 @@ void CopyEngine::Impl::runPhases(Loop& loop)
         const std::uint64_t cursor = std::min(from->cursor - file.base, size);
         // A run with the setting off goes on with the main pass.
         const bool easy = from->phase == 1 && setting(&EngineSettings::easyFirst);
-        const RegionMap skipped = file.notTried.overlap(boundary, easy ? cursor : size);
-        loop.pending.assign(skipped.begin(), skipped.end());
+        RegionMap areas = file.notTried.overlap(boundary, easy ? cursor : size);
+        // The main pass after phase 1 takes all from its cursor on too, once.
+        if (from->phase == 1 && !easy && cursor < size) areas.add(cursor, size - cursor);
+        loop.pending.assign(areas.begin(), areas.end());
         loop.phase = easy ? 1 : 2;
         loop.cursor = easy ? cursor : size;
-        if (from->phase == 1 && !easy && cursor < size) loop.pending.push_back({cursor, size - cursor});
     } else {
         // The annotations the log has now: those of a new log, or those a continued one kept.
         file.annotations = file.log.readAnnotations().value_or(freshAnnotations());
