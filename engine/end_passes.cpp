@@ -12,8 +12,12 @@ constexpr std::uint32_t kCheckpointMs = 30000;
 
 void CopyEngine::Impl::finishWorker(Loop& loop)
 {
-    const std::uint64_t at = shared.position.load();
     const std::uint64_t size = shared.fileSize.load();
+    // Phases that did not end leave the position short of the end, whatever pass they
+    // were in: the copy is never taken for whole by where a pass stood.
+    if (loop.phased && !loop.phasesDone && size > 0)
+        shared.position.store(std::min(shared.position.load(), size - 1));
+    const std::uint64_t at = shared.position.load();
     // The end record claims every byte before it: the copy is on the medium first.
     const EngineStatus onMedium = loop.logActive ? putCopyOnMedium() : EngineStatus::Ok;
     // A copy read in phases gets a whole new log; one read in order, its end record. A
