@@ -13,7 +13,8 @@
 #             read, and a read that touches them waits EASY_DELAY ms first;
 #   slowband: a tenth of the disk, in its middle, reads at 50 ms a read but reads;
 #   scattered, weakblocks, deadrun: 8 MiB images as bench/trim_bench.sh makes them.
-# For each: tessaly-cli copy at its defaults and at --optimize=1, ddrescue -d and
+# For each: tessaly-cli copy at its defaults (the easy data first), at --optimize=1
+# and in order (--no-easy-first), ddrescue -d and
 # ddrescue -d -r2, each stopped by SIGINT at the budget (both save their map or log
 # then): readable bytes read (the '+' of the map; tessaly-cli's log through
 # `tessaly-cli map`), the image's readable bytes, failed reads and all reads that
@@ -110,15 +111,22 @@ cli=("$CLI" copy --quiet --keep-clean-log)
 for image in deadhead.bin slowband.bin scattered.bin weakblocks.bin deadrun.bin; do
     run $image "tessaly-cli" log "${cli[@]}" "$MNT/$image" "$OUT"
     run $image "tessaly-cli --optimize=1" log "${cli[@]}" --optimize=1 "$MNT/$image" "$OUT"
+    run $image "tessaly-cli --no-easy-first" log "${cli[@]}" --no-easy-first "$MNT/$image" "$OUT"
     run $image "ddrescue -d" map ddrescue -d -q "$MNT/$image" "$OUT/$image" "$OUT/$image.map"
     run $image "ddrescue -d -r2" map ddrescue -d -q -r2 "$MNT/$image" "$OUT/$image" "$OUT/$image.map"
 done
 
+# ratios TOOL: its bytes read and failed reads over those of ddrescue -d, per image.
+ratios() {
+    for image in deadhead.bin slowband.bin scattered.bin weakblocks.bin deadrun.bin; do
+        awk -v i="${image%.bin}" -v a="${READ["$image $1"]}" -v b="${READ["$image ddrescue -d"]}" \
+            -v f="${FAILED["$image $1"]}" -v g="${FAILED["$image ddrescue -d"]}" \
+            'BEGIN { printf "  %-10s bytes read %6.2f x   failed reads %s\n", i, (b > 0 ? a / b : 0),
+                     (g > 0 ? sprintf("%6.2f x", f / g) : (f > 0 ? "more (none for ddrescue)" : "none")) }'
+    done
+}
 echo
-echo "tessaly-cli at its defaults over ddrescue -d, within $BUDGET s:"
-for image in deadhead.bin slowband.bin scattered.bin weakblocks.bin deadrun.bin; do
-    awk -v i="${image%.bin}" -v a="${READ["$image tessaly-cli"]}" -v b="${READ["$image ddrescue -d"]}" \
-        -v f="${FAILED["$image tessaly-cli"]}" -v g="${FAILED["$image ddrescue -d"]}" \
-        'BEGIN { printf "  %-10s bytes read %6.2f x   failed reads %s\n", i, (b > 0 ? a / b : 0),
-                 (g > 0 ? sprintf("%6.2f x", f / g) : (f > 0 ? "more (none for ddrescue)" : "none")) }'
-done
+echo "tessaly-cli at its defaults (the easy data first) over ddrescue -d, within $BUDGET s:"
+ratios "tessaly-cli"
+echo "tessaly-cli --no-easy-first (in order) over ddrescue -d, within $BUDGET s:"
+ratios "tessaly-cli --no-easy-first"

@@ -81,6 +81,10 @@ const char* CliTexts::builtIn(int id)
             return "regions left";
         case text::kRetrying:
             return "Retrying";
+        case text::kEasyData:
+            return "Reading the easy data first";
+        case text::kSkippedAreas:
+            return "Reading the skipped areas";
         case text::kOutputFolderWord:
             return "The output folder";
         case text::kOutputMissing:

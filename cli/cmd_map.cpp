@@ -26,7 +26,8 @@ void printMapUsage(std::FILE* out)
                  "Writes the copy log LOG as a GNU ddrescue mapfile on standard output: the\n"
                  "filled regions as bad sectors '-', the rest of what the copy reached as\n"
                  "finished '+', and with --size the rest of a file of N bytes as non-tried\n"
-                 "'?'. N is decimal, or hexadecimal with 0x.\n\n"
+                 "'?'; so are the areas that a copy reading the easy data first has not\n"
+                 "tried yet. N is decimal, or hexadecimal with 0x.\n\n"
                  "Exit status: 0 written, 2 the log cannot be read, 64 usage error.\n");
 }
 
@@ -85,7 +86,11 @@ int runMapCommand(int argc, char** argv)
         std::fprintf(stderr, "%s\n", terminalTexts()(text::kNoFileName).c_str());
         return 2;
     }
-    const std::optional<std::vector<MapBlock>> blocks = mapBlocks(records, size);
+    // A copy still reading its easy data first lists the areas it has not tried.
+    const std::optional<PhasePoint> phase =
+        phasePointOf(log.readAnnotations().value_or(std::vector<LogAnnotation>{}));
+    const std::optional<std::vector<MapBlock>> blocks =
+        mapBlocks(records, size, phase ? std::optional(phase->boundary) : std::nullopt);
     if (!blocks) {
         std::fprintf(stderr, "tessaly-cli map: the log covers more than --size bytes\n");
         return kExitUsage;

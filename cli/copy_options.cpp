@@ -180,6 +180,8 @@ bool parseFlag(std::string_view arg, CopyOptions& o)
         o.engine.createLog = false;
     } else if (arg == "--no-trim") {
         o.engine.trimPass = false;
+    } else if (arg == "--easy-first" || arg == "--no-easy-first") {
+        o.engine.easyFirst = arg == "--easy-first";
     } else if (arg == "--keep-clean-log") {
         o.engine.deleteLogIfNoErrors = false;
     } else if (arg == "--yes" || arg == "-y") {
@@ -305,6 +307,9 @@ Options:
                          the engine chooses and stops re-reading when it seldom helps)
   --optimize=X         0 = data (every sector tried, default) .. 1 = speed (fills
                          grow over damaged stretches)
+  --no-easy-first      read each file in order; by default (--easy-first) a
+                         first pass reads chunks only and skips ahead past
+                         failures, and the main pass then reads what it skipped
   --no-trim            no trim pass: by default, once a file is covered, the
                          edges of each filled stretch are read again, one
                          attempt per sector, and every sector read replaces

@@ -15,7 +15,7 @@ namespace tessaly::cli {
 struct CopyOptions
 {
     // The copier's profile defaults; the reserved folder is set with placement InFolder only.
-    EngineSettings engine{.reservedFolder = {}};
+    EngineSettings engine{.reservedFolder = {}, .easyFirst = true};
     bool yes = false;                    // go on where a destination exists or a log is missing
     bool quiet = false;
     bool help = false;

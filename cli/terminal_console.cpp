@@ -127,7 +127,8 @@ std::string progressHead(const Progress& p, const CliTexts& texts)
     std::snprintf(head, sizeof head, "[%zu/%zu] %3d%% file %3d%% all  %s  %s left  ", p.index + 1,
                   p.count, p.filePercent, p.totalPercent, speed.c_str(),
                   formatDuration(p.secondsLeft).c_str());
-    return head;
+    const std::string phase = phaseText(p.phase, [&texts](int id) { return texts.text(id); });
+    return phase.empty() ? std::string(head) : head + phase + "  ";
 }
 
 std::string progressLine(const Progress& p, std::size_t width, const CliTexts& texts)

@@ -152,6 +152,7 @@ void TerminalCopyDriver::showProgress(const FileEntry& entry, const EngineSnapsh
     p.retryPass = figures.retryPass;
     p.retryPasses = figures.retryPasses;
     p.again = figures.again;
+    p.phase = figures.phase;
     p.silentSeconds = figures.silentSeconds;
     m_console.progress(p);
 }

@@ -30,6 +30,7 @@ struct Progress
     std::uint32_t retryPasses = 0;  // the retry passes the file gets
     // The copy was finished before: this run reads its unread regions again, nothing else.
     bool again = false;
+    std::uint32_t phase = 0;  // see EngineSnapshot
     // Seconds the current read of the source has gone unanswered, once past
     // kSilentDriveMs; 0 otherwise.
     std::uint32_t silentSeconds = 0;

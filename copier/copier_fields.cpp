@@ -186,7 +186,8 @@ int CopierFields::minimumWidth() const
 QString CopierFields::passText(const RunFigures& run, const Text& text)
 {
     if (run.passRegions == 0) {
-        return {};
+        return QString::fromStdString(
+            phaseText(run.phase, [&text](int id) { return text(id).toStdString(); }));
     }
     return QString::fromStdString(tessaly::passText(
         run.retryPass, run.retryPasses, run.again, run.passRegions,

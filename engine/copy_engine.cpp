@@ -98,6 +98,8 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->file.unfinishedBase.reset();
     m->file.passRecord.reset();
     m->file.passResume.reset();
+    m->file.phaseResume.reset();
+    m->file.notTried.clear();
     m->file.annotations.clear();
     m->file.loggedAnnotations.clear();
     {
@@ -259,6 +261,7 @@ EngineSnapshot CopyEngine::snapshot() const
     now.passRegions = now.busy ? shared.trimming.load() : 0;
     now.retryPass = shared.retryPass.load();
     now.retryPasses = shared.retryPasses.load();
+    now.phase = now.busy ? shared.phase.load() : 0;
     now.triesAgain = shared.triesAgain.load();
     now.shortRate = shortRate();
     now.longRate = longRate();

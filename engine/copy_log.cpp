@@ -117,6 +117,21 @@ LogAnnotation passAnnotation(const PassPoint& point)
     return a;
 }
 
+LogAnnotation phaseAnnotation(const PhasePoint& point)
+{
+    LogAnnotation a{static_cast<std::uint16_t>(AnnotationKind::NotTried), {point.phase}};
+    putWords(a.words, point.boundary);
+    putWords(a.words, point.cursor);
+    return a;
+}
+
+std::optional<PhasePoint> phasePointOf(const std::vector<LogAnnotation>& annotations)
+{
+    const std::vector<std::uint32_t>* w = wordsOf(annotations, AnnotationKind::NotTried, 5);
+    if (w == nullptr) return std::nullopt;
+    return PhasePoint{(*w)[0], wordsAt(*w, 1), wordsAt(*w, 3)};
+}
+
 std::optional<SourceStamp> sourceStampOf(const std::vector<LogAnnotation>& annotations)
 {
     const std::vector<std::uint32_t>* w = wordsOf(annotations, AnnotationKind::Source, 6);

@@ -25,6 +25,7 @@ enum class AnnotationKind : std::uint16_t
     Source = 1,       // the source the copy is made from (SourceStamp)
     AppendBase = 2,   // the copy's offset of source offset 0: the copy's size before Append
     PassReached = 3,  // how far the passes at the copy's end had got (PassPoint)
+    NotTried = 4,     // which listed regions the copy has not yet tried to read (PhasePoint)
 };
 
 // The source of a copy as the copier recorded it when the copy started. 0 in
@@ -50,7 +51,23 @@ struct PassPoint
     bool operator==(const PassPoint&) const = default;
 };
 
+// How far a copy that reads the easy data first has got, for a log written before its
+// main pass has covered the file. Every listed byte at or after boundary (a copy offset)
+// has not been tried yet, those before it are filled. In phase 1, the pass that reads
+// the easy data, cursor is where that pass reads on; the listed bytes between boundary
+// and cursor are the areas it skipped. In phase 2, the main pass over the areas not
+// tried, cursor equals boundary.
+struct PhasePoint
+{
+    std::uint32_t phase = 1;
+    std::uint64_t boundary = 0;
+    std::uint64_t cursor = 0;
+    bool operator==(const PhasePoint&) const = default;
+};
+
 LogAnnotation sourceAnnotation(const SourceStamp& stamp);
+LogAnnotation phaseAnnotation(const PhasePoint& point);
+std::optional<PhasePoint> phasePointOf(const std::vector<LogAnnotation>& annotations);
 LogAnnotation passAnnotation(const PassPoint& point);
 LogAnnotation appendBaseAnnotation(std::uint64_t base);
 // The first annotation of its kind that has its words; nullopt when there is none.

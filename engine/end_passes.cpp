@@ -12,14 +12,26 @@ constexpr std::uint32_t kCheckpointMs = 30000;
 
 void CopyEngine::Impl::finishWorker(Loop& loop)
 {
-    const std::uint64_t at = shared.position.load();
     const std::uint64_t size = shared.fileSize.load();
+    // Phases that did not end leave the position short of the end, whatever pass they
+    // were in: the copy is never taken for whole by where a pass stood.
+    if (loop.phased && !loop.phasesDone && size > 0)
+        shared.position.store(std::min(shared.position.load(), size - 1));
+    const std::uint64_t at = shared.position.load();
     // The end record claims every byte before it: the copy is on the medium first.
     const EngineStatus onMedium = loop.logActive ? putCopyOnMedium() : EngineStatus::Ok;
-    bool logEnded = !loop.logActive || (onMedium == EngineStatus::Ok &&
-                                        file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0);
+    // A copy read in phases gets a whole new log; one read in order, its end record. A
+    // phase's log that cannot be replaced stays, end record and all, and still lists
+    // every byte not read since (the status says why it stayed).
+    const auto endLog = [&] {
+        if (!loop.phased) return file.log.appendRecord(at + shared.destinationBase.load(), 0) != 0;
+        return writePhaseLog(loop, loop.phasesDone) || !loop.phasesDone;
+    };
+    bool logEnded = !loop.logActive || (onMedium == EngineStatus::Ok && endLog());
     const EngineStatus ended = shared.status.load();
-    if (at >= size) {
+    const bool whole = loop.phased ? loop.phasesDone : at >= size;
+    shared.phase.store(0);
+    if (whole) {
         clearStatus();
     } else if (shared.stopRequest.load() && ended != EngineStatus::WriteFailed &&
                ended != EngineStatus::LogWriteFailed) {
@@ -29,7 +41,7 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
     const EngineStatus now = shared.status.load();
     if (onMedium != EngineStatus::Ok && (now == EngineStatus::Ok || now == EngineStatus::Stopped))
         shared.status.store(onMedium);
-    if (at >= size && !shared.stopRequest.load() && onMedium == EngineStatus::Ok && runEndPasses(loop))
+    if (whole && !shared.stopRequest.load() && onMedium == EngineStatus::Ok && runEndPasses(loop))
         logEnded = true;
     closeFile();
     // A log that lists an earlier copy's fills (before an Append's base) is kept, however
@@ -108,6 +120,9 @@ bool CopyEngine::Impl::runEndPasses(const Loop& loop)
                       longMeter.add(bytes);
                       shortMeter.add(bytes);
                   }};
+    // No sector is read more than 1 + passes times after its first failure.
+    copy.reads = &unitReads;
+    copy.budget = 1 + passes;
     if (loop.logActive) {
         copy.checkpointDue = [&] { return tickSource.now() - lastCheckpoint >= kCheckpointMs; };
         copy.checkpoint = [&](const RegionMap& regions, PassPoint at) {

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -81,6 +82,7 @@ struct CopyEngine::Impl
         std::atomic<std::size_t> trimming{0};
         std::atomic<std::uint32_t> retryPass{0};    // from 1 while a retry pass runs
         std::atomic<std::uint32_t> retryPasses{0};  // the passes this file gets
+        std::atomic<std::uint32_t> phase{0};        // EngineSnapshot::phase
         // The copy continued is whole up to the file's end and lists filled regions:
         // this run reads those again and nothing else.
         std::atomic<bool> triesAgain{false};
@@ -140,6 +142,10 @@ struct CopyEngine::Impl
         // The base of an Append that such a log recorded, when its source is this one:
         // the copy goes on behind it.
         std::optional<std::uint64_t> unfinishedBase;
+        // The phase a log written while the easy data was read first records, when this
+        // run goes on from it, and the areas (source offsets) it lists as not tried.
+        std::optional<PhasePoint> phaseResume;
+        RegionMap notTried;
         SourceReader mainSource;
         std::vector<std::unique_ptr<SourceReader>> reserved;
         std::vector<SourceReader*> sources;  // the main source first
@@ -165,6 +171,19 @@ struct CopyEngine::Impl
         std::uint32_t recoveries = 0;
         bool mayAsk = true;
         bool logActive = false;
+        // Where the current read goes up to: the file's size, or the end of the area
+        // not tried that the main pass reads.
+        std::uint64_t limit = 0;
+        // The easy data first (easy_pass.cpp): phase 1 reads chunks from cursor on and
+        // skips ahead past failures into pending; phase 2 is the main pass over pending,
+        // front first. Source offsets.
+        bool phased = false;
+        bool phasesDone = false;
+        std::uint32_t phase = 0;
+        std::uint64_t cursor = 0;
+        std::uint64_t skip = 0;
+        std::vector<Region> pending;
+        std::uint32_t lastCheckpoint = 0;
         std::vector<std::uint8_t> chunkBuffer;
         // Before the first good read it holds zeros, so "last good" fills with zeros.
         std::vector<std::uint8_t> lastGood;
@@ -256,6 +275,20 @@ struct CopyEngine::Impl
     // worker parts
     void runWorker();
     void setUpWorker(Loop& loop);
+    // The main pass's reads from the position up to limit; true when they got there.
+    bool readUpTo(Loop& loop, std::uint64_t limit);
+    // The easy data first (easy_pass.cpp).
+    bool usePhases(const Loop& loop);
+    void runPhases(Loop& loop);
+    bool easyPass(Loop& loop);
+    bool mainPassOverPending(Loop& loop);
+    bool checkpointIfDue(Loop& loop);
+    // Replaces the log by one that lists the fills, and, until the phases are done, the
+    // areas not tried with their PhasePoint; the copy goes to the medium first (syncCopy).
+    bool writePhaseLog(Loop& loop, bool done, bool syncCopy = true);
+    // Takes a continued log's record of the phases (see existing_copy.cpp): moves the
+    // regions it marks as not tried from regions to file.notTried.
+    void takePhaseRecord(std::vector<BadRegion>& regions, std::uint64_t end, std::int64_t logFill);
     bool afterGoodRead(Loop& loop, std::uint32_t n);
     bool afterFailedRead(Loop& loop);
     bool fillHere(Loop& loop);
@@ -301,6 +334,9 @@ struct CopyEngine::Impl
     // Fed by the worker only; other threads read their rates.
     RateMeter longMeter;
     RateMeter shortMeter;
+    // The worker's: the sector reads of filled sectors since their first failure, by copy
+    // offset (PassCopy::reads); a sector without an entry has had none.
+    std::map<std::uint64_t, std::uint32_t> unitReads;
 
     // The worker thread: started with the first file and kept for the files after it,
     // so that a file costs no thread of its own. It leaves when the engine goes.

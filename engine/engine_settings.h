@@ -47,6 +47,9 @@ struct EngineSettings
     // Passes over the small filled regions after the trim (0 to kMaxRetryPasses); they
     // run only with the trim pass.
     std::uint32_t retryPasses = 2;
+    // Read the easy data of a file first: chunks only, skipping ahead past failures,
+    // before the main pass goes over what was skipped (see easy_pass.cpp).
+    bool easyFirst = false;
 
     bool operator==(const EngineSettings&) const = default;
 };

@@ -25,6 +25,9 @@ struct EngineSnapshot
     std::uint32_t retryPass = 0;    // 0: the trim pass (or none); from 1: that retry pass
     std::uint32_t retryPasses = 0;  // the retry passes the file gets
     bool triesAgain = false;        // a finished copy run again: only its filled areas are read
+    // While the easy data is read first: 1 the pass of chunk reads that skips past
+    // failures, 2 the main pass over the areas it skipped; 0 otherwise.
+    std::uint32_t phase = 0;
     std::uint32_t shortRate = 1;    // bytes per second over 5 s; 1: nothing measured
     std::uint32_t longRate = 1;     // over 120 s
     std::uint32_t readWaitMs = 0;   // how long the current read of the source has run

@@ -138,7 +138,9 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     }
     const std::optional<SourceStamp> recorded = sourceStampOf(annotations);
     const std::uint64_t runSize = recorded ? recorded->size : file.mainSource.fileSize();
-    const bool cutShort = static_cast<std::uint64_t>(end) - base < runSize;
+    // A log that records the phases of a copy not yet read whole was cut short too.
+    const bool cutShort =
+        static_cast<std::uint64_t>(end) - base < runSize || phasePointOf(annotations).has_value();
     file.loggedAnnotations = annotations;
     if (chosen == ExistingPolicy::Resume || (loggedBase && cutShort)) {
         if (!continueLog(filled, base, static_cast<std::uint64_t>(end), logFill,
@@ -148,6 +150,7 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
         }
         file.annotations = annotations;
         takePassRecord(static_cast<std::uint64_t>(end));
+        takePhaseRecord(earlier, static_cast<std::uint64_t>(end), logFill);
     } else {
         setBase(file.destination.seek(0, Whence::End));
         file.appending = true;
@@ -159,7 +162,7 @@ CopyEngine::Impl::LogUse CopyEngine::Impl::prepareWithLog(ExistingPolicy chosen)
     file.destination.seek(0, Whence::End);
     file.log.dropEndRecord();
     file.droppedEnd = static_cast<std::uint64_t>(end);
-    shared.filledBytes.store(earlierFills(filled));
+    shared.filledBytes.store(earlierFills(RegionMap(earlier)));
     {
         std::lock_guard lock(shared.regionsMutex);
         shared.regions = std::move(earlier);
@@ -352,5 +355,37 @@ CopyEngine::Impl::Match CopyEngine::Impl::compareWithCopy(const RegionMap& fills
     return unread ? Match::Unread : Match::Same;
 }
 
+// A run over a copy whose log records its phases goes on with them where the record
+// says, when the record fits the copy (one with fills in place, whole up to the source's
+// end, its points within it): the regions from its boundary on are then areas not
+// tried, no fills. A record that does not fit goes, and every region counts as filled
+// (the passes read them again).
+void CopyEngine::Impl::takePhaseRecord(std::vector<BadRegion>& regions, std::uint64_t end,
+                                       std::int64_t logFill)
+{
+    const std::optional<PhasePoint> point = phasePointOf(file.annotations);
+    if (!point) return;
+    const bool inPlace = logFill == static_cast<std::int64_t>(FillType::Zeros) ||
+                         logFill == static_cast<std::int64_t>(FillType::Value) ||
+                         logFill == static_cast<std::int64_t>(FillType::String);
+    const bool fits = inPlace && end - file.base >= file.mainSource.fileSize() &&
+                      (point->phase == 1 || point->phase == 2) &&
+                      file.base <= point->boundary && point->boundary <= point->cursor &&
+                      point->cursor <= end;
+    if (!fits) {
+        std::erase_if(file.annotations, [](const LogAnnotation& a) {
+            return a.kind == static_cast<std::uint16_t>(AnnotationKind::NotTried);
+        });
+        return;
+    }
+    file.notTried.clear();
+    std::erase_if(regions, [&](const BadRegion& r) {
+        if (r.offset < point->boundary) return false;
+        file.notTried.add(r.offset - file.base, r.length);
+        return true;
+    });
+    file.phaseResume = point;
+    shared.triesAgain.store(false);
+}
 
 }  // namespace tessaly

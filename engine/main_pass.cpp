@@ -36,6 +36,7 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     loop.chunk = loop.fullChunk;
     loop.chunkBuffer.assign(loop.fullChunk, 0);
     loop.lastGood.assign(sector, 0);
+    unitReads.clear();
     shared.fileSize.store(file.mainSource.fileSize());
     const std::int64_t start = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
     shared.position.store(std::min(static_cast<std::uint64_t>(start), file.mainSource.fileSize()));
@@ -58,13 +59,24 @@ void CopyEngine::Impl::runWorker()
 {
     Loop loop;
     setUpWorker(loop);
-    const std::uint64_t size = shared.fileSize.load();
+    if (usePhases(loop))
+        runPhases(loop);
+    else
+        readUpTo(loop, shared.fileSize.load());
+    finishWorker(loop);
+}
+
+bool CopyEngine::Impl::readUpTo(Loop& loop, std::uint64_t limit)
+{
+    loop.limit = limit;
     const std::uint32_t sector = shared.sectorSize.load();
     for (;;) {
         const std::uint64_t at = shared.position.load();
-        if (at >= size || shared.stopRequest.load()) break;
-        if (size - at < loop.chunk)
-            loop.chunk = static_cast<std::uint32_t>((size - at + sector - 1) / sector * sector);
+        if (at >= limit) return true;
+        if (shared.stopRequest.load()) return false;
+        if (loop.phased && !checkpointIfDue(loop)) return false;
+        if (limit - at < loop.chunk)
+            loop.chunk = static_cast<std::uint32_t>((limit - at + sector - 1) / sector * sector);
         SourceReader& source = *file.sources[loop.current];
         shared.readsBegun.fetch_add(1);
         shared.reading.store(true);
@@ -72,19 +84,18 @@ void CopyEngine::Impl::runWorker()
         shared.reading.store(false);
         // The last read asks for whole sectors; a source that grew since it was
         // opened gives more than its size then, and only the size taken is copied.
-        n = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, size - at));
+        n = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, limit - at));
         if (n > 0) {
-            if (!afterGoodRead(loop, n)) break;
+            if (!afterGoodRead(loop, n)) return false;
             continue;
         }
         if (isNotReady(source.lastError())) {
             // A removed medium gets no fill: the copy ends where it is.
             fail(EngineStatus::NotReady);
-            break;
+            return false;
         }
-        if (!afterFailedRead(loop)) break;
+        if (!afterFailedRead(loop)) return false;
     }
-    finishWorker(loop);
 }
 
 bool CopyEngine::Impl::afterGoodRead(Loop& loop, std::uint32_t n)
@@ -161,9 +172,12 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
     loop.fillSpan = std::min(loop.fillSpan, static_cast<float>(loop.sectorsPerChunk));
     // At most a chunk: the fill is written from the chunk's buffer.
     const auto length = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        static_cast<std::uint32_t>(loop.fillSpan) * sector, shared.fileSize.load() - at));
+        static_cast<std::uint32_t>(loop.fillSpan) * sector, loop.limit - at));
     const BadRegion region{at + shared.destinationBase.load(), length};
     if (!recordAndWriteFill(loop, region)) return false;
+    // The sector reads here after the first that failed (a chunk's failure says nothing
+    // of one sector); none is kept as no entry.
+    if (loop.attempts > 1) unitReads[region.offset] = loop.attempts - 1;
     longMeter.add(length);
     shortMeter.add(length);
     {
@@ -193,18 +207,20 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
 
 // The record goes to the log before the fill goes to the copy: a run killed between
 // the two leaves a log that lists a region the copy lacks (Get and Put move it all
-// the same), never a fill that its log does not list. A record that cannot be
+// the same), never a fill that its log does not list. A fill in an area not tried lies
+// where the log lists a region already (easy_pass.cpp). A record that cannot be
 // written ends the file before its fill is written (LogWriteFailed); a fill that
 // cannot be written takes its record back (WriteFailed), as the end record follows
 // at this very place.
 bool CopyEngine::Impl::recordAndWriteFill(Loop& loop, const BadRegion& region)
 {
-    if (loop.logActive && file.log.appendRecord(region.offset, region.length) == 0) {
+    const bool appends = loop.logActive && !loop.phased;
+    if (appends && file.log.appendRecord(region.offset, region.length) == 0) {
         fail(EngineStatus::LogWriteFailed);
         return false;
     }
     if (writeFill(loop, static_cast<std::uint32_t>(region.length))) return true;
-    if (loop.logActive) file.log.dropEndRecord();  // the last record: the one just appended
+    if (appends) file.log.dropEndRecord();  // the last record: the one just appended
     fail(EngineStatus::WriteFailed);
     return false;
 }

@@ -27,6 +27,12 @@ std::string passText(std::uint32_t retryPass, std::uint32_t retryPasses, bool ag
     return line + ", " + text(text::kRegionsLeft) + ": " + std::to_string(regionsLeft);
 }
 
+std::string phaseText(std::uint32_t phase, const std::function<std::string(int)>& text)
+{
+    if (phase == 0) return {};
+    return text(phase == 1 ? text::kEasyData : text::kSkippedAreas);
+}
+
 RunMessage withoutLogMessage(const std::string& sourcePath)
 {
     return RunMessage{text::kFileWord, sourcePath, text::kCopiedWithoutLog, -1};

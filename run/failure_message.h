@@ -47,6 +47,9 @@ RunMessage refusalMessage(GuardVerdict verdict, const std::string& sourcePath);
 // ("Trimming again, ..."). retryPass 0 is the trim pass.
 std::string passText(std::uint32_t retryPass, std::uint32_t retryPasses, bool again,
                      std::size_t regionsLeft, const std::function<std::string(int)>& text);
+// The line that names the phase of a file whose easy data is read first (see
+// EngineSnapshot::phase); empty for 0.
+std::string phaseText(std::uint32_t phase, const std::function<std::string(int)>& text);
 
 // The question for one more copy of a file. status is the engine's while it asks: it
 // tells what was wrong with the last answer, lastAnswer (the copy that cannot be opened

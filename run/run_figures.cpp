@@ -76,6 +76,7 @@ RunFigures runFigures(const EngineSnapshot& engine, const ListPlace& list)
     figures.passRegions = engine.passRegions;
     figures.retryPass = engine.retryPass;
     figures.retryPasses = engine.retryPasses;
+    figures.phase = engine.phase;
     figures.again = engine.triesAgain;
     figures.silentSeconds = silentSecondsOf(engine.readWaitMs);
     return figures;

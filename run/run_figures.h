@@ -49,6 +49,7 @@ struct RunFigures
     std::uint32_t retryPass = 0;
     std::uint32_t retryPasses = 0;
     bool again = false;
+    std::uint32_t phase = 0;  // see EngineSnapshot
     std::uint32_t silentSeconds = 0;  // a read that has run past kSilentDriveMs, in seconds
 };
 

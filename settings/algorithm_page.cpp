@@ -129,6 +129,9 @@ void AlgorithmPage::buildFill()
 // The retry passes run only after the trim pass, so their number follows its box.
 void AlgorithmPage::buildPasses(QVBoxLayout* layout, const SheetSettings& values)
 {
+    m_easyFirst = new QCheckBox(text(t::kEasyFirst), this);
+    m_easyFirst->setChecked(values.engine.easyFirst);
+    layout->addWidget(m_easyFirst);
     m_trim = new QCheckBox(text(t::kTrimPass), this);
     m_trim->setChecked(values.engine.trimPass);
     layout->addWidget(m_trim);
@@ -187,6 +190,7 @@ bool AlgorithmPage::apply(SheetSettings& values) const
         fill == FillType::String ? m_string->text().toStdString() : std::string();
     if (fill == FillType::Value) values.engine.fillValue = static_cast<std::uint8_t>(*byte);
     values.engine.fillType = fill;
+    values.engine.easyFirst = m_easyFirst->isChecked();
     values.engine.trimPass = m_trim->isChecked();
     values.engine.retryPasses = static_cast<std::uint32_t>(m_retry->value());
     if (m_slider->value() != m_shownPosition) {

@@ -48,6 +48,7 @@ public:
     QLineEdit* valueField() const { return m_value; }
     QLineEdit* stringField() const { return m_string; }
     QCheckBox* trimBox() const { return m_trim; }
+    QCheckBox* easyFirstBox() const { return m_easyFirst; }
     QSpinBox* retrySpin() const { return m_retry; }
 
 private:
@@ -69,6 +70,7 @@ private:
     QButtonGroup* m_fill = nullptr;  // ids: FillType
     QLineEdit* m_value = nullptr;
     QLineEdit* m_string = nullptr;
+    QCheckBox* m_easyFirst = nullptr;  // read the easy data of each file first
     QCheckBox* m_trim = nullptr;  // the trim pass at the end of each file
     QSpinBox* m_retry = nullptr;  // the retry passes after it: enabled while it is checked
 };

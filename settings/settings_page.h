@@ -77,6 +77,7 @@ inline constexpr std::uint32_t kAskAddReserveds = 99;
 inline constexpr std::uint32_t kAskMissingLog = 100;
 inline constexpr std::uint32_t kTrimPass = 131;
 inline constexpr std::uint32_t kRetryPasses = 151;
+inline constexpr std::uint32_t kEasyFirst = 170;
 inline constexpr std::uint32_t kWaitForMedium = 157;  // Miscellaneous: wait for a removed medium
 }  // namespace settings_text
 

@@ -14,7 +14,7 @@ namespace tessaly {
 // Every key of the profile, once: its name and stored type, its default and the values
 // it accepts. The names, types and defaults are shared with older installations and
 // with the companion tool; they never change. Each default is also the value of the
-// field it loads into in a fresh EngineSettings or WindowSettings.
+// field it loads into in a fresh EngineSettings or WindowSettings, but EasyFirst's.
 namespace profile_key {
 
 // The engine's settings.
@@ -36,6 +36,8 @@ inline constexpr IntKey kEfpType = enumKey("EFPType", ExistingPolicy::Resume, kL
 inline constexpr IntKey kTrimFilled{"TrimFilled", 1, 0, 1};
 inline constexpr IntKey kRetryPasses{"RetryPasses", 2, 0,
                                      static_cast<std::int32_t>(kMaxRetryPasses)};
+// On in a profile without it; a fresh EngineSettings keeps the order of older installations.
+inline constexpr IntKey kEasyFirst{"EasyFirst", 1, 0, 1};
 
 // The copier window's settings.
 inline constexpr TextKey kLanguage{"Language", "english.lng"};
@@ -84,6 +86,7 @@ inline constexpr auto kEngineKeys = std::tuple{
     bind(profile_key::kEfpType, &EngineSettings::existingPolicy),
     bind(profile_key::kTrimFilled, &EngineSettings::trimPass),
     bind(profile_key::kRetryPasses, &EngineSettings::retryPasses),
+    bind(profile_key::kEasyFirst, &EngineSettings::easyFirst),
 };
 
 // The window's settings that load and save as they stand. Language and Path have rules

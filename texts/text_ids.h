@@ -160,6 +160,10 @@ inline constexpr int kReportNotWritten = 149;   // before the reason the report 
 // After "File NAME": Resume found a source that is not the file its copy was made from
 inline constexpr int kSourceMismatch = 150;
 // 151 is the Algorithm page's label of the number of retry passes; 152: not used
+// 170 is the Algorithm page's check box "Read easy data first"
+// The pass line while the easy data of a file is read first
+inline constexpr int kEasyData = 171;      // the pass of chunk reads that skips past failures
+inline constexpr int kSkippedAreas = 172;  // the main pass over the areas it skipped
 inline constexpr int kAgain = 153;  // after the pass's name: a finished copy's rerun reads its unread areas again
 // The copier's line below its bars while a pass after the main pass runs
 inline constexpr int kTrimming = 154;     // the trim pass runs

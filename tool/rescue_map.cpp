@@ -9,7 +9,8 @@
 namespace tessaly {
 
 std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& records,
-                                               std::optional<std::uint64_t> fileSize)
+                                               std::optional<std::uint64_t> fileSize,
+                                               std::optional<std::uint64_t> notTriedFrom)
 {
     const RegionMap bad(records);
     std::uint64_t covered = bad.reach();
@@ -28,7 +29,9 @@ std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& rec
     // The map's regions neither overlap nor touch: a finished block lies between any two.
     for (const Region& r : bad) {
         add(r.offset, MapBlock::Status::Finished);
-        add(r.end(), MapBlock::Status::BadSector);
+        add(notTriedFrom ? std::clamp(*notTriedFrom, r.offset, r.end()) : r.end(),
+            MapBlock::Status::BadSector);
+        add(r.end(), MapBlock::Status::NonTried);
     }
     add(covered, MapBlock::Status::Finished);
     if (fileSize) add(*fileSize, MapBlock::Status::NonTried);

@@ -32,8 +32,11 @@ struct MapBlock
 // further) as finished; from there up to fileSize as not tried. A last record that
 // is not an end record is a region of a run that never ended. Contiguous from 0,
 // no block empty. nullopt when fileSize lies before the end of what the log covers.
+// The regions' bytes from notTriedFrom on (a log's record of its phases: the areas
+// not tried yet) are not tried rather than bad sectors.
 std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& records,
-                                               std::optional<std::uint64_t> fileSize);
+                                               std::optional<std::uint64_t> fileSize,
+                                               std::optional<std::uint64_t> notTriedFrom = std::nullopt);
 
 // The blocks as a mapfile that GNU ddrescue and its viewers read: heading comments
 // (each line of heading gets a leading "# "), the status line, one line per block.

@@ -78,6 +78,9 @@ TEST(CopyOptions, SettingsThatTakeAValue)
     EXPECT_FALSE(o.engine.deleteLogIfNoErrors);
     EXPECT_FALSE(o.engine.trimPass);
     EXPECT_TRUE(parse({"s", "o"}).options.engine.trimPass);
+    EXPECT_TRUE(parse({"s", "o"}).options.engine.easyFirst);
+    EXPECT_FALSE(parse({"--no-easy-first", "s", "o"}).options.engine.easyFirst);
+    EXPECT_TRUE(parse({"--no-easy-first", "--easy-first", "s", "o"}).options.engine.easyFirst);
     EXPECT_EQ(o.engine.reservedPlacement, ReservedPlacement::InFolder);
     EXPECT_EQ(o.engine.reservedFolder, "/mnt/copies");
 

@@ -396,7 +396,8 @@ protected:
 
     std::vector<std::string> command(const std::string& out, bool yes = false) const
     {
-        std::vector<std::string> args = {"copy", "--optimize=0"};
+        // In order: the copy's size tells how far it got.
+        std::vector<std::string> args = {"copy", "--optimize=0", "--no-easy-first"};
         if (yes) args.push_back("--yes");
         args.push_back(medium.path("disk/big.bin"));
         args.push_back(out);
@@ -503,7 +504,7 @@ TEST_F(InterruptedCopyTest, ALoopDeviceIsImagedAndTheSameCommandContinuesIt)
     const std::string name = loop.name().substr(loop.name().rfind('/') + 1) + ".img";
     const std::string out = m_work + "/out";
     const std::string copyPath = out + "/" + name;
-    const std::vector<std::string> command = {"copy", "--optimize=0", loop.name(), out};
+    const std::vector<std::string> command = {"copy", "--optimize=0", "--no-easy-first", loop.name(), out};
     {
         CliRun cli(command, m_work);
         ASSERT_TRUE(cli.started());
@@ -616,7 +617,9 @@ TEST_F(CopySystemTest, ARemovedMediumStopsTheRunAndTheCopyContinuesLater)
     TESSALY_MOUNT_OR_SKIP(medium);
     const std::string out = m_work + "/out";
     std::string report;
-    EXPECT_EQ(run({"copy", medium.path("disk/a.bin"), medium.path("disk/b.bin"), out}, &report), 3);
+    EXPECT_EQ(run({"copy", "--no-easy-first", medium.path("disk/a.bin"), medium.path("disk/b.bin"), out},
+                  &report),
+              3);
     EXPECT_NE(report.find("NotReady\t307200\t0\t"), std::string::npos) << report;
     EXPECT_NE(report.find("NotStarted\t0\t0\t" + medium.path("disk/b.bin")), std::string::npos)
         << report;
@@ -645,7 +648,7 @@ TEST_F(CopySystemTest, AWaitingRunGoesOnWhenTheSameMediumIsMountedAgain)
     medium.addImage("disk/b.bin", other);
     TESSALY_MOUNT_OR_SKIP(medium);
     const std::string out = m_work + "/out";
-    CliRun cli({"copy", "--wait-for-medium", medium.path("disk/a.bin"), medium.path("disk/b.bin"),
+    CliRun cli({"copy", "--no-easy-first", "--wait-for-medium", medium.path("disk/a.bin"), medium.path("disk/b.bin"),
                 out},
                m_work);
     ASSERT_TRUE(cli.started());
@@ -702,7 +705,7 @@ TEST_F(CopySystemTest, AWriteFailureMidCopyIsWriteFailedWithAnEndRecord)
     if (small.empty())
         GTEST_SKIP() << "SKIPPED: cannot mount a tmpfs here: " << std::strerror(errno);
 
-    CliRun cli({"copy", medium.path("disk/a.bin"), small}, m_work);
+    CliRun cli({"copy", "--no-easy-first", medium.path("disk/a.bin"), small}, m_work);
     ASSERT_TRUE(cli.started());
     // The log exists once the free space check has passed; then the volume fills up.
     ASSERT_TRUE(waitFor([&] { return sizeOf(small + "/a.bin") >= 102400; }));

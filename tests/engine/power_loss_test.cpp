@@ -107,6 +107,22 @@ TEST_F(PowerLossTest, EverySyncPointLeavesTheCopyListedByItsLog)
              m.medium.markBad("/src/a", 12288, 1024);
              m.medium.setReadHook("/src/a", [&m](std::uint64_t) { m.ticks.at += 30000; });
          }},
+        {"the easy data first, its log replaced before each read",
+         [&](Machine& m) {
+             from(m);
+             m.medium.markBad("/src/a", 4096, 1024);
+             m.medium.markWeak("/src/a", 12288, 512, 2);
+             setSetting(m.engine, &EngineSettings::easyFirst, true);
+             m.medium.setReadHook("/src/a", [&m](std::uint64_t) { m.ticks.at += 30000; });
+         }},
+        {"the easy data first, going on after a copy cut short",
+         [&](Machine& m) {
+             from(m);
+             m.medium.markBad("/src/a", 12288, 512);
+             m.medium.addFile("/out/a", slice(source, 0, 4096));
+             m.medium.addFile("/out/a.log", logBytes("a", 0, {{4096, 0}}));
+             setSetting(m.engine, &EngineSettings::easyFirst, true);
+         }},
         {"Replace over a copy with fills elsewhere",
          [&](Machine& m) {
              from(m);

@@ -432,5 +432,31 @@ TEST_F(RetryPassTest, ARegionAtAnAppendsBaseIsRetried)
               slice(source, kSector, 2 * kSector));
 }
 
+// No sector is read more than 1 + RetryPasses times after its first failed sector read,
+// the main pass's counted: sector 10 where a chunk failed first, sector 20 behind it.
+TEST_F(RetryPassTest, NoSectorIsReadMoreThanTheBudgetAfterItsFirstFailure)
+{
+    struct Case
+    {
+        std::uint32_t attempts;  // 0: automatic
+        std::uint32_t passes;
+        int reads;  // sector reads of each
+    };
+    for (const Case c : {Case{0, 2, 4}, Case{3, 2, 4}, Case{2, 1, 3}, Case{4, 1, 4}}) {
+        SCOPED_TRACE(::testing::Message() << "attempts " << c.attempts << ", passes " << c.passes);
+        medium.removeFile("/out/f");
+        medium.removeFile("/out/f.log");
+        medium.addFile("/src/f", source);
+        medium.markBad("/src/f", 10 * kSector, kSector);
+        medium.markBad("/src/f", 20 * kSector, kSector);
+        setSetting(*engine, &EngineSettings::autoRereads, c.attempts == 0);
+        setSetting(*engine, &EngineSettings::rereadCount, std::max(c.attempts, 1u));
+        setSetting(*engine, &EngineSettings::retryPasses, c.passes);
+        ASSERT_TRUE(copy("/src/f"));
+        EXPECT_EQ(readsAt(10 * kSector), c.reads);
+        EXPECT_EQ(readsAt(20 * kSector), c.reads);
+    }
+}
+
 }  // namespace
 }  // namespace tessaly::testing

@@ -690,6 +690,7 @@ private slots:
 
     void exitDuringACopyEndsItWithAWholeLog()
     {
+        profile().setValue(QStringLiteral("EasyFirst"), 0);  // the copy in order
         MediumMount medium;
         const std::string big = MediumMount::patternBytes(4096 * 512, 5);
         medium.addImage("disk/big.bin", big, "bad 7\nslow 0-4095 1\n");
@@ -711,6 +712,7 @@ private slots:
 
     void destroyingTheWindowDuringACopyEndsItWithAWholeLog()
     {
+        profile().setValue(QStringLiteral("EasyFirst"), 0);  // the copy in order
         // Without the window's exit first: the run stops its workers as it goes, and the
         // driver's last calls to the window are dropped instead of waiting for it.
         MediumMount medium;
@@ -856,6 +858,7 @@ private slots:
     // medium, and goes when the file is done.
     void theTrimShowsOverTheSlowMedium()
     {
+        profile().setValue(QStringLiteral("EasyFirst"), 0);  // the copy in order
         profile().setValue(QStringLiteral("DontAskForAddReserveds"), 1);
         MediumMount medium;
         medium.addImage("disk/a.bin", MediumMount::patternBytes(256 * 512, 9),

@@ -219,6 +219,9 @@ TEST_P(WindowExitTest, TheCopyStopsWithItsLogWholeAndTheProgramLeaves)
     Display display(m_work);
     ASSERT_TRUE(display.ready()) << readAll(m_work + "/xvfb.txt") << readAll(m_work + "/openbox.txt");
 
+    // The copy in order, so that its size tells how far it got.
+    fs::create_directories(m_work + "/config/Brindlework");
+    std::ofstream(m_work + "/config/Brindlework/Tessaly.conf") << "[General]\nEasyFirst=0\n";
     const char* binDir = std::getenv("TESSALY_BIN_DIR");
     const std::string out = m_work + "/out";
     Child copier({std::string(binDir ? binDir : "bin") + "/tessaly", "--output=" + out, "--start",

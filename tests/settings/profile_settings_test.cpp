@@ -115,6 +115,7 @@ TEST_F(ProfileSettingsTest, FirstStartTakesEveryDefaultAndSavesAllButLanguage)
                                     "EFPType",
                                     "TrimFilled",
                                     "RetryPasses",
+                                    "EasyFirst",
                                     "Path",
                                     "AutoStartCopying",
                                     "DontAskForAddReserveds",

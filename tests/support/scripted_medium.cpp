@@ -115,6 +115,7 @@ struct ScriptedMedium::Node
     std::vector<Range> damage;
     std::uint64_t written = 0;
     std::vector<std::uint64_t> readOffsets;
+    int failedReads = 0;  // reads that failed with damage
     const void* lockedBy = nullptr;  // the open file that holds the lock, if one does
     int syncs = 0;                   // sync calls through any handle of the file
     PagedBytes durable;              // with durability tracked: the bytes on the medium
@@ -376,7 +377,10 @@ public:
         if (m_unbuffered && m_sector != 0 && (m_offset % m_sector != 0 || n % m_sector != 0)) {
             return {0, EINVAL};
         }
-        if (const SysError error = damageAt(n)) return {0, error};
+        if (const SysError error = damageAt(n)) {
+            ++m_node->failedReads;
+            return {0, error};
+        }
         const std::uint64_t size = m_node->size();
         if (m_offset >= size || n == 0) return {0, 0};
         const std::size_t count =
@@ -680,6 +684,13 @@ int ScriptedMedium::syncCount(const std::string& path) const
 int ScriptedMedium::readCount(const std::string& path) const
 {
     return static_cast<int>(readOffsets(path).size());
+}
+
+int ScriptedMedium::failedReadCount(const std::string& path) const
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto node = m_state->find(m_state->resolve(path, true));
+    return node ? node->failedReads : 0;
 }
 
 std::vector<std::uint64_t> ScriptedMedium::readOffsets(const std::string& path) const

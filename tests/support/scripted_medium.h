@@ -105,6 +105,8 @@ public:
     int readCount(const std::string& path) const;
     // Sync calls through any handle of the file at path.
     int syncCount(const std::string& path) const;
+    // Read calls that failed on a bad or weak range.
+    int failedReadCount(const std::string& path) const;
     // Offsets of those read calls, in order.
     std::vector<std::uint64_t> readOffsets(const std::string& path) const;
     // Runs hook before each rename, with both paths, outside the medium's lock, so

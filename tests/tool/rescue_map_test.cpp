@@ -38,6 +38,15 @@ TEST(RescueMap, EndRecordAndSizeBoundTheMap)
     ASSERT_TRUE(blocks);
     EXPECT_EQ(blocks->back(), (MapBlock{0xFFFFFF00u, 0x200, S::BadSector}));
 
+    // The regions from the phases' boundary on were not tried yet, a region touching it too.
+    blocks = mapBlocks({{0, 10}, {10, 20}, {50, 10}, {100, 0}}, std::nullopt, 10);
+    ASSERT_TRUE(blocks);
+    EXPECT_EQ(*blocks, (std::vector<MapBlock>{{0, 10, S::BadSector},
+                                              {10, 20, S::NonTried},
+                                              {30, 20, S::Finished},
+                                              {50, 10, S::NonTried},
+                                              {60, 40, S::Finished}}));
+
     EXPECT_FALSE(mapBlocks({{0, 10}, {100, 0}}, 99));
     EXPECT_TRUE(mapBlocks({{0, 0}}, std::nullopt)->empty());
 }
