@@ -48,7 +48,7 @@ bool CopyEngine::Impl::usePhases(const Loop& loop)
     const std::uint64_t size = shared.fileSize.load();
     const std::uint64_t start = shared.position.load();
     return setting(&EngineSettings::easyFirst) && start < size &&
-           size > kFewChunks * loop.fullChunk &&
+           size > kFewChunks * loop.fullChunk && size > setting(&EngineSettings::easyFirstAbove) &&
            file.destination.size() <= static_cast<std::int64_t>(fileEnd());
 }
 

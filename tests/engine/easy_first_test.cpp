@@ -70,6 +70,7 @@ TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead
         SCOPED_TRACE(::testing::Message() << "easy first " << c.easyFirst << ", failures " << c.failures);
         freshSource(c.failures);
         setSetting(*engine, &EngineSettings::easyFirst, c.easyFirst);
+        setSetting(*engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
         int failedBeforeLast = -1;
         medium.setReadHook("/src/f", [&](std::uint64_t offset) {
             if (offset >= kLastChunk && failedBeforeLast < 0)
@@ -87,6 +88,7 @@ TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead
 TEST_F(EasyFirstTest, ASlowBandIsReadAfterTheRest)
 {
     setSetting(*engine, &EngineSettings::easyFirst, true);
+    setSetting(*engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
     freshSource(0);
     int slowBeforeLast = -1, slow = 0;
     medium.setReadHook("/src/f", [&](std::uint64_t at) {
@@ -108,6 +110,7 @@ TEST_F(EasyFirstTest, AStopInEachPhaseLeavesItInTheLogAndAResumeGoesOnFromThere)
     for (const auto& [phase, thenEasy] : {std::pair{1u, true}, std::pair{2u, true}, std::pair{1u, false}}) {
         SCOPED_TRACE(::testing::Message() << "phase " << phase << ", then easy first " << thenEasy);
         setSetting(*engine, &EngineSettings::easyFirst, true);
+        setSetting(*engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
         freshSource(-1);
         std::uint64_t highest = 0;  // phase 2 reads below what phase 1 reached
         medium.setReadHook("/src/f", [&](std::uint64_t at) {

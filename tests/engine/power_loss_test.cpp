@@ -113,6 +113,7 @@ TEST_F(PowerLossTest, EverySyncPointLeavesTheCopyListedByItsLog)
              m.medium.markBad("/src/a", 4096, 1024);
              m.medium.markWeak("/src/a", 12288, 512, 2);
              setSetting(m.engine, &EngineSettings::easyFirst, true);
+             setSetting(m.engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
              m.medium.setReadHook("/src/a", [&m](std::uint64_t) { m.ticks.at += 30000; });
          }},
         {"the easy data first, going on after a copy cut short",
@@ -122,6 +123,7 @@ TEST_F(PowerLossTest, EverySyncPointLeavesTheCopyListedByItsLog)
              m.medium.addFile("/out/a", slice(source, 0, 4096));
              m.medium.addFile("/out/a.log", logBytes("a", 0, {{4096, 0}}));
              setSetting(m.engine, &EngineSettings::easyFirst, true);
+             setSetting(m.engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
          }},
         {"Replace over a copy with fills elsewhere",
          [&](Machine& m) {
