@@ -54,12 +54,7 @@ CopierRun::~CopierRun()
 
 RunFigures CopierRun::figures() const
 {
-    ListPlace place;
-    place.copying = m_counters.copying.load();
-    place.index = m_counters.currentIndex.load();
-    place.count = m_counters.entryCount.load();
-    place.totalSize = m_counters.totalSize.load();
-    place.doneSize = m_counters.doneSize.load();
+    ListPlace place = m_counters.place();
     // The line the run holds counts with what its copy has reached so far.
     place.onLine = m_list != nullptr && place.index < place.count &&
                    m_list->lines().entry(static_cast<int>(place.index)).state == EntryState::InProgress;

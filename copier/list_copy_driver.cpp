@@ -86,12 +86,8 @@ void ListCopyDriver::refresh(const EngineSnapshot& engine)
         m_started = true;
         m_host.entryStarted();
     }
-    ListPlace place;
-    place.copying = true;
-    place.index = m_counters.currentIndex.load();
-    place.count = m_counters.entryCount.load();
-    place.totalSize = m_counters.totalSize.load();
-    place.doneSize = m_counters.doneSize.load();
+    ListPlace place = m_counters.place();
+    place.copying = true;  // the driver's own file counts while it ends, even after a Stop
     place.onLine = true;
     const RunFigures figures = runFigures(engine, place);
     if (figures.filePercent != m_lastPercent) {

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "run/run_figures.h"
+
 namespace tessaly {
 
 // Whether a copy run is wanted, set by Start and cleared by Stop (the window's thread)
@@ -47,6 +49,18 @@ struct RunCounters
     std::atomic<std::uint64_t> totalSize{0};     // sizes of all lines
     std::atomic<std::uint64_t> doneSize{0};      // copied bytes of the Done lines
     RunRequest copying;                          // a copy run is wanted
+
+    // Where the run stands in the list, as the figures take it; onLine is the caller's.
+    ListPlace place() const
+    {
+        ListPlace at;
+        at.copying = copying.load();
+        at.index = currentIndex.load();
+        at.count = entryCount.load();
+        at.totalSize = totalSize.load();
+        at.doneSize = doneSize.load();
+        return at;
+    }
 };
 
 }  // namespace tessaly
