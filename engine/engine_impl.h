@@ -58,12 +58,11 @@ struct CopyEngine::Impl
     struct Shared
     {
         std::atomic<bool> busy{false};
-        // Signalled when the worker has set started or cleared busy; both change
-        // under stateMutex so that no waiter misses the change.
+        // Signalled when the worker has cleared busy, which changes under stateMutex so
+        // that no waiter misses the change.
         std::mutex stateMutex;
         std::condition_variable stateChanged;
         std::atomic<bool> stopRequest{false};
-        std::atomic<bool> started{false};
         std::atomic<EngineStatus> status{EngineStatus::Ok};
         std::atomic<std::uint64_t> fileSize{0};
         std::atomic<std::uint64_t> position{0};
@@ -274,6 +273,9 @@ struct CopyEngine::Impl
 
     // worker parts
     void runWorker();
+    // The new file's size, position and sector size for the snapshot, its status
+    // cleared and its rates started, before the worker takes it over.
+    void publishFile();
     void setUpWorker(Loop& loop);
     // The main pass's reads from the position up to limit; true when they got there.
     bool readUpTo(Loop& loop, std::uint64_t limit);

@@ -25,18 +25,10 @@ constexpr float kFillsPerRecoveryLimit = 20.0f;
 
 }  // namespace
 
-void CopyEngine::Impl::setUpWorker(Loop& loop)
+void CopyEngine::Impl::publishFile()
 {
-    loop.logActive = file.log.isBound();
-    const std::uint32_t sector = file.mainSource.bytesPerSector();
-    shared.sectorSize.store(sector);
+    shared.sectorSize.store(file.mainSource.bytesPerSector());
     clearStatus();
-    loop.sectorsPerChunk = std::max<std::uint32_t>(file.mainSource.sectorsPerChunk(), 1);
-    loop.fullChunk = loop.sectorsPerChunk * sector;
-    loop.chunk = loop.fullChunk;
-    loop.chunkBuffer.assign(loop.fullChunk, 0);
-    loop.lastGood.assign(sector, 0);
-    unitReads.clear();
     shared.fileSize.store(file.mainSource.fileSize());
     const std::int64_t start = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
     shared.position.store(std::min(static_cast<std::uint64_t>(start), file.mainSource.fileSize()));
@@ -44,6 +36,18 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     shortMeter.start();
     longMeter.setWindow(kLongWindowMs);
     shortMeter.setWindow(kShortWindowMs);
+}
+
+void CopyEngine::Impl::setUpWorker(Loop& loop)
+{
+    loop.logActive = file.log.isBound();
+    const std::uint32_t sector = shared.sectorSize.load();
+    loop.sectorsPerChunk = std::max<std::uint32_t>(file.mainSource.sectorsPerChunk(), 1);
+    loop.fullChunk = loop.sectorsPerChunk * sector;
+    loop.chunk = loop.fullChunk;
+    loop.chunkBuffer.assign(loop.fullChunk, 0);
+    loop.lastGood.assign(sector, 0);
+    unitReads.clear();
 
     const float factor = fillFactor();
     if (setting(&EngineSettings::autoRereads)) {
@@ -52,7 +56,6 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     } else {
         loop.attemptLimit = setting(&EngineSettings::rereadCount);
     }
-    setState(shared.started, true);
 }
 
 void CopyEngine::Impl::runWorker()

@@ -339,20 +339,16 @@ bool CopyEngine::Impl::startWorker()
         std::lock_guard lock(settings.mutex);
         start = settings.starter;
     }
-    setState(shared.busy, true);
+    // What the snapshot shows of the new file is in place before the worker takes it.
+    publishFile();
     shared.driveType.store(file.mainSource.driveType());
-    shared.started.store(false);
+    setState(shared.busy, true);
     if (!start || !handToWorker(start)) {
         setState(shared.busy, false);
         releaseReservedCopies();
         fail(EngineStatus::WorkerStartFailed);
         return false;
     }
-    // The worker sets started once its state is in place; a worker that ended
-    // without setting it would have cleared busy.
-    std::unique_lock lock(shared.stateMutex);
-    shared.stateChanged.wait(lock,
-                             [this] { return shared.started.load() || !shared.busy.load(); });
     return true;
 }
 
