@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -37,7 +38,10 @@ bool syncUnsupported(SysError error)
 class PosixFile : public File
 {
 public:
-    PosixFile(int fd, bool direct, bool dropCache) : m_fd(fd), m_direct(direct), m_dropCache(dropCache)
+    // opened is the file as the open found it (fstat), which serves the questions asked
+    // of it before anything is read or written through this handle.
+    PosixFile(int fd, const struct stat& opened, bool direct, bool dropCache)
+        : m_fd(fd), m_opened(opened), m_direct(direct), m_dropCache(dropCache)
     {
     }
     ~PosixFile() override { ::close(m_fd); }
@@ -46,6 +50,7 @@ public:
 
     IoResult read(void* buffer, std::size_t n) override
     {
+        m_fresh = false;
         auto* out = static_cast<char*>(buffer);
         std::size_t done = 0;
         SysError error = 0;
@@ -70,6 +75,7 @@ public:
 
     IoResult write(const void* buffer, std::size_t n) override
     {
+        m_fresh = false;
         const auto* in = static_cast<const char*>(buffer);
         std::size_t done = 0;
         SysError error = 0;
@@ -109,7 +115,7 @@ public:
     std::int64_t size() override
     {
         struct stat st {};
-        if (::fstat(m_fd, &st) != 0) return -1;
+        if (!look(&st)) return -1;
         if (S_ISBLK(st.st_mode)) {
             std::uint64_t bytes = 0;
             if (::ioctl(m_fd, BLKGETSIZE64, &bytes) != 0) return -1;
@@ -120,6 +126,7 @@ public:
 
     bool truncate(std::uint64_t length) override
     {
+        m_fresh = false;
         int r;
         do {
             r = ::ftruncate(m_fd, static_cast<off_t>(length));
@@ -139,16 +146,16 @@ public:
     std::uint64_t modifiedNs() override
     {
         struct stat st {};
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+        if (!look(&st) || !S_ISREG(st.st_mode)) return 0;
         return static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
                static_cast<std::uint64_t>(st.st_mtim.tv_nsec);
     }
 
+    // An open file stays the file it is, whatever its name becomes.
     std::optional<FileIdentity> identity() override
     {
-        struct stat st {};
-        if (::fstat(m_fd, &st) != 0) return std::nullopt;
-        return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+        return FileIdentity{static_cast<std::uint64_t>(m_opened.st_dev),
+                            static_cast<std::uint64_t>(m_opened.st_ino)};
     }
 
     bool tryLock() override { return takeLock() != EWOULDBLOCK; }
@@ -158,6 +165,17 @@ public:
     bool direct() const { return m_direct; }
 
 private:
+    // The file's state: as opened until this handle has moved or cut bytes, then as the
+    // system says now.
+    bool look(struct stat* st)
+    {
+        if (m_fresh) {
+            *st = m_opened;
+            return true;
+        }
+        return ::fstat(m_fd, st) == 0;
+    }
+
     // 0 when this handle now holds the file's exclusive lock, else why not (errno).
     SysError takeLock()
     {
@@ -169,6 +187,8 @@ private:
     }
 
     int m_fd;
+    struct stat m_opened;
+    bool m_fresh = true;
     bool m_direct;
     bool m_dropCache;
     std::int64_t m_offset = 0;
@@ -183,23 +203,24 @@ int openRetrying(const std::string& path, int flags, mode_t mode = 0666)
     return fd;
 }
 
-// Every open is made without blocking, so that a named pipe (which waits for a
-// writer) or a device cannot hold the caller for ever; then only what is a file is
-// kept, and reads and writes block as usual again. Closes fd and returns the reason
-// when it is not a regular file (or, with blockDevices, a block device).
-SysError keepOnlyFiles(int fd, bool blockDevices)
+// An open that may meet a named pipe (which waits for a writer) or a device is made
+// without blocking (O_NONBLOCK in flags), so that neither can hold the caller for ever;
+// then only what is a file is kept, and reads and writes block as usual again. An open
+// that creates the file (O_EXCL) meets nothing of the kind. Closes fd and returns the
+// reason when it is not a regular file (or, with blockDevices, a block device); *st
+// is the file as opened.
+SysError keepOnlyFiles(int fd, int flags, bool blockDevices, struct stat* st)
 {
-    struct stat st {};
     SysError why = 0;
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd, st) != 0) {
         why = errno;
-    } else if (S_ISDIR(st.st_mode)) {
+    } else if (S_ISDIR(st->st_mode)) {
         why = EISDIR;
-    } else if (!S_ISREG(st.st_mode) && !(blockDevices && S_ISBLK(st.st_mode))) {
+    } else if (!S_ISREG(st->st_mode) && !(blockDevices && S_ISBLK(st->st_mode))) {
         why = EINVAL;
-    } else {
-        const int flags = ::fcntl(fd, F_GETFL);
-        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) why = errno;
+    } else if ((flags & O_NONBLOCK) && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        // F_SETFL takes only the flags it can change (O_DIRECT among them) from flags.
+        why = errno;
     }
     if (why != 0) ::close(fd);
     return why;
@@ -208,7 +229,8 @@ SysError keepOnlyFiles(int fd, bool blockDevices)
 // The mount table as /proc/self/mountinfo gives it, read again only when the kernel
 // marks a change: the open file signals each mount and unmount to poll() (POLLPRI), so
 // a run over many files reads the table once, and a medium mounted, unmounted or
-// swapped meanwhile is seen at the next look.
+// swapped meanwhile is seen at the next look. What is learnt of a mounted file system
+// (its sectors, its kind of drive, its UUID) is kept with the table and forgotten with it.
 class MountTable
 {
 public:
@@ -222,7 +244,7 @@ public:
     std::optional<MountEntry> entryOf(dev_t device)
     {
         std::lock_guard lock(m_mutex);
-        if (m_fd < 0 || changed()) reload();
+        refresh();
         const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
         for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
             if (entry->device == wanted) return *entry;
@@ -230,7 +252,43 @@ public:
         return std::nullopt;
     }
 
+    // What the file system of device (mounted, not a whole medium) tells of itself,
+    // asked once until the table changes. make runs without the table's lock, so it
+    // may look into the table.
+    template <class Make>
+    std::optional<VolumeInfo> volumeOf(dev_t device, Make make)
+    {
+        return remembered(m_volumes, device, make);
+    }
+    template <class Make>
+    std::optional<std::string> serialOf(dev_t device, Make make)
+    {
+        return remembered(m_serials, device, make);
+    }
+
 private:
+    void refresh()
+    {
+        if (m_fd < 0 || changed()) reload();
+    }
+
+    template <class T, class Make>
+    T remembered(std::map<dev_t, T>& kept, dev_t device, Make make)
+    {
+        std::uint64_t seen = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            refresh();
+            if (const auto it = kept.find(device); it != kept.end()) return it->second;
+            seen = m_loads;
+        }
+        T found = make();
+        std::lock_guard lock(m_mutex);
+        // An answer from before a change of the table is not kept.
+        if (m_loads == seen) kept.emplace(device, found);
+        return found;
+    }
+
     bool changed() const
     {
         pollfd watch{m_fd, POLLPRI, 0};
@@ -240,6 +298,9 @@ private:
     void reload()
     {
         m_entries.clear();
+        m_volumes.clear();
+        m_serials.clear();
+        ++m_loads;
         if (m_fd < 0) m_fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
         if (m_fd < 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) return close();
         std::string text;
@@ -270,12 +331,20 @@ private:
     std::mutex m_mutex;
     int m_fd = -1;
     std::vector<MountEntry> m_entries;
+    std::uint64_t m_loads = 0;  // how often the table was read
+    std::map<dev_t, std::optional<VolumeInfo>> m_volumes;
+    std::map<dev_t, std::optional<std::string>> m_serials;
 };
+
+MountTable& mountTable()
+{
+    static MountTable table;
+    return table;
+}
 
 std::optional<MountEntry> mountOf(dev_t device)
 {
-    static MountTable table;
-    return table.entryOf(device);
+    return mountTable().entryOf(device);
 }
 
 std::optional<std::uint32_t> readSysfsNumber(const std::string& path)
@@ -358,21 +427,22 @@ bool usesDirectIo(const File& file)
 
 std::unique_ptr<File> PosixFileSystem::openUnbuffered(const std::string& path, SysError* error)
 {
+    int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     int fd = -1;
     bool direct = false;
     if (!m_options.refuseDirectIo) {
-        fd = openRetrying(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_DIRECT);
+        fd = openRetrying(path, flags | O_DIRECT);
         direct = fd >= 0;
     }
-    if (fd < 0 && (m_options.refuseDirectIo || errno == EINVAL)) {
-        fd = openRetrying(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    }
+    if (fd < 0 && (m_options.refuseDirectIo || errno == EINVAL)) fd = openRetrying(path, flags);
+    if (direct) flags |= O_DIRECT;
+    struct stat st {};
     // A source may be a whole medium, so a block device is one too.
-    const SysError why = fd < 0 ? errno : keepOnlyFiles(fd, true);
+    const SysError why = fd < 0 ? errno : keepOnlyFiles(fd, flags, true, &st);
     if (error) *error = why;
     if (why != 0) return nullptr;
     if (!direct) ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    return std::make_unique<PosixFile>(fd, direct, !direct);
+    return std::make_unique<PosixFile>(fd, st, direct, !direct);
 }
 
 std::unique_ptr<File> PosixFileSystem::open(const std::string& path, Disposition disposition,
@@ -386,7 +456,7 @@ std::unique_ptr<File> PosixFileSystem::open(const std::string& path, Disposition
     }
     switch (disposition) {
         case Disposition::OpenExisting: break;
-        case Disposition::CreateNew: flags |= O_CREAT | O_EXCL; break;
+        case Disposition::CreateNew: flags = (flags & ~O_NONBLOCK) | O_CREAT | O_EXCL; break;
         case Disposition::CreateAlways: flags |= O_CREAT | O_TRUNC; break;
         case Disposition::OpenAlways: flags |= O_CREAT; break;
     }
@@ -394,10 +464,11 @@ std::unique_ptr<File> PosixFileSystem::open(const std::string& path, Disposition
     // to its target; sources and logs that are only read may be links.
     if (access != Access::Read || disposition != Disposition::OpenExisting) flags |= O_NOFOLLOW;
     const int fd = openRetrying(path, flags);
-    const SysError why = fd < 0 ? errno : keepOnlyFiles(fd, false);
+    struct stat st {};
+    const SysError why = fd < 0 ? errno : keepOnlyFiles(fd, flags, false, &st);
     if (error) *error = why;
     if (why != 0) return nullptr;
-    return std::make_unique<PosixFile>(fd, false, false);
+    return std::make_unique<PosixFile>(fd, st, false, false);
 }
 
 bool PosixFileSystem::exists(const std::string& path)
@@ -460,11 +531,15 @@ std::optional<VolumeInfo> PosixFileSystem::volumeInfo(const std::string& path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    VolumeInfo info;
-    info.bytesPerSector = sectorSizeOf(path, st);
-    const bool wholeDevice = S_ISBLK(st.st_mode);
-    info.driveType = driveTypeOf(wholeDevice ? st.st_rdev : st.st_dev, wholeDevice);
-    return info;
+    const auto look = [&] {
+        VolumeInfo info;
+        info.bytesPerSector = sectorSizeOf(path, st);
+        const bool wholeDevice = S_ISBLK(st.st_mode);
+        info.driveType = driveTypeOf(wholeDevice ? st.st_rdev : st.st_dev, wholeDevice);
+        return std::optional<VolumeInfo>(info);
+    };
+    // A whole medium can be swapped in its drive without a change of the mount table.
+    return S_ISBLK(st.st_mode) ? look() : mountTable().volumeOf(st.st_dev, look);
 }
 
 std::optional<FileIdentity> PosixFileSystem::identity(const std::string& path)
@@ -597,18 +672,23 @@ std::optional<std::string> PosixFileSystem::volumeSerial(const std::string& path
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     const bool device = S_ISBLK(st.st_mode);
     const dev_t wanted = device ? st.st_rdev : st.st_dev;
-    const char* folder = device ? "/dev/disk/by-id" : "/dev/disk/by-uuid";
-    std::error_code error;
-    std::optional<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        struct stat target {};
-        const std::string name = entry.path().filename().string();
-        if (::stat(entry.path().c_str(), &target) == 0 && S_ISBLK(target.st_mode) &&
-            target.st_rdev == wanted && (!found || name < *found)) {
-            found = name;
+    const auto look = [&] {
+        const char* folder = device ? "/dev/disk/by-id" : "/dev/disk/by-uuid";
+        std::error_code error;
+        std::optional<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            struct stat target {};
+            const std::string name = entry.path().filename().string();
+            if (::stat(entry.path().c_str(), &target) == 0 && S_ISBLK(target.st_mode) &&
+                target.st_rdev == wanted && (!found || name < *found)) {
+                found = name;
+            }
         }
-    }
-    return found;
+        return found;
+    };
+    // A medium swapped in its drive keeps the device's number, but a file system on it
+    // is mounted anew.
+    return device ? look() : mountTable().serialOf(wanted, look);
 }
 
 std::optional<std::string> PosixFileSystem::canonicalPath(const std::string& path)
