@@ -130,9 +130,21 @@ void CopyEngine::requestStop(bool wait)
     m->shared.stateChanged.wait(lock, [this] { return !m->shared.busy.load(); });
 }
 
-void CopyEngine::withdrawStop()
+void CopyEngine::beginRun()
 {
     if (!m->shared.busy.load()) m->shared.stopRequest.store(false);
+    m->knownFolders.clear();
+    m->sweptFolders.clear();
+}
+
+std::optional<FileIdentity> CopyEngine::openedCopy() const
+{
+    return m->opened.copy;
+}
+
+std::optional<FileIdentity> CopyEngine::openedLog() const
+{
+    return m->opened.log;
 }
 
 bool CopyEngine::waitUntilIdle(std::uint32_t timeoutMs) const

@@ -82,9 +82,10 @@ public:
     // Asks the worker to stop; with wait, returns once busy is clear. A request while
     // idle stops the next copy at its first pass, unless withdrawn before.
     void requestStop(bool wait);
-    // Withdraws a stop request that found no worker, as a new run begins; a worker's
-    // request stays. Called on the thread that starts the files.
-    void withdrawStop();
+    // A new run begins: a stop request that found no worker is withdrawn (a worker's
+    // stays), and what was learnt of the output's folders is forgotten. Called on the
+    // thread that starts the files.
+    void beginRun();
     // Waits up to timeoutMs for the worker to end; true as soon as busy is clear.
     // The worker wakes the waiter when it ends.
     bool waitUntilIdle(std::uint32_t timeoutMs) const;
@@ -141,6 +142,10 @@ public:
     bool skippedExisting() const;
     // True when the last startFile copies without a log although one was asked for:
     // the copy's name is too long to take the log's ".log".
+    // The copy and the log that the file last started holds open, as the system knows
+    // them; nullopt for one it does not hold. Called on the thread that starts the files.
+    std::optional<FileIdentity> openedCopy() const;
+    std::optional<FileIdentity> openedLog() const;
     bool copiedWithoutLog() const;
     // After a startFile refused with SourceOpenFailed: why the source did not open
     // (errno; EACCES or EPERM when access to it is denied). 0 while the worker runs.

@@ -331,8 +331,23 @@ struct CopyEngine::Impl
     Settings settings;
     Shared shared;
     FileState file;
-    // The output folders whose stale scratch logs were removed (once per folder).
+    // What a run learns once of each folder it copies into (forgotten as the next run
+    // begins): that its levels are there and free of links, and the largest file its
+    // file system holds (nullopt: no limit), once a copy has asked.
+    struct KnownFolder
+    {
+        bool limitKnown = false;
+        std::optional<std::uint64_t> sizeLimit;
+    };
+    std::map<std::string, KnownFolder> knownFolders;
+    // The output folders whose stale scratch logs were removed (once per folder and run).
     std::set<std::string> sweptFolders;
+    // The copy and the log of the file last started; set on the thread that starts it.
+    struct Opened
+    {
+        std::optional<FileIdentity> copy;
+        std::optional<FileIdentity> log;
+    } opened;
     // Fed by the worker only; other threads read their rates.
     RateMeter longMeter;
     RateMeter shortMeter;

@@ -35,10 +35,12 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
     file.fileName = target.substr(slash + 1);
     file.relativeFolder = tessaly::relativeFolder(path, baseFolder);
     // The output folder may itself be a link (the user chose it); a link at any
-    // level below it, at the copy or at its log would carry the copy elsewhere.
-    // Checked before anything is made, so that a refused file leaves nothing behind.
-    const std::size_t firstLevel = outputPrefix(outputFolder).size();
-    if (linkAmongLevels(target, firstLevel) || fs.isSymlink(target) ||
+    // level below it or at the log would carry the copy elsewhere (the copy's own open
+    // refuses a link at its place). Checked before anything is made, so that a refused
+    // file leaves nothing behind; the levels once per folder and run.
+    const std::string folder = target.substr(0, slash);
+    const bool known = knownFolders.contains(folder);
+    if ((!known && linkAmongLevels(target, outputPrefix(outputFolder).size())) ||
         fs.isSymlink(logPathOf(target))) {
         file.mainSource.close();
         fail(EngineStatus::LinkInWay);
@@ -46,11 +48,12 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
     }
     // Most files go to a folder made for an earlier one: only a missing one is made,
     // level by level.
-    if (!baseFolder.empty() && !fs.isDirectory(target.substr(0, slash))) {
+    if (!known && !baseFolder.empty() && !fs.isDirectory(folder)) {
         for (std::size_t i = 1; i <= slash; ++i) {
             if (target[i] == kPathSeparator) fs.createDirectory(target.substr(0, i));
         }
     }
+    if (!known && (baseFolder.empty() || fs.isDirectory(folder))) knownFolders.emplace(folder, KnownFolder{});
     file.outputFolderPath = outputFolder;
     std::lock_guard lock(shared.pathMutex);
     shared.destinationPath = target;
@@ -72,12 +75,6 @@ bool CopyEngine::Impl::openDestination()
         std::lock_guard lock(shared.pathMutex);
         path = shared.destinationPath;
     }
-    // A destination that is the source itself would be overwritten by its own copy.
-    const std::optional<FileIdentity> target = fs.identity(path);
-    if (target && target == file.mainSource.identity()) {
-        fail(EngineStatus::DestinationOpenFailed);
-        return false;
-    }
     file.destinationExisted = false;
     if (!file.destination.create(path, Disposition::CreateNew, Access::Write)) {
         file.destinationExisted = true;
@@ -90,6 +87,13 @@ bool CopyEngine::Impl::openDestination()
                 fail(fs.exists(path) ? EngineStatus::DestinationOpenFailed
                                      : EngineStatus::DestinationCreateFailed);
             }
+            return false;
+        }
+        // A destination that is the source itself would be overwritten by its own copy.
+        const std::optional<FileIdentity> target = file.destination.file()->identity();
+        if (target && target == file.mainSource.identity()) {
+            file.destination.close();
+            fail(EngineStatus::DestinationOpenFailed);
             return false;
         }
     }
@@ -131,7 +135,15 @@ bool CopyEngine::Impl::checkFileSizeLimit()
 {
     // Left as it is under Skip, the copy does not grow.
     if (shared.skipping) return true;
-    const std::optional<std::uint64_t> limit = fs.maxFileSize(file.destination.path());
+    const std::string& path = file.destination.path();
+    const auto known = knownFolders.find(parentFolder(path));
+    std::optional<std::uint64_t> limit;
+    if (known != knownFolders.end() && known->second.limitKnown) {
+        limit = known->second.sizeLimit;
+    } else {
+        limit = fs.maxFileSize(path);
+        if (known != knownFolders.end()) known->second = {true, limit};
+    }
     if (limit && file.base + file.mainSource.fileSize() > *limit) {
         fail(EngineStatus::DestinationTooSmall);
         return false;
@@ -174,8 +186,10 @@ bool CopyEngine::Impl::createNewLog()
         file.log.bind(&file.logFile, form);
         return true;
     }
-    // Locked before it is emptied, so that a log another run holds keeps its records.
-    if (!file.logFile.create(file.logPath, Disposition::OpenAlways, Access::Write)) {
+    // Mostly there is no log yet. One that is there is locked before it is emptied, so
+    // that a log another run holds keeps its records.
+    const bool fresh = file.logFile.create(file.logPath, Disposition::CreateNew, Access::Write);
+    if (!fresh && !file.logFile.create(file.logPath, Disposition::OpenAlways, Access::Write)) {
         // A name too long to take ".log" still gets its copy, without a log.
         if (isNameTooLong(file.logFile.lastError())) {
             shared.withoutLog.store(true);
@@ -189,7 +203,7 @@ bool CopyEngine::Impl::createNewLog()
         fail(EngineStatus::DestinationInUse);
         return false;
     }
-    file.logFile.truncateAt(0);
+    if (!fresh) file.logFile.truncateAt(0);
     file.logCreated = true;
     file.log.bind(&file.logFile);
     // A header that cannot be written makes the log unusable for the next run,
@@ -341,6 +355,8 @@ bool CopyEngine::Impl::startWorker()
     }
     // What the snapshot shows of the new file is in place before the worker takes it.
     publishFile();
+    opened.copy = file.destination.isOpen() ? file.destination.file()->identity() : std::nullopt;
+    opened.log = file.logFile.isOpen() ? file.logFile.file()->identity() : std::nullopt;
     shared.driveType.store(file.mainSource.driveType());
     setState(shared.busy, true);
     if (!start || !handToWorker(start)) {

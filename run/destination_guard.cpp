@@ -70,15 +70,15 @@ GuardVerdict DestinationGuard::admit(const std::string& source, const std::strin
     return GuardVerdict::Clear;
 }
 
-void DestinationGuard::noteOpened(const std::string& destination)
+void DestinationGuard::noteOpened(const std::string& destination,
+                                  const std::optional<FileIdentity>& copy,
+                                  const std::optional<FileIdentity>& log)
 {
-    if (const std::optional<FileIdentity> copy = m_fs.identity(destination)) {
-        m_copies[{copy->device, copy->inode}] = destination;
-    }
+    // What the engine does not hold (a copy left under Skip, a log it did not make) is
+    // noted as it stands at the place.
     const std::string logPath = logPathOf(destination);
-    if (const std::optional<FileIdentity> log = m_fs.identity(logPath)) {
-        m_logs[{log->device, log->inode}] = logPath;
-    }
+    if (const auto c = copy ? copy : m_fs.identity(destination)) m_copies[{c->device, c->inode}] = destination;
+    if (const auto l = log ? log : m_fs.identity(logPath)) m_logs[{l->device, l->inode}] = logPath;
 }
 
 void DestinationGuard::reset()

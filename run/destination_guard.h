@@ -41,9 +41,10 @@ public:
     // Checks the copy of source at destination and, when it is clear, claims the
     // destination for the run.
     GuardVerdict admit(const std::string& source, const std::string& destination);
-    // Notes the files that now stand at destination and at its log's place, once the
-    // engine has opened the copy of an admitted file.
-    void noteOpened(const std::string& destination);
+    // Notes the files that the engine holds open as the copy at destination and as its
+    // log (nullopt for one it does not hold), once it has started an admitted file.
+    void noteOpened(const std::string& destination, const std::optional<FileIdentity>& copy,
+                    const std::optional<FileIdentity>& log);
     // Forgets the claimed destinations: a new run begins.
     void reset();
     // How the file at a path was claimed: as a copy, or as a copy's log.

@@ -58,7 +58,7 @@ StepResult FileStep::copy(const FileEntry& entry, const std::string& outputFolde
         result.outcome = FileOutcome::Refused;
         return result;
     }
-    result = start(entry, outputFolder, refresh, stop, false);
+    result = start(entry, outputFolder, result.destination, refresh, stop, false);
     if (result.outcome == FileOutcome::NotReady && m_wait.enabled) {
         result = waitForMedium(entry, outputFolder, refresh, stop, std::move(result));
     }
@@ -66,10 +66,11 @@ StepResult FileStep::copy(const FileEntry& entry, const std::string& outputFolde
 }
 
 StepResult FileStep::start(const FileEntry& entry, const std::string& outputFolder,
-                           const Refresh& refresh, const std::atomic<bool>* stop, bool continuing)
+                           const std::string& destination, const Refresh& refresh,
+                           const std::atomic<bool>* stop, bool continuing)
 {
     StepResult result;
-    result.destination = destinationOf(entry, outputFolder);
+    result.destination = destination;
     const bool started = continuing ? m_engine.continueFile(entry.name, outputFolder, entry.base())
                                     : m_engine.startFile(entry.name, outputFolder, entry.base());
     if (!started) {
@@ -80,7 +81,7 @@ StepResult FileStep::start(const FileEntry& entry, const std::string& outputFold
                                     m_fs.isBlockDevice(entry.name);
         return result;
     }
-    m_guard.noteOpened(result.destination);
+    m_guard.noteOpened(result.destination, m_engine.openedCopy(), m_engine.openedLog());
     const EngineSnapshot last = pollUntilIdle(refresh, stop);
     result.filePercent = filePercentOf(last);
     result.status = last.status;
@@ -112,7 +113,7 @@ StepResult FileStep::waitForMedium(const FileEntry& entry, const std::string& ou
             status.otherMedium = false;
         } else {
             // The probe's handle is closed again: the engine opens the source itself.
-            StepResult next = start(entry, outputFolder, refresh, stop, true);
+            StepResult next = start(entry, outputFolder, result.destination, refresh, stop, true);
             if (next.status == EngineStatus::SourceMismatch ||
                 next.status == EngineStatus::SourceChanged) {
                 status.otherMedium = true;  // nothing of it was written

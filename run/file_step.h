@@ -139,7 +139,7 @@ public:
     void beginRun()
     {
         m_guard.reset();
-        m_engine.withdrawStop();
+        m_engine.beginRun();
     }
     // Copies entry below outputFolder. A raised stop flag asks the worker to stop
     // (once); the file then ends as Stopped. A wait for a removed medium that is ended
@@ -149,9 +149,11 @@ public:
 private:
     // Where the engine puts entry's copy: a whole device's copy is its image (NAME.img).
     std::string destinationOf(const FileEntry& entry, const std::string& outputFolder) const;
-    // startFile (or continueFile) and the poll loop, once the guard has admitted entry.
+    // startFile (or continueFile) and the poll loop, once the guard has admitted entry
+    // for its copy at destination.
     StepResult start(const FileEntry& entry, const std::string& outputFolder,
-                     const Refresh& refresh, const std::atomic<bool>* stop, bool continuing);
+                     const std::string& destination, const Refresh& refresh,
+                     const std::atomic<bool>* stop, bool continuing);
     // Waits for the medium of entry, whose copy ended as result says, and continues
     // the file once the medium is back; the result of the last continuation, or
     // result with the end of the wait.

@@ -444,6 +444,7 @@ TEST_F(ExistingDestinationTest, AReplaceRefusedForRoomLeavesTheCopyAsItWas)
     EXPECT_EQ(logOf("/out/a.log"), log);
 
     medium.setMaxFileSize("/out", std::nullopt);
+    engine->beginRun();  // a run learns the output's limit once
     const std::uint64_t used = 20480 + old.size() + log.size();
     medium.setQuota(used + 10000);  // with the old copy's room, still less than 20480
     EXPECT_FALSE(copy("/src/a"));

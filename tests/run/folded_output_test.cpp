@@ -122,7 +122,7 @@ TEST(DestinationGuardIdentity, AClaimHoldsOnlyWhileItsFileIsThere)
     medium.addFile("/out/a.bin.log", "log");
     DestinationGuard guard(medium);
     EXPECT_EQ(guard.admit("/src/a.bin", "/out/a.bin"), GuardVerdict::Clear);
-    guard.noteOpened("/out/a.bin");
+    guard.noteOpened("/out/a.bin", medium.identity("/out/a.bin"), medium.identity("/out/a.bin.log"));
     EXPECT_EQ(guard.admit("/src/A.BIN.log", "/out/A.BIN.log"), GuardVerdict::LogPlace);
     // The same file under a hard link stands for the copy as well.
     medium.addLink("/out/b.bin", "/out/a.bin");
