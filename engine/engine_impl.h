@@ -175,14 +175,15 @@ struct CopyEngine::Impl
         // not tried that the main pass reads.
         std::uint64_t limit = 0;
         // The easy data first (easy_pass.cpp): phase 1 reads chunks from cursor on and
-        // skips ahead past failures into pending; phase 2 is the main pass over pending,
-        // front first. Source offsets.
+        // skips ahead past failures into pending, then reads pending's areas backwards;
+        // phase 2 is the main pass over pending, front first. failed: the chunks of
+        // pending that phase 1 read and that failed (this run's). Source offsets.
         bool phased = false;
         bool phasesDone = false;
         std::uint32_t phase = 0;
         std::uint64_t cursor = 0;
-        std::uint64_t skip = 0;
         std::vector<Region> pending;
+        RegionMap failed;
         std::uint32_t lastCheckpoint = 0;
         std::vector<std::uint8_t> chunkBuffer;
         // Before the first good read it holds zeros, so "last good" fills with zeros.
@@ -281,6 +282,12 @@ struct CopyEngine::Impl
     bool usePhases(const Loop& loop);
     void runPhases(Loop& loop);
     bool easyPass(Loop& loop);
+    bool reversePass(Loop& loop);
+    // Phase 1's chunk size, and one read of it: [at, at + length) of the source into the
+    // copy; the bytes read (0: it failed), nullopt when the file ends (status set).
+    std::uint32_t easyChunk(const Loop& loop) const;
+    std::optional<std::uint32_t> easyRead(Loop& loop, std::uint64_t at, std::uint64_t length,
+                                          std::uint32_t* took);
     bool mainPassOverPending(Loop& loop);
     bool checkpointIfDue(Loop& loop);
     // Replaces the log by one that lists the fills, and, until the phases are done, the
