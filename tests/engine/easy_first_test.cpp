@@ -1,5 +1,7 @@
 // The easy data first (engine/easy_pass.cpp) over a dead head: 64 KiB unreadable in every
 // 256 KiB of 1 MiB, whose last chunk (the reader's chunk is 100 KiB here) lies behind them all.
+#include <set>
+
 #include "engine/copy_log.h"
 #include "engine/region_map.h"
 #include "tests/engine/engine_fixture.h"
@@ -56,7 +58,9 @@ protected:
 };
 
 // In order, every sector of every stripe fails before the last chunk is read; first,
-// a few chunks per stripe. Either way, the main pass reads every readable sector.
+// a few chunks per stripe, and every readable 64 KiB comes before the first read of a
+// sector alone, at one failed read per stripe. Either way, the main pass reads every
+// readable sector.
 TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead)
 {
     struct Case
@@ -71,13 +75,23 @@ TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead
         freshSource(c.failures);
         setSetting(*engine, &EngineSettings::easyFirst, c.easyFirst);
         setSetting(*engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
-        int failedBeforeLast = -1;
+        int failedBeforeLast = -1, failedBeforeSectors = -1;
+        std::set<std::uint64_t> chunksBeforeSectors;
         medium.setReadHook("/src/f", [&](std::uint64_t offset) {
             if (offset >= kLastChunk && failedBeforeLast < 0)
                 failedBeforeLast = medium.failedReadCount("/src/f");
+            if (offset % 4096 != 0 && failedBeforeSectors < 0)
+                failedBeforeSectors = medium.failedReadCount("/src/f");
+            if (failedBeforeSectors < 0) chunksBeforeSectors.insert(offset);
         });
         ASSERT_TRUE(copy("/src/f"));
         expectFinished(c.left);
+        if (c.easyFirst) {
+            // The sector read at a stripe's start came first.
+            EXPECT_LE(failedBeforeSectors, static_cast<int>(kStripes.size()) + 1);
+            for (std::uint64_t at = 0; at < kSize; at += kStripe)
+                EXPECT_TRUE(RegionMap(kStripes).meets(at, at + 1) || chunksBeforeSectors.count(at)) << at;
+        }
         if (!c.easyFirst) inOrder = failedBeforeLast;
         EXPECT_GT(failedBeforeLast, 0);
         EXPECT_TRUE(!c.easyFirst || failedBeforeLast * 20 < inOrder) << failedBeforeLast;
