@@ -175,9 +175,8 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
         static_cast<std::uint32_t>(loop.fillSpan) * sector, loop.limit - at));
     const BadRegion region{at + shared.destinationBase.load(), length};
     if (!recordAndWriteFill(loop, region)) return false;
-    // The sector reads here after the first that failed (a chunk's failure says nothing
-    // of one sector); none is kept as no entry.
-    if (loop.attempts > 1) unitReads[region.offset] = loop.attempts - 1;
+    // The sector reads here, each after the sector's first failure (its chunk's).
+    unitReads[region.offset] = loop.attempts;
     longMeter.add(length);
     shortMeter.add(length);
     {
