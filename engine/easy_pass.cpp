@@ -47,7 +47,8 @@ public:
     // True when a good read that took ms was slow; else it counts towards the usual time.
     bool slow(std::uint32_t ms)
     {
-        if (m_timed >= kReadsBeforeJudging && ms >= kSlowMs && ms / kSlowFactor > m_usualMs) return true;
+        if (m_timed >= kReadsBeforeJudging && ms >= kSlowMs && ms / kSlowFactor > m_usualMs)
+            return true;
         m_usualMs = m_timed == 0 ? ms : (m_usualMs * 7 + ms) / 8;
         ++m_timed;
         return false;
@@ -94,6 +95,7 @@ void CopyEngine::Impl::runPhases(Loop& loop)
         // The main pass after phase 1 takes all from its cursor on too, once.
         if (from->phase == 1 && !easy && cursor < size) areas.add(cursor, size - cursor);
         loop.pending.assign(areas.begin(), areas.end());
+        for (const Region& r : loop.pending) loop.pendingBytes += r.length;
         loop.phase = easy ? 1 : 2;
         loop.cursor = easy ? cursor : size;
     } else {
@@ -106,6 +108,8 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     // reach the medium first. It lists the areas not tried before the copy grows to its
     // end (so that the end record fits it) and any byte of them is written.
     shared.phase.store(loop.phase);
+    publishNotTried(loop.pendingBytes + (loop.phase == 1 ? size - loop.cursor : 0), 0);
+    shared.phased.store(true);
     if (!writePhaseLog(loop, false, false)) return;
     if (!file.phaseResume && !file.destination.truncateAt(fileEnd())) {
         fail(EngineStatus::WriteFailed);
@@ -117,6 +121,7 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     if (!mainPassOverPending(loop)) return;
     shared.phase.store(0);
     shared.position.store(size);
+    publishNotTried(0, 0);
     loop.phasesDone = true;
 }
 
@@ -135,8 +140,8 @@ std::optional<std::uint32_t> CopyEngine::Impl::easyRead(Loop& loop, std::uint64_
     shared.readsBegun.fetch_add(1);
     shared.reading.store(true);
     const std::uint32_t began = tickSource.now();
-    const std::uint32_t n = source.read(
-        loop.chunkBuffer.data(), static_cast<std::uint32_t>((length + sector - 1) / sector * sector));
+    const auto sectors = static_cast<std::uint32_t>((length + sector - 1) / sector * sector);
+    const std::uint32_t n = source.read(loop.chunkBuffer.data(), sectors);
     *took = tickSource.now() - began;
     shared.reading.store(false);
     const auto kept = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, length));
@@ -173,6 +178,7 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         else
             loop.pending.push_back({at, skipped});
         loop.failed.add(at, std::min(failed, skipped));
+        loop.pendingBytes += skipped;
         loop.cursor += skipped;
         lastSkip = skip;
         skip = std::max(std::min(skip * 2, maxSkip), chunk);
@@ -187,13 +193,14 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         if (!n) return false;
         if (*n == 0) {
             skipAhead(length);
+            publishNotTried(loop.pendingBytes + size - loop.cursor, 0);
             continue;
         }
         loop.cursor += *n;
-        if (times.slow(took)) {
-            if (loop.cursor < size) skipAhead(0);
-            continue;
-        }
+        const bool slow = times.slow(took);
+        if (slow && loop.cursor < size) skipAhead(0);
+        publishNotTried(loop.pendingBytes + size - loop.cursor, 0);
+        if (slow) continue;
         if (lastSkip != 0) {
             runSkip = lastSkip;
             lastSkip = goodSince = 0;
@@ -202,7 +209,6 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         if (goodSince > kForgetSkip * runSkip) runSkip = chunk;
         skip = runSkip;
     }
-    shared.position.store(size);
     return reversePass(loop);
 }
 
@@ -229,11 +235,13 @@ bool CopyEngine::Impl::reversePass(Loop& loop)
                 break;
             }
             area.length = from - area.offset;
+            loop.pendingBytes -= end - from;
+            publishNotTried(loop.pendingBytes, 0);
             if (times.slow(took)) break;
         }
-        if (area.length == 0) loop.pending.erase(loop.pending.begin() + static_cast<std::ptrdiff_t>(i));
+        if (area.length == 0)
+            loop.pending.erase(loop.pending.begin() + static_cast<std::ptrdiff_t>(i));
     }
-    shared.position.store(shared.fileSize.load());
     return true;
 }
 
@@ -242,6 +250,7 @@ bool CopyEngine::Impl::mainPassOverPending(Loop& loop)
     while (!loop.pending.empty()) {
         const Region area = loop.pending.front();
         shared.position.store(area.offset);
+        publishNotTried(loop.pendingBytes - area.length, area.end());
         loop.current = 0;
         loop.attempts = 0;
         clearMarks();
@@ -255,9 +264,31 @@ bool CopyEngine::Impl::mainPassOverPending(Loop& loop)
                                                                      : loop.fullChunk;
         loop.bytesSinceFallback = 0;
         if (!readUpTo(loop, area.end())) return false;
+        loop.pendingBytes -= area.length;
         loop.pending.erase(loop.pending.begin());
     }
     return true;
+}
+
+// The position goes first: a reader that takes these and then the position never counts
+// an area twice.
+void CopyEngine::Impl::publishNotTried(std::uint64_t elsewhere, std::uint64_t areaEnd)
+{
+    std::lock_guard lock(shared.notTriedMutex);
+    shared.notTriedElsewhere = elsewhere;
+    shared.notTriedAreaEnd = areaEnd;
+}
+
+std::uint64_t CopyEngine::Impl::notTriedNow() const
+{
+    std::uint64_t elsewhere = 0, areaEnd = 0;
+    {
+        std::lock_guard lock(shared.notTriedMutex);
+        elsewhere = shared.notTriedElsewhere;
+        areaEnd = shared.notTriedAreaEnd;
+    }
+    const std::uint64_t at = shared.position.load();
+    return elsewhere + (areaEnd > at ? areaEnd - at : 0);
 }
 
 bool CopyEngine::Impl::checkpointIfDue(Loop& loop)

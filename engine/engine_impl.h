@@ -83,6 +83,13 @@ struct CopyEngine::Impl
         std::atomic<std::uint32_t> retryPass{0};    // from 1 while a retry pass runs
         std::atomic<std::uint32_t> retryPasses{0};  // the passes this file gets
         std::atomic<std::uint32_t> phase{0};        // EngineSnapshot::phase
+        // The file is read easy data first (EngineSnapshot::phased). Its bytes not tried
+        // outside the area that the position is in, and that area's end (0: none),
+        // written together after the position.
+        std::atomic<bool> phased{false};
+        mutable std::mutex notTriedMutex;
+        std::uint64_t notTriedElsewhere = 0;
+        std::uint64_t notTriedAreaEnd = 0;
         // The copy continued is whole up to the file's end and lists filled regions:
         // this run reads those again and nothing else.
         std::atomic<bool> triesAgain{false};
@@ -183,6 +190,7 @@ struct CopyEngine::Impl
         std::uint32_t phase = 0;
         std::uint64_t cursor = 0;
         std::vector<Region> pending;
+        std::uint64_t pendingBytes = 0;
         RegionMap failed;
         std::uint32_t lastCheckpoint = 0;
         std::vector<std::uint8_t> chunkBuffer;
@@ -290,6 +298,9 @@ struct CopyEngine::Impl
                                           std::uint32_t* took);
     bool mainPassOverPending(Loop& loop);
     bool checkpointIfDue(Loop& loop);
+    void publishNotTried(std::uint64_t elsewhere, std::uint64_t areaEnd);
+    // EngineSnapshot::notTried as it stands.
+    std::uint64_t notTriedNow() const;
     // Replaces the log by one that lists the fills, and, until the phases are done, the
     // areas not tried with their PhasePoint; the copy goes to the medium first (syncCopy).
     bool writePhaseLog(Loop& loop, bool done, bool syncCopy = true);

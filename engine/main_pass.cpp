@@ -37,6 +37,7 @@ void CopyEngine::Impl::setUpWorker(Loop& loop)
     loop.chunkBuffer.assign(loop.fullChunk, 0);
     loop.lastGood.assign(sector, 0);
     unitReads.clear();
+    shared.phased.store(false);
     shared.fileSize.store(file.mainSource.fileSize());
     const std::int64_t start = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
     shared.position.store(std::min(static_cast<std::uint64_t>(start), file.mainSource.fileSize()));

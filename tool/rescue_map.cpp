@@ -30,8 +30,10 @@ std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& rec
     // The map's regions neither overlap nor touch: a finished block lies between any two.
     for (const Region& r : bad) {
         add(r.offset, MapBlock::Status::Finished);
-        const std::uint64_t tried = notTriedFrom ? std::clamp(*notTriedFrom, r.offset, r.end()) : r.end();
-        add(untrimmedFrom ? std::clamp(*untrimmedFrom, r.offset, tried) : tried, MapBlock::Status::BadSector);
+        const std::uint64_t tried =
+            notTriedFrom ? std::clamp(*notTriedFrom, r.offset, r.end()) : r.end();
+        add(untrimmedFrom ? std::clamp(*untrimmedFrom, r.offset, tried) : tried,
+            MapBlock::Status::BadSector);
         add(tried, MapBlock::Status::NonTrimmed);
         add(r.end(), MapBlock::Status::NonTried);
     }
@@ -51,7 +53,8 @@ std::optional<std::vector<MapBlock>> logMapBlocks(const std::vector<BadRegion>& 
         untrimmed = 0;
     else if (pass && pass->pass == 0)
         untrimmed = pass->offset;
-    return mapBlocks(records, fileSize, phase ? std::optional(phase->boundary) : std::nullopt, untrimmed);
+    return mapBlocks(records, fileSize, phase ? std::optional(phase->boundary) : std::nullopt,
+                     untrimmed);
 }
 
 std::string formatRescueMap(const std::vector<MapBlock>& blocks, const std::string& heading)

@@ -37,10 +37,10 @@ struct MapBlock
 // The regions' bytes from notTriedFrom on (a log's record of its phases: the areas
 // not tried yet) are not tried rather than bad sectors, and those before it from
 // untrimmedFrom on (the trim pass has not got there yet) are not trimmed.
-std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& records,
-                                               std::optional<std::uint64_t> fileSize,
-                                               std::optional<std::uint64_t> notTriedFrom = std::nullopt,
-                                               std::optional<std::uint64_t> untrimmedFrom = std::nullopt);
+std::optional<std::vector<MapBlock>> mapBlocks(
+    const std::vector<BadRegion>& records, std::optional<std::uint64_t> fileSize,
+    std::optional<std::uint64_t> notTriedFrom = std::nullopt,
+    std::optional<std::uint64_t> untrimmedFrom = std::nullopt);
 
 // The blocks of a copy log of those records and annotations: the areas its record of
 // the phases (kind 4) lists as not tried; its filled regions as not trimmed while the

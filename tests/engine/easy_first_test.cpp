@@ -60,7 +60,7 @@ protected:
 // In order, every sector of every stripe fails before the last chunk is read; first,
 // a few chunks per stripe, and every readable 64 KiB comes before the first read of a
 // sector alone, at one failed read per stripe. Either way, the main pass reads every
-// readable sector.
+// readable sector, and the part of the file shown as done never goes back.
 TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead)
 {
     struct Case
@@ -77,7 +77,12 @@ TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead
         setSetting(*engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
         int failedBeforeLast = -1, failedBeforeSectors = -1;
         std::set<std::uint64_t> chunksBeforeSectors;
+        std::uint64_t reached = 0;  // what the snapshot says the copy has read or filled
+        bool reachedGoesBack = false;
         medium.setReadHook("/src/f", [&](std::uint64_t offset) {
+            const std::uint64_t now = engine->snapshot().reached();
+            reachedGoesBack = reachedGoesBack || now < reached;
+            reached = now;
             if (offset >= kLastChunk && failedBeforeLast < 0)
                 failedBeforeLast = medium.failedReadCount("/src/f");
             if (offset % 4096 != 0 && failedBeforeSectors < 0)
@@ -86,11 +91,14 @@ TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead
         });
         ASSERT_TRUE(copy("/src/f"));
         expectFinished(c.left);
+        EXPECT_FALSE(reachedGoesBack);
+        EXPECT_EQ(engine->snapshot().reached(), kSize);
         if (c.easyFirst) {
             // The sector read at a stripe's start came first.
             EXPECT_LE(failedBeforeSectors, static_cast<int>(kStripes.size()) + 1);
             for (std::uint64_t at = 0; at < kSize; at += kStripe)
-                EXPECT_TRUE(RegionMap(kStripes).meets(at, at + 1) || chunksBeforeSectors.count(at)) << at;
+                EXPECT_TRUE(RegionMap(kStripes).meets(at, at + 1) || chunksBeforeSectors.count(at))
+                    << at;
         }
         if (!c.easyFirst) inOrder = failedBeforeLast;
         EXPECT_GT(failedBeforeLast, 0);

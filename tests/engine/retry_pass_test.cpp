@@ -445,7 +445,8 @@ TEST_F(RetryPassTest, NoSectorIsReadMoreThanTheBudgetAfterItsFirstFailure)
         std::uint32_t passes;
         int reads;  // sector reads of each
     };
-    for (const Case c : {Case{0, 2, 3}, Case{3, 2, 3}, Case{2, 1, 2}, Case{4, 1, 4}, Case{1, 0, 2}}) {
+    for (const Case c :
+         {Case{0, 2, 3}, Case{3, 2, 3}, Case{2, 1, 2}, Case{4, 1, 4}, Case{1, 0, 2}}) {
         SCOPED_TRACE(::testing::Message() << "attempts " << c.attempts << ", passes " << c.passes);
         medium.removeFile("/out/f");
         medium.removeFile("/out/f.log");
