@@ -108,7 +108,8 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     // reach the medium first. It lists the areas not tried before the copy grows to its
     // end (so that the end record fits it) and any byte of them is written.
     shared.phase.store(loop.phase);
-    publishNotTried(loop.pendingBytes + (loop.phase == 1 ? size - loop.cursor : 0), 0);
+    const std::uint64_t ahead = loop.phase == 1 ? size - loop.cursor : 0;
+    publishNotTried(loop, loop.pendingBytes + ahead, 0, true);
     shared.phased.store(true);
     if (!writePhaseLog(loop, false, false)) return;
     if (!file.phaseResume && !file.destination.truncateAt(fileEnd())) {
@@ -121,7 +122,7 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     if (!mainPassOverPending(loop)) return;
     shared.phase.store(0);
     shared.position.store(size);
-    publishNotTried(0, 0);
+    publishNotTried(loop, 0, 0, true);
     loop.phasesDone = true;
 }
 
@@ -193,13 +194,13 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         if (!n) return false;
         if (*n == 0) {
             skipAhead(length);
-            publishNotTried(loop.pendingBytes + size - loop.cursor, 0);
+            publishNotTried(loop, loop.pendingBytes + size - loop.cursor, 0);
             continue;
         }
         loop.cursor += *n;
         const bool slow = times.slow(took);
         if (slow && loop.cursor < size) skipAhead(0);
-        publishNotTried(loop.pendingBytes + size - loop.cursor, 0);
+        publishNotTried(loop, loop.pendingBytes + size - loop.cursor, 0);
         if (slow) continue;
         if (lastSkip != 0) {
             runSkip = lastSkip;
@@ -209,6 +210,7 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         if (goodSince > kForgetSkip * runSkip) runSkip = chunk;
         skip = runSkip;
     }
+    publishNotTried(loop, loop.pendingBytes, 0, true);
     return reversePass(loop);
 }
 
@@ -236,7 +238,7 @@ bool CopyEngine::Impl::reversePass(Loop& loop)
             }
             area.length = from - area.offset;
             loop.pendingBytes -= end - from;
-            publishNotTried(loop.pendingBytes, 0);
+            publishNotTried(loop, loop.pendingBytes, 0);
             if (times.slow(took)) break;
         }
         if (area.length == 0)
@@ -250,7 +252,7 @@ bool CopyEngine::Impl::mainPassOverPending(Loop& loop)
     while (!loop.pending.empty()) {
         const Region area = loop.pending.front();
         shared.position.store(area.offset);
-        publishNotTried(loop.pendingBytes - area.length, area.end());
+        publishNotTried(loop, loop.pendingBytes - area.length, area.end(), true);
         loop.current = 0;
         loop.attempts = 0;
         clearMarks();
@@ -272,11 +274,19 @@ bool CopyEngine::Impl::mainPassOverPending(Loop& loop)
 
 // The position goes first: a reader that takes these and then the position never counts
 // an area twice.
-void CopyEngine::Impl::publishNotTried(std::uint64_t elsewhere, std::uint64_t areaEnd)
+void CopyEngine::Impl::publishNotTried(Loop& loop, std::uint64_t elsewhere,
+                                       std::uint64_t areaEnd, bool force)
 {
+    constexpr std::uint32_t kAreasEveryMs = 250;
+    const std::uint32_t now = tickSource.now();
     std::lock_guard lock(shared.notTriedMutex);
     shared.notTriedElsewhere = elsewhere;
     shared.notTriedAreaEnd = areaEnd;
+    if (!force && now - loop.areasPublished < kAreasEveryMs) return;
+    loop.areasPublished = now;
+    shared.notTriedAreas = loop.pending;
+    for (Region& r : shared.notTriedAreas) r.offset += file.base;
+    shared.frontier = file.base + loop.cursor;
 }
 
 std::uint64_t CopyEngine::Impl::notTriedNow() const
@@ -289,6 +299,19 @@ std::uint64_t CopyEngine::Impl::notTriedNow() const
     }
     const std::uint64_t at = shared.position.load();
     return elsewhere + (areaEnd > at ? areaEnd - at : 0);
+}
+
+std::vector<Region> CopyEngine::notTriedAreas() const
+{
+    std::lock_guard lock(m->shared.notTriedMutex);
+    return m->shared.phased.load() ? m->shared.notTriedAreas : std::vector<Region>{};
+}
+
+std::uint64_t CopyEngine::destinationFrontier() const
+{
+    if (!m->shared.phased.load()) return destinationPosition();
+    std::lock_guard lock(m->shared.notTriedMutex);
+    return m->shared.frontier;
 }
 
 bool CopyEngine::Impl::checkpointIfDue(Loop& loop)

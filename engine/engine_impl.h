@@ -85,11 +85,14 @@ struct CopyEngine::Impl
         std::atomic<std::uint32_t> phase{0};        // EngineSnapshot::phase
         // The file is read easy data first (EngineSnapshot::phased). Its bytes not tried
         // outside the area that the position is in, and that area's end (0: none),
-        // written together after the position.
+        // written together after the position; the areas and the frontier that
+        // CopyEngine::notTriedAreas and destinationFrontier give.
         std::atomic<bool> phased{false};
         mutable std::mutex notTriedMutex;
         std::uint64_t notTriedElsewhere = 0;
         std::uint64_t notTriedAreaEnd = 0;
+        std::vector<Region> notTriedAreas;
+        std::uint64_t frontier = 0;
         // The copy continued is whole up to the file's end and lists filled regions:
         // this run reads those again and nothing else.
         std::atomic<bool> triesAgain{false};
@@ -191,6 +194,7 @@ struct CopyEngine::Impl
         std::uint64_t cursor = 0;
         std::vector<Region> pending;
         std::uint64_t pendingBytes = 0;
+        std::uint32_t areasPublished = 0;  // the tick pending was last published at
         RegionMap failed;
         std::uint32_t lastCheckpoint = 0;
         std::vector<std::uint8_t> chunkBuffer;
@@ -298,7 +302,10 @@ struct CopyEngine::Impl
                                           std::uint32_t* took);
     bool mainPassOverPending(Loop& loop);
     bool checkpointIfDue(Loop& loop);
-    void publishNotTried(std::uint64_t elsewhere, std::uint64_t areaEnd);
+    // Publishes what is not tried (see Shared), the areas when force or at most every
+    // quarter of a second.
+    void publishNotTried(Loop& loop, std::uint64_t elsewhere, std::uint64_t areaEnd,
+                         bool force = false);
     // EngineSnapshot::notTried as it stands.
     std::uint64_t notTriedNow() const;
     // Replaces the log by one that lists the fills, and, until the phases are done, the
