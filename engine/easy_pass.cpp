@@ -1,9 +1,10 @@
 // The easy data first. Phase 1 reads the file in chunks from its start and never sector
 // by sector: at a chunk that fails it marks the chunk and a skip behind it as not tried
 // and reads on past them. The skip doubles with each failure in a row; a run of failures
-// starts with the skip that ended the run before it (the bad stretches of a failing disk
-// tend to repeat, and each failed read is slow and wears the drive), until a long good
-// stretch makes it start small again. Then phase 1 reads the areas skipped backwards,
+// starts with a skip as long as the run before it needed to get from its first failed
+// chunk to a good read (the bad stretches of a failing disk tend to repeat, and each
+// failed read is slow and wears the drive), until a long good stretch makes it start
+// small again. Slow reads skip as failures do but are no run's start. Then phase 1 reads the areas skipped backwards,
 // each from its end up to the first chunk that fails or that failed before: what a skip
 // passed over behind a bad stretch comes without a read of the stretch. Phase 2 is the
 // main pass (chunk fallback, sector attempts, fills, reserved copies) over the areas not
@@ -166,9 +167,11 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
     const std::uint64_t size = shared.fileSize.load();
     const std::uint64_t chunk = easyChunk(loop);
     const std::uint64_t maxSkip = wholeChunks(std::min(size / 1000, kMaxSkip), chunk);
-    // The skip after the next failure, the one the next run of failures starts with,
-    // the last one taken, and the bytes read since the last run.
-    std::uint64_t skip = chunk, runSkip = chunk, lastSkip = 0, goodSince = 0;
+    // The skip after the next failure, the one the next run of failures starts with, and
+    // the bytes read since the last run; the end of the first chunk that failed in the
+    // run going on (the next run's first skip is what this one needed to get past).
+    std::uint64_t skip = chunk, runSkip = chunk, goodSince = 0;
+    std::optional<std::uint64_t> runFrom;
     ReadTimes times;
     // Marks failed bytes from the cursor on, and the skip behind them, as not tried.
     const auto skipAhead = [&](std::uint64_t failed) {
@@ -181,7 +184,7 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         loop.failed.add(at, std::min(failed, skipped));
         loop.pendingBytes += skipped;
         loop.cursor += skipped;
-        lastSkip = skip;
+        if (failed > 0 && !runFrom) runFrom = at + std::min(failed, skipped);
         skip = std::max(std::min(skip * 2, maxSkip), chunk);
     };
     while (loop.cursor < size) {
@@ -202,9 +205,10 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         if (slow && loop.cursor < size) skipAhead(0);
         publishNotTried(loop, loop.pendingBytes + size - loop.cursor, 0);
         if (slow) continue;
-        if (lastSkip != 0) {
-            runSkip = lastSkip;
-            lastSkip = goodSince = 0;
+        if (runFrom) {
+            runSkip = std::clamp(at - *runFrom, chunk, std::max(maxSkip, chunk));
+            runFrom.reset();
+            goodSince = 0;
         }
         goodSince += *n;
         if (goodSince > kForgetSkip * runSkip) runSkip = chunk;

@@ -106,6 +106,27 @@ TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead
     }
 }
 
+// A bad stretch that repeats (the second half of each of the first four 512 KiB of a
+// file large enough to skip that far) costs the first pass two failed reads the first
+// time, one each time after: a run starts with the skip the last one needed.
+TEST_F(EasyFirstTest, ARunOfFailuresStartsWithTheSkipTheLastOneNeeded)
+{
+    constexpr std::uint64_t kHalf = 256 << 10;
+    medium.addSparseFile("/src/f", 1000 * kHalf);
+    for (std::uint64_t at = kHalf; at < 8 * kHalf; at += 2 * kHalf) medium.markBad("/src/f", at, kHalf);
+    setSetting(*engine, &EngineSettings::easyFirst, true);
+    setSetting(*engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
+    std::uint64_t highest = 0;
+    int forward = -1;  // failed reads before the first read backwards
+    medium.setReadHook("/src/f", [&](std::uint64_t at) {
+        if (at < highest && forward < 0) forward = medium.failedReadCount("/src/f");
+        highest = std::max(highest, at);
+    });
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(forward, 5);
+}
+
 // A slow band (each read 100 ms, the rest 1 ms) is read after the rest, and read whole.
 TEST_F(EasyFirstTest, ASlowBandIsReadAfterTheRest)
 {
