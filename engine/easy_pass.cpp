@@ -4,12 +4,13 @@
 // starts with a skip as long as the run before it needed to get from its first failed
 // chunk to a good read (the bad stretches of a failing disk tend to repeat, and each
 // failed read is slow and wears the drive), until a long good stretch makes it start
-// small again. Slow reads skip as failures do but are no run's start. Then phase 1 reads the areas skipped backwards,
-// each from its end up to the first chunk that fails or that failed before: what a skip
-// passed over behind a bad stretch comes without a read of the stretch. Phase 2 is the
-// main pass (chunk fallback, sector attempts, fills, reserved copies) over the areas not
-// tried, in offset order, sector by sector from the start of an area whose first chunk
-// failed; the passes at the end follow as after a main pass in order.
+// small again. Slow reads skip as failures do but are no run's start. Then phase 1 reads
+// the areas skipped backwards, each from its end up to the first chunk that fails or that
+// failed before: what a skip passed over behind a bad stretch comes without a read of
+// the stretch. Phase 2 is the main pass (chunk fallback, sector attempts, fills, reserved
+// copies) over the areas not tried, in offset order, sector by sector from the start of
+// an area whose first chunk failed; the passes at the end follow as after a main pass in
+// order.
 //
 // The log is written whole at each checkpoint: the fills, then the areas not tried as
 // regions, the end record at the copy's end, and a PhasePoint that tells the two apart.

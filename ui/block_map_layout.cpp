@@ -107,8 +107,10 @@ CellState BlockMapLayout::stateAt(std::uint64_t start) const
     if (start > done) return CellState::NotReached;
     const std::uint64_t end = start + m_grid.bytesPerCell;
     if (m_progress.done != m_progress.total && done < end) return CellState::Current;
-    const auto after = std::upper_bound(m_notTried.begin(), m_notTried.end(), start,
-                                        [](std::uint64_t at, const Region& r) { return at < r.end(); });
+    // The first area not tried that ends after the cell's start.
+    const auto after =
+        std::upper_bound(m_notTried.begin(), m_notTried.end(), start,
+                         [](std::uint64_t at, const Region& r) { return at < r.end(); });
     if (after != m_notTried.end() && after->offset < end) return CellState::NotTried;
     return m_regions.meets(start, end) ? CellState::Unread : CellState::Read;
 }

@@ -113,7 +113,8 @@ TEST_F(EasyFirstTest, ARunOfFailuresStartsWithTheSkipTheLastOneNeeded)
 {
     constexpr std::uint64_t kHalf = 256 << 10;
     medium.addSparseFile("/src/f", 1000 * kHalf);
-    for (std::uint64_t at = kHalf; at < 8 * kHalf; at += 2 * kHalf) medium.markBad("/src/f", at, kHalf);
+    for (std::uint64_t at = kHalf; at < 8 * kHalf; at += 2 * kHalf)
+        medium.markBad("/src/f", at, kHalf);
     setSetting(*engine, &EngineSettings::easyFirst, true);
     setSetting(*engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
     std::uint64_t highest = 0;
