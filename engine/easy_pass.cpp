@@ -1,9 +1,10 @@
 // The easy data first. Phase 1 reads the file in chunks from its start and never sector
 // by sector: at a chunk that fails it marks the chunk and a skip behind it as not tried
 // and reads on past them. The skip doubles with each failure in a row; a run of failures
-// starts with a skip as long as the run before it needed to get from its first failed
-// chunk to a good read (the bad stretches of a failing disk tend to repeat, and each
-// failed read is slow and wears the drive), until a long good stretch makes it start
+// starts with a skip as long as the bad stretch of the run before it was judged to be
+// (from the end of its first failed chunk to half-way between the end of its last and
+// the good read that ended it; the bad stretches of a failing disk tend to repeat, and
+// each failed read is slow and wears the drive), until a long good stretch makes it start
 // small again. Slow reads skip as failures do but are no run's start. Then phase 1 reads
 // the areas skipped backwards, each from its end up to the first chunk that fails or that
 // failed before: what a skip passed over behind a bad stretch comes without a read of
@@ -169,10 +170,11 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
     const std::uint64_t chunk = easyChunk(loop);
     const std::uint64_t maxSkip = wholeChunks(std::min(size / 1000, kMaxSkip), chunk);
     // The skip after the next failure, the one the next run of failures starts with, and
-    // the bytes read since the last run; the end of the first chunk that failed in the
-    // run going on (the next run's first skip is what this one needed to get past).
+    // the bytes read since the last run; the ends of the first and of the last chunk that
+    // failed in the run going on: the bad stretch reaches from one to the other at least.
     std::uint64_t skip = chunk, runSkip = chunk, goodSince = 0;
     std::optional<std::uint64_t> runFrom;
+    std::uint64_t runTo = 0;
     ReadTimes times;
     // Marks failed bytes from the cursor on, and the skip behind them, as not tried.
     const auto skipAhead = [&](std::uint64_t failed) {
@@ -185,7 +187,10 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         loop.failed.add(at, std::min(failed, skipped));
         loop.pendingBytes += skipped;
         loop.cursor += skipped;
-        if (failed > 0 && !runFrom) runFrom = at + std::min(failed, skipped);
+        if (failed > 0) {
+            runTo = at + std::min(failed, skipped);
+            if (!runFrom) runFrom = runTo;
+        }
         skip = std::max(std::min(skip * 2, maxSkip), chunk);
     };
     while (loop.cursor < size) {
@@ -207,7 +212,13 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         publishNotTried(loop, loop.pendingBytes + size - loop.cursor, 0);
         if (slow) continue;
         if (runFrom) {
-            runSkip = std::clamp(at - *runFrom, chunk, std::max(maxSkip, chunk));
+            // The bad stretch behind the first failed chunk ended between the last failed
+            // chunk's end and here: the next run skips half-way. One that one skip got past
+            // keeps its skip.
+            if (runTo > *runFrom) {
+                const std::uint64_t middle = (runTo + at) / 2 - *runFrom;
+                runSkip = std::clamp(middle / chunk * chunk, chunk, std::max(maxSkip, chunk));
+            }
             runFrom.reset();
             goodSince = 0;
         }

@@ -108,7 +108,8 @@ TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead
 
 // A bad stretch that repeats (the second half of each of the first four 512 KiB of a
 // file large enough to skip that far) costs the first pass two failed reads the first
-// time, one each time after: a run starts with the skip the last one needed.
+// time, one each time after: a run starts with a skip as long as the last one's bad
+// stretch was judged to be, and lands on the next good chunk.
 TEST_F(EasyFirstTest, ARunOfFailuresStartsWithTheSkipTheLastOneNeeded)
 {
     constexpr std::uint64_t kHalf = 256 << 10;
@@ -126,6 +127,9 @@ TEST_F(EasyFirstTest, ARunOfFailuresStartsWithTheSkipTheLastOneNeeded)
     ASSERT_TRUE(copy("/src/f"));
     EXPECT_EQ(engine->status(), EngineStatus::Ok);
     EXPECT_EQ(forward, 5);
+    const std::vector<std::uint64_t> reads = medium.readOffsets("/src/f");
+    for (const std::uint64_t landed : {4 * kHalf, 6 * kHalf, 8 * kHalf})
+        EXPECT_NE(std::find(reads.begin(), reads.end(), landed), reads.end()) << landed;
 }
 
 // A slow band (each read 100 ms, the rest 1 ms) is read after the rest, and read whole.
