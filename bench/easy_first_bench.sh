@@ -20,7 +20,8 @@
 # `tessaly-cli map`), the image's readable bytes, failed reads and all reads that
 # reached the medium (its /.counts), wall time (below the budget: the tool ended).
 # Then the ratios of tessaly-cli at defaults to ddrescue -d: bytes read and failed
-# reads. Prints the figures of this one run and asserts nothing. The large images are
+# reads. EASY_CASES (default all five) names the images to run, by the names above.
+# Prints the figures of this one run and asserts nothing. The large images are
 # sparse: they take little space, but each copy of them writes up to EASY_SIZE.
 set -euo pipefail
 
@@ -36,6 +37,7 @@ fi
 SIZE=${EASY_SIZE:-4G}
 BUDGET=${EASY_BUDGET:-120}
 DELAY=${EASY_DELAY:-20}
+read -r -a CASES <<<"${EASY_CASES:-deadhead slowband scattered weakblocks deadrun}"
 
 WORK=$(mktemp -d /var/tmp/tessaly-easy-bench.XXXXXX)
 cleanup() {
@@ -108,7 +110,8 @@ run() {
 }
 cli=("$CLI" copy --quiet --keep-clean-log)
 
-for image in deadhead.bin slowband.bin scattered.bin weakblocks.bin deadrun.bin; do
+for case in "${CASES[@]}"; do
+    image=$case.bin
     run $image "tessaly-cli" log "${cli[@]}" "$MNT/$image" "$OUT"
     run $image "tessaly-cli --optimize=1" log "${cli[@]}" --optimize=1 "$MNT/$image" "$OUT"
     run $image "tessaly-cli --no-easy-first" log "${cli[@]}" --no-easy-first "$MNT/$image" "$OUT"
@@ -118,7 +121,8 @@ done
 
 # ratios TOOL: its bytes read and failed reads over those of ddrescue -d, per image.
 ratios() {
-    for image in deadhead.bin slowband.bin scattered.bin weakblocks.bin deadrun.bin; do
+    for case in "${CASES[@]}"; do
+        image=$case.bin
         awk -v i="${image%.bin}" -v a="${READ["$image $1"]}" -v b="${READ["$image ddrescue -d"]}" \
             -v f="${FAILED["$image $1"]}" -v g="${FAILED["$image ddrescue -d"]}" \
             'BEGIN { printf "  %-10s bytes read %6.2f x   failed reads %s\n", i, (b > 0 ? a / b : 0),

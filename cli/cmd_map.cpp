@@ -24,7 +24,8 @@ void printMapUsage(std::FILE* out)
     std::fprintf(out,
                  "Usage: tessaly-cli map LOG [--size=N]\n\n"
                  "Writes the copy log LOG as a GNU ddrescue mapfile on standard output: the\n"
-                 "filled regions as bad sectors '-', the rest of what the copy reached as\n"
+                 "filled regions as bad sectors '-' (non-trimmed '*' where the trim pass\n"
+                 "has not read their edges yet), the rest of what the copy reached as\n"
                  "finished '+', and with --size the rest of a file of N bytes as non-tried\n"
                  "'?'; so are the areas that a copy reading the easy data first has not\n"
                  "tried yet. N is decimal, or hexadecimal with 0x.\n\n"
@@ -86,11 +87,8 @@ int runMapCommand(int argc, char** argv)
         std::fprintf(stderr, "%s\n", terminalTexts()(text::kNoFileName).c_str());
         return 2;
     }
-    // A copy still reading its easy data first lists the areas it has not tried.
-    const std::optional<PhasePoint> phase =
-        phasePointOf(log.readAnnotations().value_or(std::vector<LogAnnotation>{}));
     const std::optional<std::vector<MapBlock>> blocks =
-        mapBlocks(records, size, phase ? std::optional(phase->boundary) : std::nullopt);
+        logMapBlocks(records, log.readAnnotations().value_or(std::vector<LogAnnotation>{}), size);
     if (!blocks) {
         std::fprintf(stderr, "tessaly-cli map: the log covers more than --size bytes\n");
         return kExitUsage;

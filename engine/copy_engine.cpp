@@ -274,6 +274,8 @@ EngineSnapshot CopyEngine::snapshot() const
     now.retryPass = shared.retryPass.load();
     now.retryPasses = shared.retryPasses.load();
     now.phase = now.busy ? shared.phase.load() : 0;
+    now.phased = shared.phased.load();
+    now.notTried = m->notTriedNow();
     now.triesAgain = shared.triesAgain.load();
     now.shortRate = shortRate();
     now.longRate = longRate();

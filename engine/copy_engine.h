@@ -13,6 +13,7 @@
 #include "engine/engine_snapshot.h"
 #include "engine/engine_status.h"
 #include "engine/plain_file.h"
+#include "engine/region_map.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 
@@ -116,6 +117,12 @@ public:
     // reader that follows badRegionsFrom(first) incrementally starts over from 0 (and
     // repaints in full) when this differs from the value it saw last.
     std::uint32_t badRegionsGeneration() const;
+    // While a file is read easy data first: the areas of its copy not tried yet behind
+    // the place the first pass has reached (copy offsets, ascending; as they stood a
+    // quarter of a second ago at most), and that place, the copy's end once the pass is
+    // through. Otherwise nothing, and the destination position.
+    std::vector<Region> notTriedAreas() const;
+    std::uint64_t destinationFrontier() const;
     // While the trim pass or a retry pass runs: the number of merged filled regions it
     // has still to read, the current one included. 0 when neither runs. Progress stays
     // at the end of the file meanwhile.

@@ -1,8 +1,17 @@
 // The easy data first. Phase 1 reads the file in chunks from its start and never sector
-// by sector: at a chunk that fails it marks an area as not tried and skips past it, the
-// skip doubling with each failure in a row and halving with each good read. Phase 2 is
-// the main pass (chunk fallback, sector attempts, fills, reserved copies) over the areas
-// not tried, in offset order; the passes at the end follow as after a main pass in order.
+// by sector: at a chunk that fails it marks the chunk and a skip behind it as not tried
+// and reads on past them. The skip doubles with each failure in a row; a run of failures
+// starts with a skip as long as the bad stretch of the run before it was judged to be
+// (from the end of its first failed chunk to half-way between the end of its last and
+// the good read that ended it; the bad stretches of a failing disk tend to repeat, and
+// each failed read is slow and wears the drive), until a long good stretch makes it start
+// small again. Slow reads skip as failures do but are no run's start. Then phase 1 reads
+// the areas skipped backwards, each from its end up to the first chunk that fails or that
+// failed before: what a skip passed over behind a bad stretch comes without a read of
+// the stretch. Phase 2 is the main pass (chunk fallback, sector attempts, fills, reserved
+// copies) over the areas not tried, in offset order, sector by sector from the start of
+// an area whose first chunk failed; the passes at the end follow as after a main pass in
+// order.
 //
 // The log is written whole at each checkpoint: the fills, then the areas not tried as
 // regions, the end record at the copy's end, and a PhasePoint that tells the two apart.
@@ -17,10 +26,14 @@ namespace {
 
 // The longest stretch of phase work whose reads a kill may cost.
 constexpr std::uint32_t kPhaseCheckpointMs = 30000;
-// The first skip past a failed chunk; the longest is a thousandth of the file, at most
-// kMaxSkip (both at least a chunk).
-constexpr std::uint64_t kFirstSkip = 65536;
+// Phase 1 reads chunks of kEasyChunk at its multiples (a disk's bad stretches start
+// and end at such offsets more often than not), or the reader's chunk where the sector
+// does not divide it. The first skip past a failed chunk is one such chunk; the longest
+// is a thousandth of the file, at most kMaxSkip. A good stretch of kForgetSkip times the
+// skip a run would start with makes the next run start at the first skip again.
+constexpr std::uint64_t kEasyChunk = 65536;
 constexpr std::uint64_t kMaxSkip = std::uint64_t{1} << 30;
+constexpr std::uint64_t kForgetSkip = 8;
 // A file of no more chunks than this is read in order.
 constexpr std::uint64_t kFewChunks = 4;
 // A good chunk read that takes kSlowFactor times the usual one, and at least kSlowMs, is
@@ -29,6 +42,25 @@ constexpr std::uint64_t kFewChunks = 4;
 constexpr std::uint32_t kSlowFactor = 10;
 constexpr std::uint32_t kSlowMs = 40;
 constexpr std::uint32_t kReadsBeforeJudging = 4;
+
+// The usual time of phase 1's good reads, and whether one was a slow area's.
+class ReadTimes
+{
+public:
+    // True when a good read that took ms was slow; else it counts towards the usual time.
+    bool slow(std::uint32_t ms)
+    {
+        if (m_timed >= kReadsBeforeJudging && ms >= kSlowMs && ms / kSlowFactor > m_usualMs)
+            return true;
+        m_usualMs = m_timed == 0 ? ms : (m_usualMs * 7 + ms) / 8;
+        ++m_timed;
+        return false;
+    }
+
+private:
+    std::uint32_t m_usualMs = 0;
+    std::uint32_t m_timed = 0;
+};
 
 std::uint64_t wholeChunks(std::uint64_t bytes, std::uint64_t chunk)
 {
@@ -56,7 +88,6 @@ void CopyEngine::Impl::runPhases(Loop& loop)
 {
     const std::uint64_t size = shared.fileSize.load();
     loop.phased = true;
-    loop.skip = wholeChunks(kFirstSkip, loop.fullChunk);
     if (const std::optional<PhasePoint> from = file.phaseResume) {
         // Nothing past the source's end is read (a log may reach further).
         const std::uint64_t boundary = std::min(from->boundary - file.base, size);
@@ -67,6 +98,7 @@ void CopyEngine::Impl::runPhases(Loop& loop)
         // The main pass after phase 1 takes all from its cursor on too, once.
         if (from->phase == 1 && !easy && cursor < size) areas.add(cursor, size - cursor);
         loop.pending.assign(areas.begin(), areas.end());
+        for (const Region& r : loop.pending) loop.pendingBytes += r.length;
         loop.phase = easy ? 1 : 2;
         loop.cursor = easy ? cursor : size;
     } else {
@@ -79,6 +111,9 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     // reach the medium first. It lists the areas not tried before the copy grows to its
     // end (so that the end record fits it) and any byte of them is written.
     shared.phase.store(loop.phase);
+    const std::uint64_t ahead = loop.phase == 1 ? size - loop.cursor : 0;
+    publishNotTried(loop, loop.pendingBytes + ahead, 0, true);
+    shared.phased.store(true);
     if (!writePhaseLog(loop, false, false)) return;
     if (!file.phaseResume && !file.destination.truncateAt(fileEnd())) {
         fail(EngineStatus::WriteFailed);
@@ -90,70 +125,141 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     if (!mainPassOverPending(loop)) return;
     shared.phase.store(0);
     shared.position.store(size);
+    publishNotTried(loop, 0, 0, true);
     loop.phasesDone = true;
+}
+
+std::uint32_t CopyEngine::Impl::easyChunk(const Loop& loop) const
+{
+    const std::uint32_t sector = shared.sectorSize.load();
+    return kEasyChunk % sector == 0 && kEasyChunk <= loop.fullChunk ? kEasyChunk : loop.fullChunk;
+}
+
+std::optional<std::uint32_t> CopyEngine::Impl::easyRead(Loop& loop, std::uint64_t at,
+                                                        std::uint64_t length, std::uint32_t* took)
+{
+    const std::uint32_t sector = shared.sectorSize.load();
+    SourceReader& source = file.mainSource;
+    source.seek(static_cast<std::int64_t>(at), Whence::Begin);
+    shared.readsBegun.fetch_add(1);
+    shared.reading.store(true);
+    const std::uint32_t began = tickSource.now();
+    const auto sectors = static_cast<std::uint32_t>((length + sector - 1) / sector * sector);
+    const std::uint32_t n = source.read(loop.chunkBuffer.data(), sectors);
+    *took = tickSource.now() - began;
+    shared.reading.store(false);
+    const auto kept = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, length));
+    if (kept > 0) {
+        if (file.destination.seek(static_cast<std::int64_t>(file.base + at), Whence::Begin) < 0 ||
+            !file.destination.writeWhole(loop.chunkBuffer.data(), kept)) {
+            fail(EngineStatus::WriteFailed);
+            return std::nullopt;
+        }
+        longMeter.add(kept);
+        shortMeter.add(kept);
+    } else if (isNotReady(source.lastError())) {
+        fail(EngineStatus::NotReady);
+        return std::nullopt;
+    }
+    return kept;
 }
 
 bool CopyEngine::Impl::easyPass(Loop& loop)
 {
     const std::uint64_t size = shared.fileSize.load();
-    const std::uint32_t sector = shared.sectorSize.load();
-    const std::uint64_t maxSkip =
-        wholeChunks(std::min(size / 1000, kMaxSkip), loop.fullChunk);
-    const std::uint64_t firstSkip = wholeChunks(kFirstSkip, loop.fullChunk);
-    SourceReader& source = file.mainSource;
-    std::uint32_t usualMs = 0;
-    std::uint32_t timed = 0;
-    // Marks the skip from the cursor on as not tried (at least minimum bytes), and
-    // doubles the next skip.
-    const auto skipAhead = [&](std::uint64_t minimum) {
+    const std::uint64_t chunk = easyChunk(loop);
+    const std::uint64_t maxSkip = wholeChunks(std::min(size / 1000, kMaxSkip), chunk);
+    // The skip after the next failure, the one the next run of failures starts with, and
+    // the bytes read since the last run; the ends of the first and of the last chunk that
+    // failed in the run going on: the bad stretch reaches from one to the other at least.
+    std::uint64_t skip = chunk, runSkip = chunk, goodSince = 0;
+    std::optional<std::uint64_t> runFrom;
+    std::uint64_t runTo = 0;
+    ReadTimes times;
+    // Marks failed bytes from the cursor on, and the skip behind them, as not tried.
+    const auto skipAhead = [&](std::uint64_t failed) {
         const std::uint64_t at = loop.cursor;
-        const std::uint64_t skipped = std::min(std::max(loop.skip, minimum), size - at);
+        const std::uint64_t skipped = std::min(failed + skip, size - at);
         if (!loop.pending.empty() && loop.pending.back().end() == at)
             loop.pending.back().length += skipped;
         else
             loop.pending.push_back({at, skipped});
+        loop.failed.add(at, std::min(failed, skipped));
+        loop.pendingBytes += skipped;
         loop.cursor += skipped;
-        loop.skip = std::min(loop.skip * 2, std::max(maxSkip, firstSkip));
+        if (failed > 0) {
+            runTo = at + std::min(failed, skipped);
+            if (!runFrom) runFrom = runTo;
+        }
+        skip = std::max(std::min(skip * 2, maxSkip), chunk);
     };
     while (loop.cursor < size) {
         if (shared.stopRequest.load() || !checkpointIfDue(loop)) return false;
         const std::uint64_t at = loop.cursor;
         shared.position.store(at);
-        const auto length = static_cast<std::uint32_t>(
-            std::min<std::uint64_t>(loop.fullChunk, (size - at + sector - 1) / sector * sector));
-        source.seek(static_cast<std::int64_t>(at), Whence::Begin);
-        shared.readsBegun.fetch_add(1);
-        shared.reading.store(true);
-        const std::uint32_t began = tickSource.now();
-        std::uint32_t n = source.read(loop.chunkBuffer.data(), length);
-        const std::uint32_t took = tickSource.now() - began;
-        shared.reading.store(false);
-        n = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, size - at));
-        if (n > 0) {
-            if (file.destination.seek(static_cast<std::int64_t>(file.base + at), Whence::Begin) < 0 ||
-                !file.destination.writeWhole(loop.chunkBuffer.data(), n)) {
-                fail(EngineStatus::WriteFailed);
-                return false;
-            }
-            longMeter.add(n);
-            shortMeter.add(n);
-            loop.cursor += n;
-            if (timed >= kReadsBeforeJudging && took >= kSlowMs && took / kSlowFactor > usualMs) {
-                if (loop.cursor < size) skipAhead(0);
-                continue;
-            }
-            usualMs = timed == 0 ? took : (usualMs * 7 + took) / 8;
-            ++timed;
-            loop.skip = std::max(firstSkip, loop.skip / 2 / loop.fullChunk * loop.fullChunk);
+        std::uint32_t took = 0;
+        const std::uint64_t length = std::min(chunk - at % chunk, size - at);
+        const std::optional<std::uint32_t> n = easyRead(loop, at, length, &took);
+        if (!n) return false;
+        if (*n == 0) {
+            skipAhead(length);
+            publishNotTried(loop, loop.pendingBytes + size - loop.cursor, 0);
             continue;
         }
-        if (isNotReady(source.lastError())) {
-            fail(EngineStatus::NotReady);
-            return false;
+        loop.cursor += *n;
+        const bool slow = times.slow(took);
+        if (slow && loop.cursor < size) skipAhead(0);
+        publishNotTried(loop, loop.pendingBytes + size - loop.cursor, 0);
+        if (slow) continue;
+        if (runFrom) {
+            // The bad stretch behind the first failed chunk ended between the last failed
+            // chunk's end and here: the next run skips half-way. One that one skip got past
+            // keeps its skip.
+            if (runTo > *runFrom) {
+                const std::uint64_t middle = (runTo + at) / 2 - *runFrom;
+                runSkip = std::clamp(middle / chunk * chunk, chunk, std::max(maxSkip, chunk));
+            }
+            runFrom.reset();
+            goodSince = 0;
         }
-        skipAhead(length);
+        goodSince += *n;
+        if (goodSince > kForgetSkip * runSkip) runSkip = chunk;
+        skip = runSkip;
     }
-    shared.position.store(size);
+    publishNotTried(loop, loop.pendingBytes, 0, true);
+    return reversePass(loop);
+}
+
+bool CopyEngine::Impl::reversePass(Loop& loop)
+{
+    const std::uint64_t chunk = easyChunk(loop);
+    ReadTimes times;
+    for (std::size_t i = loop.pending.size(); i-- > 0;) {
+        Region& area = loop.pending[i];
+        // Down to the end of the last chunk in the area that failed before.
+        const RegionMap failed = loop.failed.overlap(area.offset, area.end());
+        const std::uint64_t floor = failed.empty() ? area.offset : failed.reach();
+        while (area.end() > floor) {
+            if (shared.stopRequest.load() || !checkpointIfDue(loop)) return false;
+            const std::uint64_t end = area.end();
+            const std::uint64_t from = std::max(floor, (end - 1) / chunk * chunk);
+            shared.position.store(from);
+            std::uint32_t took = 0;
+            const std::optional<std::uint32_t> n = easyRead(loop, from, end - from, &took);
+            if (!n) return false;
+            // What a short read gave lies before the end: it is read again later.
+            if (*n < end - from) {
+                loop.failed.add(from, end - from);
+                break;
+            }
+            area.length = from - area.offset;
+            loop.pendingBytes -= end - from;
+            publishNotTried(loop, loop.pendingBytes, 0);
+            if (times.slow(took)) break;
+        }
+        if (area.length == 0)
+            loop.pending.erase(loop.pending.begin() + static_cast<std::ptrdiff_t>(i));
+    }
     return true;
 }
 
@@ -162,6 +268,7 @@ bool CopyEngine::Impl::mainPassOverPending(Loop& loop)
     while (!loop.pending.empty()) {
         const Region area = loop.pending.front();
         shared.position.store(area.offset);
+        publishNotTried(loop, loop.pendingBytes - area.length, area.end(), true);
         loop.current = 0;
         loop.attempts = 0;
         clearMarks();
@@ -170,12 +277,57 @@ bool CopyEngine::Impl::mainPassOverPending(Loop& loop)
             fail(EngineStatus::WriteFailed);
             return false;
         }
-        loop.chunk = loop.fullChunk;
+        // A chunk that failed in phase 1 is read sector by sector at once.
+        loop.chunk = loop.failed.meets(area.offset, area.offset + 1) ? shared.sectorSize.load()
+                                                                     : loop.fullChunk;
         loop.bytesSinceFallback = 0;
         if (!readUpTo(loop, area.end())) return false;
+        loop.pendingBytes -= area.length;
         loop.pending.erase(loop.pending.begin());
     }
     return true;
+}
+
+// The position goes first: a reader that takes these and then the position never counts
+// an area twice.
+void CopyEngine::Impl::publishNotTried(Loop& loop, std::uint64_t elsewhere,
+                                       std::uint64_t areaEnd, bool force)
+{
+    constexpr std::uint32_t kAreasEveryMs = 250;
+    const std::uint32_t now = tickSource.now();
+    std::lock_guard lock(shared.notTriedMutex);
+    shared.notTriedElsewhere = elsewhere;
+    shared.notTriedAreaEnd = areaEnd;
+    if (!force && now - loop.areasPublished < kAreasEveryMs) return;
+    loop.areasPublished = now;
+    shared.notTriedAreas = loop.pending;
+    for (Region& r : shared.notTriedAreas) r.offset += file.base;
+    shared.frontier = file.base + loop.cursor;
+}
+
+std::uint64_t CopyEngine::Impl::notTriedNow() const
+{
+    std::uint64_t elsewhere = 0, areaEnd = 0;
+    {
+        std::lock_guard lock(shared.notTriedMutex);
+        elsewhere = shared.notTriedElsewhere;
+        areaEnd = shared.notTriedAreaEnd;
+    }
+    const std::uint64_t at = shared.position.load();
+    return elsewhere + (areaEnd > at ? areaEnd - at : 0);
+}
+
+std::vector<Region> CopyEngine::notTriedAreas() const
+{
+    std::lock_guard lock(m->shared.notTriedMutex);
+    return m->shared.phased.load() ? m->shared.notTriedAreas : std::vector<Region>{};
+}
+
+std::uint64_t CopyEngine::destinationFrontier() const
+{
+    if (!m->shared.phased.load()) return destinationPosition();
+    std::lock_guard lock(m->shared.notTriedMutex);
+    return m->shared.frontier;
 }
 
 bool CopyEngine::Impl::checkpointIfDue(Loop& loop)

@@ -120,9 +120,10 @@ bool CopyEngine::Impl::runEndPasses(const Loop& loop)
                       longMeter.add(bytes);
                       shortMeter.add(bytes);
                   }};
-    // No sector is read more than 1 + passes times after its first failure.
+    // No sector is read more than 1 + passes times after its first failure (its chunk's),
+    // the main pass's reads counted; the trim gets its read of a sector all the same.
     copy.reads = &unitReads;
-    copy.budget = 1 + passes;
+    copy.budget = 1 + std::max(passes, 1u);
     if (loop.logActive) {
         copy.checkpointDue = [&] { return tickSource.now() - lastCheckpoint >= kCheckpointMs; };
         copy.checkpoint = [&](const RegionMap& regions, PassPoint at) {

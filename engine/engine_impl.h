@@ -82,6 +82,16 @@ struct CopyEngine::Impl
         std::atomic<std::uint32_t> retryPass{0};    // from 1 while a retry pass runs
         std::atomic<std::uint32_t> retryPasses{0};  // the passes this file gets
         std::atomic<std::uint32_t> phase{0};        // EngineSnapshot::phase
+        // The file is read easy data first (EngineSnapshot::phased). Its bytes not tried
+        // outside the area that the position is in, and that area's end (0: none),
+        // written together after the position; the areas and the frontier that
+        // CopyEngine::notTriedAreas and destinationFrontier give.
+        std::atomic<bool> phased{false};
+        mutable std::mutex notTriedMutex;
+        std::uint64_t notTriedElsewhere = 0;
+        std::uint64_t notTriedAreaEnd = 0;
+        std::vector<Region> notTriedAreas;
+        std::uint64_t frontier = 0;
         // The copy continued is whole up to the file's end and lists filled regions:
         // this run reads those again and nothing else.
         std::atomic<bool> triesAgain{false};
@@ -174,14 +184,17 @@ struct CopyEngine::Impl
         // not tried that the main pass reads.
         std::uint64_t limit = 0;
         // The easy data first (easy_pass.cpp): phase 1 reads chunks from cursor on and
-        // skips ahead past failures into pending; phase 2 is the main pass over pending,
-        // front first. Source offsets.
+        // skips ahead past failures into pending, then reads pending's areas backwards;
+        // phase 2 is the main pass over pending, front first. failed: the chunks of
+        // pending that phase 1 read and that failed (this run's). Source offsets.
         bool phased = false;
         bool phasesDone = false;
         std::uint32_t phase = 0;
         std::uint64_t cursor = 0;
-        std::uint64_t skip = 0;
         std::vector<Region> pending;
+        std::uint64_t pendingBytes = 0;
+        std::uint32_t areasPublished = 0;  // the tick pending was last published at
+        RegionMap failed;
         std::uint32_t lastCheckpoint = 0;
         std::vector<std::uint8_t> chunkBuffer;
         // Before the first good read it holds zeros, so "last good" fills with zeros.
@@ -283,8 +296,20 @@ struct CopyEngine::Impl
     bool usePhases(const Loop& loop);
     void runPhases(Loop& loop);
     bool easyPass(Loop& loop);
+    bool reversePass(Loop& loop);
+    // Phase 1's chunk size, and one read of it: [at, at + length) of the source into the
+    // copy; the bytes read (0: it failed), nullopt when the file ends (status set).
+    std::uint32_t easyChunk(const Loop& loop) const;
+    std::optional<std::uint32_t> easyRead(Loop& loop, std::uint64_t at, std::uint64_t length,
+                                          std::uint32_t* took);
     bool mainPassOverPending(Loop& loop);
     bool checkpointIfDue(Loop& loop);
+    // Publishes what is not tried (see Shared), the areas when force or at most every
+    // quarter of a second.
+    void publishNotTried(Loop& loop, std::uint64_t elsewhere, std::uint64_t areaEnd,
+                         bool force = false);
+    // EngineSnapshot::notTried as it stands.
+    std::uint64_t notTriedNow() const;
     // Replaces the log by one that lists the fills, and, until the phases are done, the
     // areas not tried with their PhasePoint; the copy goes to the medium first (syncCopy).
     bool writePhaseLog(Loop& loop, bool done, bool syncCopy = true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -28,10 +29,20 @@ struct EngineSnapshot
     // While the easy data is read first: 1 the pass of chunk reads that skips past
     // failures, 2 the main pass over the areas it skipped; 0 otherwise.
     std::uint32_t phase = 0;
+    // The file was read easy data first: notTried is what it has not tried yet, which the
+    // position does not say (phase 2 goes back to the first area skipped).
+    bool phased = false;
+    std::uint64_t notTried = 0;
     std::uint32_t shortRate = 1;    // bytes per second over 5 s; 1: nothing measured
     std::uint32_t longRate = 1;     // over 120 s
     std::uint32_t readWaitMs = 0;   // how long the current read of the source has run
 
+    // The source bytes the copy has read or filled: up to the position in order, all
+    // but those not tried when the easy data is read first.
+    std::uint64_t reached() const
+    {
+        return phased ? fileSize - std::min(notTried, fileSize) : std::min(position, fileSize);
+    }
     std::uint64_t destinationPosition() const { return destinationBase + position; }
     std::uint64_t destinationEnd() const { return destinationBase + fileSize; }
 };

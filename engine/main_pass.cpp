@@ -29,6 +29,7 @@ void CopyEngine::Impl::publishFile()
 {
     shared.sectorSize.store(file.mainSource.bytesPerSector());
     clearStatus();
+    shared.phased.store(false);
     shared.fileSize.store(file.mainSource.fileSize());
     const std::int64_t start = std::max<std::int64_t>(file.mainSource.currentOffset(), 0);
     shared.position.store(std::min(static_cast<std::uint64_t>(start), file.mainSource.fileSize()));
@@ -178,9 +179,8 @@ bool CopyEngine::Impl::fillHere(Loop& loop)
         static_cast<std::uint32_t>(loop.fillSpan) * sector, loop.limit - at));
     const BadRegion region{at + shared.destinationBase.load(), length};
     if (!recordAndWriteFill(loop, region)) return false;
-    // The sector reads here after the first that failed (a chunk's failure says nothing
-    // of one sector); none is kept as no entry.
-    if (loop.attempts > 1) unitReads[region.offset] = loop.attempts - 1;
+    // The sector reads here, each after the sector's first failure (its chunk's).
+    unitReads[region.offset] = loop.attempts;
     longMeter.add(length);
     shortMeter.add(length);
     {

@@ -117,10 +117,10 @@ bool UnitRecovery::offerCheckpoint(const std::function<RegionMap()>& regions, co
 UnitRecovery::Unit UnitRecovery::recover(std::uint64_t offset, std::uint32_t length)
 {
     if (m_copy.reads != nullptr) {
-        const auto [it, first] = m_copy.reads->try_emplace(offset, 0);
-        // A unit that fails here for the first time has its first failure now.
-        if (!first && it->second >= m_copy.budget) return Unit::Failed;
-        if (!first) ++it->second;
+        // A unit filled without a read of its own failed first with its chunk.
+        std::uint32_t& reads = (*m_copy.reads)[offset];
+        if (reads >= m_copy.budget) return Unit::Failed;
+        ++reads;
     }
     const std::uint64_t sourceOffset = offset - m_copy.destinationBase;
     bool notReady = false;

@@ -50,9 +50,9 @@ struct PassCopy
     // reached. False from checkpoint ends the pass (CheckpointFailed).
     std::function<bool()> checkpointDue = nullptr;
     std::function<bool(const RegionMap& regions, const PassPoint& at)> checkpoint = nullptr;
-    // The reads of each unit (by copy offset) since its first failure, seeded by the main
-    // pass and counted on by every pass: a unit that has had budget of them is not read
-    // again. None: no budget.
+    // The sector reads of each unit (by copy offset) since its first failure (the failed
+    // read of its chunk, or of itself), seeded by the main pass and counted on by every
+    // pass: a unit that has had budget of them is not read again. None: no budget.
     std::map<std::uint64_t, std::uint32_t>* reads = nullptr;
     std::uint32_t budget = 0;
 };

@@ -179,7 +179,7 @@ FileFigures FileStep::figures(const EngineSnapshot& last) const
     const auto filled = static_cast<std::uint64_t>(std::max<std::int64_t>(last.filledBytes, 0));
     // A copy resumed behind the end of a source that has shrunk since starts past it:
     // it holds no more of this source than the source's size.
-    const std::uint64_t covered = std::min(last.position, last.fileSize);
+    const std::uint64_t covered = last.reached();
     f.copied = covered > filled ? covered - filled : 0;
     f.filled = filled;
     // Regions of the copy an Append went behind are not this file's.

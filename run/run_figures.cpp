@@ -48,7 +48,7 @@ RunTimes timesOf(const EngineSnapshot& engine, const ListPlace& list, std::uint6
         times.allFilesSeconds = RunTimes::kUnknownSeconds;
         return times;
     }
-    const std::uint64_t fileRest = engine.fileSize - std::min(engine.position, engine.fileSize);
+    const std::uint64_t fileRest = engine.fileSize - engine.reached();
     times.thisFileSeconds = secondsAt(fileRest, engine.longRate);
     if (list.index + 1 == list.count) {
         times.allFilesSeconds = times.thisFileSeconds;
@@ -63,13 +63,13 @@ RunTimes timesOf(const EngineSnapshot& engine, const ListPlace& list, std::uint6
 
 int filePercentOf(const EngineSnapshot& engine)
 {
-    return engine.fileSize == 0 ? 100 : percentOf(engine.position, engine.fileSize);
+    return engine.fileSize == 0 ? 100 : percentOf(engine.reached(), engine.fileSize);
 }
 
 RunFigures runFigures(const EngineSnapshot& engine, const ListPlace& list)
 {
     RunFigures figures;
-    const std::uint64_t reached = list.onLine ? std::min(engine.position, engine.fileSize) : 0;
+    const std::uint64_t reached = list.onLine ? engine.reached() : 0;
     figures.filePercent = list.onLine ? filePercentOf(engine) : 0;
     figures.totalPercent = totalPercentOf(list, reached, figures.filePercent);
     figures.times = timesOf(engine, list, reached);

@@ -140,6 +140,7 @@ inline constexpr int kMapNotReached = 127;  // state: not yet reached
 inline constexpr int kMapRead = 128;        // state: read
 inline constexpr int kMapUnread = 129;      // before the count of unread bytes
 inline constexpr int kMapCurrent = 130;     // state: current position
+inline constexpr int kMapNotTried = 173;    // state: holds areas skipped, not tried yet
 
 // After "File NAME" (132, 133 on their own): why a copy ended or was not made
 inline constexpr int kLogWriteFailed = 132;   // a log record could not be written

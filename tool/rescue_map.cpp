@@ -10,7 +10,8 @@ namespace tessaly {
 
 std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& records,
                                                std::optional<std::uint64_t> fileSize,
-                                               std::optional<std::uint64_t> notTriedFrom)
+                                               std::optional<std::uint64_t> notTriedFrom,
+                                               std::optional<std::uint64_t> untrimmedFrom)
 {
     const RegionMap bad(records);
     std::uint64_t covered = bad.reach();
@@ -29,13 +30,31 @@ std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& rec
     // The map's regions neither overlap nor touch: a finished block lies between any two.
     for (const Region& r : bad) {
         add(r.offset, MapBlock::Status::Finished);
-        add(notTriedFrom ? std::clamp(*notTriedFrom, r.offset, r.end()) : r.end(),
+        const std::uint64_t tried =
+            notTriedFrom ? std::clamp(*notTriedFrom, r.offset, r.end()) : r.end();
+        add(untrimmedFrom ? std::clamp(*untrimmedFrom, r.offset, tried) : tried,
             MapBlock::Status::BadSector);
+        add(tried, MapBlock::Status::NonTrimmed);
         add(r.end(), MapBlock::Status::NonTried);
     }
     add(covered, MapBlock::Status::Finished);
     if (fileSize) add(*fileSize, MapBlock::Status::NonTried);
     return blocks;
+}
+
+std::optional<std::vector<MapBlock>> logMapBlocks(const std::vector<BadRegion>& records,
+                                                  const std::vector<LogAnnotation>& annotations,
+                                                  std::optional<std::uint64_t> fileSize)
+{
+    const std::optional<PhasePoint> phase = phasePointOf(annotations);
+    const std::optional<PassPoint> pass = passPointOf(annotations);
+    std::optional<std::uint64_t> untrimmed;
+    if (phase)
+        untrimmed = 0;
+    else if (pass && pass->pass == 0)
+        untrimmed = pass->offset;
+    return mapBlocks(records, fileSize, phase ? std::optional(phase->boundary) : std::nullopt,
+                     untrimmed);
 }
 
 std::string formatRescueMap(const std::vector<MapBlock>& blocks, const std::string& heading)

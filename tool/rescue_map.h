@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/bad_region.h"
+#include "engine/copy_log.h"
 
 namespace tessaly {
 
@@ -16,6 +17,7 @@ struct MapBlock
     enum class Status : char
     {
         NonTried = '?',
+        NonTrimmed = '*',
         BadSector = '-',
         Finished = '+'
     };
@@ -33,10 +35,19 @@ struct MapBlock
 // is not an end record is a region of a run that never ended. Contiguous from 0,
 // no block empty. nullopt when fileSize lies before the end of what the log covers.
 // The regions' bytes from notTriedFrom on (a log's record of its phases: the areas
-// not tried yet) are not tried rather than bad sectors.
-std::optional<std::vector<MapBlock>> mapBlocks(const std::vector<BadRegion>& records,
-                                               std::optional<std::uint64_t> fileSize,
-                                               std::optional<std::uint64_t> notTriedFrom = std::nullopt);
+// not tried yet) are not tried rather than bad sectors, and those before it from
+// untrimmedFrom on (the trim pass has not got there yet) are not trimmed.
+std::optional<std::vector<MapBlock>> mapBlocks(
+    const std::vector<BadRegion>& records, std::optional<std::uint64_t> fileSize,
+    std::optional<std::uint64_t> notTriedFrom = std::nullopt,
+    std::optional<std::uint64_t> untrimmedFrom = std::nullopt);
+
+// The blocks of a copy log of those records and annotations: the areas its record of
+// the phases (kind 4) lists as not tried; its filled regions as not trimmed while the
+// phases run, and from the offset on that a record of the trim pass (kind 3) gives.
+std::optional<std::vector<MapBlock>> logMapBlocks(const std::vector<BadRegion>& records,
+                                                  const std::vector<LogAnnotation>& annotations,
+                                                  std::optional<std::uint64_t> fileSize);
 
 // The blocks as a mapfile that GNU ddrescue and its viewers read: heading comments
 // (each line of heading gets a leading "# "), the status line, one line per block.

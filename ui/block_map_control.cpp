@@ -17,11 +17,12 @@ constexpr QRgb kBorder = qRgb(0, 0, 0);
 
 QRgb fillOf(CellState state)
 {
-    static constexpr std::array<QRgb, 4> kFill = {
+    static constexpr std::array<QRgb, 5> kFill = {
         qRgb(255, 255, 255),  // NotReached
         qRgb(0, 0, 255),      // Read
         qRgb(255, 0, 0),      // Unread
         qRgb(0, 255, 0),      // Current
+        qRgb(255, 255, 0),    // NotTried
     };
     return kFill[static_cast<std::size_t>(state)];
 }
@@ -67,6 +68,7 @@ void BlockMapControl::refresh()
     }
     const BlockMapProgress progress = m_source->progress();
     m_layout.update(progress, m_source->regionsFrom(m_layout.regionCount()));
+    m_layout.setNotTried(m_source->notTried());
     draw(m_layout.walk());
 }
 
@@ -196,6 +198,9 @@ QString BlockMapControl::toolTipAt(const QPoint& pos) const
             break;
         case CellState::Current:
             lines << text(text::kMapCurrent);
+            break;
+        case CellState::NotTried:
+            lines << text(text::kMapNotTried);
             break;
         case CellState::Unread:
             break;

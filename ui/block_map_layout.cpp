@@ -42,6 +42,7 @@ void BlockMapLayout::reset()
 {
     m_progress = {};
     m_regions.clear();
+    m_notTried.clear();
     m_taken = 0;
     m_lastOffset = 0;
     m_grid = {};
@@ -91,6 +92,14 @@ void BlockMapLayout::update(const BlockMapProgress& progress,
     }
 }
 
+void BlockMapLayout::setNotTried(const std::vector<Region>& areas)
+{
+    if (areas == m_notTried) return;
+    m_notTried = areas;
+    m_fullRepaint = true;
+    m_changed = true;
+}
+
 // The state of the cell that begins at start.
 CellState BlockMapLayout::stateAt(std::uint64_t start) const
 {
@@ -98,6 +107,11 @@ CellState BlockMapLayout::stateAt(std::uint64_t start) const
     if (start > done) return CellState::NotReached;
     const std::uint64_t end = start + m_grid.bytesPerCell;
     if (m_progress.done != m_progress.total && done < end) return CellState::Current;
+    // The first area not tried that ends after the cell's start.
+    const auto after =
+        std::upper_bound(m_notTried.begin(), m_notTried.end(), start,
+                         [](std::uint64_t at, const Region& r) { return at < r.end(); });
+    if (after != m_notTried.end() && after->offset < end) return CellState::NotTried;
     return m_regions.meets(start, end) ? CellState::Unread : CellState::Read;
 }
 

@@ -23,6 +23,7 @@ enum class CellState : std::uint8_t
     Read = 1,        // blue: every byte was read
     Unread = 2,      // red: overlaps a region that could not be read and was filled
     Current = 3,     // green: holds the position, while the copy is not finished
+    NotTried = 4,    // yellow: below the position, holds bytes not tried yet (easy data first)
 };
 
 // How far the copy of one file has come, in the destination's byte coordinates.
@@ -94,6 +95,8 @@ public:
     // hold no byte). A progress that goes back or a grid that changes makes the next
     // walk a full repaint.
     void update(const BlockMapProgress& progress, const std::vector<BadRegion>& newRegions);
+    // Takes the areas not tried yet; a change makes the next walk a full repaint.
+    void setNotTried(const std::vector<Region>& areas);
     // The next walk repaints every cell.
     void requestFullRepaint() { m_fullRepaint = true; }
 
@@ -121,6 +124,7 @@ private:
 
     BlockMapProgress m_progress;
     RegionMap m_regions;
+    std::vector<Region> m_notTried;
     std::size_t m_taken = 0;          // regions taken, as they came
     std::uint64_t m_lastOffset = 0;   // the highest offset of a region taken
     int m_width = 0;

@@ -1,5 +1,7 @@
 // The easy data first (engine/easy_pass.cpp) over a dead head: 64 KiB unreadable in every
 // 256 KiB of 1 MiB, whose last chunk (the reader's chunk is 100 KiB here) lies behind them all.
+#include <set>
+
 #include "engine/copy_log.h"
 #include "engine/region_map.h"
 #include "tests/engine/engine_fixture.h"
@@ -56,7 +58,9 @@ protected:
 };
 
 // In order, every sector of every stripe fails before the last chunk is read; first,
-// a few chunks per stripe. Either way, the main pass reads every readable sector.
+// a few chunks per stripe, and every readable 64 KiB comes before the first read of a
+// sector alone, at one failed read per stripe. Either way, the main pass reads every
+// readable sector, and the part of the file shown as done never goes back.
 TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead)
 {
     struct Case
@@ -71,17 +75,61 @@ TEST_F(EasyFirstTest, TheEasyDataComesFirstAndTheMainPassStillReadsWhatCanBeRead
         freshSource(c.failures);
         setSetting(*engine, &EngineSettings::easyFirst, c.easyFirst);
         setSetting(*engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
-        int failedBeforeLast = -1;
+        int failedBeforeLast = -1, failedBeforeSectors = -1;
+        std::set<std::uint64_t> chunksBeforeSectors;
+        std::uint64_t reached = 0;  // what the snapshot says the copy has read or filled
+        bool reachedGoesBack = false;
         medium.setReadHook("/src/f", [&](std::uint64_t offset) {
+            const std::uint64_t now = engine->snapshot().reached();
+            reachedGoesBack = reachedGoesBack || now < reached;
+            reached = now;
             if (offset >= kLastChunk && failedBeforeLast < 0)
                 failedBeforeLast = medium.failedReadCount("/src/f");
+            if (offset % 4096 != 0 && failedBeforeSectors < 0)
+                failedBeforeSectors = medium.failedReadCount("/src/f");
+            if (failedBeforeSectors < 0) chunksBeforeSectors.insert(offset);
         });
         ASSERT_TRUE(copy("/src/f"));
         expectFinished(c.left);
+        EXPECT_FALSE(reachedGoesBack);
+        EXPECT_EQ(engine->snapshot().reached(), kSize);
+        if (c.easyFirst) {
+            // The sector read at a stripe's start came first.
+            EXPECT_LE(failedBeforeSectors, static_cast<int>(kStripes.size()) + 1);
+            for (std::uint64_t at = 0; at < kSize; at += kStripe)
+                EXPECT_TRUE(RegionMap(kStripes).meets(at, at + 1) || chunksBeforeSectors.count(at))
+                    << at;
+        }
         if (!c.easyFirst) inOrder = failedBeforeLast;
         EXPECT_GT(failedBeforeLast, 0);
         EXPECT_TRUE(!c.easyFirst || failedBeforeLast * 20 < inOrder) << failedBeforeLast;
     }
+}
+
+// A bad stretch that repeats (the second half of each of the first four 512 KiB of a
+// file large enough to skip that far) costs the first pass two failed reads the first
+// time, one each time after: a run starts with a skip as long as the last one's bad
+// stretch was judged to be, and lands on the next good chunk.
+TEST_F(EasyFirstTest, ARunOfFailuresStartsWithTheSkipTheLastOneNeeded)
+{
+    constexpr std::uint64_t kHalf = 256 << 10;
+    medium.addSparseFile("/src/f", 1000 * kHalf);
+    for (std::uint64_t at = kHalf; at < 8 * kHalf; at += 2 * kHalf)
+        medium.markBad("/src/f", at, kHalf);
+    setSetting(*engine, &EngineSettings::easyFirst, true);
+    setSetting(*engine, &EngineSettings::easyFirstAbove, std::uint64_t{0});
+    std::uint64_t highest = 0;
+    int forward = -1;  // failed reads before the first read backwards
+    medium.setReadHook("/src/f", [&](std::uint64_t at) {
+        if (at < highest && forward < 0) forward = medium.failedReadCount("/src/f");
+        highest = std::max(highest, at);
+    });
+    ASSERT_TRUE(copy("/src/f"));
+    EXPECT_EQ(engine->status(), EngineStatus::Ok);
+    EXPECT_EQ(forward, 5);
+    const std::vector<std::uint64_t> reads = medium.readOffsets("/src/f");
+    for (const std::uint64_t landed : {4 * kHalf, 6 * kHalf, 8 * kHalf})
+        EXPECT_NE(std::find(reads.begin(), reads.end(), landed), reads.end()) << landed;
 }
 
 // A slow band (each read 100 ms, the rest 1 ms) is read after the rest, and read whole.

@@ -24,7 +24,6 @@ const std::set<std::uint32_t> kUnusedIds = {0,   11,  68,  101, 102, 103, 104, 1
                                             // held for texts to come, a block each
                                             164, 165, 166,
                                             167,
-                                            173,
                                             174,
                                             195};
 

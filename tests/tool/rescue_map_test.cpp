@@ -51,6 +51,36 @@ TEST(RescueMap, EndRecordAndSizeBoundTheMap)
     EXPECT_TRUE(mapBlocks({{0, 0}}, std::nullopt)->empty());
 }
 
+// A log's annotations: the phases' areas not tried, and the filled regions the trim has
+// not reached (all of them while the phases run).
+TEST(RescueMap, ALogsRecordsOfThePhasesAndOfTheTrimMarkWhatIsNotTriedOrNotTrimmed)
+{
+    const std::vector<BadRegion> records = {{0, 10}, {30, 20}, {80, 10}, {100, 0}};
+    struct Case
+    {
+        std::vector<LogAnnotation> notes;
+        std::vector<MapBlock> blocks;
+    };
+    const Case cases[] = {
+        {{}, {{0, 10, S::BadSector}, {10, 20, S::Finished}, {30, 20, S::BadSector},
+              {50, 30, S::Finished}, {80, 10, S::BadSector}, {90, 10, S::Finished}}},
+        {{phaseAnnotation({2, 80, 80})},
+         {{0, 10, S::NonTrimmed}, {10, 20, S::Finished}, {30, 20, S::NonTrimmed},
+          {50, 30, S::Finished}, {80, 10, S::NonTried}, {90, 10, S::Finished}}},
+        {{passAnnotation({0, 2, 40})},
+         {{0, 10, S::BadSector}, {10, 20, S::Finished}, {30, 10, S::BadSector},
+          {40, 10, S::NonTrimmed}, {50, 30, S::Finished}, {80, 10, S::NonTrimmed},
+          {90, 10, S::Finished}}},
+        {{passAnnotation({1, 2, 40})},
+         {{0, 10, S::BadSector}, {10, 20, S::Finished}, {30, 20, S::BadSector},
+          {50, 30, S::Finished}, {80, 10, S::BadSector}, {90, 10, S::Finished}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.notes.empty() ? 0 : c.notes[0].kind);
+        EXPECT_EQ(logMapBlocks(records, c.notes, std::nullopt), c.blocks);
+    }
+}
+
 TEST(RescueMap, FormatHasStatusLineAndOneLinePerBlock)
 {
     const std::string map =

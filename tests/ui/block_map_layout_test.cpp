@@ -16,10 +16,10 @@ constexpr int pixelsFor(int cells)
     return 2 * kMapMargin + cells * kCellPitch;
 }
 
-// One letter a cell: w white, b blue, r red, g green.
+// One letter a cell: w white, b blue, r red, g green, y yellow.
 char letterOf(CellState state)
 {
-    return "wbrg"[static_cast<int>(state)];
+    return "wbrgy"[static_cast<int>(state)];
 }
 
 std::string letters(const BlockMapLayout::Walk& walk)
@@ -305,6 +305,21 @@ TEST(BlockMapWalkTest, ChangesBehindTheGreenCellRepaintInFull)
 
     layout.setClientSize(pixelsFor(8), 14);  // the same grid, but a new picture
     EXPECT_TRUE(layout.walk().full);
+
+    // Areas not tried yet (the easy data first) are yellow over blue and red; a change of
+    // them repaints in full, and so does their end.
+    layout.walk();
+    layout.setNotTried({{600, 1000}, {3584, 1}});
+    walk = layout.walk();
+    EXPECT_TRUE(walk.full);
+    EXPECT_EQ(letters(walk), "ryyybbry");
+    EXPECT_EQ(layout.cellInfo(1).state, CellState::NotTried);
+    layout.setNotTried({{600, 1000}, {3584, 1}});
+    EXPECT_TRUE(layout.walk().cells.empty());
+    layout.setNotTried({});
+    walk = layout.walk();
+    EXPECT_TRUE(walk.full);
+    EXPECT_EQ(letters(walk), "rbbrbbrb");
 }
 
 TEST(BlockMapWalkTest, ResetForgetsTheFile)
