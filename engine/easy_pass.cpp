@@ -257,9 +257,8 @@ bool CopyEngine::Impl::reversePass(Loop& loop)
             publishNotTried(loop, loop.pendingBytes, 0);
             if (times.slow(took)) break;
         }
-        if (area.length == 0)
-            loop.pending.erase(loop.pending.begin() + static_cast<std::ptrdiff_t>(i));
     }
+    std::erase_if(loop.pending, [](const Region& area) { return area.length == 0; });
     return true;
 }
 
@@ -268,7 +267,7 @@ bool CopyEngine::Impl::mainPassOverPending(Loop& loop)
     while (!loop.pending.empty()) {
         const Region area = loop.pending.front();
         shared.position.store(area.offset);
-        publishNotTried(loop, loop.pendingBytes - area.length, area.end(), true);
+        publishNotTried(loop, loop.pendingBytes - area.length, area.end());
         loop.current = 0;
         loop.attempts = 0;
         clearMarks();
@@ -283,7 +282,7 @@ bool CopyEngine::Impl::mainPassOverPending(Loop& loop)
         loop.bytesSinceFallback = 0;
         if (!readUpTo(loop, area.end())) return false;
         loop.pendingBytes -= area.length;
-        loop.pending.erase(loop.pending.begin());
+        loop.pending.pop_front();
     }
     return true;
 }
@@ -300,7 +299,7 @@ void CopyEngine::Impl::publishNotTried(Loop& loop, std::uint64_t elsewhere,
     shared.notTriedAreaEnd = areaEnd;
     if (!force && now - loop.areasPublished < kAreasEveryMs) return;
     loop.areasPublished = now;
-    shared.notTriedAreas = loop.pending;
+    shared.notTriedAreas.assign(loop.pending.begin(), loop.pending.end());
     for (Region& r : shared.notTriedAreas) r.offset += file.base;
     shared.frontier = file.base + loop.cursor;
 }

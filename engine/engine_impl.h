@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -191,7 +192,7 @@ struct CopyEngine::Impl
         bool phasesDone = false;
         std::uint32_t phase = 0;
         std::uint64_t cursor = 0;
-        std::vector<Region> pending;
+        std::deque<Region> pending;  // taken from the front in phase 2
         std::uint64_t pendingBytes = 0;
         std::uint32_t areasPublished = 0;  // the tick pending was last published at
         RegionMap failed;
