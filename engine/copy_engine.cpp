@@ -73,19 +73,30 @@ void CopyEngine::setThreadStarter(ThreadStarter starter)
 bool CopyEngine::continueFile(const std::string& sourcePath, const std::string& outputFolder,
                               const std::string& baseFolder)
 {
-    if (m->shared.busy.load()) return false;
-    m->file.continuing = true;
-    const bool started = startFile(sourcePath, outputFolder, baseFolder);
-    m->file.continuing = false;
-    return started;
+    return begin(sourcePath, outputFolder, baseFolder, true, nullptr);
 }
 
 bool CopyEngine::startFile(const std::string& sourcePath, const std::string& outputFolder,
                            const std::string& baseFolder)
 {
+    return begin(sourcePath, outputFolder, baseFolder, false, nullptr);
+}
+
+bool CopyEngine::copyFile(const std::string& sourcePath, const std::string& outputFolder,
+                          const std::string& baseFolder, bool continuing,
+                          const std::function<void()>& started)
+{
+    return begin(sourcePath, outputFolder, baseFolder, continuing, &started);
+}
+
+bool CopyEngine::begin(const std::string& sourcePath, const std::string& outputFolder,
+                       const std::string& baseFolder, bool continuing,
+                       const std::function<void()>* here)
+{
     if (m->shared.busy.load()) return false;
     // The worker has cleared busy; let it finish the last instructions of its file.
     m->waitForWorker();
+    m->file.continuing = continuing;
     m->clearStatus();
     m->shared.filledBytes.store(0);
     m->shared.position.store(0);
@@ -115,7 +126,9 @@ bool CopyEngine::startFile(const std::string& sourcePath, const std::string& out
     m->file.logCreated = false;
     m->file.droppedEnd.reset();
 
-    if (m->prepareAndStart(sourcePath, outputFolder, baseFolder)) return true;
+    const bool started = m->prepareAndStart(sourcePath, outputFolder, baseFolder, here);
+    m->file.continuing = false;
+    if (started) return true;
     // Nothing a refused start opened stays open: the medium can be taken out, and
     // another run can take the copy and its log.
     m->closeFile();

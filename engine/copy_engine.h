@@ -80,6 +80,14 @@ public:
     // SourceMismatch.
     bool continueFile(const std::string& sourcePath, const std::string& outputFolder,
                       const std::string& baseFolder);
+    // As startFile (continueFile with continuing), but copies on the calling thread and
+    // returns once the copy has ended: started is called there once the file is
+    // prepared, before its first read. Meanwhile other threads poll, stop and wait as
+    // while the worker runs. True when the file was copied (status() tells how it
+    // ended); false when it was refused, with the reason in status().
+    bool copyFile(const std::string& sourcePath, const std::string& outputFolder,
+                  const std::string& baseFolder, bool continuing,
+                  const std::function<void()>& started);
     // Asks the worker to stop; with wait, returns once busy is clear. A request while
     // idle stops the next copy at its first pass, unless withdrawn before.
     void requestStop(bool wait);
@@ -163,6 +171,9 @@ private:
     friend class CopyEngineTestAccess;
     // Replaces the way the worker thread is started.
     void setThreadStarter(ThreadStarter starter);
+    // startFile, continueFile and copyFile: on the worker, or on this thread with here.
+    bool begin(const std::string& sourcePath, const std::string& outputFolder,
+               const std::string& baseFolder, bool continuing, const std::function<void()>* here);
 
     struct Impl;
     std::unique_ptr<Impl> m;

@@ -246,10 +246,13 @@ struct CopyEngine::Impl
     bool createNewLog();
     void openReservedCopies();
     void releaseReservedCopies();
+    // Shows the prepared file to the pollers and raises busy.
+    void announceFile();
     bool startWorker();
     // startFile's steps; false when the file is refused, with the reason in the status.
+    // With here, the file is copied on this thread, here called once it is prepared.
     bool prepareAndStart(const std::string& sourcePath, const std::string& outputFolder,
-                         const std::string& baseFolder);
+                         const std::string& baseFolder, const std::function<void()>* here);
     // Closes everything of the current file: source, reserved copies, copy and log.
     void closeFile();
     bool refuseAfterPreparing();

@@ -268,7 +268,8 @@ void CopyEngine::Impl::openReservedCopies()
 }
 
 bool CopyEngine::Impl::prepareAndStart(const std::string& sourcePath, const std::string& outputFolder,
-                                       const std::string& baseFolder)
+                                       const std::string& baseFolder,
+                                       const std::function<void()>* here)
 {
     file.fillType = setting(&EngineSettings::fillType);
     if (!prepareSource(sourcePath, baseFolder, outputFolder)) return false;
@@ -287,7 +288,10 @@ bool CopyEngine::Impl::prepareAndStart(const std::string& sourcePath, const std:
     }
     if (!createNewLog()) return refuseAfterPreparing();
     openReservedCopies();
-    if (!startWorker()) return refuseAfterPreparing();
+    if (here == nullptr) return startWorker() || refuseAfterPreparing();
+    announceFile();
+    if (*here) (*here)();
+    runWorker();
     return true;
 }
 
@@ -345,6 +349,15 @@ void CopyEngine::Impl::endWorker()
     if (worker.thread.joinable()) worker.thread.join();
 }
 
+void CopyEngine::Impl::announceFile()
+{
+    publishFile();
+    opened.copy = file.destination.isOpen() ? file.destination.file()->identity() : std::nullopt;
+    opened.log = file.logFile.isOpen() ? file.logFile.file()->identity() : std::nullopt;
+    shared.driveType.store(file.mainSource.driveType());
+    setState(shared.busy, true);
+}
+
 bool CopyEngine::Impl::startWorker()
 {
     waitForWorker();
@@ -354,11 +367,7 @@ bool CopyEngine::Impl::startWorker()
         start = settings.starter;
     }
     // What the snapshot shows of the new file is in place before the worker takes it.
-    publishFile();
-    opened.copy = file.destination.isOpen() ? file.destination.file()->identity() : std::nullopt;
-    opened.log = file.logFile.isOpen() ? file.logFile.file()->identity() : std::nullopt;
-    shared.driveType.store(file.mainSource.driveType());
-    setState(shared.busy, true);
+    announceFile();
     if (!start || !handToWorker(start)) {
         setState(shared.busy, false);
         releaseReservedCopies();

@@ -71,8 +71,30 @@ StepResult FileStep::start(const FileEntry& entry, const std::string& outputFold
 {
     StepResult result;
     result.destination = destination;
-    const bool started = continuing ? m_engine.continueFile(entry.name, outputFolder, entry.base())
-                                    : m_engine.startFile(entry.name, outputFolder, entry.base());
+    // A stop raised before the file stops it at its first pass.
+    if (stop != nullptr && stop->load()) m_engine.requestStop(false);
+    const auto noteOpened = [&] {
+        m_guard.noteOpened(destination, m_engine.openedCopy(), m_engine.openedLog());
+    };
+    bool started = false;
+    EngineSnapshot last;
+    if (m_watch.ready()) {
+        started = m_engine.copyFile(entry.name, outputFolder, entry.base(), continuing, [&] {
+            noteOpened();
+            if (refresh) refresh(m_engine.snapshot());
+            m_watch.begin(refresh, stop);
+        });
+        m_watch.end();
+        last = m_engine.snapshot();
+        if (started && refresh) refresh(last);
+    } else {
+        started = continuing ? m_engine.continueFile(entry.name, outputFolder, entry.base())
+                             : m_engine.startFile(entry.name, outputFolder, entry.base());
+        if (started) {
+            noteOpened();
+            last = pollUntilIdle(refresh, stop);
+        }
+    }
     if (!started) {
         result.status = m_engine.status();
         result.outcome = FileOutcome::NotStarted;
@@ -81,8 +103,6 @@ StepResult FileStep::start(const FileEntry& entry, const std::string& outputFold
                                     m_fs.isBlockDevice(entry.name);
         return result;
     }
-    m_guard.noteOpened(result.destination, m_engine.openedCopy(), m_engine.openedLog());
-    const EngineSnapshot last = pollUntilIdle(refresh, stop);
     result.filePercent = filePercentOf(last);
     result.status = last.status;
     result.destinationPosition = last.destinationPosition();

@@ -7,6 +7,7 @@
 
 #include "engine/copy_engine.h"
 #include "platform/clock.h"
+#include "run/copy_watch.h"
 #include "run/destination_guard.h"
 #include "run/file_entry.h"
 #include "run/run_figures.h"
@@ -108,8 +109,9 @@ bool copyComplete(EngineStatus status, std::uint64_t position, std::uint64_t end
 // its status.
 FileOutcome outcomeOf(bool complete, EngineStatus status);
 
-// Copies one list entry: the guard's checks, startFile, and the poll loop until
-// the worker ends.
+// Copies one list entry: the guard's checks, then the copy on the calling thread while a
+// CopyWatch shows its figures and passes the stop on (or, without the watch's thread,
+// on the engine's worker while this thread polls).
 class FileStep
 {
 public:
@@ -121,7 +123,7 @@ public:
     static constexpr std::uint32_t kPollMs = 20;
 
     FileStep(CopyEngine& engine, FileSystem& fs, const TickSource& ticks = systemTicks())
-        : m_engine(engine), m_fs(fs), m_ticks(ticks), m_guard(fs)
+        : m_engine(engine), m_fs(fs), m_ticks(ticks), m_guard(fs), m_watch(engine, kPollMs)
     {
     }
 
@@ -149,8 +151,7 @@ public:
 private:
     // Where the engine puts entry's copy: a whole device's copy is its image (NAME.img).
     std::string destinationOf(const FileEntry& entry, const std::string& outputFolder) const;
-    // startFile (or continueFile) and the poll loop, once the guard has admitted entry
-    // for its copy at destination.
+    // The copy of entry at destination, once the guard has admitted it.
     StepResult start(const FileEntry& entry, const std::string& outputFolder,
                      const std::string& destination, const Refresh& refresh,
                      const std::atomic<bool>* stop, bool continuing);
@@ -172,6 +173,7 @@ private:
     DestinationGuard m_guard;
     MediumWait m_wait;
     WaitReport m_waitReport;
+    CopyWatch m_watch;
 };
 
 }  // namespace tessaly
