@@ -22,15 +22,17 @@ std::uint64_t volumeHash(const std::optional<std::string>& serial)
 bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string& baseFolder,
                                      const std::string& outputFolder)
 {
-    if (!file.mainSource.open(path)) {
+    std::optional<SourcePlace> place = fs.sourcePlace(path);
+    if (!file.mainSource.open(path, place ? &place->volume : nullptr)) {
         fail(EngineStatus::SourceOpenFailed);
         return false;
     }
+    // A source that came into being between the look and the open is asked again.
+    if (!place) place = SourcePlace{{}, fs.isBlockDevice(path), fs.volumeSerial(path)};
     file.sourcePath = path;
-    file.stamp = {file.mainSource.fileSize(), file.mainSource.modifiedNs(),
-                  volumeHash(fs.volumeSerial(path))};
+    file.stamp = {file.mainSource.fileSize(), file.mainSource.modifiedNs(), volumeHash(place->serial)};
     const std::string target =
-        tessaly::destinationPath(path, outputFolder, baseFolder, fs.isBlockDevice(path));
+        tessaly::destinationPath(path, outputFolder, baseFolder, place->wholeDevice);
     const std::size_t slash = target.find_last_of(kPathSeparator);
     file.fileName = target.substr(slash + 1);
     file.relativeFolder = tessaly::relativeFolder(path, baseFolder);

@@ -28,7 +28,7 @@ std::uint32_t SourceReader::fitChunk(std::uint32_t pageBytes, std::uint32_t sect
     return static_cast<std::uint32_t>(chunk);
 }
 
-bool SourceReader::open(const std::string& path)
+bool SourceReader::open(const std::string& path, const VolumeInfo* known)
 {
     close();
     SysError error = 0;
@@ -38,7 +38,7 @@ bool SourceReader::open(const std::string& path)
         return false;
     }
     const std::int64_t size = file->size();
-    const std::optional<VolumeInfo> volume = m_fs->volumeInfo(path);
+    const std::optional<VolumeInfo> volume = known ? *known : m_fs->volumeInfo(path);
     // Without a sector size no read could be aligned, so the open fails.
     if (size < 0 || !volume || volume->bytesPerSector == 0) {
         m_lastError = EIO;

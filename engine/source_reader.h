@@ -27,7 +27,8 @@ public:
 
     // Closes first. False when the file cannot be opened or its volume cannot
     // report a sector size; the reason is in lastError().
-    bool open(const std::string& path);
+    // With volume, that is the volume of path, and the file system is not asked.
+    bool open(const std::string& path, const VolumeInfo* volume = nullptr);
     // Reads up to n bytes (cut to the chunk size) at the file pointer into target.
     // Bytes read; 0 on failure (lastError() says why) and at the end of the file.
     std::uint32_t read(void* target, std::uint32_t n);

@@ -52,6 +52,15 @@ struct VolumeInfo
     DriveType driveType = DriveType::Unknown;
 };
 
+// What a copy needs to know of its source's place: the volume, whether the source is a
+// whole device (its copy is an image), and what tells its medium from another one.
+struct SourcePlace
+{
+    VolumeInfo volume;
+    bool wholeDevice = false;
+    std::optional<std::string> serial;
+};
+
 // Identifies a file independently of the path that reached it.
 struct FileIdentity
 {
@@ -183,6 +192,14 @@ public:
     // serial of a device, the UUID of the file system that holds a file; nullopt when
     // unknown.
     virtual std::optional<std::string> volumeSerial(const std::string&) { return std::nullopt; }
+    // volumeInfo, isBlockDevice and volumeSerial of path together, from one look where
+    // the system allows; nullopt when volumeInfo gives none.
+    virtual std::optional<SourcePlace> sourcePlace(const std::string& path)
+    {
+        const std::optional<VolumeInfo> volume = volumeInfo(path);
+        if (!volume) return std::nullopt;
+        return SourcePlace{*volume, isBlockDevice(path), volumeSerial(path)};
+    }
 };
 
 // True for the errors that mean the medium is gone rather than a sector unreadable.

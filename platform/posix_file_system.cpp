@@ -260,10 +260,12 @@ public:
     {
         return remembered(m_volumes, device, make);
     }
+    // With fresh false, the table as the last look left it: for a second question
+    // about the same file.
     template <class Make>
-    std::optional<std::string> serialOf(dev_t device, Make make)
+    std::optional<std::string> serialOf(dev_t device, Make make, bool fresh = true)
     {
-        return remembered(m_serials, device, make);
+        return remembered(m_serials, device, make, fresh);
     }
 
 private:
@@ -273,12 +275,12 @@ private:
     }
 
     template <class T, class Make>
-    T remembered(std::map<dev_t, T>& kept, dev_t device, Make make)
+    T remembered(std::map<dev_t, T>& kept, dev_t device, Make make, bool fresh = true)
     {
         std::uint64_t seen = 0;
         {
             std::lock_guard lock(m_mutex);
-            refresh();
+            if (fresh || m_fd < 0) refresh();
             if (const auto it = kept.find(device); it != kept.end()) return it->second;
             seen = m_loads;
         }
@@ -417,6 +419,47 @@ std::uint32_t sectorSizeOf(const std::string& path, const struct stat& st)
     return 512;
 }
 
+// What volumeInfo tells of path, whose stat is st.
+std::optional<VolumeInfo> volumeOf(const std::string& path, const struct stat& st)
+{
+    const auto look = [&] {
+        VolumeInfo info;
+        info.bytesPerSector = sectorSizeOf(path, st);
+        const bool wholeDevice = S_ISBLK(st.st_mode);
+        info.driveType = driveTypeOf(wholeDevice ? st.st_rdev : st.st_dev, wholeDevice);
+        return std::optional<VolumeInfo>(info);
+    };
+    // A whole medium can be swapped in its drive without a change of the mount table.
+    return S_ISBLK(st.st_mode) ? look() : mountTable().volumeOf(st.st_dev, look);
+}
+
+// What volumeSerial tells of the file or device whose stat is st; with fresh false,
+// right after volumeOf of the same file, from the mount table as that found it.
+std::optional<std::string> serialOf(const struct stat& st, bool fresh = true)
+{
+    // udev names each medium's device after its serial (by-id) and each file system after
+    // its UUID (by-uuid); the name whose link leads to the device is the answer.
+    const bool device = S_ISBLK(st.st_mode);
+    const dev_t wanted = device ? st.st_rdev : st.st_dev;
+    const auto look = [&] {
+        const char* folder = device ? "/dev/disk/by-id" : "/dev/disk/by-uuid";
+        std::error_code error;
+        std::optional<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            struct stat target {};
+            const std::string name = entry.path().filename().string();
+            if (::stat(entry.path().c_str(), &target) == 0 && S_ISBLK(target.st_mode) &&
+                target.st_rdev == wanted && (!found || name < *found)) {
+                found = name;
+            }
+        }
+        return found;
+    };
+    // A medium swapped in its drive keeps the device's number, but a file system on it
+    // is mounted anew.
+    return device ? look() : mountTable().serialOf(wanted, look, fresh);
+}
+
 }  // namespace
 
 bool usesDirectIo(const File& file)
@@ -531,15 +574,17 @@ std::optional<VolumeInfo> PosixFileSystem::volumeInfo(const std::string& path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    const auto look = [&] {
-        VolumeInfo info;
-        info.bytesPerSector = sectorSizeOf(path, st);
-        const bool wholeDevice = S_ISBLK(st.st_mode);
-        info.driveType = driveTypeOf(wholeDevice ? st.st_rdev : st.st_dev, wholeDevice);
-        return std::optional<VolumeInfo>(info);
-    };
-    // A whole medium can be swapped in its drive without a change of the mount table.
-    return S_ISBLK(st.st_mode) ? look() : mountTable().volumeOf(st.st_dev, look);
+    return volumeOf(path, st);
+}
+
+
+std::optional<SourcePlace> PosixFileSystem::sourcePlace(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    const std::optional<VolumeInfo> volume = volumeOf(path, st);
+    if (!volume) return std::nullopt;
+    return SourcePlace{*volume, S_ISBLK(st.st_mode), serialOf(st, false)};
 }
 
 std::optional<FileIdentity> PosixFileSystem::identity(const std::string& path)
@@ -666,29 +711,9 @@ std::optional<std::uint64_t> PosixFileSystem::maxFileSize(const std::string& pat
 
 std::optional<std::string> PosixFileSystem::volumeSerial(const std::string& path)
 {
-    // udev names each medium's device after its serial (by-id) and each file system after
-    // its UUID (by-uuid); the name whose link leads to the device is the answer.
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    const bool device = S_ISBLK(st.st_mode);
-    const dev_t wanted = device ? st.st_rdev : st.st_dev;
-    const auto look = [&] {
-        const char* folder = device ? "/dev/disk/by-id" : "/dev/disk/by-uuid";
-        std::error_code error;
-        std::optional<std::string> found;
-        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-            struct stat target {};
-            const std::string name = entry.path().filename().string();
-            if (::stat(entry.path().c_str(), &target) == 0 && S_ISBLK(target.st_mode) &&
-                target.st_rdev == wanted && (!found || name < *found)) {
-                found = name;
-            }
-        }
-        return found;
-    };
-    // A medium swapped in its drive keeps the device's number, but a file system on it
-    // is mounted anew.
-    return device ? look() : mountTable().serialOf(wanted, look);
+    return serialOf(st);
 }
 
 std::optional<std::string> PosixFileSystem::canonicalPath(const std::string& path)

@@ -37,6 +37,7 @@ public:
     std::optional<std::uint64_t> maxFileSize(const std::string& path) override;
     std::optional<std::string> canonicalPath(const std::string& path) override;
     std::optional<std::string> volumeSerial(const std::string& path) override;
+    std::optional<SourcePlace> sourcePlace(const std::string& path) override;
 
 private:
     Options m_options;

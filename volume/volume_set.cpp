@@ -175,4 +175,9 @@ std::optional<std::string> VolumeSet::volumeSerial(const std::string& path)
     return route(path, [&](FileSystem& fs) { return fs.volumeSerial(path); });
 }
 
+std::optional<SourcePlace> VolumeSet::sourcePlace(const std::string& path)
+{
+    return route(path, [&](FileSystem& fs) { return fs.sourcePlace(path); });
+}
+
 }  // namespace tessaly
