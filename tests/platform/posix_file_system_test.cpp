@@ -241,12 +241,27 @@ TEST_F(PosixFileSystemTest, RenameReplacesTheTargetWhole)
     EXPECT_FALSE(system.syncFolder(log));  // a file is no folder
 }
 
+// sourcePlace answers in one look what the three queries answer one by one.
+void expectPlaceAsQueried(PosixFileSystem& system, const std::string& path)
+{
+    SCOPED_TRACE(path);
+    const std::optional<SourcePlace> place = system.sourcePlace(path);
+    const std::optional<VolumeInfo> volume = system.volumeInfo(path);
+    ASSERT_EQ(place.has_value(), volume.has_value());
+    if (!place) return;
+    EXPECT_EQ(place->volume.bytesPerSector, volume->bytesPerSector);
+    EXPECT_EQ(place->volume.driveType, volume->driveType);
+    EXPECT_EQ(place->wholeDevice, system.isBlockDevice(path));
+    EXPECT_EQ(place->serial, system.volumeSerial(path));
+}
+
 TEST_F(PosixFileSystemTest, VolumeQueriesAnswerOnDiskAndTmpfs)
 {
     PosixFileSystem system;
     for (const std::string& path : {m_dir.string(), std::string("/dev/shm")}) {
         SCOPED_TRACE(path);
         if (!fs::exists(path)) continue;
+        expectPlaceAsQueried(system, path);
         const auto info = system.volumeInfo(path);
         ASSERT_TRUE(info.has_value());
         EXPECT_GE(info->bytesPerSector, 512u);
@@ -259,6 +274,7 @@ TEST_F(PosixFileSystemTest, VolumeQueriesAnswerOnDiskAndTmpfs)
         EXPECT_EQ(system.volumeInfo("/dev/shm")->driveType, DriveType::RamDisk);
     }
     EXPECT_FALSE(system.volumeInfo((m_dir / "missing").string()).has_value());
+    expectPlaceAsQueried(system, (m_dir / "missing").string());
 
     // The mount table is kept between looks: a medium mounted, and taken away again,
     // after the first look shows at the next one.
@@ -313,6 +329,8 @@ TEST_F(PosixFileSystemTest, ABlockDeviceOpensAsASourceWithItsSizeAndSectors)
     } detach{loop};
 
     EXPECT_TRUE(system.isBlockDevice(loop));
+    expectPlaceAsQueried(system, loop);
+    expectPlaceAsQueried(system, image);
     EXPECT_EQ(system.fileSize(loop), std::uint64_t{3} << 20);
     ASSERT_TRUE(system.volumeInfo(loop).has_value());
     EXPECT_EQ(system.volumeInfo(loop)->bytesPerSector, 4096u);

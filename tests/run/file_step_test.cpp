@@ -252,6 +252,36 @@ TEST_F(FileStepTest, ARaisedStopEndsTheFileAsStopped)
     EXPECT_LT(result.filePercent, 100);
 }
 
+// A file that holds the copying thread is shown by the watch, also once the watch has
+// slept through more than a second without a file.
+TEST_F(FileStepTest, AHeldFileIsShownWhileItIsHeldAlsoAfterAnIdleSecond)
+{
+    medium.addFile("/src/a.bin", std::string(200000, 'a'));
+    medium.markBad("/src/a.bin", 51200, 512);
+    for (const int idleMs : {0, 1500}) {
+        SCOPED_TRACE(idleMs);
+        sleepMs(idleMs);
+        step.beginRun();
+        std::atomic<int> shownWhileHeld{0};
+        std::atomic<bool> held{false};
+        engine.setQueryCallback([&](EngineQuery&) {
+            held = true;
+            for (int waited = 0; shownWhileHeld < 2 && waited < 5000; ++waited) sleepMs(1);
+            held = false;
+            return false;
+        });
+        const StepResult result = step.copy(entryOf("/src/a.bin", 200000), "/out",
+                                            [&](const EngineSnapshot& now) {
+                                                if (held) ++shownWhileHeld;
+                                                EXPECT_TRUE(now.busy || !held);
+                                            });
+        EXPECT_EQ(result.outcome, FileOutcome::Done);
+        EXPECT_GE(shownWhileHeld, 2);
+        medium.removeFile("/out/a.bin");
+        medium.removeFile("/out/a.bin.log");
+    }
+}
+
 TEST_F(FileStepTest, ASourceThatShrankSinceItsCopyIsNotTakenAsCopied)
 {
     // The log of the first copy ends at 3000 bytes; a source of 1000 bytes under the
