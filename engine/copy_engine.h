@@ -46,8 +46,8 @@ using ThreadStarter = std::function<bool(std::thread& thread, std::function<void
 
 class CopyEngineTestAccess;
 
-// Copies one file at a time from a possibly damaged medium, on a worker thread,
-// and salvages what the medium still gives. See startFile for the steps.
+// Copies one file at a time from a possibly damaged medium, on a worker thread
+// (startFile) or on the caller's (copyFile), and salvages what the medium still gives.
 class CopyEngine
 {
 public:

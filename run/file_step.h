@@ -116,7 +116,7 @@ class FileStep
 {
 public:
     // Called with the engine's figures once right after the start, at most once per
-    // poll interval while the worker runs, and once after it has ended.
+    // poll interval while the file is copied, and once after its copy has ended.
     using Refresh = std::function<void(const EngineSnapshot& engine)>;
     // Called when a wait for the medium begins and after each try to open the source.
     using WaitReport = std::function<void(const WaitStatus& status)>;
