@@ -361,10 +361,12 @@ struct CopyEngine::Impl
     Shared shared;
     FileState file;
     // What a run learns once of each folder it copies into (forgotten as the next run
-    // begins): that its levels are there and free of links, and the largest file its
-    // file system holds (nullopt: no limit), once a copy has asked.
+    // begins, or once its path leads to another folder): that its levels are there and
+    // free of links, and the largest file its file system holds (nullopt: no limit),
+    // once a copy has asked.
     struct KnownFolder
     {
+        FileIdentity identity;  // of the folder the checked levels led to
         bool limitKnown = false;
         std::optional<std::uint64_t> sizeLimit;
     };

@@ -39,8 +39,14 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
     // The output folder may itself be a link (the user chose it); a link at any
     // level below it or at the log would carry the copy elsewhere (the copy's own open
     // refuses a link at its place). Checked before anything is made, so that a refused
-    // file leaves nothing behind; the levels once per folder and run.
+    // file leaves nothing behind; the levels once per folder and run, as long as the
+    // folder's path leads to the folder checked (a level replaced since by a link, or a
+    // folder removed, has them checked and made again).
     const std::string folder = target.substr(0, slash);
+    if (const auto it = knownFolders.find(folder);
+        it != knownFolders.end() && fs.identity(folder) != it->second.identity) {
+        knownFolders.erase(it);
+    }
     const bool known = knownFolders.contains(folder);
     if ((!known && linkAmongLevels(target, outputPrefix(outputFolder).size())) ||
         fs.isSymlink(logPathOf(target))) {
@@ -55,7 +61,8 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
             if (target[i] == kPathSeparator) fs.createDirectory(target.substr(0, i));
         }
     }
-    if (!known && (baseFolder.empty() || fs.isDirectory(folder))) knownFolders.emplace(folder, KnownFolder{});
+    if (const std::optional<FileIdentity> made = known ? std::nullopt : fs.identity(folder))
+        knownFolders.emplace(folder, KnownFolder{*made, false, std::nullopt});
     file.outputFolderPath = outputFolder;
     std::lock_guard lock(shared.pathMutex);
     shared.destinationPath = target;
@@ -144,7 +151,10 @@ bool CopyEngine::Impl::checkFileSizeLimit()
         limit = known->second.sizeLimit;
     } else {
         limit = fs.maxFileSize(path);
-        if (known != knownFolders.end()) known->second = {true, limit};
+        if (known != knownFolders.end()) {
+            known->second.limitKnown = true;
+            known->second.sizeLimit = limit;
+        }
     }
     if (limit && file.base + file.mainSource.fileSize() > *limit) {
         fail(EngineStatus::DestinationTooSmall);

@@ -77,6 +77,13 @@ TEST_F(LinkInWayTest, ALinkedFolderBelowTheOutputFolderIsRefusedAtAnyLevel)
     EXPECT_FALSE(medium.exists("/elsewhere/f"));
     expectRefused("/disk/x/y/z/g", "/out", "/disk");
     EXPECT_FALSE(medium.exists("/elsewhere/z"));
+    // A level replaced by a link after a file of the run went into its folder.
+    medium.addFile("/disk/w/f", source);
+    medium.addFile("/disk/w/h", source);
+    ASSERT_TRUE(copy("/disk/w/f", "/out", "/disk")) << "made /out/w";
+    medium.addSymlink("/out/w", "/elsewhere");
+    expectRefused("/disk/w/h", "/out", "/disk");
+    EXPECT_FALSE(medium.exists("/elsewhere/h"));
 }
 
 TEST_F(LinkInWayTest, TheOutputFolderAndTheSourceMayBeLinks)

@@ -986,9 +986,10 @@ std::optional<VolumeInfo> ScriptedMedium::volumeInfo(const std::string& path)
 std::optional<FileIdentity> ScriptedMedium::identity(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    if (const auto node = m_state->find(m_state->resolve(path, true))) {
-        return FileIdentity{1, node->inode};
-    }
+    const std::string at = m_state->resolve(path, true);
+    if (const auto node = m_state->find(at)) return FileIdentity{1, node->inode};
+    // A folder is known by where its path leads.
+    if (m_state->folders.count(at)) return FileIdentity{2, std::hash<std::string>{}(at)};
     return std::nullopt;
 }
 
