@@ -112,7 +112,7 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     // end (so that the end record fits it) and any byte of them is written.
     shared.phase.store(loop.phase);
     const std::uint64_t ahead = loop.phase == 1 ? size - loop.cursor : 0;
-    publishNotTried(loop, loop.pendingBytes + ahead, 0, true);
+    publishNotTried(loop, loop.pendingBytes + ahead, 0, Publish::All);
     shared.phased.store(true);
     if (!writePhaseLog(loop, false, false)) return;
     if (!file.phaseResume && !file.destination.truncateAt(fileEnd())) {
@@ -125,7 +125,7 @@ void CopyEngine::Impl::runPhases(Loop& loop)
     if (!mainPassOverPending(loop)) return;
     shared.phase.store(0);
     shared.position.store(size);
-    publishNotTried(loop, 0, 0, true);
+    publishNotTried(loop, 0, 0, Publish::All);
     loop.phasesDone = true;
 }
 
@@ -203,13 +203,13 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         if (!n) return false;
         if (*n == 0) {
             skipAhead(length);
-            publishNotTried(loop, loop.pendingBytes + size - loop.cursor, 0);
+            publishNotTried(loop, loop.pendingBytes + size - loop.cursor, 0, Publish::Grown);
             continue;
         }
         loop.cursor += *n;
         const bool slow = times.slow(took);
         if (slow && loop.cursor < size) skipAhead(0);
-        publishNotTried(loop, loop.pendingBytes + size - loop.cursor, 0);
+        publishNotTried(loop, loop.pendingBytes + size - loop.cursor, 0, Publish::Grown);
         if (slow) continue;
         if (runFrom) {
             // The bad stretch behind the first failed chunk ended between the last failed
@@ -226,7 +226,7 @@ bool CopyEngine::Impl::easyPass(Loop& loop)
         if (goodSince > kForgetSkip * runSkip) runSkip = chunk;
         skip = runSkip;
     }
-    publishNotTried(loop, loop.pendingBytes, 0, true);
+    publishNotTried(loop, loop.pendingBytes, 0, Publish::All);
     return reversePass(loop);
 }
 
@@ -290,17 +290,27 @@ bool CopyEngine::Impl::mainPassOverPending(Loop& loop)
 // The position goes first: a reader that takes these and then the position never counts
 // an area twice.
 void CopyEngine::Impl::publishNotTried(Loop& loop, std::uint64_t elsewhere,
-                                       std::uint64_t areaEnd, bool force)
+                                       std::uint64_t areaEnd, Publish how)
 {
     constexpr std::uint32_t kAreasEveryMs = 250;
     const std::uint32_t now = tickSource.now();
     std::lock_guard lock(shared.notTriedMutex);
     shared.notTriedElsewhere = elsewhere;
     shared.notTriedAreaEnd = areaEnd;
-    if (!force && now - loop.areasPublished < kAreasEveryMs) return;
-    loop.areasPublished = now;
-    shared.notTriedAreas.assign(loop.pending.begin(), loop.pending.end());
-    for (Region& r : shared.notTriedAreas) r.offset += file.base;
+    std::vector<Region>& out = shared.notTriedAreas;
+    std::size_t from = 0;
+    if (how == Publish::Grown) {
+        // The place reached goes out with every read: held back, it would stand still
+        // for as long as the next read hangs.
+        from = out.empty() ? 0 : out.size() - 1;
+    } else if (how == Publish::Due && now - loop.areasPublished < kAreasEveryMs) {
+        return;
+    } else {
+        loop.areasPublished = now;
+    }
+    out.resize(from);
+    for (std::size_t i = from; i < loop.pending.size(); ++i)
+        out.push_back({file.base + loop.pending[i].offset, loop.pending[i].length});
     shared.frontier = file.base + loop.cursor;
 }
 

@@ -308,10 +308,14 @@ struct CopyEngine::Impl
                                           std::uint32_t* took);
     bool mainPassOverPending(Loop& loop);
     bool checkpointIfDue(Loop& loop);
-    // Publishes what is not tried (see Shared), the areas when force or at most every
-    // quarter of a second.
+    // How publishNotTried gives out the areas with the place reached: Due, at most every
+    // quarter of a second, as their copy costs with their number; All, now; Grown, now
+    // and only what changed, for the first pass's forward reads, which only make the last
+    // area longer or add areas behind it.
+    enum class Publish { Due, All, Grown };
+    // Publishes what is not tried (see Shared).
     void publishNotTried(Loop& loop, std::uint64_t elsewhere, std::uint64_t areaEnd,
-                         bool force = false);
+                         Publish how = Publish::Due);
     // EngineSnapshot::notTried as it stands.
     std::uint64_t notTriedNow() const;
     // Replaces the log by one that lists the fills, and, until the phases are done, the
