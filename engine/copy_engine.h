@@ -127,8 +127,9 @@ public:
     std::uint32_t badRegionsGeneration() const;
     // While a file is read easy data first: the areas of its copy not tried yet behind
     // the place the first pass has reached (copy offsets, ascending; as they stood a
-    // quarter of a second ago at most), and that place, the copy's end once the pass is
-    // through. Otherwise nothing, and the destination position.
+    // quarter of a second ago at most, and at once while that place moves), and that
+    // place, the copy's end once the pass is through. Otherwise nothing, and the
+    // destination position.
     std::vector<Region> notTriedAreas() const;
     std::uint64_t destinationFrontier() const;
     // While the trim pass or a retry pass runs: the number of merged filled regions it
@@ -157,11 +158,11 @@ public:
     bool skippedExisting() const;
     // True when the last startFile copies without a log although one was asked for:
     // the copy's name is too long to take the log's ".log".
+    bool copiedWithoutLog() const;
     // The copy and the log that the file last started holds open, as the system knows
     // them; nullopt for one it does not hold. Called on the thread that starts the files.
     std::optional<FileIdentity> openedCopy() const;
     std::optional<FileIdentity> openedLog() const;
-    bool copiedWithoutLog() const;
     // After a startFile refused with SourceOpenFailed: why the source did not open
     // (errno; EACCES or EPERM when access to it is denied). 0 while the worker runs.
     SysError sourceOpenError() const;
