@@ -107,6 +107,7 @@ RunReport TerminalCopyDriver::run(const CopyList& list)
         m_doneSize += entry.size;
         report.files.push_back(std::move(result));
     }
+    m_step.endRun();
     if (m_stop.load()) report.stopped = true;
     return report;
 }

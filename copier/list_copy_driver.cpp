@@ -43,6 +43,7 @@ void ListCopyDriver::runDriver()
                m_counters.currentIndex.load() < m_counters.entryCount.load()) {
             copyNextEntry();
         }
+        m_step.endRun();
     }
 }
 

@@ -148,6 +148,14 @@ void CopyEngine::beginRun()
     if (!m->shared.busy.load()) m->shared.stopRequest.store(false);
     m->knownFolders.clear();
     m->sweptFolders.clear();
+    m->heldFolder = {};
+    m->holdFolders = true;
+}
+
+void CopyEngine::endRun()
+{
+    m->holdFolders = false;
+    m->heldFolder = {};
 }
 
 std::optional<FileIdentity> CopyEngine::openedCopy() const

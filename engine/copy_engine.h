@@ -93,8 +93,11 @@ public:
     void requestStop(bool wait);
     // A new run begins: a stop request that found no worker is withdrawn (a worker's
     // stays), and what was learnt of the output's folders is forgotten. Called on the
-    // thread that starts the files.
+    // thread that starts the files. Until endRun, the folder of the last copy is held open.
     void beginRun();
+    // The run has ended: the output's folder it held open is let go (so that its volume
+    // can be unmounted). Called on the thread that starts the files, with no file busy.
+    void endRun();
     // Waits up to timeoutMs for the worker to end; true as soon as busy is clear.
     // The worker wakes the waiter when it ends.
     bool waitUntilIdle(std::uint32_t timeoutMs) const;

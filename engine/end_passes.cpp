@@ -56,7 +56,7 @@ void CopyEngine::Impl::finishWorker(Loop& loop)
         // the passes: a whole copy may lose its log. Sync point: the folder, so that the
         // removal and the copy's name stay.
         fs.removeFile(file.logPath);
-        fs.syncFolder(parentFolder(file.logPath));
+        syncFolderOf(file.logPath);
     } else if (!logEnded && onMedium == EngineStatus::Ok) {
         // A log without its end record cannot be continued as it stands: the copy is
         // not reported whole, and the next run takes over the regions it lists.
@@ -79,7 +79,7 @@ EngineStatus CopyEngine::Impl::putCopyOnMedium()
         std::lock_guard lock(shared.regionsMutex);
         listsRegions = !shared.regions.empty();
     }
-    if (listsRegions && (!file.logFile.sync() || !fs.syncFolder(parentFolder(file.logPath)))) {
+    if (listsRegions && (!file.logFile.sync() || !syncFolderOf(file.logPath))) {
         return EngineStatus::LogWriteFailed;
     }
     return file.destination.sync() ? EngineStatus::Ok : EngineStatus::WriteFailed;

@@ -207,6 +207,11 @@ struct CopyEngine::Impl
                        const std::string& outputFolder);
     // True when a folder level of target from offset firstLevel on is a symbolic link.
     bool linkAmongLevels(const std::string& target, std::size_t firstLevel);
+    // Holds the KnownFolder at folder open in heldFolder (none when it is not known).
+    void holdFolder(const std::string& folder);
+    // Puts the entries of the folder that holds path on the medium, through heldFolder
+    // when it holds that folder.
+    bool syncFolderOf(const std::string& path);
     bool openDestination();
     bool prepareExisting();
     // How a copy's log was taken: the copy continues from it, the log cannot be used,
@@ -375,6 +380,14 @@ struct CopyEngine::Impl
         std::optional<std::uint64_t> sizeLimit;
     };
     std::map<std::string, KnownFolder> knownFolders;
+    // The folder of the file last prepared, held open to sync its entries at the file's
+    // end; the same folder as its KnownFolder's (checked when the file is prepared).
+    struct
+    {
+        std::string path;
+        std::unique_ptr<HeldFolder> handle;
+    } heldFolder;
+    bool holdFolders = false;  // between beginRun and endRun
     // The output folders whose stale scratch logs were removed (once per folder and run).
     std::set<std::string> sweptFolders;
     // The copy and the log of the file last started; set on the thread that starts it.

@@ -63,10 +63,34 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
     }
     if (const std::optional<FileIdentity> made = known ? std::nullopt : fs.identity(folder))
         knownFolders.emplace(folder, KnownFolder{*made, false, std::nullopt});
+    holdFolder(folder);
     file.outputFolderPath = outputFolder;
     std::lock_guard lock(shared.pathMutex);
     shared.destinationPath = target;
     return true;
+}
+
+void CopyEngine::Impl::holdFolder(const std::string& folder)
+{
+    const auto known = knownFolders.find(folder);
+    auto& held = heldFolder;
+    if (!holdFolders || known == knownFolders.end()) {
+        held = {};
+        return;
+    }
+    if (held.handle && held.path == folder && held.handle->identity() == known->second.identity)
+        return;
+    held.path = folder;
+    held.handle = fs.openFolder(folder);
+    // A folder put in the place since it was looked at is not the one checked.
+    if (held.handle && held.handle->identity() != known->second.identity) held.handle.reset();
+}
+
+bool CopyEngine::Impl::syncFolderOf(const std::string& path)
+{
+    const std::string folder = parentFolder(path);
+    if (heldFolder.handle && heldFolder.path == folder) return heldFolder.handle->sync();
+    return fs.syncFolder(folder);
 }
 
 bool CopyEngine::Impl::linkAmongLevels(const std::string& target, std::size_t firstLevel)

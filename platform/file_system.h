@@ -132,6 +132,17 @@ public:
     virtual std::uint64_t modifiedNs() { return 0; }
 };
 
+// A folder held open: its entries are put on the medium without finding it by its path
+// again, so the folder synced is the one that was opened, wherever its path leads since.
+class HeldFolder
+{
+public:
+    virtual ~HeldFolder() = default;
+    virtual FileIdentity identity() const = 0;
+    // As FileSystem::syncFolder.
+    virtual bool sync() = 0;
+};
+
 // Everything the engine and the companion tool need of files and volumes. The
 // system implementation talks to POSIX; tests put a scripted medium in its place.
 class FileSystem
@@ -200,6 +211,9 @@ public:
         if (!volume) return std::nullopt;
         return SourcePlace{*volume, isBlockDevice(path), volumeSerial(path)};
     }
+    // Opens the folder at path to be synced through the handle; nullptr when it cannot be
+    // opened, or the file system holds no folder open (then syncFolder serves).
+    virtual std::unique_ptr<HeldFolder> openFolder(const std::string&) { return nullptr; }
 };
 
 // True for the errors that mean the medium is gone rather than a sector unreadable.

@@ -35,6 +35,37 @@ bool syncUnsupported(SysError error)
     return error == EINVAL || error == ENOTSUP;
 }
 
+FileIdentity identityOf(const struct stat& st)
+{
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+// fsync of a folder's handle; a folder the file system cannot sync counts as synced.
+bool syncFolderAt(int fd)
+{
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    return r == 0 || syncUnsupported(errno);
+}
+
+class PosixFolder : public HeldFolder
+{
+public:
+    PosixFolder(int fd, const struct stat& st) : m_fd(fd), m_identity(identityOf(st)) {}
+    ~PosixFolder() override { ::close(m_fd); }
+    PosixFolder(const PosixFolder&) = delete;
+    PosixFolder& operator=(const PosixFolder&) = delete;
+
+    FileIdentity identity() const override { return m_identity; }
+    bool sync() override { return syncFolderAt(m_fd); }
+
+private:
+    int m_fd;
+    FileIdentity m_identity;
+};
+
 class PosixFile : public File
 {
 public:
@@ -154,8 +185,7 @@ public:
     // An open file stays the file it is, whatever its name becomes.
     std::optional<FileIdentity> identity() override
     {
-        return FileIdentity{static_cast<std::uint64_t>(m_opened.st_dev),
-                            static_cast<std::uint64_t>(m_opened.st_ino)};
+        return identityOf(m_opened);
     }
 
     bool tryLock() override { return takeLock() != EWOULDBLOCK; }
@@ -554,13 +584,18 @@ bool PosixFileSystem::syncFolder(const std::string& path)
 {
     const int fd = openRetrying(path.empty() ? "." : path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
-    int r;
-    do {
-        r = ::fsync(fd);
-    } while (r != 0 && errno == EINTR);
-    const SysError why = r == 0 ? 0 : errno;
+    const bool synced = syncFolderAt(fd);
     ::close(fd);
-    return why == 0 || syncUnsupported(why);
+    return synced;
+}
+
+std::unique_ptr<HeldFolder> PosixFileSystem::openFolder(const std::string& path)
+{
+    const int fd = openRetrying(path.empty() ? "." : path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0) return std::make_unique<PosixFolder>(fd, st);
+    if (fd >= 0) ::close(fd);
+    return nullptr;
 }
 
 std::optional<std::uint64_t> PosixFileSystem::freeSpace(const std::string& path)
@@ -591,7 +626,7 @@ std::optional<FileIdentity> PosixFileSystem::identity(const std::string& path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return identityOf(st);
 }
 
 namespace {

@@ -38,6 +38,7 @@ public:
     std::optional<std::string> canonicalPath(const std::string& path) override;
     std::optional<std::string> volumeSerial(const std::string& path) override;
     std::optional<SourcePlace> sourcePlace(const std::string& path) override;
+    std::unique_ptr<HeldFolder> openFolder(const std::string& path) override;
 
 private:
     Options m_options;

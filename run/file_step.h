@@ -143,6 +143,7 @@ public:
         m_guard.reset();
         m_engine.beginRun();
     }
+    void endRun() { m_engine.endRun(); }
     // Copies entry below outputFolder. A raised stop flag asks the worker to stop
     // (once); the file then ends as Stopped. A wait for a removed medium that is ended
     // by the stop flag or its limit ends the file as NotReady.

@@ -180,4 +180,9 @@ std::optional<SourcePlace> VolumeSet::sourcePlace(const std::string& path)
     return route(path, [&](FileSystem& fs) { return fs.sourcePlace(path); });
 }
 
+std::unique_ptr<HeldFolder> VolumeSet::openFolder(const std::string& path)
+{
+    return route(path, [&](FileSystem& fs) { return fs.openFolder(path); });
+}
+
 }  // namespace tessaly

@@ -29,6 +29,7 @@ protected:
             engine.setQueryCallback([](EngineQuery& query) {
                 return query.kind == QueryKind::NoLog || query.kind == QueryKind::Existing;
             });
+            engine.beginRun();  // as the programs do: the copy's folder is synced through a handle
         }
         void copy()
         {

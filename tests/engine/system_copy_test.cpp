@@ -20,6 +20,17 @@ std::string readAll(const fs::path& path)
     return bytes;
 }
 
+// True when one of this process's open files is the folder at path.
+bool holdsOpen(const fs::path& path)
+{
+    const fs::path folder = fs::canonical(path);
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (fs::read_symlink(fd.path(), error) == folder) return true;
+    }
+    return false;
+}
+
 // The engine over the real file system, with and without O_DIRECT.
 class SystemCopyTest : public ::testing::TestWithParam<bool>
 {
@@ -53,11 +64,14 @@ TEST_P(SystemCopyTest, CopiesAndResumesBehindAnOddSizedDestination)
 {
     PosixFileSystem system(PosixFileSystem::Options{GetParam()});
     CopyEngine engine(system);
+    engine.beginRun();
     ASSERT_TRUE(run(engine));
     EXPECT_EQ(engine.status(), EngineStatus::Ok);
     const fs::path destination = m_dir / "out" / "sub" / "f.bin";
     EXPECT_EQ(readAll(destination), m_bytes);
     EXPECT_FALSE(fs::exists(destination.string() + ".log"));
+    engine.endRun();  // the copy's folder is let go: its volume can be unmounted
+    EXPECT_FALSE(holdsOpen(destination.parent_path()));
 
     fs::resize_file(destination, 1000);
     ASSERT_TRUE(run(engine));  // Resume without a log: nobody is asked

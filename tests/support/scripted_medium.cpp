@@ -333,6 +333,12 @@ namespace {
 using Node = ScriptedMedium::Node;
 using State = ScriptedMedium::State;
 
+// A folder is known by where its path leads.
+FileIdentity folderIdentity(const std::string& resolved)
+{
+    return {2, std::hash<std::string>{}(resolved)};
+}
+
 bool overlaps(std::uint64_t a, std::uint64_t aLength, std::uint64_t b, std::uint64_t bLength)
 {
     return a < b + bLength && b < a + aLength;
@@ -889,6 +895,32 @@ bool ScriptedMedium::syncFolder(const std::string& named)
     return m_state->syncFolder(m_state->resolve(named, true));
 }
 
+std::unique_ptr<HeldFolder> ScriptedMedium::openFolder(const std::string& named)
+{
+    class Folder : public HeldFolder
+    {
+    public:
+        Folder(std::shared_ptr<State> state, std::string path)
+            : m_state(std::move(state)), m_path(std::move(path))
+        {
+        }
+        FileIdentity identity() const override { return folderIdentity(m_path); }
+        bool sync() override
+        {
+            std::lock_guard lock(m_state->mutex);
+            return m_state->syncFolder(m_path);
+        }
+
+    private:
+        std::shared_ptr<State> m_state;
+        std::string m_path;
+    };
+    std::lock_guard lock(m_state->mutex);
+    std::string at = m_state->resolve(named, true);
+    if (!m_state->folders.count(at)) return nullptr;
+    return std::make_unique<Folder>(m_state, std::move(at));
+}
+
 void ScriptedMedium::trackDurability()
 {
     std::lock_guard lock(m_state->mutex);
@@ -988,8 +1020,7 @@ std::optional<FileIdentity> ScriptedMedium::identity(const std::string& path)
     std::lock_guard lock(m_state->mutex);
     const std::string at = m_state->resolve(path, true);
     if (const auto node = m_state->find(at)) return FileIdentity{1, node->inode};
-    // A folder is known by where its path leads.
-    if (m_state->folders.count(at)) return FileIdentity{2, std::hash<std::string>{}(at)};
+    if (m_state->folders.count(at)) return folderIdentity(at);
     return std::nullopt;
 }
 

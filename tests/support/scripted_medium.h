@@ -169,6 +169,8 @@ public:
     bool removeFile(const std::string& path) override;
     bool rename(const std::string& from, const std::string& to) override;
     bool syncFolder(const std::string& path) override;
+    // A folder is held by the path it resolved to when it was opened.
+    std::unique_ptr<HeldFolder> openFolder(const std::string& path) override;
     std::optional<std::uint64_t> freeSpace(const std::string& path) override;
     std::optional<VolumeInfo> volumeInfo(const std::string& path) override;
     std::optional<FileIdentity> identity(const std::string& path) override;
