@@ -1,6 +1,5 @@
 #include "volume/volume.h"
 
-#include <tsk/libtsk.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,13 +9,14 @@
 #include <mutex>
 #include <set>
 
+#include "volume/tsk_library.h"
 #include "volume/volume_reader.h"
 
 // The library sizes some of its buffers by fields of the image and clears them: a damaged
 // or crafted image can make it ask for gigabytes (a folder or an inode's data of 4 GiB)
 // and really use them. Every allocation of the library passes through these two
 // functions, which it calls through its symbol table, so the program's own definitions
-// take their place: a request past kLargestLibraryBlock fails as an allocation failure
+// (exported for it: see volume/CMakeLists.txt) take their place: a request past kLargestLibraryBlock fails as an allocation failure
 // does, which the library reports as an error of the folder or file it was reading. No
 // real file system's metadata needs a single block that large.
 namespace {
@@ -24,9 +24,9 @@ constexpr std::size_t kLargestLibraryBlock = std::size_t{256} << 20;
 
 void refuseBlock(std::size_t len)
 {
-    tsk_error_reset();
-    tsk_error_set_errno(TSK_ERR_AUX_MALLOC);
-    tsk_error_set_errstr("the image asks for a block of %zu bytes, more than any real one", len);
+    tessaly::tsk().error_reset();
+    tessaly::tsk().error_set_errno(TSK_ERR_AUX_MALLOC);
+    tessaly::tsk().error_set_errstr("the image asks for a block of %zu bytes, more than any real one", len);
 }
 }  // namespace
 
@@ -38,9 +38,9 @@ extern "C" void* tsk_malloc(std::size_t len)
     }
     void* block = std::calloc(len, 1);
     if (block == nullptr) {
-        tsk_error_reset();
-        tsk_error_set_errno(TSK_ERR_AUX_MALLOC);
-        tsk_error_set_errstr("tsk_malloc: %s (%zu requested)", std::strerror(errno), len);
+        tessaly::tsk().error_reset();
+        tessaly::tsk().error_set_errno(TSK_ERR_AUX_MALLOC);
+        tessaly::tsk().error_set_errstr("tsk_malloc: %s (%zu requested)", std::strerror(errno), len);
     }
     return block;
 }
@@ -53,9 +53,9 @@ extern "C" void* tsk_realloc(void* block, std::size_t len)
     }
     void* grown = std::realloc(block, len);
     if (grown == nullptr && len != 0) {
-        tsk_error_reset();
-        tsk_error_set_errno(TSK_ERR_AUX_MALLOC);
-        tsk_error_set_errstr("tsk_realloc: %s (%zu requested)", std::strerror(errno), len);
+        tessaly::tsk().error_reset();
+        tessaly::tsk().error_set_errno(TSK_ERR_AUX_MALLOC);
+        tessaly::tsk().error_set_errstr("tsk_realloc: %s (%zu requested)", std::strerror(errno), len);
     }
     return grown;
 }
@@ -93,21 +93,21 @@ void statImage(TSK_IMG_INFO*, FILE*) {}
 
 std::string libraryError(const char* fallback)
 {
-    const char* text = tsk_error_get();
+    const char* text = tsk().error_get();
     std::string out = text && *text ? text : fallback;
-    tsk_error_reset();
+    tessaly::tsk().error_reset();
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
     return out;
 }
 
 struct FileCloser
 {
-    void operator()(TSK_FS_FILE* f) const { tsk_fs_file_close(f); }
+    void operator()(TSK_FS_FILE* f) const { tsk().fs_file_close(f); }
 };
 using FilePtr = std::unique_ptr<TSK_FS_FILE, FileCloser>;
 struct DirCloser
 {
-    void operator()(TSK_FS_DIR* d) const { tsk_fs_dir_close(d); }
+    void operator()(TSK_FS_DIR* d) const { tsk().fs_dir_close(d); }
 };
 using DirPtr = std::unique_ptr<TSK_FS_DIR, DirCloser>;
 
@@ -143,9 +143,9 @@ struct Volume::Impl
     explicit Impl(FileSystem& fs) : reader(fs) {}
     ~Impl()
     {
-        for (TSK_FS_INFO* f : fileSystems) tsk_fs_close(f);
-        if (vs) tsk_vs_close(vs);
-        if (img) tsk_img_close(img);
+        for (TSK_FS_INFO* f : fileSystems) tsk().fs_close(f);
+        if (vs) tsk().vs_close(vs);
+        if (img) tsk().img_close(img);
     }
 
     mutable std::mutex lock;
@@ -169,15 +169,15 @@ struct Volume::Impl
     std::uint64_t begin()
     {
         forgetCachedReads();
-        tsk_error_reset();
+        tessaly::tsk().error_reset();
         return reader.zeroedReads();
     }
     // True when the operation begun at mark met a sector read as zeros, or failed a read
     // (the library may go on with what it has, a folder without entries).
     bool damagedSince(std::uint64_t mark)
     {
-        const bool failed = tsk_error_get_errno() != 0;
-        tsk_error_reset();
+        const bool failed = tsk().error_get_errno() != 0;
+        tessaly::tsk().error_reset();
         return failed || reader.zeroedReads() != mark;
     }
 
@@ -193,21 +193,21 @@ struct Volume::Impl
 
 bool Volume::Impl::openFileSystem(std::uint64_t offset, std::uint64_t length, std::string name)
 {
-    TSK_FS_INFO* fs = tsk_fs_open_img(img, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT);
+    TSK_FS_INFO* fs = tsk().fs_open_img(img, static_cast<TSK_OFF_T>(offset), TSK_FS_TYPE_DETECT);
     if (!fs) return false;
     fileSystems.push_back(fs);
-    parts.push_back({std::move(name), offset, length, tsk_fs_type_toname(fs->ftype)});
+    parts.push_back({std::move(name), offset, length, tsk().fs_type_toname(fs->ftype)});
     return true;
 }
 
 void Volume::Impl::openParts()
 {
-    vs = tsk_vs_open(img, 0, TSK_VS_TYPE_DETECT);
-    tsk_error_reset();
+    vs = tsk().vs_open(img, 0, TSK_VS_TYPE_DETECT);
+    tessaly::tsk().error_reset();
     if (vs) {
         int number = 0;
         for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
-            const TSK_VS_PART_INFO* p = tsk_vs_part_get(vs, i);
+            const TSK_VS_PART_INFO* p = tsk().vs_part_get(vs, i);
             if (!p || !(p->flags & TSK_VS_PART_FLAG_ALLOC)) continue;
             const std::string name = "p" + std::to_string(++number);
             const std::uint64_t bs = vs->block_size;
@@ -314,7 +314,7 @@ VolumeFileInfo Volume::Impl::infoOf(TSK_FS_INFO* fs, TSK_FS_FILE* file)
         return info;
     }
     const std::uint64_t mark = begin();
-    const TSK_FS_ATTR* attr = tsk_fs_file_attr_get(file);
+    const TSK_FS_ATTR* attr = tsk().fs_file_attr_get(file);
     info.metadataDamaged = damagedSince(mark);
     info.runs = runsOf(fs, attr, info.size);
     return info;
@@ -327,23 +327,23 @@ std::optional<FolderListing> Volume::Impl::list(std::size_t part, std::uint64_t 
     // a crafted one the search meets that folder again and waits for itself for ever.
     if (address >= TSK_FS_ORPHANDIR_INUM(fs)) return std::nullopt;
     {
-        FilePtr folder(tsk_fs_file_open_meta(fs, nullptr, address));
-        tsk_error_reset();
+        FilePtr folder(tsk().fs_file_open_meta(fs, nullptr, address));
+        tessaly::tsk().error_reset();
         if (!folder || !folder->meta || folder->meta->size < 0 ||
             static_cast<std::uint64_t>(folder->meta->size) > reader.size()) {
             return std::nullopt;
         }
     }
     const std::uint64_t mark = begin();
-    DirPtr dir(tsk_fs_dir_open_meta(fs, address));
+    DirPtr dir(tsk().fs_dir_open_meta(fs, address));
     const bool damaged = damagedSince(mark);
     if (!dir) return std::nullopt;
     FolderListing listing;
     listing.complete = !damaged;
-    const std::size_t count = tsk_fs_dir_getsize(dir.get());
+    const std::size_t count = tsk().fs_dir_getsize(dir.get());
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint64_t entryMark = begin();
-        FilePtr file(tsk_fs_dir_get(dir.get(), i));
+        FilePtr file(tsk().fs_dir_get(dir.get(), i));
         const bool entryDamaged = damagedSince(entryMark);
         if (!file || !file->name) {
             listing.unlisted.push_back("entry " + std::to_string(i + 1));
@@ -421,6 +421,7 @@ Volume::~Volume() = default;
 std::unique_ptr<Volume> Volume::open(FileSystem& fs, const std::string& path, RegionSet unreadable,
                                      std::string* error)
 {
+    if (!loadTsk(error)) return nullptr;
     auto impl = std::make_unique<Impl>(fs);
     SysError openError = 0;
     if (!impl->reader.open(path, &openError)) {
@@ -434,7 +435,7 @@ std::unique_ptr<Volume> Volume::open(FileSystem& fs, const std::string& path, Re
     impl->reader.setUnreadable(std::move(unreadable));
     auto* external = new ExternalImage{};
     external->reader = &impl->reader;
-    impl->img = tsk_img_open_external(external, static_cast<TSK_OFF_T>(impl->reader.size()),
+    impl->img = tsk().img_open_external(external, static_cast<TSK_OFF_T>(impl->reader.size()),
                                       impl->reader.sectorSize(), readImage, closeImage, statImage);
     if (!impl->img) {
         delete external;
@@ -493,11 +494,11 @@ std::optional<VolumeFileInfo> Volume::lookup(std::size_t part, const std::string
     TSK_FS_INFO* fs = m->fileSystems[part];
     const std::uint64_t mark = m->begin();
     TSK_INUM_T address = fs->root_inum;
-    if (path != "/" && !path.empty() && tsk_fs_path2inum(fs, path.c_str(), &address, nullptr) != 0) {
-        tsk_error_reset();
+    if (path != "/" && !path.empty() && tsk().fs_path2inum(fs, path.c_str(), &address, nullptr) != 0) {
+        tessaly::tsk().error_reset();
         return std::nullopt;
     }
-    FilePtr file(tsk_fs_file_open_meta(fs, nullptr, address));
+    FilePtr file(tsk().fs_file_open_meta(fs, nullptr, address));
     const bool damaged = m->damagedSince(mark);
     if (!file || !file->meta) return std::nullopt;
     VolumeFileInfo info = m->infoOf(fs, file.get());
@@ -533,8 +534,8 @@ IoResult Volume::readThroughLibrary(std::size_t part, std::uint64_t address, std
     std::lock_guard guard(m->lock);
     if (part >= m->fileSystems.size()) return {0, EIO};
     const std::uint64_t mark = m->begin();
-    FilePtr file(tsk_fs_file_open_meta(m->fileSystems[part], nullptr, address));
-    const ssize_t got = file ? tsk_fs_file_read(file.get(), static_cast<TSK_OFF_T>(offset),
+    FilePtr file(tsk().fs_file_open_meta(m->fileSystems[part], nullptr, address));
+    const ssize_t got = file ? tsk().fs_file_read(file.get(), static_cast<TSK_OFF_T>(offset),
                                                 static_cast<char*>(buffer), len,
                                                 TSK_FS_FILE_READ_FLAG_NONE)
                              : -1;

@@ -94,7 +94,7 @@ checkContents() {
         fail "$deb installs outside /usr"
     fi
     depends=$(dpkg-deb -f "$deb" Depends)
-    for lib in libc6 libstdc++6 libqt6widgets6 libqt6core6; do
+    for lib in libc6 libstdc++6 libqt6widgets6 libqt6core6 'libtsk[0-9][0-9]*'; do
         grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib: $depends"
     done
     echo "contents and dependencies as expected: $depends"
@@ -127,6 +127,10 @@ checkRoundTrip() {
     [ "$(man -w tessaly-cli)" = /usr/share/man/man1/tessaly-cli.1.gz ] || fail "man -w tessaly-cli: $(man -w tessaly-cli 2>&1)"
     MANWIDTH=80 man tessaly-cli 2>/dev/null | grep -q 'tessaly-cli copy' || fail "man tessaly-cli shows no page"
     man -w 5 tessaly-log >/dev/null || fail "man 5 tessaly-log"
+    # The file system library is loaded when an image is first opened: its package came along.
+    truncate -s 1M "$work/disk.img" && mkfs.ext4 -q "$work/disk.img" 2>/dev/null
+    /usr/bin/tessaly-cli files "$work/disk.img" >"$work/files.csv" 2>&1 ||
+        fail "tessaly-cli files on an image: $(cat "$work/files.csv")"
     # A window that finds no language file ends at once with status 1 and draws nothing.
     timeout 60 /usr/bin/velmora --screenshot="$work/velmora.png" || fail "velmora from /usr/bin"
     timeout 60 /usr/bin/tessaly --screenshot="$work/tessaly.png" || fail "tessaly from /usr/bin"

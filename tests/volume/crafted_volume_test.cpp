@@ -7,13 +7,10 @@
 #include <array>
 #include <filesystem>
 
+#include "platform/shared_library.h"
 #include "tests/tool/tool_test_support.h"
 #include "tests/volume/volume_images.h"
-
-// The library's own allocation of a file's metadata with a buffer of a_buf_len bytes
-// (exported, declared only in its internal headers).
-extern "C" TSK_FS_META* tsk_fs_meta_alloc(size_t a_buf_len);
-extern "C" void tsk_fs_meta_close(TSK_FS_META* meta);
+#include "volume/tsk_library.h"
 
 namespace tessaly::testing {
 namespace {
@@ -41,10 +38,18 @@ std::string mbrWith(const std::vector<std::array<std::uint32_t, 3>>& parts)
 // image asks for: the library clears what it gets, so a field of 4 GiB would cost 4 GiB.
 TEST(CraftedVolumeTest, TheLibraryGetsNoBlockOfGigabytes)
 {
-    TSK_FS_META* small = tsk_fs_meta_alloc(4096);
+    // Loaded as the programs load it. Its own allocation of a file's metadata with a buffer
+    // of the size asked (exported, declared only in its internal headers).
+    std::string error;
+    ASSERT_NE(loadTsk(&error), nullptr) << error;
+    SharedLibrary library(kTskSoname);
+    const auto alloc = reinterpret_cast<TSK_FS_META* (*)(size_t)>(library.symbol("tsk_fs_meta_alloc"));
+    const auto close = reinterpret_cast<void (*)(TSK_FS_META*)>(library.symbol("tsk_fs_meta_close"));
+    ASSERT_TRUE(alloc && close) << library.error();
+    TSK_FS_META* small = alloc(4096);
     ASSERT_NE(small, nullptr);
-    tsk_fs_meta_close(small);
-    EXPECT_EQ(tsk_fs_meta_alloc(std::size_t{1} << 30), nullptr);
+    close(small);
+    EXPECT_EQ(alloc(std::size_t{1} << 30), nullptr);
 }
 
 TEST(CraftedVolumeTest, WhatCannotBeTrustedIsSaidAndTheRestComesOutExact)
