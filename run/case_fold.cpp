@@ -41,6 +41,12 @@ std::string foldCase(std::string_view name)
     std::string out;
     out.reserve(name.size());
     while (!name.empty()) {
+        // ASCII folds by itself: A to Z, and nothing else.
+        if (const char b = name.front(); static_cast<unsigned char>(b) < 0x80) {
+            out += b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b;
+            name.remove_prefix(1);
+            continue;
+        }
         char32_t c = 0;
         const std::size_t length = decodeUtf8(name, c);
         if (length == 0) {

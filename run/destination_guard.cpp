@@ -21,9 +21,10 @@ bool DestinationGuard::listedAsNamed(const std::string& path)
                        [&](const FolderEntry& e) { return e.name == name; });
 }
 
-DestinationGuard::Claim DestinationGuard::claimedUnderOtherCase(const std::string& path)
+DestinationGuard::Claim DestinationGuard::claimedUnderOtherCase(const std::string& path,
+                                                                const std::string& folded)
 {
-    const auto it = m_folded.find(foldCase(path));
+    const auto it = m_folded.find(folded);
     if (it == m_folded.end() || it->second.first == path) return Claim::None;
     const std::optional<FileIdentity> reached = m_fs.identity(path);
     if (!reached) return Claim::None;
@@ -52,10 +53,13 @@ GuardVerdict DestinationGuard::admit(const std::string& source, const std::strin
     const bool isLogOfClaimed =
         destination.ends_with(kLogSuffix) &&
         m_claimed.contains(destination.substr(0, destination.size() - kLogSuffix.size()));
-    const Claim reached = claimedUnderOtherCase(destination);
+    // ".log" folds to itself, and folding goes character by character.
+    const std::string folded = foldCase(destination);
+    const std::string foldedLog = folded + std::string(kLogSuffix);
+    const Claim reached = claimedUnderOtherCase(destination, folded);
     if (isLogOfClaimed || m_claimed.contains(logPath) || isNoted(m_logs, target) ||
         isNoted(m_copies, m_fs.identity(logPath)) || reached == Claim::Log ||
-        claimedUnderOtherCase(logPath) == Claim::Copy) {
+        claimedUnderOtherCase(logPath, foldedLog) == Claim::Copy) {
         return GuardVerdict::LogPlace;
     }
     // Two sources with one destination (files of one name from different folders,
@@ -65,8 +69,8 @@ GuardVerdict DestinationGuard::admit(const std::string& source, const std::strin
         !m_claimed.insert(destination).second) {
         return GuardVerdict::SameDestination;
     }
-    m_folded[foldCase(destination)] = {destination, Claim::Copy};
-    m_folded[foldCase(logPath)] = {logPath, Claim::Log};
+    m_folded[folded] = {destination, Claim::Copy};
+    m_folded[foldedLog] = {logPath, Claim::Log};
     return GuardVerdict::Clear;
 }
 

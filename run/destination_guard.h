@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -65,7 +66,8 @@ private:
     bool isNoted(const Noted& noted, const std::optional<FileIdentity>& target);
     // How the file at path was claimed under a spelling that differs from path in
     // case only, on a file system that reached it under path's spelling.
-    Claim claimedUnderOtherCase(const std::string& path);
+    // folded is foldCase(path).
+    Claim claimedUnderOtherCase(const std::string& path, const std::string& folded);
     // True when the folder of path lists an entry of exactly path's name.
     bool listedAsNamed(const std::string& path);
 
@@ -74,7 +76,7 @@ private:
     Noted m_copies;
     Noted m_logs;
     // Claimed copies and their logs by their paths case-folded (foldCase).
-    std::map<std::string, std::pair<std::string, Claim>> m_folded;
+    std::unordered_map<std::string, std::pair<std::string, Claim>> m_folded;
 };
 
 }  // namespace tessaly
