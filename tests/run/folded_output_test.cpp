@@ -94,6 +94,8 @@ TEST(FoldCase, NamesThatDifferInCaseOnlyFoldAlike)
         bool alike;
     } pairs[] = {
         {"Data.IMG", "data.img", true},
+        {"AZ@[", "az@[", true},  // ASCII: A to Z only
+        {"@[", "`{", false},
         {"\u00c4rger \u00d8l \u00de.txt", "\u00e4rger \u00f8l \u00fe.txt", true},  // Latin-1
         {"\u0141\u00f3d\u017a \u0152\u0178", "\u0142\u00f3d\u017a \u0153\u00ff", true},  // Ext-A
         {"\u03a3\u039f\u03a6\u0399\u0391\u03a3", "\u03c3\u03bf\u03c6\u03b9\u03b1\u03c2", true},  // final sigma
