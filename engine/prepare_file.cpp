@@ -73,17 +73,17 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
 void CopyEngine::Impl::holdFolder(const std::string& folder)
 {
     const auto known = knownFolders.find(folder);
-    auto& held = heldFolder;
     if (!holdFolders || known == knownFolders.end()) {
-        held = {};
+        heldFolder = {};
         return;
     }
-    if (held.handle && held.path == folder && held.handle->identity() == known->second.identity)
-        return;
-    held.path = folder;
-    held.handle = fs.openFolder(folder);
+    const FileIdentity checked = known->second.identity;
+    std::unique_ptr<HeldFolder>& handle = heldFolder.handle;
+    if (handle && heldFolder.path == folder && handle->identity() == checked) return;
+    heldFolder.path = folder;
+    handle = fs.openFolder(folder);
     // A folder put in the place since it was looked at is not the one checked.
-    if (held.handle && held.handle->identity() != known->second.identity) held.handle.reset();
+    if (handle && handle->identity() != checked) handle.reset();
 }
 
 bool CopyEngine::Impl::syncFolderOf(const std::string& path)

@@ -1,6 +1,5 @@
 #include "volume/volume.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -16,17 +15,27 @@
 // or crafted image can make it ask for gigabytes (a folder or an inode's data of 4 GiB)
 // and really use them. Every allocation of the library passes through these two
 // functions, which it calls through its symbol table, so the program's own definitions
-// (exported for it: see volume/CMakeLists.txt) take their place: a request past kLargestLibraryBlock fails as an allocation failure
-// does, which the library reports as an error of the folder or file it was reading. No
-// real file system's metadata needs a single block that large.
+// (exported for it: see volume/CMakeLists.txt) take their place: a request past
+// kLargestLibraryBlock fails as an allocation failure does, which the library reports as
+// an error of the folder or file it was reading. No real file system's metadata needs a
+// single block that large.
 namespace {
 constexpr std::size_t kLargestLibraryBlock = std::size_t{256} << 20;
 
+// Begins the library's error as a failed allocation of its own does; the caller sets its
+// text (formatted by the library: nothing here allocates).
+const tessaly::TskLibrary& allocationFailed()
+{
+    const tessaly::TskLibrary& library = tessaly::tsk();
+    library.error_reset();
+    library.error_set_errno(TSK_ERR_AUX_MALLOC);
+    return library;
+}
+
 void refuseBlock(std::size_t len)
 {
-    tessaly::tsk().error_reset();
-    tessaly::tsk().error_set_errno(TSK_ERR_AUX_MALLOC);
-    tessaly::tsk().error_set_errstr("the image asks for a block of %zu bytes, more than any real one", len);
+    allocationFailed().error_set_errstr(
+        "the image asks for a block of %zu bytes, more than any real one", len);
 }
 }  // namespace
 
@@ -37,11 +46,8 @@ extern "C" void* tsk_malloc(std::size_t len)
         return nullptr;
     }
     void* block = std::calloc(len, 1);
-    if (block == nullptr) {
-        tessaly::tsk().error_reset();
-        tessaly::tsk().error_set_errno(TSK_ERR_AUX_MALLOC);
-        tessaly::tsk().error_set_errstr("tsk_malloc: %s (%zu requested)", std::strerror(errno), len);
-    }
+    if (block == nullptr)
+        allocationFailed().error_set_errstr("tsk_malloc: %s (%zu requested)", std::strerror(errno), len);
     return block;
 }
 
@@ -52,11 +58,8 @@ extern "C" void* tsk_realloc(void* block, std::size_t len)
         return nullptr;
     }
     void* grown = std::realloc(block, len);
-    if (grown == nullptr && len != 0) {
-        tessaly::tsk().error_reset();
-        tessaly::tsk().error_set_errno(TSK_ERR_AUX_MALLOC);
-        tessaly::tsk().error_set_errstr("tsk_realloc: %s (%zu requested)", std::strerror(errno), len);
-    }
+    if (grown == nullptr && len != 0)
+        allocationFailed().error_set_errstr("tsk_realloc: %s (%zu requested)", std::strerror(errno), len);
     return grown;
 }
 
@@ -95,7 +98,7 @@ std::string libraryError(const char* fallback)
 {
     const char* text = tsk().error_get();
     std::string out = text && *text ? text : fallback;
-    tessaly::tsk().error_reset();
+    tsk().error_reset();
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
     return out;
 }
@@ -169,7 +172,7 @@ struct Volume::Impl
     std::uint64_t begin()
     {
         forgetCachedReads();
-        tessaly::tsk().error_reset();
+        tsk().error_reset();
         return reader.zeroedReads();
     }
     // True when the operation begun at mark met a sector read as zeros, or failed a read
@@ -177,7 +180,7 @@ struct Volume::Impl
     bool damagedSince(std::uint64_t mark)
     {
         const bool failed = tsk().error_get_errno() != 0;
-        tessaly::tsk().error_reset();
+        tsk().error_reset();
         return failed || reader.zeroedReads() != mark;
     }
 
@@ -203,7 +206,7 @@ bool Volume::Impl::openFileSystem(std::uint64_t offset, std::uint64_t length, st
 void Volume::Impl::openParts()
 {
     vs = tsk().vs_open(img, 0, TSK_VS_TYPE_DETECT);
-    tessaly::tsk().error_reset();
+    tsk().error_reset();
     if (vs) {
         int number = 0;
         for (TSK_PNUM_T i = 0; i < vs->part_count; ++i) {
@@ -328,7 +331,7 @@ std::optional<FolderListing> Volume::Impl::list(std::size_t part, std::uint64_t 
     if (address >= TSK_FS_ORPHANDIR_INUM(fs)) return std::nullopt;
     {
         FilePtr folder(tsk().fs_file_open_meta(fs, nullptr, address));
-        tessaly::tsk().error_reset();
+        tsk().error_reset();
         if (!folder || !folder->meta || folder->meta->size < 0 ||
             static_cast<std::uint64_t>(folder->meta->size) > reader.size()) {
             return std::nullopt;
@@ -495,7 +498,7 @@ std::optional<VolumeFileInfo> Volume::lookup(std::size_t part, const std::string
     const std::uint64_t mark = m->begin();
     TSK_INUM_T address = fs->root_inum;
     if (path != "/" && !path.empty() && tsk().fs_path2inum(fs, path.c_str(), &address, nullptr) != 0) {
-        tessaly::tsk().error_reset();
+        tsk().error_reset();
         return std::nullopt;
     }
     FilePtr file(tsk().fs_file_open_meta(fs, nullptr, address));
