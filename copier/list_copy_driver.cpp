@@ -69,7 +69,7 @@ void ListCopyDriver::copyNextEntry()
     m_lastPercent = -1;  // the bars of the last file give way at the first refresh
     m_lastFilled = 0;
     MediumWait wait;
-    wait.enabled = m_host.waitForMedium();
+    wait.enabled = next->waitForMedium;
     m_step.setMediumWait(wait, [this](const WaitStatus& status) {
         hold(status.otherMedium ? RunHold::OtherMedium : RunHold::MediumGone,
              status.waitedMs / 1000);

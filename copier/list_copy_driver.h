@@ -19,6 +19,7 @@ struct NextEntry
 {
     FileEntry entry;
     std::string outputFolder;
+    bool waitForMedium = false;  // a file whose medium goes away is waited for
 };
 
 // What holds the current file up, as the window's status shows it.
@@ -36,8 +37,9 @@ class DriverHost
 {
 public:
     virtual ~DriverHost() = default;
-    // The line at the run's current index; a Done line is passed over (the index moves
-    // on and skip is set). Nothing when the index is past the last line.
+    // The line at the run's current index, with the settings it is copied by; a Done line
+    // is passed over (the index moves on and skip is set). Nothing when the index is past
+    // the last line. It comes after every earlier call's work on the window's side.
     virtual std::optional<NextEntry> takeEntry(bool& skip) = 0;
     virtual std::string outputFolder() = 0;
     // The current line's copy has started: InProgress with icon 1.
@@ -48,14 +50,13 @@ public:
     // Each poll of a file that has started, the last after the engine's worker ended:
     // the detail view draws what is new of the file.
     virtual void refreshDetails() = 0;
-    // The current line has ended as end says; report is its line of the run's report.
+    // The current line has ended as end says; report is its line of the run's report. May
+    // return before the window has taken it: the index it moves is read after takeEntry.
     virtual void entryEnded(const EntryEnd& end, const ReportLine& report) = 0;
     // A failure message; returns when the user has read it.
     virtual void reportFailure(const RunMessage& message) = 0;
     // The run is over (list exhausted or medium gone): copying has been cleared.
     virtual void runEnded() = 0;
-    // True when a file whose medium goes away is waited for; asked at each file.
-    virtual bool waitForMedium() { return false; }
     // What holds the current file up, and for how many seconds; None clears it.
     // Called when either changes.
     virtual void showHold(RunHold /*hold*/, std::uint32_t /*seconds*/) {}

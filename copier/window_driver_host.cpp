@@ -8,7 +8,9 @@ namespace tessaly {
 std::optional<NextEntry> WindowDriverHost::takeEntry(bool& skip)
 {
     return m_run.workers().call([&] {
-        return m_run.takeNextEntry(skip, m_window.settings().outputFolder);
+        std::optional<NextEntry> next = m_run.takeNextEntry(skip, m_window.settings().outputFolder);
+        if (next) next->waitForMedium = m_window.settings().waitForMedium != 0;
+        return next;
     });
 }
 
@@ -55,23 +57,19 @@ void WindowDriverHost::refreshDetails()
 
 void WindowDriverHost::entryEnded(const EntryEnd& end, const ReportLine& report)
 {
-    // Waits: the next step reads the index that this moves.
-    m_run.workers().call([&] {
-        m_window.details().fileEnded();
-        m_run.endEntry(end, report);
-        m_window.showTotals();
-        m_window.updateCommandStates();
+    // Does not wait: the window's thread takes it before the next takeEntry, which reads the
+    // index that this moves.
+    m_run.workers().post([w = &m_window, r = &m_run, end, report] {
+        w->details().fileEnded();
+        r->endEntry(end, report);
+        w->showTotals();
+        w->updateCommandStates();
     });
 }
 
 void WindowDriverHost::reportFailure(const RunMessage& message)
 {
     m_run.workers().call([&] { m_window.showRunMessage(message); });
-}
-
-bool WindowDriverHost::waitForMedium()
-{
-    return m_run.workers().call([&] { return m_window.settings().waitForMedium != 0; });
 }
 
 void WindowDriverHost::showHold(RunHold hold, std::uint32_t seconds)

@@ -27,7 +27,6 @@ public:
     void entryEnded(const EntryEnd& end, const ReportLine& report) override;
     void reportFailure(const RunMessage& message) override;
     void runEnded() override;
-    bool waitForMedium() override;
     void showHold(RunHold hold, std::uint32_t seconds) override;
 
 private:

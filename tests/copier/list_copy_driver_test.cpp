@@ -58,7 +58,7 @@ public:
             return std::nullopt;
         }
         lines[index].entry.state = EntryState::InProgress;
-        return NextEntry{lines[index].entry, "/out"};
+        return NextEntry{lines[index].entry, "/out", waitsForMedium};
     }
     std::string outputFolder() override { return "/out"; }
     void entryStarted() override
@@ -101,7 +101,6 @@ public:
         messages.push_back(message);
     }
     void runEnded() override { ++runsEnded; }
-    bool waitForMedium() override { return waitsForMedium; }
     void showHold(RunHold hold, std::uint32_t seconds) override
     {
         {
