@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>

@@ -30,7 +30,8 @@ bool CopyEngine::Impl::prepareSource(const std::string& path, const std::string&
     // A source that came into being between the look and the open is asked again.
     if (!place) place = SourcePlace{{}, fs.isBlockDevice(path), fs.volumeSerial(path)};
     file.sourcePath = path;
-    file.stamp = {file.mainSource.fileSize(), file.mainSource.modifiedNs(), volumeHash(place->serial)};
+    file.stamp = {file.mainSource.fileSize(), file.mainSource.modifiedNs(),
+                  volumeHash(place->serial)};
     const std::string target =
         tessaly::destinationPath(path, outputFolder, baseFolder, place->wholeDevice);
     const std::size_t slash = target.find_last_of(kPathSeparator);

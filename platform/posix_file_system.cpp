@@ -18,8 +18,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <vector>
@@ -611,7 +611,6 @@ std::optional<VolumeInfo> PosixFileSystem::volumeInfo(const std::string& path)
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     return volumeOf(path, st);
 }
-
 
 std::optional<SourcePlace> PosixFileSystem::sourcePlace(const std::string& path)
 {

@@ -81,7 +81,8 @@ void DestinationGuard::noteOpened(const std::string& destination,
     // What the engine does not hold (a copy left under Skip, a log it did not make) is
     // noted as it stands at the place.
     const std::string logPath = logPathOf(destination);
-    if (const auto c = copy ? copy : m_fs.identity(destination)) m_copies[{c->device, c->inode}] = destination;
+    if (const auto c = copy ? copy : m_fs.identity(destination))
+        m_copies[{c->device, c->inode}] = destination;
     if (const auto l = log ? log : m_fs.identity(logPath)) m_logs[{l->device, l->inode}] = logPath;
 }
 

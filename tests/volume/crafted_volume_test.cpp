@@ -43,8 +43,10 @@ TEST(CraftedVolumeTest, TheLibraryGetsNoBlockOfGigabytes)
     std::string error;
     ASSERT_NE(loadTsk(&error), nullptr) << error;
     SharedLibrary library(kTskSoname);
-    const auto alloc = reinterpret_cast<TSK_FS_META* (*)(size_t)>(library.symbol("tsk_fs_meta_alloc"));
-    const auto close = reinterpret_cast<void (*)(TSK_FS_META*)>(library.symbol("tsk_fs_meta_close"));
+    using Alloc = TSK_FS_META* (*)(size_t);
+    using Close = void (*)(TSK_FS_META*);
+    const auto alloc = reinterpret_cast<Alloc>(library.symbol("tsk_fs_meta_alloc"));
+    const auto close = reinterpret_cast<Close>(library.symbol("tsk_fs_meta_close"));
     ASSERT_TRUE(alloc && close) << library.error();
     TSK_FS_META* small = alloc(4096);
     ASSERT_NE(small, nullptr);
